@@ -1,0 +1,225 @@
+// Surface of the component: construction, acceptance of operations, the two error paths
+// and the done and quit notifications.
+#include "ftp/Ftp.h"
+
+#include <unistd.h>
+
+using namespace platform;
+
+TVelaFtp::TVelaFtp() : ListenSocket(std::make_unique<TVelaSocket>()), DataSocket(std::make_unique<TVelaSocket>()) {
+  ListenSocket->InitWinsock();
+  DataSocket->InitWinsock();
+  FtpPort = 21;
+  OnSockMessage = [this](TMessage& m) { HandleOwnMessage(m); };
+  GuardWindow = MessageLoop::Current().CreateHiddenWindow([this](TMessage& m) {
+    if (m.Msg == WM_TIMER) GuardTick();
+  });
+}
+
+TVelaFtp::~TVelaFtp() {
+  MessageLoop::Current().DestroyWindow(GuardWindow);
+  CloseLocalFile();
+  DataSocket->SockClose();
+  ListenSocket->SockClose();
+  DataSocket.reset();
+  ListenSocket.reset();
+  SockClose();
+}
+
+void TVelaFtp::SetWinsockStarted(bool value) {
+  if (value) {
+    InitWinsock();
+  } else {
+    StopWinsock();
+  }
+}
+
+void TVelaFtp::Info(FtpInfo info, const std::string& addinfo) {
+  if (OnFtpInfo) OnFtpInfo(this, info, addinfo);
+}
+
+void TVelaFtp::PostDone() {
+  MessageLoop::Current().PostMessage(SockWindow, WM_FTP_DONE, 0, 0);
+}
+
+void TVelaFtp::PostQuit() {
+  MessageLoop::Current().PostMessage(SockWindow, WM_FTP_QUIT, 0, 0);
+}
+
+void TVelaFtp::HandleOwnMessage(TMessage& Message) {
+  if (Message.Msg == WM_FTP_DONE) {
+    Busy = false;
+    DonePosted = false;
+    TransferActive = false;
+    ClearDeadlines();
+    Raise(OnFtpReady);
+    if (AbortRequested) {
+      DataSocket->SockClose();
+      ListenSocket->SockClose();
+      AbortRequested = false;
+    }
+    if (CurrentOperation != opNone) {
+      const TCurrentOperation op = CurrentOperation;
+      CurrentOperation = opNone;
+      FireCompletion(op);
+    }
+  } else if (Message.Msg == WM_FTP_QUIT) {
+    Busy = false;
+    Raise(OnFtpQuit);
+  }
+}
+
+void TVelaFtp::FireCompletion(TCurrentOperation op) {
+  switch (op) {
+    case opLogin: Raise(OnLoggedIn); break;
+    case opChangeDirectory: Raise(OnDirectoryChanged); break;
+    case opCreateDirectory: Raise(OnDirectoryCreated); break;
+    case opDeleteDirectory: Raise(OnDirectoryDeleted); break;
+    case opDeleteFile: Raise(OnFileDeleted); break;
+    case opReceiveFile: Raise(OnFileReceived); break;
+    case opStoreFile: Raise(OnFileStored); break;
+    case opGetListing: Raise(OnListingDone); break;
+    case opRenameFile: Raise(OnFileRenamed); break;
+    case opNone: break;
+  }
+}
+
+bool TVelaFtp::AcceptCommand() {
+  if (!Connected) {
+    Info(ftpiDisconnected, "");
+    return false;
+  }
+  if (Busy) {
+    Info(ftpiBusy, "");
+    return false;
+  }
+  return true;
+}
+
+void TVelaFtp::BeginOperation(TCurrentOperation op) {
+  Success = true;
+  CurrentOperation = op;
+  LastError = ftpeNone;
+  Busy = true;
+}
+
+void TVelaFtp::ReportError(FtpError Code) {
+  Success = false;
+  LastError = Code;
+  if (OnFtpError) OnFtpError(this, Code, "Error");
+}
+
+void TVelaFtp::FatalError(FtpError Code) {
+  if (ShuttingDown) return;
+  ++Serial;
+  DataSocket->SockClose();
+  ListenSocket->SockClose();
+  SockClose();
+  if (LocalFileOpen) CloseLocalFile();
+  DiscardUntouchedDownload();
+  Connected = false;
+  TransferActive = false;
+  StoreInProgress = false;
+  ClearDeadlines();
+  StopGuard();
+  Success = false;
+  LastError = Code;
+  if (OnFtpError) OnFtpError(this, Code, "Error");
+  PostQuit();
+}
+
+bool TVelaFtp::CheckSocketError() {
+  if (ShuttingDown) return true;
+  if (SockError == 0) {
+    LastError = ftpeNone;
+    return false;
+  }
+  FatalError(FtpErrorFromSocketError(SockError));
+  StopAfterError();
+  return true;
+}
+
+void TVelaFtp::StopAfterError() {
+  if (ShuttingDown) return;
+  ShuttingDown = true;
+  DataSocket->SockClose();
+  ListenSocket->SockClose();
+  SockClose();
+  PostQuit();
+}
+
+// The simple operations of the surface: acceptance, what each records, and the command.
+
+void TVelaFtp::GetListing() {
+  if (!Connected) {
+    CurrentOperation = opGetListing;
+    Info(ftpiDisconnected, "");
+    return;
+  }
+  if (Busy) {
+    Info(ftpiBusy, "");
+    return;
+  }
+  CurrentOperation = opGetListing;
+  LastError = ftpeNone;
+  Busy = true;
+  SendCommand("PWD", 7);
+}
+
+void TVelaFtp::ReceiveFile() {
+  if (!Connected) {
+    Success = true;
+    Info(ftpiDisconnected, "");
+    return;
+  }
+  if (Busy) {
+    Info(ftpiBusy, "");
+    return;
+  }
+  BeginOperation(opReceiveFile);
+  if (RemoteFile.empty()) {
+    ReportError(ftpeNoRemoteFile);
+    PostDone();
+    return;
+  }
+  if (LocalFile.empty() || !OpenLocalFileForReceive()) {
+    ReportError(ftpeLocalFileOpen);
+    PostDone();
+    return;
+  }
+  DataFinished = false;
+  FinalReplySeen = false;
+  SendTransferType();
+}
+
+void TVelaFtp::StoreFile() {
+  if (!Connected) {
+    Success = true;
+    CurrentOperation = opStoreFile;
+    LastError = ftpeNone;
+    Info(ftpiDisconnected, "");
+    PostDone();
+    return;
+  }
+  if (Busy) {
+    Info(ftpiBusy, "");
+    return;
+  }
+  BeginOperation(opStoreFile);
+  if (RemoteFile.empty()) {
+    ReportError(ftpeNoRemoteFile);
+    PostDone();
+    return;
+  }
+  if (LocalFile.empty() || !OpenLocalFileForStore()) {
+    ReportError(ftpeLocalFileOpen);
+    PostDone();
+    return;
+  }
+  SendTransferType();
+}
+
+void TVelaFtp::SendTransferType() {
+  const int state = CurrentOperation == opReceiveFile ? 20 : 30;
+  SendCommand(TransferMode == AsciiTransfer ? "TYPE A" : "TYPE I", state);
+}

@@ -1,0 +1,238 @@
+// TVelaFtp: the FTP client component. Its own socket (the base TVelaSocket) is the control
+// connection; it owns a listening socket and a data socket for the active-mode data
+// connections, and the lists that every listing refills. Every operation returns at once
+// and ends with an event delivered through the done (1028) or quit (1026) notification that
+// the component posts to its own window.
+//
+// The component is split over a few files by concern: surface and notifications (Ftp.cpp),
+// control connection and replies (FtpControl.cpp), simple commands (FtpCommands.cpp), data
+// side (FtpData.cpp), bounded waits (FtpGuard.cpp).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ftp/ControlLineSplitter.h"
+#include "ftp/FtpTypes.h"
+#include "transport/velasock.h"
+
+class TVelaFtp : public TVelaSocket {
+ public:
+  static constexpr platform::UINT WM_FTP_QUIT = 1026;
+  static constexpr platform::UINT WM_FTP_DONE = 1028;
+  static constexpr int kChunkSize = 2048;
+
+  // What the next done notification completes (fixed values).
+  enum TCurrentOperation : std::uint8_t {
+    opNone = 0,
+    opLogin = 1,
+    opChangeDirectory = 2,
+    opCreateDirectory = 3,
+    opDeleteDirectory = 4,
+    opDeleteFile = 5,
+    opReceiveFile = 6,
+    opStoreFile = 7,
+    opGetListing = 8,
+    opRenameFile = 9,
+  };
+
+  TVelaFtp();
+  ~TVelaFtp() override;
+
+  // Published properties (FtpServer, FtpPort, TimeOutConnect, TimeOutArp live in the base).
+  std::string UserName;
+  std::string UserPassword;
+  std::string UserAccount;
+  std::string LocalFile;
+  std::string RemoteFile;
+  std::string Ftp_URL;
+  TTransferType TransferMode = BinaryTransfer;
+  std::string InitialDirectory;
+  TFtpInfoEvent OnFtpInfo;
+  TFtpInfoNeededEvent OnFtpNeedInfo;
+  TNotifyEvent OnFtpReady;
+  TFtpErrorEvent OnFtpError;
+  TNotifyEvent OnLoggedIn;
+  TNotifyEvent OnDirectoryChanged;
+  TNotifyEvent OnDirectoryCreated;
+  TNotifyEvent OnDirectoryDeleted;
+  TNotifyEvent OnFileDeleted;
+  TNotifyEvent OnFileReceived;
+  TNotifyEvent OnFileStored;
+  TNotifyEvent OnListingDone;
+  TNotifyEvent OnFileRenamed;
+  TNotifyEvent OnFtpQuit;
+  TFTPServerType ServerType = ftpstDefault;
+
+  std::string Version() const { return "TFtp 1.4.2"; }
+  void SetVersion(const std::string&) {}  // read-only: writes are discarded
+  bool GetWinsockStarted() const { return WinsockStarted; }
+  void SetWinsockStarted(bool value);
+
+  // Operations: each returns at once and ends with its completion event.
+  void Connect();
+  void Quit();
+  void ChangeDirectory(const std::string& Directory);
+  void CreateDirectory(const std::string& Directory);
+  void DeleteDirectory(const std::string& Directory);
+  void DeleteFile(const std::string& FileName);
+  void RenameFile(const std::string& OldName, const std::string& NewName);
+  void GetListing();
+  void ReceiveFile();
+  void StoreFile();
+  void Abort();
+
+  // Public members. Success and Connected are read-only for the owner.
+  bool Success = false;
+  bool Connected = false;
+  std::int64_t BytesTransferred = 0;
+  std::int64_t TransferTime = 0;
+  std::vector<std::string> FileNames;
+  std::vector<std::string> DirectoryNames;
+  std::vector<std::string> ListingLines;
+  std::unique_ptr<TVelaSocket> ListenSocket;
+  std::unique_ptr<TVelaSocket> DataSocket;
+
+  // Internal state, readable for tests and tracing.
+  std::uint32_t BeginTick = 0;
+  bool MultiLineReply = false;
+  std::string MultiLineCode;
+  int LocalFileHandle = -1;
+  bool LocalFileOpen = false;
+  std::string RenameTarget;
+  bool InReplyHandler = false;
+  bool AbortRequested = false;
+  TCurrentOperation CurrentOperation = opNone;
+  bool DataFinished = false;
+  bool FinalReplySeen = false;
+  char TransferBuffer[kChunkSize + 1] = {};
+  int ControlState = 0;
+  bool ShuttingDown = false;
+  std::string ListingRemainder;
+  FtpError LastError = ftpeNone;
+  bool Busy = false;
+
+  // Longest control line and listing line kept; longer ones are refused or dropped so that
+  // a server that never ends a line cannot grow memory without bound.
+  static constexpr std::size_t kMaxControlLine = 64 * 1024;
+  static constexpr std::size_t kMaxListingLine = 10000;
+
+  // Bounded waits, in seconds (see FtpGuard.cpp). Tests may shorten them.
+  struct TGuardTimes {
+    int QuitClose = 3;        // after the 2xx to QUIT, for the server to close
+    int DataConnect = 60;     // after LIST/RETR/STOR, for the server to open the data connection
+    int FinalReply = 30;      // after the data side ended, for the final reply
+    int Reply426 = 5;         // after a 426 outside an abort, for anything more
+    int AbortReplies = 15;    // after ABOR, for the replies owed to it
+    int Stall = 300;          // a data connection that moves nothing
+  };
+  TGuardTimes GuardTimes;
+
+  // Control side.
+  void DoResolved() override;
+  void SendLine(const std::string& Line);
+  void SendCommand(const std::string& Line, int NextState);
+  void HandleReply(const std::string& Line);
+  void ReportError(FtpError Code);
+  void FatalError(FtpError Code);
+  bool CheckSocketError();
+  void StopAfterError();
+
+  // Data side.
+  std::string PrepareDataPort();
+
+ private:
+  // Notifications and events.
+  void Info(FtpInfo info, const std::string& addinfo);
+  void PostDone();
+  void PostQuit();
+  void HandleOwnMessage(platform::TMessage& Message);
+  void FireCompletion(TCurrentOperation op);
+  void Raise(const TNotifyEvent& event) { if (event) event(this); }
+
+  // Acceptance of a command: false (after the refusal's info) when it must not run.
+  bool AcceptCommand();
+  void BeginOperation(TCurrentOperation op);
+  bool AcceptSimpleCommand(TCurrentOperation op);
+
+  // Control connection handlers.
+  void ControlConnected(TObject* Sender);
+  void ControlRead(TObject* Sender);
+  void ControlClosed(TObject* Sender);
+  void ControlTimeOut(TObject* Sender);
+  void EndConnectionFromServer();
+  void HandleStateReply(const std::string& Line);
+  void HandleLoginReply(const std::string& Line);
+  void HandleListingReply(const std::string& Line);
+  void HandleReceiveReply(const std::string& Line);
+  void HandleStoreReply(const std::string& Line);
+  void HandleSimpleReply(const std::string& Line);
+  void HandleRenameReply(const std::string& Line);
+  void HandleQuitReply(const std::string& Line);
+  void SendTransferType();
+  void AskFor(TFtpInfoNeeded need, std::string& value);
+  void EndTransferCommandRefused();
+
+  // Data side.
+  void StartTransfer(TCurrentOperation op, const std::string& command, int nextState);
+  void PendingAccept(TObject* Sender);
+  bool TakeDataConnection();
+  void AcceptData(TObject* Sender);
+  void StoreData(TObject* Sender);
+  bool SendBlock(const char* block, int size, std::uint64_t serial);
+  void ListingRead(TObject* Sender);
+  void FileRead(TObject* Sender);
+  void ListingClosed(TObject* Sender);
+  void TransferClosed(TObject* Sender);
+  void AddListingLine(const std::string& line);
+  void DataSideFinished();
+  void TryFinishTransfer();
+  void CloseDataSockets();
+  void CloseLocalFile();
+  void DiscardUntouchedDownload();
+  bool OpenLocalFileForReceive();
+  bool OpenLocalFileForStore();
+  void EndStoreAfterReadFailure();
+  void AbortCloseDataSide();
+  bool SendAbortBytes(const char* bytes, int count, bool urgent);
+
+  // Bounded waits.
+  void StartGuard();
+  void StopGuard();
+  void GuardTick();
+  void ClearDeadlines();
+  void ArmReply426Wait();
+  void ArmQuitWait();
+  void ArmDataConnectWait();
+  void ArmAbortWait();
+  void ArmFinalReplyWait();
+  void EndAfterSilentReply426();
+
+  ControlLineSplitter ControlLines{kMaxControlLine};
+  platform::HWND GuardWindow = 0;
+  bool GuardRunning = false;
+
+  // Replies owed: every command sent owes one final reply (class 2 to 5); the count lets
+  // the component recognise the reply that answers ABOR, whatever came before it.
+  int RepliesOwed = 0;
+  int AbortReplyPosition = 0;  // > 0: ABOR's reply is the n-th final reply from now
+
+  bool TransferActive = false;   // LIST, RETR or STOR sent, not yet ended
+  bool TransferAborted = false;  // Abort was called while the transfer was active
+  bool DataAccepted = false;     // the data connection of the transfer has been taken
+  bool AcceptWaiting = false;    // a connection arrived before the handlers were installed
+  bool StoreInProgress = false;  // StoreData is running (possibly pumping)
+  bool DonePosted = false;       // the transfer's done notification is queued
+  bool LocalFileCreated = false; // the download created LocalFile (removed if no data came)
+  bool LocalFileTruncated = false;
+  bool LocalFileWriting = false;  // the local file is a download's target
+  bool SkippingListingLine = false;
+  std::uint64_t Serial = 0;      // bumped at every teardown, so pumped loops know to stop
+  std::uint32_t DeadlineQuit = 0, DeadlineDataConnect = 0, DeadlineFinalReply = 0,
+                Deadline426 = 0, DeadlineAbort = 0;
+  std::int64_t StallBytes = -1;
+  int StallSeconds = 0;
+  TCurrentOperation TransferOperation = opNone;
+};

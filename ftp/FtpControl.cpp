@@ -1,0 +1,415 @@
+// Control connection: connecting (lookup, connect, time limits), reading and cutting the
+// replies into lines, sending command lines, and the reply state machine of the login and
+// of the listing, receive and store sequences.
+#include <cstring>
+
+#include "ftp/Ftp.h"
+#include "ftp/ReplyParsing.h"
+
+using namespace platform;
+
+void TVelaFtp::Connect() {
+  if (Busy) {
+    Info(ftpiBusy, "");
+    return;
+  }
+  OnSockTimeOut = [this](TObject* s) { ControlTimeOut(s); };
+  LastError = ftpeNone;
+  Success = true;
+  ShuttingDown = false;
+  if (!InitWinsock()) {
+    ReportError(ftpeWinsockNotInitialized);
+    return;
+  }
+  if (FtpServer.empty()) {
+    std::string server;
+    if (OnFtpNeedInfo) OnFtpNeedInfo(this, ftpnServer, server);
+    if (server.empty()) {
+      ReportError(ftpeNoServer);
+      return;
+    }
+    SetFtpServer(server);
+  }
+  if (FtpPort == 0) FtpPort = 21;
+  MultiLineReply = false;
+  MultiLineCode.clear();
+  ControlState = 0;
+  RepliesOwed = 1;  // the greeting
+  AbortReplyPosition = 0;
+  OnSockConnect = [this](TObject* s) { ControlConnected(s); };
+  OnSockRead = [this](TObject* s) { ControlRead(s); };
+  OnSockClose = [this](TObject* s) { ControlClosed(s); };
+  SockOpen();
+  if (CheckSocketError()) return;
+  if (!ServerAddress.empty()) {
+    SockSetAddress(ServerAddress);
+    SockSetPort(FtpPort);
+    SockConnect();
+    CheckSocketError();
+  } else {
+    Info(ftpiResolvingHost, ServerHostName);
+    SockResolve(ServerHostName);
+    CheckSocketError();
+  }
+}
+
+void TVelaFtp::DoResolved() {
+  if (CheckSocketError()) return;
+  SockUseResolved();
+  SockSetPort(FtpPort);
+  ServerAddress = SockAddressText();
+  Info(ftpiHostResolved, ServerAddress);
+  SockConnect();
+  CheckSocketError();
+}
+
+void TVelaFtp::ControlTimeOut(TObject*) {
+  FatalError(ftpeTimeout);
+}
+
+void TVelaFtp::ControlConnected(TObject*) {
+  if (CheckSocketError()) return;
+  ControlState = 0;
+  Info(ftpiConnected, ServerAddress);
+  Connected = true;
+  ControlLines.Clear();
+  InReplyHandler = false;
+  StartGuard();
+}
+
+void TVelaFtp::ControlClosed(TObject*) {
+  EndConnectionFromServer();
+}
+
+// The server closed the control connection (or, after QUIT, was taken as having closed).
+void TVelaFtp::EndConnectionFromServer() {
+  ++Serial;
+  StopGuard();
+  ClearDeadlines();
+  Info(ftpiDisconnected, "Disconnected");
+  if (TransferActive || LocalFileOpen) {
+    // Nothing more can arrive for a running transfer: end its data side too.
+    CloseDataSockets();
+    CloseLocalFile();
+    DiscardUntouchedDownload();
+    TransferActive = false;
+  }
+  PostDone();
+  PostQuit();
+  Connected = false;
+}
+
+void TVelaFtp::ControlRead(TObject*) {
+  if (InReplyHandler || ShuttingDown) return;
+  const std::uint64_t serial = Serial;
+  while (!ShuttingDown) {
+    const int n = SockReceive(TransferBuffer, kChunkSize);
+    if (CheckSocketError()) return;
+    const std::size_t length = strnlen(TransferBuffer, static_cast<std::size_t>(n));
+    const std::string text(TransferBuffer, length);
+    Info(ftpiReceived, text);
+    if (serial != Serial) return;  // the owner's handler ended the connection
+    if (text.empty()) return;
+    ControlLines.Append(text);
+    std::string line;
+    while (ControlLines.NextLine(line)) {
+      InReplyHandler = true;
+      HandleReply(line);
+      InReplyHandler = false;
+      if (ShuttingDown || serial != Serial) return;
+    }
+    if (ControlLines.Overflow()) {
+      // A server that never ends its line: refuse it rather than grow without bound.
+      ControlLines.Clear();
+      FatalError(ftpeUnexpectedReply);
+      return;
+    }
+  }
+}
+
+void TVelaFtp::SendLine(const std::string& Line) {
+  if (ShuttingDown) return;
+  const std::string text = Line + "\r\n";
+  Info(ftpiSent, text);
+  ++RepliesOwed;
+  std::size_t sent = 0;
+  const std::uint64_t serial = Serial;
+  bool firstPass = true;
+  while (sent < text.size()) {
+    if (firstPass) {
+      MessageLoop::Current().ProcessMessages();
+    } else {
+      // The socket took nothing: wait for it (or for anything else) instead of spinning.
+      MessageLoop::Current().WaitMessage(100);
+    }
+    if (ShuttingDown || serial != Serial) return;
+    const int n = SockSend(text.data() + sent, static_cast<int>(text.size() - sent));
+    sent += static_cast<std::size_t>(n);
+    if (CheckSocketError()) return;
+    firstPass = n > 0;
+  }
+}
+
+void TVelaFtp::SendCommand(const std::string& Line, int NextState) {
+  SendLine(Line);
+  ControlState = NextState;
+}
+
+void TVelaFtp::AskFor(TFtpInfoNeeded need, std::string& value) {
+  if (value.empty() && OnFtpNeedInfo) OnFtpNeedInfo(this, need, value);
+}
+
+void TVelaFtp::HandleReply(const std::string& Line) {
+  if (Line.empty()) return;
+  if (MultiLineReply && Line.compare(0, 4, MultiLineCode + " ") != 0) return;
+  if (Line.size() >= 4 && Line[3] == '-') {
+    MultiLineReply = true;
+    MultiLineCode = Line.substr(0, 3);
+    return;
+  }
+  MultiLineReply = false;
+  // Every command owes one final reply; the one owed to ABOR is taken out here, so that it
+  // is never read as the answer to a later command.
+  if (IsFinalReply(Line)) {
+    if (RepliesOwed > 0) --RepliesOwed;
+    if (AbortReplyPosition > 0 && --AbortReplyPosition == 0) {
+      // ABOR's own reply: it ends the aborted transfer's wait, nothing else.
+      DeadlineAbort = 0;
+      if (TransferActive) {
+        FinalReplySeen = true;
+        TryFinishTransfer();
+      }
+      return;
+    }
+  }
+  HandleStateReply(Line);
+}
+
+void TVelaFtp::HandleStateReply(const std::string& Line) {
+  switch (ControlState) {
+    case 0: case 1: case 2: case 3: case 5: case 6:
+      HandleLoginReply(Line);
+      break;
+    case 7: case 8: case 10: case 12:
+      HandleListingReply(Line);
+      break;
+    case 20: case 21: case 22:
+      HandleReceiveReply(Line);
+      break;
+    case 30: case 31: case 32:
+      HandleStoreReply(Line);
+      break;
+    case 40: case 41:
+      HandleRenameReply(Line);
+      break;
+    case 50:
+      HandleSimpleReply(Line);
+      break;
+    case 60:
+      HandleQuitReply(Line);
+      break;
+    default:
+      break;  // idle (100) or unknown: the reply is ignored
+  }
+}
+
+void TVelaFtp::HandleLoginReply(const std::string& Line) {
+  const char cls = Line[0];
+  const auto refuse = [this] {
+    ReportError(ftpeLoginRefused);
+    SendLine("QUIT");
+    ControlState = 60;
+  };
+  switch (ControlState) {
+    case 0:
+      if (cls != '2') {
+        FatalError(ftpeNoGreeting);
+        return;
+      }
+      AskFor(ftpnUserName, UserName);
+      SendCommand("USER " + UserName, 1);
+      return;
+    case 1:
+      if (cls == '2') {
+        SendCommand("SYST", 5);
+      } else if (cls == '3') {
+        AskFor(ftpnPassword, UserPassword);
+        SendCommand("PASS " + UserPassword, 2);
+      } else {
+        refuse();
+      }
+      return;
+    case 2:
+      if (cls == '2') {
+        SendCommand("SYST", 5);
+      } else if (cls == '3') {
+        AskFor(ftpnAccount, UserAccount);
+        SendCommand("ACCT " + UserAccount, 3);
+      } else {
+        refuse();
+      }
+      return;
+    case 3:
+      if (cls == '2') {
+        SendCommand("SYST", 5);
+      } else {
+        refuse();
+      }
+      return;
+    case 5:
+      CurrentOperation = opLogin;
+      ServerType = ServerTypeFromSyst(Line);
+      if (InitialDirectory.empty()) {
+        Info(ftpiLoggedIn, "Logged in");
+        ControlState = 100;
+        PostDone();
+      } else {
+        SendCommand("CWD " + InitialDirectory, 6);
+      }
+      return;
+    case 6:
+      if (cls != '2') Info(ftpiCommandFailed, "");
+      Info(ftpiLoggedIn, "Logged in");
+      ControlState = 100;
+      PostDone();
+      return;
+    default:
+      return;
+  }
+}
+
+void TVelaFtp::HandleListingReply(const std::string& Line) {
+  const char cls = Line[0];
+  switch (ControlState) {
+    case 7:
+      if (cls != '2') {
+        FatalError(ftpeUnexpectedReply);
+        return;
+      }
+      InitialDirectory = DirectoryFromPwd(Line);
+      SendCommand("TYPE A", 8);
+      return;
+    case 8:
+      DataFinished = false;
+      FinalReplySeen = false;
+      if (cls != '2') {
+        FatalError(ftpeUnexpectedReply);
+        return;
+      }
+      SendCommand("PORT " + PrepareDataPort(), 10);
+      return;
+    case 10:
+      if (cls != '2') {
+        FatalError(ftpeUnexpectedReply);
+        return;
+      }
+      ListingLines.clear();
+      FileNames.clear();
+      DirectoryNames.clear();
+      StartTransfer(opGetListing, "LIST", 12);
+      return;
+    case 12:
+      if (cls == '1') return;
+      if (cls == '2' || TransferAborted) {
+        // During an abort any final reply (426 included) is the listing's own last word.
+        FinalReplySeen = true;
+        TryFinishTransfer();
+        return;
+      }
+      CloseDataSockets();
+      FatalError(ftpeUnexpectedReply);
+      return;
+    default:
+      return;
+  }
+}
+
+void TVelaFtp::HandleReceiveReply(const std::string& Line) {
+  const char cls = Line[0];
+  switch (ControlState) {
+    case 20:
+      if (cls != '2') {
+        FatalError(ftpeUnexpectedReply);
+        return;
+      }
+      SendCommand("PORT " + PrepareDataPort(), 21);
+      return;
+    case 21:
+      if (cls != '2') {
+        FatalError(ftpeUnexpectedReply);
+        return;
+      }
+      StartTransfer(opReceiveFile, "RETR " + RemoteFile, 22);
+      return;
+    case 22: {
+      if (cls == '1') {
+        std::string size;
+        if (TransferSizeFromReply(Line, size)) Info(ftpiTransferSize, size);
+        return;
+      }
+      if (cls == '2' || TransferAborted) {
+        FinalReplySeen = true;
+        ControlState = 100;
+        TryFinishTransfer();
+        return;
+      }
+      if (Line.compare(0, 3, "426") == 0) {
+        ArmReply426Wait();
+        return;
+      }
+      EndTransferCommandRefused();
+      return;
+    }
+    default:
+      return;
+  }
+}
+
+void TVelaFtp::HandleStoreReply(const std::string& Line) {
+  const char cls = Line[0];
+  switch (ControlState) {
+    case 30:
+      DataFinished = false;
+      FinalReplySeen = false;
+      if (cls != '2') {
+        FatalError(ftpeUnexpectedReply);
+        return;
+      }
+      SendCommand("PORT " + PrepareDataPort(), 31);
+      return;
+    case 31:
+      if (cls != '2') {
+        FatalError(ftpeUnexpectedReply);
+        return;
+      }
+      StartTransfer(opStoreFile, "STOR " + RemoteFile, 32);
+      return;
+    case 32:
+      if (cls == '1') return;
+      if (cls == '2' || TransferAborted) {
+        FinalReplySeen = true;
+        TryFinishTransfer();
+        return;
+      }
+      if (Line.compare(0, 3, "426") == 0) {
+        ArmReply426Wait();
+        return;
+      }
+      EndTransferCommandRefused();
+      return;
+    default:
+      return;
+  }
+}
+
+// RETR or STOR refused: the operation ends at once, as refused, with the connection kept.
+void TVelaFtp::EndTransferCommandRefused() {
+  CloseDataSockets();
+  CloseLocalFile();
+  DiscardUntouchedDownload();
+  Info(ftpiCommandFailed, "");
+  Success = false;
+  TransferActive = false;
+  ClearDeadlines();
+  PostDone();
+}

@@ -1,0 +1,115 @@
+// Bounded waits. Once connected, a one-second tick checks the few moments where the
+// component waits on the server with nothing else to end the wait: the close after QUIT,
+// the data connection after LIST/RETR/STOR, the final reply after the data side ended,
+// anything after a 426 outside an abort, the replies owed to ABOR, and a data connection
+// that moves nothing. A transfer that is still moving data is never cut short.
+#include "ftp/Ftp.h"
+
+using namespace platform;
+
+namespace {
+
+constexpr std::uintptr_t kGuardTimer = 1;
+
+std::uint32_t SecondsFromNow(int seconds) {
+  const std::uint32_t deadline = GetTickCount() + static_cast<std::uint32_t>(seconds) * 1000u;
+  return deadline == 0 ? 1 : deadline;  // 0 means "not armed"
+}
+
+bool Expired(std::uint32_t deadline, std::uint32_t now) {
+  return deadline != 0 && static_cast<std::int32_t>(now - deadline) >= 0;
+}
+
+}  // namespace
+
+void TVelaFtp::StartGuard() {
+  if (GuardRunning) return;
+  GuardRunning = MessageLoop::Current().SetTimer(GuardWindow, kGuardTimer, 1000) != 0;
+}
+
+void TVelaFtp::StopGuard() {
+  if (!GuardRunning) return;
+  MessageLoop::Current().KillTimer(GuardWindow, kGuardTimer);
+  GuardRunning = false;
+}
+
+void TVelaFtp::ClearDeadlines() {
+  DeadlineQuit = DeadlineDataConnect = DeadlineFinalReply = Deadline426 = 0;
+  if (AbortReplyPosition == 0) DeadlineAbort = 0;
+}
+
+void TVelaFtp::ArmQuitWait() {
+  DeadlineQuit = SecondsFromNow(GuardTimes.QuitClose);
+}
+
+void TVelaFtp::ArmDataConnectWait() {
+  DeadlineDataConnect = SecondsFromNow(GuardTimes.DataConnect);
+}
+
+void TVelaFtp::ArmAbortWait() {
+  DeadlineAbort = SecondsFromNow(GuardTimes.AbortReplies);
+}
+
+void TVelaFtp::ArmReply426Wait() {
+  if (!TransferAborted) Deadline426 = SecondsFromNow(GuardTimes.Reply426);
+}
+
+void TVelaFtp::ArmFinalReplyWait() {
+  if (!FinalReplySeen) DeadlineFinalReply = SecondsFromNow(GuardTimes.FinalReply);
+}
+
+void TVelaFtp::GuardTick() {
+  if (!Connected) return;
+  const std::uint32_t now = GetTickCount();
+  const bool moving = BytesTransferred != StallBytes;
+  StallBytes = BytesTransferred;
+
+  if (Expired(DeadlineQuit, now)) {
+    // The server said goodbye but keeps the connection: close it from this side.
+    DeadlineQuit = 0;
+    SockClose();
+    EndConnectionFromServer();
+    return;
+  }
+  if (AbortReplyPosition == 0) DeadlineAbort = 0;
+  if (Expired(DeadlineAbort, now)) {
+    FatalError(ftpeTimeout);  // the server ignores the abort
+    return;
+  }
+  if (!TransferActive) return;
+  if (Expired(DeadlineDataConnect, now) && !DataAccepted) {
+    FatalError(ftpeTimeout);  // the server never opened the data connection
+    return;
+  }
+  if (Expired(Deadline426, now)) {
+    if (moving && !DataFinished) {
+      Deadline426 = SecondsFromNow(1);
+    } else {
+      EndAfterSilentReply426();
+    }
+    return;
+  }
+  if (Expired(DeadlineFinalReply, now)) {
+    FatalError(ftpeTimeout);  // the data side ended but the final reply never came
+    return;
+  }
+  if (DataAccepted && !DataFinished) {
+    StallSeconds = moving ? 0 : StallSeconds + 1;
+    if (StallSeconds >= GuardTimes.Stall) FatalError(ftpeTimeout);
+  }
+}
+
+// A 426 outside an abort with nothing after it: the transfer failed; the connection stays.
+void TVelaFtp::EndAfterSilentReply426() {
+  Deadline426 = 0;
+  CloseDataSockets();
+  CloseLocalFile();
+  DiscardUntouchedDownload();
+  ReportError(ftpeDataConnection);
+  Info(ftpiCommandFailed, "");
+  ControlState = 100;
+  if (!DonePosted) {
+    DonePosted = true;
+    PostDone();
+  }
+}

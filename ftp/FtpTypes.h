@@ -1,0 +1,69 @@
+// The component's enumerations and event types: the codes that its events carry, the
+// server dialects and the transfer types, with their fixed numeric values.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "transport/Component.h"
+#include "transport/FtpErrorCodes.h"
+
+enum TFTPServerType : std::uint8_t {
+  ftpstDefault = 0,
+  ftpstAutoDetect = 1,
+  ftpstUNIX = 2,
+  ftpstULTRIX = 3,
+  ftpstU5000 = 4,
+  ftpstSINTFTPD = 5,
+  ftpstVmsMultinet = 6,
+  ftpstVmsUcx = 7,
+  ftpstMVS = 8,
+  ftpstMacFtpd = 9,
+  ftpstClix = 10,
+  ftpstQVT = 11,
+  ftpstNCSA = 12,
+  ftpstChameleon = 13,
+  ftpstVM = 14,
+  ftpstVMVPS = 15,
+};
+constexpr int kServerTypeCount = 16;
+const char* ServerTypeName(TFTPServerType t);
+// Parses a name such as "ftpstVmsUcx"; false when unknown.
+bool ServerTypeFromName(const std::string& name, TFTPServerType& out);
+
+enum TTransferType : std::uint8_t {
+  BinaryTransfer = 0,
+  AsciiTransfer = 1,
+};
+
+enum FtpInfo : std::uint8_t {
+  ftpiConnected = 0,
+  ftpiDisconnected = 1,
+  ftpiResolvingHost = 2,
+  ftpiHostResolved = 3,
+  ftpiReceived = 4,
+  ftpiSent = 5,
+  ftpiBusy = 6,
+  ftpiProgress = 7,
+  ftpiUnused8 = 8,  // exists, never produced
+  ftpiTransferDone = 9,
+  ftpiListingReady = 10,
+  ftpiLoggedIn = 11,
+  ftpiTransferSize = 12,
+  ftpiCommandFailed = 13,
+  ftpiListingLine = 14,
+};
+const char* FtpInfoName(FtpInfo i);
+
+enum TFtpInfoNeeded : std::uint8_t {
+  ftpnServer = 0,
+  ftpnUserName = 1,
+  ftpnPassword = 2,
+  ftpnAccount = 3,
+};
+const char* FtpInfoNeededName(TFtpInfoNeeded n);
+
+using TFtpInfoEvent = std::function<void(TObject* Sender, FtpInfo info, std::string addinfo)>;
+using TFtpErrorEvent = std::function<void(TObject* Sender, FtpError error, std::string addinfo)>;
+using TFtpInfoNeededEvent = std::function<void(TObject* Sender, TFtpInfoNeeded need, std::string& value)>;

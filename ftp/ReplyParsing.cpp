@@ -1,0 +1,49 @@
+#include "ftp/ReplyParsing.h"
+
+#include <algorithm>
+#include <cctype>
+
+TFTPServerType ServerTypeFromSyst(const std::string& reply) {
+  if (IsReplyClass(reply, '5')) return ftpstDefault;
+  std::string text = reply.size() > 4 ? reply.substr(4, 99) : std::string();
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  const auto has = [&text](const char* word) { return text.find(word) != std::string::npos; };
+  TFTPServerType type = ftpstDefault;
+  if (has("UNIX")) type = ftpstUNIX;
+  if (has("CLIX")) type = ftpstClix;
+  if (has("ULTRIX")) type = ftpstULTRIX;
+  if (has("MVS")) type = ftpstMVS;
+  if (has("QVT")) type = ftpstQVT;
+  if (has("NCSA")) type = ftpstNCSA;
+  if (has("CHAMELEON")) type = ftpstChameleon;
+  if (has("VMS")) {
+    type = has("MULTINET") ? ftpstVmsMultinet : ftpstVmsUcx;
+  } else if (has("VM")) {
+    type = has("VPS") ? ftpstVMVPS : ftpstVM;
+  }
+  return type;
+}
+
+std::string DirectoryFromPwd(const std::string& reply) {
+  const std::size_t open = reply.find('"');
+  if (open == std::string::npos) return {};
+  const std::size_t close = reply.find('"', open + 1);
+  if (close == std::string::npos) return {};
+  return reply.substr(open + 1, close - open - 1);
+}
+
+bool TransferSizeFromReply(const std::string& reply, std::string& size) {
+  const std::size_t open = reply.find('(');
+  if (open == std::string::npos) return false;
+  const std::size_t blank = reply.find(' ', open);
+  if (blank == std::string::npos) return false;
+  size = reply.substr(open + 1, blank - open - 1);
+  return true;
+}
+
+std::string PortArgument(const std::string& dottedAddress, std::uint16_t port) {
+  std::string text = dottedAddress;
+  std::replace(text.begin(), text.end(), '.', ',');
+  return text + "," + std::to_string(port >> 8) + "," + std::to_string(port & 255);
+}

@@ -1,0 +1,28 @@
+// Pure pieces of the control side: the server's dialect from its SYST reply, the directory
+// from a PWD reply, the size announced by a RETR preliminary reply, and the PORT argument.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "ftp/FtpTypes.h"
+
+TFTPServerType ServerTypeFromSyst(const std::string& reply);
+
+// The text between the first two double quotes; empty when there are not two.
+std::string DirectoryFromPwd(const std::string& reply);
+
+// The text between the first "(" and the first blank after it; false when there is none.
+bool TransferSizeFromReply(const std::string& reply, std::string& size);
+
+// "h1,h2,h3,h4,p1,p2" for a dotted address and a port in host order.
+std::string PortArgument(const std::string& dottedAddress, std::uint16_t port);
+
+// Reply classes: the first character of the line.
+inline bool IsReplyClass(const std::string& line, char digit) {
+  return !line.empty() && line[0] == digit;
+}
+// A final reply (class 2 to 5) answers a command; class 1 is preliminary.
+inline bool IsFinalReply(const std::string& line) {
+  return !line.empty() && line[0] >= '2' && line[0] <= '5';
+}

@@ -1,0 +1,12 @@
+// Asynchronous host-name lookup of the POSIX socket library: getaddrinfo on a helper
+// thread, its end posted to the requesting window on the requesting thread's loop.
+#pragma once
+
+#include "platform/Winsock.h"
+
+namespace platform::posix {
+
+HANDLE AsyncGetHostByName(HWND window, UINT msg, const char* name, char* buf, int buflen);
+int CancelAsyncRequest(HANDLE task);
+
+}  // namespace platform::posix

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need, then unpacks vsftpd into a build folder.
+#
+#   scripts/install-deps.sh [SERVERS_DIR]      (default: build/servers)
+#
+# Non-interactive and idempotent: apt-get update runs once, only when a package is missing.
+# vsftpd is never installed as a package (that would start a system service): its .deb is
+# downloaded and unpacked into SERVERS_DIR/vsftpd, and the tests run that binary themselves.
+set -euo pipefail
+
+cd "$(dirname "$0")/.."
+SERVERS_DIR="${1:-build/servers}"
+
+# Build tools and test frameworks.
+BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev googletest clang libclang-rt-14-dev)
+
+# The servers and clients the tests and the benchmark run against.
+# vsftpd's own libraries are listed because its package is unpacked, not installed;
+# libpam-pwdfile checks the test's virtual user against a password file of its own.
+SERVER_PACKAGES=(python3 python3-pyftpdlib curl libwrap0 libcap2 libpam0g libpam-modules
+                 libpam-pwdfile libssl3)
+
+# User-interface packages: extend this list when the window is built.
+UI_PACKAGES=()
+
+PACKAGES=("${BUILD_PACKAGES[@]}" "${SERVER_PACKAGES[@]}" "${UI_PACKAGES[@]}")
+
+missing=()
+for package in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q '^install ok installed$'; then
+    missing+=("$package")
+  fi
+done
+
+export DEBIAN_FRONTEND=noninteractive
+if ((${#missing[@]} > 0)); then
+  echo "install-deps: installing ${missing[*]}"
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+VSFTPD_DIR="$SERVERS_DIR/vsftpd"
+if [[ ! -x "$VSFTPD_DIR/usr/sbin/vsftpd" ]]; then
+  echo "install-deps: unpacking vsftpd into $VSFTPD_DIR"
+  download_dir="$(mktemp -d)"
+  trap 'rm -rf "$download_dir"' EXIT
+  # apt fetches as the unprivileged _apt user, which must be able to write here.
+  chmod 0777 "$download_dir"
+  if ! (cd "$download_dir" && apt-get download -qq vsftpd); then
+    apt-get update -qq
+    (cd "$download_dir" && apt-get download -qq vsftpd)
+  fi
+  mkdir -p "$VSFTPD_DIR"
+  dpkg-deb -x "$download_dir"/vsftpd_*.deb "$VSFTPD_DIR"
+fi
+# vsftpd -v writes its version to file descriptor 0.
+"$VSFTPD_DIR/usr/sbin/vsftpd" -v 0>&1 || true

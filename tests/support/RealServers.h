@@ -1,0 +1,116 @@
+// Real FTP servers from Debian packages, each started by a test on a free 127.0.0.1 port
+// with a fresh throw-away root, and stopped by process id when the fixture goes (also
+// when the test failed).
+//
+//   VsftpdServer server({"async_abor_enable=YES"});
+//   ASSERT_TRUE(server.Start()) << server.Error();
+//   server.Root().WritePatternFile("big.bin", 10 << 20);
+//   ... connect the client to server.Host():server.Port() as server.User() ...
+//
+// Both serve Root() to User()/Password() and to anonymous; see each class for what
+// anonymous may change.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/support/ServerProcess.h"
+#include "tests/support/TempTree.h"
+
+namespace talvo::test {
+
+class FtpServerFixture {
+ public:
+  static constexpr const char* kUser = "talvo";
+  static constexpr const char* kPassword = "vela-pass-42";
+  static constexpr const char* kAnonymousUser = "anonymous";
+  static constexpr const char* kAnonymousPassword = "tester@example.com";
+
+  virtual ~FtpServerFixture() { Stop(); }  // before the trees go
+  FtpServerFixture(const FtpServerFixture&) = delete;
+  FtpServerFixture& operator=(const FtpServerFixture&) = delete;
+
+  // Starts the server (a few tries if the port is taken) and waits until it accepts
+  // connections. False with Error() when it could not.
+  bool Start();
+  void Stop() { process_.Stop(); }
+
+  const std::string& Error() const { return error_; }
+  virtual const char* Name() const = 0;
+  const std::string& Host() const { return host_; }
+  std::uint16_t Port() const { return port_; }
+  std::string User() const { return kUser; }
+  std::string Password() const { return kPassword; }
+  TempTree& Root() { return root_; }
+  pid_t Pid() const { return process_.Pid(); }
+  // What the server wrote on its standard error (and output), for failure messages.
+  std::string Log() const;
+
+ protected:
+  FtpServerFixture();
+  // One try at starting the server; sets port_ when it listens.
+  virtual bool Launch(std::string& error) = 0;
+
+  ServerProcess process_;
+  TempTree work_{"work"};  // configuration, log, anything but the served files
+  TempTree root_{"root"};
+  std::string host_ = "127.0.0.1";
+  std::uint16_t port_ = 0;
+  std::string error_;
+};
+
+// pyftpdlib (python3-pyftpdlib) through tests/support/pyftpd_server.py: the user and
+// anonymous both have every permission on the whole root. It picks its own free port.
+class PyFtpdServer : public FtpServerFixture {
+ public:
+  PyFtpdServer() = default;
+  const char* Name() const override { return "pyftpdlib"; }
+
+ protected:
+  bool Launch(std::string& error) override;
+};
+
+// vsftpd unpacked from its Debian package into <build>/servers/vsftpd (by
+// scripts/install-deps.sh; it is never installed, so no system service runs).
+//
+// Logins without any system user left behind: the user is a virtual one. vsftpd checks
+// its password through PAM with a service file of a unique name, /etc/pam.d/
+// talvo-ftp-test-PID-N, that asks pam_pwdfile (libpam-pwdfile) to compare with a password
+// file in the fixture's work directory; the file is removed when the fixture goes, and
+// files of ended processes are removed at the next start. (PAM reads services only from
+// /etc/pam.d, so that one file cannot live elsewhere.) vsftpd then serves the virtual
+// user as guest_username, and anonymous as ftp_username: two existing unprivileged
+// accounts with an existing home directory (vsftpd changes into it before it chroots),
+// chosen among daemon, bin, sys, ... The root belongs to the guest account, so the user
+// may change anything. vsftpd refuses an anonymous chroot that anonymous may write to, so
+// anonymous reads everything and writes in every sub-directory made through Root()
+// (mode 0777), not at the top.
+//
+// Extra configuration lines (e.g. "async_abor_enable=YES") come after the fixture's own
+// and so override them.
+class VsftpdServer : public FtpServerFixture {
+ public:
+  explicit VsftpdServer(std::vector<std::string> extraConfig = {});
+  ~VsftpdServer() override;
+  const char* Name() const override { return "vsftpd"; }
+
+  static std::string BinaryPath();
+
+ protected:
+  bool Launch(std::string& error) override;
+
+ private:
+  bool Prepare(std::string& error);
+  std::string Config(std::uint16_t port) const;
+
+  std::vector<std::string> extraConfig_;
+  std::string pamService_;  // the file name under /etc/pam.d, once written
+  std::string guestAccount_, anonymousAccount_;
+  bool prepared_ = false;
+};
+
+}  // namespace talvo::test

@@ -1,0 +1,527 @@
+#include "tests/support/ScriptedPeer.h"
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <strings.h>
+
+#include "tests/support/TestPattern.h"
+
+namespace talvo::test {
+
+namespace {
+
+constexpr unsigned char kIac = 0xFF;
+
+// Text for failure messages: CR, LF and other control or high bytes escaped.
+std::string Printable(std::string_view text, std::size_t limit = 120) {
+  std::string out;
+  for (const char c : text.substr(0, limit)) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (byte < 0x20 || byte >= 0x7F) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+      out += hex;
+    } else {
+      out += c;
+    }
+  }
+  if (text.size() > limit) out += "...";
+  return out;
+}
+
+// Removes Telnet commands from a command line, as a server does before parsing it.
+std::string StripTelnet(std::string_view raw) {
+  std::string line;
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(raw[i]);
+    if (byte != kIac || i + 1 >= raw.size()) {
+      line += raw[i];
+      continue;
+    }
+    const auto command = static_cast<unsigned char>(raw[i + 1]);
+    if (command == kIac) {
+      line += raw[i];
+      ++i;
+    } else if (command >= 251 && command <= 254) {  // WILL, WONT, DO, DONT + option
+      i += 2;
+    } else {
+      ++i;
+    }
+  }
+  return line;
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() &&
+         ::strncasecmp(text.data(), prefix.data(), prefix.size()) == 0;
+}
+
+void SetOption(int fd, int level, int name) {
+  const int on = 1;
+  ::setsockopt(fd, level, name, &on, sizeof on);
+}
+
+}  // namespace
+
+ScriptedPeer::ScriptedPeer() {
+  std::string error;
+  listener_ = ListenLoopback(0, error);
+  int stopPipe[2];
+  if (::pipe2(stopPipe, O_CLOEXEC) == 0) {
+    stopRead_.Reset(stopPipe[0]);
+    stopWrite_.Reset(stopPipe[1]);
+  } else {
+    error = std::string("pipe: ") + std::strerror(errno);
+  }
+  if (listener_.Valid()) {
+    ::fcntl(listener_.Get(), F_SETFL, ::fcntl(listener_.Get(), F_GETFL) | O_NONBLOCK);
+    SetOption(listener_.Get(), SOL_SOCKET, SO_OOBINLINE);
+    port_ = LocalPort(listener_.Get());
+  }
+  if (!error.empty()) failure_ = "cannot set up the peer: " + error;
+}
+
+ScriptedPeer::~ScriptedPeer() {
+  if (thread_.joinable()) {
+    const char wake = 1;
+    [[maybe_unused]] const auto written = ::write(stopWrite_.Get(), &wake, 1);
+    thread_.join();
+  }
+}
+
+// --- Building the script ---
+
+ScriptedPeer& ScriptedPeer::Add(std::string name, std::function<bool()> run) {
+  if (started_) {
+    std::fprintf(stderr, "ScriptedPeer: step %s added after Start() is ignored\n", name.c_str());
+    return *this;
+  }
+  steps_.push_back({std::move(name), std::move(run)});
+  return *this;
+}
+
+ScriptedPeer& ScriptedPeer::Login(const LoginReplies& replies) {
+  Reply(replies.greeting).Expect("USER").Reply(replies.user);
+  if (!replies.user.empty() && replies.user[0] == '3') Expect("PASS").Reply(replies.pass);
+  return Expect("SYST").Reply(replies.syst);
+}
+
+ScriptedPeer& ScriptedPeer::Reply(std::string text) {
+  return ReplySplit(std::move(text), {});
+}
+
+ScriptedPeer& ScriptedPeer::ReplySplit(std::string text, std::vector<std::size_t> cuts) {
+  const std::string name = (cuts.empty() ? "Reply \"" : "ReplySplit \"") + Printable(text) + "\"";
+  return Add(name, [this, text = std::move(text), cuts = std::move(cuts)] {
+    return SendPieces(control_, text, cuts, DataCut::Forbidden, "reply");
+  });
+}
+
+ScriptedPeer& ScriptedPeer::Expect(std::string prefix) {
+  const std::string name = "Expect \"" + Printable(prefix) + "\"";
+  return Add(name, [this, prefix = std::move(prefix)] { return RunExpect(prefix); });
+}
+
+ScriptedPeer& ScriptedPeer::ExpectRaw(std::string bytes) {
+  const std::string name = "ExpectRaw \"" + Printable(bytes) + "\"";
+  return Add(name, [this, bytes = std::move(bytes)] { return RunExpectRaw(bytes); });
+}
+
+ScriptedPeer& ScriptedPeer::Pause(int milliseconds) {
+  return Add("Pause " + std::to_string(milliseconds) + " ms",
+             [this, milliseconds] { return Sleep(Millis(milliseconds)); });
+}
+
+ScriptedPeer& ScriptedPeer::Close() {
+  return Add("Close", [this] {
+    control_.Reset();
+    return true;
+  });
+}
+
+ScriptedPeer& ScriptedPeer::Reset() {
+  return Add("Reset", [this] {
+    ResetConnection(control_);
+    return true;
+  });
+}
+
+ScriptedPeer& ScriptedPeer::AwaitClose() {
+  return Add("AwaitClose", [this] { return RunAwaitClose(); });
+}
+
+ScriptedPeer& ScriptedPeer::AcceptNext() {
+  return Add("AcceptNext", [this] { return AcceptControl(); });
+}
+
+ScriptedPeer& ScriptedPeer::DataConnect(std::string sourceAddress) {
+  const std::string name = "DataConnect" + (sourceAddress.empty() ? "" : " from " + sourceAddress);
+  return Add(name, [this, sourceAddress = std::move(sourceAddress)] {
+    return RunDataConnect(sourceAddress);
+  });
+}
+
+ScriptedPeer& ScriptedPeer::DataSend(std::string bytes) {
+  return DataSendSplit(std::move(bytes), {});
+}
+
+ScriptedPeer& ScriptedPeer::DataSendSplit(std::string bytes, std::vector<std::size_t> cuts) {
+  const std::string name = "DataSend \"" + Printable(bytes) + "\"";
+  return Add(name, [this, bytes = std::move(bytes), cuts = std::move(cuts)] {
+    return SendPieces(data_, bytes, cuts, DataCut::Forbidden, "data");
+  });
+}
+
+ScriptedPeer& ScriptedPeer::DataSendPattern(std::uint64_t size, DataCut cut) {
+  return Add("DataSendPattern " + std::to_string(size),
+             [this, size, cut] { return RunDataSendPattern(size, cut); });
+}
+
+ScriptedPeer& ScriptedPeer::DataReceive() {
+  return Add("DataReceive", [this] { return RunDataReceive(); });
+}
+
+ScriptedPeer& ScriptedPeer::DataClose() {
+  return Add("DataClose", [this] {
+    data_.Reset();
+    return true;
+  });
+}
+
+ScriptedPeer& ScriptedPeer::DataReset() {
+  return Add("DataReset", [this] {
+    ResetConnection(data_);
+    return true;
+  });
+}
+
+ScriptedPeer& ScriptedPeer::SetStepTimeout(Millis timeout) {
+  if (!started_) stepTimeout_ = timeout;
+  return *this;
+}
+
+ScriptedPeer& ScriptedPeer::SetSplitPause(Millis pause) {
+  if (!started_) splitPause_ = pause;
+  return *this;
+}
+
+void ScriptedPeer::Start() {
+  if (started_) return;
+  started_ = true;
+  thread_ = std::thread([this] { Play(); });
+}
+
+// --- Results ---
+
+bool ScriptedPeer::WaitFinished(Millis timeout) const {
+  std::unique_lock lock(mutex_);
+  return finishedChanged_.wait_for(lock, timeout, [this] { return finished_.load(); });
+}
+
+std::string ScriptedPeer::Failure() const {
+  std::lock_guard lock(mutex_);
+  return failure_;
+}
+
+std::vector<std::string> ScriptedPeer::Commands() const {
+  std::lock_guard lock(mutex_);
+  return commands_;
+}
+
+std::string ScriptedPeer::ControlBytes() const {
+  std::lock_guard lock(mutex_);
+  return controlBytes_;
+}
+
+std::vector<std::size_t> ScriptedPeer::UrgentOffsets() const {
+  std::lock_guard lock(mutex_);
+  return urgentOffsets_;
+}
+
+std::vector<ScriptedPeer::DataCapture> ScriptedPeer::DataReceived() const {
+  std::lock_guard lock(mutex_);
+  return dataCaptures_;
+}
+
+std::uint64_t ScriptedPeer::DataBytesSent() const {
+  std::lock_guard lock(mutex_);
+  return dataBytesSent_;
+}
+
+// --- The script thread ---
+
+void ScriptedPeer::Play() {
+  bool ok = Failure().empty() && AcceptControl();
+  for (std::size_t i = 0; ok && i < steps_.size(); ++i) {
+    if (!steps_[i].run()) {
+      std::lock_guard lock(mutex_);
+      failure_ = "step " + std::to_string(i + 1) + " (" + steps_[i].name + "): " + failure_;
+      ok = false;
+    }
+  }
+  std::lock_guard lock(mutex_);
+  finished_ = true;
+  finishedChanged_.notify_all();
+}
+
+bool ScriptedPeer::Fail(const std::string& why) {
+  std::lock_guard lock(mutex_);
+  if (failure_.empty()) failure_ = why;
+  return false;
+}
+
+bool ScriptedPeer::Sleep(Millis duration) {
+  if (WaitFor(stopRead_.Get(), POLLIN, -1, Clock::now() + duration) == WaitResult::Ready) {
+    return Fail("peer stopped before the script ended");
+  }
+  return true;
+}
+
+bool ScriptedPeer::AcceptControl() {
+  control_.Reset();
+  controlPending_.clear();
+  const auto deadline = Clock::now() + stepTimeout_;
+  for (;;) {
+    switch (WaitFor(listener_.Get(), POLLIN, stopRead_.Get(), deadline)) {
+      case WaitResult::Stopped: return Fail("peer stopped before the script ended");
+      case WaitResult::TimedOut: return Fail("no client connected to the control port");
+      case WaitResult::Ready: break;
+    }
+    const int fd = ::accept4(listener_.Get(), nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd >= 0) {
+      control_.Reset(fd);
+      SetOption(fd, SOL_SOCKET, SO_OOBINLINE);
+      SetOption(fd, IPPROTO_TCP, TCP_NODELAY);
+      return true;
+    }
+    if (errno != EAGAIN && errno != EINTR && errno != ECONNABORTED) {
+      return Fail(std::string("accept: ") + std::strerror(errno));
+    }
+  }
+}
+
+// Reads what the client sent on the control connection into controlPending_ (and the
+// record). A failure is recorded; a close by the client is left to the caller to judge.
+ScriptedPeer::ReadOutcome ScriptedPeer::ReadControl(Clock::time_point deadline,
+                                                    const std::string& waitingFor) {
+  if (!control_.Valid()) {
+    Fail("no control connection while waiting for " + waitingFor);
+    return ReadOutcome::Failed;
+  }
+  switch (WaitFor(control_.Get(), POLLIN | POLLPRI, stopRead_.Get(), deadline)) {
+    case WaitResult::Stopped:
+      Fail("peer stopped before the script ended");
+      return ReadOutcome::Failed;
+    case WaitResult::TimedOut:
+      Fail("timed out waiting for " + waitingFor + "; unread: \"" + Printable(controlPending_) + "\"");
+      return ReadOutcome::Failed;
+    case WaitResult::Ready: break;
+  }
+  const bool atUrgentMark = ::sockatmark(control_.Get()) == 1;
+  char buffer[4096];
+  const ssize_t count = ::recv(control_.Get(), buffer, sizeof buffer, MSG_DONTWAIT);
+  if (count > 0) {
+    controlPending_.append(buffer, static_cast<std::size_t>(count));
+    std::lock_guard lock(mutex_);
+    if (atUrgentMark) urgentOffsets_.push_back(controlBytes_.size());
+    controlBytes_.append(buffer, static_cast<std::size_t>(count));
+    return ReadOutcome::Data;
+  }
+  if (count < 0 && (errno == EAGAIN || errno == EINTR)) return ReadOutcome::Data;
+  if (count == 0 || errno == ECONNRESET) {
+    control_.Reset();
+    return ReadOutcome::Closed;
+  }
+  Fail(std::string("recv: ") + std::strerror(errno));
+  return ReadOutcome::Failed;
+}
+
+// Reads until `enough` holds; a close by the client is a failure here.
+bool ScriptedPeer::ReadUntil(const std::function<bool()>& enough, const std::string& waitingFor) {
+  const auto deadline = Clock::now() + stepTimeout_;
+  while (!enough()) {
+    switch (ReadControl(deadline, waitingFor)) {
+      case ReadOutcome::Data: break;
+      case ReadOutcome::Failed: return false;
+      case ReadOutcome::Closed:
+        return Fail("the client closed the control connection while the peer waited for " +
+                    waitingFor + "; unread: \"" + Printable(controlPending_) + "\"");
+    }
+  }
+  return true;
+}
+
+bool ScriptedPeer::TakeLine(std::string& line) {
+  const std::size_t end = controlPending_.find("\r\n");
+  if (end == std::string::npos) return false;
+  line = StripTelnet(std::string_view(controlPending_).substr(0, end));
+  controlPending_.erase(0, end + 2);
+  if (StartsWithNoCase(line, "PORT ")) {
+    if (!ParsePortArgument(std::string_view(line).substr(5), lastPortHost_, lastPortPort_)) {
+      lastPortHost_.clear();
+    }
+  }
+  std::lock_guard lock(mutex_);
+  commands_.push_back(line);
+  return true;
+}
+
+bool ScriptedPeer::RunExpect(const std::string& prefix) {
+  const std::string waitingFor = "a command starting with \"" + Printable(prefix) + "\"";
+  std::string line;
+  if (!ReadUntil([&] { return TakeLine(line); }, waitingFor)) return false;
+  if (line.compare(0, prefix.size(), prefix) != 0) {
+    return Fail("expected " + waitingFor + ", got \"" + Printable(line) + "\"");
+  }
+  return true;
+}
+
+bool ScriptedPeer::RunExpectRaw(const std::string& bytes) {
+  const std::string waitingFor = "the bytes \"" + Printable(bytes) + "\"";
+  if (!ReadUntil([&] { return controlPending_.size() >= bytes.size(); }, waitingFor)) return false;
+  if (controlPending_.compare(0, bytes.size(), bytes) != 0) {
+    return Fail("expected " + waitingFor + ", got \"" +
+                Printable(std::string_view(controlPending_).substr(0, bytes.size())) + "\"");
+  }
+  controlPending_.erase(0, bytes.size());
+  return true;
+}
+
+bool ScriptedPeer::RunAwaitClose() {
+  const auto deadline = Clock::now() + stepTimeout_;
+  std::string line;
+  for (;;) {
+    while (TakeLine(line)) {
+    }
+    switch (ReadControl(deadline, "the client to close the control connection")) {
+      case ReadOutcome::Data: break;
+      case ReadOutcome::Failed: return false;
+      case ReadOutcome::Closed:
+        while (TakeLine(line)) {
+        }
+        return true;
+    }
+  }
+}
+
+bool ScriptedPeer::SendPieces(UniqueFd& fd, const std::string& text,
+                              const std::vector<std::size_t>& cuts, DataCut cut, const char* what) {
+  std::vector<std::size_t> bounds = cuts;
+  bounds.push_back(text.size());
+  std::sort(bounds.begin(), bounds.end());
+  std::size_t begin = 0;
+  for (const std::size_t end : bounds) {
+    if (end <= begin || end > text.size()) continue;
+    if (begin > 0 && !Sleep(splitPause_)) return false;
+    bool cutShort = false;
+    if (!SendAll(fd, text.data() + begin, end - begin, cut, cutShort, what)) return false;
+    if (cutShort) return true;
+    begin = end;
+  }
+  return true;
+}
+
+bool ScriptedPeer::SendAll(UniqueFd& fd, const char* bytes, std::size_t count, DataCut cut,
+                           bool& cutShort, const char* what) {
+  if (!fd.Valid()) return Fail(std::string("no ") + what + " connection to send on");
+  auto deadline = Clock::now() + stepTimeout_;
+  std::size_t sent = 0;
+  while (sent < count) {
+    switch (WaitFor(fd.Get(), POLLOUT, stopRead_.Get(), deadline)) {
+      case WaitResult::Stopped: return Fail("peer stopped before the script ended");
+      case WaitResult::TimedOut:
+        return Fail(std::string("the client took no ") + what + " bytes for too long");
+      case WaitResult::Ready: break;
+    }
+    const ssize_t n = ::send(fd.Get(), bytes + sent, count - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n < 0) {
+      if (errno == EAGAIN || errno == EINTR) continue;
+      if (cut == DataCut::Allowed && (errno == EPIPE || errno == ECONNRESET)) {
+        cutShort = true;
+        return true;
+      }
+      return Fail(std::string("send of ") + what + ": " + std::strerror(errno));
+    }
+    sent += static_cast<std::size_t>(n);
+    deadline = Clock::now() + stepTimeout_;
+    if (&fd == &data_) {
+      std::lock_guard lock(mutex_);
+      dataBytesSent_ += static_cast<std::uint64_t>(n);
+    }
+  }
+  return true;
+}
+
+bool ScriptedPeer::RunDataConnect(const std::string& sourceAddress) {
+  if (lastPortHost_.empty()) return Fail("no valid PORT command was read");
+  std::string error;
+  data_ = ConnectTo(lastPortHost_, lastPortPort_, sourceAddress, stepTimeout_, error);
+  if (!data_.Valid()) return Fail("data connection: " + error);
+  SetOption(data_.Get(), IPPROTO_TCP, TCP_NODELAY);
+  return true;
+}
+
+bool ScriptedPeer::RunDataSendPattern(std::uint64_t size, DataCut cut) {
+  std::string block(64 * 1024, '\0');
+  for (std::uint64_t offset = 0; offset < size;) {
+    const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), size - offset));
+    FillPattern(offset, block.data(), count);
+    bool cutShort = false;
+    if (!SendAll(data_, block.data(), count, cut, cutShort, "data")) return false;
+    if (cutShort) return true;
+    offset += count;
+  }
+  return true;
+}
+
+bool ScriptedPeer::RunDataReceive() {
+  if (!data_.Valid()) return Fail("no data connection to receive on");
+  DataCapture capture;
+  capture.fnv1a = kFnvOffsetBasis;
+  auto deadline = Clock::now() + stepTimeout_;
+  std::string buffer(64 * 1024, '\0');
+  for (;;) {
+    switch (WaitFor(data_.Get(), POLLIN, stopRead_.Get(), deadline)) {
+      case WaitResult::Stopped: return Fail("peer stopped before the script ended");
+      case WaitResult::TimedOut:
+        return Fail("the client neither sent data nor closed the data connection for too long, after " +
+                    std::to_string(capture.count) + " bytes");
+      case WaitResult::Ready: break;
+    }
+    const ssize_t n = ::recv(data_.Get(), buffer.data(), buffer.size(), MSG_DONTWAIT);
+    if (n > 0) {
+      const std::string_view got(buffer.data(), static_cast<std::size_t>(n));
+      capture.count += got.size();
+      capture.fnv1a = Fnv1a(got, capture.fnv1a);
+      if (capture.count <= kDataKeepLimit) {
+        capture.bytes.append(got);
+      } else {
+        capture.bytes.clear();
+      }
+      deadline = Clock::now() + stepTimeout_;
+      continue;
+    }
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+    if (n < 0 && errno != ECONNRESET) return Fail(std::string("recv on data: ") + std::strerror(errno));
+    capture.endedByReset = n < 0;
+    break;
+  }
+  std::lock_guard lock(mutex_);
+  dataCaptures_.push_back(std::move(capture));
+  return true;
+}
+
+}  // namespace talvo::test

@@ -1,0 +1,179 @@
+// A fake FTP server that plays a fixed script against one client, for the exact reply
+// sequences and misbehaviours that real servers do not produce.
+//
+// It listens on 127.0.0.1 (a free port) and, once started, runs the script on a thread of
+// its own with blocking sockets: it accepts the first control connection, then plays the
+// steps in order. Each step waits at most StepTimeout() for progress (a transfer that keeps
+// moving is never cut short). The first step that fails records a failure text and ends
+// the script. Sockets stay open after the script ends, until the peer is destroyed; the
+// destructor wakes the thread, joins it and closes everything.
+//
+//   ScriptedPeer peer;
+//   peer.Login().Expect("CWD pub").Reply("250 ok\r\n").Expect("QUIT").Reply("221 bye\r\n");
+//   peer.Start();
+//   ... drive the client against peer.Port() until peer.Finished() ...
+//   EXPECT_EQ(peer.Failure(), "");
+//   EXPECT_EQ(peer.Commands()[4], "CWD pub");
+//
+// Control bytes are read with SO_OOBINLINE, so urgent (out-of-band) bytes stay in the
+// stream at their place: ControlBytes() is exactly what the client sent, and
+// UrgentOffsets() says which of its bytes were urgent (found with sockatmark). TCP keeps
+// one urgent mark: when a second urgent send arrives before the first mark was read,
+// only the later mark is reported. Command lines (Commands(), Expect) are the text up to
+// CR LF with Telnet commands (IAC x, IAC WILL/WONT/DO/DONT x) removed and IAC IAC read as
+// one 0xFF, as a server reads them; ExpectRaw compares the raw stream.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/LoopbackSockets.h"
+
+namespace talvo::test {
+
+class ScriptedPeer {
+ public:
+  // The replies of a normal login; a test changes the one it is about.
+  struct LoginReplies {
+    std::string greeting = "220 Talvo scripted peer ready\r\n";
+    std::string user = "331 Password required\r\n";  // a reply of class 3 makes PASS follow
+    std::string pass = "230 Logged in\r\n";
+    std::string syst = "215 UNIX Type: L8\r\n";
+  };
+
+  // Whether a data send may end early because the client closed or reset its end
+  // (an aborted download). A cut send stops quietly and the script goes on.
+  enum class DataCut { Forbidden, Allowed };
+
+  // What one DataReceive step got, up to the client's close (or reset).
+  struct DataCapture {
+    std::string bytes;  // all of them, unless there were more than kDataKeepLimit
+    std::uint64_t count = 0;
+    std::uint64_t fnv1a = 0;  // over every byte, see TestPattern.h
+    bool endedByReset = false;
+  };
+  static constexpr std::uint64_t kDataKeepLimit = 64ULL << 20;
+
+  ScriptedPeer();
+  ~ScriptedPeer();
+  ScriptedPeer(const ScriptedPeer&) = delete;
+  ScriptedPeer& operator=(const ScriptedPeer&) = delete;
+
+  std::uint16_t Port() const { return port_; }
+
+  // --- Script steps, added before Start(). ---
+  // Greeting, USER (PASS when the USER reply is of class 3), SYST.
+  ScriptedPeer& Login(const LoginReplies& replies = {});
+  // Sends `text` exactly as given in one write; it may hold several replies.
+  ScriptedPeer& Reply(std::string text);
+  // Sends `text` in pieces cut at the given byte offsets, with SplitPause() between them
+  // so that they arrive as separate reads (e.g. a cut between CR and LF).
+  ScriptedPeer& ReplySplit(std::string text, std::vector<std::size_t> cuts);
+  // Reads the next command line; it must start with `prefix`.
+  ScriptedPeer& Expect(std::string prefix);
+  // Reads exactly bytes.size() raw bytes from the control stream; they must be `bytes`.
+  ScriptedPeer& ExpectRaw(std::string bytes);
+  ScriptedPeer& Pause(int milliseconds);
+  ScriptedPeer& Close();
+  ScriptedPeer& Reset();
+  // Waits until the client closes the control connection (EOF or reset); lines that
+  // arrive meanwhile are recorded in Commands().
+  ScriptedPeer& AwaitClose();
+  // Accepts the next control connection (after Close, Reset or AwaitClose).
+  ScriptedPeer& AcceptNext();
+
+  // Active-mode data connection to the address of the last PORT command read, optionally
+  // from `sourceAddress` (e.g. "127.0.0.2"). Replaces any open data connection.
+  ScriptedPeer& DataConnect(std::string sourceAddress = {});
+  ScriptedPeer& DataSend(std::string bytes);
+  ScriptedPeer& DataSendSplit(std::string bytes, std::vector<std::size_t> cuts);
+  // Sends `size` bytes of the test pattern (PatternBytes) without holding them.
+  ScriptedPeer& DataSendPattern(std::uint64_t size, DataCut cut = DataCut::Forbidden);
+  // Reads until the client closes the data connection; see DataReceived().
+  ScriptedPeer& DataReceive();
+  ScriptedPeer& DataClose();
+  ScriptedPeer& DataReset();
+
+  // --- Settings, before Start(). ---
+  ScriptedPeer& SetStepTimeout(Millis timeout);
+  ScriptedPeer& SetSplitPause(Millis pause);
+  Millis StepTimeout() const { return stepTimeout_; }
+
+  // Starts the script thread. Call once.
+  void Start();
+
+  // --- Results, safe to read while the script runs. ---
+  bool Finished() const { return finished_.load(); }
+  // Blocks until the script has ended or `timeout` passed; true when it has ended.
+  bool WaitFinished(Millis timeout) const;
+  // Empty while every step succeeded.
+  std::string Failure() const;
+  std::vector<std::string> Commands() const;
+  std::string ControlBytes() const;
+  std::vector<std::size_t> UrgentOffsets() const;
+  std::vector<DataCapture> DataReceived() const;  // one per DataReceive step
+  std::uint64_t DataBytesSent() const;            // over all data sends
+
+ private:
+  struct Step {
+    std::string name;
+    std::function<bool()> run;  // false when the step failed (Fail was called)
+  };
+
+  ScriptedPeer& Add(std::string name, std::function<bool()> run);
+  void Play();
+  bool Fail(const std::string& why);
+
+  enum class ReadOutcome { Data, Closed, Failed };
+
+  bool AcceptControl();
+  ReadOutcome ReadControl(Clock::time_point deadline, const std::string& waitingFor);
+  bool ReadUntil(const std::function<bool()>& enough, const std::string& waitingFor);
+  bool TakeLine(std::string& line);
+  bool SendPieces(UniqueFd& fd, const std::string& text, const std::vector<std::size_t>& cuts,
+                  DataCut cut, const char* what);
+  bool SendAll(UniqueFd& fd, const char* bytes, std::size_t count, DataCut cut, bool& cutShort,
+               const char* what);
+  bool RunExpect(const std::string& prefix);
+  bool RunExpectRaw(const std::string& bytes);
+  bool RunAwaitClose();
+  bool RunDataConnect(const std::string& sourceAddress);
+  bool RunDataSendPattern(std::uint64_t size, DataCut cut);
+  bool RunDataReceive();
+  bool Sleep(Millis duration);
+
+  Millis stepTimeout_{5000};
+  Millis splitPause_{50};
+  std::uint16_t port_ = 0;
+  UniqueFd listener_;
+  UniqueFd stopRead_, stopWrite_;  // the destructor writes here to wake the thread
+  std::vector<Step> steps_;
+  std::thread thread_;
+  bool started_ = false;
+
+  // Used by the script thread only.
+  UniqueFd control_;
+  UniqueFd data_;
+  std::string controlPending_;  // received, not yet taken by a step
+  std::string lastPortHost_;
+  std::uint16_t lastPortPort_ = 0;
+
+  mutable std::mutex mutex_;
+  mutable std::condition_variable finishedChanged_;
+  std::atomic<bool> finished_{false};
+  std::string failure_;
+  std::vector<std::string> commands_;
+  std::string controlBytes_;
+  std::vector<std::size_t> urgentOffsets_;
+  std::vector<DataCapture> dataCaptures_;
+  std::uint64_t dataBytesSent_ = 0;
+};
+
+}  // namespace talvo::test

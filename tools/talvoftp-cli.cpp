@@ -1,0 +1,297 @@
+// talvoftp-cli: a console front end on the FTP engine and its message loop, for scripts,
+// tests and benchmarks. It connects, runs the commands in order (each waiting for its
+// completion event), quits, and prints one line per event.
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "ftp/Ftp.h"
+#include "ftp/ListingParser.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: talvoftp-cli [--port N] [--user U] [--password P] [--account A] [--ascii]\n"
+    "                    [--timeout-connect S] [--timeout-arp S] [--quiet] HOST COMMAND...\n"
+    "       talvoftp-cli --parse DIALECT   (listing lines on standard input)\n"
+    "commands: ls | cd DIR | mkdir DIR | rmdir DIR | rm FILE | mv OLD NEW |\n"
+    "          get REMOTE LOCAL | put LOCAL REMOTE | abort-at BYTES\n";
+
+struct Command {
+  std::string verb;
+  std::vector<std::string> args;
+};
+
+struct Options {
+  std::string host;
+  std::uint16_t port = 21;
+  std::string user, password, account;
+  bool ascii = false;
+  bool quiet = false;
+  int timeoutConnect = 30;
+  int timeoutArp = 20;
+  std::vector<Command> commands;
+};
+
+int Usage(const std::string& problem) {
+  std::fprintf(stderr, "talvoftp-cli: %s\n%s", problem.c_str(), kUsage);
+  return 2;
+}
+
+std::string Escape(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\\') {
+      out += "\\\\";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+bool ParseNumber(const std::string& text, long long min, long long max, long long& value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtoll(text.c_str(), &end, 10);
+  return errno == 0 && *end == '\0' && value >= min && value <= max;
+}
+
+int ArgumentCount(const std::string& verb) {
+  if (verb == "ls") return 0;
+  if (verb == "cd" || verb == "mkdir" || verb == "rmdir" || verb == "rm" || verb == "abort-at") return 1;
+  if (verb == "mv" || verb == "get" || verb == "put") return 2;
+  return -1;
+}
+
+// Parses the command line; returns 0 on success, else the exit status of a usage error.
+int ParseOptions(int argc, char** argv, Options& options) {
+  int i = 1;
+  const auto value = [&](const char* name, std::string& out) -> bool {
+    if (i + 1 >= argc) return false;
+    out = argv[++i];
+    (void)name;
+    return true;
+  };
+  for (; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg.rfind("--", 0) != 0) break;
+    std::string text;
+    long long number = 0;
+    if (arg == "--quiet") {
+      options.quiet = true;
+    } else if (arg == "--ascii") {
+      options.ascii = true;
+    } else if (arg == "--user") {
+      if (!value("--user", options.user)) return Usage("--user needs a value");
+    } else if (arg == "--password") {
+      if (!value("--password", options.password)) return Usage("--password needs a value");
+    } else if (arg == "--account") {
+      if (!value("--account", options.account)) return Usage("--account needs a value");
+    } else if (arg == "--port") {
+      if (!value("--port", text) || !ParseNumber(text, 1, 65535, number)) return Usage("--port needs 1 to 65535");
+      options.port = static_cast<std::uint16_t>(number);
+    } else if (arg == "--timeout-connect" || arg == "--timeout-arp") {
+      if (!value(arg.c_str(), text) || !ParseNumber(text, 0, 3600, number)) return Usage(arg + " needs 0 to 3600 seconds");
+      (arg == "--timeout-connect" ? options.timeoutConnect : options.timeoutArp) = static_cast<int>(number);
+    } else {
+      return Usage("unknown option " + arg);
+    }
+  }
+  if (i >= argc) return Usage("no host");
+  options.host = argv[i++];
+  while (i < argc) {
+    Command command{argv[i++], {}};
+    const int count = ArgumentCount(command.verb);
+    if (count < 0) return Usage("unknown command " + command.verb);
+    for (int k = 0; k < count; ++k) {
+      if (i >= argc) return Usage(command.verb + " needs " + std::to_string(count) + " argument(s)");
+      command.args.push_back(argv[i++]);
+    }
+    long long bytes = 0;
+    if (command.verb == "abort-at" && !ParseNumber(command.args[0], 0, INT64_MAX, bytes)) {
+      return Usage("abort-at needs a byte count");
+    }
+    options.commands.push_back(command);
+  }
+  return 0;
+}
+
+int ParseListing(const std::string& dialectName) {
+  TFTPServerType dialect{};
+  if (!ServerTypeFromName(dialectName, dialect)) return Usage("unknown dialect " + dialectName);
+  std::string line;
+  while (std::getline(std::cin, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    ListingEntry entry;
+    if (ParseListingLine(dialect, line, entry)) {
+      std::cout << (entry.IsDirectory ? "dir " : "file ") << entry.Name << '\n';
+    } else {
+      std::cout << "none\n";
+    }
+  }
+  return 0;
+}
+
+// Drives one session: connect, the commands one after another, quit.
+class Session {
+ public:
+  explicit Session(const Options& options) : options_(options) {
+    ftp_.SetFtpServer(options.host);
+    ftp_.FtpPort = options.port;
+    ftp_.TimeOutConnect = options.timeoutConnect;
+    ftp_.TimeOutArp = options.timeoutArp;
+    ftp_.TransferMode = options.ascii ? AsciiTransfer : BinaryTransfer;
+    ftp_.OnFtpInfo = [this](TObject*, FtpInfo info, std::string addinfo) { OnInfo(info, addinfo); };
+    ftp_.OnFtpError = [this](TObject*, FtpError error, std::string) {
+      failed_ = true;
+      Print(true, std::string("error ") + FtpErrorName(error));
+    };
+    ftp_.OnFtpNeedInfo = [this](TObject*, TFtpInfoNeeded need, std::string& value) { OnNeed(need, value); };
+    ftp_.OnFtpReady = [this](TObject*) { Print(false, "ready"); };
+    ftp_.OnFtpQuit = [this](TObject*) {
+      Print(false, "quit");
+      quitSeen_ = true;
+    };
+    ftp_.OnLoggedIn = [this](TObject*) {
+      Done("OnLoggedIn");
+      if (!ftp_.Success) return;
+      Print(true, std::string("type ") + ServerTypeName(ftp_.ServerType));
+      Next();
+    };
+    const auto simple = [this](const char* name) {
+      return [this, name](TObject*) {
+        Done(name);
+        Next();
+      };
+    };
+    ftp_.OnDirectoryChanged = simple("OnDirectoryChanged");
+    ftp_.OnDirectoryCreated = simple("OnDirectoryCreated");
+    ftp_.OnDirectoryDeleted = simple("OnDirectoryDeleted");
+    ftp_.OnFileDeleted = simple("OnFileDeleted");
+    ftp_.OnFileRenamed = simple("OnFileRenamed");
+    ftp_.OnFileReceived = [this](TObject*) { TransferDone("OnFileReceived"); };
+    ftp_.OnFileStored = [this](TObject*) { TransferDone("OnFileStored"); };
+    ftp_.OnListingDone = [this](TObject*) {
+      Done("OnListingDone");
+      Print(true, "cwd " + ftp_.InitialDirectory);
+      for (const auto& name : ftp_.DirectoryNames) Print(true, "dir " + name);
+      for (const auto& name : ftp_.FileNames) Print(true, "file " + name);
+      Next();
+    };
+  }
+
+  int Run() {
+    auto& loop = platform::MessageLoop::Current();
+    ftp_.Connect();
+    // Refused before any connection attempt: no notification will follow.
+    if (ftp_.LastError == ftpeNoServer || ftp_.LastError == ftpeWinsockNotInitialized) return 1;
+    while (!quitSeen_) loop.RunUntil([this] { return quitSeen_; }, 1000);
+    loop.DispatchPending();  // a second quit notification follows a network error
+    std::fflush(stdout);
+    return failed_ || !allDone_ ? 1 : 0;
+  }
+
+ private:
+  void Print(bool essential, const std::string& line) {
+    if (options_.quiet && !essential) return;
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+  }
+
+  void OnInfo(FtpInfo info, const std::string& addinfo) {
+    if (info == ftpiProgress && abortAt_ >= 0 && ftp_.BytesTransferred >= abortAt_) {
+      abortAt_ = -1;
+      ftp_.Abort();
+    }
+    if (options_.quiet) return;
+    Print(false, std::string("info ") + FtpInfoName(info) + " " + Escape(addinfo));
+  }
+
+  void OnNeed(TFtpInfoNeeded need, std::string& value) {
+    Print(false, std::string("need ") + FtpInfoNeededName(need));
+    switch (need) {
+      case ftpnServer: value = options_.host; break;
+      case ftpnUserName: value = options_.user; break;
+      case ftpnPassword: value = options_.password; break;
+      case ftpnAccount: value = options_.account; break;
+    }
+  }
+
+  void Done(const char* event) {
+    if (!ftp_.Success) failed_ = true;
+    Print(true, std::string("done ") + event + " " + (ftp_.Success ? "1" : "0"));
+  }
+
+  void TransferDone(const char* event) {
+    Done(event);
+    Print(true, "bytes " + std::to_string(ftp_.BytesTransferred) + " ms " + std::to_string(ftp_.TransferTime));
+    Next();
+  }
+
+  // Starts the next command, or quits when none is left.
+  void Next() {
+    while (next_ < options_.commands.size()) {
+      const Command& c = options_.commands[next_++];
+      if (c.verb == "abort-at") {
+        abortAt_ = std::stoll(c.args[0]);
+        continue;
+      }
+      if (c.verb == "ls") {
+        ftp_.GetListing();
+      } else if (c.verb == "cd") {
+        ftp_.ChangeDirectory(c.args[0]);
+      } else if (c.verb == "mkdir") {
+        ftp_.CreateDirectory(c.args[0]);
+      } else if (c.verb == "rmdir") {
+        ftp_.DeleteDirectory(c.args[0]);
+      } else if (c.verb == "rm") {
+        ftp_.DeleteFile(c.args[0]);
+      } else if (c.verb == "mv") {
+        ftp_.RenameFile(c.args[0], c.args[1]);
+      } else if (c.verb == "get") {
+        ftp_.RemoteFile = c.args[0];
+        ftp_.LocalFile = c.args[1];
+        ftp_.ReceiveFile();
+      } else if (c.verb == "put") {
+        ftp_.LocalFile = c.args[0];
+        ftp_.RemoteFile = c.args[1];
+        ftp_.StoreFile();
+      }
+      return;
+    }
+    allDone_ = true;
+    ftp_.Quit();
+  }
+
+  const Options& options_;
+  TVelaFtp ftp_;
+  std::size_t next_ = 0;
+  long long abortAt_ = -1;
+  bool failed_ = false;
+  bool allDone_ = false;
+  bool quitSeen_ = false;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc >= 2 && std::string(argv[1]) == "--parse") {
+    if (argc != 3) return Usage("--parse needs a dialect");
+    return ParseListing(argv[2]);
+  }
+  Options options;
+  if (const int status = ParseOptions(argc, argv, options); status != 0) return status;
+  Session session(options);
+  return session.Run();
+}

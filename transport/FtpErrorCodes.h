@@ -1,0 +1,49 @@
+// The component's error codes, and the table that turns a socket error number into one of
+// them with its English description.
+#pragma once
+
+#include <cstdint>
+
+enum FtpError : std::uint8_t {
+  ftpeNone = 0,
+  ftpeWinsockNotInitialized = 1,
+  ftpeNetworkDown = 2,
+  ftpeInvalidAddress = 3,
+  ftpeInternalError = 4,
+  ftpeGeneralWinsockError = 5,
+  ftpeConnectionAborted = 6,
+  ftpeConnectionReset = 7,
+  ftpeTimeout = 8,
+  ftpeOutOfSockets = 9,
+  ftpeNetworkUnreachable = 10,
+  ftpeAddressNotAvailable = 11,
+  ftpeConnectionRefused = 12,
+  ftpeUnexpectedReply = 13,
+  ftpeCancelled = 14,
+  ftpeUnknownError = 15,
+  ftpeAddressResolution = 16,
+  ftpeConnectionLost = 17,
+  ftpeHostUnreachable = 18,
+  ftpeNoServer = 19,
+  ftpeUnused20 = 20,  // exists, never raised
+  ftpeLocalFileOpen = 21,
+  ftpeLocalFileWrite = 22,
+  ftpeLocalFileRead = 23,
+  ftpeNoRemoteFile = 24,
+  ftpeUnused25 = 25,  // exists, never raised
+  ftpeNoGreeting = 26,
+  ftpeLoginRefused = 27,
+  ftpeDataConnection = 28,
+};
+constexpr int kFtpErrorCount = 29;
+
+// Socket error number (non-zero) to the component's code; unknown numbers give
+// ftpeUnknownError.
+FtpError FtpErrorFromSocketError(std::uint16_t sockError);
+
+// English description of a code of the mapping ("Connection Refused", ...); codes outside
+// the mapping have an empty description.
+const char* FtpErrorDescription(FtpError code);
+
+// Identifier of a code ("ftpeTimeout").
+const char* FtpErrorName(FtpError code);
