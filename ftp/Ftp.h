@@ -211,6 +211,9 @@ class TVelaFtp : public TVelaSocket {
   void EndAfterSilentReply426();
 
   ControlLineSplitter ControlLines{kMaxControlLine};
+  // The control connection has its own buffer: it is read in the middle of a store, while
+  // TransferBuffer holds a block that is not yet sent.
+  char ControlBuffer[kChunkSize] = {};
   platform::HWND GuardWindow = 0;
   bool GuardRunning = false;
 

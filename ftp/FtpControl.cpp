@@ -103,10 +103,10 @@ void TVelaFtp::ControlRead(TObject*) {
   if (InReplyHandler || ShuttingDown) return;
   const std::uint64_t serial = Serial;
   while (!ShuttingDown) {
-    const int n = SockReceive(TransferBuffer, kChunkSize);
+    const int n = SockReceive(ControlBuffer, kChunkSize);
     if (CheckSocketError()) return;
-    const std::size_t length = strnlen(TransferBuffer, static_cast<std::size_t>(n));
-    const std::string text(TransferBuffer, length);
+    const std::size_t length = strnlen(ControlBuffer, static_cast<std::size_t>(n));
+    const std::string text(ControlBuffer, length);
     Info(ftpiReceived, text);
     if (serial != Serial) return;  // the owner's handler ended the connection
     if (text.empty()) return;

@@ -175,21 +175,22 @@ void TVelaFtp::FileRead(TObject*) {
   if (n == 0) return;
   BytesTransferred += n;
   TransferTime = static_cast<std::int64_t>(GetTickCount() - BeginTick);
-  const std::uint64_t serial = Serial;
+  // Written before the progress report, whose handler may abort: what was counted is on disk.
+  if (LocalFileOpen) {
+    int written = 0;
+    while (written < n) {
+      const ssize_t w = ::write(LocalFileHandle, TransferBuffer + written, static_cast<std::size_t>(n - written));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) break;
+      written += static_cast<int>(w);
+    }
+    if (written < n) {
+      // A full disk: reported, and the rest of the transfer is received but not written.
+      ReportError(ftpeLocalFileWrite);
+      CloseLocalFile();
+    }
+  }
   Info(ftpiProgress, std::string());
-  if (serial != Serial || !LocalFileOpen) return;
-  int written = 0;
-  while (written < n) {
-    const ssize_t w = ::write(LocalFileHandle, TransferBuffer + written, static_cast<std::size_t>(n - written));
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) break;
-    written += static_cast<int>(w);
-  }
-  if (written < n) {
-    // A full disk: reported, and the rest of the transfer is received but not written.
-    ReportError(ftpeLocalFileWrite);
-    CloseLocalFile();
-  }
 }
 
 void TVelaFtp::ListingClosed(TObject* Sender) {
@@ -366,10 +367,11 @@ bool TVelaFtp::OpenLocalFileForStore() {
   return true;
 }
 
-// Abort: Telnet IP as data, Telnet DM as urgent data, "ABOR", DM once more. Then this side
-// closes its end of the data connection itself, because some servers only look at the
-// control connection once the transfer has finished; the operation ends when the replies
-// owed to the transfer and to ABOR have both come.
+// Abort: Telnet IP as data, Telnet DM as urgent data, then "ABOR". No DM follows the line:
+// servers that do not strip Telnet codes would read it as the start of the next command.
+// Then this side closes its end of the data connection itself, because some servers only
+// look at the control connection once the transfer has finished; the operation ends when
+// the replies owed to the transfer and to ABOR have both come.
 void TVelaFtp::Abort() {
   if (AbortRequested || !Connected) return;
   AbortRequested = true;
@@ -383,7 +385,6 @@ void TVelaFtp::Abort() {
   if (ShuttingDown || !Connected) return;
   AbortReplyPosition = RepliesOwed;
   if (AbortReplyPosition > 0) ArmAbortWait();
-  if (!SendAbortBytes(kSynch, 2, false)) return;
   if (aborting && TransferActive && !StoreInProgress && !DataFinished) AbortCloseDataSide();
 }
 

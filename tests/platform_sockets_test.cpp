@@ -98,7 +98,9 @@ class PosixSocketsTest : public ::testing::Test {
     const SOCKET s = Open();
     EXPECT_EQ(lib.WSAAsyncSelect(s, window, kSelectMsg, kClientEvents), 0);
     const SOCKADDR_IN to = Loopback(port);
-    if (lib.connect(s, &to, sizeof to) != 0) EXPECT_EQ(lib.WSAGetLastError(), WSAEWOULDBLOCK);
+    if (lib.connect(s, &to, sizeof to) != 0) {
+      EXPECT_EQ(lib.WSAGetLastError(), WSAEWOULDBLOCK);
+    }
     return s;
   }
   SOCKET Listen() {
@@ -220,8 +222,8 @@ TEST_F(PosixSocketsTest, AcceptFillsPeerAddressAndReEnablesForTheNextConnection)
   const SOCKET listener = Listen();
   const std::uint16_t port = LocalPort(listener);
   UniqueFd first = PeerConnect(port);
-  UniqueFd second = PeerConnect(port);
   ASSERT_TRUE(WaitFor(listener, FD_ACCEPT));
+  UniqueFd second = PeerConnect(port);
   Settle();
   EXPECT_EQ(Count(listener, FD_ACCEPT), 1) << "one notification until accept is called";
 

@@ -113,6 +113,8 @@ ScriptedPeer& ScriptedPeer::Add(std::string name, std::function<bool()> run) {
   return *this;
 }
 
+ScriptedPeer& ScriptedPeer::Login() { return Login(LoginReplies{}); }
+
 ScriptedPeer& ScriptedPeer::Login(const LoginReplies& replies) {
   Reply(replies.greeting).Expect("USER").Reply(replies.user);
   if (!replies.user.empty() && replies.user[0] == '3') Expect("PASS").Reply(replies.pass);

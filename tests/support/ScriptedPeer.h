@@ -70,7 +70,8 @@ class ScriptedPeer {
 
   // --- Script steps, added before Start(). ---
   // Greeting, USER (PASS when the USER reply is of class 3), SYST.
-  ScriptedPeer& Login(const LoginReplies& replies = {});
+  ScriptedPeer& Login();
+  ScriptedPeer& Login(const LoginReplies& replies);
   // Sends `text` exactly as given in one write; it may hold several replies.
   ScriptedPeer& Reply(std::string text);
   // Sends `text` in pieces cut at the given byte offsets, with SplitPause() between them
