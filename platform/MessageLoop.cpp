@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -301,7 +300,7 @@ void MessageLoop::DispatchPending() {
   // Only what was queued before this point: later posts wait for the next dispatch, even
   // when a nested dispatch inside a handler has already taken part of the queue.
   const std::uint64_t limit = nextSeq_;
-  while (!queue_.empty() && true) {
+  while (!queue_.empty() && queue_.front().seq < limit) {
     const Posted m = queue_.front();
     queue_.pop_front();  // before delivering: the handler may post or pump again
     if (!m.dead) Deliver(m);

@@ -8,7 +8,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include "platform/HostLookup.h"
 #include "platform/PosixSockets.h"
@@ -128,8 +127,7 @@ SOCKET Accept(SOCKET s, SOCKADDR_IN* addr, int* len) {
   const int err = errno;
   posix::Accepted(s, *st);
   if (fd < 0) return FailErrno(err);
-  const SOCKET accepted = posix::AddSocket(fd);
-  FindSocket(accepted)->phase = posix::Phase::Connected;
+  const SOCKET accepted = posix::AddSocket(fd, posix::Phase::Connected);
   if (addr != nullptr) FromPosix(peer, addr, len);
   SetLastError(0);
   return accepted;

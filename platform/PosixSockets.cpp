@@ -22,11 +22,13 @@ thread_local int lastError = 0;
 
 }  // namespace
 
-SOCKET AddSocket(int fd) {
+SOCKET AddSocket(int fd, Phase phase) {
   SocketRegistry& r = Registry();
   std::lock_guard lock(r.mutex);
   const SOCKET s = r.nextSocket++;
-  r.sockets.emplace(s, std::make_shared<SocketState>(fd));
+  auto st = std::make_shared<SocketState>(fd);
+  st->phase = phase;
+  r.sockets.emplace(s, std::move(st));
   return s;
 }
 

@@ -35,7 +35,7 @@ using SocketPtr = std::shared_ptr<SocketState>;
 
 // SOCKET values count up and are never reused, so that a late notification of a closed
 // socket can never be taken for one of its successor.
-SOCKET AddSocket(int fd);
+SOCKET AddSocket(int fd, Phase phase = Phase::Idle);
 SocketPtr FindSocket(SOCKET s);
 SocketPtr TakeSocket(SOCKET s);
 

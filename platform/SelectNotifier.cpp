@@ -170,32 +170,17 @@ void Accepted(SOCKET s, SocketState& st) {
 }
 
 void Received(SOCKET s, SocketState& st, ssize_t n, int len, int err) {
-  if (n > 0) {
-    if (n == len) {
-      // The buffer was filled: more data probably wait, so offer them at once rather
-      // than waiting for a readiness report.
-      st.readPending = false;
-      OfferInput(s, st);
-    } else {
-      // Drained: the next arrival is reported by epoll. After the peer's end of stream no
-      // report comes, so the close is decided here.
-      st.readPending = false;
-      if (st.peerClosed) OfferInput(s, st);
-    }
+  if (n < 0 && err != EAGAIN) {
+    if (err == ECONNRESET || err == EPIPE) PostClose(s, st, WSAECONNRESET);
     return;
   }
-  if (n == 0) {
-    st.peerClosed = true;
-    st.readPending = false;
-    OfferInput(s, st);
-    return;
-  }
-  if (err == EAGAIN) {
-    st.readPending = false;
-    if (st.peerClosed) OfferInput(s, st);
-  } else if (err == ECONNRESET || err == EPIPE) {
-    PostClose(s, st, WSAECONNRESET);
-  }
+  st.readPending = false;
+  if (n == 0) st.peerClosed = true;
+  // A read that filled the buffer leaves more data behind, probably: offer them at once
+  // rather than wait for a readiness report. A shorter read (or none) drained the socket,
+  // and epoll reports the next arrival; after the peer's end of stream no report comes,
+  // so the close is decided here.
+  if (n == len || st.peerClosed) OfferInput(s, st);
 }
 
 void Sent(SOCKET s, SocketState& st, ssize_t n, int len, int err) {

@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need, then unpacks vsftpd into a build folder.
 #
-#   scripts/install-deps.sh [SERVERS_DIR]      (default: build/servers)
+#   scripts/install-deps.sh [SERVERS_DIR]      (default: <repo>/build/servers)
+#
+# The tests look for vsftpd in <build dir>/servers, so pass that build's folder.
 #
 # Non-interactive and idempotent: apt-get update runs once, only when a package is missing.
 # vsftpd is never installed as a package (that would start a system service): its .deb is
 # downloaded and unpacked into SERVERS_DIR/vsftpd, and the tests run that binary themselves.
 set -euo pipefail
 
-cd "$(dirname "$0")/.."
-SERVERS_DIR="${1:-build/servers}"
+REPO_DIR="$(cd "$(dirname "$0")/.." && pwd)"
+# A relative SERVERS_DIR is taken from the caller's directory.
+SERVERS_DIR="$(realpath -m "${1:-$REPO_DIR/build/servers}")"
 
 # Build tools and test frameworks.
 BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev googletest clang libclang-rt-14-dev)
@@ -33,9 +36,17 @@ for package in "${PACKAGES[@]}"; do
 done
 
 export DEBIAN_FRONTEND=noninteractive
+updated=false
+update_once() {
+  if [[ $updated == false ]]; then
+    apt-get update -qq
+    updated=true
+  fi
+}
+
 if ((${#missing[@]} > 0)); then
   echo "install-deps: installing ${missing[*]}"
-  apt-get update -qq
+  update_once
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
@@ -47,7 +58,7 @@ if [[ ! -x "$VSFTPD_DIR/usr/sbin/vsftpd" ]]; then
   # apt fetches as the unprivileged _apt user, which must be able to write here.
   chmod 0777 "$download_dir"
   if ! (cd "$download_dir" && apt-get download -qq vsftpd); then
-    apt-get update -qq
+    update_once
     (cd "$download_dir" && apt-get download -qq vsftpd)
   fi
   mkdir -p "$VSFTPD_DIR"

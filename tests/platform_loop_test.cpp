@@ -85,16 +85,6 @@ TEST_F(MessageLoopTest, NestedPumpDispatchesOtherMessagesOnce) {
   EXPECT_EQ(log.size(), 5u);
 }
 
-TEST_F(MessageLoopTest, PumpHookReplacesNestedDispatch) {
-  int hookCalls = 0;
-  loop.SetPumpHook([&] { ++hookCalls; });
-  const HWND a = Window("a");
-  loop.PostMessage(a, 1, 0, 0);
-  loop.ProcessMessages();
-  EXPECT_EQ(hookCalls, 1);
-  EXPECT_TRUE(log.empty());
-}
-
 TEST_F(MessageLoopTest, DestroyedWindowReceivesNothingMore) {
   const HWND a = Window("a"), b = Window("b");
   On("a1", [&](TMessage&) { loop.DestroyWindow(a); });
@@ -133,6 +123,33 @@ TEST_F(MessageLoopTest, TimerTicksUntilKilled) {
   loop.RunUntil([] { return false; }, 1500);
   EXPECT_EQ(ids.size(), ticks);
   EXPECT_FALSE(loop.KillTimer(a, 7));
+}
+
+TEST_F(MessageLoopTest, ShortTimerKeepsTicking) {
+  const HWND a = Window("a");
+  loop.SetTimer(a, 2, 20);
+  EXPECT_TRUE(loop.RunUntil([&] { return Count("a275") >= 3; }, 3000));
+  loop.KillTimer(a, 2);
+}
+
+TEST_F(MessageLoopTest, AtMostOneTickOfATimerWaitsInTheQueue) {
+  const HWND a = Window("a"), b = Window("b");
+  const auto pastTheInterval = std::chrono::milliseconds(40);
+  On("b1", [&](TMessage&) {
+    std::this_thread::sleep_for(pastTheInterval);
+    loop.PostMessage(b, 2, 0, 0);
+  });
+  // Runs with the first tick queued behind it; the timer is due again when it pumps.
+  On("b2", [&](TMessage&) {
+    std::this_thread::sleep_for(pastTheInterval);
+    loop.ProcessMessages();
+    loop.KillTimer(a, 1);
+  });
+  loop.SetTimer(a, 1, 10);
+  loop.PostMessage(b, 1, 0, 0);
+  loop.DispatchPending();
+  loop.DispatchPending();
+  EXPECT_EQ(log, (Log{"b1", "b2", "a275"}));
 }
 
 TEST_F(MessageLoopTest, KillTimerDropsItsQueuedTick) {

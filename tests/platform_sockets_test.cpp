@@ -330,16 +330,6 @@ TEST_F(PosixSocketsTest, AddressTextConversions) {
   EXPECT_STREQ(lib.inet_ntoa(lib.inet_addr("10.20.30.40")), "10.20.30.40");
 }
 
-TEST_F(PosixSocketsTest, StartupDescribesTheLibrary) {
-  WSADATA data;
-  ASSERT_EQ(lib.WSAStartup(0x0101, &data), 0);
-  EXPECT_EQ(data.wVersion, 0x0101);
-  EXPECT_STREQ(data.szSystemStatus, "Running");
-  EXPECT_GT(std::strlen(data.szDescription), 0u);
-  EXPECT_GT(data.iMaxSockets, 0);
-  EXPECT_EQ(lib.WSACleanup(), 0);
-}
-
 // ---- host-name lookup ----
 
 class HostLookupTest : public PosixSocketsTest {

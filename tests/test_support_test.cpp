@@ -271,6 +271,8 @@ struct ServerKind {
   std::function<std::unique_ptr<FtpServerFixture>()> make;
 };
 
+void PrintTo(const ServerKind& kind, std::ostream* out) { *out << kind.name; }
+
 class RealServerTest : public ::testing::TestWithParam<ServerKind> {
  protected:
   void SetUp() override {
@@ -294,7 +296,8 @@ class RealServerTest : public ::testing::TestWithParam<ServerKind> {
     EXPECT_TRUE(listener.Valid()) << error;
     EXPECT_EQ(client.Command(PortCommand(LocalPort(listener.Get()))).substr(0, 3), "200");
     const std::string opening = client.Command(command);
-    EXPECT_EQ(opening.substr(0, 3), "150") << command << ": " << opening;
+    // 150, or 125 from a server that connected already at PORT (pyftpdlib).
+    EXPECT_EQ(opening.substr(0, 1), "1") << command << ": " << opening;
     UniqueFd data = AcceptWithin(listener);
     EXPECT_TRUE(data.Valid()) << command;
     std::string received;
@@ -354,14 +357,19 @@ TEST_P(RealServerTest, TransfersInActiveModeWithTheFilesOfTheRoot) {
 TEST_P(RealServerTest, StopLeavesNoProcess) {
   const pid_t pid = server_->Pid();
   ASSERT_GT(pid, 0);
+  std::vector<pid_t> processes;
   {
-    // A logged-in session makes vsftpd fork; those processes must go too.
+    // A logged-in session makes vsftpd fork (and start sessions of its own); those
+    // processes must go too.
     RawClient client(server_->Port());
     ASSERT_EQ(Login(client, server_->User(), server_->Password()).substr(0, 3), "230");
+    processes = DescendantsOf(pid);
+    processes.push_back(pid);
     server_->Stop();
   }
-  EXPECT_TRUE(ProcessGroupGone(pid));
-  EXPECT_EQ(::kill(pid, 0), -1);
+  for (const pid_t process : processes) {
+    EXPECT_TRUE(ProcessGone(process)) << "process " << process << " of " << GetParam().name << " is still there";
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -119,7 +119,7 @@ void TVelaSocket::SockSetAddress(const std::string& Text) {
 }
 
 void TVelaSocket::SockSetPort(std::uint16_t Port) {
-  SockAddr.sin_port = Lib().htons(Port);
+  SockAddr.sin_port = (Lib().htons)(Port);
 }
 
 std::string TVelaSocket::SockAddressText() {
@@ -245,7 +245,7 @@ std::uint16_t TVelaSocket::SockLocalPort() {
     return 0;
   }
   SockError = 0;
-  return Lib().ntohs(local.sin_port);
+  return (Lib().ntohs)(local.sin_port);
 }
 
 void TVelaSocket::SetTimeOut(int Seconds) {

@@ -118,6 +118,11 @@ UniqueFd ConnectTo(const std::string& host, std::uint16_t port, const std::strin
   return fd;
 }
 
+void EnableOption(int fd, int level, int name) {
+  const int on = 1;
+  ::setsockopt(fd, level, name, &on, sizeof on);
+}
+
 void ResetConnection(UniqueFd& fd) {
   if (!fd.Valid()) return;
   const linger abortive{1, 0};

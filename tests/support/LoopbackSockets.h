@@ -44,6 +44,9 @@ std::uint16_t LocalPort(int fd);
 UniqueFd ConnectTo(const std::string& host, std::uint16_t port, const std::string& sourceAddress,
                    Millis timeout, std::string& error);
 
+// Sets a boolean socket option (SO_OOBINLINE, TCP_NODELAY, ...).
+void EnableOption(int fd, int level, int name);
+
 // Aborts the connection: SO_LINGER 0, then close, so the other end sees a reset.
 void ResetConnection(UniqueFd& fd);
 

@@ -85,7 +85,8 @@ bool FtpServerFixture::Start() {
     if (Launch(why)) return true;
   }
   process_.Stop();
-  error_ = std::string(Name()) + " did not start: " + why + "\n--- server log ---\n" + Log();
+  error_ = std::string(Name()) + " did not start: " + why;
+  if (const std::string log = Log(); !log.empty()) error_ += "\n--- server log ---\n" + log;
   return false;
 }
 
@@ -149,7 +150,7 @@ bool VsftpdServer::Prepare(std::string& error) {
   const std::string pamFile = std::string(kPamDirectory) + "/" + service;
   std::ostringstream pam;
   pam << "# vsftpd of a Talvo FTP test (process " << ::getpid() << "); removed when the test ends.\n"
-      << "auth required pam_pwdfile.so pwdfile=" << work_.PathOf("passwd") << "\n"
+      << "auth required pam_pwdfile.so nodelay pwdfile=" << work_.PathOf("passwd") << "\n"
       << "account required pam_permit.so\n"
       << "session required pam_permit.so\n";
   FILE* file = std::fopen(pamFile.c_str(), "w");

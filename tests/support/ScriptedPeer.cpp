@@ -69,11 +69,6 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
          ::strncasecmp(text.data(), prefix.data(), prefix.size()) == 0;
 }
 
-void SetOption(int fd, int level, int name) {
-  const int on = 1;
-  ::setsockopt(fd, level, name, &on, sizeof on);
-}
-
 }  // namespace
 
 ScriptedPeer::ScriptedPeer() {
@@ -88,7 +83,7 @@ ScriptedPeer::ScriptedPeer() {
   }
   if (listener_.Valid()) {
     ::fcntl(listener_.Get(), F_SETFL, ::fcntl(listener_.Get(), F_GETFL) | O_NONBLOCK);
-    SetOption(listener_.Get(), SOL_SOCKET, SO_OOBINLINE);
+    EnableOption(listener_.Get(), SOL_SOCKET, SO_OOBINLINE);
     port_ = LocalPort(listener_.Get());
   }
   if (!error.empty()) failure_ = "cannot set up the peer: " + error;
@@ -305,8 +300,8 @@ bool ScriptedPeer::AcceptControl() {
     const int fd = ::accept4(listener_.Get(), nullptr, nullptr, SOCK_CLOEXEC);
     if (fd >= 0) {
       control_.Reset(fd);
-      SetOption(fd, SOL_SOCKET, SO_OOBINLINE);
-      SetOption(fd, IPPROTO_TCP, TCP_NODELAY);
+      EnableOption(fd, SOL_SOCKET, SO_OOBINLINE);
+      EnableOption(fd, IPPROTO_TCP, TCP_NODELAY);
       return true;
     }
     if (errno != EAGAIN && errno != EINTR && errno != ECONNABORTED) {
@@ -417,113 +412,6 @@ bool ScriptedPeer::RunAwaitClose() {
         return true;
     }
   }
-}
-
-bool ScriptedPeer::SendPieces(UniqueFd& fd, const std::string& text,
-                              const std::vector<std::size_t>& cuts, DataCut cut, const char* what) {
-  std::vector<std::size_t> bounds = cuts;
-  bounds.push_back(text.size());
-  std::sort(bounds.begin(), bounds.end());
-  std::size_t begin = 0;
-  for (const std::size_t end : bounds) {
-    if (end <= begin || end > text.size()) continue;
-    if (begin > 0 && !Sleep(splitPause_)) return false;
-    bool cutShort = false;
-    if (!SendAll(fd, text.data() + begin, end - begin, cut, cutShort, what)) return false;
-    if (cutShort) return true;
-    begin = end;
-  }
-  return true;
-}
-
-bool ScriptedPeer::SendAll(UniqueFd& fd, const char* bytes, std::size_t count, DataCut cut,
-                           bool& cutShort, const char* what) {
-  if (!fd.Valid()) return Fail(std::string("no ") + what + " connection to send on");
-  auto deadline = Clock::now() + stepTimeout_;
-  std::size_t sent = 0;
-  while (sent < count) {
-    switch (WaitFor(fd.Get(), POLLOUT, stopRead_.Get(), deadline)) {
-      case WaitResult::Stopped: return Fail("peer stopped before the script ended");
-      case WaitResult::TimedOut:
-        return Fail(std::string("the client took no ") + what + " bytes for too long");
-      case WaitResult::Ready: break;
-    }
-    const ssize_t n = ::send(fd.Get(), bytes + sent, count - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n < 0) {
-      if (errno == EAGAIN || errno == EINTR) continue;
-      if (cut == DataCut::Allowed && (errno == EPIPE || errno == ECONNRESET)) {
-        cutShort = true;
-        return true;
-      }
-      return Fail(std::string("send of ") + what + ": " + std::strerror(errno));
-    }
-    sent += static_cast<std::size_t>(n);
-    deadline = Clock::now() + stepTimeout_;
-    if (&fd == &data_) {
-      std::lock_guard lock(mutex_);
-      dataBytesSent_ += static_cast<std::uint64_t>(n);
-    }
-  }
-  return true;
-}
-
-bool ScriptedPeer::RunDataConnect(const std::string& sourceAddress) {
-  if (lastPortHost_.empty()) return Fail("no valid PORT command was read");
-  std::string error;
-  data_ = ConnectTo(lastPortHost_, lastPortPort_, sourceAddress, stepTimeout_, error);
-  if (!data_.Valid()) return Fail("data connection: " + error);
-  SetOption(data_.Get(), IPPROTO_TCP, TCP_NODELAY);
-  return true;
-}
-
-bool ScriptedPeer::RunDataSendPattern(std::uint64_t size, DataCut cut) {
-  std::string block(64 * 1024, '\0');
-  for (std::uint64_t offset = 0; offset < size;) {
-    const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), size - offset));
-    FillPattern(offset, block.data(), count);
-    bool cutShort = false;
-    if (!SendAll(data_, block.data(), count, cut, cutShort, "data")) return false;
-    if (cutShort) return true;
-    offset += count;
-  }
-  return true;
-}
-
-bool ScriptedPeer::RunDataReceive() {
-  if (!data_.Valid()) return Fail("no data connection to receive on");
-  DataCapture capture;
-  capture.fnv1a = kFnvOffsetBasis;
-  auto deadline = Clock::now() + stepTimeout_;
-  std::string buffer(64 * 1024, '\0');
-  for (;;) {
-    switch (WaitFor(data_.Get(), POLLIN, stopRead_.Get(), deadline)) {
-      case WaitResult::Stopped: return Fail("peer stopped before the script ended");
-      case WaitResult::TimedOut:
-        return Fail("the client neither sent data nor closed the data connection for too long, after " +
-                    std::to_string(capture.count) + " bytes");
-      case WaitResult::Ready: break;
-    }
-    const ssize_t n = ::recv(data_.Get(), buffer.data(), buffer.size(), MSG_DONTWAIT);
-    if (n > 0) {
-      const std::string_view got(buffer.data(), static_cast<std::size_t>(n));
-      capture.count += got.size();
-      capture.fnv1a = Fnv1a(got, capture.fnv1a);
-      if (capture.count <= kDataKeepLimit) {
-        capture.bytes.append(got);
-      } else {
-        capture.bytes.clear();
-      }
-      deadline = Clock::now() + stepTimeout_;
-      continue;
-    }
-    if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-    if (n < 0 && errno != ECONNRESET) return Fail(std::string("recv on data: ") + std::strerror(errno));
-    capture.endedByReset = n < 0;
-    break;
-  }
-  std::lock_guard lock(mutex_);
-  dataCaptures_.push_back(std::move(capture));
-  return true;
 }
 
 }  // namespace talvo::test

@@ -1,15 +1,18 @@
 #include "tests/support/ServerProcess.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <thread>
 
 extern char** environ;
@@ -27,26 +30,77 @@ std::string DescribeStatus(int status) {
   return "ended";
 }
 
-// Reaps what has ended in the group; true once the whole group is gone.
-bool ReapGroup(pid_t groupId) {
-  int status = 0;
-  while (::waitpid(-groupId, &status, WNOHANG) > 0) {
+struct ProcessInfo {
+  pid_t pid = 0;
+  pid_t parent = 0;
+  char state = '?';
+  std::string name;
+};
+
+// Every process, from /proc/PID/stat: "PID (NAME) STATE PPID ...".
+std::vector<ProcessInfo> AllProcesses() {
+  std::vector<ProcessInfo> processes;
+  DIR* proc = ::opendir("/proc");
+  if (proc == nullptr) return processes;
+  while (const dirent* entry = ::readdir(proc)) {
+    const pid_t pid = static_cast<pid_t>(std::strtol(entry->d_name, nullptr, 10));
+    if (pid <= 0) continue;
+    std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
+    std::string text;
+    if (!std::getline(stat, text)) continue;
+    const auto open = text.find('(');
+    const auto close = text.rfind(')');
+    if (open == std::string::npos || close == std::string::npos || close + 4 >= text.size()) continue;
+    ProcessInfo info;
+    info.pid = pid;
+    info.name = text.substr(open + 1, close - open - 1);
+    info.state = text[close + 2];
+    info.parent = static_cast<pid_t>(std::strtol(text.c_str() + close + 4, nullptr, 10));
+    processes.push_back(info);
   }
-  return ProcessGroupGone(groupId);
+  ::closedir(proc);
+  return processes;
 }
 
-bool ReapGroupWithin(pid_t groupId, Millis limit) {
+// Waits until every process of `pids` is gone, reaping those that became children of
+// this process. Leaves in `pids` those still there at the deadline.
+bool ReapWithin(std::vector<pid_t>& pids, Millis limit) {
   const auto deadline = Clock::now() + limit;
-  while (!ReapGroup(groupId)) {
+  for (;;) {
+    std::erase_if(pids, [](pid_t pid) {
+      int status = 0;
+      return ::waitpid(pid, &status, WNOHANG) == pid || ProcessGone(pid);
+    });
+    if (pids.empty()) return true;
     if (Clock::now() >= deadline) return false;
     std::this_thread::sleep_for(Millis(10));
   }
-  return true;
+}
+
+void Signal(const std::vector<pid_t>& pids, int signal) {
+  for (const pid_t pid : pids) ::kill(pid, signal);
 }
 
 }  // namespace
 
-bool ProcessGroupGone(pid_t groupId) { return ::kill(-groupId, 0) == -1 && errno == ESRCH; }
+bool ProcessGone(pid_t pid) { return ::kill(pid, 0) == -1 && errno == ESRCH; }
+
+std::vector<pid_t> DescendantsOf(pid_t ancestor) {
+  const std::vector<ProcessInfo> processes = AllProcesses();
+  std::vector<pid_t> found = {ancestor};
+  // Each pass adds the children of what was found; a chain is short.
+  for (std::size_t known = 0; known != found.size();) {
+    known = found.size();
+    for (const auto& process : processes) {
+      if (std::find(found.begin(), found.end(), process.parent) != found.end() &&
+          std::find(found.begin(), found.end(), process.pid) == found.end()) {
+        found.push_back(process.pid);
+      }
+    }
+  }
+  found.erase(found.begin());
+  return found;
+}
 
 bool ServerProcess::Spawn(const std::vector<std::string>& argv, const std::string& logPath,
                           bool captureStdout, std::string& error) {
@@ -55,50 +109,66 @@ bool ServerProcess::Spawn(const std::vector<std::string>& argv, const std::strin
   ::prctl(PR_SET_CHILD_SUBREAPER, 1);
 
   int outPipe[2] = {-1, -1};
-  if (captureStdout && ::pipe2(outPipe, O_CLOEXEC) != 0) {
+  int execPipe[2] = {-1, -1};  // carries errno when exec fails; closed by a successful exec
+  if ((captureStdout && ::pipe2(outPipe, O_CLOEXEC) != 0) || ::pipe2(execPipe, O_CLOEXEC) != 0) {
     error = std::string("pipe: ") + std::strerror(errno);
     return false;
   }
-  UniqueFd readEnd(outPipe[0]), writeEnd(outPipe[1]);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-  if (captureStdout) {
-    posix_spawn_file_actions_adddup2(&actions, writeEnd.Get(), 1);
-  } else {
-    posix_spawn_file_actions_adddup2(&actions, 2, 1);
+  UniqueFd outRead(outPipe[0]), outWrite(outPipe[1]), execRead(execPipe[0]), execWrite(execPipe[1]);
+  UniqueFd log(::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+  UniqueFd devNull(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+  if (!log.Valid() || !devNull.Valid()) {
+    error = "cannot open " + logPath + " or /dev/null: " + std::strerror(errno);
+    return false;
   }
-
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  posix_spawnattr_setpgroup(&attributes, 0);
-  // A test runner may block or ignore signals; the server must see them as usual.
-  sigset_t none, defaults;
-  sigemptyset(&none);
-  sigemptyset(&defaults);
-  for (const int signal : {SIGPIPE, SIGTERM, SIGINT, SIGHUP, SIGCHLD, SIGALRM, SIGUSR1, SIGUSR2}) {
-    sigaddset(&defaults, signal);
-  }
-  posix_spawnattr_setsigmask(&attributes, &none);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
   std::vector<char*> args;
   for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
-  pid_t pid = -1;
-  const int result = ::posix_spawn(&pid, args[0], &actions, &attributes, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
-  if (result != 0) {
-    error = "cannot start " + argv[0] + ": " + std::strerror(result);
+  const pid_t parent = ::getpid();
+
+  const pid_t pid = ::fork();
+  if (pid < 0) {
+    error = std::string("fork: ") + std::strerror(errno);
     return false;
+  }
+  if (pid == 0) {
+    // Only async-signal-safe calls from here to exec: the test may run other threads.
+    ::setpgid(0, 0);
+    // If the test process dies without its destructors (a crash), the server goes too.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) ::_exit(127);
+    // A test runner may block or ignore signals; the server must see them as usual.
+    struct sigaction defaultAction {};
+    defaultAction.sa_handler = SIG_DFL;
+    for (const int signal : {SIGPIPE, SIGTERM, SIGINT, SIGHUP, SIGCHLD, SIGALRM, SIGUSR1, SIGUSR2}) {
+      ::sigaction(signal, &defaultAction, nullptr);
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::dup2(devNull.Get(), 0);
+    ::dup2(captureStdout ? outWrite.Get() : log.Get(), 1);
+    ::dup2(log.Get(), 2);
+    ::execve(args[0], args.data(), environ);
+    const int failure = errno;
+    [[maybe_unused]] const auto written = ::write(execWrite.Get(), &failure, sizeof failure);
+    ::_exit(127);
+  }
+
+  execWrite.Reset();
+  int execError = 0;
+  ssize_t got;
+  while ((got = ::read(execRead.Get(), &execError, sizeof execError)) < 0 && errno == EINTR) {
   }
   pid_ = pid;
   exited_ = false;
-  stdout_ = std::move(readEnd);
+  if (got > 0) {
+    Stop();
+    error = "cannot start " + argv[0] + ": " + std::strerror(execError);
+    return false;
+  }
+  programName_ = argv[0].substr(argv[0].rfind('/') + 1).substr(0, 15);  // the kernel keeps 15
+  stdout_ = std::move(outRead);
   stdoutPending_.clear();
   return true;
 }
@@ -159,11 +229,22 @@ bool ServerProcess::WaitAccepting(std::uint16_t port, Millis timeout, std::strin
 void ServerProcess::Stop() {
   stdout_.Reset();
   if (pid_ <= 0) return;
+  std::vector<pid_t> doomed = DescendantsOf(pid_);
+  doomed.push_back(pid_);
   ::kill(-pid_, SIGTERM);
-  if (!ReapGroupWithin(pid_, kTermGrace)) {
-    ::kill(-pid_, SIGKILL);
-    ReapGroupWithin(pid_, kKillGrace);
+  Signal(doomed, SIGTERM);
+  if (!ReapWithin(doomed, kTermGrace)) {
+    Signal(doomed, SIGKILL);
+    ReapWithin(doomed, kKillGrace);
   }
+  // Session processes that ended earlier, after their parent, came to this process.
+  std::vector<pid_t> orphans;
+  for (const auto& process : AllProcesses()) {
+    if (process.parent == ::getpid() && process.state == 'Z' && process.name == programName_) {
+      orphans.push_back(process.pid);
+    }
+  }
+  ReapWithin(orphans, Millis(0));
   pid_ = -1;
 }
 

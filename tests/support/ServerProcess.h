@@ -1,11 +1,16 @@
 // One server program started by a test and stopped by process id, whatever the test's
 // outcome.
 //
-// The program runs in a process group of its own (its process id is the group id), so
-// that stopping it also ends the per-session processes a forking server made. The test
-// process becomes a child subreaper (Linux), so those session processes are re-parented to
-// it when their parent ends, and Stop() reaps every one of them: nothing is left running
-// and no zombie is left for an init that may not reap.
+// A forking server's session processes may start sessions of their own (vsftpd does), so
+// a process group is not enough to find them: Stop() signals the program and every
+// process descended from it (found in /proc), and waits for each to be gone. The test
+// process makes itself a child subreaper (Linux), so that orphaned session processes are
+// re-parented to it rather than to an init that may never reap them, and Stop() reaps
+// them, together with the program's earlier zombies: nothing is left running, no zombie
+// is left behind. Should the test process die without its destructors (a crash), the
+// program gets SIGKILL from the kernel (parent-death signal; it is tied to the thread that
+// started the program, so start servers from the test's own thread), and the next run
+// removes the temporary files and PAM service left behind.
 #pragma once
 
 #include <sys/types.h>
@@ -43,13 +48,17 @@ class ServerProcess {
 
  private:
   pid_t pid_ = -1;
+  std::string programName_;  // as /proc shows it, to recognise orphaned session processes
   bool exited_ = false;
   int exitStatus_ = 0;
   UniqueFd stdout_;
   std::string stdoutPending_;
 };
 
-// True when no process of the group `groupId` exists any more (zombies included).
-bool ProcessGroupGone(pid_t groupId);
+// True when the process no longer exists (a zombie still exists).
+bool ProcessGone(pid_t pid);
+
+// The processes whose chain of parents leads to `ancestor`, from /proc.
+std::vector<pid_t> DescendantsOf(pid_t ancestor);
 
 }  // namespace talvo::test

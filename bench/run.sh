@@ -1,0 +1,221 @@
+#!/usr/bin/env bash
+# Transfer benchmark: talvoftp-cli against curl (active mode) and a bare 2048-byte baseline,
+# all against a private vsftpd on 127.0.0.1. Downloads and uploads alternate, every copy is
+# compared byte for byte, and the medians, ratios and our peak memory are printed.
+#
+#   bench/run.sh                  512 MiB file, 5 rounds
+#   BENCH_MIB=64 bench/run.sh     a quicker run (any size in MiB)
+#
+# Other settings: BENCH_RUNS (rounds, default 5), BENCH_BUILD_DIR (default build),
+# BENCH_TMPDIR (where the file and the copies live; default /dev/shm so the disk stays out
+# of the timings). Exit status 0 when every transfer succeeded and every copy is identical;
+# the targets are reported, they do not change the exit status.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+MIB="${BENCH_MIB:-512}"
+RUNS="${BENCH_RUNS:-5}"
+BUILD_DIR="${BENCH_BUILD_DIR:-build}"
+if [[ -z "${BENCH_TMPDIR:-}" ]]; then
+  BENCH_TMPDIR=/tmp
+  [[ -d /dev/shm && -w /dev/shm ]] && BENCH_TMPDIR=/dev/shm
+fi
+[[ "$MIB" =~ ^[1-9][0-9]*$ ]] || { echo "bench: BENCH_MIB must be a positive whole number" >&2; exit 2; }
+[[ "$RUNS" =~ ^[1-9][0-9]*$ ]] || { echo "bench: BENCH_RUNS must be a positive whole number" >&2; exit 2; }
+
+# Generous bound for one transfer: a minute plus one second per MiB (1 MiB/s at worst).
+TRANSFER_LIMIT=$((60 + MIB))
+
+# --- Tools and build ---------------------------------------------------------------------
+scripts/install-deps.sh "$BUILD_DIR/servers" >/dev/null
+if [[ ! -x /usr/bin/time ]]; then
+  echo "bench: installing time"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get install -y -qq --no-install-recommends time >/dev/null 2>&1 ||
+    { apt-get update -qq && apt-get install -y -qq --no-install-recommends time >/dev/null; }
+fi
+cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+if ! build_log="$(cmake --build "$BUILD_DIR" --target talvoftp-cli 2>&1)"; then
+  echo "bench: building talvoftp-cli failed" >&2
+  tail -n 40 <<<"$build_log" >&2
+  exit 1
+fi
+mkdir -p "$BUILD_DIR/bench"
+for baseline in baseline_download baseline_upload; do
+  g++ -std=c++20 -O2 -Wall -Wextra -Werror "bench/$baseline.cpp" -o "$BUILD_DIR/bench/$baseline"
+done
+
+CLI="$BUILD_DIR/tools/talvoftp-cli"
+VSFTPD="$BUILD_DIR/servers/vsftpd/usr/sbin/vsftpd"
+BARE_GET="$BUILD_DIR/bench/baseline_download"
+BARE_PUT="$BUILD_DIR/bench/baseline_upload"
+
+# --- Server ------------------------------------------------------------------------------
+work="$(mktemp -d "$BENCH_TMPDIR/talvo-bench.XXXXXX")"
+server_pid=""
+cleanup() {
+  if [[ -n "$server_pid" ]]; then
+    kill "$server_pid" 2>/dev/null || true
+    timeout 5 tail --pid="$server_pid" -f /dev/null 2>/dev/null || kill -9 "$server_pid" 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+root="$work/root"
+mkdir -p "$root/upload" "$work/empty" "$work/copies"
+chmod 0755 "$root" && chmod 0777 "$root/upload"
+
+echo "bench: writing $MIB MiB of random bytes"
+head -c "$((MIB * 1024 * 1024))" /dev/urandom >"$root/file.bin"
+chmod 0644 "$root/file.bin"
+
+port="$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
+# Runs as the launching user: no chroot, no account switch, no sandbox, so the benchmark
+# needs no system account with a home directory; ftp_username only has to exist.
+cat >"$work/vsftpd.conf" <<EOF
+listen=YES
+listen_ipv6=NO
+listen_address=127.0.0.1
+listen_port=$port
+background=NO
+run_as_launching_user=YES
+ftp_username=nobody
+anonymous_enable=YES
+anon_root=$root
+no_anon_password=YES
+write_enable=YES
+anon_upload_enable=YES
+anon_other_write_enable=YES
+anon_umask=022
+local_enable=NO
+port_enable=YES
+connect_from_port_20=NO
+secure_chroot_dir=$work/empty
+seccomp_sandbox=NO
+isolate=NO
+isolate_network=NO
+xferlog_enable=NO
+EOF
+"$VSFTPD" "$work/vsftpd.conf" >"$work/vsftpd.log" 2>&1 &
+server_pid=$!
+ready=0
+for _ in $(seq 50); do
+  if timeout 1 bash -c "exec 3<>/dev/tcp/127.0.0.1/$port" 2>/dev/null; then
+    ready=1
+    break
+  fi
+  kill -0 "$server_pid" 2>/dev/null || break
+  sleep 0.1
+done
+if ((!ready)); then
+  echo "bench: vsftpd did not start on 127.0.0.1:$port" >&2
+  cat "$work/vsftpd.log" >&2
+  exit 1
+fi
+
+# --- One timed transfer ------------------------------------------------------------------
+declare -A times=()   # "direction tool" -> space-separated microseconds
+peak_kib=0            # our tool's highest peak resident set over all runs
+
+# timed DIRECTION TOOL COMMAND...: runs the command under /usr/bin/time with a bounded wait,
+# records its wall time, and for our tool its peak resident set.
+timed() {
+  local direction="$1" tool="$2"
+  shift 2
+  local start end status=0
+  start="$(date +%s%N)"
+  timeout "$TRANSFER_LIMIT" /usr/bin/time -v -o "$work/time.txt" "$@" >"$work/output.txt" 2>&1 || status=$?
+  end="$(date +%s%N)"
+  if ((status != 0)); then
+    echo "bench: $direction with $tool failed (status $status): $*" >&2
+    cat "$work/output.txt" >&2
+    exit 1
+  fi
+  times["$direction $tool"]+="$(((end - start) / 1000)) "
+  if [[ "$tool" == ours ]]; then
+    local event=OnFileStored
+    [[ "$direction" == download ]] && event=OnFileReceived
+    if ! grep -q "^done $event 1$" "$work/output.txt"; then
+      echo "bench: talvoftp-cli did not report success:" >&2
+      cat "$work/output.txt" >&2
+      exit 1
+    fi
+    local kib
+    kib="$(sed -n 's/^[[:space:]]*Maximum resident set size (kbytes): //p' "$work/time.txt")"
+    ((kib > peak_kib)) && peak_kib=$kib
+  fi
+  return 0
+}
+
+# same COPY: the copy must equal the source byte for byte; it is removed afterwards.
+same() {
+  if ! cmp -s "$root/file.bin" "$1"; then
+    echo "bench: $1 differs from the source file" >&2
+    exit 1
+  fi
+  rm -f "$1"
+}
+
+url="ftp://127.0.0.1:$port"
+login=(--port "$port" --user anonymous --password x)
+echo "bench: $RUNS rounds of $MIB MiB against vsftpd on 127.0.0.1:$port"
+for ((round = 1; round <= RUNS; round++)); do
+  copy="$work/copies/down.bin"
+  timed download ours "$CLI" --quiet "${login[@]}" 127.0.0.1 get file.bin "$copy"
+  same "$copy"
+  timed download curl curl -s -S -P - -o "$copy" "$url/file.bin"
+  same "$copy"
+  timed download bare "$BARE_GET" "$port" file.bin "$copy"
+  same "$copy"
+
+  timed upload ours "$CLI" --quiet "${login[@]}" 127.0.0.1 put "$root/file.bin" upload/ours.bin
+  same "$root/upload/ours.bin"
+  timed upload curl curl -s -S -P - -T "$root/file.bin" "$url/upload/curl.bin"
+  same "$root/upload/curl.bin"
+  timed upload bare "$BARE_PUT" "$port" "$root/file.bin" upload/bare.bin
+  same "$root/upload/bare.bin"
+  echo "bench: round $round of $RUNS done"
+done
+
+# --- Figures -----------------------------------------------------------------------------
+median() {  # median of the microsecond figures on the command line
+  printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+declare -A med=()
+for direction in download upload; do
+  for tool in ours curl bare; do
+    # shellcheck disable=SC2086 # the figures are space-separated on purpose
+    med["$direction $tool"]="$(median ${times["$direction $tool"]})"
+  done
+done
+
+verdict() { awk -v v="$1" -v limit="$2" 'BEGIN { print (v <= limit) ? "met" : "MISSED" }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
+
+echo
+echo "Transfer benchmark: $MIB MiB, median of $RUNS, vsftpd on loopback, active mode"
+# Other work on the machine skews the figures; say how busy it was.
+echo "$(nproc) CPUs, load average $(cut -d' ' -f1-3 /proc/loadavg)"
+printf '%-9s %-5s %10s %10s   %s\n' direction tool "median s" "MiB/s" "all runs (s)"
+for direction in download upload; do
+  for tool in ours curl bare; do
+    us="${med["$direction $tool"]}"
+    # shellcheck disable=SC2086
+    all="$(printf '%s\n' ${times["$direction $tool"]} | awk '{ printf "%.3f ", $1 / 1e6 }')"
+    awk -v d="$direction" -v t="$tool" -v us="$us" -v mib="$MIB" -v all="$all" \
+      'BEGIN { printf "%-9s %-5s %10.3f %10.1f   %s\n", d, t, us / 1e6, mib / (us / 1e6), all }'
+  done
+done
+echo
+get_bare="$(ratio "${med[download ours]}" "${med[download bare]}")"
+get_curl="$(ratio "${med[download ours]}" "${med[download curl]}")"
+put_curl="$(ratio "${med[upload ours]}" "${med[upload curl]}")"
+put_bare="$(ratio "${med[upload ours]}" "${med[upload bare]}")"
+peak_mib="$(awk -v k="$peak_kib" 'BEGIN { printf "%.1f", k / 1024 }')"
+printf 'download  ours/bare %s  (target <= 1.25: %s)   ours/curl %s\n' "$get_bare" "$(verdict "$get_bare" 1.25)" "$get_curl"
+printf 'upload    ours/curl %s  (target <= 1.00: %s)   ours/bare %s\n' "$put_curl" "$(verdict "$put_curl" 1.0)" "$put_bare"
+printf 'memory    ours peak resident %s MiB  (target < 16 MiB: %s)\n' "$peak_mib" \
+  "$(awk -v k="$peak_kib" 'BEGIN { print (k < 16 * 1024) ? "met" : "MISSED" }')"
+echo "All $((RUNS * 6)) copies identical to the source."

@@ -1,0 +1,258 @@
+// The console tool as scripts see it: a separate process, its standard output line by line,
+// its standard error and its exit status. Covers the --parse mode, the usage errors and a
+// connection that is refused.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "tests/support/LoopbackSockets.h"
+
+extern char** environ;
+
+namespace {
+
+using talvo::test::Clock;
+using talvo::test::Millis;
+using talvo::test::UniqueFd;
+
+const std::string kCli = TALVO_BINARY_DIR "/tools/talvoftp-cli";
+
+struct CliRun {
+  bool finished = false;  // ended on its own within the time limit
+  int exitStatus = -1;
+  std::string out;
+  std::string err;
+};
+
+// Starts the tool with `args`, writes `input` to its standard input, collects its output and
+// waits for its end. Past `limit` the process is killed and `finished` stays false.
+CliRun RunCli(const std::vector<std::string>& args, const std::string& input, Millis limit) {
+  CliRun run;
+  int in[2], out[2], err[2];
+  if (pipe2(in, O_CLOEXEC) != 0) return run;
+  if (pipe2(out, O_CLOEXEC) != 0) return run;
+  if (pipe2(err, O_CLOEXEC) != 0) return run;
+  UniqueFd toChild(in[1]), fromChild(out[0]), errFromChild(err[0]);
+  UniqueFd childIn(in[0]), childOut(out[1]), childErr(err[1]);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, childIn.Get(), 0);
+  posix_spawn_file_actions_adddup2(&actions, childOut.Get(), 1);
+  posix_spawn_file_actions_adddup2(&actions, childErr.Get(), 2);
+  std::vector<char*> argv{const_cast<char*>(kCli.c_str())};
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  const int spawned = posix_spawn(&pid, kCli.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  childIn.Reset();
+  childOut.Reset();
+  childErr.Reset();
+  if (spawned != 0) return run;
+
+  // The tool may stop reading early (a usage error): a closed pipe must not end the test.
+  signal(SIGPIPE, SIG_IGN);
+  for (const int fd : {toChild.Get(), fromChild.Get(), errFromChild.Get()}) {
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+  }
+  std::size_t written = 0;
+  if (input.empty()) toChild.Reset();
+  const auto deadline = Clock::now() + limit;
+  while ((fromChild.Valid() || errFromChild.Valid()) && Clock::now() < deadline) {
+    pollfd fds[3] = {{fromChild.Get(), POLLIN, 0}, {errFromChild.Get(), POLLIN, 0}, {toChild.Get(), POLLOUT, 0}};
+    const auto left = std::chrono::duration_cast<Millis>(deadline - Clock::now()).count();
+    if (poll(fds, 3, static_cast<int>(std::max<long long>(left, 1))) < 0) break;
+    if (fds[2].revents != 0) {
+      const ssize_t n = write(toChild.Get(), input.data() + written, input.size() - written);
+      if (n > 0) written += static_cast<std::size_t>(n);
+      if (n < 0 || written == input.size()) toChild.Reset();
+    }
+    const auto drain = [](UniqueFd& fd, short revents, std::string& text) {
+      if (revents == 0) return;
+      char buffer[4096];
+      const ssize_t n = read(fd.Get(), buffer, sizeof buffer);
+      if (n > 0) {
+        text.append(buffer, static_cast<std::size_t>(n));
+      } else {
+        fd.Reset();
+      }
+    };
+    drain(fromChild, fds[0].revents, run.out);
+    drain(errFromChild, fds[1].revents, run.err);
+  }
+
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (Clock::now() >= deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return run;
+    }
+    usleep(10000);
+  }
+  run.finished = WIFEXITED(status);
+  if (run.finished) run.exitStatus = WEXITSTATUS(status);
+  return run;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) {
+      lines.push_back(text.substr(start));
+      break;
+    }
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+std::string Join(const std::vector<std::string>& args) {
+  std::string text;
+  for (const auto& a : args) text += (text.empty() ? "" : " ") + a;
+  return text;
+}
+
+constexpr Millis kLimit{30000};
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(access(kCli.c_str(), X_OK), 0) << kCli << " is not built";
+  }
+};
+
+TEST_F(CliTest, ParseModePrintsOneResultPerInputLine) {
+  struct Row {
+    std::string dialect;
+    std::string input;
+    std::string expected;
+  };
+  const std::vector<Row> rows = {
+      {"ftpstUNIX",
+       "total 24\r\n"
+       "drwxr-xr-x   2 ftp  ftp   512 Jan 10 12:00 pub\r\n"
+       "lrwxrwxrwx   1 root root    7 Jan 10 12:00 bin -> usr/bin\n"
+       "-rw-r--r--   1 ftp  ftp   100 Jan 10 12:00 my notes.txt\n"
+       "crw-rw-rw-   1 root root  1, 3 Jan 10 12:00 null\n"
+       "\n"
+       "-rw-r--r--   1 ftp  ftp 12345 Jan 10  1999 readme.txt",  // no LF at the end
+       "none\ndir pub\ndir bin\nfile notes.txt\nnone\nnone\nfile readme.txt\n"},
+      // Only one CR is taken off; a lone CR inside the line stays.
+      {"ftpstUNIX", "-rw-r--r-- 1 ftp ftp 1 Jan 10 12:00 two\r\r\n-rw-r--r-- 1 ftp ftp 1 Jan 10 12:00 a\rb\r\n",
+       "file two\r\nfile a\rb\n"},
+      {"ftpstUNIX", "", ""},
+      {"ftpstVmsUcx",
+       "Directory DKA100:[FTP]\r\n"
+       "\r\n"
+       "SUBDIR.DIR;1      1/3   12-MAR-1999 10:20:30 [GRP,OWN] (RWE,RWE,RE,RE)\r\n"
+       "README.TXT;3      5/6   12-MAR-1999 10:21:00 [GRP,OWN] (RWED,RWED,RE,)\r\n"
+       "A_LONG_NAME_OF_A_FILE.TXT;1\r\n"
+       "      12/15  12-MAR-1999 10:22:00 [GRP,OWN] (RWED,RWED,RE,)\r\n"
+       "Total of 2 files, 6/9 blocks.\r\n",
+       "none\nnone\ndir SUBDIR\nfile README.TXT\nnone\nfile A_LONG_NAME_OF_A_FILE.TXT\nnone\n"},
+      {"ftpstVM",
+       "PROFILE  EXEC     A1 V 80 12 1 1999-01-01 12:00:00\r\n"
+       "ONE FIELD\n"
+       "ONLY\n",
+       "file PROFILE.EXEC\nfile ONE.\nfile .\n"},
+      {"ftpstVMVPS",
+       "A1 PAYROLL DATA 80 12\r\n"
+       "track limit 1000\r\n"
+       "totals: 3 files\n"
+       "A1 X=Y DATA 80\n"
+       "A1 12 rf trks 80\n"
+       "SINGLE\n",
+       "file .PAYROLL\nnone\nnone\nnone\nnone\nfile .\n"},
+      {"ftpstMVS", "drwxr-xr-x 2 ftp ftp 512 Jan 10 12:00 pub\r\nREADME.TXT;3 5/6\n", "none\nnone\n"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.dialect + " on [" + r.input.substr(0, 40) + "]");
+    const CliRun run = RunCli({"--parse", r.dialect}, r.input, kLimit);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.out, r.expected);
+    EXPECT_EQ(run.err, "");
+  }
+}
+
+TEST_F(CliTest, BadUsageExitsWithTwoAndTheUsageText) {
+  const std::vector<std::vector<std::string>> rows = {
+      {},
+      {"--quiet"},                         // no host
+      {"--port", "21"},                    // no host
+      {"127.0.0.1", "frob"},               // unknown command
+      {"127.0.0.1", "ls", "frob", "x"},
+      {"127.0.0.1", "cd"},                 // missing argument
+      {"127.0.0.1", "get", "remote"},
+      {"127.0.0.1", "mv", "old"},
+      {"127.0.0.1", "abort-at", "many"},
+      {"--port"},                          // missing value
+      {"--user"},
+      {"--port", "0", "127.0.0.1", "ls"},  // bad port
+      {"--port", "65536", "127.0.0.1", "ls"},
+      {"--port", "21x", "127.0.0.1", "ls"},
+      {"--port", "-1", "127.0.0.1", "ls"},
+      {"--timeout-connect", "soon", "127.0.0.1", "ls"},
+      {"--verbose", "127.0.0.1", "ls"},    // unknown option
+      {"--parse"},                         // unknown or missing dialect
+      {"--parse", "ftpstBogus"},
+      {"--parse", "ftpstvmsucx"},
+      {"--parse", "7"},
+      {"--parse", "ftpstUNIX", "extra"},
+  };
+  for (const auto& args : rows) {
+    SCOPED_TRACE("talvoftp-cli " + Join(args));
+    const CliRun run = RunCli(args, "-rw-r--r-- 1 ftp ftp 1 Jan 10 12:00 a\n", kLimit);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitStatus, 2);
+    EXPECT_EQ(run.out, "");  // nothing was attempted
+    EXPECT_NE(run.err.find("usage: talvoftp-cli"), std::string::npos) << run.err;
+  }
+}
+
+TEST_F(CliTest, RefusedConnectionExitsWithOneAfterTheErrorAndQuit) {
+  // A loopback port that was free a moment ago: nothing listens there.
+  const std::uint16_t port = talvo::test::PickFreePort();
+  ASSERT_NE(port, 0);
+  for (const bool quiet : {false, true}) {
+    SCOPED_TRACE(quiet ? "--quiet" : "verbose");
+    std::vector<std::string> args = {"--port", std::to_string(port), "--timeout-connect", "10"};
+    if (quiet) args.push_back("--quiet");
+    args.insert(args.end(), {"127.0.0.1", "ls"});
+    const CliRun run = RunCli(args, "", kLimit);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitStatus, 1);
+    const std::vector<std::string> lines = Lines(run.out);
+    if (quiet) {
+      // Only the error is essential; quit is not printed under --quiet.
+      EXPECT_EQ(lines, std::vector<std::string>{"error ftpeConnectionRefused"});
+      continue;
+    }
+    const auto error = std::find(lines.begin(), lines.end(), "error ftpeConnectionRefused");
+    ASSERT_NE(error, lines.end()) << run.out;
+    const auto quit = std::find(error, lines.end(), "quit");
+    EXPECT_NE(quit, lines.end()) << run.out;
+    EXPECT_EQ(lines.back(), "quit");
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& l) { return l.rfind("done ", 0) == 0; }),
+              0)
+        << "nothing ran, so nothing is done: " << run.out;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,191 @@
+// Fuzzes the reply handler. Each input is one short life of a component:
+//   byte 0   the reply state it waits in (one of the states the handler knows),
+//   byte 1   flags: what the owner set beforehand and how its events react,
+//   the rest control text, cut into lines as the control connection does, each line
+//            handed to HandleReply; then the loop runs the notifications it posted.
+// The control socket is never opened, so every command the handler sends fails at once and
+// takes the error path. The socket library is wrapped so that nothing can reach past the
+// loopback interface: a lookup or a connect elsewhere aborts the run, a bind elsewhere fails.
+#include <dirent.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "ftp/ControlLineSplitter.h"
+#include "ftp/Ftp.h"
+#include "platform/MessageLoop.h"
+#include "platform/Winsock.h"
+
+using namespace platform;
+
+// What the events saw; kept outside so that their work is not optimised away.
+std::size_t sink = 0;
+
+namespace {
+
+constexpr int kStates[] = {0, 1, 2, 3, 5, 6, 7, 8, 10, 12, 20, 21, 22, 30, 31, 32, 40, 41, 50, 60, 100};
+constexpr int kStateCount = static_cast<int>(sizeof(kStates) / sizeof(kStates[0]));
+
+enum Flags : std::uint8_t {
+  kInitialDirectory = 1 << 0,  // the login ends with CWD
+  kCredentialsSet = 1 << 1,    // otherwise they are asked for through OnFtpNeedInfo
+  kAscii = 1 << 2,
+  kConnected = 1 << 3,         // the component believes it is connected (socket still closed)
+  kOwnerReacts = 1 << 7,       // the events start operations, as a window would
+  // bits 4 to 6: the operation in progress
+};
+
+bool IsLoopback(std::uint32_t addressNetworkOrder) {
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(&addressNetworkOrder);
+  return bytes[0] == 127;
+}
+
+[[noreturn]] void Escape(const char* what) {
+  std::fprintf(stderr, "reply handler fuzzer: the component tried %s\n", what);
+  std::abort();
+}
+
+const SocketLibraryTable& Posix() { return PosixSocketLibrary(); }
+
+int GuardedConnect(SOCKET s, const SOCKADDR_IN* addr, int len) {
+  if (addr == nullptr || !IsLoopback(addr->sin_addr)) Escape("a connect beyond loopback");
+  return Posix().connect(s, addr, len);
+}
+
+int GuardedBind(SOCKET s, const SOCKADDR_IN* addr, int len) {
+  if (addr != nullptr && IsLoopback(addr->sin_addr)) return Posix().bind(s, addr, len);
+  // Any other address (the wildcard included) is refused with the library's own error:
+  // binding the no-address value always fails.
+  SOCKADDR_IN refused = addr != nullptr ? *addr : SOCKADDR_IN{};
+  refused.sin_addr = INADDR_NONE_VALUE;
+  return Posix().bind(s, &refused, len);
+}
+
+HANDLE GuardedLookup(HWND, UINT, const char*, char*, int) { Escape("a host-name lookup"); }
+
+void InstallLoopbackOnlyLibrary() {
+  SocketLibraryTable table = Posix();
+  table.connect = &GuardedConnect;
+  table.bind = &GuardedBind;
+  table.WSAAsyncGetHostByName = &GuardedLookup;
+  RegisterSocketLibrary("fuzz-loopback-only", table);
+  SetDefaultSocketLibrary("fuzz-loopback-only");
+}
+
+int OpenDescriptors() {
+  DIR* dir = opendir("/proc/self/fd");
+  if (dir == nullptr) return -1;
+  int count = 0;
+  while (readdir(dir) != nullptr) ++count;
+  closedir(dir);
+  return count;
+}
+
+// Every component is destroyed at the end of its input; descriptors must not pile up.
+void CheckDescriptors() {
+  static int baseline = -1;
+  static unsigned runs = 0;
+  if (runs++ % 1024 != 0) return;
+  const int now = OpenDescriptors();
+  if (baseline < 0) {
+    baseline = now;
+  } else if (now > baseline + 8) {
+    std::fprintf(stderr, "reply handler fuzzer: %d descriptors open, %d at the start\n", now, baseline);
+    std::abort();
+  }
+}
+
+// Events that touch what they are given, and, when asked, start operations the way an owner
+// does from its handlers (re-entering the component).
+void AssignEvents(TVelaFtp& ftp, bool ownerReacts) {
+  ftp.OnFtpInfo = [](TObject*, FtpInfo info, std::string addinfo) { sink += info + addinfo.size(); };
+  ftp.OnFtpNeedInfo = [](TObject*, TFtpInfoNeeded need, std::string& value) {
+    value = std::string("fuzz") + FtpInfoNeededName(need);
+  };
+  ftp.OnFtpError = [&ftp, ownerReacts](TObject*, FtpError error, std::string addinfo) {
+    sink += static_cast<std::size_t>(error) + addinfo.size();
+    if (ownerReacts) ftp.Abort();
+  };
+  ftp.OnFtpReady = [&ftp](TObject*) { sink += ftp.Busy; };
+  ftp.OnLoggedIn = [&ftp, ownerReacts](TObject*) {
+    sink += ftp.ServerType;
+    if (ownerReacts) ftp.GetListing();
+  };
+  ftp.OnListingDone = [&ftp, ownerReacts](TObject*) {
+    sink += ftp.FileNames.size() + ftp.DirectoryNames.size() + ftp.InitialDirectory.size();
+    if (ownerReacts) ftp.ChangeDirectory("sub");
+  };
+  const auto simple = [&ftp, ownerReacts](TObject*) {
+    sink += ftp.Success;
+    if (ownerReacts) ftp.Quit();
+  };
+  ftp.OnDirectoryChanged = simple;
+  ftp.OnDirectoryCreated = simple;
+  ftp.OnDirectoryDeleted = simple;
+  ftp.OnFileDeleted = simple;
+  ftp.OnFileRenamed = simple;
+  ftp.OnFileReceived = simple;
+  ftp.OnFileStored = simple;
+  ftp.OnFtpQuit = [&ftp](TObject*) { sink += ftp.Connected; };
+}
+
+void Prepare(TVelaFtp& ftp, std::uint8_t flags) {
+  ftp.SetFtpServer("127.0.0.1");
+  ftp.FtpPort = 21;
+  if (flags & kInitialDirectory) ftp.InitialDirectory = "/pub";
+  if (flags & kCredentialsSet) {
+    ftp.UserName = "user";
+    ftp.UserPassword = "secret";
+    ftp.UserAccount = "acct";
+  }
+  ftp.TransferMode = (flags & kAscii) ? AsciiTransfer : BinaryTransfer;
+  ftp.RemoteFile = "remote.bin";  // LocalFile stays empty: no local file is ever touched
+  ftp.Connected = (flags & kConnected) != 0;
+  static constexpr TVelaFtp::TCurrentOperation kOperations[] = {
+      TVelaFtp::opNone,        TVelaFtp::opLogin,       TVelaFtp::opChangeDirectory,
+      TVelaFtp::opGetListing,  TVelaFtp::opReceiveFile, TVelaFtp::opStoreFile,
+      TVelaFtp::opRenameFile,  TVelaFtp::opDeleteFile,
+  };
+  ftp.CurrentOperation = kOperations[(flags >> 4) & 7];
+  ftp.Busy = ftp.CurrentOperation != TVelaFtp::opNone;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  InstallLoopbackOnlyLibrary();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 2) return 0;
+  MessageLoop& loop = MessageLoop::Current();
+  {
+    auto ftp = std::make_unique<TVelaFtp>();
+    const std::uint8_t flags = data[1];
+    AssignEvents(*ftp, (flags & kOwnerReacts) != 0);
+    Prepare(*ftp, flags);
+    ftp->ControlState = kStates[data[0] % kStateCount];
+
+    // The same cutting as the control read: lines end at CR LF only, and text that grows
+    // past the cap without one ends the reading.
+    ControlLineSplitter lines(TVelaFtp::kMaxControlLine);
+    lines.Append(std::string_view(reinterpret_cast<const char*>(data) + 2, size - 2));
+    std::string line;
+    while (lines.NextLine(line)) {
+      ftp->InReplyHandler = true;
+      ftp->HandleReply(line);
+      ftp->InReplyHandler = false;
+    }
+    // The done and quit notifications, and whatever their handlers post in turn.
+    for (int round = 0; round < 4; ++round) loop.DispatchPending();
+  }
+  loop.DispatchPending();  // notifications queued for the destroyed windows are dropped
+  CheckDescriptors();
+  return 0;
+}

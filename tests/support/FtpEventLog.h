@@ -1,0 +1,36 @@
+// Records every event of a TVelaFtp as one line of text, in the order they fire, so that a
+// test can compare a whole sequence: "ftpiDisconnected:" (info name, colon, addinfo),
+// "ftpeNoServer:Error", "need ftpnServer", "ready", "quit", and one word per completion
+// event ("loggedIn", "directoryChanged", ...). It also answers OnFtpNeedInfo from a table.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "ftp/Ftp.h"
+
+namespace talvo::test {
+
+class FtpEventLog {
+ public:
+  // Binds every event of `ftp`; the log must not outlive it.
+  explicit FtpEventLog(TVelaFtp& ftp);
+
+  const std::vector<std::string>& Lines() const { return lines_; }
+  // The lines without ftpiReceived and ftpiSent, which depend on how the server's text
+  // happened to be cut.
+  std::vector<std::string> Events() const;
+  int Count(const std::string& line) const;
+  int CountPrefix(const std::string& prefix) const;
+  void Clear() { lines_.clear(); }
+
+  // What OnFtpNeedInfo writes for a need; a need without an answer leaves the value alone.
+  std::map<TFtpInfoNeeded, std::string> Answers;
+
+ private:
+  void Add(std::string line) { lines_.push_back(std::move(line)); }
+  std::vector<std::string> lines_;
+};
+
+}  // namespace talvo::test
