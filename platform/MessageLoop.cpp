@@ -290,9 +290,17 @@ void MessageLoop::PollReadiness(int timeoutMs) {
 // ---- dispatching ----
 
 void MessageLoop::DispatchPending() {
+  Dispatch(/*pollWhenIdle=*/true);
+}
+
+void MessageLoop::Dispatch(bool pollWhenIdle) {
   if (inbox_->pending_.load()) RunTasks();
 
-  const bool pollDue = queue_.empty() || ++dispatchesSincePoll_ >= kPollEveryDispatches ||
+  // Readiness is polled at once when nothing is queued, except in the nested pump of a
+  // sending loop, which calls here once per block: there a poll every millisecond (or every
+  // few dispatches) keeps the stop button and the control connection alive without a
+  // system call per block.
+  const bool pollDue = (pollWhenIdle && queue_.empty()) || ++dispatchesSincePoll_ >= kPollEveryDispatches ||
                        Clock::now() - lastPoll_ >= kPollEveryTime;
   if (pollDue) PollReadiness(0);
   FireDueTimers();
@@ -317,7 +325,7 @@ void MessageLoop::ProcessMessages() {
   if (pumpHook_) {
     pumpHook_();
   } else {
-    DispatchPending();
+    Dispatch(/*pollWhenIdle=*/false);
   }
 }
 

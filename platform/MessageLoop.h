@@ -123,6 +123,7 @@ class MessageLoop {
 
   void Deliver(const Posted& m);
   void PollReadiness(int timeoutMs);
+  void Dispatch(bool pollWhenIdle);
   void FireDueTimers();
   void RunTasks();
   void RearmTimerFd();
