@@ -53,7 +53,9 @@ bool ParseVmsLine(const std::string& line, ListingEntry& entry) {
 
   std::string name = BlankField(joined, 0);
   if (name.empty()) {
-    VmsPendingLine = std::move(joined);
+    // Held for the next line, unless it has grown past any real entry: a line that keeps
+    // an empty first field would otherwise gather every later line for ever.
+    if (joined.size() <= kMaxVmsPendingLine) VmsPendingLine = std::move(joined);
     return false;
   }
   const auto semicolon = name.find(';');

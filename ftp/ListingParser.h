@@ -2,6 +2,7 @@
 // it is a directory), by the rules of the server's dialect.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "ftp/FtpTypes.h"
@@ -26,3 +27,5 @@ std::string BlankField(const std::string& line, int n);
 // A VMS line whose name stood alone, waiting for the line that carries its size and date.
 // Shared by every component in the program.
 extern std::string VmsPendingLine;
+// Longest text held in VmsPendingLine; anything longer is dropped.
+constexpr std::size_t kMaxVmsPendingLine = 10000;

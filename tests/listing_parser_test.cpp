@@ -186,6 +186,15 @@ TEST_F(ListingParserTest, VmsPendingLineBeginningWithABlankStaysPending) {
   EXPECT_EQ(VmsPendingLine, " ODD.TXT;1 1/3README.TXT;3 5/6SUBDIR.DIR;1 1/3no semicolon");
 }
 
+TEST_F(ListingParserTest, VmsPendingLineIsDroppedOnceItOutgrowsAnyEntry) {
+  // A server that keeps the first field empty cannot make the held text grow for ever.
+  ExpectLine(ftpstVmsUcx, " ODD.TXT;1 1/3", kNoEntry);
+  const std::string filler(1000, 'x');
+  for (int i = 0; i < 20; ++i) ExpectLine(ftpstVmsUcx, filler + ";1", kNoEntry);
+  EXPECT_EQ(VmsPendingLine, "");
+  ExpectLine(ftpstVmsUcx, "README.TXT;3 5/6", File("README.TXT"));
+}
+
 TEST_F(ListingParserTest, VmRule) {
   ExpectLines(ftpstVM, {
       {"PROFILE  EXEC     A1 V 80 12 1 1999-01-01 12:00:00", File("PROFILE.EXEC")},

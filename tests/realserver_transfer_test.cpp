@@ -1,0 +1,409 @@
+// The data side against real servers (pyftpdlib and vsftpd on loopback): a listing with
+// every kind of entry, downloads and uploads of the sizes around the 2048-byte blocks in
+// binary and ASCII, the size from the real 150 reply, a file of 2 GiB + 1 byte, and an
+// abort in the middle of a large download and upload followed by a normal listing and
+// transfer on the same connection (vsftpd also with async_abor_enable=YES).
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/MessageLoop.h"
+#include "tests/support/RealServerSession.h"
+#include "tests/support/TestPattern.h"
+
+namespace talvo::test {
+namespace {
+
+using Lines = std::vector<std::string>;
+using platform::MessageLoop;
+
+constexpr std::uint64_t kMiB = 1ULL << 20;
+// Around one and two 2048-byte blocks, and a large file.
+constexpr std::uint64_t kTransferSizes[] = {0, 1, 2047, 2048, 2049, 4096, 4097, 10 * kMiB};
+
+// The pattern without CR and LF bytes: what an ASCII transfer carries unchanged whatever
+// the server does with line ends.
+std::string TextPattern(std::size_t size) {
+  std::string bytes = PatternBytes(size);
+  std::replace(bytes.begin(), bytes.end(), '\n', 'N');
+  std::replace(bytes.begin(), bytes.end(), '\r', 'R');
+  return bytes;
+}
+
+// Compares without printing megabytes: the sizes and the first differing offset.
+::testing::AssertionResult SameBytes(const std::string& actual, const std::string& expected) {
+  if (actual == expected) return ::testing::AssertionSuccess();
+  const auto diff = std::mismatch(actual.begin(), actual.end(), expected.begin(), expected.end());
+  return ::testing::AssertionFailure() << "got " << actual.size() << " bytes, expected " << expected.size()
+                                       << "; first difference at offset " << (diff.first - actual.begin());
+}
+
+// Bytes at given offsets of a file, read without reading the whole file.
+std::string ReadAt(const std::string& path, std::uint64_t offset, std::size_t count) {
+  std::string bytes(count, '\0');
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return {};
+  const ssize_t n = ::pread(fd, bytes.data(), count, static_cast<off_t>(offset));
+  ::close(fd);
+  bytes.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  return bytes;
+}
+
+class RealServerTransferTest : public ::testing::TestWithParam<ServerKind> {
+ protected:
+  void SetUp() override {
+    server_ = GetParam().make();
+    ASSERT_TRUE(server_->Start()) << server_->Error();
+    ASSERT_TRUE(local_.Valid());
+    session_ = std::make_unique<RealServerSession>(*server_);
+  }
+
+  TVelaFtp& ftp() { return session_->ftp; }
+  FtpEventLog& log() { return session_->log; }
+  TempTree& root() { return server_->Root(); }
+  bool IsPyFtpd() const { return std::string(server_->Name()) == "pyftpdlib"; }
+  std::string Transcript() const { return session_->Transcript() + "--- server log ---\n" + server_->Log(); }
+
+  void LogIn() { ASSERT_TRUE(session_->LogIn(server_->User(), server_->Password())) << Transcript(); }
+
+  void Download(const std::string& remote, const std::string& local, TTransferType mode,
+                int timeoutMs = RealServerSession::kWaitMs) {
+    ftp().TransferMode = mode;
+    ftp().RemoteFile = remote;
+    ftp().LocalFile = local_.PathOf(local);
+    ASSERT_TRUE(session_->Run([this] { ftp().ReceiveFile(); }, "fileReceived", timeoutMs)) << Transcript();
+  }
+  void Upload(const std::string& local, const std::string& remote, TTransferType mode,
+              int timeoutMs = RealServerSession::kWaitMs) {
+    ftp().TransferMode = mode;
+    ftp().LocalFile = local_.PathOf(local);
+    ftp().RemoteFile = remote;
+    ASSERT_TRUE(session_->Run([this] { ftp().StoreFile(); }, "fileStored", timeoutMs)) << Transcript();
+  }
+  void Listing() { ASSERT_TRUE(session_->Run([this] { ftp().GetListing(); }, "listingDone")) << Transcript(); }
+
+  // Every size around the block size, then a large one, one after another on one
+  // connection, each compared byte for byte.
+  void TransferEverySize(bool upload, TTransferType mode) {
+    LogIn();
+    for (const std::uint64_t size : kTransferSizes) {
+      SCOPED_TRACE(size);
+      const std::string name = "file-" + std::to_string(size) + (mode == AsciiTransfer ? ".txt" : ".bin");
+      const std::string content = mode == AsciiTransfer ? TextPattern(size) : PatternBytes(size);
+      if (upload) {
+        ASSERT_TRUE(local_.WriteFile(name, content));
+        Upload(name, name, mode);
+        EXPECT_TRUE(SameBytes(root().ReadFile(name), content));
+      } else {
+        ASSERT_TRUE(root().WriteFile(name, content));
+        Download(name, name, mode);
+        EXPECT_EQ(local_.FileSize(name), size);
+        EXPECT_TRUE(SameBytes(local_.ReadFile(name), content));
+      }
+      EXPECT_TRUE(ftp().Success);
+      EXPECT_EQ(ftp().BytesTransferred, static_cast<std::int64_t>(size));
+      EXPECT_TRUE(ftp().Connected);
+    }
+    EXPECT_EQ(log().CountPrefix("ftpe"), 0) << Transcript();
+    EXPECT_EQ(log().Count("ftpiCommandFailed:"), 0) << Transcript();
+  }
+
+  std::unique_ptr<FtpServerFixture> server_;
+  TempTree local_{"local"};
+  std::unique_ptr<RealServerSession> session_;  // goes before the server
+};
+
+TEST_P(RealServerTransferTest, ListsFilesDirectoriesALinkAndNamesWithBlanks) {
+  ASSERT_TRUE(root().WriteFile("alpha.txt", "alpha"));
+  ASSERT_TRUE(root().WriteFile("name with blank.txt", "blank"));
+  ASSERT_TRUE(root().WriteFile("subdir/inner.txt", "inner"));
+  ASSERT_TRUE(root().MakeDirectory("dir with blank"));
+  ASSERT_TRUE(root().MakeSymlink("link", "subdir"));
+  LogIn();
+  Listing();
+  EXPECT_EQ(ftp().InitialDirectory, "/");
+  EXPECT_EQ(ftp().ListingLines.size(), 5u) << Transcript();
+  // A name with blanks yields its last word; a symbolic link is offered as a directory.
+  Lines files = ftp().FileNames;
+  Lines directories = ftp().DirectoryNames;
+  std::sort(files.begin(), files.end());
+  std::sort(directories.begin(), directories.end());
+  EXPECT_EQ(files, (Lines{"alpha.txt", "blank.txt"})) << Transcript();
+  EXPECT_EQ(directories, (Lines{"blank", "link", "subdir"})) << Transcript();
+  const auto linkLine = std::find_if(ftp().ListingLines.begin(), ftp().ListingLines.end(),
+                                     [](const std::string& l) { return l.ends_with("link -> subdir"); });
+  ASSERT_NE(linkLine, ftp().ListingLines.end()) << Transcript();
+  EXPECT_EQ(linkLine->front(), 'l');
+  EXPECT_EQ(log().Count("ftpiListingReady:Listing ready"), 1);
+  EXPECT_EQ(log().CountPrefix("ftpe"), 0) << Transcript();
+}
+
+TEST_P(RealServerTransferTest, DownloadsEverySizeWholeInBinary) { TransferEverySize(false, BinaryTransfer); }
+TEST_P(RealServerTransferTest, DownloadsEverySizeWholeInAscii) { TransferEverySize(false, AsciiTransfer); }
+TEST_P(RealServerTransferTest, UploadsEverySizeWholeInBinary) { TransferEverySize(true, BinaryTransfer); }
+TEST_P(RealServerTransferTest, UploadsEverySizeWholeInAscii) { TransferEverySize(true, AsciiTransfer); }
+
+// The client never converts line ends: in ASCII mode what arrives is what the server
+// made of the file (pyftpdlib converts; vsftpd by default sends ASCII as binary).
+TEST_P(RealServerTransferTest, LeavesLineEndsToTheServerInAscii) {
+  ASSERT_TRUE(root().WriteFile("lines.txt", "one\ntwo\r\nthree\n"));
+  ASSERT_TRUE(local_.WriteFile("up.txt", "a\r\nb\nc\r\n"));
+  LogIn();
+  Download("lines.txt", "lines.txt", AsciiTransfer);
+  EXPECT_EQ(local_.ReadFile("lines.txt"), IsPyFtpd() ? "one\r\ntwo\r\nthree\r\n" : "one\ntwo\r\nthree\n");
+  Upload("up.txt", "up.txt", AsciiTransfer);
+  EXPECT_EQ(root().ReadFile("up.txt"), IsPyFtpd() ? "a\nb\nc\n" : "a\r\nb\nc\r\n");
+  Download("lines.txt", "lines.bin", BinaryTransfer);
+  EXPECT_EQ(local_.ReadFile("lines.bin"), "one\ntwo\r\nthree\n");
+  EXPECT_EQ(log().CountPrefix("ftpe"), 0) << Transcript();
+}
+
+TEST_P(RealServerTransferTest, ReportsTheSizeAnnouncedByThe150Reply) {
+  ASSERT_TRUE(root().WritePatternFile("sized.bin", 12345));
+  LogIn();
+  for (const TTransferType mode : {BinaryTransfer, AsciiTransfer}) {
+    SCOPED_TRACE(mode == BinaryTransfer ? "binary" : "ascii");
+    const std::size_t mark = log().Lines().size();
+    const int sizesBefore = log().CountPrefix("ftpiTransferSize:");
+    Download("sized.bin", "sized.bin", mode);
+    const Lines replies = session_->RepliesSince(mark);
+    const auto opening = std::find_if(replies.begin(), replies.end(), [](const std::string& r) { return r[0] == '1'; });
+    ASSERT_NE(opening, replies.end()) << Transcript();
+    if (IsPyFtpd()) {
+      // pyftpdlib announces no size: nothing to report.
+      EXPECT_EQ(opening->find('('), std::string::npos) << *opening;
+      EXPECT_EQ(log().CountPrefix("ftpiTransferSize:"), sizesBefore);
+    } else {
+      // ("BINARY" also in ASCII mode, which vsftpd serves as binary by default.)
+      EXPECT_TRUE(opening->starts_with("150 Opening ")) << *opening;
+      EXPECT_TRUE(opening->ends_with(" mode data connection for sized.bin (12345 bytes).")) << *opening;
+      EXPECT_EQ(log().CountPrefix("ftpiTransferSize:"), sizesBefore + 1);
+      EXPECT_EQ(log().Count("ftpiTransferSize:12345"), sizesBefore + 1);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, RealServerTransferTest, ::testing::Values(PyFtpdKind(), VsftpdKind()),
+                         ServerKindName);
+
+// --- 2 GiB + 1 byte ---
+
+// A sparse file with a few marked bytes around the 2 GiB boundary, so that a byte written
+// at a wrong (truncated) offset shows.
+constexpr std::uint64_t kTwoGiBPlusOne = (2ULL << 30) + 1;
+const std::vector<std::pair<std::uint64_t, char>> kMarks = {
+    {0, 'A'}, {2047, 'B'}, {2048, 'C'}, {(1ULL << 31) - 1, 'D'}, {1ULL << 31, 'E'}};
+constexpr int kTwoGiBWaitMs = 240000;
+
+bool WriteMarkedSparseFile(TempTree& tree, const std::string& name) {
+  if (!tree.WriteSparseFile(name, kTwoGiBPlusOne)) return false;
+  const int fd = ::open(tree.PathOf(name).c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool written = true;
+  for (const auto& [offset, byte] : kMarks) {
+    written = written && ::pwrite(fd, &byte, 1, static_cast<off_t>(offset)) == 1;
+  }
+  return ::close(fd) == 0 && written;
+}
+
+void ExpectMarkedSparseFile(const std::string& path) {
+  for (const auto& [offset, byte] : kMarks) {
+    SCOPED_TRACE(offset);
+    EXPECT_EQ(ReadAt(path, offset, 1), std::string(1, byte));
+  }
+  EXPECT_EQ(ReadAt(path, 1ULL << 30, 4), std::string(4, '\0'));
+  EXPECT_EQ(ReadAt(path, kTwoGiBPlusOne - 1, 2), "E") << "one byte past 2 GiB, then the end";
+}
+
+// Each in its own test, so that they can run beside the rest. Filter them out by name
+// ("TwoGiB") where they are too slow.
+using RealServerTwoGiBTest = RealServerTransferTest;
+
+TEST_P(RealServerTwoGiBTest, DownloadsTwoGiBAndOneByteWhole) {
+  ASSERT_TRUE(WriteMarkedSparseFile(root(), "huge.bin"));
+  LogIn();
+  Download("huge.bin", "huge.bin", BinaryTransfer, kTwoGiBWaitMs);
+  EXPECT_TRUE(ftp().Success);
+  EXPECT_EQ(ftp().BytesTransferred, static_cast<std::int64_t>(kTwoGiBPlusOne));
+  EXPECT_EQ(local_.FileSize("huge.bin"), kTwoGiBPlusOne);
+  ExpectMarkedSparseFile(local_.PathOf("huge.bin"));
+  if (!IsPyFtpd()) {
+    EXPECT_EQ(log().Count("ftpiTransferSize:2147483649"), 1);
+  }
+  EXPECT_EQ(log().CountPrefix("ftpe"), 0) << Transcript();
+}
+
+TEST_P(RealServerTwoGiBTest, UploadsTwoGiBAndOneByteWhole) {
+  ASSERT_TRUE(WriteMarkedSparseFile(local_, "huge.bin"));
+  LogIn();
+  Upload("huge.bin", "huge.bin", BinaryTransfer, kTwoGiBWaitMs);
+  EXPECT_TRUE(ftp().Success);
+  EXPECT_EQ(ftp().BytesTransferred, static_cast<std::int64_t>(kTwoGiBPlusOne));
+  EXPECT_EQ(log().Count("ftpiTransferSize:2147483649"), 1);
+  EXPECT_EQ(root().FileSize("huge.bin"), kTwoGiBPlusOne);
+  ExpectMarkedSparseFile(root().PathOf("huge.bin"));
+  EXPECT_EQ(log().CountPrefix("ftpe"), 0) << Transcript();
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, RealServerTwoGiBTest, ::testing::Values(PyFtpdKind(), VsftpdKind()),
+                         ServerKindName);
+
+// --- Abort ---
+
+// Large enough that no server can have sent (or taken) it all when the abort comes: the
+// pattern for the first 16 MiB, then a sparse tail.
+constexpr std::uint64_t kLargeSize = 200 * kMiB;
+constexpr std::uint64_t kPatternHead = 16 * kMiB;
+constexpr std::int64_t kAbortAfter = 4 * kMiB;
+constexpr int kAbortEndWaitMs = 20000;
+constexpr auto kAbortEndsWithin = std::chrono::seconds(10);  // well before the 15 s guard
+constexpr std::size_t kSmallSize = 100000;
+
+bool WriteLargeFile(TempTree& tree, const std::string& name) {
+  return tree.WritePatternFile(name, kPatternHead) && ::truncate(tree.PathOf(name).c_str(), kLargeSize) == 0;
+}
+
+// The part of a large file that a stopped transfer left: its pattern head must be intact.
+void ExpectPatternPrefix(const std::string& path, std::uint64_t size) {
+  const std::uint64_t head = std::min(size, kPatternHead);
+  EXPECT_TRUE(SameBytes(ReadAt(path, 0, head), PatternBytes(head)));
+}
+
+enum class AbortFrom { ProgressHandler, PostedTask };
+
+struct AbortWay {
+  const char* name;
+  AbortFrom from;
+};
+const AbortWay kAbortWays[] = {{"abort from the progress handler", AbortFrom::ProgressHandler},
+                               {"abort from a posted task (the stop button)", AbortFrom::PostedTask}};
+
+class RealServerAbortTest : public RealServerTransferTest {
+ protected:
+  // Starts a transfer, calls Abort once a few MiB have moved, and runs the loop until the
+  // operation's completion event. Logs the replies that came after the abort.
+  void RunAborted(const std::function<void()>& start, const std::string& completion, const AbortWay& way) {
+    bool abortCalled = false;
+    std::chrono::steady_clock::time_point abortAt;
+    std::size_t mark = 0;
+    session_->OnProgress = [&] {
+      if (abortCalled || ftp().BytesTransferred < kAbortAfter) return;
+      abortCalled = true;
+      abortAt = std::chrono::steady_clock::now();
+      mark = log().Lines().size();
+      if (way.from == AbortFrom::ProgressHandler) {
+        ftp().Abort();
+      } else {
+        MessageLoop::Current().PostTask([this] { ftp().Abort(); });
+      }
+    };
+    const int before = log().Count(completion);
+    const int quitsBefore = log().Count("quit");
+    const auto ended = [&] { return log().Count(completion) > before || log().Count("quit") > quitsBefore; };
+    start();
+    MessageLoop::Current().RunUntil([&] { return abortCalled || ended(); }, RealServerSession::kWaitMs);
+    ASSERT_TRUE(abortCalled) << "the transfer ended before the abort\n" << Transcript();
+    MessageLoop::Current().RunUntil(ended, kAbortEndWaitMs);
+    session_->OnProgress = nullptr;
+    const auto took = std::chrono::steady_clock::now() - abortAt;
+
+    std::string replies;
+    for (const std::string& reply : session_->RepliesSince(mark)) replies += (replies.empty() ? "" : " | ") + reply;
+    std::cout << "[  ABORT   ] " << GetParam().name << ", " << completion << ", " << way.name << ": " << replies
+              << " (" << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms, "
+              << ftp().BytesTransferred << " bytes)\n";
+
+    ASSERT_EQ(log().Count(completion), before + 1) << Transcript();
+    EXPECT_LT(took, kAbortEndsWithin) << replies;
+    // Neither the abort guard nor anything else raised an error; the connection stays.
+    Lines errors;
+    for (std::size_t i = mark; i < log().Lines().size(); ++i) {
+      if (log().Lines()[i].starts_with("ftpe")) errors.push_back(log().Lines()[i]);
+    }
+    EXPECT_EQ(errors, Lines{}) << replies;
+    EXPECT_TRUE(ftp().Connected);
+    EXPECT_FALSE(ftp().Busy);
+    EXPECT_GE(ftp().BytesTransferred, kAbortAfter);
+    EXPECT_LT(ftp().BytesTransferred, static_cast<std::int64_t>(kLargeSize));
+  }
+
+  // After an abort the same connection lists and transfers normally.
+  void ExpectListingFinds(const std::string& name) {
+    Listing();
+    EXPECT_NE(std::find(ftp().FileNames.begin(), ftp().FileNames.end(), name), ftp().FileNames.end())
+        << name << "\n" << Transcript();
+    EXPECT_EQ(ftp().ListingLines.size(), ftp().FileNames.size() + ftp().DirectoryNames.size());
+  }
+};
+
+TEST_P(RealServerAbortTest, StopsALargeDownloadThenListsAndDownloads) {
+  ASSERT_TRUE(WriteLargeFile(root(), "large.bin"));
+  ASSERT_TRUE(root().WritePatternFile("small.bin", kSmallSize));
+  LogIn();
+  int round = 0;
+  for (const AbortWay& way : kAbortWays) {
+    SCOPED_TRACE(way.name);
+    const std::string local = "large-" + std::to_string(++round) + ".bin";
+    ftp().TransferMode = BinaryTransfer;
+    ftp().RemoteFile = "large.bin";
+    ftp().LocalFile = local_.PathOf(local);
+    RunAborted([this] { ftp().ReceiveFile(); }, "fileReceived", way);
+    if (HasFatalFailure()) return;
+    EXPECT_TRUE(ftp().Success) << "an abort does not make a receive fail";
+    // What was counted is on disk, and it is the file's beginning.
+    EXPECT_EQ(local_.FileSize(local), static_cast<std::uint64_t>(ftp().BytesTransferred));
+    ExpectPatternPrefix(local_.PathOf(local), local_.FileSize(local).value_or(0));
+
+    ExpectListingFinds("large.bin");
+    const std::string small = "small-" + std::to_string(round) + ".bin";
+    Download("small.bin", small, BinaryTransfer);
+    EXPECT_TRUE(ftp().Success);
+    EXPECT_EQ(ftp().BytesTransferred, static_cast<std::int64_t>(kSmallSize));
+    EXPECT_TRUE(SameBytes(local_.ReadFile(small), PatternBytes(kSmallSize)));
+  }
+  EXPECT_EQ(log().CountPrefix("ftpe"), 0) << Transcript();
+}
+
+TEST_P(RealServerAbortTest, StopsALargeUploadThenListsAndUploads) {
+  ASSERT_TRUE(WriteLargeFile(local_, "large.bin"));
+  ASSERT_TRUE(local_.WritePatternFile("small.bin", kSmallSize));
+  LogIn();
+  int round = 0;
+  for (const AbortWay& way : kAbortWays) {
+    SCOPED_TRACE(way.name);
+    const std::string remote = "aborted-" + std::to_string(++round) + ".bin";
+    ftp().TransferMode = BinaryTransfer;
+    ftp().LocalFile = local_.PathOf("large.bin");
+    ftp().RemoteFile = remote;
+    RunAborted([this] { ftp().StoreFile(); }, "fileStored", way);
+    if (HasFatalFailure()) return;
+    EXPECT_FALSE(ftp().Success) << "a stopped store did not send the whole file";
+    // The server keeps what reached it: at most what was sent, and the file's beginning.
+    const std::uint64_t stored = root().FileSize(remote).value_or(0);
+    EXPECT_LE(stored, static_cast<std::uint64_t>(ftp().BytesTransferred));
+    ExpectPatternPrefix(root().PathOf(remote), stored);
+
+    ExpectListingFinds(remote);
+    const std::string small = "small-" + std::to_string(round) + ".bin";
+    Upload("small.bin", small, BinaryTransfer);
+    EXPECT_TRUE(ftp().Success);
+    EXPECT_EQ(ftp().BytesTransferred, static_cast<std::int64_t>(kSmallSize));
+    EXPECT_TRUE(SameBytes(root().ReadFile(small), PatternBytes(kSmallSize)));
+  }
+  EXPECT_EQ(log().CountPrefix("ftpe"), 0) << Transcript();
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, RealServerAbortTest,
+                         ::testing::Values(PyFtpdKind(), VsftpdKind(), VsftpdAsyncAborKind()), ServerKindName);
+
+}  // namespace
+}  // namespace talvo::test

@@ -1,0 +1,106 @@
+#include "tests/support/RealServerSession.h"
+
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "platform/MessageLoop.h"
+
+namespace talvo::test {
+
+void PrintTo(const ServerKind& kind, std::ostream* out) { *out << kind.name; }
+
+std::string ServerKindName(const ::testing::TestParamInfo<ServerKind>& info) { return info.param.name; }
+
+ServerKind PyFtpdKind() {
+  return {"pyftpdlib", [] { return std::make_unique<PyFtpdServer>(); }};
+}
+
+ServerKind VsftpdKind() {
+  return {"vsftpd", [] { return std::make_unique<VsftpdServer>(); }};
+}
+
+ServerKind VsftpdAsyncAborKind() {
+  return {"vsftpd_async_abor",
+          [] { return std::make_unique<VsftpdServer>(std::vector<std::string>{"async_abor_enable=YES"}); }};
+}
+
+RealServerSession::RealServerSession(const FtpServerFixture& server) : host_(server.Host()), port_(server.Port()) {
+  TFtpInfoEvent record = ftp.OnFtpInfo;
+  ftp.OnFtpInfo = [this, record](TObject* sender, FtpInfo info, std::string addinfo) {
+    if (info == ftpiProgress) {
+      ++ProgressCount;
+      if (OnProgress) OnProgress();
+      return;
+    }
+    record(sender, info, std::move(addinfo));
+  };
+}
+
+bool RealServerSession::LogIn(const std::string& user, const std::string& password) {
+  ftp.UserName = user;
+  ftp.UserPassword = password;
+  ftp.SetFtpServer(host_);
+  ftp.FtpPort = port_;
+  return Run([this] { ftp.Connect(); }, "loggedIn");
+}
+
+bool RealServerSession::Run(const std::function<void()>& start, const std::string& completion, int timeoutMs) {
+  const int before = log.Count(completion);
+  const int quitsBefore = log.Count("quit");
+  start();
+  platform::MessageLoop::Current().RunUntil(
+      [&] { return log.Count(completion) > before || log.Count("quit") > quitsBefore; }, timeoutMs);
+  return log.Count(completion) > before;
+}
+
+bool RealServerSession::WaitFor(const std::string& line, int count, int timeoutMs) {
+  return platform::MessageLoop::Current().RunUntil([&] { return log.Count(line) >= count; }, timeoutMs);
+}
+
+namespace {
+
+std::string WithoutLineEnd(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
+
+}  // namespace
+
+std::vector<std::string> RealServerSession::SentCommands() const {
+  static const std::string kSent = "ftpiSent:";
+  std::vector<std::string> commands;
+  for (const std::string& line : log.Lines()) {
+    if (line.starts_with(kSent)) commands.push_back(WithoutLineEnd(line.substr(kSent.size())));
+  }
+  return commands;
+}
+
+std::vector<std::string> RealServerSession::RepliesSince(std::size_t from) const {
+  static const std::string kReceived = "ftpiReceived:";
+  std::string text;
+  for (std::size_t i = from; i < log.Lines().size(); ++i) {
+    const std::string& line = log.Lines()[i];
+    if (line.starts_with(kReceived)) text += line.substr(kReceived.size());
+  }
+  std::vector<std::string> replies;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
+    replies.push_back(text.substr(start, end - start));
+  }
+  if (start < text.size()) replies.push_back(text.substr(start));
+  return replies;
+}
+
+std::string RealServerSession::Transcript() const {
+  std::string text;
+  for (const std::string& line : log.Lines()) text += WithoutLineEnd(line) + "\n";
+  return text;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace talvo::test

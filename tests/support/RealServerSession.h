@@ -1,0 +1,75 @@
+// One TVelaFtp driven against a real server of tests/support/RealServers.h, for the tests
+// that run the engine against pyftpdlib and vsftpd: the servers as test parameters, a
+// logged-in session in one call, and bounded runs of the message loop until an
+// operation's completion event.
+//
+//   RealServerSession session(*server);
+//   ASSERT_TRUE(session.LogIn(server->User(), server->Password())) << session.Transcript();
+//   ASSERT_TRUE(session.Run([&] { session.ftp.GetListing(); }, "listingDone"));
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ftp/Ftp.h"
+#include "tests/support/FtpEventLog.h"
+#include "tests/support/RealServers.h"
+
+namespace talvo::test {
+
+// A real server as a test parameter: its name (the test's suffix) and how to make it.
+struct ServerKind {
+  const char* name;
+  std::function<std::unique_ptr<FtpServerFixture>()> make;
+};
+void PrintTo(const ServerKind& kind, std::ostream* out);
+std::string ServerKindName(const ::testing::TestParamInfo<ServerKind>& info);
+
+ServerKind PyFtpdKind();
+ServerKind VsftpdKind();
+ServerKind VsftpdAsyncAborKind();  // vsftpd with async_abor_enable=YES
+
+class RealServerSession {
+ public:
+  // The longest wait of any one operation in these tests.
+  static constexpr int kWaitMs = 30000;
+
+  explicit RealServerSession(const FtpServerFixture& server);
+
+  TVelaFtp ftp;
+  // Every event but ftpiProgress, which comes once per block and would make the log of a
+  // large transfer huge: progress only counts, and calls OnProgress.
+  FtpEventLog log{ftp};
+  std::function<void()> OnProgress;
+  long long ProgressCount = 0;
+
+  // Connects and logs in; true once OnLoggedIn came (false when the session ended first).
+  bool LogIn(const std::string& user, const std::string& password);
+  // Calls start, then runs the loop until `completion` (a word of the event log, such as
+  // "fileReceived") has come once more, or the session ended, or timeoutMs passed.
+  bool Run(const std::function<void()>& start, const std::string& completion, int timeoutMs = kWaitMs);
+  // Runs the loop until `line` is in the log `count` times.
+  bool WaitFor(const std::string& line, int count, int timeoutMs = kWaitMs);
+
+  // The command lines the client sent, without CR LF.
+  std::vector<std::string> SentCommands() const;
+  // The replies received since log line `from`, as one line each (CR LF removed).
+  std::vector<std::string> RepliesSince(std::size_t from) const;
+  // The whole log, one event a line, for failure messages.
+  std::string Transcript() const;
+
+ private:
+  std::string host_;
+  std::uint16_t port_;
+};
+
+// Reads a whole local file (empty when missing); for files of a few MiB.
+std::string ReadWholeFile(const std::string& path);
+
+}  // namespace talvo::test
