@@ -161,11 +161,21 @@ TEST_F(FtpSurfaceTest, RefusalsWhileNotConnected) {
     EXPECT_EQ(component.InitialDirectory, "");
     EXPECT_EQ(component.RenameTarget, "");
     EXPECT_EQ(component.SockHandle, INVALID_SOCKET) << "nothing may be sent";
+    EXPECT_EQ(events.Lines(), Lines{"ftpiDisconnected:"}) << "completion comes from the loop only";
     Settle();
     EXPECT_EQ(events.Lines(), row.events);
     EXPECT_FALSE(component.Busy);
     EXPECT_NE(::access(component.LocalFile.c_str(), F_OK), 0) << "the local file was touched";
   }
+}
+
+// Between a fatal error and its quit notification the component is disconnected and still
+// busy; a command then (say from the error handler) is refused as not connected.
+TEST_F(FtpSurfaceTest, NotConnectedIsCheckedBeforeBusy) {
+  ftp.Busy = true;
+  ftp.ChangeDirectory("/pub");
+  EXPECT_EQ(log.Lines(), Lines{"ftpiDisconnected:"});
+  EXPECT_EQ(ftp.CurrentOperation, TVelaFtp::opChangeDirectory);
 }
 
 TEST_F(FtpSurfaceTest, RefusalWhileBusyChangesNothingAndTheRunningOperationEndsItsOwnWay) {
@@ -326,6 +336,7 @@ TEST_F(FtpSurfaceTest, LookupThatNeverAnswersTimesOutWithOneQuit) {
   EXPECT_EQ(ftp.LastError, ftpeTimeout);
   EXPECT_FALSE(ftp.ShuttingDown);
   EXPECT_EQ(ftp.LookupHandle, 0u);
+  EXPECT_EQ(fake->LookupCancels(), 1);
   EXPECT_EQ(ftp.SockHandle, INVALID_SOCKET);
   ExpectReconnectWorks("127.0.0.1");
 }

@@ -1,9 +1,5 @@
 #include "tests/support/RealServerSession.h"
 
-#include <fstream>
-#include <iterator>
-#include <sstream>
-
 #include "platform/MessageLoop.h"
 
 namespace talvo::test {
@@ -96,11 +92,6 @@ std::string RealServerSession::Transcript() const {
   std::string text;
   for (const std::string& line : log.Lines()) text += WithoutLineEnd(line) + "\n";
   return text;
-}
-
-std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 }  // namespace talvo::test

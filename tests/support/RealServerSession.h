@@ -8,7 +8,6 @@
 //   ASSERT_TRUE(session.Run([&] { session.ftp.GetListing(); }, "listingDone"));
 #pragma once
 
-#include <chrono>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -68,8 +67,5 @@ class RealServerSession {
   std::string host_;
   std::uint16_t port_;
 };
-
-// Reads a whole local file (empty when missing); for files of a few MiB.
-std::string ReadWholeFile(const std::string& path);
 
 }  // namespace talvo::test

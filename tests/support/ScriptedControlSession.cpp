@@ -75,6 +75,7 @@ void ScriptedControlSession::Settle() {
   again.Login().AwaitClose();
   again.Start();
   log.Clear();
+  ftp.InitialDirectory.clear();  // a ChangeDirectory before the failure leaves its argument here
   ftp.SetFtpServer(kLoopback);
   ftp.FtpPort = again.Port();
   ftp.Connect();

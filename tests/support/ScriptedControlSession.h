@@ -51,8 +51,8 @@ class ScriptedControlSession {
   // every step succeeded.
   ::testing::AssertionResult FinishPeer();
 
-  // A fresh Connect of the same component to a new peer logs in as usual: the state left
-  // by an earlier failure does not carry over.
+  // A fresh Connect of the same component (without an initial directory) to a new peer
+  // logs in as usual: the state left by an earlier failure does not carry over.
   ::testing::AssertionResult LoginAgainWithNewPeer();
 
   // Every control text received before the component sent `line` (without CR LF), joined;

@@ -1,0 +1,198 @@
+// Abort against the scripted peer: the exact bytes on the control connection, the replies
+// owed to ABOR in each order servers send them (never taken for a later command's reply),
+// an abort while nothing runs, during a listing and during a store, a server that ignores
+// the abort, and a second Abort that sends nothing.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/DataSideSession.h"
+#include "tests/support/TestPattern.h"
+
+namespace talvo::test {
+namespace {
+
+using Lines = std::vector<std::string>;
+using Cut = ScriptedPeer::DataCut;
+
+// Large enough that a transfer is still running when the test aborts it.
+constexpr std::uint64_t kBig = 64ULL << 20;
+constexpr std::int64_t kAbortAfter = 16 * 1024;
+const std::string kAbortBytes = "\xFF\xF4\xFF\xF2" "ABOR\r\n";
+
+// The peer's half of a receive of kBig bytes that the client cuts short, up to ABOR read.
+ScriptedPeer& ReceiveUntilAbor(DataSideSession& s) {
+  return s.RetrOpens("big.bin", RetrOpening("big.bin", kBig)).DataSendPattern(kBig, Cut::Allowed).Expect("ABOR");
+}
+
+// Starts the receive and aborts it once some data has come.
+void ReceiveAndAbort(DataSideSession& s, int aborts = 1) {
+  s.StartReceive("big.bin", "big.bin");
+  ASSERT_TRUE(s.WaitUntil([&] { return s.ftp.BytesTransferred >= kAbortAfter || s.log.Count("quit") > 0; }));
+  ASSERT_TRUE(s.ftp.Busy);
+  for (int i = 0; i < aborts; ++i) s.ftp.Abort();
+}
+
+// What the local file holds after an aborted receive: exactly what was counted.
+void ExpectLocalFileKeepsWhatCame(DataSideSession& s) {
+  const auto size = s.tree.FileSize("big.bin");
+  ASSERT_TRUE(size.has_value());
+  EXPECT_EQ(static_cast<std::int64_t>(*size), s.ftp.BytesTransferred);
+  EXPECT_GE(s.ftp.BytesTransferred, kAbortAfter);
+  EXPECT_LT(s.ftp.BytesTransferred, static_cast<std::int64_t>(kBig));
+  EXPECT_TRUE(s.tree.ReadFile("big.bin") == PatternBytes(*size)) << "the kept part differs from what was sent";
+}
+
+TEST(FtpAbortTest, AbortSendsInterruptSynchAndAborOnceWithNothingAfter) {
+  DataSideSession s;
+  ReceiveUntilAbor(s).Reply("426 Transfer aborted.\r\n").Reply("226 Abort successful.\r\n");
+  s.CwdNext();
+  ASSERT_TRUE(s.LogIn());
+  ReceiveAndAbort(s, 2);
+  ASSERT_TRUE(s.WaitFor("fileReceived"));
+  s.ExpectCwdAnsweredByItsOwnReply();
+  ASSERT_EQ(s.PeerFailure(), "");
+
+  const std::string bytes = s.peer.ControlBytes();
+  const std::string retr = "RETR big.bin\r\n";
+  const std::size_t at = bytes.find(retr);
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_EQ(bytes.substr(at + retr.size()), kAbortBytes + "CWD next\r\n");
+  // The Telnet DM (0xF2) is the one urgent byte.
+  EXPECT_EQ(s.peer.UrgentOffsets(), (std::vector<std::size_t>{at + retr.size() + 3}));
+  const Lines commands = s.peer.Commands();
+  EXPECT_EQ(Lines(commands.end() - 3, commands.end()), (Lines{"RETR big.bin", "ABOR", "CWD next"}));
+}
+
+// Whatever the order of the two replies, the receive ends once, after the second; the
+// second comes late, so a client that ended early would take it for the next command's.
+TEST(FtpAbortTest, AbortedReceiveEndsAfterBothRepliesInEveryOrder) {
+  const struct {
+    const char* first;
+    const char* second;
+  } rows[] = {
+      {"426 Transfer aborted.\r\n", "226 Abort successful.\r\n"},
+      {"226 Transfer complete.\r\n", "225 Data connection open; no transfer in progress.\r\n"},
+      {"226 Abort successful.\r\n", "426 Connection closed.\r\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.first, 3) + " then " + std::string(row.second, 3));
+    DataSideSession s;
+    ReceiveUntilAbor(s).Reply(row.first).Pause(400).Reply(row.second);
+    s.CwdNext();
+    s.RetrOpens("small.bin", RetrOpening("small.bin", 5000)).DataSendPattern(5000).DataClose().Reply(kTransferComplete);
+    ASSERT_TRUE(s.LogIn());
+    ReceiveAndAbort(s);
+    ASSERT_TRUE(s.WaitFor("fileReceived")) << ::testing::PrintToString(s.EventsWithoutProgress());
+
+    EXPECT_EQ(s.log.Count("fileReceived"), 1);
+    EXPECT_EQ(s.log.CountPrefix("ftpe"), 0);
+    const int second = s.ReceivedAt(std::string(row.second, 8));
+    EXPECT_GE(second, 0);
+    EXPECT_GT(s.LineAt("fileReceived"), second) << "the receive ended before ABOR was answered";
+    ExpectLocalFileKeepsWhatCame(s);
+
+    s.ExpectCwdAnsweredByItsOwnReply();
+    s.log.Clear();
+    ASSERT_TRUE(s.Receive("small.bin", "small.bin"));
+    EXPECT_EQ(s.tree.ReadFile("small.bin"), PatternBytes(5000));
+    EXPECT_TRUE(s.ftp.Success);
+    EXPECT_EQ(s.PeerFailure(), "");
+  }
+}
+
+// An abort while nothing runs still owes the server's one reply; it must not answer the
+// next command.
+TEST(FtpAbortTest, AbortWhileIdleAbsorbsItsReply) {
+  DataSideSession s;
+  s.peer.Expect("ABOR").Pause(400).Reply("225 No transfer to abort.\r\n");
+  s.CwdNext();
+  ASSERT_TRUE(s.LogIn());
+  s.ftp.Abort();
+  s.ftp.Abort();
+  s.ExpectCwdAnsweredByItsOwnReply();
+  EXPECT_EQ(s.PeerFailure(), "");
+  const std::string bytes = s.peer.ControlBytes();
+  const std::string tail = kAbortBytes + "CWD next\r\n";
+  ASSERT_GE(bytes.size(), tail.size());
+  EXPECT_EQ(bytes.substr(bytes.size() - tail.size()), tail);
+  EXPECT_EQ(bytes.find("ABOR"), bytes.rfind("ABOR")) << "a second ABOR was sent";
+}
+
+// During an abort the listing's own 426 is its last word, not an unexpected reply.
+TEST(FtpAbortTest, AbortedListingWith426IsNotFatal) {
+  DataSideSession s;
+  s.ListingOpens()
+      .DataSend("-rw-r--r-- 1 ftp ftp 1 Jan 10 12:00 a\r\n-rw-r--r-- 1 ftp ftp 1 Jan 10 12:00 b\r\n")
+      .Expect("ABOR")
+      .Reply("426 Transfer aborted.\r\n")
+      .Pause(400)
+      .Reply("226 Abort successful.\r\n");
+  s.CwdNext();
+  ASSERT_TRUE(s.LogIn());
+  s.ftp.GetListing();
+  ASSERT_TRUE(s.WaitUntil([&] { return s.ftp.ListingLines.size() == 2 || s.log.Count("quit") > 0; }));
+  s.ftp.Abort();
+  ASSERT_TRUE(s.WaitFor("listingDone")) << ::testing::PrintToString(s.log.Events());
+
+  EXPECT_EQ(s.log.CountPrefix("ftpe"), 0);
+  EXPECT_EQ(s.log.Count("listingDone"), 1);
+  EXPECT_GT(s.LineAt("listingDone"), s.ReceivedAt("226 Abort successful"));
+  EXPECT_EQ(s.ftp.FileNames, (Lines{"a", "b"}));
+  EXPECT_TRUE(s.ftp.Connected);
+  s.ExpectCwdAnsweredByItsOwnReply();
+  EXPECT_EQ(s.PeerFailure(), "");
+}
+
+// The stop button pressed while a store pumps the loop: no further block is sent, and the
+// store ends as failed once both replies have come.
+TEST(FtpAbortTest, AbortedStoreStopsSendingAndEndsAsFailed) {
+  constexpr std::uint64_t kLocalSize = 16ULL << 20;
+  DataSideSession s;
+  s.StorOpens("big.bin")
+      .DataReceive()
+      .Expect("ABOR")
+      .Reply("426 Transfer aborted.\r\n")
+      .Pause(400)
+      .Reply("226 Abort successful.\r\n");
+  s.CwdNext();
+  ASSERT_TRUE(s.tree.WritePatternFile("big.bin", kLocalSize));
+  s.OnProgress([&s] {
+    if (s.ftp.BytesTransferred >= kAbortAfter) s.ftp.Abort();
+  });
+  ASSERT_TRUE(s.LogIn());
+  ASSERT_TRUE(s.Store("big.bin", "big.bin")) << ::testing::PrintToString(s.EventsWithoutProgress());
+
+  EXPECT_FALSE(s.ftp.Success);
+  EXPECT_EQ(s.log.CountPrefix("ftpe"), 0);
+  EXPECT_EQ(s.log.Count("fileStored"), 1);
+  EXPECT_GT(s.LineAt("fileStored"), s.ReceivedAt("226 Abort successful"));
+  s.ExpectCwdAnsweredByItsOwnReply();
+  ASSERT_EQ(s.PeerFailure(), "");
+  const auto received = s.peer.DataReceived();
+  ASSERT_EQ(received.size(), 1u);
+  EXPECT_LT(received[0].count, kLocalSize);
+  EXPECT_LE(static_cast<std::int64_t>(received[0].count), s.ftp.BytesTransferred);
+  EXPECT_TRUE(received[0].bytes == PatternBytes(received[0].count)) << "the sent part differs from the file";
+  EXPECT_EQ(s.peer.ControlBytes().find("ABOR"), s.peer.ControlBytes().rfind("ABOR")) << "a second ABOR was sent";
+}
+
+TEST(FtpAbortTest, AbortTheServerIgnoresTimesOut) {
+  DataSideSession s;
+  ReceiveUntilAbor(s);
+  ASSERT_TRUE(s.LogIn());
+  s.ftp.GuardTimes.AbortReplies = 1;
+  ReceiveAndAbort(s);
+  ASSERT_TRUE(s.WaitFor("quit"));
+  const Lines events = s.EventsWithoutProgress();
+  ASSERT_GE(events.size(), 2u);
+  EXPECT_EQ(Lines(events.end() - 2, events.end()), (Lines{"ftpeTimeout:Error", "quit"}));
+  EXPECT_EQ(s.log.CountPrefix("ftpe"), 1);
+  EXPECT_EQ(s.log.Count("fileReceived"), 0);
+  EXPECT_FALSE(s.ftp.Connected);
+  EXPECT_EQ(s.PeerFailure(), "");
+}
+
+}  // namespace
+}  // namespace talvo::test

@@ -1,0 +1,241 @@
+// The remote file-system commands of TVelaFtp against a scripted peer: CWD, MKD, RMD and
+// DELE with their arguments sent unchanged, a preliminary reply taken as a refusal, the
+// RNFR/RNTO pair, QUIT and its three endings, and a server that closes or resets the
+// connection while a command waits for its reply.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ftp/Ftp.h"
+#include "tests/support/ScriptedControlSession.h"
+
+namespace talvo::test {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+const Lines kStandardLogin = {"USER alice", "PASS secret", "SYST"};
+
+class FtpCommandsTest : public ::testing::Test, protected ScriptedControlSession {
+ protected:
+  // Logs in, then forgets the login's events so that a test sees only its own.
+  ::testing::AssertionResult LogIn() {
+    ::testing::AssertionResult result = ConnectAndLogin();
+    log.Clear();
+    return result;
+  }
+
+  // The events of a command that ended with `completion`, refused or not.
+  static Lines Ended(const std::string& completion, bool success) {
+    return success ? Lines{"ready", completion} : Lines{"ftpiCommandFailed:", "ready", completion};
+  }
+
+  // The commands sent after the login.
+  Lines CommandsAfterLogin() const {
+    const Lines all = peer.Commands();
+    return all.size() < kStandardLogin.size() ? Lines{} : Lines(all.begin() + kStandardLogin.size(), all.end());
+  }
+};
+
+TEST_F(FtpCommandsTest, SimpleCommandsEndWithTheirCompletionEvent) {
+  const struct {
+    const char* name;
+    std::function<void(TVelaFtp&)> call;
+    std::string command;
+    std::string reply;
+    std::string completion;
+    bool success;
+  } rows[] = {
+      {"CWD accepted", [](TVelaFtp& f) { f.ChangeDirectory("/pub"); }, "CWD /pub", "250 Directory changed\r\n", "directoryChanged", true},
+      {"CWD refused", [](TVelaFtp& f) { f.ChangeDirectory("/nowhere"); }, "CWD /nowhere", "550 No such directory\r\n", "directoryChanged", false},
+      {"CWD with a multi-line 2xx", [](TVelaFtp& f) { f.ChangeDirectory("/multi"); }, "CWD /multi", "250-First\r\n550 inside\r\n250 Done\r\n", "directoryChanged", true},
+      {"MKD accepted", [](TVelaFtp& f) { f.CreateDirectory("new dir"); }, "MKD new dir", "257 \"/new dir\" created\r\n", "directoryCreated", true},
+      {"MKD refused", [](TVelaFtp& f) { f.CreateDirectory("exists"); }, "MKD exists", "550 Exists\r\n", "directoryCreated", false},
+      {"RMD accepted", [](TVelaFtp& f) { f.DeleteDirectory("old"); }, "RMD old", "250 Removed\r\n", "directoryDeleted", true},
+      {"RMD answered 4xx", [](TVelaFtp& f) { f.DeleteDirectory("busy"); }, "RMD busy", "450 Busy\r\n", "directoryDeleted", false},
+      {"DELE with a blank in the name", [](TVelaFtp& f) { f.DeleteFile("my file.txt"); }, "DELE my file.txt", "250 Deleted\r\n", "fileDeleted", true},
+      {"DELE keeps outer blanks", [](TVelaFtp& f) { f.DeleteFile("  spaced  "); }, "DELE   spaced  ", "250 Deleted\r\n", "fileDeleted", true},
+      {"DELE answered 3xx", [](TVelaFtp& f) { f.DeleteFile("odd"); }, "DELE odd", "350 Pending\r\n", "fileDeleted", false},
+  };
+  peer.Login();
+  Lines commands;
+  for (const auto& row : rows) {
+    peer.Expect(row.command).Reply(row.reply);
+    commands.push_back(row.command);
+  }
+  peer.AwaitClose();
+  ASSERT_TRUE(LogIn());
+
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    log.Clear();
+    row.call(ftp);
+    EXPECT_TRUE(ftp.Busy);
+    ASSERT_TRUE(RunUntilEvent(row.completion));
+    Settle();
+    EXPECT_EQ(Events(), Ended(row.completion, row.success));
+    EXPECT_EQ(ftp.Success, row.success);
+    EXPECT_FALSE(ftp.Busy);
+    EXPECT_TRUE(ftp.Connected) << "a refusal keeps the connection";
+    EXPECT_EQ(ftp.ControlState, 100);
+  }
+  EXPECT_TRUE(FinishPeer());
+  EXPECT_EQ(CommandsAfterLogin(), commands);
+}
+
+TEST_F(FtpCommandsTest, RefusedCwdLeavesTheAskedDirectoryInInitialDirectory) {
+  peer.Login().Expect("CWD /missing").Reply("550 No such directory\r\n").AwaitClose();
+  ASSERT_TRUE(LogIn());
+  ftp.ChangeDirectory("/missing");
+  EXPECT_EQ(ftp.InitialDirectory, "/missing") << "stored before the server answers";
+  ASSERT_TRUE(RunUntilEvent("directoryChanged"));
+  EXPECT_EQ(Events(), Ended("directoryChanged", false));
+  EXPECT_EQ(ftp.InitialDirectory, "/missing");
+  EXPECT_TRUE(FinishPeer());
+}
+
+TEST_F(FtpCommandsTest, PreliminaryReplyEndsASimpleCommandAsRefusedAndTheLate2xxIsIgnored) {
+  peer.Login()
+      .Expect("DELE a.txt").Reply("150 Working on it\r\n").Pause(200).Reply("250 Deleted\r\n")
+      .Expect("CWD /next").Reply("550 No such directory\r\n")
+      .AwaitClose();
+  ASSERT_TRUE(LogIn());
+  ftp.DeleteFile("a.txt");
+  ASSERT_TRUE(RunUntilEvent("fileDeleted"));
+  EXPECT_EQ(Events(), Ended("fileDeleted", false));
+  EXPECT_FALSE(ftp.Success);
+
+  ASSERT_TRUE(RunUntil([&] { return ReceivedBeforeSending("CWD /next").find("250 Deleted\r\n") != std::string::npos; },
+                       "the late 250"));
+  Settle();
+  EXPECT_EQ(Events(), Ended("fileDeleted", false)) << "the late 250 must change nothing";
+
+  // The next command is answered by its own reply (a refusal), not by the late 250.
+  log.Clear();
+  ftp.ChangeDirectory("/next");
+  ASSERT_TRUE(RunUntilEvent("directoryChanged"));
+  EXPECT_EQ(Events(), Ended("directoryChanged", false));
+  EXPECT_TRUE(FinishPeer());
+  EXPECT_EQ(CommandsAfterLogin(), (Lines{"DELE a.txt", "CWD /next"}));
+}
+
+TEST_F(FtpCommandsTest, RenameSendsRntoOnlyAfterA3xxToRnfr) {
+  const struct {
+    const char* name;
+    std::string oldName;
+    std::string newName;
+    std::string rnfrReply;
+    std::string rntoReply;  // empty: no RNTO may be sent
+    bool success;
+  } rows[] = {
+      {"350 then 250", "old name.txt", "new name.txt", "350 Ready for RNTO\r\n", "250 Renamed\r\n", true},
+      {"RNTO refused", "a", "b", "350 Ready for RNTO\r\n", "553 Not allowed\r\n", false},
+      {"RNFR answered 250", "c", "d", "250 Odd\r\n", "", false},
+      {"RNFR answered 550", "missing", "e", "550 No such file\r\n", "", false},
+  };
+  peer.Login();
+  Lines commands;
+  for (const auto& row : rows) {
+    peer.Expect("RNFR " + row.oldName).Reply(row.rnfrReply);
+    commands.push_back("RNFR " + row.oldName);
+    if (row.rntoReply.empty()) continue;
+    peer.Expect("RNTO " + row.newName).Reply(row.rntoReply);
+    commands.push_back("RNTO " + row.newName);
+  }
+  peer.AwaitClose();
+  ASSERT_TRUE(LogIn());
+
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    log.Clear();
+    ftp.RenameFile(row.oldName, row.newName);
+    EXPECT_EQ(ftp.RenameTarget, row.newName);
+    ASSERT_TRUE(RunUntilEvent("fileRenamed"));
+    Settle();
+    EXPECT_EQ(Events(), Ended("fileRenamed", row.success));
+    EXPECT_EQ(ftp.Success, row.success);
+    EXPECT_EQ(ftp.ControlState, 100);
+  }
+  EXPECT_TRUE(FinishPeer());
+  EXPECT_EQ(CommandsAfterLogin(), commands);
+}
+
+// ---- QUIT ----
+
+TEST_F(FtpCommandsTest, QuitAnsweredAndClosedByTheServer) {
+  peer.Login().Expect("QUIT").Reply("221 Goodbye\r\n").Close();
+  ASSERT_TRUE(LogIn());
+  ftp.Quit();
+  EXPECT_TRUE(ftp.Busy);
+  ASSERT_TRUE(RunUntilEvent("quit"));
+  Settle();
+  EXPECT_EQ(Events(), (Lines{"ftpiDisconnected:Disconnected", "ready", "quit"}));
+  EXPECT_FALSE(ftp.Connected);
+  EXPECT_FALSE(ftp.Busy);
+  EXPECT_TRUE(FinishPeer());
+  EXPECT_EQ(CommandsAfterLogin(), Lines{"QUIT"});
+}
+
+TEST_F(FtpCommandsTest, QuitAnsweredButNeverClosedIsClosedByTheClient) {
+  ftp.GuardTimes.QuitClose = 1;
+  peer.Login().Expect("QUIT").Reply("221 Goodbye\r\n").AwaitClose();
+  ASSERT_TRUE(LogIn());
+  ftp.Quit();
+  ASSERT_TRUE(RunUntil([&] { return log.Count("ftpiReceived:221 Goodbye\r\n") == 1; }, "the 221"));
+  EXPECT_TRUE(ftp.Connected) << "the client first leaves the close to the server";
+  ASSERT_TRUE(RunUntilEvent("quit"));
+  Settle();
+  EXPECT_EQ(Events(), (Lines{"ftpiDisconnected:Disconnected", "ready", "quit"}));
+  EXPECT_FALSE(ftp.Connected);
+  EXPECT_FALSE(ftp.Busy);
+  EXPECT_EQ(ftp.SockHandle, platform::INVALID_SOCKET);
+  EXPECT_TRUE(peer.WaitFinished(Millis(kWaitMs))) << "the peer never saw the close";
+  EXPECT_TRUE(FinishPeer());
+}
+
+TEST_F(FtpCommandsTest, QuitRefusedIsAFatalErrorWithCodeZero) {
+  peer.Login().Expect("QUIT").Reply("500 Not now\r\n").AwaitClose();
+  ASSERT_TRUE(LogIn());
+  ftp.Quit();
+  ASSERT_TRUE(RunUntilEvent("quit"));
+  Settle();
+  EXPECT_EQ(Events(), (Lines{"ftpeNone:Error", "quit"})) << "no OnFtpReady";
+  EXPECT_FALSE(ftp.Connected);
+  EXPECT_FALSE(ftp.Busy);
+  EXPECT_EQ(ftp.LastError, ftpeNone);
+  EXPECT_TRUE(FinishPeer()) << "the client must close the connection";
+}
+
+// ---- The connection ends while a command waits for its reply ----
+
+TEST_F(FtpCommandsTest, ServerClosingInTheMiddleOfACommandEndsIt) {
+  peer.Login().Expect("CWD /pub").Close();
+  ASSERT_TRUE(LogIn());
+  ftp.ChangeDirectory("/pub");
+  ASSERT_TRUE(RunUntilEvent("quit"));
+  Settle();
+  EXPECT_EQ(Events(), (Lines{"ftpiDisconnected:Disconnected", "ready", "directoryChanged", "quit"}));
+  EXPECT_FALSE(ftp.Connected);
+  EXPECT_FALSE(ftp.Busy);
+  EXPECT_TRUE(FinishPeer());
+  EXPECT_TRUE(LoginAgainWithNewPeer());
+}
+
+TEST_F(FtpCommandsTest, ResetInTheMiddleOfACommandIsTheMappedFatalError) {
+  peer.Login().Expect("CWD /pub").Reset();
+  ASSERT_TRUE(LogIn());
+  ftp.ChangeDirectory("/pub");
+  ASSERT_TRUE(RunUntilEvent("quit", 2));
+  Settle();
+  EXPECT_EQ(Events(), (Lines{"ftpeConnectionReset:Error", "quit", "quit"}));
+  EXPECT_EQ(ftp.LastError, ftpeConnectionReset);
+  EXPECT_FALSE(ftp.Connected);
+  EXPECT_FALSE(ftp.Busy);
+  EXPECT_TRUE(FinishPeer());
+  EXPECT_TRUE(LoginAgainWithNewPeer());
+}
+
+}  // namespace
+}  // namespace talvo::test

@@ -1,0 +1,407 @@
+// Receives and stores against the scripted peer: the bytes written and sent, the size and
+// progress reports, refused commands that must leave the local file alone, the data
+// connection arriving early or from a stranger, a reset data connection, and the bounded
+// waits that end a transfer the server leaves hanging.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "tests/support/DataSideSession.h"
+#include "tests/support/TestPattern.h"
+
+namespace talvo::test {
+namespace {
+
+using Lines = std::vector<std::string>;
+using Cut = ScriptedPeer::DataCut;
+
+// Counters are 64-bit, so that files of 2 GiB and more are counted right.
+static_assert(std::is_same_v<decltype(TVelaFtp::BytesTransferred), std::int64_t>);
+static_assert(std::is_same_v<decltype(TVelaFtp::TransferTime), std::int64_t>);
+
+const std::string kAsciiText = "line one\r\nline two\nlone CR\rend";
+
+struct ContentRow {
+  const char* name;
+  std::string content;
+  TTransferType mode;
+};
+
+std::vector<ContentRow> ContentRows(const std::vector<std::size_t>& sizes) {
+  std::vector<ContentRow> rows;
+  for (const std::size_t size : sizes) rows.push_back({"", PatternBytes(size), BinaryTransfer});
+  rows.push_back({"ascii: line ends untouched", kAsciiText, AsciiTransfer});
+  return rows;
+}
+
+// ---- Receive ----
+
+TEST(FtpTransferTest, ReceiveWritesExactlyTheBytesSent) {
+  for (const ContentRow& row : ContentRows({0, 1, 2047, 2048, 2049, 4097})) {
+    SCOPED_TRACE(std::to_string(row.content.size()) + " bytes " + row.name);
+    const std::string size = std::to_string(row.content.size());
+    DataSideSession s;
+    s.UpToCommand(row.mode == AsciiTransfer ? "TYPE A" : "TYPE I", "RETR remote.bin")
+        .Reply(RetrOpening("remote.bin", row.content.size()))
+        .DataConnect()
+        .DataSend(row.content)
+        .DataClose()
+        .Reply(kTransferComplete);
+    ASSERT_TRUE(s.LogIn());
+    s.ftp.TransferMode = row.mode;
+    ASSERT_TRUE(s.Receive("remote.bin", "local.bin")) << ::testing::PrintToString(s.log.Events());
+
+    EXPECT_EQ(s.tree.ReadFile("local.bin"), row.content);
+    EXPECT_EQ(s.tree.FileSize("local.bin"), row.content.size());
+    EXPECT_EQ(s.ftp.BytesTransferred, static_cast<std::int64_t>(row.content.size()));
+    EXPECT_EQ(s.EventsWithoutProgress(),
+              (Lines{"ftpiTransferSize:" + size, "ftpiTransferDone:Transfer done", "ready", "fileReceived"}));
+    EXPECT_GE(s.log.CountPrefix("ftpiProgress:"), static_cast<int>((row.content.size() + 2047) / 2048));
+    EXPECT_TRUE(s.ftp.Success);
+    EXPECT_FALSE(s.ftp.Busy);
+    EXPECT_EQ(s.PeerFailure(), "");
+  }
+}
+
+TEST(FtpTransferTest, TransferSizeComesFromTheBytesInParentheses) {
+  const std::pair<std::string, Lines> rows[] = {
+      {"150 Opening BINARY mode data connection for f (123456 bytes).\r\n", {"ftpiTransferSize:123456"}},
+      {"150 Opening BINARY mode data connection for f.\r\n", {}},
+      {"125 Data connection already open; transfer starting.\r\n", {}},
+      {"150-Opening (4 bytes)\r\n150 Really (5 bytes)\r\n", {"ftpiTransferSize:5"}},
+  };
+  for (const auto& [opening, sizeEvents] : rows) {
+    SCOPED_TRACE(opening);
+    DataSideSession s;
+    s.RetrOpens("f", opening).DataSend("abcde").DataClose().Reply(kTransferComplete);
+    ASSERT_TRUE(s.LogIn());
+    ASSERT_TRUE(s.Receive("f", "f"));
+    Lines expected = sizeEvents;
+    expected.insert(expected.end(), {"ftpiTransferDone:Transfer done", "ready", "fileReceived"});
+    EXPECT_EQ(s.EventsWithoutProgress(), expected);
+    EXPECT_EQ(s.tree.ReadFile("f"), "abcde");
+  }
+}
+
+// A refused download brings no data: an existing local file keeps its content, and a file
+// the download would have created is not left behind.
+TEST(FtpTransferTest, RefusedReceiveLeavesTheLocalFileAlone) {
+  for (const bool existed : {true, false}) {
+    SCOPED_TRACE(existed ? "local file existed" : "no local file");
+    DataSideSession s;
+    s.UpToCommand("TYPE I", "RETR missing.txt").Reply("550 Failed to open file.\r\n");
+    s.CwdNext();
+    if (existed) {
+      ASSERT_TRUE(s.tree.WriteFile("missing.txt", "precious"));
+    }
+    ASSERT_TRUE(s.LogIn());
+    ASSERT_TRUE(s.Receive("missing.txt", "missing.txt"));
+
+    EXPECT_EQ(s.log.Events(), (Lines{"ftpiCommandFailed:", "ready", "fileReceived"}));
+    EXPECT_FALSE(s.ftp.Success);
+    EXPECT_EQ(s.tree.Exists("missing.txt"), existed);
+    EXPECT_EQ(s.tree.ReadFile("missing.txt"), existed ? "precious" : "");
+    s.ExpectCwdAnsweredByItsOwnReply();
+    EXPECT_EQ(s.PeerFailure(), "");
+  }
+}
+
+TEST(FtpTransferTest, ResetOfTheDataConnectionDuringAReceiveIsFatal) {
+  DataSideSession s;
+  s.RetrOpens("big.bin", RetrOpening("big.bin", 4 << 20)).DataSendPattern(1 << 20).DataReset();
+  ASSERT_TRUE(s.LogIn());
+  s.ftp.GuardTimes.FinalReply = 2;  // a reset taken for a normal end would wait this long
+  s.StartReceive("big.bin", "big.bin");
+  ASSERT_TRUE(s.WaitFor("quit")) << ::testing::PrintToString(s.EventsWithoutProgress());
+  EXPECT_EQ(s.EventsWithoutProgress(), (Lines{"ftpiTransferSize:4194304", "ftpeDataConnection:Error", "quit"}));
+  EXPECT_EQ(s.log.Count("fileReceived"), 0);
+  EXPECT_FALSE(s.ftp.Connected);
+  EXPECT_EQ(s.ftp.LastError, ftpeDataConnection);
+}
+
+// ---- Store ----
+
+TEST(FtpTransferTest, StoreSendsExactlyTheLocalFileAndClosesTheDataConnection) {
+  for (const ContentRow& row : ContentRows({0, 1, 2048, 4096, 4097})) {
+    const std::size_t size = row.content.size();
+    SCOPED_TRACE(std::to_string(size) + " bytes " + row.name);
+    DataSideSession s;
+    s.UpToCommand(row.mode == AsciiTransfer ? "TYPE A" : "TYPE I", "STOR remote.bin")
+        .Reply("150 Ok to send data.\r\n")
+        .DataConnect()
+        .DataReceive()
+        .Reply(kTransferComplete);
+    ASSERT_TRUE(s.tree.WriteFile("local.bin", row.content));
+    ASSERT_TRUE(s.LogIn());
+    s.ftp.TransferMode = row.mode;
+    ASSERT_TRUE(s.Store("local.bin", "remote.bin")) << ::testing::PrintToString(s.log.Events());
+
+    Lines expected = {"ftpiTransferSize:" + std::to_string(size)};
+    expected.insert(expected.end(), (size + 2047) / 2048, "ftpiProgress:");  // one per block
+    expected.insert(expected.end(), {"ftpiTransferDone:Transfer done", "ready", "fileStored"});
+    EXPECT_EQ(s.log.Events(), expected);
+    EXPECT_EQ(s.ftp.BytesTransferred, static_cast<std::int64_t>(size));
+    EXPECT_TRUE(s.ftp.Success);
+    EXPECT_EQ(s.PeerFailure(), "");
+    const auto received = s.peer.DataReceived();
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(received[0].bytes, row.content);
+    EXPECT_FALSE(received[0].endedByReset);
+    EXPECT_EQ(s.tree.ReadFile("local.bin"), row.content) << "the local file was changed";
+  }
+}
+
+TEST(FtpTransferTest, RefusedStoreEndsWithSuccessFalse) {
+  DataSideSession s;
+  s.UpToCommand("TYPE I", "STOR remote.bin").Reply("553 Could not create file.\r\n");
+  s.CwdNext();
+  ASSERT_TRUE(s.tree.WriteFile("local.bin", "data"));
+  ASSERT_TRUE(s.LogIn());
+  ASSERT_TRUE(s.Store("local.bin", "remote.bin"));
+  EXPECT_EQ(s.log.Events(), (Lines{"ftpiCommandFailed:", "ready", "fileStored"}));
+  EXPECT_FALSE(s.ftp.Success);
+  s.ExpectCwdAnsweredByItsOwnReply();
+  EXPECT_EQ(s.PeerFailure(), "");
+}
+
+TEST(FtpTransferTest, StoreOfAMissingLocalFileSendsNothing) {
+  DataSideSession s;
+  s.CwdNext();  // the next command the peer reads: nothing of the store came before it
+  ASSERT_TRUE(s.LogIn());
+  ASSERT_TRUE(s.Store("absent.bin", "remote.bin"));
+  EXPECT_EQ(s.log.Events(), (Lines{"ftpeLocalFileOpen:Error", "ready", "fileStored"}));
+  EXPECT_FALSE(s.ftp.Success);
+  s.ExpectCwdAnsweredByItsOwnReply();
+  EXPECT_EQ(s.PeerFailure(), "");
+}
+
+// The local file shrinks during the store: the block that can no longer be read in full is
+// a read failure; the operation ends with the server's final reply.
+TEST(FtpTransferTest, LocalFileShrinkingDuringAStoreEndsItWithAReadError) {
+  DataSideSession s;
+  s.StorOpens("remote.bin").DataReceive().Reply(kTransferComplete);
+  s.CwdNext();
+  ASSERT_TRUE(s.tree.WritePatternFile("local.bin", 8192));
+  const std::string path = s.tree.PathOf("local.bin");
+  s.OnProgress([&path] { ASSERT_EQ(::truncate(path.c_str(), 3000), 0); });
+  ASSERT_TRUE(s.LogIn());
+  ASSERT_TRUE(s.Store("local.bin", "remote.bin")) << ::testing::PrintToString(s.log.Events());
+
+  EXPECT_EQ(s.EventsWithoutProgress(),
+            (Lines{"ftpiTransferSize:8192", "ftpeLocalFileRead:Error", "ready", "fileStored"}));
+  EXPECT_GT(s.LineAt("fileStored"), s.ReceivedAt("226 Transfer complete"));
+  EXPECT_FALSE(s.ftp.Success);
+  const auto received = s.peer.DataReceived();
+  ASSERT_EQ(received.size(), 1u);
+  EXPECT_EQ(received[0].bytes, PatternBytes(2048));
+  s.ExpectCwdAnsweredByItsOwnReply();
+  EXPECT_EQ(s.PeerFailure(), "");
+}
+
+// ---- The data connection: early, from a stranger ----
+
+// What a listing, a receive and a store look like to the peer after the PORT exchange, and
+// how the client's result is checked.
+struct Operation {
+  const char* name;
+  const char* type;
+  const char* command;
+  std::function<void(ScriptedPeer&)> afterCommand;  // from the reply to the command on
+  std::function<bool(DataSideSession&)> run;
+  std::function<void(DataSideSession&)> check;
+};
+
+const std::string kListingText = "-rw-r--r-- 1 ftp ftp 5 Jan 10 12:00 a.txt\r\n";
+
+std::vector<Operation> Operations() {
+  return {
+      {"listing", "TYPE A", "LIST",
+       [](ScriptedPeer& p) { p.Reply(kListingOpening).DataSend(kListingText).DataClose().Reply(kTransferComplete); },
+       [](DataSideSession& s) { return s.List(); },
+       [](DataSideSession& s) { EXPECT_EQ(s.ftp.FileNames, Lines{"a.txt"}); }},
+      {"receive", "TYPE I", "RETR remote.bin",
+       [](ScriptedPeer& p) {
+         p.Reply(RetrOpening("remote.bin", 5000)).DataSendPattern(5000).DataClose().Reply(kTransferComplete);
+       },
+       [](DataSideSession& s) { return s.Receive("remote.bin", "local.bin"); },
+       [](DataSideSession& s) { EXPECT_EQ(s.tree.ReadFile("local.bin"), PatternBytes(5000)); }},
+      {"store", "TYPE I", "STOR remote.bin",
+       [](ScriptedPeer& p) { p.Reply("150 Ok to send data.\r\n").DataReceive().Reply(kTransferComplete); },
+       [](DataSideSession& s) {
+         EXPECT_TRUE(s.tree.WritePatternFile("local.bin", 5000));
+         return s.Store("local.bin", "remote.bin");
+       },
+       [](DataSideSession& s) {
+         const auto received = s.peer.DataReceived();
+         ASSERT_FALSE(received.empty());
+         EXPECT_EQ(received.back().bytes, PatternBytes(5000));
+       }},
+  };
+}
+
+// Some servers connect while they answer PORT, before the client has sent the transfer
+// command: that connection is the one the transfer uses.
+TEST(FtpTransferTest, DataConnectionBeforeThePortReplyIsTaken) {
+  for (const Operation& op : Operations()) {
+    for (const int pause : {0, 300}) {
+      SCOPED_TRACE(std::string(op.name) + ", pause " + std::to_string(pause) + " ms before the PORT reply");
+      DataSideSession s;
+      if (op.type == std::string("TYPE A")) s.peer.Expect("PWD").Reply(kPwdReply);
+      s.peer.Expect(op.type).Reply("200 Switching mode.\r\n").Expect("PORT ").DataConnect().Pause(pause);
+      s.peer.Reply("200 PORT command successful.\r\n").Expect(op.command);
+      op.afterCommand(s.peer);
+      ASSERT_TRUE(s.LogIn());
+      ASSERT_TRUE(op.run(s)) << ::testing::PrintToString(s.EventsWithoutProgress());
+      op.check(s);
+      EXPECT_TRUE(s.ftp.Success);
+      EXPECT_EQ(s.log.CountPrefix("ftpe"), 0);
+      EXPECT_EQ(s.PeerFailure(), "");
+    }
+  }
+}
+
+// Only the server may connect to the data port: a connection from another address is
+// closed at once (the peer sees its end close without data) and the real one still works.
+TEST(FtpTransferTest, DataConnectionFromAnotherAddressIsClosedAndTheServerStillConnects) {
+  for (const Operation& op : Operations()) {
+    SCOPED_TRACE(op.name);
+    DataSideSession s;
+    if (op.type == std::string("TYPE A")) s.peer.Expect("PWD").Reply(kPwdReply);
+    s.UpToCommand(op.type, op.command).DataConnect("127.0.0.2").DataReceive().DataConnect();
+    op.afterCommand(s.peer);
+    ASSERT_TRUE(s.LogIn());
+    ASSERT_TRUE(op.run(s)) << ::testing::PrintToString(s.EventsWithoutProgress());
+    op.check(s);
+    EXPECT_EQ(s.log.CountPrefix("ftpe"), 0);
+    EXPECT_EQ(s.PeerFailure(), "");
+    const auto received = s.peer.DataReceived();
+    ASSERT_FALSE(received.empty());
+    EXPECT_EQ(received[0].count, 0u) << "the stranger's connection got data";
+  }
+}
+
+// ---- Bounded waits ----
+
+// A 426 that no abort explains, with nothing after it: the transfer failed, but the
+// connection stays usable.
+TEST(FtpTransferTest, Lone426EndsTheTransferAsFailedAndTheConnectionStays) {
+  struct Row {
+    const char* name;
+    std::function<void(DataSideSession&)> script;
+    std::function<void(DataSideSession&)> start;
+    const char* completion;
+  };
+  const std::string k426 = "426 Connection closed; transfer aborted.\r\n";
+  const std::vector<Row> rows = {
+      {"receive, data closed first",
+       [&](DataSideSession& s) {
+         s.RetrOpens("f", RetrOpening("f", 10000)).DataSendPattern(3000).DataClose().Reply(k426);
+       },
+       [](DataSideSession& s) { s.StartReceive("f", "f"); }, "fileReceived"},
+      {"receive, data left open",
+       [&](DataSideSession& s) { s.RetrOpens("f", RetrOpening("f", 10000)).DataSendPattern(3000).Reply(k426); },
+       [](DataSideSession& s) { s.StartReceive("f", "f"); }, "fileReceived"},
+      {"store",
+       [&](DataSideSession& s) { s.StorOpens("f").DataReceive().Reply(k426); },
+       [](DataSideSession& s) {
+         EXPECT_TRUE(s.tree.WritePatternFile("f", 3000));
+         s.StartStore("f", "f");
+       },
+       "fileStored"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    DataSideSession s;
+    row.script(s);
+    s.CwdNext();
+    ASSERT_TRUE(s.LogIn());
+    s.ftp.GuardTimes.Reply426 = 1;
+    row.start(s);
+    ASSERT_TRUE(s.WaitFor(row.completion)) << ::testing::PrintToString(s.EventsWithoutProgress());
+
+    const Lines events = s.EventsWithoutProgress();
+    ASSERT_GE(events.size(), 4u);
+    EXPECT_EQ(Lines(events.end() - 4, events.end()),
+              (Lines{"ftpeDataConnection:Error", "ftpiCommandFailed:", "ready", row.completion}));
+    EXPECT_EQ(s.log.CountPrefix("ftpe"), 1);
+    EXPECT_FALSE(s.ftp.Success);
+    EXPECT_TRUE(s.ftp.Connected);
+    s.ExpectCwdAnsweredByItsOwnReply();
+    EXPECT_EQ(s.PeerFailure(), "");
+  }
+}
+
+// The peer's half of a listing, a receive and a store up to the transfer command's 150.
+struct Opening {
+  const char* name;
+  std::function<ScriptedPeer&(DataSideSession&)> upTo150;  // the data connection not opened
+  std::function<void(DataSideSession&)> start;
+};
+
+std::vector<Opening> Openings() {
+  return {
+      {"listing",
+       [](DataSideSession& s) -> ScriptedPeer& {
+         s.peer.Expect("PWD").Reply(kPwdReply);
+         return s.UpToCommand("TYPE A", "LIST").Reply(kListingOpening);
+       },
+       [](DataSideSession& s) { s.ftp.GetListing(); }},
+      {"receive",
+       [](DataSideSession& s) -> ScriptedPeer& {
+         return s.UpToCommand("TYPE I", "RETR f").Reply("150 Opening BINARY mode data connection for f.\r\n");
+       },
+       [](DataSideSession& s) { s.StartReceive("f", "f"); }},
+      {"store",
+       [](DataSideSession& s) -> ScriptedPeer& {
+         return s.UpToCommand("TYPE I", "STOR f").Reply("150 Ok to send data.\r\n");
+       },
+       [](DataSideSession& s) { s.StartStore("f", "f"); }},
+  };
+}
+
+TEST(FtpTransferTest, ServerThatNeverOpensTheDataConnectionTimesOut) {
+  for (const Opening& op : Openings()) {
+    SCOPED_TRACE(op.name);
+    DataSideSession s;
+    op.upTo150(s);
+    ASSERT_TRUE(s.tree.WriteFile("f", "precious"));
+    ASSERT_TRUE(s.LogIn());
+    s.ftp.GuardTimes.DataConnect = 1;
+    op.start(s);
+    ASSERT_TRUE(s.WaitFor("quit"));
+    EXPECT_EQ(s.log.Events(), (Lines{"ftpeTimeout:Error", "quit"}));
+    EXPECT_FALSE(s.ftp.Connected);
+    EXPECT_EQ(s.tree.ReadFile("f"), "precious");
+  }
+}
+
+TEST(FtpTransferTest, FinalReplyThatNeverComesAfterTheDataTimesOut) {
+  for (const Opening& op : Openings()) {
+    SCOPED_TRACE(op.name);
+    DataSideSession s;
+    ScriptedPeer& peer = op.upTo150(s).DataConnect();
+    if (op.name == std::string("store")) {
+      peer.DataReceive();
+    } else {
+      peer.DataSend(kListingText).DataClose();
+    }
+    ASSERT_TRUE(s.tree.WriteFile("f", "abc"));
+    ASSERT_TRUE(s.LogIn());
+    s.ftp.GuardTimes.FinalReply = 1;
+    op.start(s);
+    ASSERT_TRUE(s.WaitFor("quit"));
+    const Lines events = s.EventsWithoutProgress();
+    ASSERT_GE(events.size(), 3u);
+    EXPECT_EQ(Lines(events.end() - 3, events.end()), (Lines{"ftpiTransferDone:Transfer done", "ftpeTimeout:Error", "quit"}));
+    EXPECT_EQ(s.log.Count("ready"), 0);
+    EXPECT_FALSE(s.ftp.Connected);
+  }
+}
+
+}  // namespace
+}  // namespace talvo::test
