@@ -78,6 +78,9 @@ void TVelaFtp::ControlConnected(TObject*) {
 }
 
 void TVelaFtp::ControlClosed(TObject*) {
+  // A reset or an abort arrives as a close that carries its error: that is a network
+  // failure, not the server's goodbye.
+  if (CheckSocketError()) return;
   EndConnectionFromServer();
 }
 
@@ -87,6 +90,8 @@ void TVelaFtp::EndConnectionFromServer() {
   StopGuard();
   ClearDeadlines();
   Info(ftpiDisconnected, "Disconnected");
+  // An operation cut short by the close did not happen: its completion reports a failure.
+  if (Busy && CurrentOperation != opNone) Success = false;
   if (TransferActive || LocalFileOpen) {
     // Nothing more can arrive for a running transfer: end its data side too.
     CloseDataSockets();

@@ -111,17 +111,27 @@ TEST(FtpTransferTest, RefusedReceiveLeavesTheLocalFileAlone) {
   }
 }
 
+// A reset is a failure of the data connection, whether it cuts the data while they flow or
+// comes while the client waits for more.
 TEST(FtpTransferTest, ResetOfTheDataConnectionDuringAReceiveIsFatal) {
-  DataSideSession s;
-  s.RetrOpens("big.bin", RetrOpening("big.bin", 4 << 20)).DataSendPattern(1 << 20).DataReset();
-  ASSERT_TRUE(s.LogIn());
-  s.ftp.GuardTimes.FinalReply = 2;  // a reset taken for a normal end would wait this long
-  s.StartReceive("big.bin", "big.bin");
-  ASSERT_TRUE(s.WaitFor("quit")) << ::testing::PrintToString(s.EventsWithoutProgress());
-  EXPECT_EQ(s.EventsWithoutProgress(), (Lines{"ftpiTransferSize:4194304", "ftpeDataConnection:Error", "quit"}));
-  EXPECT_EQ(s.log.Count("fileReceived"), 0);
-  EXPECT_FALSE(s.ftp.Connected);
-  EXPECT_EQ(s.ftp.LastError, ftpeDataConnection);
+  const struct {
+    const char* name;
+    std::uint64_t size;
+    int pause;
+  } rows[] = {{"while data flow", 1 << 20, 0}, {"while the client waits", 5000, 300}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    DataSideSession s;
+    s.RetrOpens("big.bin", RetrOpening("big.bin", 4 << 20)).DataSendPattern(row.size).Pause(row.pause).DataReset();
+    ASSERT_TRUE(s.LogIn());
+    s.ftp.GuardTimes.FinalReply = 2;  // a reset taken for a normal end would wait this long
+    s.StartReceive("big.bin", "big.bin");
+    ASSERT_TRUE(s.WaitFor("quit")) << ::testing::PrintToString(s.EventsWithoutProgress());
+    EXPECT_EQ(s.EventsWithoutProgress(), (Lines{"ftpiTransferSize:4194304", "ftpeDataConnection:Error", "quit"}));
+    EXPECT_EQ(s.log.Count("fileReceived"), 0);
+    EXPECT_FALSE(s.ftp.Connected);
+    EXPECT_EQ(s.ftp.LastError, ftpeDataConnection);
+  }
 }
 
 // ---- Store ----
