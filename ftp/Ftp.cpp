@@ -51,6 +51,7 @@ void TVelaFtp::HandleOwnMessage(TMessage& Message) {
     Busy = false;
     DonePosted = false;
     TransferActive = false;
+    AbortBeforeTransfer = false;
     ClearDeadlines();
     Raise(OnFtpReady);
     if (AbortRequested) {
@@ -120,6 +121,7 @@ void TVelaFtp::FatalError(FtpError Code) {
   Connected = false;
   TransferActive = false;
   StoreInProgress = false;
+  AbortBeforeTransfer = false;
   ClearDeadlines();
   StopGuard();
   Success = false;

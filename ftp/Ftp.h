@@ -184,6 +184,7 @@ class TVelaFtp : public TVelaSocket {
   bool SendBlock(const char* block, int size, std::uint64_t serial);
   void ListingRead(TObject* Sender);
   void FileRead(TObject* Sender);
+  bool DataClosedInError(TObject* Sender);
   void ListingClosed(TObject* Sender);
   void TransferClosed(TObject* Sender);
   void AddListingLine(const std::string& line);
@@ -196,6 +197,7 @@ class TVelaFtp : public TVelaSocket {
   bool OpenLocalFileForStore();
   void EndStoreAfterReadFailure();
   void AbortCloseDataSide();
+  void EndTransferAbortedBeforeStart(TCurrentOperation op);
   bool SendAbortBytes(const char* bytes, int count, bool urgent);
 
   // Bounded waits.
@@ -224,6 +226,7 @@ class TVelaFtp : public TVelaSocket {
 
   bool TransferActive = false;   // LIST, RETR or STOR sent, not yet ended
   bool TransferAborted = false;  // Abort was called while the transfer was active
+  bool AbortBeforeTransfer = false;  // Abort was called before the transfer command was sent
   bool DataAccepted = false;     // the data connection of the transfer has been taken
   bool AcceptWaiting = false;    // a connection arrived before the handlers were installed
   bool StoreInProgress = false;  // StoreData is running (possibly pumping)

@@ -42,6 +42,10 @@ void TVelaFtp::PendingAccept(TObject*) {
 // on only once the command has been handed to the socket: sending pumps the loop, and a
 // store must not begin before the server has been told STOR.
 void TVelaFtp::StartTransfer(TCurrentOperation op, const std::string& command, int nextState) {
+  if (AbortBeforeTransfer) {
+    EndTransferAbortedBeforeStart(op);
+    return;
+  }
   DataSocket->OnSockWrite = nullptr;
   if (op == opStoreFile) {
     DataSocket->OnSockRead = nullptr;
@@ -132,12 +136,13 @@ void TVelaFtp::ListingRead(TObject*) {
   for (;;) {
     const std::size_t end = ListingRemainder.find("\r\n", start);
     if (end == std::string::npos) break;
-    std::string line = ListingRemainder.substr(start, end - start);
+    const std::size_t lineStart = start;
     start = end + 2;
-    if (SkippingListingLine) {
-      SkippingListingLine = false;  // the tail of an overlong line
+    if (SkippingListingLine || end - lineStart > kMaxListingLine) {
+      SkippingListingLine = false;  // an overlong line, or the tail of one, is dropped
       continue;
     }
+    std::string line = ListingRemainder.substr(lineStart, end - lineStart);
     TransferTime = static_cast<std::int64_t>(GetTickCount() - BeginTick);
     Info(ftpiProgress, line);
     if (serial != Serial) return;
@@ -145,9 +150,9 @@ void TVelaFtp::ListingRead(TObject*) {
     if (serial != Serial) return;
   }
   ListingRemainder.erase(0, start);
-  if (ListingRemainder.size() > kMaxListingLine) {
-    // A line that never ends is dropped (keeping a CR that may begin the line's CR LF).
-    const bool endsWithCr = ListingRemainder.back() == '\r';
+  const bool endsWithCr = !ListingRemainder.empty() && ListingRemainder.back() == '\r';
+  if (ListingRemainder.size() - (endsWithCr ? 1 : 0) > kMaxListingLine) {
+    // A line that never ends is dropped, keeping a CR that may begin its CR LF.
     ListingRemainder.assign(endsWithCr ? "\r" : "");
     SkippingListingLine = true;
   }
@@ -193,10 +198,23 @@ void TVelaFtp::FileRead(TObject*) {
   Info(ftpiProgress, std::string());
 }
 
-void TVelaFtp::ListingClosed(TObject* Sender) {
+// A close that carries an error (a reset) is a failure of the data connection, even when the
+// last read still finds data that came before it.
+bool TVelaFtp::DataClosedInError(TObject* Sender) {
+  const std::uint16_t closeError = DataSocket->SockError;
   const std::uint64_t serial = Serial;
   if (DataSocket->OnSockRead) DataSocket->OnSockRead(Sender);
-  if (serial != Serial || !TransferActive) return;
+  if (serial != Serial) return true;
+  if (closeError != 0 && !AbortRequested) {
+    FatalError(ftpeDataConnection);
+    return true;
+  }
+  return false;
+}
+
+void TVelaFtp::ListingClosed(TObject* Sender) {
+  const std::uint64_t serial = Serial;
+  if (DataClosedInError(Sender) || serial != Serial || !TransferActive) return;
   TransferTime = static_cast<std::int64_t>(GetTickCount() - BeginTick);
   CloseDataSockets();
   Info(ftpiListingReady, "Listing ready");
@@ -207,8 +225,7 @@ void TVelaFtp::ListingClosed(TObject* Sender) {
 
 void TVelaFtp::TransferClosed(TObject* Sender) {
   const std::uint64_t serial = Serial;
-  if (DataSocket->OnSockRead) DataSocket->OnSockRead(Sender);
-  if (serial != Serial || !TransferActive || StoreInProgress) return;
+  if (DataClosedInError(Sender) || serial != Serial || !TransferActive || StoreInProgress) return;
   TransferTime = static_cast<std::int64_t>(GetTickCount() - BeginTick);
   CloseDataSockets();
   CloseLocalFile();
@@ -377,6 +394,10 @@ void TVelaFtp::Abort() {
   AbortRequested = true;
   const bool aborting = TransferActive;
   if (aborting) TransferAborted = true;
+  // Pressed while a listing or transfer is still on its way (TYPE, PORT): it never starts.
+  const bool transferOperation = CurrentOperation == opReceiveFile || CurrentOperation == opStoreFile ||
+                                 CurrentOperation == opGetListing;
+  if (!aborting && Busy && transferOperation) AbortBeforeTransfer = true;
   static const char kInterrupt[] = {'\xFF', '\xF4'};
   static const char kSynch[] = {'\xFF', '\xF2'};
   if (!SendAbortBytes(kInterrupt, 2, false)) return;
@@ -399,6 +420,23 @@ bool TVelaFtp::SendAbortBytes(const char* bytes, int count, bool urgent) {
     if (n == 0) MessageLoop::Current().WaitMessage(100);
   }
   return !ShuttingDown && serial == Serial;
+}
+
+// The transfer command is not sent; the operation ends as aborted once ABOR is answered.
+void TVelaFtp::EndTransferAbortedBeforeStart(TCurrentOperation op) {
+  AbortBeforeTransfer = false;
+  ListenSocket->SockClose();
+  CloseLocalFile();
+  DiscardUntouchedDownload();
+  Success = false;
+  TransferOperation = op;
+  TransferActive = true;
+  TransferAborted = true;
+  DonePosted = false;
+  DataFinished = true;
+  FinalReplySeen = true;
+  ControlState = 100;
+  TryFinishTransfer();
 }
 
 void TVelaFtp::AbortCloseDataSide() {

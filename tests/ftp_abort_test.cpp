@@ -4,6 +4,7 @@
 // the abort, and a second Abort that sends nothing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -26,10 +27,15 @@ ScriptedPeer& ReceiveUntilAbor(DataSideSession& s) {
   return s.RetrOpens("big.bin", RetrOpening("big.bin", kBig)).DataSendPattern(kBig, Cut::Allowed).Expect("ABOR");
 }
 
-// Starts the receive and aborts it once some data has come.
+// Starts the receive and aborts it once some of its data has come (BytesTransferred keeps
+// the previous transfer's count until this one's data connection is taken).
 void ReceiveAndAbort(DataSideSession& s, int aborts = 1) {
+  s.log.Clear();
   s.StartReceive("big.bin", "big.bin");
-  ASSERT_TRUE(s.WaitUntil([&] { return s.ftp.BytesTransferred >= kAbortAfter || s.log.Count("quit") > 0; }));
+  ASSERT_TRUE(s.WaitUntil([&] {
+    return (s.log.CountPrefix("ftpiProgress:") > 0 && s.ftp.BytesTransferred >= kAbortAfter) ||
+           s.log.Count("quit") > 0;
+  }));
   ASSERT_TRUE(s.ftp.Busy);
   for (int i = 0; i < aborts; ++i) s.ftp.Abort();
 }
@@ -102,6 +108,26 @@ TEST(FtpAbortTest, AbortedReceiveEndsAfterBothRepliesInEveryOrder) {
   }
 }
 
+// A finished abort leaves nothing behind: the next transfer can be aborted in its turn.
+TEST(FtpAbortTest, NextTransferCanBeAbortedAgain) {
+  DataSideSession s;
+  ReceiveUntilAbor(s).Reply("426 Transfer aborted.\r\n").Reply("226 Abort successful.\r\n");
+  ReceiveUntilAbor(s).Reply("226 Transfer complete.\r\n").Reply("225 No transfer to abort.\r\n");
+  s.CwdNext();
+  ASSERT_TRUE(s.LogIn());
+  for (int round = 1; round <= 2; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    ReceiveAndAbort(s);
+    ASSERT_TRUE(s.WaitFor("fileReceived")) << ::testing::PrintToString(s.EventsWithoutProgress());
+    EXPECT_EQ(s.log.CountPrefix("ftpe"), 0);
+    ExpectLocalFileKeepsWhatCame(s);
+  }
+  s.ExpectCwdAnsweredByItsOwnReply();
+  EXPECT_EQ(s.PeerFailure(), "");
+  const Lines commands = s.peer.Commands();
+  EXPECT_EQ(std::count(commands.begin(), commands.end(), "ABOR"), 2);
+}
+
 // An abort while nothing runs still owes the server's one reply; it must not answer the
 // next command.
 TEST(FtpAbortTest, AbortWhileIdleAbsorbsItsReply) {
@@ -121,6 +147,30 @@ TEST(FtpAbortTest, AbortWhileIdleAbsorbsItsReply) {
 }
 
 // During an abort the listing's own 426 is its last word, not an unexpected reply.
+// Stopped while the transfer is still on its way (TYPE sent, not answered): the transfer
+// command is never sent, no local file is left, and the operation ends as failed once ABOR
+// is answered.
+TEST(FtpAbortTest, AbortBeforeTheTransferCommandNeverStartsIt) {
+  DataSideSession s;
+  s.peer.Expect("TYPE I")
+      .Expect("ABOR")
+      .Reply("200 Type set.\r\n")
+      .Pause(300)
+      .Reply("225 No transfer to abort.\r\n")
+      .Expect("PORT")
+      .Reply("200 PORT ok.\r\n");
+  s.CwdNext();
+  ASSERT_TRUE(s.LogIn());
+  s.StartReceive("never.bin", "never.bin");
+  s.ftp.Abort();
+  ASSERT_TRUE(s.WaitFor("fileReceived"));
+  EXPECT_FALSE(s.ftp.Success);
+  EXPECT_FALSE(s.tree.Exists("never.bin"));
+  s.ExpectCwdAnsweredByItsOwnReply();
+  EXPECT_EQ(s.PeerFailure(), "");
+  for (const std::string& command : s.peer.Commands()) EXPECT_NE(command.rfind("RETR", 0), 0u);
+}
+
 TEST(FtpAbortTest, AbortedListingWith426IsNotFatal) {
   DataSideSession s;
   s.ListingOpens()

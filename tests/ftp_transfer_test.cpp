@@ -18,7 +18,6 @@ namespace talvo::test {
 namespace {
 
 using Lines = std::vector<std::string>;
-using Cut = ScriptedPeer::DataCut;
 
 // Counters are 64-bit, so that files of 2 GiB and more are counted right.
 static_assert(std::is_same_v<decltype(TVelaFtp::BytesTransferred), std::int64_t>);
@@ -118,7 +117,7 @@ TEST(FtpTransferTest, ResetOfTheDataConnectionDuringAReceiveIsFatal) {
     const char* name;
     std::uint64_t size;
     int pause;
-  } rows[] = {{"while data flow", 1 << 20, 0}, {"while the client waits", 5000, 300}};
+  } rows[] = {{"while data flow in", 1 << 20, 0}, {"while the client waits", 5000, 300}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     DataSideSession s;
