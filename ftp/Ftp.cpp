@@ -179,16 +179,7 @@ void TVelaFtp::ReceiveFile() {
     return;
   }
   BeginOperation(opReceiveFile);
-  if (RemoteFile.empty()) {
-    ReportError(ftpeNoRemoteFile);
-    PostDone();
-    return;
-  }
-  if (LocalFile.empty() || !OpenLocalFileForReceive()) {
-    ReportError(ftpeLocalFileOpen);
-    PostDone();
-    return;
-  }
+  if (!PassLocalChecks()) return;
   DataFinished = false;
   FinalReplySeen = false;
   SendTransferType();
@@ -208,17 +199,25 @@ void TVelaFtp::StoreFile() {
     return;
   }
   BeginOperation(opStoreFile);
-  if (RemoteFile.empty()) {
-    ReportError(ftpeNoRemoteFile);
-    PostDone();
-    return;
-  }
-  if (LocalFile.empty() || !OpenLocalFileForStore()) {
-    ReportError(ftpeLocalFileOpen);
-    PostDone();
-    return;
-  }
+  if (!PassLocalChecks()) return;
   SendTransferType();
+}
+
+// The checks of a receive or a store before anything is sent; a failure is reported and
+// ends the operation.
+bool TVelaFtp::PassLocalChecks() {
+  FtpError error = ftpeNone;
+  if (RemoteFile.empty()) {
+    error = ftpeNoRemoteFile;
+  } else if (LocalFile.empty()) {
+    error = ftpeLocalFileOpen;
+  } else if (!(CurrentOperation == opReceiveFile ? OpenLocalFileForReceive() : OpenLocalFileForStore())) {
+    error = ftpeLocalFileOpen;
+  }
+  if (error == ftpeNone) return true;
+  ReportError(error);
+  PostDone();
+  return false;
 }
 
 void TVelaFtp::SendTransferType() {

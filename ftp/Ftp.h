@@ -172,6 +172,7 @@ class TVelaFtp : public TVelaSocket {
   void HandleRenameReply(const std::string& Line);
   void HandleQuitReply(const std::string& Line);
   void SendTransferType();
+  bool PassLocalChecks();
   void AskFor(TFtpInfoNeeded need, std::string& value);
   void EndTransferCommandRefused();
 

@@ -235,28 +235,17 @@ void TVelaFtp::HandleLoginReply(const std::string& Line) {
       SendCommand("USER " + UserName, 1);
       return;
     case 1:
+    case 2:
+    case 3:
+      // A 2xx to USER, PASS or ACCT ends the login; a 3xx asks for the next value.
       if (cls == '2') {
         SendCommand("SYST", 5);
-      } else if (cls == '3') {
+      } else if (cls == '3' && ControlState == 1) {
         AskFor(ftpnPassword, UserPassword);
         SendCommand("PASS " + UserPassword, 2);
-      } else {
-        refuse();
-      }
-      return;
-    case 2:
-      if (cls == '2') {
-        SendCommand("SYST", 5);
-      } else if (cls == '3') {
+      } else if (cls == '3' && ControlState == 2) {
         AskFor(ftpnAccount, UserAccount);
         SendCommand("ACCT " + UserAccount, 3);
-      } else {
-        refuse();
-      }
-      return;
-    case 3:
-      if (cls == '2') {
-        SendCommand("SYST", 5);
       } else {
         refuse();
       }
