@@ -229,16 +229,16 @@ void MessageLoop::RearmTimerFd() {
   auto earliest = Clock::time_point::max();
   for (const Timer& t : timers_) earliest = std::min(earliest, t.due);
   if (earliest == armedDue_) return;
-  itimerspec spec{};
+  itimerspec due{};
   if (earliest != Clock::time_point::max()) {
     // steady_clock is CLOCK_MONOTONIC, so its time points serve as absolute expiries.
     const auto ns =
         std::chrono::duration_cast<std::chrono::nanoseconds>(earliest.time_since_epoch()).count();
-    spec.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
-    spec.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
-    if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0) spec.it_value.tv_nsec = 1;
+    due.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
+    due.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
+    if (due.it_value.tv_sec == 0 && due.it_value.tv_nsec == 0) due.it_value.tv_nsec = 1;
   }
-  ::timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &spec, nullptr);
+  ::timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &due, nullptr);
   armedDue_ = earliest;
 }
 
