@@ -217,6 +217,7 @@ TEST_F(FtpCommandsTest, ServerClosingInTheMiddleOfACommandEndsIt) {
   ASSERT_TRUE(RunUntilEvent("quit"));
   Settle();
   EXPECT_EQ(Events(), (Lines{"ftpiDisconnected:Disconnected", "ready", "directoryChanged", "quit"}));
+  EXPECT_FALSE(ftp.Success) << "a command the server never answered did not succeed";
   EXPECT_FALSE(ftp.Connected);
   EXPECT_FALSE(ftp.Busy);
   EXPECT_TRUE(FinishPeer());
