@@ -18,9 +18,7 @@ TVelaFtp::TVelaFtp() : ListenSocket(std::make_unique<TVelaSocket>()), DataSocket
 
 TVelaFtp::~TVelaFtp() {
   MessageLoop::Current().DestroyWindow(GuardWindow);
-  CloseLocalFile();
-  DataSocket->SockClose();
-  ListenSocket->SockClose();
+  DropTransfer();
   DataSocket.reset();
   ListenSocket.reset();
   SockClose();
@@ -55,8 +53,7 @@ void TVelaFtp::HandleOwnMessage(TMessage& Message) {
     ClearDeadlines();
     Raise(OnFtpReady);
     if (AbortRequested) {
-      DataSocket->SockClose();
-      ListenSocket->SockClose();
+      CloseDataSockets();
       AbortRequested = false;
     }
     if (CurrentOperation != opNone) {
@@ -113,11 +110,8 @@ void TVelaFtp::ReportError(FtpError Code) {
 void TVelaFtp::FatalError(FtpError Code) {
   if (ShuttingDown) return;
   ++Serial;
-  DataSocket->SockClose();
-  ListenSocket->SockClose();
+  DropTransfer();
   SockClose();
-  if (LocalFileOpen) CloseLocalFile();
-  DiscardUntouchedDownload();
   Connected = false;
   TransferActive = false;
   StoreInProgress = false;
@@ -144,8 +138,7 @@ bool TVelaFtp::CheckSocketError() {
 void TVelaFtp::StopAfterError() {
   if (ShuttingDown) return;
   ShuttingDown = true;
-  DataSocket->SockClose();
-  ListenSocket->SockClose();
+  CloseDataSockets();
   SockClose();
   PostQuit();
 }

@@ -169,6 +169,7 @@ class TVelaFtp : public TVelaSocket {
   void HandleReceiveReply(const std::string& Line);
   void HandleStoreReply(const std::string& Line);
   void HandleSimpleReply(const std::string& Line);
+  void EndSimpleCommand(bool accepted);
   void HandleRenameReply(const std::string& Line);
   void HandleQuitReply(const std::string& Line);
   void SendTransferType();
@@ -192,6 +193,7 @@ class TVelaFtp : public TVelaSocket {
   void DataSideFinished();
   void TryFinishTransfer();
   void CloseDataSockets();
+  void DropTransfer();
   void CloseLocalFile();
   void DiscardUntouchedDownload();
   bool OpenLocalFileForReceive();

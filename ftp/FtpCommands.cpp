@@ -51,13 +51,17 @@ void TVelaFtp::Quit() {
   SendCommand("QUIT", 60);
 }
 
-void TVelaFtp::HandleSimpleReply(const std::string& Line) {
-  if (!IsReplyClass(Line, '2')) {
+void TVelaFtp::EndSimpleCommand(bool accepted) {
+  if (!accepted) {
     Info(ftpiCommandFailed, "");
     Success = false;
   }
   ControlState = 100;
   PostDone();
+}
+
+void TVelaFtp::HandleSimpleReply(const std::string& Line) {
+  EndSimpleCommand(IsReplyClass(Line, '2'));
 }
 
 void TVelaFtp::HandleRenameReply(const std::string& Line) {
@@ -66,7 +70,7 @@ void TVelaFtp::HandleRenameReply(const std::string& Line) {
     return;
   }
   // RNFR answered anything but 3xx, or RNTO answered: the rename ends here.
-  HandleSimpleReply(ControlState == 40 ? std::string("5") : Line);
+  EndSimpleCommand(ControlState == 41 && IsReplyClass(Line, '2'));
 }
 
 void TVelaFtp::HandleQuitReply(const std::string& Line) {

@@ -94,9 +94,7 @@ void TVelaFtp::EndConnectionFromServer() {
   if (Busy && CurrentOperation != opNone) Success = false;
   if (TransferActive || LocalFileOpen) {
     // Nothing more can arrive for a running transfer: end its data side too.
-    CloseDataSockets();
-    CloseLocalFile();
-    DiscardUntouchedDownload();
+    DropTransfer();
     TransferActive = false;
   }
   PostDone();
@@ -398,9 +396,7 @@ void TVelaFtp::HandleStoreReply(const std::string& Line) {
 
 // RETR or STOR refused: the operation ends at once, as refused, with the connection kept.
 void TVelaFtp::EndTransferCommandRefused() {
-  CloseDataSockets();
-  CloseLocalFile();
-  DiscardUntouchedDownload();
+  DropTransfer();
   Info(ftpiCommandFailed, "");
   Success = false;
   TransferActive = false;

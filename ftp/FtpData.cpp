@@ -345,6 +345,14 @@ void TVelaFtp::CloseDataSockets() {
   ListenSocket->SockClose();
 }
 
+// Everything a transfer holds: both data sockets and the local file; a download that never
+// received anything leaves no file of its own behind.
+void TVelaFtp::DropTransfer() {
+  CloseDataSockets();
+  CloseLocalFile();
+  DiscardUntouchedDownload();
+}
+
 void TVelaFtp::CloseLocalFile() {
   if (!LocalFileOpen) return;
   LocalFileOpen = false;
@@ -425,9 +433,7 @@ bool TVelaFtp::SendAbortBytes(const char* bytes, int count, bool urgent) {
 // The transfer command is not sent; the operation ends as aborted once ABOR is answered.
 void TVelaFtp::EndTransferAbortedBeforeStart(TCurrentOperation op) {
   AbortBeforeTransfer = false;
-  ListenSocket->SockClose();
-  CloseLocalFile();
-  DiscardUntouchedDownload();
+  DropTransfer();
   Success = false;
   TransferOperation = op;
   TransferActive = true;
@@ -440,9 +446,7 @@ void TVelaFtp::EndTransferAbortedBeforeStart(TCurrentOperation op) {
 }
 
 void TVelaFtp::AbortCloseDataSide() {
-  CloseDataSockets();
-  CloseLocalFile();
-  DiscardUntouchedDownload();
+  DropTransfer();
   if (DataAccepted) TransferTime = static_cast<std::int64_t>(GetTickCount() - BeginTick);
   const std::uint64_t serial = Serial;
   Info(ftpiTransferDone, "Transfer done");

@@ -102,9 +102,7 @@ void TVelaFtp::GuardTick() {
 // A 426 outside an abort with nothing after it: the transfer failed; the connection stays.
 void TVelaFtp::EndAfterSilentReply426() {
   Deadline426 = 0;
-  CloseDataSockets();
-  CloseLocalFile();
-  DiscardUntouchedDownload();
+  DropTransfer();
   ReportError(ftpeDataConnection);
   Info(ftpiCommandFailed, "");
   ControlState = 100;

@@ -77,10 +77,9 @@ int ArgumentCount(const std::string& verb) {
 // Parses the command line; returns 0 on success, else the exit status of a usage error.
 int ParseOptions(int argc, char** argv, Options& options) {
   int i = 1;
-  const auto value = [&](const char* name, std::string& out) -> bool {
+  const auto value = [&](std::string& out) -> bool {
     if (i + 1 >= argc) return false;
     out = argv[++i];
-    (void)name;
     return true;
   };
   for (; i < argc; ++i) {
@@ -93,16 +92,16 @@ int ParseOptions(int argc, char** argv, Options& options) {
     } else if (arg == "--ascii") {
       options.ascii = true;
     } else if (arg == "--user") {
-      if (!value("--user", options.user)) return Usage("--user needs a value");
+      if (!value(options.user)) return Usage("--user needs a value");
     } else if (arg == "--password") {
-      if (!value("--password", options.password)) return Usage("--password needs a value");
+      if (!value(options.password)) return Usage("--password needs a value");
     } else if (arg == "--account") {
-      if (!value("--account", options.account)) return Usage("--account needs a value");
+      if (!value(options.account)) return Usage("--account needs a value");
     } else if (arg == "--port") {
-      if (!value("--port", text) || !ParseNumber(text, 1, 65535, number)) return Usage("--port needs 1 to 65535");
+      if (!value(text) || !ParseNumber(text, 1, 65535, number)) return Usage("--port needs 1 to 65535");
       options.port = static_cast<std::uint16_t>(number);
     } else if (arg == "--timeout-connect" || arg == "--timeout-arp") {
-      if (!value(arg.c_str(), text) || !ParseNumber(text, 0, 3600, number)) return Usage(arg + " needs 0 to 3600 seconds");
+      if (!value(text) || !ParseNumber(text, 0, 3600, number)) return Usage(arg + " needs 0 to 3600 seconds");
       (arg == "--timeout-connect" ? options.timeoutConnect : options.timeoutArp) = static_cast<int>(number);
     } else {
       return Usage("unknown option " + arg);
