@@ -1,8 +1,26 @@
-// Program entry. The window arrives with the user-interface work; until then the program
-// says so and leaves.
-#include <cstdio>
+// Program entry: the application's title, the main window, the hidden prompt dialog, and
+// Qt's event loop, which also drives the engine's message loop. The program takes no
+// arguments of its own and keeps nothing between runs.
+#include <QApplication>
 
-int main() {
-  std::puts("Talvo FTP: the window comes in a later version; the console tool talvoftp-cli is ready.");
-  return 0;
+#include "platform/MessageLoop.h"
+#include "ui/Ftpinput.h"
+#include "ui/Ftpmain.h"
+#include "ui/QtLoopBridge.h"
+
+int main(int argc, char** argv) {
+  QApplication application(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Talvo FTP"));
+  TQtLoopBridge bridge(platform::MessageLoop::Current());
+
+  TForm1 form;
+  Form1 = &form;
+  TInputForm input;
+  InputForm = &input;
+
+  form.show();
+  const int exitCode = QApplication::exec();
+  InputForm = nullptr;
+  Form1 = nullptr;
+  return exitCode;
 }

@@ -23,8 +23,9 @@ BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev googletest clang libclang-rt-
 SERVER_PACKAGES=(python3 python3-pyftpdlib curl libwrap0 libcap2 libpam0g libpam-modules
                  libpam-pwdfile libssl3)
 
-# User-interface packages: extend this list when the window is built.
-UI_PACKAGES=()
+# The window: Qt 6 Widgets, and Liberation Sans, which fits every caption in its fixed width
+# (fontconfig also maps "Arial" to it).
+UI_PACKAGES=(qt6-base-dev fonts-liberation)
 
 PACKAGES=("${BUILD_PACKAGES[@]}" "${SERVER_PACKAGES[@]}" "${UI_PACKAGES[@]}")
 

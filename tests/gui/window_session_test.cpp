@@ -1,0 +1,191 @@
+// The window's session against real servers and a scripted peer: the three prompts, the
+// conversation in the log, the French message of each failure to connect, disconnecting,
+// closing while connected or busy, a prompt left open while the server goes away, and
+// the prompt dialog's own manners.
+#include <QCoreApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include "tests/gui/WindowHarness.h"
+#include "tests/support/LoopbackSockets.h"
+#include "tests/support/ScriptedPeer.h"
+#include "ui/Screen.h"
+
+namespace talvo::test {
+namespace {
+
+// Runs the application's own loop, as the program does, until something ends it; the exit
+// code, or -1 when nothing did within the time.
+int RunProgramLoop(int timeoutMs) {
+  QTimer guard;
+  guard.setSingleShot(true);
+  QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(-1); });
+  guard.start(timeoutMs);
+  return QCoreApplication::exec();
+}
+
+class WindowSessionTest : public WindowTest {};
+
+TEST_F(WindowSessionTest, ConnectsThroughThePromptsShowsTheConversationAndKeepsTheListAfterDisconnecting) {
+  PyFtpdServer server;
+  ASSERT_TRUE(server.Start()) << server.Error();
+  ASSERT_TRUE(server.Root().MakeDirectory("pub"));
+  ASSERT_TRUE(server.Root().WriteFile("a.txt", "hello"));
+
+  ASSERT_TRUE(ConnectTo(server, server.User(), server.Password())) << dialogs.Describe() << LogText();
+
+  const std::vector<SeenDialog> expected = {{"Serveur FTP", "Saisissez le serveur ftp :"},
+                                            {"Nom d'utilisateur", "Saisissez le nom d'utilisateur :"},
+                                            {"Mot de passe", "Saisissez le mot de passe :"}};
+  ASSERT_EQ(dialogs.Seen().size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(dialogs.Seen()[i].caption, expected[i].caption);
+    EXPECT_EQ(dialogs.Seen()[i].text, expected[i].text);
+  }
+  // Each command line keeps its CR LF, then the log's own line break: an empty line.
+  const std::string log = LogText();
+  EXPECT_NE(log.find("USER talvo\n\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("PASS vela-pass-42\n\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("230"), std::string::npos) << log;
+  EXPECT_EQ(Rows(*form->ui.ListBox1), (std::vector<std::string>{"..", "pub"}));
+  EXPECT_EQ(Rows(*form->ui.ListBox2), (std::vector<std::string>{"a.txt"}));
+
+  ASSERT_TRUE(Disconnect()) << LogText();
+  EXPECT_NE(LogText().find("QUIT\n"), std::string::npos);
+  EXPECT_EQ(Rows(*form->ui.ListBox2), (std::vector<std::string>{"a.txt"}));
+  EXPECT_FALSE(Screen::IsHourglass());
+}
+
+TEST_F(WindowSessionTest, EachFailureToConnectShowsItsFrenchMessageAndLeavesTheArrow) {
+  PyFtpdServer server;
+  ASSERT_TRUE(server.Start()) << server.Error();
+  struct Case {
+    const char* what;
+    std::uint16_t port;
+    std::vector<DialogAnswers::Action> answers;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {"refused connection", PickFreePort(), {Type("127.0.0.1")},
+       "Le serveur refuse la connection. Veuillez vérifier que vous avez correctement saisi le nom du serveur FTP."},
+      {"empty server name", server.Port(), {Type("", false)}, "Aucun serveur spécifié."},
+      {"wrong password", server.Port(), {Type("127.0.0.1"), Type(server.User()), Type("wrong")},
+       "Accès refusé. Veuillez vérifier votre nom d'utilisateur et votre mot de passe."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::size_t before = dialogs.Seen().size();
+    form->Ftp1.FtpPort = c.port;
+    for (const auto& answer : c.answers) dialogs.Expect(answer);
+    dialogs.Expect(Press("OK"));
+    Click(form->ui.ConnectBtn);
+    ASSERT_TRUE(WaitUntil([&] { return dialogs.Pending() == 0 && !form->Ftp1.Connected && !Screen::IsHourglass(); }))
+        << dialogs.Describe() << LogText();
+    ASSERT_EQ(dialogs.Seen().size(), before + c.answers.size() + 1);
+    EXPECT_EQ(dialogs.Seen().back().caption, "Talvo FTP");
+    EXPECT_EQ(dialogs.Seen().back().text, c.message);
+  }
+}
+
+TEST_F(WindowSessionTest, AServerNameTypedThenCancelledStillConnects) {
+  PyFtpdServer server;
+  ASSERT_TRUE(server.Start()) << server.Error();
+  form->Ftp1.FtpPort = server.Port();
+  dialogs.Expect(Type("127.0.0.1", false)).Expect(Type(server.User())).Expect(Type(server.Password()));
+  Click(form->ui.ConnectBtn);
+  EXPECT_TRUE(WaitUntil([&] { return form->Ftp1.Connected && Idle() && form->ui.ListBox1->Count() > 0; }))
+      << dialogs.Describe() << LogText();
+}
+
+TEST_F(WindowSessionTest, ThePromptEnablesOkOnlyWithTextAndEscapeCancels) {
+  bool okAtShow = true, okWithText = false, okWhenErased = true, stillOpenAfterEnter = false;
+  dialogs.Expect([&](QWidget*) {
+    okAtShow = input->ui.Button1->isEnabled();
+    EXPECT_TRUE(input->ui.Input->hasFocus());
+    QTest::keyClick(input->ui.Input, Qt::Key_A);
+    okWithText = input->ui.Button1->isEnabled();
+    QTest::keyClick(input->ui.Input, Qt::Key_Backspace);
+    okWhenErased = input->ui.Button1->isEnabled();
+    QTest::keyClick(input->ui.Input, Qt::Key_Return);
+    stillOpenAfterEnter = input->isVisible();
+    QTest::keyClicks(input->ui.Input, " ");  // a blank counts as text
+    EXPECT_TRUE(input->ui.Button1->isEnabled());
+    QTest::keyClick(input->ui.Input, Qt::Key_Escape);
+  });
+  QString answer;
+  const bool ok = input->Ask("Renommer", "Nouveau nom :", answer);
+  EXPECT_FALSE(okAtShow);
+  EXPECT_TRUE(okWithText);
+  EXPECT_FALSE(okWhenErased);
+  EXPECT_TRUE(stillOpenAfterEnter);
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(answer, " ");
+  EXPECT_EQ(input->windowTitle(), "Renommer");
+}
+
+TEST_F(WindowSessionTest, ClosingWhileConnectedEndsTheProgramOnceTheConnectionEnds) {
+  PyFtpdServer server;
+  ASSERT_TRUE(server.Start()) << server.Error();
+  ASSERT_TRUE(ConnectTo(server, server.User(), server.Password())) << dialogs.Describe() << LogText();
+
+  QTimer::singleShot(0, form.get(), [&] { Click(form->ui.Button10); });
+  EXPECT_EQ(RunProgramLoop(20000), 0) << LogText();
+  EXPECT_FALSE(form->Ftp1.Connected);
+  EXPECT_NE(LogText().find("QUIT"), std::string::npos);
+}
+
+// The scripted server holds the first listing, so the engine is busy when the window is
+// closed: the quit is refused, the window stays, and the program ends at the end of the
+// connection, here the server's close.
+TEST_F(WindowSessionTest, ClosingWhileBusyKeepsTheWindowUntilTheConnectionEnds) {
+  ScriptedPeer peer;
+  peer.Login().Expect("PWD").Pause(1500).Close();
+  peer.Start();
+  form->Ftp1.FtpPort = peer.Port();
+  dialogs.Expect(Type("127.0.0.1")).Expect(Type("u")).Expect(Type("p"));
+  Click(form->ui.ConnectBtn);
+  ASSERT_TRUE(WaitUntil([&] { return form->Ftp1.Busy && form->Ftp1.ControlState == 7; })) << LogText();
+
+  form->close();
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_TRUE(form->Closing());
+  EXPECT_EQ(RunProgramLoop(20000), 0) << LogText();
+  EXPECT_FALSE(form->Ftp1.Connected);
+  EXPECT_FALSE(Screen::IsHourglass());
+}
+
+// While the password prompt is open, Qt's nested loop keeps running the engine: the
+// server's last words and its close arrive meanwhile. Answering afterwards must neither
+// crash nor leave the window busy.
+TEST_F(WindowSessionTest, TheServerGoingAwayWhileAPromptIsOpenLeavesAUsableWindow) {
+  ScriptedPeer peer;
+  peer.Reply("220 ready\r\n").Expect("USER").Reply("331 Password required\r\n").Pause(100)
+      .Reply("421 Timeout.\r\n").Close();
+  peer.Start();
+  form->Ftp1.FtpPort = peer.Port();
+  dialogs.Expect(Type("127.0.0.1")).Expect(Type("u")).Expect([&](QWidget* dialog) {
+    EXPECT_TRUE(WaitUntil([&] { return peer.Finished(); }, 10000));
+    WaitUntil([] { return false; }, 300);
+    Type("late")(dialog);
+  });
+  Click(form->ui.ConnectBtn);
+  ASSERT_TRUE(WaitUntil([&] { return dialogs.Pending() == 0 && !form->Ftp1.Connected && Idle(); }))
+      << dialogs.Describe() << LogText();
+  EXPECT_NE(LogText().find("421 Timeout."), std::string::npos) << LogText();
+  std::cerr << LogText() << dialogs.Describe();
+  EXPECT_EQ(peer.Failure(), "");
+}
+
+TEST_F(WindowSessionTest, TheLogStaysUnderItsBoundAndKeepsTheNewestText) {
+  // Reads of 2048 bytes holding lines of 80, as a long session brings them: 2.5 MiB in all.
+  std::string chunk;
+  while (chunk.size() < 2048 - 82) chunk += std::string(78, 'x') + "\r\n";
+  for (int i = 0; i < 1300; ++i) form->Ftp1FtpInfo(&form->Ftp1, ftpiReceived, chunk + std::to_string(i) + "\r\n");
+  EXPECT_LE(form->ui.Log->document()->characterCount(), TForm1::kLogCapacity);
+  EXPECT_NE(LogText().find("1299\n\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace talvo::test

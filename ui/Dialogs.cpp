@@ -1,0 +1,38 @@
+#include "ui/Dialogs.h"
+
+#include <QCoreApplication>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include "ui/FrenchMessages.h"
+#include "ui/Screen.h"
+
+QString ApplicationTitle() {
+  return QCoreApplication::applicationName();
+}
+
+void ShowInformation(QWidget* parent, const QString& text) {
+  Screen::TArrowWhileAsking arrow;
+  QMessageBox box(QMessageBox::NoIcon, ApplicationTitle(), text, QMessageBox::NoButton, parent);
+  box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+  box.exec();
+}
+
+bool Confirm(QWidget* parent, const QString& text) {
+  Screen::TArrowWhileAsking arrow;
+  QMessageBox box(QMessageBox::Question, QStringLiteral("Confirmation"), text, QMessageBox::NoButton, parent);
+  QPushButton* yes = box.addButton(QStringLiteral("&Oui"), QMessageBox::YesRole);
+  QPushButton* no = box.addButton(QStringLiteral("&Non"), QMessageBox::NoRole);
+  box.setDefaultButton(yes);
+  box.setEscapeButton(no);
+  box.exec();
+  return box.clickedButton() == yes;
+}
+
+void ShowApplicationError(QWidget* parent, const QString& message) {
+  Screen::TArrowWhileAsking arrow;
+  const QString text = QString::fromStdString(talvo::ui::WithFullStop(message.toStdString()));
+  QMessageBox box(QMessageBox::Critical, ApplicationTitle(), text, QMessageBox::NoButton, parent);
+  box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+  box.exec();
+}

@@ -1,0 +1,78 @@
+#include "ui/DirectoryListBox.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QKeyEvent>
+#include <algorithm>
+#include <memory>
+
+#include "ui/FileListBox.h"
+
+namespace {
+
+std::vector<std::string> SubDirectories(const std::string& directory) {
+  std::vector<std::string> names;
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(directory.c_str()), ::closedir);
+  while (dir) {
+    const dirent* entry = ::readdir(dir.get());
+    if (entry == nullptr) break;
+    if (entry->d_name[0] == '.') continue;
+    struct stat st {};
+    if (::stat(JoinPath(directory, entry->d_name).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      names.emplace_back(entry->d_name);
+    }
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+}  // namespace
+
+TDirectoryListBox::TDirectoryListBox(QWidget* parent) : TListBox(parent) {
+  SetItemHeight(16);
+  connect(this, &QListView::doubleClicked, this, [this](const QModelIndex& index) { OpenRow(index.row()); });
+}
+
+bool TDirectoryListBox::SetDirectory(const std::string& directory) {
+  char* resolved = ::realpath(directory.c_str(), nullptr);
+  if (resolved == nullptr) return false;
+  std::string path(resolved);
+  std::free(resolved);
+  if (::chdir(path.c_str()) != 0) return false;
+  directory_ = path;
+
+  std::vector<std::string> rows{"/"};
+  paths_ = {"/"};
+  std::size_t depth = 0;
+  for (std::size_t start = 1; start < path.size();) {
+    const std::size_t end = std::min(path.find('/', start), path.size());
+    ++depth;
+    rows.push_back(std::string(depth * 2, ' ') + path.substr(start, end - start));
+    paths_.push_back(path.substr(0, end));
+    start = end + 1;
+  }
+  const int currentRow = static_cast<int>(rows.size()) - 1;
+  for (const std::string& name : SubDirectories(path)) {
+    rows.push_back(std::string((depth + 1) * 2, ' ') + name);
+    paths_.push_back(JoinPath(path, name));
+  }
+  Assign(std::move(rows));
+  SetItemIndex(currentRow);
+  if (fileList_ != nullptr) fileList_->SetDirectory(directory_);
+  return true;
+}
+
+void TDirectoryListBox::keyPressEvent(QKeyEvent* event) {
+  if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && currentIndex().isValid()) {
+    OpenRow(currentIndex().row());
+    return;
+  }
+  TListBox::keyPressEvent(event);
+}
+
+void TDirectoryListBox::OpenRow(int row) {
+  if (row < 0 || row >= Count()) return;
+  SetDirectory(PathOf(row));
+}

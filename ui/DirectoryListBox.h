@@ -1,0 +1,36 @@
+// TDirectoryListBox: the local directory tree, one row per level from the root down to the
+// current directory (indented by depth), then the current directory's sub-directories.
+// A double click or Enter opens a row: it becomes the current directory, the bound file
+// list reads it, and it becomes the process's current directory. A single click only
+// highlights a row.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "ui/ListBox.h"
+
+class TFileListBox;
+
+class TDirectoryListBox : public TListBox {
+ public:
+  explicit TDirectoryListBox(QWidget* parent = nullptr);
+
+  void SetFileList(TFileListBox* files) { fileList_ = files; }
+  const std::string& Directory() const { return directory_; }
+  // Makes `directory` current: the tree is rebuilt, the file list follows and the process
+  // changes into it. A directory that cannot be entered leaves everything as it was.
+  bool SetDirectory(const std::string& directory);
+  // The full path of a row.
+  const std::string& PathOf(int row) const { return paths_[static_cast<std::size_t>(row)]; }
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  void OpenRow(int row);
+
+  TFileListBox* fileList_ = nullptr;
+  std::string directory_;
+  std::vector<std::string> paths_;
+};

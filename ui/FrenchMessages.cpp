@@ -1,0 +1,96 @@
+#include "ui/FrenchMessages.h"
+
+namespace talvo::ui {
+
+std::optional<std::string> ErrorMessage(int error, const std::string& addinfo) {
+  switch (error) {
+    case ftpeWinsockNotInitialized:
+      return "L'interface winsock ne peut pas être initialisée. Veuillez vérifier que winsock est bien "
+             "installé sur votre système.";
+    case ftpeNetworkDown:
+    case ftpeNetworkUnreachable:
+    case ftpeAddressNotAvailable:
+    case ftpeHostUnreachable:
+      return "Le réseau est inaccessible. Veuillez vérifier que vous êtes bien connecté.";
+    case ftpeInvalidAddress:
+    case ftpeAddressResolution:
+      return "Impossible de trouver votre serveur FTP. Veuillez vérifier que vous êtes bien connecté à "
+             "votre fournisseur d'accès et que les informations saisies sont correctes.";
+    case ftpeInternalError:
+    case ftpeGeneralWinsockError:
+    case ftpeUnknownError:
+      return "Erreur inattendue.";
+    case ftpeConnectionAborted:
+    case ftpeConnectionReset:
+    case ftpeConnectionLost:
+      return "La connexion a été rompue de façon inattendue par le serveur.";
+    case ftpeTimeout:
+      return "Le délai de réponse du serveur a été dépassé.";
+    case ftpeOutOfSockets:
+      return "Winsock ne trouve pas de socket disponible. Veuillez fermer au moins une des applications "
+             "utilisant winsock avant de réessayer.";
+    case ftpeConnectionRefused:
+      return "Le serveur refuse la connection. Veuillez vérifier que vous avez correctement saisi le nom "
+             "du serveur FTP.";
+    case ftpeUnexpectedReply:
+      return "Une réponse inattendue a été reçue du serveur. Veuillez vérifier que vous avez correctement "
+             "saisi la valeur du port FTP.";
+    case ftpeCancelled:
+      return "Transaction annulée.";
+    case ftpeNoServer:
+      return "Aucun serveur spécifié.";
+    case ftpeLocalFileOpen:
+    case ftpeNoRemoteFile:
+      return "Erreur en ouvrant " + addinfo + ".";
+    case ftpeLocalFileWrite:
+      return "Erreur d'écriture vers " + addinfo + ".";
+    case ftpeLocalFileRead:
+      return "Erreur en lisant " + addinfo + ".";
+    case ftpeNoGreeting:
+      return "Le serveur FTP ne répond pas.";
+    case ftpeLoginRefused:
+      return "Accès refusé. Veuillez vérifier votre nom d'utilisateur et votre mot de passe.";
+    case ftpeDataConnection:
+      return "Erreur pendant le transfert des données.";
+    default:
+      return std::nullopt;  // 0, 20, 25 and every code above 28
+  }
+}
+
+std::string NeedInfoWord(int need) {
+  switch (need) {
+    case ftpnServer: return "Serveur FTP";
+    case ftpnUserName: return "Nom d'utilisateur";
+    case ftpnPassword: return "Mot de passe";
+    case ftpnAccount: return "Compte";
+    default: return "";
+  }
+}
+
+std::string NeedInfoPrompt(const std::string& word) {
+  std::string lowered = word;
+  for (char& c : lowered) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return "Saisissez le " + lowered + " :";
+}
+
+std::string InOutErrorText(int code) {
+  switch (code) {
+    case 2: return "Fichier introuvable";
+    case 3: return "Nom de fichier incorrect";
+    case 4: return "Trop de fichiers ouverts";
+    case 5: return "Accès au fichier refusé";
+    case 100: return "Lecture au-delà de la fin de fichier";
+    case 101: return "Disque plein";
+    case 106: return "Saisie numérique incorrecte";
+    default: return "Erreur E/S " + std::to_string(code);
+  }
+}
+
+std::string WithFullStop(std::string text) {
+  if (text.empty() || text.back() != '.') text += '.';
+  return text;
+}
+
+}  // namespace talvo::ui

@@ -1,0 +1,29 @@
+// The window's French texts that depend on the engine's codes: the message shown for each
+// error code, and the caption and prompt of each request for a missing value. Plain UTF-8
+// strings, no Qt, so the tables are tested on their own.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "ftp/FtpTypes.h"
+
+namespace talvo::ui {
+
+// The message for an error code, or nothing for the codes that show no message.
+std::optional<std::string> ErrorMessage(int error, const std::string& addinfo);
+
+// The word of a request ("Serveur FTP", ...); empty for an unknown request code.
+std::string NeedInfoWord(int need);
+
+// "Saisissez le " + the word with A-Z lowered + " :".
+std::string NeedInfoPrompt(const std::string& word);
+
+// The message of the local-file errors of the local pane, by system error code
+// ("Fichier introuvable", "Erreur E/S 42", ...).
+std::string InOutErrorText(int code);
+
+// Adds a full stop unless the text already ends with one.
+std::string WithFullStop(std::string text);
+
+}  // namespace talvo::ui

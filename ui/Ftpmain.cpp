@@ -1,0 +1,244 @@
+// Start-up of the main window, the busy tests and the batch wait shared by every handler,
+// connecting, disconnecting and closing.
+#include "ui/Ftpmain.h"
+
+#include <unistd.h>
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QScreen>
+#include <exception>
+#include <utility>
+
+#include "ui/ArrowIcon.h"
+#include "ui/Dialogs.h"
+#include "ui/FormUnits.h"
+#include "ui/QtLoopBridge.h"
+#include "ui/Screen.h"
+#include "ui/TextCodec.h"
+
+TForm1* Form1 = nullptr;
+
+namespace {
+
+// Runs one handler; a failure it raises (a local file operation) ends that handler and is
+// shown by the application's handler of unhandled errors, never crossing into Qt or the
+// engine.
+template <typename Fn>
+void Shielded(QWidget* window, Fn&& fn) {
+  try {
+    fn();
+  } catch (const std::exception& e) {
+    ShowApplicationError(window, DisplayText(e.what()));
+  }
+}
+
+void SetBackground(QWidget* widget, const QColor& color) {
+  QPalette palette = widget->palette();
+  palette.setColor(QPalette::Base, color);
+  palette.setColor(QPalette::Button, color);
+  widget->setPalette(palette);
+}
+
+std::string CurrentDirectory() {
+  char buffer[4096];
+  return ::getcwd(buffer, sizeof buffer) != nullptr ? std::string(buffer) : std::string("/");
+}
+
+}  // namespace
+
+TForm1::TForm1(QWidget* parent) : QWidget(parent) {
+  ui.setupUi(this);
+  UsePixelFonts(this);
+  // A fixed single border with the system menu and a minimize button, no maximize.
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+  setFixedSize(592, 403);
+  if (const QScreen* screen = this->screen()) {
+    move(screen->availableGeometry().center() - rect().center());
+  }
+  ui.SpeedButton2->setIcon(ArrowIcon(Qt::LeftArrow));
+  ui.SpeedButton1->setIcon(ArrowIcon(Qt::RightArrow));
+
+  // The stored settings of the engine.
+  Ftp1.SetFtpServer("localhost");
+  Ftp1.FtpPort = 21;
+  Ftp1.TransferMode = BinaryTransfer;
+  Ftp1.ServerType = ftpstDefault;
+  Ftp1.TimeOutConnect = 30;
+  Ftp1.TimeOutArp = 20;
+  Ftp1.SetWinsockStarted(false);
+
+  // The local controls are bound to one another and start at the process's directory.
+  ui.DriveComboBox1->SetDirList(ui.DirectoryListBox1);
+  ui.DirectoryListBox1->SetFileList(ui.FileListBox1);
+  const std::string start = CurrentDirectory();
+  ui.DriveComboBox1->SetDrive(ui.DriveComboBox1->DriveOf(start));
+  ui.DirectoryListBox1->SetDirectory(start);
+
+  ConnectHandlers();
+  BindEngineEvents();
+  FormCreate();
+}
+
+TForm1::~TForm1() {
+  // The engine outlives nothing of the window: its events are unbound before it goes.
+  Ftp1.OnFtpInfo = nullptr;
+  Ftp1.OnFtpNeedInfo = nullptr;
+  Ftp1.OnFtpError = nullptr;
+  Ftp1.OnFtpQuit = nullptr;
+}
+
+void TForm1::ConnectHandlers() {
+  const auto click = [this](QAbstractButton* button, void (TForm1::*handler)()) {
+    connect(button, &QAbstractButton::clicked, this, [this, handler] { Shielded(this, [&] { (this->*handler)(); }); });
+  };
+  click(ui.ConnectBtn, &TForm1::ConnectBtnClick);
+  click(ui.Button11, &TForm1::Button11Click);
+  click(ui.Button10, &TForm1::Button10Click);
+  click(ui.MkDirFTPBtn, &TForm1::MkDirFTPBtnClick);
+  click(ui.RmDirFTPBtn, &TForm1::RmDirFTPBtnClick);
+  click(ui.Button12, &TForm1::Button12Click);
+  click(ui.Button13, &TForm1::Button13Click);
+  click(ui.Button15, &TForm1::Button15Click);
+  click(ui.SpeedButton2, &TForm1::SpeedButton2Click);
+  click(ui.SpeedButton1, &TForm1::SpeedButton1Click);
+  click(ui.Button4, &TForm1::Button4Click);
+  click(ui.Button6, &TForm1::Button6Click);
+  click(ui.Button7, &TForm1::Button7Click);
+  click(ui.Button8, &TForm1::Button8Click);
+  click(ui.Button9, &TForm1::Button9Click);
+  click(ui.Button2, &TForm1::Button2Click);
+  click(ui.Button3, &TForm1::Button3Click);
+  click(ui.Button14, &TForm1::Button14Click);
+  connect(ui.ListBox1, &QAbstractItemView::doubleClicked, this,
+          [this] { Shielded(this, [this] { ListBox1DblClick(); }); });
+}
+
+void TForm1::BindEngineEvents() {
+  const auto notify = [this](void (TForm1::*handler)(TObject*)) {
+    return [this, handler](TObject* sender) { Shielded(this, [&] { (this->*handler)(sender); }); };
+  };
+  Ftp1.OnFtpInfo = [this](TObject* sender, FtpInfo info, std::string addinfo) {
+    Shielded(this, [&] { Ftp1FtpInfo(sender, info, addinfo); });
+  };
+  Ftp1.OnFtpNeedInfo = [this](TObject* sender, TFtpInfoNeeded need, std::string& value) {
+    Shielded(this, [&] { Ftp1FtpNeedInfo(sender, need, value); });
+  };
+  Ftp1.OnFtpError = [this](TObject* sender, FtpError error, std::string addinfo) {
+    Shielded(this, [&] { Ftp1FtpError(sender, error, addinfo); });
+  };
+  Ftp1.OnLoggedIn = notify(&TForm1::NeedNewFTPListing);
+  Ftp1.OnDirectoryChanged = notify(&TForm1::NeedNewFTPListing);
+  Ftp1.OnDirectoryCreated = notify(&TForm1::NeedNewFTPListing);
+  Ftp1.OnDirectoryDeleted = notify(&TForm1::NeedNewFTPListing);
+  Ftp1.OnFileRenamed = notify(&TForm1::NeedNewFTPListing);
+  Ftp1.OnListingDone = notify(&TForm1::Ftp1ListingDone);
+  Ftp1.OnFileDeleted = notify(&TForm1::Ftp1FileDeleted);
+  Ftp1.OnFileReceived = notify(&TForm1::Ftp1FileReceived);
+  Ftp1.OnFileStored = notify(&TForm1::Ftp1FileStored);
+  Ftp1.OnFtpQuit = notify(&TForm1::Ftp1FtpQuit);
+}
+
+void TForm1::FormCreate() {
+  const QColor paleCyan(235, 255, 255);
+  const QColor palePink(255, 235, 235);
+  SetBackground(ui.DriveComboBox1, paleCyan);
+  SetBackground(ui.DirectoryListBox1, paleCyan);
+  SetBackground(ui.FileListBox1, paleCyan);
+  SetBackground(ui.ListBox1, palePink);
+  SetBackground(ui.ListBox2, palePink);
+  FOperationFailed = false;
+}
+
+bool TForm1::MayStartOperation() const {
+  return Ftp1.Connected && !Screen::IsHourglass();
+}
+
+bool TForm1::MakeRequest(const std::function<void()>& request) {
+  FRequestRefused = false;
+  const bool watching = std::exchange(FWatchingRefusal, true);
+  request();
+  FWatchingRefusal = watching;
+  return FRequestRefused;
+}
+
+void TForm1::StartOperation(const std::function<void()>& request) {
+  Screen::SetHourglass();
+  if (MakeRequest(request)) Screen::SetArrow();
+}
+
+std::vector<std::string> SelectedNames(const TListBox& list) {
+  std::vector<std::string> names;
+  for (const int row : list.SelectedRows()) names.push_back(list.Item(row));
+  return names;
+}
+
+void TForm1::BeginBatch() {
+  FOperationFailed = false;
+  FRequestRefused = false;
+}
+
+bool TForm1::WaitForItem(const std::function<void()>& request) {
+  if (FOperationFailed || FRequestRefused || FEnding || !Ftp1.Connected) return false;
+  FOperationDone = false;
+  StartOperation(request);
+  // Every request ends in an event (its completion, an error, the end of the connection)
+  // or is refused at once; the program's end stops the wait too.
+  while (!FOperationDone && !FOperationFailed && !FRequestRefused && !FEnding) {
+    TQtLoopBridge::WaitForEvents();
+  }
+  FOperationDone = false;
+  return !FOperationFailed && !FRequestRefused && !FEnding && Ftp1.Connected;
+}
+
+void TForm1::ConnectBtnClick() {
+  if (Ftp1.Connected || Screen::IsHourglass()) return;
+  Ftp1.SetFtpServer("");
+  Ftp1.UserName.clear();
+  Ftp1.UserPassword.clear();
+  Ftp1.UserAccount.clear();
+  StartOperation([this] { Ftp1.Connect(); });
+}
+
+void TForm1::Button11Click() {
+  if (!MayStartOperation()) return;
+  StartOperation([this] { Ftp1.Quit(); });
+}
+
+void TForm1::Button10Click() {
+  close();
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  bool CanClose = true;
+  Shielded(this, [&] { FormCloseQuery(CanClose); });
+  if (CanClose) {
+    FEnding = true;
+    event->accept();
+  } else {
+    event->ignore();
+  }
+}
+
+void TForm1::FormCloseQuery(bool& CanClose) {
+  if (Ftp1.Connected) {
+    // Refused as busy while an operation runs: the window then stays until the end of the
+    // connection. That refusal is not the answer to a request the window is making.
+    const bool watching = std::exchange(FWatchingRefusal, false);
+    Ftp1.Quit();
+    FWatchingRefusal = watching;
+    CanClose = false;
+    FClosing = true;
+  } else {
+    CanClose = true;
+  }
+}
+
+void TForm1::Ftp1FtpQuit(TObject*) {
+  Screen::SetArrow();
+  if (FClosing) {
+    FEnding = true;
+    QCoreApplication::exit(0);
+  }
+}

@@ -1,0 +1,110 @@
+// TForm1: the main window. It owns the FTP engine `Ftp1`, starts its operations from the
+// buttons and reacts to its events; the local pane works on the disk directly. The
+// window's shared state is the busy cursor (Screen), the three private marks, the log and
+// the byte counter.
+//
+// The class is split over a few files by concern: start-up, connection and closing
+// (Ftpmain.cpp), the engine's information, requests and errors (FtpmainEvents.cpp), the
+// remote pane (FtpmainRemote.cpp), the transfers between the panes (FtpmainTransfers.cpp)
+// and the local pane (FtpmainLocal.cpp).
+#pragma once
+
+#include <QWidget>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ftp/Ftp.h"
+#include "ui/ListBox.h"
+#include "ui_Ftpmain.h"
+
+class TForm1 : public QWidget {
+ public:
+  explicit TForm1(QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  Ui::TForm1 ui;
+  TVelaFtp Ftp1;
+
+  // Most text the log holds: an append that would go past it counts as failed, which
+  // empties the log before the new text goes in.
+  static constexpr qsizetype kLogCapacity = 1 << 20;
+
+  // Window events.
+  void FormCreate();
+  void FormCloseQuery(bool& CanClose);
+
+  // Connection and closing.
+  void ConnectBtnClick();
+  void Button11Click();
+  void Button10Click();
+  void Ftp1FtpQuit(TObject* Sender);
+
+  // The engine's information, requests and errors.
+  void Ftp1FtpInfo(TObject* Sender, FtpInfo info, const std::string& addinfo);
+  void Ftp1FtpNeedInfo(TObject* Sender, TFtpInfoNeeded need, std::string& value);
+  void Ftp1FtpError(TObject* Sender, FtpError error, const std::string& addinfo);
+
+  // Remote pane.
+  void NeedNewFTPListing(TObject* Sender);
+  void Ftp1ListingDone(TObject* Sender);
+  void ListBox1DblClick();
+  void MkDirFTPBtnClick();
+  void RmDirFTPBtnClick();
+  void Button12Click();
+  void Button13Click();
+  void Ftp1FileDeleted(TObject* Sender);
+  void Button15Click();
+
+  // Transfers between the panes.
+  void SpeedButton2Click();
+  void SpeedButton1Click();
+  void Ftp1FileReceived(TObject* Sender);
+  void Ftp1FileStored(TObject* Sender);
+  void Button4Click();
+
+  // Local pane.
+  void Button6Click();
+  void Button7Click();
+  void Button8Click();
+  void Button9Click();
+  void Button2Click();
+  void Button3Click();
+  void Button14Click();
+
+  // Read by tests.
+  bool Closing() const { return FClosing; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void ConnectHandlers();
+  void BindEngineEvents();
+  // The busy tests of every command that starts an engine operation.
+  bool MayStartOperation() const;
+  // Makes a request of the component; true when it refused it at once (busy, or no
+  // connection), which ends nothing and fires no event.
+  bool MakeRequest(const std::function<void()>& request);
+  // Sets the hourglass and makes the request; a refused request puts the arrow back.
+  void StartOperation(const std::function<void()>& request);
+  // Waits for the end of one item of a batch; false when the batch must stop (the item
+  // failed or was refused, the connection is gone, or the program is ending).
+  bool WaitForItem(const std::function<void()>& request);
+  void BeginBatch();
+  void AppendLog(const std::string& text, bool emptyWhenFull);
+  void RereadLocalFiles();
+
+  bool FClosing = false;
+  bool FOperationDone = false;
+  bool FOperationFailed = false;
+  bool FRequestRefused = false;  // the component refused the request being made
+  bool FWatchingRefusal = false; // a request is being made: a refusal now is its answer
+  bool FEnding = false;          // the program has been asked to end
+  bool FStoreDataOpened = false; // the running store has opened its data connection
+};
+
+// The rows selected in a list, first to last.
+std::vector<std::string> SelectedNames(const TListBox& list);
+
+extern TForm1* Form1;

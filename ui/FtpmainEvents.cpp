@@ -1,0 +1,79 @@
+// The engine's information, requests and errors: the log and the byte counter, the
+// prompts for a missing server, user name, password or account, and the French message of
+// each error.
+#include <QScrollBar>
+
+#include "ui/Dialogs.h"
+#include "ui/FrenchMessages.h"
+#include "ui/Ftpinput.h"
+#include "ui/Ftpmain.h"
+#include "ui/Screen.h"
+#include "ui/TextCodec.h"
+
+namespace {
+
+// Control-connection text keeps its own line ends: CR LF (or a lone CR) is one line break.
+QString LogText(const std::string& text) {
+  QString shown = DisplayText(text);
+  shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  return shown;
+}
+
+}  // namespace
+
+void TForm1::AppendLog(const std::string& text, bool emptyWhenFull) {
+  const QString line = LogText(text) + QLatin1Char('\n');
+  QTextDocument* document = ui.Log->document();
+  if (emptyWhenFull && document->characterCount() + line.size() > kLogCapacity) {
+    // The log is full: the append counts as failed, so the log starts again with this text.
+    ui.Log->clear();
+  }
+  QTextCursor cursor(document);
+  cursor.movePosition(QTextCursor::End);
+  cursor.insertText(line);
+  ui.Log->verticalScrollBar()->setValue(ui.Log->verticalScrollBar()->maximum());
+}
+
+void TForm1::Ftp1FtpInfo(TObject*, FtpInfo info, const std::string& addinfo) {
+  switch (info) {
+    case ftpiReceived:
+    case ftpiSent:
+      AppendLog(addinfo, true);
+      break;
+    case ftpiProgress:
+      ui.ByteCounter->setText(QString::number(Ftp1.BytesTransferred));
+      break;
+    case ftpiTransferSize:
+      // Reported when the server's 1xx announces a download's size, and when a store has
+      // its data connection and begins to send.
+      if (Ftp1.CurrentOperation == TVelaFtp::opStoreFile) FStoreDataOpened = true;
+      break;
+    case ftpiBusy:
+      if (FWatchingRefusal) FRequestRefused = true;
+      break;
+    case ftpiDisconnected:
+      // Empty: a request refused because there is no connection. "Disconnected" is the
+      // server's close, which ends with the quit notification.
+      if (FWatchingRefusal && addinfo.empty()) FRequestRefused = true;
+      break;
+    default:
+      break;  // a refused command and the rest show nothing
+  }
+}
+
+void TForm1::Ftp1FtpNeedInfo(TObject*, TFtpInfoNeeded need, std::string& value) {
+  const std::string word = talvo::ui::NeedInfoWord(need);
+  QString answer;
+  InputForm->Ask(QString::fromStdString(word), QString::fromStdString(talvo::ui::NeedInfoPrompt(word)), answer);
+  // Whatever the dialog's result: a cancelled prompt hands back what the field holds.
+  value = TypedBytes(answer);
+}
+
+void TForm1::Ftp1FtpError(TObject*, FtpError error, const std::string& addinfo) {
+  if (const auto message = talvo::ui::ErrorMessage(error, addinfo)) {
+    ShowInformation(this, QString::fromStdString(*message));
+  }
+  FOperationFailed = true;
+  Screen::SetArrow();
+}

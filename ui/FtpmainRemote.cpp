@@ -1,0 +1,88 @@
+// The remote pane: the two lists filled from each listing, and the buttons that enter,
+// make and remove directories, rename and delete files, and list again. Every change ends
+// in a new listing; the lists keep the last listing between listings.
+#include <algorithm>
+
+#include "ui/Dialogs.h"
+#include "ui/Ftpinput.h"
+#include "ui/Ftpmain.h"
+#include "ui/Screen.h"
+#include "ui/TextCodec.h"
+
+void TForm1::NeedNewFTPListing(TObject*) {
+  // No busy test and no cursor change; but a listing refused at once ends nothing, so the
+  // hourglass of the operation that led here must not stay.
+  if (MakeRequest([this] { Ftp1.GetListing(); })) Screen::SetArrow();
+}
+
+void TForm1::Ftp1ListingDone(TObject*) {
+  std::vector<std::string> directories = Ftp1.DirectoryNames;
+  if (std::find(directories.begin(), directories.end(), "..") == directories.end()) {
+    directories.insert(directories.begin(), "..");
+  }
+  ui.ListBox1->Assign(std::move(directories));
+  ui.ListBox2->Assign(Ftp1.FileNames);
+  Screen::SetArrow();
+}
+
+void TForm1::ListBox1DblClick() {
+  if (!MayStartOperation()) return;
+  const int row = ui.ListBox1->ItemIndex();
+  if (row < 0) return;
+  const std::string directory = ui.ListBox1->Item(row);
+  StartOperation([&] { Ftp1.ChangeDirectory(directory); });
+}
+
+void TForm1::MkDirFTPBtnClick() {
+  if (!MayStartOperation()) return;
+  QString name;
+  if (!InputForm->Ask(QStringLiteral("Création de répertoire"), QStringLiteral("Nom du répertoire :"), name)) return;
+  StartOperation([&] { Ftp1.CreateDirectory(TypedBytes(name)); });
+}
+
+void TForm1::RmDirFTPBtnClick() {
+  if (!MayStartOperation()) return;
+  const int row = ui.ListBox1->ItemIndex();
+  if (row < 0) return;
+  const std::string directory = ui.ListBox1->Item(row);
+  if (!Confirm(this, QStringLiteral("Etes-vous sûr de vouloir supprimer ") + DisplayText(directory) +
+                         QStringLiteral(" ?"))) {
+    return;
+  }
+  StartOperation([&] { Ftp1.DeleteDirectory(directory); });
+}
+
+void TForm1::Button12Click() {
+  if (!MayStartOperation()) return;
+  const int row = ui.ListBox2->ItemIndex();
+  if (row < 0) return;
+  const std::string oldName = ui.ListBox2->Item(row);
+  QString newName;
+  if (!InputForm->Ask(QStringLiteral("Renommer"), QStringLiteral("Nouveau nom :"), newName)) return;
+  StartOperation([&] { Ftp1.RenameFile(oldName, TypedBytes(newName)); });
+}
+
+void TForm1::Button13Click() {
+  BeginBatch();
+  if (!MayStartOperation() || ui.ListBox2->ItemIndex() < 0) return;
+  const QString question = ui.ListBox2->SelCount() < 2
+                               ? QStringLiteral("Etes-vous sûr de vouloir supprimer ce fichier ?")
+                               : QStringLiteral("Etes-vous sûr de vouloir supprimer ces fichiers ?");
+  if (Confirm(this, question)) {
+    // The names are taken once: the window stays live during the batch and the user may
+    // change the selection meanwhile.
+    for (const std::string& name : SelectedNames(*ui.ListBox2)) {
+      if (!WaitForItem([&] { Ftp1.DeleteFile(name); })) break;
+    }
+  }
+  NeedNewFTPListing(&Ftp1);
+}
+
+void TForm1::Ftp1FileDeleted(TObject*) {
+  FOperationDone = true;
+}
+
+void TForm1::Button15Click() {
+  if (!MayStartOperation()) return;
+  Ftp1.GetListing();
+}
