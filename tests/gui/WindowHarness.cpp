@@ -68,6 +68,18 @@ void DialogAnswers::Check() {
   busy_ = false;
 }
 
+Trigger::Trigger(std::function<bool()> condition, std::function<void()> action)
+    : condition_(std::move(condition)), action_(std::move(action)) {
+  timer_.setInterval(2);
+  connect(&timer_, &QTimer::timeout, this, [this] {
+    if (fired_ || !condition_()) return;
+    fired_ = true;
+    timer_.stop();
+    action_();
+  });
+  timer_.start();
+}
+
 DialogAnswers::Action Type(const std::string& text, bool ok) {
   return [text, ok](QWidget* dialog) {
     auto* prompt = dynamic_cast<TInputForm*>(dialog);
@@ -119,6 +131,14 @@ void WindowTest::TearDown() {
 
 void WindowTest::Click(QAbstractButton* button) {
   QTest::mouseClick(button, Qt::LeftButton);
+}
+
+void WindowTest::DoubleClick(TListBox& list, const std::string& row) {
+  const int index = list.IndexOf(row);
+  ASSERT_GE(index, 0) << row;
+  const QRect rect = list.visualRect(list.model()->index(index, 0));
+  QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, rect.center());
+  QTest::mouseDClick(list.viewport(), Qt::LeftButton, {}, rect.center());
 }
 
 bool WindowTest::ConnectTo(const FtpServerFixture& server, const std::string& user, const std::string& password) {

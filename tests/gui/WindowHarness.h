@@ -60,6 +60,20 @@ class DialogAnswers : public QObject {
   bool busy_ = false;
 };
 
+// Runs `action` once, from the event loop, as soon as `condition` holds: how a test acts
+// while a handler it started (a batch) is still running its own nested loop.
+class Trigger : public QObject {
+ public:
+  Trigger(std::function<bool()> condition, std::function<void()> action);
+  bool Fired() const { return fired_; }
+
+ private:
+  QTimer timer_;
+  std::function<bool()> condition_;
+  std::function<void()> action_;
+  bool fired_ = false;
+};
+
 // Types `text` into the prompt dialog and presses "&OK" (or "&Annuler" when !ok).
 DialogAnswers::Action Type(const std::string& text, bool ok = true);
 // Presses the message box button whose caption is `caption` ("OK", "&Oui", "&Non").
@@ -71,6 +85,7 @@ class WindowTest : public ::testing::Test {
   void TearDown() override;
 
   void Click(QAbstractButton* button);
+  void DoubleClick(TListBox& list, const std::string& row);
   // Logs in through the three prompts; true once the first listing is shown.
   bool ConnectTo(const FtpServerFixture& server, const std::string& user, const std::string& password);
   // Ends the connection if there is one; true once it has ended.

@@ -1,0 +1,172 @@
+// The remote pane and the transfers between the panes against pyftpdlib and vsftpd:
+// browsing, making, renaming and removing directories and files with the confirmations
+// answered both ways, batches of deletes, downloads and uploads checked byte for byte, and
+// a stop in the middle of a large download and upload followed by a normal transfer.
+#include <regex>
+#include <sstream>
+
+#include "tests/gui/WindowHarness.h"
+#include "tests/support/RealServerSession.h"
+#include "tests/support/TestPattern.h"
+#include "ui/Screen.h"
+
+namespace talvo::test {
+namespace {
+
+using Names = std::vector<std::string>;
+
+class WindowRemoteTest : public WindowTest, public ::testing::WithParamInterface<ServerKind> {
+ protected:
+  void SetUp() override {
+    WindowTest::SetUp();
+    server = GetParam().make();
+    ASSERT_TRUE(server->Start()) << server->Error();
+  }
+  void TearDown() override {
+    WindowTest::TearDown();
+    server.reset();
+  }
+  bool LogIn() { return ConnectTo(*server, server->User(), server->Password()); }
+  // Waits for the end of whatever the last click started.
+  bool Settled() {
+    return WaitUntil([&] { return dialogs.Pending() == 0 && Idle(); });
+  }
+  std::string Remote(const std::string& name) { return server->Root().ReadFile(name); }
+
+  std::unique_ptr<FtpServerFixture> server;
+};
+
+TEST_P(WindowRemoteTest, BrowsesMakesRenamesAndRemovesWithBothAnswers) {
+  ASSERT_TRUE(server->Root().MakeDirectory("sub"));
+  ASSERT_TRUE(server->Root().WriteFile("sub/inner.txt", "in"));
+  ASSERT_TRUE(server->Root().WriteFile("a.txt", "a"));
+  ASSERT_TRUE(LogIn()) << dialogs.Describe() << LogText();
+  EXPECT_EQ(Rows(*form->ui.ListBox1), (Names{"..", "sub"}));
+  EXPECT_EQ(Rows(*form->ui.ListBox2), (Names{"a.txt"}));
+
+  DoubleClick(*form->ui.ListBox1, "sub");
+  ASSERT_TRUE(Settled());
+  EXPECT_EQ(Rows(*form->ui.ListBox2), (Names{"inner.txt"}));
+  DoubleClick(*form->ui.ListBox1, "..");
+  ASSERT_TRUE(Settled());
+  EXPECT_EQ(Rows(*form->ui.ListBox2), (Names{"a.txt"}));
+
+  dialogs.Expect(Type("made"));
+  Click(form->ui.MkDirFTPBtn);
+  ASSERT_TRUE(Settled());
+  EXPECT_EQ(Rows(*form->ui.ListBox1), (Names{"..", "made", "sub"}));
+
+  Select(*form->ui.ListBox2, {"a.txt"});
+  dialogs.Expect(Type("b.txt"));
+  Click(form->ui.Button12);
+  ASSERT_TRUE(Settled());
+  EXPECT_EQ(Rows(*form->ui.ListBox2), (Names{"b.txt"}));
+  EXPECT_EQ(Remote("b.txt"), "a");
+
+  Select(*form->ui.ListBox1, {"made"});
+  dialogs.Expect(Press("&Non"));
+  Click(form->ui.RmDirFTPBtn);
+  ASSERT_TRUE(Settled());
+  EXPECT_TRUE(server->Root().Exists("made"));
+  Select(*form->ui.ListBox1, {"made"});
+  dialogs.Expect(Press("&Oui"));
+  Click(form->ui.RmDirFTPBtn);
+  ASSERT_TRUE(Settled());
+  EXPECT_FALSE(server->Root().Exists("made"));
+  EXPECT_EQ(Rows(*form->ui.ListBox1), (Names{"..", "sub"}));
+  EXPECT_EQ(dialogs.Seen()[5].text, "Etes-vous sûr de vouloir supprimer made ?");
+  EXPECT_EQ(dialogs.Seen()[5].caption, "Confirmation");
+}
+
+TEST_P(WindowRemoteTest, DeletesDownloadsAndUploadsSeveralFilesInOneBatch) {
+  const Names files = {"one.bin", "two.bin", "three.bin"};
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    ASSERT_TRUE(server->Root().WritePatternFile(files[i], 300000 + i * 5000));
+  }
+  ASSERT_TRUE(server->Root().WriteFile("keep.txt", "keep"));
+  ASSERT_TRUE(LogIn()) << dialogs.Describe() << LogText();
+
+  Select(*form->ui.ListBox2, files);
+  Click(form->ui.SpeedButton2);
+  ASSERT_TRUE(Settled()) << LogText();
+  for (const std::string& name : files) {
+    EXPECT_EQ(local.ReadFile(name), Remote(name)) << name;
+    EXPECT_GE(form->ui.FileListBox1->IndexOf(name), 0) << name;
+  }
+  EXPECT_FALSE(form->ui.ByteCounter->text().isEmpty());  // the last count stays after a download
+
+  // Answered "&Non": nothing goes, and the directory is still listed again.
+  Select(*form->ui.ListBox2, files);
+  dialogs.Expect(Press("&Non"));
+  Click(form->ui.Button13);
+  ASSERT_TRUE(Settled());
+  EXPECT_TRUE(server->Root().Exists("one.bin"));
+  Select(*form->ui.ListBox2, files);
+  dialogs.Expect(Press("&Oui"));
+  Click(form->ui.Button13);
+  ASSERT_TRUE(Settled()) << LogText();
+  EXPECT_EQ(dialogs.Seen().back().text, "Etes-vous sûr de vouloir supprimer ces fichiers ?");
+  EXPECT_EQ(Rows(*form->ui.ListBox2), (Names{"keep.txt"}));
+
+  Select(*form->ui.FileListBox1, files);
+  Click(form->ui.SpeedButton1);
+  ASSERT_TRUE(Settled()) << LogText();
+  for (const std::string& name : files) EXPECT_EQ(Remote(name), local.ReadFile(name)) << name;
+  EXPECT_EQ(form->ui.ListBox2->Count(), 4);
+  EXPECT_TRUE(form->ui.ByteCounter->text().isEmpty());
+  // One throughput line per stored file that took a millisecond or more, on a line of its own.
+  const std::regex throughput(R"(\d+ octets transférés en \d+\.\d{3} secondes \(\d+Ko par seconde\))");
+  std::istringstream log(LogText());
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(log, line);) {
+    if (line.find("octets") != std::string::npos) lines.push_back(line);
+  }
+  ASSERT_FALSE(lines.empty()) << LogText();
+  EXPECT_LE(lines.size(), files.size()) << LogText();
+  for (const std::string& line : lines) EXPECT_TRUE(std::regex_match(line, throughput)) << line;
+}
+
+TEST_P(WindowRemoteTest, AStoppedDownloadAndUploadLeaveTheConnectionUsable) {
+  constexpr std::uint64_t kBig = 256ULL << 20;
+  ASSERT_TRUE(server->Root().WritePatternFile("big.bin", kBig));
+  ASSERT_TRUE(server->Root().WriteFile("small.txt", "small"));
+  ASSERT_TRUE(local.WritePatternFile("up.bin", kBig));
+  ASSERT_TRUE(local.WriteFile("up.txt", "up"));
+  ASSERT_TRUE(LogIn()) << dialogs.Describe() << LogText();
+  form->ui.FileListBox1->Update();
+
+  const auto stopAfter = [&](std::int64_t bytes) {
+    return std::make_unique<Trigger>([&, bytes] { return form->Ftp1.BytesTransferred > bytes; },
+                                     [&] { Click(form->ui.Button4); });
+  };
+  {
+    Select(*form->ui.ListBox2, {"big.bin"});
+    auto stop = stopAfter(1 << 20);
+    Click(form->ui.SpeedButton2);
+    ASSERT_TRUE(Settled()) << LogText();
+    EXPECT_TRUE(stop->Fired());
+    EXPECT_LT(*local.FileSize("big.bin"), kBig);
+  }
+  Select(*form->ui.ListBox2, {"small.txt"});
+  Click(form->ui.SpeedButton2);
+  ASSERT_TRUE(Settled()) << LogText();
+  EXPECT_EQ(local.ReadFile("small.txt"), "small");
+
+  {
+    Select(*form->ui.FileListBox1, {"up.bin"});
+    auto stop = stopAfter(1 << 20);
+    Click(form->ui.SpeedButton1);
+    ASSERT_TRUE(Settled()) << LogText();
+    EXPECT_TRUE(stop->Fired());
+  }
+  Select(*form->ui.FileListBox1, {"up.txt"});
+  Click(form->ui.SpeedButton1);
+  ASSERT_TRUE(Settled()) << LogText();
+  EXPECT_EQ(Remote("up.txt"), "up");
+  EXPECT_TRUE(form->Ftp1.Connected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, WindowRemoteTest, ::testing::Values(PyFtpdKind(), VsftpdKind()), ServerKindName);
+
+}  // namespace
+}  // namespace talvo::test
