@@ -289,12 +289,16 @@ void MessageLoop::PollReadiness(int timeoutMs) {
 
 // ---- dispatching ----
 
-void MessageLoop::DispatchPending() {
-  Dispatch(/*pollWhenIdle=*/true);
+bool MessageLoop::DispatchPending() {
+  return Dispatch(/*pollWhenIdle=*/true);
 }
 
-void MessageLoop::Dispatch(bool pollWhenIdle) {
-  if (inbox_->pending_.load()) RunTasks();
+bool MessageLoop::Dispatch(bool pollWhenIdle) {
+  bool delivered = false;
+  if (inbox_->pending_.load()) {
+    RunTasks();
+    delivered = true;
+  }
 
   // Readiness is polled at once when nothing is queued, except in the nested pump of a
   // sending loop, which calls here once per block: there a poll every millisecond (or every
@@ -311,7 +315,10 @@ void MessageLoop::Dispatch(bool pollWhenIdle) {
   while (!queue_.empty() && queue_.front().seq < limit) {
     const Posted m = queue_.front();
     queue_.pop_front();  // before delivering: the handler may post or pump again
-    if (!m.dead) Deliver(m);
+    if (!m.dead) {
+      Deliver(m);
+      delivered = true;
+    }
   }
 
   if (!queue_.empty()) {
@@ -319,14 +326,12 @@ void MessageLoop::Dispatch(bool pollWhenIdle) {
   } else if (wakeSignalled_ || wakeSeen_) {
     ClearWake();
   }
+  return delivered;
 }
 
 void MessageLoop::ProcessMessages() {
-  if (pumpHook_) {
-    pumpHook_();
-  } else {
-    Dispatch(/*pollWhenIdle=*/false);
-  }
+  Dispatch(/*pollWhenIdle=*/false);
+  if (pumpHook_) pumpHook_();
 }
 
 void MessageLoop::SetPumpHook(std::function<void()> hook) { pumpHook_ = std::move(hook); }

@@ -79,10 +79,11 @@ class MessageLoop {
   bool RunUntil(const std::function<bool()>& done, int timeoutMs);
 
   // Dispatches what is pending now (posted messages, socket readiness, due timers, tasks
-  // from other threads); never blocks.
-  void DispatchPending();
-  // The nested pump used by handlers that wait: the hook when one is set (the window points
-  // it at Qt's own event processing), otherwise DispatchPending.
+  // from other threads); never blocks. True when something was delivered.
+  bool DispatchPending();
+  // The nested pump used by handlers that wait: dispatches this loop's pending messages,
+  // then runs the hook when one is set, so that another event loop driving this one (the
+  // window's) gets its turn too.
   void ProcessMessages();
   void SetPumpHook(std::function<void()> hook);
   // Blocks until something is pending (a message, readiness, a due timer, a task) or maxMs
@@ -123,7 +124,7 @@ class MessageLoop {
 
   void Deliver(const Posted& m);
   void PollReadiness(int timeoutMs);
-  void Dispatch(bool pollWhenIdle);
+  bool Dispatch(bool pollWhenIdle);
   void FireDueTimers();
   void RunTasks();
   void RearmTimerFd();

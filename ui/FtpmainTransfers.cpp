@@ -54,7 +54,7 @@ void TForm1::Ftp1FileStored(TObject*) {
     AppendLog(ThroughputLine(Ftp1.BytesTransferred, Ftp1.TransferTime), false);
   }
   FStoreDataOpened = false;
-  ui.ByteCounter->clear();
+  ui.ByteCounter->Clear();
   FOperationDone = true;
 }
 

@@ -1,6 +1,5 @@
 #include "ui/QtLoopBridge.h"
 
-#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QTimer>
 
@@ -8,15 +7,15 @@
 
 TQtLoopBridge::TQtLoopBridge(platform::MessageLoop& loop)
     : loop_(loop), notifier_(loop.PollFd(), QSocketNotifier::Read) {
-  connect(&notifier_, &QSocketNotifier::activated, this, [this] { loop_.DispatchPending(); });
-  // The engine pumps once per block of a store and per attempt of a command line: Qt's
-  // processing reaches the engine through the notifier, and the engine's own queue is
-  // dispatched here as well in case the notifier is not delivered inside a nested pump.
+  connect(&notifier_, &QSocketNotifier::activated, this, &TQtLoopBridge::DispatchSlice);
+  sinceQtRan_.start();
   loop_.SetPumpHook([this] {
+    if (sinceQtRan_.elapsed() < kSliceMs) return;
+    sinceQtRan_.restart();
     QCoreApplication::processEvents(QEventLoop::AllEvents);
-    loop_.DispatchPending();
   });
   loop_.SetWaitHook([this](int maxMs) {
+    sinceQtRan_.restart();
     WaitForEvents(maxMs);
     loop_.DispatchPending();
   });
@@ -25,6 +24,13 @@ TQtLoopBridge::TQtLoopBridge(platform::MessageLoop& loop)
 TQtLoopBridge::~TQtLoopBridge() {
   loop_.SetPumpHook(nullptr);
   loop_.SetWaitHook(nullptr);
+}
+
+void TQtLoopBridge::DispatchSlice() {
+  QElapsedTimer slice;
+  slice.start();
+  while (loop_.DispatchPending() && slice.elapsed() < kSliceMs) {
+  }
 }
 
 void TQtLoopBridge::WaitForEvents(int maxMs) {

@@ -1,9 +1,14 @@
 // Lets Qt's event loop drive the engine's message loop: one QSocketNotifier on the loop's
 // pollable descriptor dispatches what is pending, and the engine's nested pump and bounded
-// wait become Qt's own event processing, so the window, the stop button and the engine all
+// wait let Qt process its own events, so the window, the stop button and the engine all
 // stay live wherever the engine pumps. One bridge for the program, made before the window.
+//
+// A transfer brings a notification per 2 KB chunk; going round Qt's loop for each would
+// cost more than the chunk itself. So the engine runs in slices of a few milliseconds:
+// a wake-up dispatches as long as there is work, and a pump lets Qt run once a slice.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QSocketNotifier>
 
@@ -13,6 +18,9 @@ class MessageLoop;
 
 class TQtLoopBridge : public QObject {
  public:
+  // How long the engine may run before Qt gets its turn.
+  static constexpr int kSliceMs = 4;
+
   explicit TQtLoopBridge(platform::MessageLoop& loop);
   ~TQtLoopBridge() override;
 
@@ -21,6 +29,9 @@ class TQtLoopBridge : public QObject {
   static void WaitForEvents(int maxMs = -1);
 
  private:
+  void DispatchSlice();
+
   platform::MessageLoop& loop_;
   QSocketNotifier notifier_;
+  QElapsedTimer sinceQtRan_;
 };

@@ -93,7 +93,7 @@ TEST_P(WindowRemoteTest, DeletesDownloadsAndUploadsSeveralFilesInOneBatch) {
     EXPECT_EQ(local.ReadFile(name), Remote(name)) << name;
     EXPECT_GE(form->ui.FileListBox1->IndexOf(name), 0) << name;
   }
-  EXPECT_FALSE(form->ui.ByteCounter->text().isEmpty());  // the last count stays after a download
+  EXPECT_FALSE(form->ui.ByteCounter->Caption().isEmpty());  // the last count stays after a download
 
   // Answered "&Non": nothing goes, and the directory is still listed again.
   Select(*form->ui.ListBox2, files);
@@ -113,7 +113,7 @@ TEST_P(WindowRemoteTest, DeletesDownloadsAndUploadsSeveralFilesInOneBatch) {
   ASSERT_TRUE(Settled()) << LogText();
   for (const std::string& name : files) EXPECT_EQ(Remote(name), local.ReadFile(name)) << name;
   EXPECT_EQ(form->ui.ListBox2->Count(), 4);
-  EXPECT_TRUE(form->ui.ByteCounter->text().isEmpty());
+  EXPECT_TRUE(form->ui.ByteCounter->Caption().isEmpty());
   // One throughput line per stored file that took a millisecond or more, on a line of its own.
   const std::regex throughput(R"(\d+ octets transférés en \d+\.\d{3} secondes \(\d+Ko par seconde\))");
   std::istringstream log(LogText());

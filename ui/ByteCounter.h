@@ -1,0 +1,26 @@
+// TByteCounter: the label under the log that shows the bytes moved by the running file
+// transfer. A transfer reports its progress every 2 KB; setting a label's text re-lays it
+// out each time, which costs the transfer more than the chunk itself. This one only keeps
+// the count and asks for a repaint, which the widget system coalesces, and draws the
+// number when it paints.
+#pragma once
+
+#include <QLabel>
+#include <cstdint>
+
+class TByteCounter : public QLabel {
+ public:
+  explicit TByteCounter(QWidget* parent = nullptr) : QLabel(parent) {}
+
+  void SetCount(std::int64_t bytes);
+  void Clear();
+  // What the counter shows: the count in decimal, or nothing.
+  QString Caption() const;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  std::int64_t count_ = 0;
+  bool shown_ = false;
+};
