@@ -24,7 +24,6 @@ bool IsExecutableFile(const std::string& path) {
   sigset_t none;
   ::sigemptyset(&none);
   ::sigprocmask(SIG_SETMASK, &none, nullptr);
-  ::signal(SIGPIPE, SIG_DFL);  // the window ignores it; a started program expects the default
   ::dup2(devNull, STDIN_FILENO);
   if (::close_range(3, ~0U, 0) != 0) {
     for (int fd = 3; fd <= highestFd; ++fd) ::close(fd);
