@@ -6,9 +6,16 @@
 
 #include <QKeyEvent>
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <exception>
 #include <memory>
 
+#include "ui/Dialogs.h"
+#include "ui/DriveComboBox.h"
 #include "ui/FileListBox.h"
+#include "ui/InOutError.h"
+#include "ui/TextCodec.h"
 
 namespace {
 
@@ -35,12 +42,12 @@ TDirectoryListBox::TDirectoryListBox(QWidget* parent) : TListBox(parent) {
   connect(this, &QListView::doubleClicked, this, [this](const QModelIndex& index) { OpenRow(index.row()); });
 }
 
-bool TDirectoryListBox::SetDirectory(const std::string& directory) {
+void TDirectoryListBox::SetDirectory(const std::string& directory) {
   char* resolved = ::realpath(directory.c_str(), nullptr);
-  if (resolved == nullptr) return false;
+  if (resolved == nullptr) throw InOutError::FromErrno(errno);
   std::string path(resolved);
   std::free(resolved);
-  if (::chdir(path.c_str()) != 0) return false;
+  if (::chdir(path.c_str()) != 0) throw InOutError::FromErrno(errno);
   directory_ = path;
 
   std::vector<std::string> rows{"/"};
@@ -61,7 +68,7 @@ bool TDirectoryListBox::SetDirectory(const std::string& directory) {
   Assign(std::move(rows));
   SetItemIndex(currentRow);
   if (fileList_ != nullptr) fileList_->SetDirectory(directory_);
-  return true;
+  if (driveCombo_ != nullptr) driveCombo_->ShowDriveOf(directory_);
 }
 
 void TDirectoryListBox::keyPressEvent(QKeyEvent* event) {
@@ -74,5 +81,11 @@ void TDirectoryListBox::keyPressEvent(QKeyEvent* event) {
 
 void TDirectoryListBox::OpenRow(int row) {
   if (row < 0 || row >= Count()) return;
-  SetDirectory(PathOf(row));
+  // Opening is the control's own doing, not a handler of the window's: its failure goes to
+  // the application's error box from here, and never into Qt.
+  try {
+    SetDirectory(PathOf(row));
+  } catch (const std::exception& e) {
+    ShowApplicationError(window(), DisplayText(e.what()));
+  }
 }

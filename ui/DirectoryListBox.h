@@ -2,7 +2,8 @@
 // current directory (indented by depth), then the current directory's sub-directories.
 // A double click or Enter opens a row: it becomes the current directory, the bound file
 // list reads it, and it becomes the process's current directory. A single click only
-// highlights a row.
+// highlights a row. A directory that cannot be opened is reported in the application's
+// error box and changes nothing.
 #pragma once
 
 #include <string>
@@ -10,6 +11,7 @@
 
 #include "ui/ListBox.h"
 
+class TDriveComboBox;
 class TFileListBox;
 
 class TDirectoryListBox : public TListBox {
@@ -17,10 +19,13 @@ class TDirectoryListBox : public TListBox {
   explicit TDirectoryListBox(QWidget* parent = nullptr);
 
   void SetFileList(TFileListBox* files) { fileList_ = files; }
+  // The drive selector that shows the drive of the current directory.
+  void SetDriveCombo(TDriveComboBox* drives) { driveCombo_ = drives; }
   const std::string& Directory() const { return directory_; }
   // Makes `directory` current: the tree is rebuilt, the file list follows and the process
-  // changes into it. A directory that cannot be entered leaves everything as it was.
-  bool SetDirectory(const std::string& directory);
+  // changes into it. A directory that cannot be entered throws InOutError and leaves
+  // everything as it was.
+  void SetDirectory(const std::string& directory);
   // The full path of a row.
   const std::string& PathOf(int row) const { return paths_[static_cast<std::size_t>(row)]; }
 
@@ -31,6 +36,7 @@ class TDirectoryListBox : public TListBox {
   void OpenRow(int row);
 
   TFileListBox* fileList_ = nullptr;
+  TDriveComboBox* driveCombo_ = nullptr;
   std::string directory_;
   std::vector<std::string> paths_;
 };

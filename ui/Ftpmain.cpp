@@ -73,8 +73,12 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   ui.DriveComboBox1->SetDirList(ui.DirectoryListBox1);
   ui.DirectoryListBox1->SetFileList(ui.FileListBox1);
   const std::string start = CurrentDirectory();
-  ui.DriveComboBox1->SetDrive(ui.DriveComboBox1->DriveOf(start));
-  ui.DirectoryListBox1->SetDirectory(start);
+  try {
+    ui.DriveComboBox1->SetDrive(ui.DriveComboBox1->DriveOf(start));
+    ui.DirectoryListBox1->SetDirectory(start);
+  } catch (const std::exception&) {
+    ui.DirectoryListBox1->SetDirectory("/");  // a start directory that cannot be read
+  }
 
   ConnectHandlers();
   BindEngineEvents();

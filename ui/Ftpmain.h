@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "ftp/Ftp.h"
+#include "ui/DesktopLauncher.h"
 #include "ui/ListBox.h"
 #include "ui_Ftpmain.h"
 
@@ -25,6 +26,8 @@ class TForm1 : public QWidget {
 
   Ui::TForm1 ui;
   TVelaFtp Ftp1;
+  // The text editor and the opener of the local pane (desktop defaults unless set).
+  TDesktopLauncher Launcher;
 
   // Most text the log holds: an append that would go past it counts as failed, which
   // empties the log before the new text goes in.
