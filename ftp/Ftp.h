@@ -128,7 +128,7 @@ class TVelaFtp : public TVelaSocket {
     int FinalReply = 30;      // after the data side ended, for the final reply
     int Reply426 = 5;         // after a 426 outside an abort, for anything more
     int AbortReplies = 15;    // after ABOR (or the NOOP that follows it), for its reply
-    int AbortResync = 2;      // a stopped transfer's own replies are in: for ABOR's, then NOOP
+    int AbortResync = 2;      // a stopped transfer has its own replies: for ABOR's, before NOOP
     int Stall = 300;          // a data connection that moves nothing
   };
   TGuardTimes GuardTimes;
