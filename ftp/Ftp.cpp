@@ -2,7 +2,7 @@
 // and the done and quit notifications.
 #include "ftp/Ftp.h"
 
-#include <unistd.h>
+#include "ftp/CommandArgument.h"
 
 using namespace platform;
 
@@ -47,9 +47,7 @@ void TVelaFtp::PostQuit() {
 void TVelaFtp::HandleOwnMessage(TMessage& Message) {
   if (Message.Msg == WM_FTP_DONE) {
     Busy = false;
-    DonePosted = false;
-    TransferActive = false;
-    AbortBeforeTransfer = false;
+    Transfer.Clear();
     ClearDeadlines();
     Raise(OnFtpReady);
     if (AbortRequested) {
@@ -101,6 +99,16 @@ void TVelaFtp::BeginOperation(TCurrentOperation op) {
   Busy = true;
 }
 
+// An argument that would carry a second command ends the accepted operation as refused,
+// before anything is sent. True when it was refused.
+bool TVelaFtp::RefuseUnsendable(const std::string& argument) {
+  if (IsSendableArgument(argument)) return false;
+  Info(ftpiCommandFailed, "");
+  Success = false;
+  PostDone();
+  return true;
+}
+
 void TVelaFtp::ReportError(FtpError Code) {
   Success = false;
   LastError = Code;
@@ -113,9 +121,8 @@ void TVelaFtp::FatalError(FtpError Code) {
   DropTransfer();
   SockClose();
   Connected = false;
-  TransferActive = false;
-  StoreInProgress = false;
-  AbortBeforeTransfer = false;
+  Transfer.Clear();
+  ForgetAbort();
   ClearDeadlines();
   StopGuard();
   Success = false;
@@ -158,6 +165,7 @@ void TVelaFtp::GetListing() {
   CurrentOperation = opGetListing;
   LastError = ftpeNone;
   Busy = true;
+  Transfer.Begin(TransferKind::Listing);
   SendCommand("PWD", 7);
 }
 
@@ -173,8 +181,7 @@ void TVelaFtp::ReceiveFile() {
   }
   BeginOperation(opReceiveFile);
   if (!PassLocalChecks()) return;
-  DataFinished = false;
-  FinalReplySeen = false;
+  Transfer.Begin(TransferKind::Receive);
   SendTransferType();
 }
 
@@ -193,18 +200,21 @@ void TVelaFtp::StoreFile() {
   }
   BeginOperation(opStoreFile);
   if (!PassLocalChecks()) return;
+  Transfer.Begin(TransferKind::Store);
   SendTransferType();
 }
 
-// The checks of a receive or a store before anything is sent; a failure is reported and
-// ends the operation.
+// The checks of a receive or a store before anything is sent; a failure is reported (or,
+// for a remote name that cannot be sent, refused) and ends the operation.
 bool TVelaFtp::PassLocalChecks() {
+  if (!RemoteFile.empty() && RefuseUnsendable(RemoteFile)) return false;
   FtpError error = ftpeNone;
   if (RemoteFile.empty()) {
     error = ftpeNoRemoteFile;
   } else if (LocalFile.empty()) {
     error = ftpeLocalFileOpen;
-  } else if (!(CurrentOperation == opReceiveFile ? OpenLocalFileForReceive() : OpenLocalFileForStore())) {
+  } else if (!(CurrentOperation == opReceiveFile ? LocalFileHandle.OpenForReceive(LocalFile)
+                                                  : LocalFileHandle.OpenForStore(LocalFile))) {
     error = ftpeLocalFileOpen;
   }
   if (error == ftpeNone) return true;

@@ -6,7 +6,7 @@
 //
 // The component is split over a few files by concern: surface and notifications (Ftp.cpp),
 // control connection and replies (FtpControl.cpp), simple commands (FtpCommands.cpp), data
-// side (FtpData.cpp), bounded waits (FtpGuard.cpp).
+// side (FtpData.cpp), abort (FtpAbort.cpp), bounded waits (FtpGuard.cpp).
 #pragma once
 
 #include <cstdint>
@@ -16,6 +16,8 @@
 
 #include "ftp/ControlLineSplitter.h"
 #include "ftp/FtpTypes.h"
+#include "ftp/LocalFile.h"
+#include "ftp/TransferState.h"
 #include "transport/velasock.h"
 
 class TVelaFtp : public TVelaSocket {
@@ -66,7 +68,8 @@ class TVelaFtp : public TVelaSocket {
   TNotifyEvent OnFtpQuit;
   TFTPServerType ServerType = ftpstDefault;
 
-  std::string Version() const { return "TFtp 1.4.2"; }
+  static constexpr const char* kVersion = "TFtp 1.4.2";
+  std::string Version() const { return kVersion; }
   void SetVersion(const std::string&) {}  // read-only: writes are discarded
   bool GetWinsockStarted() const { return WinsockStarted; }
   void SetWinsockStarted(bool value);
@@ -99,14 +102,12 @@ class TVelaFtp : public TVelaSocket {
   std::uint32_t BeginTick = 0;
   bool MultiLineReply = false;
   std::string MultiLineCode;
-  int LocalFileHandle = -1;
-  bool LocalFileOpen = false;
+  TLocalFile LocalFileHandle;  // the local file of the running receive or store
   std::string RenameTarget;
   bool InReplyHandler = false;
   bool AbortRequested = false;
   TCurrentOperation CurrentOperation = opNone;
-  bool DataFinished = false;
-  bool FinalReplySeen = false;
+  TransferState Transfer;  // the running listing, receive or store
   char TransferBuffer[kChunkSize + 1] = {};
   int ControlState = 0;
   bool ShuttingDown = false;
@@ -121,11 +122,13 @@ class TVelaFtp : public TVelaSocket {
 
   // Bounded waits, in seconds (see FtpGuard.cpp). Tests may shorten them.
   struct TGuardTimes {
+    int QuitReply = 10;       // after QUIT, for any reply (or the close)
     int QuitClose = 3;        // after the 2xx to QUIT, for the server to close
     int DataConnect = 60;     // after LIST/RETR/STOR, for the server to open the data connection
     int FinalReply = 30;      // after the data side ended, for the final reply
     int Reply426 = 5;         // after a 426 outside an abort, for anything more
-    int AbortReplies = 15;    // after ABOR, for the replies owed to it
+    int AbortReplies = 15;    // after ABOR (or the NOOP that follows it), for its reply
+    int AbortResync = 2;      // a stopped transfer has its own replies: for ABOR's, before NOOP
     int Stall = 300;          // a data connection that moves nothing
   };
   TGuardTimes GuardTimes;
@@ -156,6 +159,7 @@ class TVelaFtp : public TVelaSocket {
   bool AcceptCommand();
   void BeginOperation(TCurrentOperation op);
   bool AcceptSimpleCommand(TCurrentOperation op);
+  bool RefuseUnsendable(const std::string& argument);
 
   // Control connection handlers.
   void ControlConnected(TObject* Sender);
@@ -165,6 +169,9 @@ class TVelaFtp : public TVelaSocket {
   void EndConnectionFromServer();
   void HandleStateReply(const std::string& Line);
   void HandleLoginReply(const std::string& Line);
+  void SendLoginCommand(const std::string& command, const std::string& value, int nextState);
+  void RefuseLogin();
+  void EndLogin();
   void HandleListingReply(const std::string& Line);
   void HandleReceiveReply(const std::string& Line);
   void HandleStoreReply(const std::string& Line);
@@ -172,13 +179,15 @@ class TVelaFtp : public TVelaSocket {
   void EndSimpleCommand(bool accepted);
   void HandleRenameReply(const std::string& Line);
   void HandleQuitReply(const std::string& Line);
+  void SendQuit();
   void SendTransferType();
   bool PassLocalChecks();
   void AskFor(TFtpInfoNeeded need, std::string& value);
+  void TakeTransferFinalReply(bool accepted);
   void EndTransferCommandRefused();
 
   // Data side.
-  void StartTransfer(TCurrentOperation op, const std::string& command, int nextState);
+  void StartTransfer(TransferKind kind, const std::string& command, int nextState);
   void PendingAccept(TObject* Sender);
   bool TakeDataConnection();
   void AcceptData(TObject* Sender);
@@ -195,13 +204,16 @@ class TVelaFtp : public TVelaSocket {
   void CloseDataSockets();
   void DropTransfer();
   void CloseLocalFile();
-  void DiscardUntouchedDownload();
-  bool OpenLocalFileForReceive();
-  bool OpenLocalFileForStore();
+  void ClaimLocalFile();
   void EndStoreAfterReadFailure();
+
+  // Abort.
   void AbortCloseDataSide();
-  void EndTransferAbortedBeforeStart(TCurrentOperation op);
+  void EndTransferStoppedBeforeStart();
   bool SendAbortBytes(const char* bytes, int count, bool urgent);
+  bool TakeAbortReply(const std::string& Line);
+  void StartAbortResync();
+  void ForgetAbort();
 
   // Bounded waits.
   void StartGuard();
@@ -209,9 +221,11 @@ class TVelaFtp : public TVelaSocket {
   void GuardTick();
   void ClearDeadlines();
   void ArmReply426Wait();
+  void ArmQuitReplyWait();
   void ArmQuitWait();
   void ArmDataConnectWait();
   void ArmAbortWait();
+  void ArmAbortResyncWait();
   void ArmFinalReplyWait();
   void EndAfterSilentReply426();
 
@@ -226,22 +240,14 @@ class TVelaFtp : public TVelaSocket {
   // the component recognise the reply that answers ABOR, whatever came before it.
   int RepliesOwed = 0;
   int AbortReplyPosition = 0;  // > 0: ABOR's reply is the n-th final reply from now
+  // NOOP was sent because ABOR's reply did not come: every reply up to NOOP's is dropped.
+  bool AbortResyncing = false;
 
-  bool TransferActive = false;   // LIST, RETR or STOR sent, not yet ended
-  bool TransferAborted = false;  // Abort was called while the transfer was active
-  bool AbortBeforeTransfer = false;  // Abort was called before the transfer command was sent
-  bool DataAccepted = false;     // the data connection of the transfer has been taken
   bool AcceptWaiting = false;    // a connection arrived before the handlers were installed
-  bool StoreInProgress = false;  // StoreData is running (possibly pumping)
-  bool DonePosted = false;       // the transfer's done notification is queued
-  bool LocalFileCreated = false; // the download created LocalFile (removed if no data came)
-  bool LocalFileTruncated = false;
-  bool LocalFileWriting = false;  // the local file is a download's target
   bool SkippingListingLine = false;
   std::uint64_t Serial = 0;      // bumped at every teardown, so pumped loops know to stop
   std::uint32_t DeadlineQuit = 0, DeadlineDataConnect = 0, DeadlineFinalReply = 0,
-                Deadline426 = 0, DeadlineAbort = 0;
+                Deadline426 = 0, DeadlineAbort = 0, DeadlineAbortResync = 0;
   std::int64_t StallBytes = -1;
   int StallSeconds = 0;
-  TCurrentOperation TransferOperation = opNone;
 };

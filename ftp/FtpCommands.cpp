@@ -1,5 +1,6 @@
 // The remote file-system commands that need no data connection, and QUIT. Arguments are
-// sent exactly as given, after one blank.
+// sent exactly as given, after one blank; one that would carry a second command (CR, LF or
+// a zero byte in it) makes the operation end as refused, with nothing sent.
 #include "ftp/Ftp.h"
 #include "ftp/ReplyParsing.h"
 
@@ -16,23 +17,23 @@ bool TVelaFtp::AcceptSimpleCommand(TCurrentOperation op) {
 }
 
 void TVelaFtp::ChangeDirectory(const std::string& Directory) {
-  if (!AcceptSimpleCommand(opChangeDirectory)) return;
+  if (!AcceptSimpleCommand(opChangeDirectory) || RefuseUnsendable(Directory)) return;
   InitialDirectory = Directory;
   SendCommand("CWD " + Directory, 50);
 }
 
 void TVelaFtp::CreateDirectory(const std::string& Directory) {
-  if (!AcceptSimpleCommand(opCreateDirectory)) return;
+  if (!AcceptSimpleCommand(opCreateDirectory) || RefuseUnsendable(Directory)) return;
   SendCommand("MKD " + Directory, 50);
 }
 
 void TVelaFtp::DeleteDirectory(const std::string& Directory) {
-  if (!AcceptSimpleCommand(opDeleteDirectory)) return;
+  if (!AcceptSimpleCommand(opDeleteDirectory) || RefuseUnsendable(Directory)) return;
   SendCommand("RMD " + Directory, 50);
 }
 
 void TVelaFtp::DeleteFile(const std::string& FileName) {
-  if (!AcceptSimpleCommand(opDeleteFile)) return;
+  if (!AcceptSimpleCommand(opDeleteFile) || RefuseUnsendable(FileName)) return;
   SendCommand("DELE " + FileName, 50);
 }
 
@@ -40,6 +41,7 @@ void TVelaFtp::RenameFile(const std::string& OldName, const std::string& NewName
   if (!Connected) Success = true;
   if (!AcceptCommand()) return;
   BeginOperation(opRenameFile);
+  if (RefuseUnsendable(OldName) || RefuseUnsendable(NewName)) return;
   RenameTarget = NewName;
   SendCommand("RNFR " + OldName, 40);
 }
@@ -48,7 +50,14 @@ void TVelaFtp::Quit() {
   if (!AcceptCommand()) return;
   LastError = ftpeNone;
   Busy = true;
+  SendQuit();
+}
+
+// QUIT, from Quit or after a refused login. A server that neither answers nor closes is
+// closed from this side after a while, so that the owner's wait for OnFtpQuit ends.
+void TVelaFtp::SendQuit() {
   SendCommand("QUIT", 60);
+  ArmQuitReplyWait();
 }
 
 void TVelaFtp::EndSimpleCommand(bool accepted) {

@@ -3,6 +3,7 @@
 // of the listing, receive and store sequences.
 #include <cstring>
 
+#include "ftp/CommandArgument.h"
 #include "ftp/Ftp.h"
 #include "ftp/ReplyParsing.h"
 
@@ -35,7 +36,7 @@ void TVelaFtp::Connect() {
   MultiLineCode.clear();
   ControlState = 0;
   RepliesOwed = 1;  // the greeting
-  AbortReplyPosition = 0;
+  ForgetAbort();
   OnSockConnect = [this](TObject* s) { ControlConnected(s); };
   OnSockRead = [this](TObject* s) { ControlRead(s); };
   OnSockClose = [this](TObject* s) { ControlClosed(s); };
@@ -92,10 +93,10 @@ void TVelaFtp::EndConnectionFromServer() {
   Info(ftpiDisconnected, "Disconnected");
   // An operation cut short by the close did not happen: its completion reports a failure.
   if (Busy && CurrentOperation != opNone) Success = false;
-  if (TransferActive || LocalFileOpen) {
+  if (Transfer.Running() || LocalFileHandle.IsOpen()) {
     // Nothing more can arrive for a running transfer: end its data side too.
     DropTransfer();
-    TransferActive = false;
+    Transfer.Clear();
   }
   PostDone();
   PostQuit();
@@ -171,20 +172,9 @@ void TVelaFtp::HandleReply(const std::string& Line) {
     return;
   }
   MultiLineReply = false;
-  // Every command owes one final reply; the one owed to ABOR is taken out here, so that it
-  // is never read as the answer to a later command.
-  if (IsFinalReply(Line)) {
-    if (RepliesOwed > 0) --RepliesOwed;
-    if (AbortReplyPosition > 0 && --AbortReplyPosition == 0) {
-      // ABOR's own reply: it ends the aborted transfer's wait, nothing else.
-      DeadlineAbort = 0;
-      if (TransferActive) {
-        FinalReplySeen = true;
-        TryFinishTransfer();
-      }
-      return;
-    }
-  }
+  // The replies owed to ABOR (and the NOOP that may follow it) are taken out here, so that
+  // they are never read as the answer to a later command.
+  if (TakeAbortReply(Line)) return;
   HandleStateReply(Line);
 }
 
@@ -218,11 +208,6 @@ void TVelaFtp::HandleStateReply(const std::string& Line) {
 
 void TVelaFtp::HandleLoginReply(const std::string& Line) {
   const char cls = Line[0];
-  const auto refuse = [this] {
-    ReportError(ftpeLoginRefused);
-    SendLine("QUIT");
-    ControlState = 60;
-  };
   switch (ControlState) {
     case 0:
       if (cls != '2') {
@@ -230,7 +215,7 @@ void TVelaFtp::HandleLoginReply(const std::string& Line) {
         return;
       }
       AskFor(ftpnUserName, UserName);
-      SendCommand("USER " + UserName, 1);
+      SendLoginCommand("USER ", UserName, 1);
       return;
     case 1:
     case 2:
@@ -240,34 +225,54 @@ void TVelaFtp::HandleLoginReply(const std::string& Line) {
         SendCommand("SYST", 5);
       } else if (cls == '3' && ControlState == 1) {
         AskFor(ftpnPassword, UserPassword);
-        SendCommand("PASS " + UserPassword, 2);
+        SendLoginCommand("PASS ", UserPassword, 2);
       } else if (cls == '3' && ControlState == 2) {
         AskFor(ftpnAccount, UserAccount);
-        SendCommand("ACCT " + UserAccount, 3);
+        SendLoginCommand("ACCT ", UserAccount, 3);
       } else {
-        refuse();
+        RefuseLogin();
       }
       return;
     case 5:
       CurrentOperation = opLogin;
       ServerType = ServerTypeFromSyst(Line);
       if (InitialDirectory.empty()) {
-        Info(ftpiLoggedIn, "Logged in");
-        ControlState = 100;
-        PostDone();
+        EndLogin();
+      } else if (!IsSendableArgument(InitialDirectory)) {
+        Info(ftpiCommandFailed, "");  // as if the server had refused that directory
+        EndLogin();
       } else {
         SendCommand("CWD " + InitialDirectory, 6);
       }
       return;
     case 6:
       if (cls != '2') Info(ftpiCommandFailed, "");
-      Info(ftpiLoggedIn, "Logged in");
-      ControlState = 100;
-      PostDone();
+      EndLogin();
       return;
     default:
       return;
   }
+}
+
+// A login value holding CR, LF or a zero byte is not sent: the login is refused as if the
+// server had refused it (ftpeLoginRefused, then QUIT).
+void TVelaFtp::SendLoginCommand(const std::string& command, const std::string& value, int nextState) {
+  if (!IsSendableArgument(value)) {
+    RefuseLogin();
+    return;
+  }
+  SendCommand(command + value, nextState);
+}
+
+void TVelaFtp::RefuseLogin() {
+  ReportError(ftpeLoginRefused);
+  SendQuit();
+}
+
+void TVelaFtp::EndLogin() {
+  Info(ftpiLoggedIn, "Logged in");
+  ControlState = 100;
+  PostDone();
 }
 
 void TVelaFtp::HandleListingReply(const std::string& Line) {
@@ -282,8 +287,6 @@ void TVelaFtp::HandleListingReply(const std::string& Line) {
       SendCommand("TYPE A", 8);
       return;
     case 8:
-      DataFinished = false;
-      FinalReplySeen = false;
       if (cls != '2') {
         FatalError(ftpeUnexpectedReply);
         return;
@@ -295,17 +298,13 @@ void TVelaFtp::HandleListingReply(const std::string& Line) {
         FatalError(ftpeUnexpectedReply);
         return;
       }
-      ListingLines.clear();
-      FileNames.clear();
-      DirectoryNames.clear();
-      StartTransfer(opGetListing, "LIST", 12);
+      StartTransfer(TransferKind::Listing, "LIST", 12);
       return;
     case 12:
       if (cls == '1') return;
-      if (cls == '2' || TransferAborted) {
+      if (cls == '2' || Transfer.Stopped()) {
         // During an abort any final reply (426 included) is the listing's own last word.
-        FinalReplySeen = true;
-        TryFinishTransfer();
+        TakeTransferFinalReply(cls == '2');
         return;
       }
       CloseDataSockets();
@@ -331,7 +330,7 @@ void TVelaFtp::HandleReceiveReply(const std::string& Line) {
         FatalError(ftpeUnexpectedReply);
         return;
       }
-      StartTransfer(opReceiveFile, "RETR " + RemoteFile, 22);
+      StartTransfer(TransferKind::Receive, "RETR " + RemoteFile, 22);
       return;
     case 22: {
       if (cls == '1') {
@@ -339,10 +338,11 @@ void TVelaFtp::HandleReceiveReply(const std::string& Line) {
         if (TransferSizeFromReply(Line, size)) Info(ftpiTransferSize, size);
         return;
       }
-      if (cls == '2' || TransferAborted) {
-        FinalReplySeen = true;
+      if (cls == '2' || Transfer.Stopped()) {
+        // The download succeeded: a file that sent no data is empty on the server too.
+        if (cls == '2' && !Transfer.CutShort()) ClaimLocalFile();
         ControlState = 100;
-        TryFinishTransfer();
+        TakeTransferFinalReply(cls == '2');
         return;
       }
       if (Line.compare(0, 3, "426") == 0) {
@@ -361,8 +361,6 @@ void TVelaFtp::HandleStoreReply(const std::string& Line) {
   const char cls = Line[0];
   switch (ControlState) {
     case 30:
-      DataFinished = false;
-      FinalReplySeen = false;
       if (cls != '2') {
         FatalError(ftpeUnexpectedReply);
         return;
@@ -374,13 +372,12 @@ void TVelaFtp::HandleStoreReply(const std::string& Line) {
         FatalError(ftpeUnexpectedReply);
         return;
       }
-      StartTransfer(opStoreFile, "STOR " + RemoteFile, 32);
+      StartTransfer(TransferKind::Store, "STOR " + RemoteFile, 32);
       return;
     case 32:
       if (cls == '1') return;
-      if (cls == '2' || TransferAborted) {
-        FinalReplySeen = true;
-        TryFinishTransfer();
+      if (cls == '2' || Transfer.Stopped()) {
+        TakeTransferFinalReply(cls == '2');
         return;
       }
       if (Line.compare(0, 3, "426") == 0) {
@@ -394,12 +391,20 @@ void TVelaFtp::HandleStoreReply(const std::string& Line) {
   }
 }
 
+// The final reply of a listing or transfer; during a stop, whatever final reply comes.
+// A stopped transfer whose final reply is not 2xx did not succeed either.
+void TVelaFtp::TakeTransferFinalReply(bool accepted) {
+  if (!accepted) Success = false;
+  Transfer.FinalReply();
+  TryFinishTransfer();
+}
+
 // RETR or STOR refused: the operation ends at once, as refused, with the connection kept.
 void TVelaFtp::EndTransferCommandRefused() {
   DropTransfer();
   Info(ftpiCommandFailed, "");
   Success = false;
-  TransferActive = false;
+  Transfer.Finish();
   ClearDeadlines();
   PostDone();
 }

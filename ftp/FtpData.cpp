@@ -1,11 +1,6 @@
 // Data side: the active-mode listening port, accepting the server's data connection,
 // listing text cut into lines, received files written as they come, stored files sent
-// block by block, and the abort sequence.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
+// block by block, and the joining of the data side with the final reply.
 #include <cstring>
 
 #include "ftp/Ftp.h"
@@ -41,35 +36,39 @@ void TVelaFtp::PendingAccept(TObject*) {
 // Installs the data handlers and sends the transfer command. The accept handler is switched
 // on only once the command has been handed to the socket: sending pumps the loop, and a
 // store must not begin before the server has been told STOR.
-void TVelaFtp::StartTransfer(TCurrentOperation op, const std::string& command, int nextState) {
-  if (AbortBeforeTransfer) {
-    EndTransferAbortedBeforeStart(op);
+void TVelaFtp::StartTransfer(TransferKind kind, const std::string& command, int nextState) {
+  if (Transfer.Stopped()) {
+    EndTransferStoppedBeforeStart();
     return;
   }
+  if (kind == TransferKind::Listing) {
+    // The last listing stays until a new one is really asked for.
+    ListingLines.clear();
+    FileNames.clear();
+    DirectoryNames.clear();
+  }
   DataSocket->OnSockWrite = nullptr;
-  if (op == opStoreFile) {
+  if (kind == TransferKind::Store) {
     DataSocket->OnSockRead = nullptr;
     DataSocket->OnSockClose = [this](TObject* s) { TransferClosed(s); };
-  } else if (op == opGetListing) {
+  } else if (kind == TransferKind::Listing) {
     DataSocket->OnSockRead = [this](TObject* s) { ListingRead(s); };
     DataSocket->OnSockClose = [this](TObject* s) { ListingClosed(s); };
   } else {
     DataSocket->OnSockRead = [this](TObject* s) { FileRead(s); };
     DataSocket->OnSockClose = [this](TObject* s) { TransferClosed(s); };
   }
-  TransferOperation = op;
-  TransferActive = true;
-  TransferAborted = false;
-  DataAccepted = false;
-  DonePosted = false;
+  // Waiting from before the command is handed over: a stop pressed while SendCommand pumps
+  // the loop stops a transfer that is under way.
+  Transfer.CommandSent();
   ClearDeadlines();
   ArmDataConnectWait();
   StallBytes = -1;
   StallSeconds = 0;
   const std::uint64_t serial = Serial;
   SendCommand(command, nextState);
-  if (serial != Serial || ShuttingDown) return;
-  if (op == opStoreFile) {
+  if (serial != Serial || ShuttingDown || Transfer.phase() != TransferState::Phase::Waiting) return;
+  if (kind == TransferKind::Store) {
     ListenSocket->OnSockAccept = [this](TObject* s) { StoreData(s); };
   } else {
     ListenSocket->OnSockAccept = [this](TObject* s) { AcceptData(s); };
@@ -89,20 +88,20 @@ bool TVelaFtp::TakeDataConnection() {
   DataSocket->SockAccept(*ListenSocket);
   if (DataSocket->SockError == WSAEWOULDBLOCK) return false;  // nothing was waiting
   if (DataSocket->SockError != 0) {
-    if (!AbortRequested) FatalError(ftpeDataConnection);
+    if (!Transfer.Stopped()) FatalError(ftpeDataConnection);
     return false;
   }
   if (DataSocket->SockAddressValue() != SockAddressValue()) {
     DataSocket->SockClose();
     return false;
   }
-  DataAccepted = true;
+  Transfer.DataTaken();
   DeadlineDataConnect = 0;
   return true;
 }
 
 void TVelaFtp::AcceptData(TObject*) {
-  if (!TransferActive || DataAccepted) return;
+  if (Transfer.phase() != TransferState::Phase::Waiting) return;
   if (!TakeDataConnection()) return;
   BytesTransferred = 0;
   Success = true;
@@ -110,22 +109,13 @@ void TVelaFtp::AcceptData(TObject*) {
   TransferTime = 0;
   ListingRemainder.clear();
   AbortRequested = false;
-  if (TransferOperation == opReceiveFile && LocalFileOpen && !LocalFileTruncated) {
-    // The local file is emptied only now that data is coming: a refused download never
-    // destroys an existing file.
-    if (ftruncate(LocalFileHandle, 0) != 0) {
-      ReportError(ftpeLocalFileWrite);
-      CloseLocalFile();
-    }
-    LocalFileTruncated = true;
-  }
 }
 
 void TVelaFtp::ListingRead(TObject*) {
   const std::uint64_t serial = Serial;
   const int n = DataSocket->SockReceive(TransferBuffer, kChunkSize);
   if (DataSocket->SockError != 0) {
-    if (!AbortRequested) FatalError(ftpeDataConnection);
+    if (!Transfer.Stopped()) FatalError(ftpeDataConnection);
     return;
   }
   const std::size_t length = strnlen(TransferBuffer, static_cast<std::size_t>(n));
@@ -174,26 +164,19 @@ void TVelaFtp::AddListingLine(const std::string& line) {
 void TVelaFtp::FileRead(TObject*) {
   const int n = DataSocket->SockReceive(TransferBuffer, kChunkSize);
   if (DataSocket->SockError != 0) {
-    if (!AbortRequested) FatalError(ftpeDataConnection);
+    if (!Transfer.Stopped()) FatalError(ftpeDataConnection);
     return;
   }
   if (n == 0) return;
   BytesTransferred += n;
   TransferTime = static_cast<std::int64_t>(GetTickCount() - BeginTick);
+  // Data came: the download is on, whether or not its 1xx reply is in yet.
+  ClaimLocalFile();
   // Written before the progress report, whose handler may abort: what was counted is on disk.
-  if (LocalFileOpen) {
-    int written = 0;
-    while (written < n) {
-      const ssize_t w = ::write(LocalFileHandle, TransferBuffer + written, static_cast<std::size_t>(n - written));
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) break;
-      written += static_cast<int>(w);
-    }
-    if (written < n) {
-      // A full disk: reported, and the rest of the transfer is received but not written.
-      ReportError(ftpeLocalFileWrite);
-      CloseLocalFile();
-    }
+  if (LocalFileHandle.IsOpen() && !LocalFileHandle.Write(TransferBuffer, n)) {
+    // A full disk: reported, and the rest of the transfer is received but not written.
+    ReportError(ftpeLocalFileWrite);
+    CloseLocalFile();
   }
   Info(ftpiProgress, std::string());
 }
@@ -205,7 +188,7 @@ bool TVelaFtp::DataClosedInError(TObject* Sender) {
   const std::uint64_t serial = Serial;
   if (DataSocket->OnSockRead) DataSocket->OnSockRead(Sender);
   if (serial != Serial) return true;
-  if (closeError != 0 && !AbortRequested) {
+  if (closeError != 0 && !Transfer.Stopped()) {
     FatalError(ftpeDataConnection);
     return true;
   }
@@ -214,7 +197,7 @@ bool TVelaFtp::DataClosedInError(TObject* Sender) {
 
 void TVelaFtp::ListingClosed(TObject* Sender) {
   const std::uint64_t serial = Serial;
-  if (DataClosedInError(Sender) || serial != Serial || !TransferActive) return;
+  if (DataClosedInError(Sender) || serial != Serial || Transfer.phase() != TransferState::Phase::Open) return;
   TransferTime = static_cast<std::int64_t>(GetTickCount() - BeginTick);
   CloseDataSockets();
   Info(ftpiListingReady, "Listing ready");
@@ -225,7 +208,10 @@ void TVelaFtp::ListingClosed(TObject* Sender) {
 
 void TVelaFtp::TransferClosed(TObject* Sender) {
   const std::uint64_t serial = Serial;
-  if (DataClosedInError(Sender) || serial != Serial || !TransferActive || StoreInProgress) return;
+  if (DataClosedInError(Sender) || serial != Serial || Transfer.phase() != TransferState::Phase::Open ||
+      Transfer.Storing()) {
+    return;
+  }
   TransferTime = static_cast<std::int64_t>(GetTickCount() - BeginTick);
   CloseDataSockets();
   CloseLocalFile();
@@ -235,51 +221,32 @@ void TVelaFtp::TransferClosed(TObject* Sender) {
 }
 
 void TVelaFtp::StoreData(TObject*) {
-  if (!TransferActive || DataAccepted || StoreInProgress) return;
+  if (Transfer.phase() != TransferState::Phase::Waiting) return;
   AbortRequested = false;
   if (!TakeDataConnection()) return;
   BytesTransferred = 0;
   BeginTick = GetTickCount();
   TransferTime = 0;
   const std::uint64_t serial = Serial;
-  struct stat st {};
-  const std::int64_t size = LocalFileOpen && fstat(LocalFileHandle, &st) == 0 ? st.st_size : 0;
+  const std::int64_t size = LocalFileHandle.Size();
   Info(ftpiTransferSize, std::to_string(size));
   if (serial != Serial) return;
-  StoreInProgress = true;
   std::int64_t remaining = size;
-  while (remaining > 0) {
-    if (AbortRequested) {
-      Success = false;
-      break;
-    }
+  // A stop ends the loop before the next block (or in the middle of one): the operation
+  // then fails, since the server did not get the whole file.
+  while (remaining > 0 && !Transfer.Stopped()) {
     const int block = remaining < kChunkSize ? static_cast<int>(remaining) : kChunkSize;
-    int got = 0;
-    while (got < block && LocalFileOpen) {
-      const ssize_t r = ::read(LocalFileHandle, TransferBuffer + got, static_cast<std::size_t>(block - got));
-      if (r < 0 && errno == EINTR) continue;
-      if (r <= 0) break;
-      got += static_cast<int>(r);
-    }
-    if (got < block) {
-      StoreInProgress = false;
+    if (LocalFileHandle.Read(TransferBuffer, block) < block) {
       EndStoreAfterReadFailure();
       return;
     }
     BytesTransferred += block;
     remaining -= block;
-    if (!SendBlock(TransferBuffer, block, serial)) {
-      StoreInProgress = false;
-      return;
-    }
+    if (!SendBlock(TransferBuffer, block, serial)) return;
     Info(ftpiProgress, std::string());
     TransferTime = static_cast<std::int64_t>(GetTickCount() - BeginTick);
-    if (serial != Serial) {
-      StoreInProgress = false;
-      return;
-    }
+    if (serial != Serial) return;
   }
-  StoreInProgress = false;
   // Closing the data connection is how the server learns that the file is complete.
   CloseDataSockets();
   CloseLocalFile();
@@ -290,7 +257,8 @@ void TVelaFtp::StoreData(TObject*) {
 }
 
 // Sends one block, letting the loop run between attempts (the stop button, the control
-// connection). False when the transfer must stop at once (teardown or data failure).
+// connection). False when the transfer must end at once (teardown or data failure); true
+// when the block went, or a stop cut it short.
 bool TVelaFtp::SendBlock(const char* block, int size, std::uint64_t serial) {
   int sent = 0;
   bool firstPass = true;
@@ -301,11 +269,11 @@ bool TVelaFtp::SendBlock(const char* block, int size, std::uint64_t serial) {
       MessageLoop::Current().WaitMessage(100);  // the socket is full: wait, don't spin
     }
     if (ShuttingDown || serial != Serial) return false;
-    if (AbortRequested) return true;  // the caller stops before the next block
+    if (Transfer.Stopped()) return true;  // the caller's loop ends
     const int n = DataSocket->SockSend(block + sent, size - sent);
     sent += n;
     if (DataSocket->SockError != 0) {
-      if (AbortRequested) return true;
+      if (Transfer.Stopped()) return true;
       FatalError(ftpeDataConnection);
       return false;
     }
@@ -321,22 +289,27 @@ void TVelaFtp::EndStoreAfterReadFailure() {
   CloseLocalFile();
   CloseDataSockets();
   Success = false;
-  DataFinished = true;
-  ArmFinalReplyWait();
-  TryFinishTransfer();
+  DataSideFinished();
 }
 
 void TVelaFtp::DataSideFinished() {
-  DataFinished = true;
+  Transfer.EndData();
   DeadlineDataConnect = 0;
   ArmFinalReplyWait();
   TryFinishTransfer();
 }
 
+// The done notification of a listing or transfer, once its data side and its final reply
+// are both in, in either order, and nothing is owed to an ABOR any more. When only ABOR's
+// reply is missing, the wait for it is short (see StartAbortResync).
 void TVelaFtp::TryFinishTransfer() {
-  if (!TransferActive || DonePosted) return;
-  if (!DataFinished || !FinalReplySeen || AbortReplyPosition > 0) return;
-  DonePosted = true;
+  if (!Transfer.ReadyToFinish()) return;
+  if (AbortReplyPosition > 0 || AbortResyncing) {
+    ArmAbortResyncWait();
+    return;
+  }
+  if (Transfer.CutShort()) Success = false;
+  Transfer.Finish();
   PostDone();
 }
 
@@ -345,111 +318,23 @@ void TVelaFtp::CloseDataSockets() {
   ListenSocket->SockClose();
 }
 
-// Everything a transfer holds: both data sockets and the local file; a download that never
-// received anything leaves no file of its own behind.
+// Everything a transfer holds: both data sockets and the local file; a download that was
+// never accepted leaves no file of its own behind and an existing file as it was.
 void TVelaFtp::DropTransfer() {
   CloseDataSockets();
   CloseLocalFile();
-  DiscardUntouchedDownload();
+  LocalFileHandle.Forget();
 }
 
 void TVelaFtp::CloseLocalFile() {
-  if (!LocalFileOpen) return;
-  LocalFileOpen = false;
-  const int result = ::close(LocalFileHandle);
-  LocalFileHandle = -1;
-  if (result != 0 && LocalFileWriting && errno != EINTR) ReportError(ftpeLocalFileWrite);
+  if (!LocalFileHandle.Close()) ReportError(ftpeLocalFileWrite);
 }
 
-void TVelaFtp::DiscardUntouchedDownload() {
-  if (LocalFileCreated && !LocalFileTruncated) ::unlink(LocalFile.c_str());
-  LocalFileCreated = false;
-}
-
-bool TVelaFtp::OpenLocalFileForReceive() {
-  struct stat st {};
-  const bool existed = ::stat(LocalFile.c_str(), &st) == 0;
-  const int fd = ::open(LocalFile.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
-  LocalFileHandle = fd;
-  LocalFileOpen = true;
-  LocalFileWriting = true;
-  LocalFileCreated = !existed;
-  LocalFileTruncated = false;
-  return true;
-}
-
-bool TVelaFtp::OpenLocalFileForStore() {
-  // Opened for reading and writing, as the store has always done: a read-only local file
-  // is refused.
-  const int fd = ::open(LocalFile.c_str(), O_RDWR | O_CLOEXEC);
-  if (fd < 0) return false;
-  LocalFileHandle = fd;
-  LocalFileOpen = true;
-  LocalFileWriting = false;
-  LocalFileCreated = false;
-  LocalFileTruncated = false;
-  return true;
-}
-
-// Abort: Telnet IP as data, Telnet DM as urgent data, then "ABOR". No DM follows the line:
-// servers that do not strip Telnet codes would read it as the start of the next command.
-// Then this side closes its end of the data connection itself, because some servers only
-// look at the control connection once the transfer has finished; the operation ends when
-// the replies owed to the transfer and to ABOR have both come.
-void TVelaFtp::Abort() {
-  if (AbortRequested || !Connected) return;
-  AbortRequested = true;
-  const bool aborting = TransferActive;
-  if (aborting) TransferAborted = true;
-  // Pressed while a listing or transfer is still on its way (TYPE, PORT): it never starts.
-  const bool transferOperation = CurrentOperation == opReceiveFile || CurrentOperation == opStoreFile ||
-                                 CurrentOperation == opGetListing;
-  if (!aborting && Busy && transferOperation) AbortBeforeTransfer = true;
-  static const char kInterrupt[] = {'\xFF', '\xF4'};
-  static const char kSynch[] = {'\xFF', '\xF2'};
-  if (!SendAbortBytes(kInterrupt, 2, false)) return;
-  if (!SendAbortBytes(kSynch, 2, true)) return;
-  SendLine("ABOR");
-  if (ShuttingDown || !Connected) return;
-  AbortReplyPosition = RepliesOwed;
-  if (AbortReplyPosition > 0) ArmAbortWait();
-  if (aborting && TransferActive && !StoreInProgress && !DataFinished) AbortCloseDataSide();
-}
-
-bool TVelaFtp::SendAbortBytes(const char* bytes, int count, bool urgent) {
-  const std::uint64_t serial = Serial;
-  int sent = 0;
-  while (sent < count) {
-    if (ShuttingDown || serial != Serial) return false;
-    const int n = urgent ? SockSendUrgent(bytes + sent, count - sent) : SockSend(bytes + sent, count - sent);
-    sent += n;
-    if (CheckSocketError()) return false;
-    if (n == 0) MessageLoop::Current().WaitMessage(100);
-  }
-  return !ShuttingDown && serial == Serial;
-}
-
-// The transfer command is not sent; the operation ends as aborted once ABOR is answered.
-void TVelaFtp::EndTransferAbortedBeforeStart(TCurrentOperation op) {
-  AbortBeforeTransfer = false;
-  DropTransfer();
-  Success = false;
-  TransferOperation = op;
-  TransferActive = true;
-  TransferAborted = true;
-  DonePosted = false;
-  DataFinished = true;
-  FinalReplySeen = true;
-  ControlState = 100;
-  TryFinishTransfer();
-}
-
-void TVelaFtp::AbortCloseDataSide() {
-  DropTransfer();
-  if (DataAccepted) TransferTime = static_cast<std::int64_t>(GetTickCount() - BeginTick);
-  const std::uint64_t serial = Serial;
-  Info(ftpiTransferDone, "Transfer done");
-  if (serial != Serial) return;
-  DataSideFinished();
+// The download is on (data came, or it succeeded without data): the local file is emptied
+// now, and only now, so that a refused, failed or stopped download that brought nothing
+// leaves an existing file as it was.
+void TVelaFtp::ClaimLocalFile() {
+  if (LocalFileHandle.Claim()) return;
+  ReportError(ftpeLocalFileWrite);
+  CloseLocalFile();
 }

@@ -1,8 +1,9 @@
 // Bounded waits. Once connected, a one-second tick checks the few moments where the
-// component waits on the server with nothing else to end the wait: the close after QUIT,
-// the data connection after LIST/RETR/STOR, the final reply after the data side ended,
-// anything after a 426 outside an abort, the replies owed to ABOR, and a data connection
-// that moves nothing. A transfer that is still moving data is never cut short.
+// component waits on the server with nothing else to end the wait: the reply to QUIT and
+// the close after it, the data connection after LIST/RETR/STOR, the final reply after the
+// data side ended, anything after a 426 outside an abort, the replies owed to ABOR, and a
+// data connection that moves nothing. A transfer that is still moving data is never cut
+// short.
 #include "ftp/Ftp.h"
 
 using namespace platform;
@@ -35,7 +36,11 @@ void TVelaFtp::StopGuard() {
 
 void TVelaFtp::ClearDeadlines() {
   DeadlineQuit = DeadlineDataConnect = DeadlineFinalReply = Deadline426 = 0;
-  if (AbortReplyPosition == 0) DeadlineAbort = 0;
+  if (AbortReplyPosition == 0 && !AbortResyncing) DeadlineAbort = DeadlineAbortResync = 0;
+}
+
+void TVelaFtp::ArmQuitReplyWait() {
+  DeadlineQuit = SecondsFromNow(GuardTimes.QuitReply);
 }
 
 void TVelaFtp::ArmQuitWait() {
@@ -50,12 +55,16 @@ void TVelaFtp::ArmAbortWait() {
   DeadlineAbort = SecondsFromNow(GuardTimes.AbortReplies);
 }
 
+void TVelaFtp::ArmAbortResyncWait() {
+  if (DeadlineAbortResync == 0 && !AbortResyncing) DeadlineAbortResync = SecondsFromNow(GuardTimes.AbortResync);
+}
+
 void TVelaFtp::ArmReply426Wait() {
-  if (!TransferAborted) Deadline426 = SecondsFromNow(GuardTimes.Reply426);
+  if (!Transfer.Stopped()) Deadline426 = SecondsFromNow(GuardTimes.Reply426);
 }
 
 void TVelaFtp::ArmFinalReplyWait() {
-  if (!FinalReplySeen) DeadlineFinalReply = SecondsFromNow(GuardTimes.FinalReply);
+  if (!Transfer.FinalReplySeen()) DeadlineFinalReply = SecondsFromNow(GuardTimes.FinalReply);
 }
 
 void TVelaFtp::GuardTick() {
@@ -65,24 +74,32 @@ void TVelaFtp::GuardTick() {
   StallBytes = BytesTransferred;
 
   if (Expired(DeadlineQuit, now)) {
-    // The server said goodbye but keeps the connection: close it from this side.
+    // The server ignores QUIT, or said goodbye but keeps the connection: close it from
+    // this side.
     DeadlineQuit = 0;
     SockClose();
     EndConnectionFromServer();
     return;
   }
-  if (AbortReplyPosition == 0) DeadlineAbort = 0;
+  if (AbortReplyPosition == 0 && !AbortResyncing) DeadlineAbort = DeadlineAbortResync = 0;
   if (Expired(DeadlineAbort, now)) {
     FatalError(ftpeTimeout);  // the server ignores the abort
     return;
   }
-  if (!TransferActive) return;
-  if (Expired(DeadlineDataConnect, now) && !DataAccepted) {
+  if (Expired(DeadlineAbortResync, now)) {
+    DeadlineAbortResync = 0;
+    StartAbortResync();
+    return;
+  }
+  if (!Transfer.Active()) return;
+  const bool waiting = Transfer.phase() == TransferState::Phase::Waiting;
+  const bool open = Transfer.phase() == TransferState::Phase::Open;
+  if (Expired(DeadlineDataConnect, now) && waiting) {
     FatalError(ftpeTimeout);  // the server never opened the data connection
     return;
   }
   if (Expired(Deadline426, now)) {
-    if (moving && !DataFinished) {
+    if (moving && open) {
       Deadline426 = SecondsFromNow(1);
     } else {
       EndAfterSilentReply426();
@@ -93,7 +110,7 @@ void TVelaFtp::GuardTick() {
     FatalError(ftpeTimeout);  // the data side ended but the final reply never came
     return;
   }
-  if (DataAccepted && !DataFinished) {
+  if (open) {
     StallSeconds = moving ? 0 : StallSeconds + 1;
     if (StallSeconds >= GuardTimes.Stall) FatalError(ftpeTimeout);
   }
@@ -106,8 +123,8 @@ void TVelaFtp::EndAfterSilentReply426() {
   ReportError(ftpeDataConnection);
   Info(ftpiCommandFailed, "");
   ControlState = 100;
-  if (!DonePosted) {
-    DonePosted = true;
+  if (Transfer.phase() != TransferState::Phase::Finished) {
+    Transfer.Finish();
     PostDone();
   }
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/MessageLoop.h"
 #include "tests/support/DataSideSession.h"
 #include "tests/support/TestPattern.h"
 
@@ -21,6 +22,7 @@ using Cut = ScriptedPeer::DataCut;
 constexpr std::uint64_t kBig = 64ULL << 20;
 constexpr std::int64_t kAbortAfter = 16 * 1024;
 const std::string kAbortBytes = "\xFF\xF4\xFF\xF2" "ABOR\r\n";
+const std::string kTwoFiles = "-rw-r--r-- 1 ftp ftp 1 Jan 10 12:00 a\r\n-rw-r--r-- 1 ftp ftp 1 Jan 10 12:00 b\r\n";
 
 // The peer's half of a receive of kBig bytes that the client cuts short, up to ABOR read.
 ScriptedPeer& ReceiveUntilAbor(DataSideSession& s) {
@@ -146,35 +148,52 @@ TEST(FtpAbortTest, AbortWhileIdleAbsorbsItsReply) {
   EXPECT_EQ(bytes.find("ABOR"), bytes.rfind("ABOR")) << "a second ABOR was sent";
 }
 
-// During an abort the listing's own 426 is its last word, not an unexpected reply.
-// Stopped while the transfer is still on its way (TYPE sent, not answered): the transfer
-// command is never sent, no local file is left, and the operation ends as failed once ABOR
-// is answered.
+// Stopped while the transfer is still on its way (PWD or TYPE sent, not answered): the
+// transfer command is never sent, no local file is left, the last listing stays, and the
+// operation ends as failed once ABOR is answered.
 TEST(FtpAbortTest, AbortBeforeTheTransferCommandNeverStartsIt) {
-  DataSideSession s;
-  s.peer.Expect("TYPE I")
-      .Expect("ABOR")
-      .Reply("200 Type set.\r\n")
-      .Pause(300)
-      .Reply("225 No transfer to abort.\r\n")
-      .Expect("PORT")
-      .Reply("200 PORT ok.\r\n");
-  s.CwdNext();
-  ASSERT_TRUE(s.LogIn());
-  s.StartReceive("never.bin", "never.bin");
-  s.ftp.Abort();
-  ASSERT_TRUE(s.WaitFor("fileReceived"));
-  EXPECT_FALSE(s.ftp.Success);
-  EXPECT_FALSE(s.tree.Exists("never.bin"));
-  s.ExpectCwdAnsweredByItsOwnReply();
-  EXPECT_EQ(s.PeerFailure(), "");
-  for (const std::string& command : s.peer.Commands()) EXPECT_NE(command.rfind("RETR", 0), 0u);
+  for (const bool listing : {false, true}) {
+    SCOPED_TRACE(listing ? "listing" : "receive");
+    DataSideSession s;
+    if (listing) s.ListingOpens().DataSend(kTwoFiles).DataClose().Reply(kTransferComplete);
+    s.peer.Expect(listing ? "PWD" : "TYPE I")
+        .Expect("ABOR")
+        .Reply(listing ? kPwdReply : "200 Type set.\r\n")
+        .Pause(300)
+        .Reply("225 No transfer to abort.\r\n");
+    if (listing) s.peer.Expect("TYPE A").Reply("200 Type set.\r\n");
+    s.peer.Expect("PORT").Reply("200 PORT ok.\r\n");
+    s.CwdNext();
+    ASSERT_TRUE(s.LogIn());
+    if (listing) {
+      ASSERT_TRUE(s.List());
+      ASSERT_EQ(s.ftp.FileNames, (Lines{"a", "b"}));
+      s.log.Clear();
+      s.ftp.GetListing();
+    } else {
+      s.StartReceive("never.bin", "never.bin");
+    }
+    s.ftp.Abort();
+    ASSERT_TRUE(s.WaitFor(listing ? "listingDone" : "fileReceived"));
+    EXPECT_FALSE(s.ftp.Success);
+    EXPECT_EQ(s.log.CountPrefix("ftpiTransferDone"), 0) << "no data connection, no end of one";
+    EXPECT_FALSE(s.tree.Exists("never.bin"));
+    EXPECT_EQ(s.ftp.FileNames, (listing ? Lines{"a", "b"} : Lines{})) << "the last listing must stay";
+    EXPECT_EQ(s.ftp.ListingLines.size(), listing ? 2u : 0u);
+    s.ExpectCwdAnsweredByItsOwnReply();
+    EXPECT_EQ(s.PeerFailure(), "");
+    const Lines commands = s.peer.Commands();
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "LIST"), listing ? 1 : 0);
+    for (const std::string& command : commands) EXPECT_NE(command.rfind("RETR", 0), 0u);
+  }
 }
 
+// During an abort the listing's own 426 is its last word, not an unexpected reply; the
+// client ends the data side and reports it as the server's close would.
 TEST(FtpAbortTest, AbortedListingWith426IsNotFatal) {
   DataSideSession s;
   s.ListingOpens()
-      .DataSend("-rw-r--r-- 1 ftp ftp 1 Jan 10 12:00 a\r\n-rw-r--r-- 1 ftp ftp 1 Jan 10 12:00 b\r\n")
+      .DataSend(kTwoFiles)
       .Expect("ABOR")
       .Reply("426 Transfer aborted.\r\n")
       .Pause(400)
@@ -189,6 +208,10 @@ TEST(FtpAbortTest, AbortedListingWith426IsNotFatal) {
   EXPECT_EQ(s.log.CountPrefix("ftpe"), 0);
   EXPECT_EQ(s.log.Count("listingDone"), 1);
   EXPECT_GT(s.LineAt("listingDone"), s.ReceivedAt("226 Abort successful"));
+  const int ready = s.LineAt("ftpiListingReady:Listing ready");
+  EXPECT_GE(ready, 0);
+  EXPECT_EQ(s.LineAt("ftpiTransferDone:Transfer done"), ready + 1);
+  EXPECT_FALSE(s.ftp.Success);
   EXPECT_EQ(s.ftp.FileNames, (Lines{"a", "b"}));
   EXPECT_TRUE(s.ftp.Connected);
   s.ExpectCwdAnsweredByItsOwnReply();
@@ -241,6 +264,117 @@ TEST(FtpAbortTest, AbortTheServerIgnoresTimesOut) {
   EXPECT_EQ(s.log.CountPrefix("ftpe"), 1);
   EXPECT_EQ(s.log.Count("fileReceived"), 0);
   EXPECT_FALSE(s.ftp.Connected);
+  EXPECT_EQ(s.PeerFailure(), "");
+}
+
+// A stopped store fails, whenever the stop comes: while its only (last) block is on its way,
+// or before the server opened the data connection. The end of a data connection is
+// reported only when there was one.
+TEST(FtpAbortTest, StoppedStoreEndsAsFailed) {
+  const struct {
+    const char* name;
+    bool dataConnection;
+  } rows[] = {{"stopped in its last block", true}, {"stopped before the data connection", false}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    DataSideSession s;
+    ASSERT_TRUE(s.tree.WritePatternFile("small.bin", 1000));
+    if (row.dataConnection) {
+      s.StorOpens("small.bin").DataReceive().Expect("ABOR").Reply("426 Transfer aborted.\r\n").Reply("226 Abort successful.\r\n");
+      // Pressed while the store pumps the loop before sending the block.
+      s.OnInfo(ftpiTransferSize, [&s] { platform::MessageLoop::Current().PostTask([&s] { s.ftp.Abort(); }); });
+    } else {
+      s.UpToCommand("TYPE I", "STOR small.bin")
+          .Reply("150 Ok to send data.\r\n")
+          .Expect("ABOR")
+          .Reply("425 Failed to establish connection.\r\n")
+          .Reply("225 No transfer to abort.\r\n");
+    }
+    s.CwdNext();
+    ASSERT_TRUE(s.LogIn());
+    s.StartStore("small.bin", "small.bin");
+    if (!row.dataConnection) {
+      ASSERT_TRUE(s.WaitUntil([&] { return s.ReceivedAt("150 Ok") >= 0; }));
+      s.ftp.Abort();
+    }
+    ASSERT_TRUE(s.WaitFor("fileStored")) << ::testing::PrintToString(s.log.Events());
+    EXPECT_FALSE(s.ftp.Success);
+    EXPECT_EQ(s.log.CountPrefix("ftpe"), 0);
+    EXPECT_EQ(s.log.Count("ftpiTransferDone:Transfer done"), row.dataConnection ? 1 : 0);
+    s.ExpectCwdAnsweredByItsOwnReply();
+    ASSERT_EQ(s.PeerFailure(), "");
+    const auto received = s.peer.DataReceived();
+    ASSERT_EQ(received.size(), row.dataConnection ? 1u : 0u);
+    if (row.dataConnection) {
+      EXPECT_LT(received[0].count, 1000u);
+    }
+  }
+}
+
+// Servers that answer a stopped transfer once (ABOR swallowed as the transfer ended) or
+// answer ABOR late: after a short wait the client sends NOOP and drops every reply up to
+// NOOP's own; the stop ends as a stopped transfer and the connection stays usable.
+TEST(FtpAbortTest, StopEndsWhenAborIsAnsweredOnceOrLate) {
+  const struct {
+    const char* name;
+    bool store;
+    Lines replies;  // after ABOR, before NOOP; then the late ones, then NOOP's
+    Lines late;
+  } rows[] = {
+      {"receive, answered once", false, {"226 Transfer complete.\r\n"}, {}},
+      {"receive, ABOR answered late", false, {"426 Transfer aborted.\r\n"}, {"226 Abort successful.\r\n"}},
+      {"store, answered once", true, {"226 Transfer complete.\r\n"}, {}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    DataSideSession s;
+    if (row.store) {
+      ASSERT_TRUE(s.tree.WritePatternFile("big.bin", 16ULL << 20));
+      s.StorOpens("big.bin").DataReceive().Expect("ABOR");
+      s.OnProgress([&s] {
+        if (s.ftp.BytesTransferred >= kAbortAfter) s.ftp.Abort();
+      });
+    } else {
+      ReceiveUntilAbor(s);
+    }
+    for (const std::string& reply : row.replies) s.peer.Reply(reply);
+    s.peer.Expect("NOOP");
+    for (const std::string& reply : row.late) s.peer.Reply(reply);
+    s.peer.Reply("200 NOOP ok.\r\n");
+    s.CwdNext();
+    ASSERT_TRUE(s.LogIn());
+    s.ftp.GuardTimes.AbortResync = 1;
+    const std::string completion = row.store ? "fileStored" : "fileReceived";
+    if (row.store) {
+      s.StartStore("big.bin", "big.bin");
+    } else {
+      ReceiveAndAbort(s);
+    }
+    ASSERT_TRUE(s.WaitFor(completion)) << ::testing::PrintToString(s.EventsWithoutProgress());
+    EXPECT_GT(s.LineAt(completion), s.ReceivedAt("200 NOOP ok"));
+    EXPECT_FALSE(s.ftp.Success);
+    EXPECT_EQ(s.log.CountPrefix("ftpe"), 0);
+    s.ExpectCwdAnsweredByItsOwnReply();
+    EXPECT_EQ(s.PeerFailure(), "");
+  }
+}
+
+// A 5xx is a final reply like any other: after a refused command the replies owed to a
+// later stop are counted right, so ABOR's reply ends it without any resynchronisation.
+TEST(FtpAbortTest, StopAfterARefusedCommandNeedsNoResync) {
+  DataSideSession s;
+  s.peer.Expect("CWD nowhere").Reply("550 No such directory.\r\n");
+  ReceiveUntilAbor(s).Reply("426 Transfer aborted.\r\n").Reply("226 Abort successful.\r\n");
+  s.CwdNext();  // a NOOP instead would fail the peer's script
+  ASSERT_TRUE(s.LogIn());
+  s.ftp.GuardTimes.AbortResync = 1;
+  s.ftp.ChangeDirectory("nowhere");
+  ASSERT_TRUE(s.WaitFor("directoryChanged"));
+  ASSERT_FALSE(s.ftp.Success);
+  ReceiveAndAbort(s);
+  ASSERT_TRUE(s.WaitFor("fileReceived"));
+  EXPECT_EQ(s.log.CountPrefix("ftpe"), 0);
+  s.ExpectCwdAnsweredByItsOwnReply();
   EXPECT_EQ(s.PeerFailure(), "");
 }
 

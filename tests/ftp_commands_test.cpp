@@ -1,7 +1,7 @@
 // The remote file-system commands of TVelaFtp against a scripted peer: CWD, MKD, RMD and
 // DELE with their arguments sent unchanged, a preliminary reply taken as a refusal, the
-// RNFR/RNTO pair, QUIT and its three endings, and a server that closes or resets the
-// connection while a command waits for its reply.
+// RNFR/RNTO pair, QUIT and its endings (also a server that never answers it), and a server
+// that closes or resets the connection while a command waits for its reply.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -178,21 +178,33 @@ TEST_F(FtpCommandsTest, QuitAnsweredAndClosedByTheServer) {
   EXPECT_EQ(CommandsAfterLogin(), Lines{"QUIT"});
 }
 
-TEST_F(FtpCommandsTest, QuitAnsweredButNeverClosedIsClosedByTheClient) {
-  ftp.GuardTimes.QuitClose = 1;
-  peer.Login().Expect("QUIT").Reply("221 Goodbye\r\n").AwaitClose();
-  ASSERT_TRUE(LogIn());
-  ftp.Quit();
-  ASSERT_TRUE(RunUntil([&] { return log.Count("ftpiReceived:221 Goodbye\r\n") == 1; }, "the 221"));
-  EXPECT_TRUE(ftp.Connected) << "the client first leaves the close to the server";
-  ASSERT_TRUE(RunUntilEvent("quit"));
-  Settle();
-  EXPECT_EQ(Events(), (Lines{"ftpiDisconnected:Disconnected", "ready", "quit"}));
-  EXPECT_FALSE(ftp.Connected);
-  EXPECT_FALSE(ftp.Busy);
-  EXPECT_EQ(ftp.SockHandle, platform::INVALID_SOCKET);
-  EXPECT_TRUE(peer.WaitFinished(Millis(kWaitMs))) << "the peer never saw the close";
-  EXPECT_TRUE(FinishPeer());
+// A server that keeps the connection after QUIT, answered or not, is closed from this side
+// (the window's close waits for OnFtpQuit).
+TEST(FtpQuitTest, QuitNeverFollowedByTheServersCloseIsClosedByTheClient) {
+  for (const bool answered : {true, false}) {
+    SCOPED_TRACE(answered ? "answered 221, never closed" : "never answered");
+    ScriptedControlSession s;
+    s.ftp.GuardTimes.QuitClose = 1;
+    s.ftp.GuardTimes.QuitReply = 1;
+    s.peer.Login().Expect("QUIT");
+    if (answered) s.peer.Reply("221 Goodbye\r\n");
+    s.peer.AwaitClose();
+    ASSERT_TRUE(s.ConnectAndLogin());
+    s.log.Clear();
+    s.ftp.Quit();
+    if (answered) {
+      ASSERT_TRUE(s.RunUntil([&] { return s.log.Count("ftpiReceived:221 Goodbye\r\n") == 1; }, "the 221"));
+      EXPECT_TRUE(s.ftp.Connected) << "the client first leaves the close to the server";
+    }
+    ASSERT_TRUE(s.RunUntilEvent("quit"));
+    s.Settle();
+    EXPECT_EQ(s.Events(), (Lines{"ftpiDisconnected:Disconnected", "ready", "quit"}));
+    EXPECT_FALSE(s.ftp.Connected);
+    EXPECT_FALSE(s.ftp.Busy);
+    EXPECT_EQ(s.ftp.SockHandle, platform::INVALID_SOCKET);
+    EXPECT_TRUE(s.peer.WaitFinished(Millis(ScriptedControlSession::kWaitMs))) << "the peer never saw the close";
+    EXPECT_TRUE(s.FinishPeer());
+  }
 }
 
 TEST_F(FtpCommandsTest, QuitRefusedIsAFatalErrorWithCodeZero) {

@@ -45,6 +45,7 @@ TEST(FtpControlLinesTest, MultiLineGreetingGivesOneUserAfterItsLastLine) {
       {"lines of other codes inside", "220-Welcome\r\n230 not the end\r\n500 nor this\r\n220 ready\r\n"},
       {"free text and indented code inside", "220-Welcome\r\nplain text\r\n 220 indented\r\n220 ready\r\n"},
       {"empty line and bare code inside", "220-Welcome\r\n\r\n220\r\n220 ready\r\n"},
+      {"first line only the code and a dash", "220-\r\n220-Welcome\r\n220 ready\r\n"},
       {"a lone LF inside a line", "220-Welcome\n220 not a line\r\n220 ready\r\n"},
   };
   for (const auto& row : rows) {
@@ -217,6 +218,40 @@ TEST(FtpLoginTest, RefusedLoginQuitsAndEndsWithTheServersClose) {
     EXPECT_FALSE(s.ftp.Success);
     EXPECT_TRUE(s.FinishPeer());
     EXPECT_EQ(s.peer.Commands(), row.commands);
+  }
+}
+
+// A login value with a CR, an LF or a zero byte would put a second command on the line:
+// the login is refused as a server would refuse it, and nothing of the value is sent.
+TEST(FtpLoginTest, LoginValueThatWouldCarryASecondCommandIsRefusedUnsent) {
+  const struct {
+    const char* name;
+    std::string user, password, account;
+    Exchange exchange;  // what the server is asked before the refusal
+    Lines commands;
+  } rows[] = {
+      {"user name with CR LF", "bob\r\nDELE x", "secret", "", {}, {"QUIT"}},
+      {"password with a lone LF", "alice", "pw\nDELE x", "",
+       {{"USER", "331 Password required\r\n"}}, {"USER alice", "QUIT"}},
+      {"account with a zero byte", "alice", "secret", std::string("acct\0DELE x", 11),
+       {{"USER", "331 Password required\r\n"}, {"PASS", "332 Need account\r\n"}},
+       {"USER alice", "PASS secret", "QUIT"}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    ScriptedControlSession s;
+    s.ftp.UserName = row.user;
+    s.ftp.UserPassword = row.password;
+    s.ftp.UserAccount = row.account;
+    Play(s.peer.Reply("220 ready\r\n"), row.exchange).Expect("QUIT").Reply("221 Goodbye\r\n").Close();
+    s.Connect();
+    ASSERT_TRUE(s.RunUntilEvent("quit"));
+    s.Settle();
+    EXPECT_EQ(s.Events(), (Lines{"ftpiConnected:127.0.0.1", "ftpeLoginRefused:Error",
+                                 "ftpiDisconnected:Disconnected", "ready", "quit"}));
+    EXPECT_TRUE(s.FinishPeer());
+    EXPECT_EQ(s.peer.Commands(), row.commands);
+    EXPECT_EQ(s.peer.ControlBytes().find("DELE"), std::string::npos);
   }
 }
 

@@ -1,7 +1,8 @@
 // Listings against the scripted peer: how listing text is cut into lines whatever the
 // chunks (CR LF split between reads, zero bytes, lone LF, a last line without CR LF, an
 // overlong line), what the three lists hold, how the data side and the final reply are
-// joined in either order, and the PWD and LIST replies that change the course.
+// joined in either order, the PWD and LIST replies that change the course, and a listed
+// name that would carry a second command.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -214,6 +215,42 @@ TEST(FtpListingTest, ListRefusedIsFatal) {
   EXPECT_FALSE(s.ftp.Connected);
   EXPECT_FALSE(s.ftp.Busy);
   EXPECT_EQ(s.ftp.LastError, ftpeUnexpectedReply);
+}
+
+// Only CR LF ends a listing line, so a hostile server can list a name holding a lone LF.
+// Downloading or deleting it must not send the rest as a second command: each ends as
+// refused before anything is sent, and the local file is untouched.
+TEST(FtpListingTest, ListedNameThatWouldCarryASecondCommandIsNeverSent) {
+  const std::string hostile = "x\nQUIT";
+  DataSideSession s;
+  s.ListingOpens().DataSend("-rw-r--r-- 1 ftp ftp 5 Jan 10 12:00 " + hostile + "\r\n").DataClose().Reply(kTransferComplete);
+  s.peer.AwaitClose();
+  ASSERT_TRUE(s.tree.WriteFile("local.txt", "precious"));
+  ASSERT_TRUE(s.LogIn());
+  ASSERT_TRUE(s.List());
+  ASSERT_EQ(s.ftp.FileNames, Lines{hostile});
+
+  const struct {
+    const char* name;
+    std::function<void()> start;
+    const char* completion;
+  } rows[] = {
+      {"download", [&] { s.StartReceive(hostile, "local.txt"); }, "fileReceived"},
+      {"delete", [&] { s.ftp.DeleteFile(hostile); }, "fileDeleted"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    s.log.Clear();
+    row.start();
+    ASSERT_TRUE(s.WaitFor(row.completion));
+    EXPECT_EQ(s.log.Events(), (Lines{"ftpiCommandFailed:", "ready", row.completion}));
+    EXPECT_FALSE(s.ftp.Success);
+    EXPECT_TRUE(s.ftp.Connected);
+  }
+  EXPECT_EQ(s.tree.ReadFile("local.txt"), "precious");
+  s.ftp.SockClose();
+  EXPECT_EQ(s.PeerFailure(), "");
+  EXPECT_EQ(s.peer.Commands().back(), "LIST") << "a command was sent after the listing";
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // talvoftp-cli: a console front end on the FTP engine and its message loop, for scripts,
 // tests and benchmarks. It connects, runs the commands in order (each waiting for its
-// completion event), quits, and prints one line per event.
+// completion event), quits, and prints one line per event. Texts that come from the server
+// are printed escaped, so that none of them can forge a line of the output.
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -14,12 +15,18 @@
 
 namespace {
 
+// The password can come from the environment instead of the command line, where every user
+// of the machine could read it in the process list.
+constexpr const char* kPasswordVariable = "TALVOFTP_PASSWORD";
+
 constexpr const char* kUsage =
     "usage: talvoftp-cli [--port N] [--user U] [--password P] [--account A] [--ascii]\n"
     "                    [--timeout-connect S] [--timeout-arp S] [--quiet] HOST COMMAND...\n"
     "       talvoftp-cli --parse DIALECT   (listing lines on standard input)\n"
+    "       talvoftp-cli --help | --version\n"
     "commands: ls | cd DIR | mkdir DIR | rmdir DIR | rm FILE | mv OLD NEW |\n"
-    "          get REMOTE LOCAL | put LOCAL REMOTE | abort-at BYTES\n";
+    "          get REMOTE LOCAL | put LOCAL REMOTE | abort-at BYTES\n"
+    "Without --password, the password is taken from the environment variable TALVOFTP_PASSWORD.\n";
 
 struct Command {
   std::string verb;
@@ -40,6 +47,14 @@ struct Options {
 int Usage(const std::string& problem) {
   std::fprintf(stderr, "talvoftp-cli: %s\n%s", problem.c_str(), kUsage);
   return 2;
+}
+
+// --help and --version: asked for, so printed on standard output, and a success.
+constexpr int kAnswered = -1;
+
+int Answer(const std::string& text) {
+  std::fputs(text.c_str(), stdout);
+  return kAnswered;
 }
 
 std::string Escape(const std::string& text) {
@@ -74,8 +89,10 @@ int ArgumentCount(const std::string& verb) {
   return -1;
 }
 
-// Parses the command line; returns 0 on success, else the exit status of a usage error.
+// Parses the command line; returns 0 on success, kAnswered after --help or --version, else
+// the exit status of a usage error.
 int ParseOptions(int argc, char** argv, Options& options) {
+  bool passwordGiven = false;
   int i = 1;
   const auto value = [&](std::string& out) -> bool {
     if (i + 1 >= argc) return false;
@@ -87,7 +104,11 @@ int ParseOptions(int argc, char** argv, Options& options) {
     if (arg.rfind("--", 0) != 0) break;
     std::string text;
     long long number = 0;
-    if (arg == "--quiet") {
+    if (arg == "--help") {
+      return Answer(kUsage);
+    } else if (arg == "--version") {
+      return Answer(std::string("talvoftp-cli (") + TVelaFtp::kVersion + ")\n");
+    } else if (arg == "--quiet") {
       options.quiet = true;
     } else if (arg == "--ascii") {
       options.ascii = true;
@@ -95,6 +116,7 @@ int ParseOptions(int argc, char** argv, Options& options) {
       if (!value(options.user)) return Usage("--user needs a value");
     } else if (arg == "--password") {
       if (!value(options.password)) return Usage("--password needs a value");
+      passwordGiven = true;
     } else if (arg == "--account") {
       if (!value(options.account)) return Usage("--account needs a value");
     } else if (arg == "--port") {
@@ -108,6 +130,9 @@ int ParseOptions(int argc, char** argv, Options& options) {
     }
   }
   if (i >= argc) return Usage("no host");
+  if (!passwordGiven) {
+    if (const char* password = std::getenv(kPasswordVariable)) options.password = password;
+  }
   options.host = argv[i++];
   while (i < argc) {
     Command command{argv[i++], {}};
@@ -183,9 +208,9 @@ class Session {
     ftp_.OnFileStored = [this](TObject*) { TransferDone("OnFileStored"); };
     ftp_.OnListingDone = [this](TObject*) {
       Done("OnListingDone");
-      Print(true, "cwd " + ftp_.InitialDirectory);
-      for (const auto& name : ftp_.DirectoryNames) Print(true, "dir " + name);
-      for (const auto& name : ftp_.FileNames) Print(true, "file " + name);
+      Print(true, "cwd " + Escape(ftp_.InitialDirectory));
+      for (const auto& name : ftp_.DirectoryNames) Print(true, "dir " + Escape(name));
+      for (const auto& name : ftp_.FileNames) Print(true, "file " + Escape(name));
       Next();
     };
   }
@@ -290,7 +315,7 @@ int main(int argc, char** argv) {
     return ParseListing(argv[2]);
   }
   Options options;
-  if (const int status = ParseOptions(argc, argv, options); status != 0) return status;
+  if (const int status = ParseOptions(argc, argv, options); status != 0) return status == kAnswered ? 0 : status;
   Session session(options);
   return session.Run();
 }

@@ -92,11 +92,11 @@ bool DataSideSession::WaitUntil(const std::function<bool()>& done, int ms) {
   return platform::MessageLoop::Current().RunUntil(done, ms);
 }
 
-void DataSideSession::OnProgress(std::function<void()> action) {
+void DataSideSession::OnInfo(FtpInfo which, std::function<void()> action) {
   TFtpInfoEvent logged = ftp.OnFtpInfo;
-  ftp.OnFtpInfo = [logged, action = std::move(action)](TObject* sender, FtpInfo info, std::string addinfo) {
+  ftp.OnFtpInfo = [logged, which, action = std::move(action)](TObject* sender, FtpInfo info, std::string addinfo) {
     if (logged) logged(sender, info, addinfo);
-    if (info == ftpiProgress) action();
+    if (info == which) action();
   };
 }
 

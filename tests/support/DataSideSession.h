@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ftp/Ftp.h"
@@ -67,7 +68,9 @@ class DataSideSession {
   bool WaitUntil(const std::function<bool()>& done, int ms = kWaitMs);
   // `action` runs on every ftpiProgress, after the log has recorded it (the user's stop
   // button pressed while a store pumps the loop).
-  void OnProgress(std::function<void()> action);
+  void OnProgress(std::function<void()> action) { OnInfo(ftpiProgress, std::move(action)); }
+  // The same for any info code.
+  void OnInfo(FtpInfo which, std::function<void()> action);
 
   // Sends "CWD next" and checks that its completion comes with the peer's 250 and not
   // with a reply the server still owed to an earlier command.
