@@ -132,7 +132,9 @@ void TVelaFtp::ControlRead(TObject*) {
 }
 
 void TVelaFtp::SendLine(const std::string& Line) {
-  if (ShuttingDown) return;
+  // The owner's handlers may run modal loops inside a reply handler (a prompt, a message):
+  // the connection can end meanwhile, and then there is nothing to send on.
+  if (ShuttingDown || !Connected) return;
   const std::string text = Line + "\r\n";
   Info(ftpiSent, text);
   ++RepliesOwed;

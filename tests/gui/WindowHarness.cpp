@@ -107,6 +107,14 @@ DialogAnswers::Action Press(const std::string& caption) {
   };
 }
 
+void ScriptListing(ScriptedPeer& peer, const std::vector<std::string>& files) {
+  std::string text;
+  for (const std::string& name : files) text += "-rw-r--r-- 1 u g 5 Jan 01 00:00 " + name + "\r\n";
+  peer.Expect("PWD").Reply("257 \"/\" is current\r\n").Expect("TYPE A").Reply("200 ok\r\n")
+      .Expect("PORT").Reply("200 ok\r\n").Expect("LIST").DataConnect().Reply("150 here\r\n")
+      .DataSend(text).DataClose().Reply("226 done\r\n");
+}
+
 void WindowTest::SetUp() {
   ASSERT_TRUE(local.Valid());
   ASSERT_EQ(::chdir(local.Path().c_str()), 0);

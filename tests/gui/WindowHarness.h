@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "tests/support/RealServers.h"
+#include "tests/support/ScriptedPeer.h"
 #include "tests/support/TempTree.h"
 #include "ui/Ftpinput.h"
 #include "ui/Ftpmain.h"
@@ -78,6 +79,10 @@ class Trigger : public QObject {
 DialogAnswers::Action Type(const std::string& text, bool ok = true);
 // Presses the message box button whose caption is `caption` ("OK", "&Oui", "&Non").
 DialogAnswers::Action Press(const std::string& caption);
+
+// The scripted server's side of a listing of plain files, such as the one that follows
+// every login of the window.
+void ScriptListing(ScriptedPeer& peer, const std::vector<std::string>& files);
 
 class WindowTest : public ::testing::Test {
  protected:

@@ -11,19 +11,6 @@ namespace {
 
 using Names = std::vector<std::string>;
 
-std::string UnixListing(const Names& files) {
-  std::string text;
-  for (const std::string& name : files) text += "-rw-r--r-- 1 u g 5 Jan 01 00:00 " + name + "\r\n";
-  return text;
-}
-
-// The listing that follows every login of the window.
-void ScriptListing(ScriptedPeer& peer, const Names& files) {
-  peer.Expect("PWD").Reply("257 \"/\" is current\r\n").Expect("TYPE A").Reply("200 ok\r\n")
-      .Expect("PORT").Reply("200 ok\r\n").Expect("LIST").DataConnect().Reply("150 here\r\n")
-      .DataSend(UnixListing(files)).DataClose().Reply("226 done\r\n");
-}
-
 class WindowBatchTest : public WindowTest {
  protected:
   bool LogInTo(ScriptedPeer& peer) {

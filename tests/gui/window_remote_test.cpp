@@ -145,6 +145,7 @@ TEST_P(WindowRemoteTest, AStoppedDownloadAndUploadLeaveTheConnectionUsable) {
     Click(form->ui.SpeedButton2);
     ASSERT_TRUE(Settled()) << LogText();
     EXPECT_TRUE(stop->Fired());
+    EXPECT_FALSE(form->Ftp1.Success);
     EXPECT_LT(*local.FileSize("big.bin"), kBig);
   }
   Select(*form->ui.ListBox2, {"small.txt"});
@@ -158,6 +159,7 @@ TEST_P(WindowRemoteTest, AStoppedDownloadAndUploadLeaveTheConnectionUsable) {
     Click(form->ui.SpeedButton1);
     ASSERT_TRUE(Settled()) << LogText();
     EXPECT_TRUE(stop->Fired());
+    EXPECT_LT(server->Root().FileSize("up.bin").value_or(0), kBig);
   }
   Select(*form->ui.FileListBox1, {"up.txt"});
   Click(form->ui.SpeedButton1);

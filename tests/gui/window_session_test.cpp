@@ -136,6 +136,25 @@ TEST_F(WindowSessionTest, ClosingWhileConnectedEndsTheProgramOnceTheConnectionEn
   EXPECT_NE(LogText().find("QUIT"), std::string::npos);
 }
 
+// A server that never answers the QUIT sent by the close: the engine's bounded wait ends
+// the connection, and with it the program.
+TEST_F(WindowSessionTest, ClosingEndsTheProgramEvenWhenTheServerNeverAnswersTheQuit) {
+  ScriptedPeer peer;
+  peer.Login();
+  ScriptListing(peer, {"a.txt"});
+  peer.Expect("QUIT").Pause(30000);
+  peer.Start();
+  form->Ftp1.FtpPort = peer.Port();
+  form->Ftp1.GuardTimes.QuitReply = 1;
+  dialogs.Expect(Type("127.0.0.1")).Expect(Type("u")).Expect(Type("p"));
+  Click(form->ui.ConnectBtn);
+  ASSERT_TRUE(WaitUntil([&] { return Idle() && form->ui.ListBox2->Count() == 1; })) << LogText();
+
+  QTimer::singleShot(0, form.get(), [&] { form->close(); });
+  EXPECT_EQ(RunProgramLoop(20000), 0) << LogText();
+  EXPECT_FALSE(form->Ftp1.Connected);
+}
+
 // The scripted server holds the first listing, so the engine is busy when the window is
 // closed: the quit is refused, the window stays, and the program ends at the end of the
 // connection, here the server's close.
@@ -170,11 +189,15 @@ TEST_F(WindowSessionTest, TheServerGoingAwayWhileAPromptIsOpenLeavesAUsableWindo
     WaitUntil([] { return false; }, 300);
     Type("late")(dialog);
   });
+  // The server's 421 refuses the login; nothing else is reported, whatever the close did
+  // while the message was open.
+  dialogs.Expect(Press("OK"));
   Click(form->ui.ConnectBtn);
   ASSERT_TRUE(WaitUntil([&] { return dialogs.Pending() == 0 && !form->Ftp1.Connected && Idle(); }))
       << dialogs.Describe() << LogText();
   EXPECT_NE(LogText().find("421 Timeout."), std::string::npos) << LogText();
-  std::cerr << LogText() << dialogs.Describe();
+  EXPECT_EQ(dialogs.Seen().back().text,
+            "Accès refusé. Veuillez vérifier votre nom d'utilisateur et votre mot de passe.");
   EXPECT_EQ(peer.Failure(), "");
 }
 
