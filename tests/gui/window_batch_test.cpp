@@ -65,6 +65,30 @@ TEST_F(WindowBatchTest, ABatchStopsWhenTheConnectionEnds) {
   EXPECT_EQ(std::count_if(sent.begin(), sent.end(), [](const std::string& c) { return c.rfind("DELE", 0) == 0; }), 2);
 }
 
+// A store the server refuses opens no data connection: the counters still hold the last
+// transfer's figures, which must not be reported as this file's.
+TEST_F(WindowBatchTest, ARefusedStoreWritesNoThroughputLine) {
+  ScriptedPeer peer;
+  peer.Login();
+  ScriptListing(peer, {"x"});
+  peer.Expect("TYPE I").Reply("200 ok\r\n").Expect("PORT").Reply("200 ok\r\n").Expect("STOR up.txt")
+      .Reply("553 not allowed\r\n");
+  ScriptListing(peer, {"x"});
+  peer.Expect("QUIT").Reply("221 bye\r\n").Close();
+  ASSERT_TRUE(LogInTo(peer)) << dialogs.Describe() << LogText();
+  ASSERT_TRUE(local.WriteFile("up.txt", "data"));
+  form->ui.FileListBox1->Update();
+  Select(*form->ui.FileListBox1, {"up.txt"});
+  form->Ftp1.BytesTransferred = 999;
+  form->Ftp1.TransferTime = 1234;
+  Click(form->ui.SpeedButton1);
+  ASSERT_TRUE(WaitUntil([&] { return Idle() && peer.Commands().size() >= 14; })) << LogText();
+  EXPECT_EQ(LogText().find("octets transférés"), std::string::npos) << LogText();
+  EXPECT_NE(LogText().find("553 not allowed"), std::string::npos);
+  ASSERT_TRUE(Disconnect());
+  EXPECT_EQ(peer.Failure(), "");
+}
+
 TEST(ThroughputLineTest, ShowsSecondsMillisecondsAndRateFromSixtyFourBitCounters) {
   EXPECT_EQ(ThroughputLine(600, 50), "600 octets transférés en 0.050 secondes (12Ko par seconde)");
   EXPECT_EQ(ThroughputLine(5, 1005), "5 octets transférés en 1.005 secondes (0Ko par seconde)");
