@@ -187,11 +187,15 @@ TEST(FtpLoginTest, GreetingNotOfClass2EndsWithNoGreetingAndNoUser) {
   }
 }
 
+// A refused login, by the server or because a login value holds a CR, an LF or a zero byte
+// (it would put a second command on the line: nothing of it is sent), reports the refusal,
+// quits, and ends with the server's close.
 TEST(FtpLoginTest, RefusedLoginQuitsAndEndsWithTheServersClose) {
   const struct {
     const char* name;
-    Exchange exchange;
+    Exchange exchange;  // what the server is asked before the refusal
     Lines commands;
+    std::string user = "alice", password = "secret", account = "billing";
   } rows[] = {
       {"USER refused", {{"USER", "530 Not logged in\r\n"}}, {"USER alice", "QUIT"}},
       {"USER answered 1xx", {{"USER", "120 Try later\r\n"}}, {"USER alice", "QUIT"}},
@@ -203,39 +207,12 @@ TEST(FtpLoginTest, RefusedLoginQuitsAndEndsWithTheServersClose) {
       {"ACCT answered 3xx",
        {{"USER", "331 Password required\r\n"}, {"PASS", "332 Need account\r\n"}, {"ACCT", "332 Again\r\n"}},
        {"USER alice", "PASS secret", "ACCT billing", "QUIT"}},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
-    ScriptedControlSession s;
-    s.ftp.UserAccount = "billing";
-    Play(s.peer.Reply("220 ready\r\n"), row.exchange).Expect("QUIT").Reply("221 Goodbye\r\n").Close();
-    s.Connect();
-    ASSERT_TRUE(s.RunUntilEvent("quit"));
-    s.Settle();
-    EXPECT_EQ(s.Events(), (Lines{"ftpiConnected:127.0.0.1", "ftpeLoginRefused:Error",
-                                 "ftpiDisconnected:Disconnected", "ready", "quit"}));
-    EXPECT_FALSE(s.ftp.Connected);
-    EXPECT_FALSE(s.ftp.Success);
-    EXPECT_TRUE(s.FinishPeer());
-    EXPECT_EQ(s.peer.Commands(), row.commands);
-  }
-}
-
-// A login value with a CR, an LF or a zero byte would put a second command on the line:
-// the login is refused as a server would refuse it, and nothing of the value is sent.
-TEST(FtpLoginTest, LoginValueThatWouldCarryASecondCommandIsRefusedUnsent) {
-  const struct {
-    const char* name;
-    std::string user, password, account;
-    Exchange exchange;  // what the server is asked before the refusal
-    Lines commands;
-  } rows[] = {
-      {"user name with CR LF", "bob\r\nDELE x", "secret", "", {}, {"QUIT"}},
-      {"password with a lone LF", "alice", "pw\nDELE x", "",
-       {{"USER", "331 Password required\r\n"}}, {"USER alice", "QUIT"}},
-      {"account with a zero byte", "alice", "secret", std::string("acct\0DELE x", 11),
+      {"user name with CR LF", {}, {"QUIT"}, "bob\r\nDELE x"},
+      {"password with a lone LF", {{"USER", "331 Password required\r\n"}}, {"USER alice", "QUIT"}, "alice",
+       "pw\nDELE x"},
+      {"account with a zero byte",
        {{"USER", "331 Password required\r\n"}, {"PASS", "332 Need account\r\n"}},
-       {"USER alice", "PASS secret", "QUIT"}},
+       {"USER alice", "PASS secret", "QUIT"}, "alice", "secret", std::string("acct\0DELE x", 11)},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -249,6 +226,8 @@ TEST(FtpLoginTest, LoginValueThatWouldCarryASecondCommandIsRefusedUnsent) {
     s.Settle();
     EXPECT_EQ(s.Events(), (Lines{"ftpiConnected:127.0.0.1", "ftpeLoginRefused:Error",
                                  "ftpiDisconnected:Disconnected", "ready", "quit"}));
+    EXPECT_FALSE(s.ftp.Connected);
+    EXPECT_FALSE(s.ftp.Success);
     EXPECT_TRUE(s.FinishPeer());
     EXPECT_EQ(s.peer.Commands(), row.commands);
     EXPECT_EQ(s.peer.ControlBytes().find("DELE"), std::string::npos);
