@@ -1,6 +1,5 @@
 #include "ui/DirectoryListBox.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,7 +8,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <exception>
-#include <memory>
 
 #include "ui/Dialogs.h"
 #include "ui/DriveComboBox.h"
@@ -20,17 +18,7 @@
 namespace {
 
 std::vector<std::string> SubDirectories(const std::string& directory) {
-  std::vector<std::string> names;
-  std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(directory.c_str()), ::closedir);
-  while (dir) {
-    const dirent* entry = ::readdir(dir.get());
-    if (entry == nullptr) break;
-    if (entry->d_name[0] == '.') continue;
-    struct stat st {};
-    if (::stat(JoinPath(directory, entry->d_name).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-      names.emplace_back(entry->d_name);
-    }
-  }
+  std::vector<std::string> names = VisibleEntries(directory, [](mode_t mode) { return S_ISDIR(mode); });
   std::sort(names.begin(), names.end());
   return names;
 }

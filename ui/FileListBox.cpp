@@ -1,16 +1,10 @@
 #include "ui/FileListBox.h"
 
-#include <dirent.h>
 #include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <memory>
-
-std::string JoinPath(const std::string& directory, const std::string& name) {
-  if (!directory.empty() && directory.back() == '/') return directory + name;
-  return directory + "/" + name;
-}
+#include <algorithm>
 
 namespace {
 
@@ -48,15 +42,8 @@ std::string TFileListBox::FileName() const {
 void TFileListBox::Update() {
   std::vector<std::string> names;
   if (!directory_.empty() && ::chdir(directory_.c_str()) == 0) {
-    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir("."), ::closedir);
-    while (dir) {
-      const dirent* entry = ::readdir(dir.get());
-      if (entry == nullptr) break;
-      if (entry->d_name[0] == '.') continue;  // hidden, and "." and ".."
-      struct stat st {};
-      if (::stat(entry->d_name, &st) != 0 || !S_ISREG(st.st_mode)) continue;
-      if (MatchesMask(mask_, entry->d_name)) names.emplace_back(entry->d_name);
-    }
+    names = VisibleEntries(directory_, [](mode_t mode) { return S_ISREG(mode); });
+    std::erase_if(names, [this](const std::string& name) { return !MatchesMask(mask_, name.c_str()); });
   }
   Assign(std::move(names));
 }

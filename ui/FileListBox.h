@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "ui/DirectoryEntries.h"
 #include "ui/ListBox.h"
 
 class TFileListBox : public TListBox {
@@ -26,6 +27,3 @@ class TFileListBox : public TListBox {
   std::string directory_;
   std::string mask_ = "*.*";
 };
-
-// Joins a directory and a name with one "/" (none added after the root's own).
-std::string JoinPath(const std::string& directory, const std::string& name);

@@ -21,6 +21,13 @@ void TStringListModel::Assign(std::vector<std::string> rows) {
   endResetModel();
 }
 
+void TStringListModel::SetRowHeight(int height) {
+  // A reset, so that a view of uniform rows measures them again.
+  beginResetModel();
+  rowHeight_ = height;
+  endResetModel();
+}
+
 void TStringListModel::Insert(int row, std::string text) {
   beginInsertRows(QModelIndex(), row, row);
   rows_.insert(rows_.begin() + row, std::move(text));
@@ -36,7 +43,6 @@ TListBox::TListBox(QWidget* parent) : QListView(parent), model_(this) {
 
 void TListBox::SetItemHeight(int height) {
   model_.SetRowHeight(height);
-  model_.Assign(std::vector<std::string>(model_.Rows()));
 }
 
 void TListBox::Assign(std::vector<std::string> rows) {

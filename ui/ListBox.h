@@ -24,7 +24,7 @@ class TStringListModel : public QAbstractListModel {
   void Assign(std::vector<std::string> rows);
   void Insert(int row, std::string text);
   const std::vector<std::string>& Rows() const { return rows_; }
-  void SetRowHeight(int height) { rowHeight_ = height; }
+  void SetRowHeight(int height);
 
  private:
   std::vector<std::string> rows_;

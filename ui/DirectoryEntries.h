@@ -1,0 +1,13 @@
+// Reading one local directory for the local pane's lists: the names of its visible entries
+// (not starting with ".") of the kind wanted, in the order the directory yields them.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+std::vector<std::string> VisibleEntries(const std::string& directory, bool (*wanted)(mode_t mode));
+
+// Joins a directory and a name with one "/" (none added after the root's own).
+std::string JoinPath(const std::string& directory, const std::string& name);
