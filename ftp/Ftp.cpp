@@ -59,6 +59,8 @@ void TVelaFtp::HandleOwnMessage(TMessage& Message) {
       CurrentOperation = opNone;
       FireCompletion(op);
     }
+  } else if (Message.Msg == WM_FTP_STORE) {
+    StoreContinuation(Message.WParam);
   } else if (Message.Msg == WM_FTP_QUIT) {
     Busy = false;
     Raise(OnFtpQuit);

@@ -24,6 +24,7 @@ class TVelaFtp : public TVelaSocket {
  public:
   static constexpr platform::UINT WM_FTP_QUIT = 1026;
   static constexpr platform::UINT WM_FTP_DONE = 1028;
+  static constexpr platform::UINT WM_FTP_STORE = 1029;  // the next pass of a running store
   static constexpr int kChunkSize = 2048;
 
   // What the next done notification completes (fixed values).
@@ -122,6 +123,7 @@ class TVelaFtp : public TVelaSocket {
 
   // Bounded waits, in seconds (see FtpGuard.cpp). Tests may shorten them.
   struct TGuardTimes {
+    int Reply = 60;           // after the greeting's connect or a command, for its reply
     int QuitReply = 10;       // after QUIT, for any reply (or the close)
     int QuitClose = 3;        // after the 2xx to QUIT, for the server to close
     int DataConnect = 60;     // after LIST/RETR/STOR, for the server to open the data connection
@@ -192,7 +194,11 @@ class TVelaFtp : public TVelaSocket {
   bool TakeDataConnection();
   void AcceptData(TObject* Sender);
   void StoreData(TObject* Sender);
-  bool SendBlock(const char* block, int size, std::uint64_t serial);
+  void ContinueStore();
+  void PostStorePass();
+  void StoreContinuation(platform::WPARAM run);
+  void NudgeStore();
+  void EndStore();
   void ListingRead(TObject* Sender);
   void FileRead(TObject* Sender);
   bool DataClosedInError(TObject* Sender);
@@ -221,6 +227,7 @@ class TVelaFtp : public TVelaSocket {
   void GuardTick();
   void ClearDeadlines();
   void ArmReply426Wait();
+  void ArmReplyWait();
   void ArmQuitReplyWait();
   void ArmQuitWait();
   void ArmDataConnectWait();
@@ -243,10 +250,22 @@ class TVelaFtp : public TVelaSocket {
   // NOOP was sent because ABOR's reply did not come: every reply up to NOOP's is dropped.
   bool AbortResyncing = false;
 
+  // The running store: what is left of the file and the block on its way. Run numbers the
+  // stores, so that a pass posted for an earlier one is never taken for a pass of this one.
+  struct TStoreProgress {
+    std::int64_t Remaining = 0;
+    int BlockSize = 0;
+    int BlockSent = 0;
+    bool WaitingForWrite = false;
+    bool ContinuationPosted = false;
+    std::uint64_t Run = 0;
+  };
+  TStoreProgress Store;
+
   bool AcceptWaiting = false;    // a connection arrived before the handlers were installed
   bool SkippingListingLine = false;
   std::uint64_t Serial = 0;      // bumped at every teardown, so pumped loops know to stop
-  std::uint32_t DeadlineQuit = 0, DeadlineDataConnect = 0, DeadlineFinalReply = 0,
+  std::uint32_t DeadlineReply = 0, DeadlineQuit = 0, DeadlineDataConnect = 0, DeadlineFinalReply = 0,
                 Deadline426 = 0, DeadlineAbort = 0, DeadlineAbortResync = 0;
   std::int64_t StallBytes = -1;
   int StallSeconds = 0;

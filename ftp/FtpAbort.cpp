@@ -24,7 +24,9 @@ void TVelaFtp::Abort() {
   AbortReplyPosition = RepliesOwed;
   if (AbortReplyPosition > 0) ArmAbortWait();
   const TransferState::Phase phase = Transfer.phase();
-  if ((phase == TransferState::Phase::Waiting || phase == TransferState::Phase::Open) && !Transfer.Storing()) {
+  if (Transfer.Storing()) {
+    EndStore();  // stopped before its next block
+  } else if (phase == TransferState::Phase::Waiting || phase == TransferState::Phase::Open) {
     AbortCloseDataSide();
   } else {
     TryFinishTransfer();  // stopped after its data side ended: only the replies remain
@@ -79,6 +81,12 @@ bool TVelaFtp::TakeAbortReply(const std::string& Line) {
     if (Line.compare(0, 3, "200") == 0) {
       ForgetAbort();
       RepliesOwed = 0;
+      if (Transfer.phase() == TransferState::Phase::DataEnded && !Transfer.FinalReplySeen()) {
+        // The stopped transfer never got its final reply: it is over all the same, failed.
+        ControlState = 100;
+        TakeTransferFinalReply(false);
+        return true;
+      }
       TryFinishTransfer();
     }
     return true;
@@ -92,11 +100,13 @@ bool TVelaFtp::TakeAbortReply(const std::string& Line) {
   return true;
 }
 
-// A stopped transfer has its own replies but not ABOR's: some servers end the transfer with
-// one reply and never answer ABOR itself, others answer it late. NOOP's reply then marks
-// the point after which replies answer this side's commands again.
+// A stopped transfer whose data side is over still waits for replies a short while after
+// ABOR: its own final reply and ABOR's. Some servers end the transfer with one reply and
+// never answer ABOR itself, others answer it late, and some answer neither (only a last
+// preliminary reply). NOOP's reply then marks the point after which replies answer this
+// side's commands again.
 void TVelaFtp::StartAbortResync() {
-  if (!Transfer.ReadyToFinish() || AbortReplyPosition == 0 || AbortResyncing) return;
+  if (Transfer.phase() != TransferState::Phase::DataEnded || AbortReplyPosition == 0 || AbortResyncing) return;
   AbortResyncing = true;
   SendLine("NOOP");
   if (!ShuttingDown && Connected) ArmAbortWait();

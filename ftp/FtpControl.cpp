@@ -76,6 +76,7 @@ void TVelaFtp::ControlConnected(TObject*) {
   ControlLines.Clear();
   InReplyHandler = false;
   StartGuard();
+  ArmReplyWait();  // for the greeting
 }
 
 void TVelaFtp::ControlClosed(TObject*) {
@@ -114,6 +115,7 @@ void TVelaFtp::ControlRead(TObject*) {
     Info(ftpiReceived, text);
     if (serial != Serial) return;  // the owner's handler ended the connection
     if (text.empty()) return;
+    if (DeadlineReply != 0) ArmReplyWait();  // the server is answering, however slowly
     ControlLines.Append(text);
     std::string line;
     while (ControlLines.NextLine(line)) {
@@ -136,27 +138,23 @@ void TVelaFtp::SendLine(const std::string& Line) {
   // the connection can end meanwhile, and then there is nothing to send on.
   if (ShuttingDown || !Connected) return;
   const std::string text = Line + "\r\n";
-  Info(ftpiSent, text);
+  Info(ftpiSent, ShownCommandLine(text));
   ++RepliesOwed;
   std::size_t sent = 0;
   const std::uint64_t serial = Serial;
-  bool firstPass = true;
-  while (sent < text.size()) {
-    if (firstPass) {
-      MessageLoop::Current().ProcessMessages();
-    } else {
-      // The socket took nothing: wait for it (or for anything else) instead of spinning.
-      MessageLoop::Current().WaitMessage(100);
-    }
-    if (ShuttingDown || serial != Serial) return;
+  for (;;) {
     const int n = SockSend(text.data() + sent, static_cast<int>(text.size() - sent));
     sent += static_cast<std::size_t>(n);
-    if (CheckSocketError()) return;
-    firstPass = n > 0;
+    if (CheckSocketError() || sent == text.size()) return;
+    // The socket is full (a server that reads nothing): wait for it, letting the loop run,
+    // instead of spinning. A command line normally goes at once, without any pumping.
+    if (n == 0) MessageLoop::Current().WaitMessage(100);
+    if (ShuttingDown || serial != Serial) return;
   }
 }
 
 void TVelaFtp::SendCommand(const std::string& Line, int NextState) {
+  ArmReplyWait();
   SendLine(Line);
   ControlState = NextState;
 }
@@ -174,6 +172,7 @@ void TVelaFtp::HandleReply(const std::string& Line) {
     return;
   }
   MultiLineReply = false;
+  DeadlineReply = 0;  // the reply waited for is in; the next command arms the wait again
   // The replies owed to ABOR (and the NOOP that may follow it) are taken out here, so that
   // they are never read as the answer to a later command.
   if (TakeAbortReply(Line)) return;

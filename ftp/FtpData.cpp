@@ -1,6 +1,6 @@
 // Data side: the active-mode listening port, accepting the server's data connection,
-// listing text cut into lines, received files written as they come, stored files sent
-// block by block, and the joining of the data side with the final reply.
+// listing text cut into lines, received files written as they come, and the joining of the
+// data side with the final reply. Stored files are sent by FtpStore.cpp.
 #include <cstring>
 
 #include "ftp/Ftp.h"
@@ -67,6 +67,7 @@ void TVelaFtp::StartTransfer(TransferKind kind, const std::string& command, int 
   StallSeconds = 0;
   const std::uint64_t serial = Serial;
   SendCommand(command, nextState);
+  DeadlineReply = 0;  // a transfer's replies have waits of their own
   if (serial != Serial || ShuttingDown || Transfer.phase() != TransferState::Phase::Waiting) return;
   if (kind == TransferKind::Store) {
     ListenSocket->OnSockAccept = [this](TObject* s) { StoreData(s); };
@@ -162,6 +163,7 @@ void TVelaFtp::AddListingLine(const std::string& line) {
 }
 
 void TVelaFtp::FileRead(TObject*) {
+  const std::uint64_t serial = Serial;
   const int n = DataSocket->SockReceive(TransferBuffer, kChunkSize);
   if (DataSocket->SockError != 0) {
     if (!Transfer.Stopped()) FatalError(ftpeDataConnection);
@@ -174,9 +176,12 @@ void TVelaFtp::FileRead(TObject*) {
   ClaimLocalFile();
   // Written before the progress report, whose handler may abort: what was counted is on disk.
   if (LocalFileHandle.IsOpen() && !LocalFileHandle.Write(TransferBuffer, n)) {
-    // A full disk: reported, and the rest of the transfer is received but not written.
+    // A full disk: the rest of the transfer is received but not written. The file is
+    // closed before the report, whose message box runs the loop: the chunks that arrive
+    // meanwhile must find nothing to write (and nothing more to report).
+    LocalFileHandle.Close();
     ReportError(ftpeLocalFileWrite);
-    CloseLocalFile();
+    if (serial != Serial) return;
   }
   Info(ftpiProgress, std::string());
 }
@@ -208,8 +213,10 @@ void TVelaFtp::ListingClosed(TObject* Sender) {
 
 void TVelaFtp::TransferClosed(TObject* Sender) {
   const std::uint64_t serial = Serial;
-  if (DataClosedInError(Sender) || serial != Serial || Transfer.phase() != TransferState::Phase::Open ||
-      Transfer.Storing()) {
+  if (DataClosedInError(Sender) || serial != Serial || Transfer.phase() != TransferState::Phase::Open) return;
+  if (Transfer.Storing()) {
+    // Only this side ends a store's data connection: the server closing it first failed it.
+    FatalError(ftpeDataConnection);
     return;
   }
   TransferTime = static_cast<std::int64_t>(GetTickCount() - BeginTick);
@@ -217,78 +224,6 @@ void TVelaFtp::TransferClosed(TObject* Sender) {
   CloseLocalFile();
   Info(ftpiTransferDone, "Transfer done");
   if (serial != Serial) return;
-  DataSideFinished();
-}
-
-void TVelaFtp::StoreData(TObject*) {
-  if (Transfer.phase() != TransferState::Phase::Waiting) return;
-  AbortRequested = false;
-  if (!TakeDataConnection()) return;
-  BytesTransferred = 0;
-  BeginTick = GetTickCount();
-  TransferTime = 0;
-  const std::uint64_t serial = Serial;
-  const std::int64_t size = LocalFileHandle.Size();
-  Info(ftpiTransferSize, std::to_string(size));
-  if (serial != Serial) return;
-  std::int64_t remaining = size;
-  // A stop ends the loop before the next block (or in the middle of one): the operation
-  // then fails, since the server did not get the whole file.
-  while (remaining > 0 && !Transfer.Stopped()) {
-    const int block = remaining < kChunkSize ? static_cast<int>(remaining) : kChunkSize;
-    if (LocalFileHandle.Read(TransferBuffer, block) < block) {
-      EndStoreAfterReadFailure();
-      return;
-    }
-    BytesTransferred += block;
-    remaining -= block;
-    if (!SendBlock(TransferBuffer, block, serial)) return;
-    Info(ftpiProgress, std::string());
-    TransferTime = static_cast<std::int64_t>(GetTickCount() - BeginTick);
-    if (serial != Serial) return;
-  }
-  // Closing the data connection is how the server learns that the file is complete.
-  CloseDataSockets();
-  CloseLocalFile();
-  TransferTime = static_cast<std::int64_t>(GetTickCount() - BeginTick);
-  Info(ftpiTransferDone, "Transfer done");
-  if (serial != Serial) return;
-  DataSideFinished();
-}
-
-// Sends one block, letting the loop run between attempts (the stop button, the control
-// connection). False when the transfer must end at once (teardown or data failure); true
-// when the block went, or a stop cut it short.
-bool TVelaFtp::SendBlock(const char* block, int size, std::uint64_t serial) {
-  int sent = 0;
-  bool firstPass = true;
-  while (sent < size) {
-    if (firstPass) {
-      MessageLoop::Current().ProcessMessages();
-    } else {
-      MessageLoop::Current().WaitMessage(100);  // the socket is full: wait, don't spin
-    }
-    if (ShuttingDown || serial != Serial) return false;
-    if (Transfer.Stopped()) return true;  // the caller's loop ends
-    const int n = DataSocket->SockSend(block + sent, size - sent);
-    sent += n;
-    if (DataSocket->SockError != 0) {
-      if (Transfer.Stopped()) return true;
-      FatalError(ftpeDataConnection);
-      return false;
-    }
-    firstPass = n > 0;
-  }
-  return true;
-}
-
-// A read failure of the local file ends the store: the data connection is closed (the
-// server keeps what it got) and the operation ends with the final reply, Success False.
-void TVelaFtp::EndStoreAfterReadFailure() {
-  ReportError(ftpeLocalFileRead);
-  CloseLocalFile();
-  CloseDataSockets();
-  Success = false;
   DataSideFinished();
 }
 
@@ -303,11 +238,12 @@ void TVelaFtp::DataSideFinished() {
 // are both in, in either order, and nothing is owed to an ABOR any more. When only ABOR's
 // reply is missing, the wait for it is short (see StartAbortResync).
 void TVelaFtp::TryFinishTransfer() {
-  if (!Transfer.ReadyToFinish()) return;
-  if (AbortReplyPosition > 0 || AbortResyncing) {
+  const bool stopPending = AbortReplyPosition > 0 || AbortResyncing;
+  if (stopPending && Transfer.phase() == TransferState::Phase::DataEnded) {
     ArmAbortResyncWait();
     return;
   }
+  if (!Transfer.ReadyToFinish() || stopPending) return;
   if (Transfer.CutShort()) Success = false;
   Transfer.Finish();
   PostDone();
@@ -335,6 +271,6 @@ void TVelaFtp::CloseLocalFile() {
 // leaves an existing file as it was.
 void TVelaFtp::ClaimLocalFile() {
   if (LocalFileHandle.Claim()) return;
+  LocalFileHandle.Close();  // before the report, as after a failed write
   ReportError(ftpeLocalFileWrite);
-  CloseLocalFile();
 }

@@ -1,5 +1,7 @@
-// Bounded waits. Once connected, a one-second tick checks the few moments where the
-// component waits on the server with nothing else to end the wait: the reply to QUIT and
+// Bounded waits. Once connected, a one-second tick checks the moments where the component
+// waits on the server with nothing else to end the wait: the greeting and the reply to
+// every command outside a transfer (a server that stays silent is given up after a
+// minute; any text it sends meanwhile restarts the wait), the reply to QUIT and
 // the close after it, the data connection after LIST/RETR/STOR, the final reply after the
 // data side ended, anything after a 426 outside an abort, the replies owed to ABOR, and a
 // data connection that moves nothing. A transfer that is still moving data is never cut
@@ -35,8 +37,12 @@ void TVelaFtp::StopGuard() {
 }
 
 void TVelaFtp::ClearDeadlines() {
-  DeadlineQuit = DeadlineDataConnect = DeadlineFinalReply = Deadline426 = 0;
+  DeadlineReply = DeadlineQuit = DeadlineDataConnect = DeadlineFinalReply = Deadline426 = 0;
   if (AbortReplyPosition == 0 && !AbortResyncing) DeadlineAbort = DeadlineAbortResync = 0;
+}
+
+void TVelaFtp::ArmReplyWait() {
+  DeadlineReply = SecondsFromNow(GuardTimes.Reply);
 }
 
 void TVelaFtp::ArmQuitReplyWait() {
@@ -91,6 +97,10 @@ void TVelaFtp::GuardTick() {
     StartAbortResync();
     return;
   }
+  if (Expired(DeadlineReply, now) && !Transfer.Active()) {
+    FatalError(ftpeTimeout);  // the server never answered the command (or never greeted)
+    return;
+  }
   if (!Transfer.Active()) return;
   const bool waiting = Transfer.phase() == TransferState::Phase::Waiting;
   const bool open = Transfer.phase() == TransferState::Phase::Open;
@@ -111,20 +121,23 @@ void TVelaFtp::GuardTick() {
     return;
   }
   if (open) {
+    if (!moving) NudgeStore();
     StallSeconds = moving ? 0 : StallSeconds + 1;
     if (StallSeconds >= GuardTimes.Stall) FatalError(ftpeTimeout);
   }
 }
 
 // A 426 outside an abort with nothing after it: the transfer failed; the connection stays.
+// The operation is over before the report, whose message box runs the loop.
 void TVelaFtp::EndAfterSilentReply426() {
   Deadline426 = 0;
   DropTransfer();
-  ReportError(ftpeDataConnection);
-  Info(ftpiCommandFailed, "");
   ControlState = 100;
-  if (Transfer.phase() != TransferState::Phase::Finished) {
-    Transfer.Finish();
-    PostDone();
-  }
+  const bool finishing = Transfer.phase() != TransferState::Phase::Finished;
+  Transfer.Finish();
+  const std::uint64_t serial = Serial;
+  ReportError(ftpeDataConnection);
+  if (serial != Serial) return;
+  Info(ftpiCommandFailed, "");
+  if (finishing) PostDone();
 }

@@ -46,7 +46,8 @@ class RealServerCommandsTest : public ::testing::TestWithParam<ServerKind> {
 TEST_P(RealServerCommandsTest, LogsInWithUserAndPassword) {
   LogIn();
   EXPECT_EQ(log().Events(), (Lines{"ftpiConnected:127.0.0.1", "ftpiLoggedIn:Logged in", "ready", "loggedIn"}));
-  EXPECT_EQ(session_->SentCommands(), (Lines{"USER talvo", "PASS vela-pass-42", "SYST"}));
+  // The events show the password masked; the real one went out, since the server let us in.
+  EXPECT_EQ(session_->SentCommands(), (Lines{"USER talvo", "PASS ********", "SYST"}));
   EXPECT_TRUE(ftp().Connected);
   EXPECT_TRUE(ftp().Success);
   EXPECT_FALSE(ftp().Busy);
@@ -57,7 +58,7 @@ TEST_P(RealServerCommandsTest, LogsInAnonymouslyAndReads) {
   ASSERT_TRUE(session_->LogIn(FtpServerFixture::kAnonymousUser, FtpServerFixture::kAnonymousPassword))
       << Transcript();
   EXPECT_EQ(session_->SentCommands(),
-            (Lines{"USER anonymous", std::string("PASS ") + FtpServerFixture::kAnonymousPassword, "SYST"}));
+            (Lines{"USER anonymous", "PASS ********", "SYST"}));
   EXPECT_EQ(log().CountPrefix("ftpe"), 0);
   ASSERT_TRUE(session_->Run([this] { ftp().ChangeDirectory("docs"); }, "directoryChanged"));
   EXPECT_TRUE(ftp().Success) << Transcript();
@@ -78,7 +79,7 @@ TEST_P(RealServerCommandsTest, WrongPasswordIsRefusedAndTheSessionQuits) {
   EXPECT_EQ(log().Events(), (Lines{"ftpiConnected:127.0.0.1", "ftpeLoginRefused:Error",
                                    "ftpiDisconnected:Disconnected", "ready", "quit"}))
       << Transcript();
-  EXPECT_EQ(session_->SentCommands(), (Lines{"USER talvo", "PASS wrong-password", "QUIT"}));
+  EXPECT_EQ(session_->SentCommands(), (Lines{"USER talvo", "PASS ********", "QUIT"}));
   // QUIT goes out after the refusal has been reported.
   const Lines& lines = log().Lines();
   const auto refused = std::find(lines.begin(), lines.end(), "ftpeLoginRefused:Error");
@@ -111,7 +112,7 @@ TEST_P(RealServerCommandsTest, EntersTheInitialDirectoryAtLogin) {
     ftp().InitialDirectory = c.directory;
     LogIn();
     EXPECT_EQ(session_->SentCommands(),
-              (Lines{"USER talvo", "PASS vela-pass-42", "SYST", std::string("CWD ") + c.directory}));
+              (Lines{"USER talvo", "PASS ********", "SYST", std::string("CWD ") + c.directory}));
     // A directory that is not there is reported, and the login still ends as a login.
     Lines expected = {"ftpiConnected:127.0.0.1", "ftpiLoggedIn:Logged in", "ready", "loggedIn"};
     if (!c.exists) expected.insert(expected.begin() + 1, "ftpiCommandFailed:");

@@ -1,0 +1,120 @@
+// Storing a file: once the server has connected, the file goes out in blocks of 2048 bytes,
+// one block (or one retry of the rest of a block) per pass of the message loop. A pass that
+// sent its block whole posts the next pass; a pass that found the socket full waits for
+// its write notification. Nothing here pumps the loop, so a modal dialog opened anywhere
+// never freezes the store: the loop that runs under the dialog runs the store too.
+#include "ftp/Ftp.h"
+
+using namespace platform;
+
+void TVelaFtp::StoreData(TObject*) {
+  if (Transfer.phase() != TransferState::Phase::Waiting) return;
+  AbortRequested = false;
+  if (!TakeDataConnection()) return;
+  BytesTransferred = 0;
+  BeginTick = GetTickCount();
+  TransferTime = 0;
+  ++Store.Run;  // continuations posted for an earlier store are stale from now on
+  Store.Remaining = LocalFileHandle.Size();
+  Store.BlockSize = Store.BlockSent = 0;
+  Store.WaitingForWrite = Store.ContinuationPosted = false;
+  DataSocket->OnSockWrite = [this](TObject*) {
+    if (!Store.WaitingForWrite) return;
+    Store.WaitingForWrite = false;
+    ContinueStore();
+  };
+  const std::uint64_t serial = Serial;
+  Info(ftpiTransferSize, std::to_string(Store.Remaining));
+  if (serial != Serial) return;
+  PostStorePass();
+}
+
+// One pass. A stop ends the store before its next block (or in the middle of one): the
+// operation then fails, since the server did not get the whole file.
+void TVelaFtp::ContinueStore() {
+  if (!Transfer.Storing() || ShuttingDown) return;
+  if (Transfer.Stopped()) {
+    EndStore();
+    return;
+  }
+  if (Store.BlockSent == Store.BlockSize) {
+    if (Store.Remaining == 0) {
+      EndStore();
+      return;
+    }
+    const int block = Store.Remaining < kChunkSize ? static_cast<int>(Store.Remaining) : kChunkSize;
+    if (LocalFileHandle.Read(TransferBuffer, block) < block) {
+      EndStoreAfterReadFailure();
+      return;
+    }
+    // Counted when read, before they are sent.
+    BytesTransferred += block;
+    Store.Remaining -= block;
+    Store.BlockSize = block;
+    Store.BlockSent = 0;
+  }
+  Store.BlockSent += DataSocket->SockSend(TransferBuffer + Store.BlockSent, Store.BlockSize - Store.BlockSent);
+  if (DataSocket->SockError != 0) {
+    FatalError(ftpeDataConnection);
+    return;
+  }
+  if (Store.BlockSent < Store.BlockSize) {
+    // The socket is full: its write notification resumes the store.
+    Store.WaitingForWrite = true;
+    return;
+  }
+  const std::uint64_t serial = Serial;
+  Info(ftpiProgress, std::string());
+  if (serial != Serial) return;
+  TransferTime = static_cast<std::int64_t>(GetTickCount() - BeginTick);
+  PostStorePass();
+}
+
+void TVelaFtp::PostStorePass() {
+  if (Store.ContinuationPosted || !Transfer.Storing()) return;
+  Store.ContinuationPosted = true;
+  MessageLoop::Current().PostMessage(SockWindow, WM_FTP_STORE, static_cast<WPARAM>(Store.Run), 0);
+}
+
+void TVelaFtp::StoreContinuation(WPARAM run) {
+  if (run != static_cast<WPARAM>(Store.Run) || !Store.ContinuationPosted) return;
+  Store.ContinuationPosted = false;
+  ContinueStore();
+}
+
+// A store waiting for a write notification that the network never sends (it should not
+// happen, but a store must not hang on it) is tried again by the guard's tick.
+void TVelaFtp::NudgeStore() {
+  if (!Store.WaitingForWrite || !Transfer.Storing()) return;
+  Store.WaitingForWrite = false;
+  ContinueStore();
+}
+
+// The end of the data side, whole or stopped. Closing the data connection is how the
+// server learns that the file is complete. The phase moves first: a handler that opens a
+// dialog on the report below runs the loop, and a pass delivered there must find the store
+// over.
+void TVelaFtp::EndStore() {
+  Transfer.EndData();
+  CloseDataSockets();
+  CloseLocalFile();
+  TransferTime = static_cast<std::int64_t>(GetTickCount() - BeginTick);
+  const std::uint64_t serial = Serial;
+  Info(ftpiTransferDone, "Transfer done");
+  if (serial != Serial) return;
+  DataSideFinished();
+}
+
+// A read failure of the local file ends the store: the data connection is closed (the
+// server keeps what it got) and the operation ends with the final reply, Success False.
+// Everything is closed before the report, whose message box runs the loop.
+void TVelaFtp::EndStoreAfterReadFailure() {
+  Transfer.EndData();
+  CloseLocalFile();
+  CloseDataSockets();
+  Success = false;
+  const std::uint64_t serial = Serial;
+  ReportError(ftpeLocalFileRead);
+  if (serial != Serial) return;
+  DataSideFinished();
+}
