@@ -6,7 +6,6 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "The Talvo FTP developers")
 set(CPACK_PACKAGE_CONTACT "The Talvo FTP developers <talvo-ftp@example.org>")
 set(CPACK_PACKAGE_HOMEPAGE_URL "https://example.org/talvo-ftp/")
-set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "small FTP client with a French two-pane window")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION [[
 Talvo FTP copies files between this computer and an FTP server. Its window,
