@@ -2,6 +2,7 @@
 // Qt's event loop, which also drives the engine's message loop. The program takes no
 // arguments of its own and keeps nothing between runs.
 #include <QApplication>
+#include <QIcon>
 
 #include "platform/MessageLoop.h"
 #include "ui/Ftpinput.h"
@@ -11,6 +12,13 @@
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Talvo FTP"));
+  // The program's own icon on its windows; the desktop entry of the same name carries it
+  // too, which is how Wayland desktops find it.
+  QIcon icon;
+  icon.addFile(QStringLiteral(":/icons/talvo-ftp-48.png"));
+  icon.addFile(QStringLiteral(":/icons/talvo-ftp-256.png"));
+  QApplication::setWindowIcon(icon);
+  QApplication::setDesktopFileName(QStringLiteral("talvo-ftp"));
   TQtLoopBridge bridge(platform::MessageLoop::Current());
 
   TForm1 form;

@@ -27,7 +27,12 @@ SERVER_PACKAGES=(python3 python3-pyftpdlib curl libwrap0 libcap2 libpam0g libpam
 # (fontconfig also maps "Arial" to it).
 UI_PACKAGES=(qt6-base-dev fonts-liberation)
 
-PACKAGES=("${BUILD_PACKAGES[@]}" "${SERVER_PACKAGES[@]}" "${UI_PACKAGES[@]}")
+# The Debian package and its checks: dependencies from the binaries (dpkg-shlibdeps), the
+# console tool's manual page from its --help, the icon's PNGs from its SVG, and the
+# validators of the package, its desktop entry, its AppStream metadata and its manual pages.
+PACKAGING_PACKAGES=(dpkg-dev help2man librsvg2-bin lintian desktop-file-utils appstream man-db file)
+
+PACKAGES=("${BUILD_PACKAGES[@]}" "${SERVER_PACKAGES[@]}" "${UI_PACKAGES[@]}" "${PACKAGING_PACKAGES[@]}")
 
 missing=()
 for package in "${PACKAGES[@]}"; do

@@ -3,7 +3,8 @@
 #
 # So that the program can be tried at once: when nothing listens on 127.0.0.1 port 21 and
 # this user may listen there, a demo FTP server (anonymous, read and write, a demo folder
-# in build/demo) runs for as long as the window is open.
+# in build/demo) runs for as long as the window is open. The window starts in the user's home
+# folder.
 #
 # With no display (no DISPLAY or WAYLAND_DISPLAY), the window runs on a virtual display
 # for a few seconds, a screenshot of it is saved to build/screenshot.png, and everything
@@ -86,8 +87,11 @@ else
 fi
 
 # --- The window ----------------------------------------------------------------------------
+# It starts in the user's home folder, as from the desktop's menu: the local pane shows the
+# process's directory, and files downloaded there must not land in the checkout.
+window="$PWD/build/TalvoFTP"
 if [[ $headless == false ]]; then
-  build/TalvoFTP
+  (cd ~ && exec "$window")
   exit 0
 fi
 
@@ -100,7 +104,7 @@ Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
 pids+=("$!")
 for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X${display#:} ]] && break; sleep 0.1; done
 
-DISPLAY="$display" build/TalvoFTP >/dev/null 2>&1 &
+(cd ~ && DISPLAY="$display" exec "$window") >/dev/null 2>&1 &
 pids+=("$!")
 sleep 3
 screenshot="$PWD/build/screenshot.png"

@@ -3,13 +3,14 @@
 #
 #   scripts/test.sh              the normal build, in build/, then the program and the console
 #                                tool as a user builds them (Release, -O3), in build-release/,
-#                                still with warnings as errors: -O3 finds warnings -O2 does not
+#                                still with warnings as errors: -O3 finds warnings -O2 does not;
+#                                the tests also make that build's Debian package and check it
 #   scripts/test.sh --sanitize   the same tests under AddressSanitizer and UBSan, in build-asan/
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build_dir=build
-cmake_extra=()
+cmake_extra=(-DTALVO_PACKAGE_TREE="$PWD/build-release")
 if [[ "${1:-}" == "--sanitize" ]]; then
   build_dir=build-asan
   cmake_extra=(-DTALVO_SANITIZE=ON)
