@@ -207,6 +207,48 @@ TEST(FtpQuitTest, QuitNeverFollowedByTheServersCloseIsClosedByTheClient) {
   }
 }
 
+// A server that stops answering, at the greeting, in the middle of the login or of a
+// listing's preparation, or after RNFR: the wait is bounded like every other, ends as a
+// time-out, and a new session on the same component logs in as usual.
+TEST(FtpSilentServerTest, EveryCommandWaitingForItsReplyTimesOut) {
+  const struct {
+    const char* name;
+    std::function<void(ScriptedPeer&)> script;
+    std::function<void(TVelaFtp&)> call;  // after the login, when the silence comes later
+  } rows[] = {
+      {"no greeting", [](ScriptedPeer& p) { p.AwaitClose(); }, nullptr},
+      {"PASS unanswered",
+       [](ScriptedPeer& p) { p.Reply("220 ready\r\n").Expect("USER").Reply("331 go on\r\n").Expect("PASS").AwaitClose(); },
+       nullptr},
+      {"PORT unanswered",
+       [](ScriptedPeer& p) {
+         p.Login().Expect("PWD").Reply("257 \"/\"\r\n").Expect("TYPE A").Reply("200 ok\r\n").Expect("PORT").AwaitClose();
+       },
+       [](TVelaFtp& ftp) { ftp.GetListing(); }},
+      {"RNTO unanswered",
+       [](ScriptedPeer& p) { p.Login().Expect("RNFR a").Reply("350 go on\r\n").Expect("RNTO b").AwaitClose(); },
+       [](TVelaFtp& ftp) { ftp.RenameFile("a", "b"); }},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    ScriptedControlSession s;
+    s.ftp.GuardTimes.Reply = 1;
+    row.script(s.peer);
+    s.peer.SetStepTimeout(Millis(8000));
+    if (row.call) {
+      ASSERT_TRUE(s.ConnectAndLogin());
+      row.call(s.ftp);
+    } else {
+      s.Connect();
+    }
+    ASSERT_TRUE(s.RunUntilEvent("quit", 1, 8000)) << s.Transcript();
+    EXPECT_EQ(s.log.Count("ftpeTimeout:Error"), 1) << s.Transcript();
+    EXPECT_FALSE(s.ftp.Connected);
+    EXPECT_TRUE(s.FinishPeer());
+    EXPECT_TRUE(s.LoginAgainWithNewPeer());
+  }
+}
+
 TEST_F(FtpCommandsTest, QuitRefusedIsAFatalErrorWithCodeZero) {
   peer.Login().Expect("QUIT").Reply("500 Not now\r\n").AwaitClose();
   ASSERT_TRUE(LogIn());

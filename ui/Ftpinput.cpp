@@ -17,14 +17,22 @@ TInputForm::TInputForm(QWidget* parent) : QDialog(parent) {
   connect(ui.Button2, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-bool TInputForm::Ask(const QString& caption, const QString& question, QString& answer) {
+bool TInputForm::Ask(const QString& caption, const QString& question, QString& answer, bool secret) {
+  if (asking_) {
+    TInputForm own(parentWidget());
+    return own.Ask(caption, question, answer, secret);
+  }
+  asking_ = true;
   setWindowTitle(caption);
   ui.Prompt->setText(question);
   ui.Prompt->adjustSize();  // the question label takes the width of its text
   ui.Input->clear();
+  ui.Input->setEchoMode(secret ? QLineEdit::Password : QLineEdit::Normal);
   Screen::TArrowWhileAsking arrow;
   const bool ok = exec() == QDialog::Accepted;
   answer = ui.Input->text();
+  ui.Input->clear();  // a password typed here stays nowhere
+  asking_ = false;
   return ok;
 }
 

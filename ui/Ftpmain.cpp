@@ -7,6 +7,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QScreen>
+#include <QTimer>
 #include <exception>
 #include <utility>
 
@@ -142,6 +143,7 @@ void TForm1::BindEngineEvents() {
   Ftp1.OnFileReceived = notify(&TForm1::Ftp1FileReceived);
   Ftp1.OnFileStored = notify(&TForm1::Ftp1FileStored);
   Ftp1.OnFtpQuit = notify(&TForm1::Ftp1FtpQuit);
+  Ftp1.OnFtpReady = notify(&TForm1::Ftp1FtpReady);
 }
 
 void TForm1::FormCreate() {
@@ -156,7 +158,7 @@ void TForm1::FormCreate() {
 }
 
 bool TForm1::MayStartOperation() const {
-  return Ftp1.Connected && !Screen::IsHourglass();
+  return Ftp1.Connected && !Screen::IsHourglass() && !FBatchRunning && !FClosing;
 }
 
 bool TForm1::MakeRequest(const std::function<void()>& request) {
@@ -178,13 +180,15 @@ std::vector<std::string> SelectedNames(const TListBox& list) {
   return names;
 }
 
-void TForm1::BeginBatch() {
+bool TForm1::BeginBatch() {
+  if (FBatchRunning) return false;  // the marks belong to the running batch: untouched
   FOperationFailed = false;
   FRequestRefused = false;
+  return MayStartOperation();
 }
 
 bool TForm1::WaitForItem(const std::function<void()>& request) {
-  if (FOperationFailed || FRequestRefused || FEnding || !Ftp1.Connected) return false;
+  if (FOperationFailed || FRequestRefused || FEnding || FClosing || !Ftp1.Connected) return false;
   FOperationDone = false;
   StartOperation(request);
   // Every request ends in an event (its completion, an error, the end of the connection)
@@ -197,7 +201,7 @@ bool TForm1::WaitForItem(const std::function<void()>& request) {
 }
 
 void TForm1::ConnectBtnClick() {
-  if (Ftp1.Connected || Screen::IsHourglass()) return;
+  if (Ftp1.Connected || Screen::IsHourglass() || FBatchRunning || FClosing) return;
   Ftp1.SetFtpServer("");
   Ftp1.UserName.clear();
   Ftp1.UserPassword.clear();
@@ -205,8 +209,9 @@ void TForm1::ConnectBtnClick() {
   StartOperation([this] { Ftp1.Connect(); });
 }
 
+// Also between two files of a batch: the batch ends there, since its connection ends.
 void TForm1::Button11Click() {
-  if (!MayStartOperation()) return;
+  if (!Ftp1.Connected || Screen::IsHourglass() || FClosing) return;
   StartOperation([this] { Ftp1.Quit(); });
 }
 
@@ -225,18 +230,33 @@ void TForm1::closeEvent(QCloseEvent* event) {
   }
 }
 
+// Closing while connected ends the session first. Whoever closes the window means it: a
+// running transfer is stopped as the stop button does, a batch ends after its running
+// item, and QUIT goes as soon as the engine is free; the end of the connection ends the
+// program. The engine's waits are all bounded, so that end always comes.
 void TForm1::FormCloseQuery(bool& CanClose) {
-  if (Ftp1.Connected) {
-    // Refused as busy while an operation runs: the window then stays until the end of the
-    // connection. That refusal is not the answer to a request the window is making.
-    const bool watching = std::exchange(FWatchingRefusal, false);
-    Ftp1.Quit();
-    FWatchingRefusal = watching;
-    CanClose = false;
-    FClosing = true;
-  } else {
+  if (!Ftp1.Connected) {
     CanClose = true;
+    return;
   }
+  CanClose = false;
+  FClosing = true;
+  if (Ftp1.Transfer.Running()) Ftp1.Abort();
+  QuitForClose();
+}
+
+void TForm1::QuitForClose() {
+  if (!FClosing || FEnding || !Ftp1.Connected || Ftp1.Busy) return;
+  // That request is not one the window's own waits are watching.
+  const bool watching = std::exchange(FWatchingRefusal, false);
+  Ftp1.Quit();
+  FWatchingRefusal = watching;
+}
+
+// The engine is free again: a close that waited for it goes on, once the event that ended
+// the operation has been handled.
+void TForm1::Ftp1FtpReady(TObject*) {
+  if (FClosing) QTimer::singleShot(0, this, [this] { QuitForClose(); });
 }
 
 void TForm1::Ftp1FtpQuit(TObject*) {

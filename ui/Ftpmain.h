@@ -42,6 +42,7 @@ class TForm1 : public QWidget {
   void Button11Click();
   void Button10Click();
   void Ftp1FtpQuit(TObject* Sender);
+  void Ftp1FtpReady(TObject* Sender);
 
   // The engine's information, requests and errors.
   void Ftp1FtpInfo(TObject* Sender, FtpInfo info, const std::string& addinfo);
@@ -77,6 +78,7 @@ class TForm1 : public QWidget {
 
   // Read by tests.
   bool Closing() const { return FClosing; }
+  bool BatchRunning() const { return FBatchRunning; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -94,7 +96,11 @@ class TForm1 : public QWidget {
   // Waits for the end of one item of a batch; false when the batch must stop (the item
   // failed or was refused, the connection is gone, or the program is ending).
   bool WaitForItem(const std::function<void()>& request);
-  void BeginBatch();
+  // True when the batch may run: no other batch runs (a click handled inside a batch's
+  // wait would otherwise start one inside it) and the window is not closing.
+  bool BeginBatch();
+  // Sends QUIT for a close request once the engine is free.
+  void QuitForClose();
   void AppendLog(const std::string& text, bool emptyWhenFull);
   void RereadLocalFiles();
 
@@ -104,7 +110,20 @@ class TForm1 : public QWidget {
   bool FRequestRefused = false;  // the component refused the request being made
   bool FWatchingRefusal = false; // a request is being made: a refusal now is its answer
   bool FEnding = false;          // the program has been asked to end
+  bool FBatchRunning = false;    // a download, upload or delete batch is under way
   bool FStoreDataOpened = false; // the running store has opened its data connection
+};
+
+// Marks a batch as running for as long as its handler runs, whatever way it ends.
+class TBatch {
+ public:
+  explicit TBatch(bool& running) : running_(running) { running_ = true; }
+  ~TBatch() { running_ = false; }
+  TBatch(const TBatch&) = delete;
+  TBatch& operator=(const TBatch&) = delete;
+
+ private:
+  bool& running_;
 };
 
 // The rows selected in a list, first to last.

@@ -67,15 +67,17 @@ void TForm1::Ftp1FtpInfo(TObject*, FtpInfo info, const std::string& addinfo) {
 void TForm1::Ftp1FtpNeedInfo(TObject*, TFtpInfoNeeded need, std::string& value) {
   const std::string word = talvo::ui::NeedInfoWord(need);
   QString answer;
-  InputForm->Ask(QString::fromStdString(word), QString::fromStdString(talvo::ui::NeedInfoPrompt(word)), answer);
+  const bool secret = need == ftpnPassword || need == ftpnAccount;
+  InputForm->Ask(QString::fromStdString(word), QString::fromStdString(talvo::ui::NeedInfoPrompt(word)), answer,
+                 secret);
   // Whatever the dialog's result: a cancelled prompt hands back what the field holds.
   value = TypedBytes(answer);
 }
 
 void TForm1::Ftp1FtpError(TObject*, FtpError error, const std::string& addinfo) {
-  if (const auto message = talvo::ui::ErrorMessage(error, addinfo)) {
-    ShowInformation(this, QString::fromStdString(*message));
-  }
+  // Once the window is closing, a failure only hastens the end: no message holds it up.
+  const auto message = talvo::ui::ErrorMessage(error, addinfo);
+  if (message && !FClosing) ShowInformation(this, QString::fromStdString(*message));
   FOperationFailed = true;
   Screen::SetArrow();
 }

@@ -10,6 +10,7 @@
 #include "ui/TextCodec.h"
 
 void TForm1::NeedNewFTPListing(TObject*) {
+  if (FClosing) return;  // the session is ending: QUIT comes next, not a listing
   // No busy test and no cursor change; but a listing refused at once ends nothing, so the
   // hourglass of the operation that led here must not stay.
   if (MakeRequest([this] { Ftp1.GetListing(); })) Screen::SetArrow();
@@ -63,8 +64,8 @@ void TForm1::Button12Click() {
 }
 
 void TForm1::Button13Click() {
-  BeginBatch();
-  if (!MayStartOperation() || ui.ListBox2->ItemIndex() < 0) return;
+  if (!BeginBatch() || ui.ListBox2->ItemIndex() < 0) return;
+  const TBatch batch(FBatchRunning);
   const QString question = ui.ListBox2->SelCount() < 2
                                ? QStringLiteral("Etes-vous sûr de vouloir supprimer ce fichier ?")
                                : QStringLiteral("Etes-vous sûr de vouloir supprimer ces fichiers ?");

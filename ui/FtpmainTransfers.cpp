@@ -9,8 +9,8 @@
 #include "ui/ThroughputLine.h"
 
 void TForm1::SpeedButton2Click() {
-  BeginBatch();
-  if (!MayStartOperation() || ui.ListBox2->ItemIndex() < 0) return;
+  if (!BeginBatch() || ui.ListBox2->ItemIndex() < 0) return;
+  const TBatch batch(FBatchRunning);
   const std::string directory = ui.FileListBox1->Directory();
   for (const std::string& name : SelectedNames(*ui.ListBox2)) {
     if (!IsPlainFileName(name)) {
@@ -29,8 +29,8 @@ void TForm1::SpeedButton2Click() {
 }
 
 void TForm1::SpeedButton1Click() {
-  BeginBatch();
-  if (!MayStartOperation() || ui.FileListBox1->ItemIndex() < 0) return;
+  if (!BeginBatch() || ui.FileListBox1->ItemIndex() < 0) return;
+  const TBatch batch(FBatchRunning);
   // Full paths, taken once: the local pane stays usable during the batch.
   const std::string directory = ui.FileListBox1->Directory();
   for (const std::string& name : SelectedNames(*ui.FileListBox1)) {

@@ -5,9 +5,19 @@
 
 #include <string>
 
-// Renames `from` to `to`, refusing when `to` already exists. The refusal is atomic: no
-// moment exists at which another file named `to` could be replaced or lost.
+// Renames `from` to `to`, refusing when `to` already exists. Where the file system allows
+// it the refusal is atomic (a rename that never replaces, or a hard link); on file systems
+// with neither (some FUSE mounts) the target is checked to be absent just before a plain
+// rename, which leaves only the instant between the two open.
 void RenameWithoutReplacing(const std::string& from, const std::string& to);
+
+// The system calls a rename goes through, so that tests can stand in for a file system
+// that lacks some of them. Each returns 0 or sets errno and returns -1.
+struct TRenameCalls {
+  int (*renameNoReplace)(const char* from, const char* to);
+  int (*link)(const char* from, const char* to);
+};
+TRenameCalls& RenameCalls();
 
 void DeleteLocalFile(const std::string& path);
 void MakeLocalDirectory(const std::string& path);

@@ -41,6 +41,13 @@ DialogAnswers& DialogAnswers::Expect(Action action) {
   return *this;
 }
 
+DialogAnswers& DialogAnswers::ExpectLeftOpen(QPointer<QWidget>* kept) {
+  return Expect([this, kept](QWidget* dialog) {
+    *kept = dialog;
+    leftOpen_.emplace_back(dialog);
+  });
+}
+
 std::string DialogAnswers::Describe() const {
   std::string out;
   for (const SeenDialog& d : seen_) out += "[" + d.caption + "] " + d.text + "\n";
@@ -52,6 +59,9 @@ void DialogAnswers::Check() {
   if (busy_) return;
   QWidget* dialog = QApplication::activeModalWidget();
   if (dialog == nullptr || !dialog->isVisible()) return;
+  for (const QPointer<QWidget>& kept : leftOpen_) {
+    if (kept == dialog) return;
+  }
   SeenDialog seen{dialog->windowTitle().toStdString(), ""};
   if (auto* box = qobject_cast<QMessageBox*>(dialog)) seen.text = box->text().toStdString();
   if (auto* prompt = dynamic_cast<TInputForm*>(dialog)) seen.text = prompt->ui.Prompt->text().toStdString();

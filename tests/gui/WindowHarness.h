@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <QObject>
+#include <QPointer>
 #include <QTimer>
 #include <deque>
 #include <functional>
@@ -47,6 +48,9 @@ class DialogAnswers : public QObject {
   ~DialogAnswers() override;
 
   DialogAnswers& Expect(Action action);
+  // The next dialog stays open (in `*kept`) while the ones that open over it are answered;
+  // the test closes it itself, from a Trigger.
+  DialogAnswers& ExpectLeftOpen(QPointer<QWidget>* kept);
   std::size_t Pending() const { return actions_.size(); }
   const std::vector<SeenDialog>& Seen() const { return seen_; }
   // Every caption and text seen, for failure messages.
@@ -57,6 +61,7 @@ class DialogAnswers : public QObject {
 
   QTimer timer_;
   std::deque<Action> actions_;
+  std::vector<QPointer<QWidget>> leftOpen_;
   std::vector<SeenDialog> seen_;
   bool busy_ = false;
 };

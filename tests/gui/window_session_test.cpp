@@ -158,8 +158,8 @@ TEST_F(WindowSessionTest, ClosingEndsTheProgramEvenWhenTheServerNeverAnswersTheQ
 }
 
 // The scripted server holds the first listing, so the engine is busy when the window is
-// closed: the quit is refused, the window stays, and the program ends at the end of the
-// connection, here the server's close.
+// closed: the listing is stopped, the window stays, and the program ends at the end of the
+// connection, here the server's close, without a message to hold it up.
 TEST_F(WindowSessionTest, ClosingWhileBusyKeepsTheWindowUntilTheConnectionEnds) {
   ScriptedPeer peer;
   peer.Login().Expect("PWD").Pause(1500).Close();
