@@ -16,8 +16,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // While messages keep arriving, readiness is still polled this often so that sockets are
-// never starved by a handler that keeps posting.
-constexpr unsigned kPollEveryDispatches = 32;
+// never starved by a handler that keeps posting. The time bound is the one that matters; a
+// transfer that reads full chunks posts its own next read, so the count stays high enough
+// not to cost a system call every few chunks.
+constexpr unsigned kPollEveryDispatches = 256;
 constexpr auto kPollEveryTime = std::chrono::milliseconds(1);
 constexpr int kMaxEventsPerPoll = 64;
 // Windows raises intervals below this to it.
@@ -205,9 +207,8 @@ bool MessageLoop::KillTimer(HWND window, std::uintptr_t id) {
   return true;
 }
 
-void MessageLoop::FireDueTimers() {
+void MessageLoop::FireDueTimers(Clock::time_point now) {
   if (timers_.empty()) return;
-  const auto now = Clock::now();
   bool fired = false;
   for (Timer& t : timers_) {
     if (t.due > now) continue;
@@ -304,10 +305,14 @@ bool MessageLoop::Dispatch(bool pollWhenIdle) {
   // sending loop, which calls here once per block: there a poll every millisecond (or every
   // few dispatches) keeps the stop button and the control connection alive without a
   // system call per block.
+  auto now = Clock::now();
   const bool pollDue = (pollWhenIdle && queue_.empty()) || ++dispatchesSincePoll_ >= kPollEveryDispatches ||
-                       Clock::now() - lastPoll_ >= kPollEveryTime;
-  if (pollDue) PollReadiness(0);
-  FireDueTimers();
+                       now - lastPoll_ >= kPollEveryTime;
+  if (pollDue) {
+    PollReadiness(0);
+    now = lastPoll_;
+  }
+  FireDueTimers(now);
 
   // Only what was queued before this point: later posts wait for the next dispatch, even
   // when a nested dispatch inside a handler has already taken part of the queue.

@@ -125,7 +125,7 @@ class MessageLoop {
   void Deliver(const Posted& m);
   void PollReadiness(int timeoutMs);
   bool Dispatch(bool pollWhenIdle);
-  void FireDueTimers();
+  void FireDueTimers(std::chrono::steady_clock::time_point now);
   void RunTasks();
   void RearmTimerFd();
   void SignalWake();
