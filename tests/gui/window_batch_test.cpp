@@ -199,6 +199,7 @@ TEST_F(WindowBatchTest, ARefusedStoreWritesNoThroughputLine) {
 TEST(ThroughputLineTest, ShowsSecondsMillisecondsAndRateFromSixtyFourBitCounters) {
   EXPECT_EQ(ThroughputLine(600, 50), "600 octets transférés en 0.050 secondes (12Ko par seconde)");
   EXPECT_EQ(ThroughputLine(5, 1005), "5 octets transférés en 1.005 secondes (0Ko par seconde)");
+  EXPECT_EQ(ThroughputLine(2468, 1234), "2468 octets transférés en 1.234 secondes (2Ko par seconde)");
   EXPECT_EQ(ThroughputLine(3LL << 30, 2000),
             "3221225472 octets transférés en 2.000 secondes (1610612Ko par seconde)");
 }
