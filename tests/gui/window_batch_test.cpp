@@ -133,8 +133,7 @@ TEST_F(WindowBatchTest, ARequestRefusedAtOncePutsTheArrowBackAndAnAcceptedOneKee
   ASSERT_TRUE(WaitUntil([&] { return Idle(); })) << LogText();
 
   DoubleClick(*form->ui.ListBox1, "..");
-  ASSERT_TRUE(Sent(peer, "CWD .."));
-  WaitUntil([] { return false; }, 100);
+  ASSERT_TRUE(WaitUntil([&] { return Sent(peer, "CWD .."); }, 5000));
   EXPECT_TRUE(Screen::IsHourglass()) << "accepted, and its reply held back";
   peer.Release();
   ASSERT_TRUE(WaitUntil([&] { return Idle() && Rows(*form->ui.ListBox2) == Names{"y"}; })) << LogText();

@@ -104,7 +104,8 @@ TEST_F(WindowSessionTest, ThePromptEnablesOkOnlyWithTextAndEscapeCancels) {
   bool okAtShow = true, okWithText = false, okWhenErased = true, stillOpenAfterEnter = false;
   dialogs.Expect([&](QWidget*) {
     okAtShow = input->ui.Button1->isEnabled();
-    EXPECT_TRUE(input->ui.Input->hasFocus());
+    // The dialog's window becomes active a moment after it shows.
+    EXPECT_TRUE(WaitUntil([&] { return input->ui.Input->hasFocus(); }, 2000));
     QTest::keyClick(input->ui.Input, Qt::Key_A);
     okWithText = input->ui.Button1->isEnabled();
     QTest::keyClick(input->ui.Input, Qt::Key_Backspace);
