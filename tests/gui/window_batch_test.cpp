@@ -1,6 +1,7 @@
-// Batches against a scripted server, for what real servers do not produce: listed names
-// that would leave the local directory, and a connection that ends in the middle of a
-// batch. Also the throughput line's arithmetic.
+// Batches and the busy cursor against a scripted server, for what real servers do not
+// produce: listed names that would leave the local directory, a connection that ends or is
+// reset in the middle of a batch, replies held back while the test clicks, and a request
+// the component refuses at once. Also the throughput line's arithmetic.
 #include <QAbstractButton>
 #include <QElapsedTimer>
 #include <QTimer>

@@ -1,6 +1,7 @@
 // The window's local pane on a throw-away folder tree: drives, tree and file list, rename,
-// delete, make and remove directories, the French texts of local failures, and the editor
-// and the opener started on hostile file names through stand-in programs.
+// delete, make and remove directories, the French texts of local failures (a real refusal
+// among them), and the editor and the opener started on hostile file names through
+// stand-in programs, named by path or by a bare name found in PATH.
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>

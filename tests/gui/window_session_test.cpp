@@ -1,7 +1,7 @@
 // The window's session against real servers and a scripted peer: the three prompts, the
 // conversation in the log, the French message of each failure to connect, disconnecting,
-// closing while connected or busy, a prompt left open while the server goes away, and
-// the prompt dialog's own manners.
+// closing while connected or busy, a prompt left open while the server goes away (and the
+// cursor after it), the prompt dialog's own manners, the log's bound and the byte counter.
 #include <QCoreApplication>
 #include <QLineEdit>
 #include <QPushButton>
