@@ -363,6 +363,28 @@ TEST(FtpAbortTest, StopEndsWhenAborIsAnsweredOnceOrLate) {
   }
 }
 
+// After a stop that ended through NOOP, the replies owed start afresh: the next stop is
+// answered as usual (426, then ABOR's 226) and ends on ABOR's reply, with no second NOOP.
+TEST(FtpAbortTest, AStopAfterAResynchronisedOneCountsItsRepliesAfresh) {
+  DataSideSession s;
+  ReceiveUntilAbor(s).Reply("226 Transfer complete.\r\n").Expect("NOOP").Reply("200 NOOP ok.\r\n");
+  ReceiveUntilAbor(s).Reply("426 Transfer aborted.\r\n").Reply("226 Abort successful.\r\n");
+  s.CwdNext();  // a NOOP instead would fail the peer's script
+  ASSERT_TRUE(s.LogIn());
+  s.ftp.GuardTimes.AbortResync = 1;
+  for (int round = 1; round <= 2; ++round) {
+    SCOPED_TRACE("stop " + std::to_string(round));
+    ReceiveAndAbort(s);
+    ASSERT_TRUE(s.WaitFor("fileReceived")) << ::testing::PrintToString(s.EventsWithoutProgress());
+    EXPECT_EQ(s.log.CountPrefix("ftpe"), 0);
+    EXPECT_GT(s.LineAt("fileReceived"), s.ReceivedAt(round == 1 ? "200 NOOP ok" : "226 Abort successful"));
+  }
+  s.ExpectCwdAnsweredByItsOwnReply();
+  EXPECT_EQ(s.PeerFailure(), "");
+  const Lines commands = s.peer.Commands();
+  EXPECT_EQ(std::count(commands.begin(), commands.end(), "NOOP"), 1);
+}
+
 // A 5xx is a final reply like any other: after a refused command the replies owed to a
 // later stop are counted right, so ABOR's reply ends it without any resynchronisation.
 TEST(FtpAbortTest, StopAfterARefusedCommandNeedsNoResync) {

@@ -208,6 +208,7 @@ TEST(FtpLoginTest, RefusedLoginQuitsAndEndsWithTheServersClose) {
        {{"USER", "331 Password required\r\n"}, {"PASS", "332 Need account\r\n"}, {"ACCT", "332 Again\r\n"}},
        {"USER alice", "PASS secret", "ACCT billing", "QUIT"}},
       {"user name with CR LF", {}, {"QUIT"}, "bob\r\nDELE x"},
+      {"user name with a lone CR", {}, {"QUIT"}, "bob\rDELE x"},
       {"password with a lone LF", {{"USER", "331 Password required\r\n"}}, {"USER alice", "QUIT"}, "alice",
        "pw\nDELE x"},
       {"account with a zero byte",

@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <algorithm>
 
 #include "ui/QtLoopBridge.h"
 #include "ui/Screen.h"
@@ -117,12 +118,20 @@ DialogAnswers::Action Press(const std::string& caption) {
   };
 }
 
-void ScriptListing(ScriptedPeer& peer, const std::vector<std::string>& files) {
+void ScriptListing(ScriptedPeer& peer, const std::vector<std::string>& files, bool held) {
   std::string text;
   for (const std::string& name : files) text += "-rw-r--r-- 1 u g 5 Jan 01 00:00 " + name + "\r\n";
-  peer.Expect("PWD").Reply("257 \"/\" is current\r\n").Expect("TYPE A").Reply("200 ok\r\n")
+  peer.Expect("PWD");
+  if (held) peer.Hold();
+  peer.Reply("257 \"/\" is current\r\n").Expect("TYPE A").Reply("200 ok\r\n")
       .Expect("PORT").Reply("200 ok\r\n").Expect("LIST").DataConnect().Reply("150 here\r\n")
       .DataSend(text).DataClose().Reply("226 done\r\n");
+}
+
+bool Sent(const ScriptedPeer& peer, const std::string& prefix) {
+  const std::vector<std::string> commands = peer.Commands();
+  return std::any_of(commands.begin(), commands.end(),
+                     [&](const std::string& command) { return command.rfind(prefix, 0) == 0; });
 }
 
 void WindowTest::SetUp() {

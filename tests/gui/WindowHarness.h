@@ -86,8 +86,10 @@ DialogAnswers::Action Type(const std::string& text, bool ok = true);
 DialogAnswers::Action Press(const std::string& caption);
 
 // The scripted server's side of a listing of plain files, such as the one that follows
-// every login of the window.
-void ScriptListing(ScriptedPeer& peer, const std::vector<std::string>& files);
+// every login of the window; `held`: its first reply waits for peer.Release().
+void ScriptListing(ScriptedPeer& peer, const std::vector<std::string>& files, bool held = false);
+// The client has sent a command line starting with `prefix`.
+bool Sent(const ScriptedPeer& peer, const std::string& prefix);
 
 class WindowTest : public ::testing::Test {
  protected:

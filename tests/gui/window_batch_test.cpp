@@ -1,6 +1,11 @@
-// Batches against a scripted server, for what real servers do not produce: listed names
-// that would leave the local directory, and a connection that ends in the middle of a
-// batch. Also the throughput line's arithmetic.
+// Batches and the busy cursor against a scripted server, for what real servers do not
+// produce: listed names that would leave the local directory, a connection that ends or is
+// reset in the middle of a batch, replies held back while the test clicks, and a request
+// the component refuses at once. Also the throughput line's arithmetic.
+#include <QAbstractButton>
+#include <QElapsedTimer>
+#include <QTimer>
+
 #include "tests/gui/WindowHarness.h"
 #include "tests/support/ScriptedPeer.h"
 #include "ui/Screen.h"
@@ -65,6 +70,108 @@ TEST_F(WindowBatchTest, ABatchStopsWhenTheConnectionEnds) {
   EXPECT_EQ(std::count_if(sent.begin(), sent.end(), [](const std::string& c) { return c.rfind("DELE", 0) == 0; }), 2);
 }
 
+// While an item's reply is held back the hourglass shows and every command that would
+// reach the engine is refused by the window itself, silently and without ending the batch:
+// the next item is still sent.
+TEST_F(WindowBatchTest, WhileAnItemRunsOtherRemoteCommandsAreRefusedAndTheBatchGoesOn) {
+  ScriptedPeer peer;
+  peer.Login();
+  ScriptListing(peer, {"a", "b"});
+  peer.Expect("DELE a").Hold().Reply("250 gone\r\n").Expect("DELE b").Reply("250 gone\r\n");
+  ScriptListing(peer, {"b"});
+  peer.Expect("QUIT").Reply("221 bye\r\n").Close();
+  ASSERT_TRUE(LogInTo(peer)) << dialogs.Describe() << LogText();
+  Select(*form->ui.ListBox1, {".."});
+  Select(*form->ui.ListBox2, {"a", "b"});
+
+  bool busyWhileHeld = false;
+  std::vector<std::string> leftBusy;  // the commands after which the hourglass had gone
+  Trigger meanwhile([&] { return Sent(peer, "DELE a"); }, [&] {
+    busyWhileHeld = Screen::IsHourglass();
+    const std::vector<std::pair<std::string, QAbstractButton*>> commands = {
+        {"Connecter", form->ui.ConnectBtn},   {"Déconnecter", form->ui.Button11},
+        {"Créer", form->ui.MkDirFTPBtn},      {"Supprimer répertoire", form->ui.RmDirFTPBtn},
+        {"Renommer", form->ui.Button12},      {"Supprimer", form->ui.Button13},
+        {"Actualiser", form->ui.Button15},    {"Télécharger", form->ui.SpeedButton2}};
+    for (const auto& [name, button] : commands) {
+      Click(button);
+      if (!Screen::IsHourglass()) leftBusy.push_back(name);
+    }
+    DoubleClick(*form->ui.ListBox1, "..");
+    if (!Screen::IsHourglass()) leftBusy.push_back("double click");
+    peer.Release();
+  });
+  dialogs.Expect(Press("&Oui"));
+  Click(form->ui.Button13);
+  EXPECT_TRUE(meanwhile.Fired());
+  EXPECT_TRUE(busyWhileHeld);
+  EXPECT_EQ(leftBusy, std::vector<std::string>{});
+  EXPECT_EQ(dialogs.Seen().size(), 4u) << dialogs.Describe();  // the three prompts, the one question
+  ASSERT_TRUE(WaitUntil([&] { return Idle() && form->ui.ListBox2->Count() == 1; }, 5000)) << LogText();
+  EXPECT_TRUE(form->Ftp1.Connected);
+  ASSERT_TRUE(Disconnect());
+  EXPECT_EQ(peer.Failure(), "") << "the commands: " << ::testing::PrintToString(peer.Commands());
+}
+
+// A request the component refuses at once ends in no event, so the arrow must come back at
+// once; an accepted one keeps the hourglass until its end. ("Actualiser" shows no
+// hourglass, so a change of directory can be asked while its listing runs.)
+TEST_F(WindowBatchTest, ARequestRefusedAtOncePutsTheArrowBackAndAnAcceptedOneKeepsTheHourglass) {
+  ScriptedPeer peer;
+  peer.Login();
+  ScriptListing(peer, {"x"});
+  ScriptListing(peer, {"x"}, true);
+  peer.Expect("CWD ..").Hold().Reply("250 ok\r\n");
+  ScriptListing(peer, {"y"});
+  peer.Expect("QUIT").Reply("221 bye\r\n").Close();
+  ASSERT_TRUE(LogInTo(peer)) << dialogs.Describe() << LogText();
+
+  Click(form->ui.Button15);
+  ASSERT_TRUE(form->Ftp1.Busy);
+  DoubleClick(*form->ui.ListBox1, "..");
+  EXPECT_FALSE(Screen::IsHourglass()) << "refused by the component";
+  peer.Release();
+  ASSERT_TRUE(WaitUntil([&] { return Idle(); })) << LogText();
+
+  DoubleClick(*form->ui.ListBox1, "..");
+  ASSERT_TRUE(WaitUntil([&] { return Sent(peer, "CWD .."); }, 5000));
+  EXPECT_TRUE(Screen::IsHourglass()) << "accepted, and its reply held back";
+  peer.Release();
+  ASSERT_TRUE(WaitUntil([&] { return Idle() && Rows(*form->ui.ListBox2) == Names{"y"}; })) << LogText();
+  ASSERT_TRUE(Disconnect());
+  EXPECT_EQ(peer.Failure(), "");
+}
+
+// A reset in the middle of a delete batch is an error with no completion event: the batch
+// ends at once, with one message and no further command.
+TEST_F(WindowBatchTest, AResetInTheMiddleOfABatchEndsItAtOnceWithOneMessage) {
+  ScriptedPeer peer;
+  peer.Login();
+  ScriptListing(peer, {"a", "b", "c"});
+  peer.Expect("DELE a").Reply("250 gone\r\n").Expect("DELE b").Reset();
+  ASSERT_TRUE(LogInTo(peer)) << dialogs.Describe() << LogText();
+  Select(*form->ui.ListBox2, {"a", "b", "c"});
+  // A batch that kept waiting would wait for ever: closing the window (no connection any
+  // more) is the one thing that still ends it.
+  QTimer watchdog;
+  watchdog.setSingleShot(true);
+  QObject::connect(&watchdog, &QTimer::timeout, form.get(), [&] { form->close(); });
+  watchdog.start(10000);
+  dialogs.Expect(Press("&Oui")).Expect(Press("OK"));
+  QElapsedTimer clock;
+  clock.start();
+  Click(form->ui.Button13);
+  EXPECT_LT(clock.elapsed(), 5000) << "the batch went on waiting after the error";
+  watchdog.stop();
+  ASSERT_TRUE(WaitUntil([&] { return dialogs.Pending() == 0 && !Screen::IsHourglass(); })) << dialogs.Describe();
+  ASSERT_EQ(dialogs.Seen().size(), 5u) << dialogs.Describe();
+  EXPECT_EQ(dialogs.Seen().back().text, "La connexion a été rompue de façon inattendue par le serveur.");
+  EXPECT_FALSE(form->Ftp1.Connected);
+  ASSERT_TRUE(peer.WaitFinished(Millis(5000)));
+  EXPECT_EQ(peer.Failure(), "");
+  EXPECT_EQ(peer.Commands().back(), "DELE b");
+}
+
 // A store the server refuses opens no data connection: the counters still hold the last
 // transfer's figures, which must not be reported as this file's.
 TEST_F(WindowBatchTest, ARefusedStoreWritesNoThroughputLine) {
@@ -92,6 +199,7 @@ TEST_F(WindowBatchTest, ARefusedStoreWritesNoThroughputLine) {
 TEST(ThroughputLineTest, ShowsSecondsMillisecondsAndRateFromSixtyFourBitCounters) {
   EXPECT_EQ(ThroughputLine(600, 50), "600 octets transférés en 0.050 secondes (12Ko par seconde)");
   EXPECT_EQ(ThroughputLine(5, 1005), "5 octets transférés en 1.005 secondes (0Ko par seconde)");
+  EXPECT_EQ(ThroughputLine(2468, 1234), "2468 octets transférés en 1.234 secondes (2Ko par seconde)");
   EXPECT_EQ(ThroughputLine(3LL << 30, 2000),
             "3221225472 octets transférés en 2.000 secondes (1610612Ko par seconde)");
 }

@@ -1,6 +1,7 @@
 // The window's local pane on a throw-away folder tree: drives, tree and file list, rename,
-// delete, make and remove directories, the French texts of local failures, and the editor
-// and the opener started on hostile file names through stand-in programs.
+// delete, make and remove directories, the French texts of local failures (a real refusal
+// among them), and the editor and the opener started on hostile file names through
+// stand-in programs, named by path or by a bare name found in PATH.
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -39,6 +40,22 @@ struct ScopedEnv {
   ~ScopedEnv() { old.empty() ? ::unsetenv(name) : ::setenv(name, old.c_str(), 1); }
   const char* name;
   std::string old;
+};
+
+// The process's effective user is an unprivileged one while the object lives (when the
+// tests run as root; otherwise they already run as one).
+class AsUnprivilegedUser {
+ public:
+  AsUnprivilegedUser() : switched_(::geteuid() == 0 && ::seteuid(kNobody) == 0) {}
+  ~AsUnprivilegedUser() {
+    if (switched_ && ::seteuid(0) != 0) std::abort();  // the tests after this one need root
+  }
+  AsUnprivilegedUser(const AsUnprivilegedUser&) = delete;
+  AsUnprivilegedUser& operator=(const AsUnprivilegedUser&) = delete;
+
+ private:
+  static constexpr uid_t kNobody = 65534;
+  bool switched_;
 };
 
 class WindowLocalTest : public WindowTest {
@@ -225,10 +242,29 @@ TEST_F(WindowLocalTest, RemovingTheCurrentDirectoryMovesToItsParentFirst) {
 
 TEST_F(WindowLocalTest, LocalFailuresReadTheirFrenchTexts) {
   const std::vector<std::pair<int, std::string>> cases = {
-      {ENOTDIR, "Nom de fichier incorrect"}, {EMFILE, "Trop de fichiers ouverts"},
+      {ENOENT, "Fichier introuvable"},       {ENOTDIR, "Nom de fichier incorrect"},
+      {ENAMETOOLONG, "Nom de fichier incorrect"}, {ELOOP, "Nom de fichier incorrect"},
+      {EINVAL, "Nom de fichier incorrect"},  {EMFILE, "Trop de fichiers ouverts"},
+      {ENFILE, "Trop de fichiers ouverts"},  {EACCES, "Accès au fichier refusé"},
       {EPERM, "Accès au fichier refusé"},    {ENOSPC, "Disque plein"},
+      {EDQUOT, "Disque plein"},
       {EIO, "Erreur E/S 5"}};  // its own number, though 5 is also the code of a refused access
   for (const auto& [errnum, text] : cases) EXPECT_EQ(InOutError::FromErrno(errnum).what(), text) << errnum;
+
+  // A refusal the system really makes: a file in a directory that may not be written. Root
+  // is refused nothing, so the deletion runs as an unprivileged user.
+  ASSERT_TRUE(local.WriteFile("locked/kept", "k"));
+  ASSERT_EQ(::chmod(LocalPath("locked").c_str(), 0555), 0);
+  Tree().SetDirectory(LocalPath("locked"));
+  Select(Files(), {"kept"});
+  dialogs.Expect(Press("&Oui")).Expect(Press("OK"));
+  {
+    const AsUnprivilegedUser nobody;
+    Click(form->ui.Button9);
+  }
+  ExpectErrorBox("Accès au fichier refusé.");
+  EXPECT_TRUE(local.Exists("locked/kept"));
+  EXPECT_EQ(::chmod(LocalPath("locked").c_str(), 0755), 0);
 }
 
 // Stand-in programs record their parent, their argument count, then each argument.
@@ -286,6 +322,24 @@ TEST_F(WindowLocalProgramsTest, AHostileFileNameReachesTheEditorAndTheOpenerAsOn
   Click(form->ui.Button6);
   EXPECT_EQ(ArgumentsOf("editor"), std::vector<std::string>{});
   EXPECT_FALSE(programs.Exists("opener.args"));
+}
+
+// Given as bare names, the editor and the opener are found through PATH, in its absolute
+// directories only: a relative entry would look in the folder the local pane shows.
+TEST_F(WindowLocalProgramsTest, BareNamesAreFoundInTheAbsoluteDirectoriesOfPath) {
+  ASSERT_TRUE(local.WriteFile("notes.txt", "x"));
+  ASSERT_TRUE(local.WriteFile("bin/editor", "#!/bin/sh\ntouch '" + LocalPath("planted") + "'\n"));
+  ASSERT_EQ(::chmod(LocalPath("bin/editor").c_str(), 0755), 0);
+  form->Launcher.Editor = {"editor"};
+  form->Launcher.Opener = {"opener"};
+  const ScopedEnv path("PATH", "bin:" + programs.Path() + ":/usr/bin:/bin");
+  Click(form->ui.Button14);
+  Select(Files(), {"notes.txt"});
+  Click(form->ui.Button6);
+  EXPECT_EQ(ArgumentsOf("editor"), (std::vector<std::string>{LocalPath("notes.txt")}));
+  Click(form->ui.Button7);
+  EXPECT_EQ(ArgumentsOf("opener"), (std::vector<std::string>{LocalPath("notes.txt")}));
+  EXPECT_FALSE(local.Exists("planted"));
 }
 
 // Left unset, the editor is the desktop's default for plain text: an entry that needs a

@@ -1,12 +1,13 @@
 // The window's session against real servers and a scripted peer: the three prompts, the
 // conversation in the log, the French message of each failure to connect, disconnecting,
-// closing while connected or busy, a prompt left open while the server goes away, and
-// the prompt dialog's own manners.
+// closing while connected or busy, a prompt left open while the server goes away (and the
+// cursor after it), the prompt dialog's own manners, the log's bound and the byte counter.
 #include <QCoreApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 
 #include "tests/gui/WindowHarness.h"
 #include "tests/support/LoopbackSockets.h"
@@ -105,7 +106,8 @@ TEST_F(WindowSessionTest, ThePromptEnablesOkOnlyWithTextAndEscapeCancels) {
   bool okAtShow = true, okWithText = false, okWhenErased = true, stillOpenAfterEnter = false;
   dialogs.Expect([&](QWidget*) {
     okAtShow = input->ui.Button1->isEnabled();
-    EXPECT_TRUE(input->ui.Input->hasFocus());
+    // The dialog's window becomes active a moment after it shows.
+    EXPECT_TRUE(WaitUntil([&] { return input->ui.Input->hasFocus(); }, 2000));
     QTest::keyClick(input->ui.Input, Qt::Key_A);
     okWithText = input->ui.Button1->isEnabled();
     QTest::keyClick(input->ui.Input, Qt::Key_Backspace);
@@ -203,13 +205,62 @@ TEST_F(WindowSessionTest, TheServerGoingAwayWhileAPromptIsOpenLeavesAUsableWindo
   EXPECT_EQ(peer.Failure(), "");
 }
 
+// The password prompt is open (the arrow shows in place of the hourglass) when the server
+// closes the connection: the end of the connection puts the arrow back for good, and the
+// prompt closing afterwards must not bring the hourglass back, since nothing would end it.
+TEST_F(WindowSessionTest, TheArrowPutBackWhileAPromptIsOpenStaysWhenItCloses) {
+  ScriptedPeer peer;
+  peer.Reply("220 ready\r\n").Expect("USER").Reply("331 Password required\r\n").Close();
+  peer.Start();
+  form->Ftp1.FtpPort = peer.Port();
+  int quits = 0;
+  const TNotifyEvent windowHandler = form->Ftp1.OnFtpQuit;
+  form->Ftp1.OnFtpQuit = [&](TObject* sender) {
+    ++quits;
+    windowHandler(sender);
+  };
+  dialogs.Expect(Type("127.0.0.1")).Expect(Type("u")).Expect([&](QWidget* dialog) {
+    EXPECT_TRUE(WaitUntil([&] { return quits == 1; }, 10000)) << "the connection never ended";
+    Type("late")(dialog);
+  });
+  Click(form->ui.ConnectBtn);
+  ASSERT_TRUE(WaitUntil([&] { return dialogs.Pending() == 0; })) << dialogs.Describe();
+  WaitUntil([] { return false; }, 200);
+  EXPECT_FALSE(Screen::IsHourglass());
+  EXPECT_FALSE(form->Ftp1.Connected);
+  EXPECT_EQ(dialogs.Seen().size(), 3u) << dialogs.Describe();
+  EXPECT_EQ(peer.Failure(), "");
+}
+
 TEST_F(WindowSessionTest, TheLogStaysUnderItsBoundAndKeepsTheNewestText) {
   // Reads of 2048 bytes holding lines of 80, as a long session brings them: 2.5 MiB in all.
+  // The bound holds after every append, the one that crosses it included.
   std::string chunk;
   while (chunk.size() < 2048 - 82) chunk += std::string(78, 'x') + "\r\n";
-  for (int i = 0; i < 1300; ++i) form->Ftp1FtpInfo(&form->Ftp1, ftpiReceived, chunk + std::to_string(i) + "\r\n");
-  EXPECT_LE(form->ui.Log->document()->characterCount(), TForm1::kLogCapacity);
+  int largest = 0;
+  for (int i = 0; i < 1300; ++i) {
+    form->Ftp1FtpInfo(&form->Ftp1, ftpiReceived, chunk + std::to_string(i) + "\r\n");
+    largest = std::max(largest, form->ui.Log->document()->characterCount());
+  }
+  EXPECT_LE(largest, TForm1::kLogCapacity);
+  EXPECT_GT(largest, TForm1::kLogCapacity - 4096) << "the log was emptied long before it was full";
   EXPECT_NE(LogText().find("1299\n\n"), std::string::npos);
+}
+
+// The byte counter shows the count of each progress report: again after being emptied by
+// a store when the next transfer counts the same, and 0 when that is the count.
+TEST_F(WindowSessionTest, TheByteCounterShowsEveryCountItIsGiven) {
+  const auto progress = [&](std::int64_t bytes) {
+    form->Ftp1.BytesTransferred = bytes;
+    form->Ftp1FtpInfo(&form->Ftp1, ftpiProgress, "");
+    return form->ui.ByteCounter->Caption().toStdString();
+  };
+  EXPECT_EQ(progress(0), "0");
+  EXPECT_EQ(progress(2048), "2048");
+  form->ui.ByteCounter->Clear();
+  EXPECT_EQ(progress(2048), "2048");
+  form->ui.ByteCounter->Clear();
+  EXPECT_EQ(progress(0), "0");
 }
 
 }  // namespace

@@ -142,6 +142,18 @@ ScriptedPeer& ScriptedPeer::Pause(int milliseconds) {
              [this, milliseconds] { return Sleep(Millis(milliseconds)); });
 }
 
+ScriptedPeer& ScriptedPeer::Hold() {
+  const int index = holds_++;
+  return Add("Hold " + std::to_string(index + 1), [this, index] {
+    const auto deadline = Clock::now() + stepTimeout_;
+    while (released_.load() <= index) {
+      if (Clock::now() >= deadline) return Fail("never released");
+      if (!Sleep(Millis(2))) return false;
+    }
+    return true;
+  });
+}
+
 ScriptedPeer& ScriptedPeer::Close() {
   return Add("Close", [this] {
     control_.Reset();

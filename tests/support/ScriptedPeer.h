@@ -82,6 +82,9 @@ class ScriptedPeer {
   // Reads exactly bytes.size() raw bytes from the control stream; they must be `bytes`.
   ScriptedPeer& ExpectRaw(std::string bytes);
   ScriptedPeer& Pause(int milliseconds);
+  // Waits until the test calls Release() (once for each Hold): a reply held back for exactly
+  // as long as the test looks at the client in the meantime.
+  ScriptedPeer& Hold();
   ScriptedPeer& Close();
   ScriptedPeer& Reset();
   // Waits until the client closes the control connection (EOF or reset); lines that
@@ -109,6 +112,8 @@ class ScriptedPeer {
 
   // Starts the script thread. Call once.
   void Start();
+  // Ends the next Hold step (or lets it pass at once when the script has not reached it).
+  void Release() { ++released_; }
 
   // --- Results, safe to read while the script runs. ---
   bool Finished() const { return finished_.load(); }
@@ -156,6 +161,8 @@ class ScriptedPeer {
   UniqueFd listener_;
   UniqueFd stopRead_, stopWrite_;  // the destructor writes here to wake the thread
   std::vector<Step> steps_;
+  int holds_ = 0;                // Hold steps added
+  std::atomic<int> released_{0}; // Release calls
   std::thread thread_;
   bool started_ = false;
 
