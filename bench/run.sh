@@ -183,18 +183,24 @@ done
 median() {  # median of the microsecond figures on the command line
   printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
-fastest() {  # the smallest of the microsecond figures on the command line
-  printf '%s\n' "$@" | sort -n | head -n 1
-}
-declare -A med=() best=()
+declare -A med=()
 for direction in download upload; do
   for tool in ours curl bare; do
     # shellcheck disable=SC2086 # the figures are space-separated on purpose
     med["$direction $tool"]="$(median ${times["$direction $tool"]})"
-    # shellcheck disable=SC2086
-    best["$direction $tool"]="$(fastest ${times["$direction $tool"]})"
   done
 done
+# paired A B: the median, over the rounds, of A's time over B's in the same round. Runs of
+# one round are seconds apart, so what else the machine does weighs on both alike.
+paired() {
+  local -a a b
+  read -r -a a <<<"${times[$1]}"
+  read -r -a b <<<"${times[$2]}"
+  local ratios=() i
+  for i in "${!a[@]}"; do ratios+=("$(awk -v x="${a[i]}" -v y="${b[i]}" 'BEGIN { printf "%.6f", x / y }')"); done
+  printf '%s\n' "${ratios[@]}" | sort -n |
+    awk '{ v[NR] = $1 } END { printf "%.3f", (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
 
 verdict() { awk -v v="$1" -v limit="$2" 'BEGIN { print (v <= limit) ? "met" : "MISSED" }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
@@ -214,14 +220,12 @@ for direction in download upload; do
   done
 done
 echo
-# The fastest run of each is the figure least disturbed by other work on a shared machine;
-# the medians are shown beside it.
+# Ratios are paired round by round (see paired), which holds on a shared, noisy machine.
 peak_mib="$(awk -v k="$peak_kib" 'BEGIN { printf "%.1f", k / 1024 }')"
 for direction in download upload; do
-  fast="$(ratio "${best[$direction ours]}" "${best[$direction bare]}")"
-  printf '%-9s ours/bare %s fastest  (target <= 1.05: %s)   %s median   ours/curl %s fastest\n' "$direction" \
-    "$fast" "$(verdict "$fast" 1.05)" "$(ratio "${med[$direction ours]}" "${med[$direction bare]}")" \
-    "$(ratio "${best[$direction ours]}" "${best[$direction curl]}")"
+  bare_ratio="$(paired "$direction ours" "$direction bare")"
+  printf '%-9s ours/bare %s  (target <= 1.05: %s)   ours/curl %s\n' "$direction" "$bare_ratio" \
+    "$(verdict "$bare_ratio" 1.05)" "$(paired "$direction ours" "$direction curl")"
 done
 printf 'memory    ours peak resident %s MiB  (target < 16 MiB: %s)\n' "$peak_mib" \
   "$(awk -v k="$peak_kib" 'BEGIN { print (k < 16 * 1024) ? "met" : "MISSED" }')"

@@ -141,7 +141,7 @@ int Transfers(std::uint64_t mib, int rounds, bool& ok) {
   Clock::time_point pressed, lastProgress;
   std::int64_t bytesAtPress = 0, bytesAtEnd = 0;
   const TFtpInfoEvent shown = w.form->Ftp1.OnFtpInfo;
-  w.form->Ftp1.OnFtpInfo = [&](TObject* sender, FtpInfo info, std::string addinfo) {
+  w.form->Ftp1.OnFtpInfo = [&](TObject* sender, FtpInfo info, const std::string& addinfo) {
     if (info == ftpiProgress) {
       lastProgress = Clock::now();
       bytesAtEnd = w.form->Ftp1.BytesTransferred;

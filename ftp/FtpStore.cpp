@@ -29,23 +29,32 @@ void TVelaFtp::StoreData(TObject*) {
   PostStorePass();
 }
 
-// One pass. A stop ends the store before its next block (or in the middle of one): the
-// operation then fails, since the server did not get the whole file.
+// One pass: a few blocks while the socket takes each whole, then the loop runs again.
 void TVelaFtp::ContinueStore() {
-  if (!Transfer.Storing() || ShuttingDown) return;
+  for (int block = 0; block < kStoreBlocksPerPass; ++block) {
+    if (!StoreBlock()) return;
+  }
+  PostStorePass();
+}
+
+// One block, or the rest of one; true when it went whole and the store goes on. A stop
+// ends the store before its next block (or in the middle of one): the operation then
+// fails, since the server did not get the whole file.
+bool TVelaFtp::StoreBlock() {
+  if (!Transfer.Storing() || ShuttingDown) return false;
   if (Transfer.Stopped()) {
     EndStore();
-    return;
+    return false;
   }
   if (Store.BlockSent == Store.BlockSize) {
     if (Store.Remaining == 0) {
       EndStore();
-      return;
+      return false;
     }
     const int block = Store.Remaining < kChunkSize ? static_cast<int>(Store.Remaining) : kChunkSize;
     if (LocalFileHandle.Read(TransferBuffer, block) < block) {
       EndStoreAfterReadFailure();
-      return;
+      return false;
     }
     // Counted when read, before they are sent.
     BytesTransferred += block;
@@ -56,18 +65,18 @@ void TVelaFtp::ContinueStore() {
   Store.BlockSent += DataSocket->SockSend(TransferBuffer + Store.BlockSent, Store.BlockSize - Store.BlockSent);
   if (DataSocket->SockError != 0) {
     FatalError(ftpeDataConnection);
-    return;
+    return false;
   }
   if (Store.BlockSent < Store.BlockSize) {
     // The socket is full: its write notification resumes the store.
     Store.WaitingForWrite = true;
-    return;
+    return false;
   }
   const std::uint64_t serial = Serial;
   Info(ftpiProgress, std::string());
-  if (serial != Serial) return;
+  if (serial != Serial) return false;
   TransferTime = static_cast<std::int64_t>(GetTickCount() - BeginTick);
-  PostStorePass();
+  return true;
 }
 
 void TVelaFtp::PostStorePass() {

@@ -64,6 +64,6 @@ enum TFtpInfoNeeded : std::uint8_t {
 };
 const char* FtpInfoNeededName(TFtpInfoNeeded n);
 
-using TFtpInfoEvent = std::function<void(TObject* Sender, FtpInfo info, std::string addinfo)>;
+using TFtpInfoEvent = std::function<void(TObject* Sender, FtpInfo info, const std::string& addinfo)>;
 using TFtpErrorEvent = std::function<void(TObject* Sender, FtpError error, std::string addinfo)>;
 using TFtpInfoNeededEvent = std::function<void(TObject* Sender, TFtpInfoNeeded need, std::string& value)>;

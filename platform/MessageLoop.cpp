@@ -208,7 +208,7 @@ bool MessageLoop::KillTimer(HWND window, std::uintptr_t id) {
 }
 
 void MessageLoop::FireDueTimers(Clock::time_point now) {
-  if (timers_.empty()) return;
+  if (timers_.empty() || now < nextDue_) return;
   bool fired = false;
   for (Timer& t : timers_) {
     if (t.due > now) continue;
@@ -229,6 +229,7 @@ void MessageLoop::FireDueTimers(Clock::time_point now) {
 void MessageLoop::RearmTimerFd() {
   auto earliest = Clock::time_point::max();
   for (const Timer& t : timers_) earliest = std::min(earliest, t.due);
+  nextDue_ = earliest;
   if (earliest == armedDue_) return;
   itimerspec due{};
   if (earliest != Clock::time_point::max()) {
@@ -301,14 +302,13 @@ bool MessageLoop::Dispatch(bool pollWhenIdle) {
     delivered = true;
   }
 
-  // Readiness is polled at once when nothing is queued, except in the nested pump of a
-  // sending loop, which calls here once per block: there a poll every millisecond (or every
-  // few dispatches) keeps the stop button and the control connection alive without a
-  // system call per block.
+  // Readiness is polled at once when nothing is queued (or in the nested pump). While
+  // messages keep coming, as a transfer posts its own next pass, a poll every millisecond
+  // (or every many dispatches) keeps the stop button and the control connection alive
+  // without a system call per chunk.
   auto now = Clock::now();
-  const bool pollDue = (pollWhenIdle && queue_.empty()) || ++dispatchesSincePoll_ >= kPollEveryDispatches ||
-                       now - lastPoll_ >= kPollEveryTime;
-  if (pollDue) {
+  if ((pollWhenIdle && queue_.empty()) || ++dispatchesSincePoll_ >= kPollEveryDispatches ||
+      now - lastPoll_ >= kPollEveryTime) {
     PollReadiness(0);
     now = lastPoll_;
   }
@@ -370,14 +370,21 @@ int MessageLoop::Run() {
 
 bool MessageLoop::RunUntil(const std::function<bool()>& done, int timeoutMs) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+  // While messages keep coming (a transfer dispatches once per chunk) the clock is read
+  // every few rounds only; always before waiting.
+  constexpr unsigned kClockEveryRounds = 64;
+  unsigned rounds = 0;
   while (!done()) {
     if (quit_) return false;
     DispatchPending();
     if (done()) return true;
     if (quit_) return false;
+    const bool waiting = queue_.empty();
+    if (!waiting && ++rounds < kClockEveryRounds) continue;
+    rounds = 0;
     const auto left = deadline - Clock::now();
     if (left <= Clock::duration::zero()) return false;
-    if (queue_.empty()) PollReadiness(CeilMs(left));
+    if (waiting) PollReadiness(CeilMs(left));
   }
   return true;
 }

@@ -145,6 +145,7 @@ class MessageLoop {
   unsigned dispatchesSincePoll_ = 0;
   std::chrono::steady_clock::time_point lastPoll_{};
   std::chrono::steady_clock::time_point armedDue_ = std::chrono::steady_clock::time_point::max();
+  std::chrono::steady_clock::time_point nextDue_ = std::chrono::steady_clock::time_point::max();  // earliest timer
   std::unordered_map<HWND, std::shared_ptr<WindowProc>> windows_;
   RingQueue<Posted> queue_;
   std::vector<Timer> timers_;

@@ -1,5 +1,7 @@
 #include "platform/PosixSockets.h"
 
+#include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <unordered_map>
 
@@ -12,6 +14,8 @@ struct SocketRegistry {
   SOCKET nextSocket = 1;
   std::unordered_map<SOCKET, SocketPtr> sockets;
 };
+
+std::atomic<std::uint64_t> removals{0};  // sockets taken out of the registry so far
 
 SocketRegistry& Registry() {
   static SocketRegistry registry;
@@ -32,11 +36,21 @@ SOCKET AddSocket(int fd, Phase phase) {
   return s;
 }
 
+// A transfer looks up the same socket for every chunk: the thread's last lookup is kept,
+// and trusted for as long as no socket has been taken out since.
 SocketPtr FindSocket(SOCKET s) {
+  thread_local SOCKET lastSocket = INVALID_SOCKET;
+  thread_local SocketPtr lastState;
+  thread_local std::uint64_t lastRemovals = 0;
+  if (s == lastSocket && removals.load(std::memory_order_acquire) == lastRemovals) return lastState;
   SocketRegistry& r = Registry();
   std::lock_guard lock(r.mutex);
   const auto it = r.sockets.find(s);
-  return it == r.sockets.end() ? nullptr : it->second;
+  if (it == r.sockets.end()) return nullptr;
+  lastSocket = s;
+  lastState = it->second;
+  lastRemovals = removals.load(std::memory_order_relaxed);
+  return it->second;
 }
 
 SocketPtr TakeSocket(SOCKET s) {
@@ -46,6 +60,7 @@ SocketPtr TakeSocket(SOCKET s) {
   if (it == r.sockets.end()) return nullptr;
   SocketPtr taken = std::move(it->second);
   r.sockets.erase(it);
+  removals.fetch_add(1, std::memory_order_release);
   return taken;
 }
 

@@ -176,7 +176,7 @@ class Session {
     ftp_.TimeOutConnect = options.timeoutConnect;
     ftp_.TimeOutArp = options.timeoutArp;
     ftp_.TransferMode = options.ascii ? AsciiTransfer : BinaryTransfer;
-    ftp_.OnFtpInfo = [this](TObject*, FtpInfo info, std::string addinfo) { OnInfo(info, addinfo); };
+    ftp_.OnFtpInfo = [this](TObject*, FtpInfo info, const std::string& addinfo) { OnInfo(info, addinfo); };
     ftp_.OnFtpError = [this](TObject*, FtpError error, std::string) {
       failed_ = true;
       Print(true, std::string("error ") + FtpErrorName(error));

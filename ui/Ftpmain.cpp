@@ -124,7 +124,7 @@ void TForm1::BindEngineEvents() {
   const auto notify = [this](void (TForm1::*handler)(TObject*)) {
     return [this, handler](TObject* sender) { Shielded(this, [&] { (this->*handler)(sender); }); };
   };
-  Ftp1.OnFtpInfo = [this](TObject* sender, FtpInfo info, std::string addinfo) {
+  Ftp1.OnFtpInfo = [this](TObject* sender, FtpInfo info, const std::string& addinfo) {
     Shielded(this, [&] { Ftp1FtpInfo(sender, info, addinfo); });
   };
   Ftp1.OnFtpNeedInfo = [this](TObject* sender, TFtpInfoNeeded need, std::string& value) {
