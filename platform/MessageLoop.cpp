@@ -105,11 +105,26 @@ HWND MessageLoop::CreateHiddenWindow(WindowProc proc) {
 
 void MessageLoop::DestroyWindow(HWND window) {
   if (windows_.erase(window) == 0) return;
+  if (window == lastWindow_) {
+    lastWindow_ = 0;
+    lastProc_.reset();
+  }
   std::erase_if(timers_, [window](const Timer& t) { return t.window == window; });
   RearmTimerFd();
 }
 
-bool MessageLoop::IsWindow(HWND window) const { return windows_.count(window) != 0; }
+bool MessageLoop::IsWindow(HWND window) const { return FindWindowProc(window) != nullptr; }
+
+// A transfer posts to and is delivered to the same window again and again: the last window
+// found is kept (and forgotten when it is destroyed).
+const std::shared_ptr<WindowProc>* MessageLoop::FindWindowProc(HWND window) const {
+  if (window == lastWindow_ && window != 0) return &lastProc_;
+  const auto it = windows_.find(window);
+  if (it == windows_.end()) return nullptr;
+  lastWindow_ = window;
+  lastProc_ = it->second;
+  return &lastProc_;
+}
 
 bool MessageLoop::PostMessage(HWND window, UINT msg, WPARAM wparam, LPARAM lparam) {
   if (!IsWindow(window)) return false;
@@ -136,13 +151,13 @@ bool MessageLoop::HasPostedMessage(HWND window, UINT msg, WPARAM wparam) const {
 void MessageLoop::PostTask(std::function<void()> fn) { inbox_->Post(std::move(fn)); }
 
 void MessageLoop::Deliver(const Posted& m) {
-  const auto it = windows_.find(m.window);
-  if (it == windows_.end()) return;
+  const std::shared_ptr<WindowProc>* found = FindWindowProc(m.window);
+  if (found == nullptr) return;
   if (m.msg == WM_TIMER) {
     if (Timer* t = FindTimer(m.window, m.wparam)) t->pending = false;
   }
   // A copy keeps the procedure alive if the window is destroyed by its own handler.
-  const std::shared_ptr<WindowProc> proc = it->second;
+  const std::shared_ptr<WindowProc> proc = *found;
   TMessage message{m.msg, m.wparam, m.lparam, 0};
   (*proc)(message);
 }

@@ -123,6 +123,7 @@ class MessageLoop {
   };
 
   void Deliver(const Posted& m);
+  const std::shared_ptr<WindowProc>* FindWindowProc(HWND window) const;
   void PollReadiness(int timeoutMs);
   bool Dispatch(bool pollWhenIdle);
   void FireDueTimers(std::chrono::steady_clock::time_point now);
@@ -147,6 +148,8 @@ class MessageLoop {
   std::chrono::steady_clock::time_point armedDue_ = std::chrono::steady_clock::time_point::max();
   std::chrono::steady_clock::time_point nextDue_ = std::chrono::steady_clock::time_point::max();  // earliest timer
   std::unordered_map<HWND, std::shared_ptr<WindowProc>> windows_;
+  mutable HWND lastWindow_ = 0;
+  mutable std::shared_ptr<WindowProc> lastProc_;
   RingQueue<Posted> queue_;
   std::vector<Timer> timers_;
   std::unordered_map<int, Watch> watched_;

@@ -1,13 +1,16 @@
-#include <chrono>
+#include <time.h>
 
 #include "platform/WinTypes.h"
 
 namespace platform {
 
+// The monotonic clock (the one steady_clock reads), in milliseconds; read directly since a
+// transfer reads it for every chunk.
 std::uint32_t GetTickCount() {
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-      std::chrono::steady_clock::now().time_since_epoch());
-  return static_cast<std::uint32_t>(ms.count());  // wraps like the system tick count
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  const auto ms = static_cast<std::uint64_t>(now.tv_sec) * 1000u + static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
+  return static_cast<std::uint32_t>(ms);  // wraps like the system tick count
 }
 
 }  // namespace platform
