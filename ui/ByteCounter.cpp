@@ -6,12 +6,18 @@ void TByteCounter::SetCount(std::int64_t bytes) {
   if (shown_ && bytes == count_) return;
   count_ = bytes;
   shown_ = true;
-  update();
+  Repaint();
 }
 
 void TByteCounter::Clear() {
   if (!shown_) return;
   shown_ = false;
+  Repaint();
+}
+
+void TByteCounter::Repaint() {
+  if (repaintAsked_ && isVisible()) return;
+  repaintAsked_ = true;
   update();
 }
 
@@ -20,6 +26,7 @@ QString TByteCounter::Caption() const {
 }
 
 void TByteCounter::paintEvent(QPaintEvent*) {
+  repaintAsked_ = false;
   QPainter painter(this);
   painter.setPen(palette().color(QPalette::WindowText));
   painter.drawText(contentsRect(), static_cast<int>(alignment()), Caption());

@@ -1,8 +1,8 @@
 // TByteCounter: the label under the log that shows the bytes moved by the running file
 // transfer. A transfer reports its progress every 2 KB; setting a label's text re-lays it
 // out each time, which costs the transfer more than the chunk itself. This one only keeps
-// the count and asks for a repaint, which the widget system coalesces, and draws the
-// number when it paints.
+// the count and asks for a repaint once until it comes (asking the widget system for each
+// chunk is itself costly), and draws the number when it paints.
 #pragma once
 
 #include <QLabel>
@@ -21,6 +21,9 @@ class TByteCounter : public QLabel {
   void paintEvent(QPaintEvent* event) override;
 
  private:
+  void Repaint();
+
   std::int64_t count_ = 0;
   bool shown_ = false;
+  bool repaintAsked_ = false;  // a repaint is on its way and will draw the newest count
 };
