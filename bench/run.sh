@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Transfer benchmark: talvoftp-cli against curl (active mode) and a bare 2048-byte baseline,
-# all against a private vsftpd on 127.0.0.1. Downloads and uploads alternate, every copy is
-# compared byte for byte, and the medians, ratios and our peak memory are printed.
+# Transfer benchmark: talvoftp-cli in active and in passive mode against curl (active mode)
+# and a bare 2048-byte baseline, all against a private vsftpd on 127.0.0.1. Downloads and
+# uploads alternate, every copy is compared byte for byte, and the medians, ratios and our
+# peak memory are printed.
 #
 #   bench/run.sh                  512 MiB file, 5 rounds
 #   BENCH_MIB=64 bench/run.sh     a quicker run (any size in MiB)
@@ -134,7 +135,7 @@ timed() {
     exit 1
   fi
   times["$direction $tool"]+="$(((end - start) / 1000)) "
-  if [[ "$tool" == ours ]]; then
+  if [[ "$tool" == ours || "$tool" == passive ]]; then
     local event=OnFileStored
     [[ "$direction" == download ]] && event=OnFileReceived
     if ! grep -q "^done $event 1$" "$work/output.txt"; then
@@ -163,15 +164,19 @@ login=(--port "$port" --user anonymous --password x)
 echo "bench: $RUNS rounds of $MIB MiB against vsftpd on 127.0.0.1:$port"
 for ((round = 1; round <= RUNS; round++)); do
   copy="$work/copies/down.bin"
-  timed download ours "$CLI" --quiet "${login[@]}" 127.0.0.1 get file.bin "$copy"
+  timed download ours "$CLI" --quiet --active "${login[@]}" 127.0.0.1 get file.bin "$copy"
+  same "$copy"
+  timed download passive "$CLI" --quiet --passive "${login[@]}" 127.0.0.1 get file.bin "$copy"
   same "$copy"
   timed download curl curl -s -S -P - -o "$copy" "$url/file.bin"
   same "$copy"
   timed download bare "$BARE_GET" "$port" file.bin "$copy"
   same "$copy"
 
-  timed upload ours "$CLI" --quiet "${login[@]}" 127.0.0.1 put "$root/file.bin" upload/ours.bin
+  timed upload ours "$CLI" --quiet --active "${login[@]}" 127.0.0.1 put "$root/file.bin" upload/ours.bin
   same "$root/upload/ours.bin"
+  timed upload passive "$CLI" --quiet --passive "${login[@]}" 127.0.0.1 put "$root/file.bin" upload/passive.bin
+  same "$root/upload/passive.bin"
   timed upload curl curl -s -S -P - -T "$root/file.bin" "$url/upload/curl.bin"
   same "$root/upload/curl.bin"
   timed upload bare "$BARE_PUT" "$port" "$root/file.bin" upload/bare.bin
@@ -185,7 +190,7 @@ median() {  # median of the microsecond figures on the command line
 }
 declare -A med=()
 for direction in download upload; do
-  for tool in ours curl bare; do
+  for tool in ours passive curl bare; do
     # shellcheck disable=SC2086 # the figures are space-separated on purpose
     med["$direction $tool"]="$(median ${times["$direction $tool"]})"
   done
@@ -206,17 +211,17 @@ verdict() { awk -v v="$1" -v limit="$2" 'BEGIN { print (v <= limit) ? "met" : "M
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
 
 echo
-echo "Transfer benchmark: $MIB MiB, median of $RUNS, vsftpd on loopback, active mode"
+echo "Transfer benchmark: $MIB MiB, median of $RUNS, vsftpd on loopback (ours: active and passive; curl and bare: active)"
 # Other work on the machine skews the figures; say how busy it was.
 echo "$(nproc) CPUs, load average $(cut -d' ' -f1-3 /proc/loadavg)"
-printf '%-9s %-5s %10s %10s   %s\n' direction tool "median s" "MiB/s" "all runs (s)"
+printf '%-9s %-7s %10s %10s   %s\n' direction tool "median s" "MiB/s" "all runs (s)"
 for direction in download upload; do
-  for tool in ours curl bare; do
+  for tool in ours passive curl bare; do
     us="${med["$direction $tool"]}"
     # shellcheck disable=SC2086
     all="$(printf '%s\n' ${times["$direction $tool"]} | awk '{ printf "%.3f ", $1 / 1e6 }')"
     awk -v d="$direction" -v t="$tool" -v us="$us" -v mib="$MIB" -v all="$all" \
-      'BEGIN { printf "%-9s %-5s %10.3f %10.1f   %s\n", d, t, us / 1e6, mib / (us / 1e6), all }'
+      'BEGIN { printf "%-9s %-7s %10.3f %10.1f   %s\n", d, t, us / 1e6, mib / (us / 1e6), all }'
   done
 done
 echo
@@ -224,9 +229,11 @@ echo
 peak_mib="$(awk -v k="$peak_kib" 'BEGIN { printf "%.1f", k / 1024 }')"
 for direction in download upload; do
   bare_ratio="$(paired "$direction ours" "$direction bare")"
-  printf '%-9s ours/bare %s  (target <= 1.05: %s)   ours/curl %s\n' "$direction" "$bare_ratio" \
-    "$(verdict "$bare_ratio" 1.05)" "$(paired "$direction ours" "$direction curl")"
+  passive_ratio="$(paired "$direction passive" "$direction ours")"
+  printf '%-9s ours/bare %s  (target <= 1.05: %s)   passive/active %s  (target <= 1.05: %s)   ours/curl %s\n' \
+    "$direction" "$bare_ratio" "$(verdict "$bare_ratio" 1.05)" "$passive_ratio" "$(verdict "$passive_ratio" 1.05)" \
+    "$(paired "$direction ours" "$direction curl")"
 done
 printf 'memory    ours peak resident %s MiB  (target < 16 MiB: %s)\n' "$peak_mib" \
   "$(awk -v k="$peak_kib" 'BEGIN { print (k < 16 * 1024) ? "met" : "MISSED" }')"
-echo "All $((RUNS * 6)) copies identical to the source."
+echo "All $((RUNS * 8)) copies identical to the source."

@@ -1,12 +1,14 @@
 // TVelaFtp: the FTP client component. Its own socket (the base TVelaSocket) is the control
-// connection; it owns a listening socket and a data socket for the active-mode data
-// connections, and the lists that every listing refills. Every operation returns at once
+// connection; it owns a listening socket and a data socket for the data connections (the
+// server connects to the listening socket in active mode, the data socket connects to the
+// server in passive mode), and the lists that every listing refills. Every operation returns at once
 // and ends with an event delivered through the done (1028) or quit (1026) notification that
 // the component posts to its own window.
 //
 // The component is split over a few files by concern: surface and notifications (Ftp.cpp),
 // control connection and replies (FtpControl.cpp), simple commands (FtpCommands.cpp), data
-// side (FtpData.cpp), abort (FtpAbort.cpp), bounded waits (FtpGuard.cpp).
+// side (FtpData.cpp, FtpStore.cpp), making data connections in either mode
+// (FtpDataConnection.cpp), abort (FtpAbort.cpp), bounded waits (FtpGuard.cpp).
 #pragma once
 
 #include <cstdint>
@@ -55,6 +57,9 @@ class TVelaFtp : public TVelaSocket {
   std::string RemoteFile;
   std::string Ftp_URL;
   TTransferType TransferMode = BinaryTransfer;
+  // Active as the component always did; owners that want the client to work from behind a
+  // router choose automatic.
+  TDataConnectionMode DataConnectionMode = dcmActive;
   std::string InitialDirectory;
   TFtpInfoEvent OnFtpInfo;
   TFtpInfoNeededEvent OnFtpNeedInfo;
@@ -150,6 +155,9 @@ class TVelaFtp : public TVelaSocket {
 
   // Data side.
   std::string PrepareDataPort();
+  // This session makes its data connections in passive mode (chosen at the connect, or
+  // switched to by the automatic mode).
+  bool PassiveSession = false;
 
  private:
   // Notifications and events.
@@ -191,8 +199,21 @@ class TVelaFtp : public TVelaSocket {
   void TakeTransferFinalReply(bool accepted);
   void EndTransferCommandRefused();
 
+  // Data connections, both ways.
+  void ChooseSessionDataMode();
+  void OpenDataConnection(TransferKind kind);
+  void SendPassiveCommand(TransferKind kind);
+  void HandleDataSetupReply(TransferKind kind, const std::string& Line);
+  void SwitchToPassive(const char* reason);
+  bool RetryPassively(TransferKind kind, const std::string& Line);
+  void ConnectPassive(TransferKind kind, std::uint16_t port);
+  void PassiveConnected(TransferKind kind);
+  void PassiveConnectFailed();
+
   // Data side.
-  void StartTransfer(TransferKind kind, const std::string& command, int nextState);
+  void StartTransfer(TransferKind kind);
+  void BeginDataCounters();
+  void BeginStore();
   void PendingAccept(TObject* Sender);
   bool TakeDataConnection();
   void AcceptData(TObject* Sender);
@@ -262,9 +283,16 @@ class TVelaFtp : public TVelaSocket {
     int BlockSent = 0;
     bool WaitingForWrite = false;
     bool ContinuationPosted = false;
+    bool Started = false;  // the data connection is taken and the first pass was posted
     std::uint64_t Run = 0;
   };
   TStoreProgress Store;
+
+  // The command that prepares the next data connection, whose reply is awaited.
+  enum class TDataSetup : std::uint8_t { Port, Epsv, Pasv };
+  TDataSetup DataSetup = TDataSetup::Port;
+  bool EpsvRefused = false;       // this server refused EPSV: PASV from now on
+  bool PassiveConnecting = false; // the data socket's connect to the server is under way
 
   bool AcceptWaiting = false;    // a connection arrived before the handlers were installed
   bool SkippingListingLine = false;

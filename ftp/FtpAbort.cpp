@@ -26,6 +26,8 @@ void TVelaFtp::Abort() {
   const TransferState::Phase phase = Transfer.phase();
   if (Transfer.Storing()) {
     EndStore();  // stopped before its next block
+  } else if (PassiveConnecting) {
+    EndTransferStoppedBeforeStart();  // its data connection was still being made
   } else if (phase == TransferState::Phase::Waiting || phase == TransferState::Phase::Open) {
     AbortCloseDataSide();
   } else {

@@ -77,6 +77,7 @@ void TVelaFtp::ControlConnected(TObject*) {
   InReplyHandler = false;
   StartGuard();
   ArmReplyWait();  // for the greeting
+  ChooseSessionDataMode();
 }
 
 void TVelaFtp::ControlClosed(TObject*) {
@@ -292,14 +293,10 @@ void TVelaFtp::HandleListingReply(const std::string& Line) {
         FatalError(ftpeUnexpectedReply);
         return;
       }
-      SendCommand("PORT " + PrepareDataPort(), 10);
+      OpenDataConnection(TransferKind::Listing);
       return;
     case 10:
-      if (cls != '2') {
-        FatalError(ftpeUnexpectedReply);
-        return;
-      }
-      StartTransfer(TransferKind::Listing, "LIST", 12);
+      HandleDataSetupReply(TransferKind::Listing, Line);
       return;
     case 12:
       if (cls == '1') return;
@@ -308,6 +305,7 @@ void TVelaFtp::HandleListingReply(const std::string& Line) {
         TakeTransferFinalReply(cls == '2');
         return;
       }
+      if (RetryPassively(TransferKind::Listing, Line)) return;
       CloseDataSockets();
       FatalError(ftpeUnexpectedReply);
       return;
@@ -324,14 +322,10 @@ void TVelaFtp::HandleReceiveReply(const std::string& Line) {
         FatalError(ftpeUnexpectedReply);
         return;
       }
-      SendCommand("PORT " + PrepareDataPort(), 21);
+      OpenDataConnection(TransferKind::Receive);
       return;
     case 21:
-      if (cls != '2') {
-        FatalError(ftpeUnexpectedReply);
-        return;
-      }
-      StartTransfer(TransferKind::Receive, "RETR " + RemoteFile, 22);
+      HandleDataSetupReply(TransferKind::Receive, Line);
       return;
     case 22: {
       if (cls == '1') {
@@ -346,6 +340,7 @@ void TVelaFtp::HandleReceiveReply(const std::string& Line) {
         TakeTransferFinalReply(cls == '2');
         return;
       }
+      if (RetryPassively(TransferKind::Receive, Line)) return;
       if (Line.compare(0, 3, "426") == 0) {
         ArmReply426Wait();
         return;
@@ -366,21 +361,23 @@ void TVelaFtp::HandleStoreReply(const std::string& Line) {
         FatalError(ftpeUnexpectedReply);
         return;
       }
-      SendCommand("PORT " + PrepareDataPort(), 31);
+      OpenDataConnection(TransferKind::Store);
       return;
     case 31:
-      if (cls != '2') {
-        FatalError(ftpeUnexpectedReply);
-        return;
-      }
-      StartTransfer(TransferKind::Store, "STOR " + RemoteFile, 32);
+      HandleDataSetupReply(TransferKind::Store, Line);
       return;
     case 32:
-      if (cls == '1') return;
+      if (cls == '1') {
+        // In passive mode the data connection is already there: the file goes once the
+        // server has said it takes it, so that a refused STOR never meets data it did not want.
+        if (Transfer.Storing() && !Store.Started) BeginStore();
+        return;
+      }
       if (cls == '2' || Transfer.Stopped()) {
         TakeTransferFinalReply(cls == '2');
         return;
       }
+      if (RetryPassively(TransferKind::Store, Line)) return;
       if (Line.compare(0, 3, "426") == 0) {
         ArmReply426Wait();
         return;

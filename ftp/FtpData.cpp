@@ -1,6 +1,7 @@
-// Data side: the active-mode listening port, accepting the server's data connection,
-// listing text cut into lines, received files written as they come, and the joining of the
-// data side with the final reply. Stored files are sent by FtpStore.cpp.
+// Data side: the transfer command and the data handlers, listing text cut into lines,
+// received files written as they come, and the joining of the data side with the final
+// reply. Data connections are made by FtpDataConnection.cpp, stored files sent by
+// FtpStore.cpp.
 #include <cstring>
 
 #include "ftp/Ftp.h"
@@ -10,33 +11,33 @@
 
 using namespace platform;
 
-std::string TVelaFtp::PrepareDataPort() {
-  const std::string local = SockLocalAddress();
-  ListenSocket->SockClose();  // a listener left from an earlier transfer is never reused
-  ListenSocket->ServerAddress = local;
-  ListingRemainder.clear();
-  SkippingListingLine = false;
-  ListenSocket->SockSetAddress(local);
-  ListenSocket->SockSetPort(0);
-  ListenSocket->SockOpen();
-  // Some servers connect while they answer PORT, before the handlers are installed: the
-  // connection is remembered and taken once they are.
-  AcceptWaiting = false;
-  ListenSocket->OnSockAccept = [this](TObject* s) { PendingAccept(s); };
-  ListenSocket->SockListen();
-  const std::string address = ListenSocket->SockLocalAddress();
-  const std::uint16_t port = ListenSocket->SockLocalPort();
-  return PortArgument(address, port);
+namespace {
+
+const char* TransferVerb(TransferKind kind) {
+  switch (kind) {
+    case TransferKind::Listing: return "LIST";
+    case TransferKind::Receive: return "RETR ";
+    case TransferKind::Store: return "STOR ";
+  }
+  return "";
 }
 
-void TVelaFtp::PendingAccept(TObject*) {
-  AcceptWaiting = true;
+int TransferCommandState(TransferKind kind) {
+  switch (kind) {
+    case TransferKind::Listing: return 12;
+    case TransferKind::Receive: return 22;
+    case TransferKind::Store: return 32;
+  }
+  return 100;
 }
 
-// Installs the data handlers and sends the transfer command. The accept handler is switched
-// on only once the command has been handed to the socket: sending pumps the loop, and a
-// store must not begin before the server has been told STOR.
-void TVelaFtp::StartTransfer(TransferKind kind, const std::string& command, int nextState) {
+}  // namespace
+
+// Installs the data handlers and sends the transfer command. In active mode the accept
+// handler is switched on only once the command has been handed to the socket: a store must
+// not begin before the server has been told STOR. In passive mode the data connection is
+// already open.
+void TVelaFtp::StartTransfer(TransferKind kind) {
   if (Transfer.Stopped()) {
     EndTransferStoppedBeforeStart();
     return;
@@ -47,6 +48,9 @@ void TVelaFtp::StartTransfer(TransferKind kind, const std::string& command, int 
     FileNames.clear();
     DirectoryNames.clear();
   }
+  ListingRemainder.clear();
+  SkippingListingLine = false;
+  Store.Started = false;
   DataSocket->OnSockWrite = nullptr;
   if (kind == TransferKind::Store) {
     DataSocket->OnSockRead = nullptr;
@@ -58,17 +62,24 @@ void TVelaFtp::StartTransfer(TransferKind kind, const std::string& command, int 
     DataSocket->OnSockRead = [this](TObject* s) { FileRead(s); };
     DataSocket->OnSockClose = [this](TObject* s) { TransferClosed(s); };
   }
-  // Waiting from before the command is handed over: a stop pressed while SendCommand pumps
-  // the loop stops a transfer that is under way.
+  // Waiting from before the command is handed over: a stop pressed meanwhile stops a
+  // transfer that is under way.
   Transfer.CommandSent();
   ClearDeadlines();
-  ArmDataConnectWait();
   StallBytes = -1;
   StallSeconds = 0;
+  const bool passive = DataSetup != TDataSetup::Port;
+  if (passive) {
+    Transfer.DataTaken();
+    BeginDataCounters();
+  } else {
+    ArmDataConnectWait();
+  }
   const std::uint64_t serial = Serial;
-  SendCommand(command, nextState);
+  const std::string command = TransferVerb(kind) + (kind == TransferKind::Listing ? std::string() : RemoteFile);
+  SendCommand(command, TransferCommandState(kind));
   DeadlineReply = 0;  // a transfer's replies have waits of their own
-  if (serial != Serial || ShuttingDown || Transfer.phase() != TransferState::Phase::Waiting) return;
+  if (passive || serial != Serial || ShuttingDown || Transfer.phase() != TransferState::Phase::Waiting) return;
   if (kind == TransferKind::Store) {
     ListenSocket->OnSockAccept = [this](TObject* s) { StoreData(s); };
   } else {
@@ -83,33 +94,19 @@ void TVelaFtp::StartTransfer(TransferKind kind, const std::string& command, int 
   }
 }
 
-// Takes the waiting connection into DataSocket. Only the server may connect: a connection
-// from any other address is closed at once and the listener keeps waiting.
-bool TVelaFtp::TakeDataConnection() {
-  DataSocket->SockAccept(*ListenSocket);
-  if (DataSocket->SockError == WSAEWOULDBLOCK) return false;  // nothing was waiting
-  if (DataSocket->SockError != 0) {
-    if (!Transfer.Stopped()) FatalError(ftpeDataConnection);
-    return false;
-  }
-  if (DataSocket->SockAddressValue() != SockAddressValue()) {
-    DataSocket->SockClose();
-    return false;
-  }
-  Transfer.DataTaken();
-  DeadlineDataConnect = 0;
-  return true;
+// The counters of a data connection that has just opened.
+void TVelaFtp::BeginDataCounters() {
+  BytesTransferred = 0;
+  Success = true;
+  BeginTick = GetTickCount();
+  TransferTime = 0;
+  AbortRequested = false;
 }
 
 void TVelaFtp::AcceptData(TObject*) {
   if (Transfer.phase() != TransferState::Phase::Waiting) return;
   if (!TakeDataConnection()) return;
-  BytesTransferred = 0;
-  Success = true;
-  BeginTick = GetTickCount();
-  TransferTime = 0;
-  ListingRemainder.clear();
-  AbortRequested = false;
+  BeginDataCounters();
 }
 
 void TVelaFtp::ListingRead(TObject*) {
@@ -257,6 +254,7 @@ void TVelaFtp::CloseDataSockets() {
 // Everything a transfer holds: both data sockets and the local file; a download that was
 // never accepted leaves no file of its own behind and an existing file as it was.
 void TVelaFtp::DropTransfer() {
+  PassiveConnecting = false;
   CloseDataSockets();
   CloseLocalFile();
   LocalFileHandle.Forget();

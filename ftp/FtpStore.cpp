@@ -7,10 +7,18 @@
 
 using namespace platform;
 
+// Active mode: the server connected after STOR.
 void TVelaFtp::StoreData(TObject*) {
   if (Transfer.phase() != TransferState::Phase::Waiting) return;
   AbortRequested = false;
   if (!TakeDataConnection()) return;
+  BeginStore();
+}
+
+// The data connection is open and the server takes the file (active: it connected;
+// passive: it answered STOR with a preliminary reply).
+void TVelaFtp::BeginStore() {
+  Store.Started = true;
   BytesTransferred = 0;
   BeginTick = GetTickCount();
   TransferTime = 0;

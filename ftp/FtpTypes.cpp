@@ -43,8 +43,10 @@ constexpr const char* kFtpInfoNames[] = {
     "ftpiTransferSize",
     "ftpiCommandFailed",
     "ftpiListingLine",
+    "ftpiPassiveMode",
+    "ftpiPassiveAddress",
 };
-constexpr int kFtpInfoCount = ftpiListingLine + 1;
+constexpr int kFtpInfoCount = ftpiPassiveAddress + 1;
 static_assert(std::size(kFtpInfoNames) == kFtpInfoCount);
 
 constexpr const char* kFtpInfoNeededNames[] = {

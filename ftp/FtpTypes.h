@@ -53,8 +53,20 @@ enum FtpInfo : std::uint8_t {
   ftpiTransferSize = 12,
   ftpiCommandFailed = 13,
   ftpiListingLine = 14,
+  // Beyond the original codes: passive mode.
+  ftpiPassiveMode = 15,     // the session uses passive mode from now on; addinfo says why
+  ftpiPassiveAddress = 16,  // a PASV reply named another address than the server's (addinfo)
 };
 const char* FtpInfoName(FtpInfo i);
+
+// How data connections are made: the server connects to the client (active, PORT), the
+// client connects to the server (passive, EPSV or PASV), or active until the network shows
+// it cannot work (automatic).
+enum TDataConnectionMode : std::uint8_t {
+  dcmActive = 0,
+  dcmPassive = 1,
+  dcmAutomatic = 2,
+};
 
 enum TFtpInfoNeeded : std::uint8_t {
   ftpnServer = 0,

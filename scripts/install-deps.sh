@@ -20,8 +20,9 @@ BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev googletest clang libclang-rt-
 # The servers and clients the tests and the benchmark run against.
 # vsftpd's own libraries are listed because its package is unpacked, not installed;
 # libpam-pwdfile checks the test's virtual user against a password file of its own.
+# iproute2 and iptables make the network namespaces of the test of a client behind a router.
 SERVER_PACKAGES=(python3 python3-pyftpdlib curl libwrap0 libcap2 libpam0g libpam-modules
-                 libpam-pwdfile libssl3)
+                 libpam-pwdfile libssl3 iproute2 iptables)
 
 # The window: Qt 6 Widgets, and Liberation Sans, which fits every caption in its fixed width
 # (fontconfig also maps "Arial" to it).

@@ -17,6 +17,8 @@
 
 #include "tests/support/DataSideSession.h"
 #include "tests/support/LoopbackSockets.h"
+#include "tests/support/RealServers.h"
+#include "tests/support/TestPattern.h"
 
 extern char** environ;
 
@@ -275,6 +277,58 @@ TEST_F(CliTest, RefusedConnectionExitsWithOneAfterTheErrorAndQuit) {
                             [](const std::string& l) { return l.rfind("done ", 0) == 0; }),
               0)
         << "nothing ran, so nothing is done: " << run.out;
+  }
+}
+
+// The data connection modes against real servers: by default (automatic) the tool works
+// with servers that refuse active mode, --active then fails on the refused PORT, and
+// --passive works with any server. Files byte for byte both ways.
+TEST_F(CliTest, DataConnectionModesAgainstRealServers) {
+  using talvo::test::FtpServerFixture;
+  const auto portRefusingVsftpd = [] {
+    return std::make_unique<talvo::test::VsftpdServer>(std::vector<std::string>{"port_enable=NO"});
+  };
+  const auto portRefusingPyftpd = [] { return std::make_unique<talvo::test::PyFtpdServer>(true); };
+  const auto plainVsftpd = [] { return std::make_unique<talvo::test::VsftpdServer>(); };
+  const auto plainPyftpd = [] { return std::make_unique<talvo::test::PyFtpdServer>(); };
+  const struct {
+    const char* name;
+    std::function<std::unique_ptr<FtpServerFixture>()> make;
+    std::vector<std::string> mode;
+    bool works;
+  } rows[] = {
+      {"vsftpd refusing PORT, automatic", portRefusingVsftpd, {}, true},
+      {"pyftpdlib refusing PORT, automatic", portRefusingPyftpd, {}, true},
+      {"vsftpd refusing PORT, --active", portRefusingVsftpd, {"--active"}, false},
+      {"vsftpd, --passive", plainVsftpd, {"--passive"}, true},
+      {"pyftpdlib, --passive", plainPyftpd, {"--passive"}, true},
+  };
+  const std::string content = talvo::test::PatternBytes(300000);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::unique_ptr<FtpServerFixture> server = row.make();
+    ASSERT_TRUE(server->Start()) << server->Error();
+    talvo::test::TempTree local("cli");
+    ASSERT_TRUE(server->Root().WriteFile("down.bin", content));
+    ASSERT_TRUE(local.WriteFile("up.bin", content));
+    std::vector<std::string> args = {"--port", std::to_string(server->Port()), "--user", server->User(),
+                                     "--password", server->Password(), "--quiet"};
+    args.insert(args.end(), row.mode.begin(), row.mode.end());
+    for (const std::string& a : {server->Host(), std::string("ls"), std::string("get"), std::string("down.bin"),
+                                 local.PathOf("down.bin"), std::string("put"), local.PathOf("up.bin"),
+                                 std::string("up.bin")}) {
+      args.push_back(a);
+    }
+    const CliRun run = RunCli(args, "", kLimit);
+    ASSERT_TRUE(run.finished);
+    if (!row.works) {
+      EXPECT_EQ(run.exitStatus, 1) << run.out << run.err;
+      EXPECT_NE(run.out.find("error ftpeUnexpectedReply"), std::string::npos) << run.out;
+      continue;
+    }
+    EXPECT_EQ(run.exitStatus, 0) << run.out << run.err << server->Log();
+    EXPECT_TRUE(local.ReadFile("down.bin") == content) << "download differs";
+    EXPECT_TRUE(server->Root().ReadFile("up.bin") == content) << "upload differs";
   }
 }
 

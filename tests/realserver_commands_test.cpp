@@ -24,7 +24,7 @@ class RealServerCommandsTest : public ::testing::TestWithParam<ServerKind> {
     ASSERT_TRUE(server_->Start()) << server_->Error();
     ASSERT_TRUE(server_->Root().MakeDirectory("docs"));
     ASSERT_TRUE(server_->Root().WriteFile("docs/inside.txt", "inside\n"));
-    session_ = std::make_unique<RealServerSession>(*server_);
+    session_ = std::make_unique<RealServerSession>(*server_, GetParam().mode);
   }
 
   TVelaFtp& ftp() { return session_->ftp; }
@@ -108,7 +108,7 @@ TEST_P(RealServerCommandsTest, EntersTheInitialDirectoryAtLogin) {
   };
   for (const Case& c : {Case{"docs", true}, Case{"nowhere", false}}) {
     SCOPED_TRACE(c.directory);
-    session_ = std::make_unique<RealServerSession>(*server_);
+    session_ = std::make_unique<RealServerSession>(*server_, GetParam().mode);
     ftp().InitialDirectory = c.directory;
     LogIn();
     EXPECT_EQ(session_->SentCommands(),
@@ -223,7 +223,8 @@ TEST_P(RealServerCommandsTest, QuitEndsTheSessionWhenTheServerCloses) {
   EXPECT_FALSE(ftp().Busy);
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, RealServerCommandsTest, ::testing::Values(PyFtpdKind(), VsftpdKind()),
+INSTANTIATE_TEST_SUITE_P(Servers, RealServerCommandsTest,
+                         ::testing::Values(PyFtpdKind(), VsftpdKind(), PyFtpdPortRefusedKind(), VsftpdPortRefusedKind()),
                          ServerKindName);
 
 }  // namespace

@@ -64,7 +64,7 @@ class RealServerTransferTest : public ::testing::TestWithParam<ServerKind> {
     server_ = GetParam().make();
     ASSERT_TRUE(server_->Start()) << server_->Error();
     ASSERT_TRUE(local_.Valid());
-    session_ = std::make_unique<RealServerSession>(*server_);
+    session_ = std::make_unique<RealServerSession>(*server_, GetParam().mode);
   }
 
   TVelaFtp& ftp() { return session_->ftp; }
@@ -220,7 +220,10 @@ TEST_P(RealServerTransferTest, LocalFileIsReplacedOnlyByADownloadThatBringsIt) {
   EXPECT_EQ(log().CountPrefix("ftpe"), 0) << Transcript();
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, RealServerTransferTest, ::testing::Values(PyFtpdKind(), VsftpdKind()),
+// The whole matrix also against servers that refuse active mode, the client in automatic
+// mode as the window and the console tool are.
+INSTANTIATE_TEST_SUITE_P(Servers, RealServerTransferTest,
+                         ::testing::Values(PyFtpdKind(), VsftpdKind(), PyFtpdPortRefusedKind(), VsftpdPortRefusedKind()),
                          ServerKindName);
 
 // --- 2 GiB + 1 byte ---
@@ -282,8 +285,8 @@ TEST_P(RealServerTwoGiBTest, UploadsTwoGiBAndOneByteWhole) {
   EXPECT_EQ(log().CountPrefix("ftpe"), 0) << Transcript();
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, RealServerTwoGiBTest, ::testing::Values(PyFtpdKind(), VsftpdKind()),
-                         ServerKindName);
+INSTANTIATE_TEST_SUITE_P(Servers, RealServerTwoGiBTest,
+                         ::testing::Values(PyFtpdKind(), VsftpdKind(), VsftpdPortRefusedKind()), ServerKindName);
 
 // --- Abort ---
 
@@ -456,7 +459,9 @@ TEST_P(RealServerAbortTest, SmallUploadStoppedAtOnceFails) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, RealServerAbortTest,
-                         ::testing::Values(PyFtpdKind(), VsftpdKind(), VsftpdAsyncAborKind()), ServerKindName);
+                         ::testing::Values(PyFtpdKind(), VsftpdKind(), VsftpdAsyncAborKind(), PyFtpdPassiveKind(),
+                                           VsftpdPassiveKind()),
+                         ServerKindName);
 
 }  // namespace
 }  // namespace talvo::test

@@ -21,12 +21,15 @@ constexpr const char* kPasswordVariable = "TALVOFTP_PASSWORD";
 
 constexpr const char* kUsage =
     "usage: talvoftp-cli [--port N] [--user U] [--password P] [--account A] [--ascii]\n"
-    "                    [--timeout-connect S] [--timeout-arp S] [--quiet] HOST COMMAND...\n"
+    "                    [--active | --passive] [--timeout-connect S] [--timeout-arp S] [--quiet]\n"
+    "                    HOST COMMAND...\n"
     "       talvoftp-cli --parse DIALECT   (listing lines on standard input)\n"
     "       talvoftp-cli --help | --version\n"
     "commands: ls | cd DIR | mkdir DIR | rmdir DIR | rm FILE | mv OLD NEW |\n"
     "          get REMOTE LOCAL | put LOCAL REMOTE | abort-at BYTES\n"
-    "Without --password, the password is taken from the environment variable TALVOFTP_PASSWORD.\n";
+    "Without --password, the password is taken from the environment variable TALVOFTP_PASSWORD.\n"
+    "Data connections: automatic by default (active, then passive when the network or the\n"
+    "server refuses active mode); --active or --passive forces one mode.\n";
 
 struct Command {
   std::string verb;
@@ -39,6 +42,7 @@ struct Options {
   std::string user, password, account;
   bool ascii = false;
   bool quiet = false;
+  TDataConnectionMode dataMode = dcmAutomatic;
   int timeoutConnect = 30;
   int timeoutArp = 20;
   std::vector<Command> commands;
@@ -112,6 +116,8 @@ int ParseOptions(int argc, char** argv, Options& options) {
       options.quiet = true;
     } else if (arg == "--ascii") {
       options.ascii = true;
+    } else if (arg == "--active" || arg == "--passive") {
+      options.dataMode = arg == "--active" ? dcmActive : dcmPassive;
     } else if (arg == "--user") {
       if (!value(options.user)) return Usage("--user needs a value");
     } else if (arg == "--password") {
@@ -176,6 +182,7 @@ class Session {
     ftp_.TimeOutConnect = options.timeoutConnect;
     ftp_.TimeOutArp = options.timeoutArp;
     ftp_.TransferMode = options.ascii ? AsciiTransfer : BinaryTransfer;
+    ftp_.DataConnectionMode = options.dataMode;
     ftp_.OnFtpInfo = [this](TObject*, FtpInfo info, const std::string& addinfo) { OnInfo(info, addinfo); };
     ftp_.OnFtpError = [this](TObject*, FtpError error, std::string) {
       failed_ = true;

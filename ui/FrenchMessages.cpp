@@ -88,6 +88,19 @@ std::string InOutErrorText(int code) {
   }
 }
 
+std::string PassiveModeLine(const std::string& reason) {
+  if (reason == "router") {
+    return "Mode passif : cet ordinateur est derrière un routeur, le serveur ne pourrait pas ouvrir les "
+           "connexions de données.";
+  }
+  return "Le serveur n'a pas pu ouvrir de connexion de données vers cet ordinateur : passage en mode passif.";
+}
+
+std::string PassiveAddressLine(const std::string& named, const std::string& server) {
+  return "Le serveur a indiqué l'adresse " + named + " pour la connexion de données ; elle est ouverte vers "
+         "l'adresse du serveur, " + server + ".";
+}
+
 std::string WithFullStop(std::string text) {
   if (text.empty() || text.back() != '.') text += '.';
   return text;

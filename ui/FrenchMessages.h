@@ -23,6 +23,12 @@ std::string NeedInfoPrompt(const std::string& word);
 // ("Fichier introuvable", "Erreur E/S 42", ...).
 std::string InOutErrorText(int code);
 
+// The log's line when the session goes over to passive mode; `reason` is the engine's
+// ("router" when this computer is behind one, otherwise the server refused active mode).
+std::string PassiveModeLine(const std::string& reason);
+// The log's line when a PASV reply named `named` and the data connection went to `server`.
+std::string PassiveAddressLine(const std::string& named, const std::string& server);
+
 // Adds a full stop unless the text already ends with one.
 std::string WithFullStop(std::string text);
 

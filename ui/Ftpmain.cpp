@@ -65,6 +65,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   Ftp1.SetFtpServer("localhost");
   Ftp1.FtpPort = 21;
   Ftp1.TransferMode = BinaryTransfer;
+  Ftp1.DataConnectionMode = dcmAutomatic;
   Ftp1.ServerType = ftpstDefault;
   Ftp1.TimeOutConnect = 30;
   Ftp1.TimeOutArp = 20;

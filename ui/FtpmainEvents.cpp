@@ -41,6 +41,12 @@ void TForm1::Ftp1FtpInfo(TObject*, FtpInfo info, const std::string& addinfo) {
     case ftpiSent:
       AppendLog(addinfo, true);
       break;
+    case ftpiPassiveMode:
+      AppendLog(talvo::ui::PassiveModeLine(addinfo), true);
+      break;
+    case ftpiPassiveAddress:
+      AppendLog(talvo::ui::PassiveAddressLine(addinfo, Ftp1.ServerAddress), true);
+      break;
     case ftpiProgress:
       // The counter follows file transfers; a listing's progress (which carries its line)
       // leaves it, so that after an upload batch and its closing listing it stays empty.

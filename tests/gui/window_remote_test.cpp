@@ -199,5 +199,35 @@ TEST_P(WindowRemoteTest, AStoppedDownloadAndUploadLeaveTheConnectionUsable) {
 
 INSTANTIATE_TEST_SUITE_P(Servers, WindowRemoteTest, ::testing::Values(PyFtpdKind(), VsftpdKind()), ServerKindName);
 
+// A server that refuses active mode, as from behind a router: the window goes passive on
+// its own, says so once in the log, and the remote pane, a download and an upload work.
+TEST_F(WindowTest, AServerRefusingActiveModeIsUsedInPassiveMode) {
+  VsftpdServer server({"port_enable=NO"});
+  ASSERT_TRUE(server.Start()) << server.Error();
+  const std::string content = PatternBytes(200000);
+  ASSERT_TRUE(server.Root().WriteFile("down.bin", content));
+  ASSERT_TRUE(local.WriteFile("up.bin", content));
+  ASSERT_TRUE(ConnectTo(server, server.User(), server.Password())) << dialogs.Describe() << LogText();
+  EXPECT_EQ(Rows(*form->ui.ListBox2), (Names{"down.bin"}));
+
+  Select(*form->ui.ListBox2, {"down.bin"});
+  Click(form->ui.SpeedButton2);
+  ASSERT_TRUE(WaitUntil([&] { return dialogs.Pending() == 0 && Idle(); })) << LogText();
+  EXPECT_TRUE(local.ReadFile("down.bin") == content);
+  form->ui.FileListBox1->Update();
+  Select(*form->ui.FileListBox1, {"up.bin"});
+  Click(form->ui.SpeedButton1);
+  ASSERT_TRUE(WaitUntil([&] { return dialogs.Pending() == 0 && Idle() && form->ui.ListBox2->Count() == 2; }))
+      << LogText();
+  EXPECT_TRUE(server.Root().ReadFile("up.bin") == content);
+
+  const std::string log = LogText();
+  const std::string line = "passage en mode passif";
+  EXPECT_NE(log.find(line), std::string::npos) << log;
+  EXPECT_EQ(log.find(line), log.rfind(line)) << "said more than once:\n" << log;
+  EXPECT_NE(log.find("EPSV"), std::string::npos) << log;
+  EXPECT_TRUE(Disconnect());
+}
+
 }  // namespace
 }  // namespace talvo::test

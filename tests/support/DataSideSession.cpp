@@ -21,23 +21,26 @@ DataSideSession::DataSideSession() {
 
 ScriptedPeer& DataSideSession::ListingOpens(const std::string& pwdReply) {
   peer.Expect("PWD").Reply(pwdReply);
-  return UpToCommand("TYPE A", "LIST").Reply(kListingOpening).DataConnect();
+  return Opened(UpToCommand("TYPE A", "LIST").Reply(kListingOpening));
 }
 
 ScriptedPeer& DataSideSession::RetrOpens(const std::string& name, const std::string& opening) {
-  return UpToCommand("TYPE I", "RETR " + name).Reply(opening).DataConnect();
+  return Opened(UpToCommand("TYPE I", "RETR " + name).Reply(opening));
 }
 
 ScriptedPeer& DataSideSession::StorOpens(const std::string& name) {
-  return UpToCommand("TYPE I", "STOR " + name).Reply("150 Ok to send data.\r\n").DataConnect();
+  return Opened(UpToCommand("TYPE I", "STOR " + name).Reply("150 Ok to send data.\r\n"));
+}
+
+ScriptedPeer& DataSideSession::Opened(ScriptedPeer& afterOpening) {
+  // In passive mode the client connected before it sent the command.
+  return passive ? afterOpening : afterOpening.DataConnect();
 }
 
 ScriptedPeer& DataSideSession::UpToCommand(const std::string& type, const std::string& command) {
-  return peer.Expect(type)
-      .Reply("200 Switching mode.\r\n")
-      .Expect("PORT ")
-      .Reply("200 PORT command successful.\r\n")
-      .Expect(command);
+  peer.Expect(type).Reply("200 Switching mode.\r\n");
+  if (passive) return peer.Expect("EPSV").ReplyEpsv().DataAccept().Expect(command);
+  return peer.Expect("PORT ").Reply("200 PORT command successful.\r\n").Expect(command);
 }
 
 ScriptedPeer& DataSideSession::CwdNext() {
@@ -45,6 +48,7 @@ ScriptedPeer& DataSideSession::CwdNext() {
 }
 
 bool DataSideSession::LogIn() {
+  if (passive) ftp.DataConnectionMode = dcmPassive;
   ftp.SetFtpServer("127.0.0.1");
   ftp.FtpPort = peer.Port();
   ftp.UserName = "anna";

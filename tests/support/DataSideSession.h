@@ -37,6 +37,10 @@ class DataSideSession {
   // Bound of every wait for an event. Generous: it only matters when something is wrong.
   static constexpr int kWaitMs = 15000;
 
+  // With passive set (before the script is written), the steps below make the data
+  // connections in passive mode: EPSV answered 229, the client connects, then the command.
+  bool passive = false;
+
   DataSideSession();
   DataSideSession(const DataSideSession&) = delete;
   DataSideSession& operator=(const DataSideSession&) = delete;
@@ -71,6 +75,9 @@ class DataSideSession {
   void OnProgress(std::function<void()> action) { OnInfo(ftpiProgress, std::move(action)); }
   // The same for any info code.
   void OnInfo(FtpInfo which, std::function<void()> action);
+
+  // The data connection after the server's opening reply (active) or none (passive).
+  ScriptedPeer& Opened(ScriptedPeer& afterOpening);
 
   // Sends "CWD next" and checks that its completion comes with the peer's 250 and not
   // with a reply the server still owed to an earlier command.

@@ -48,7 +48,7 @@ int RemainingMs(Clock::time_point deadline) {
 
 }  // namespace
 
-UniqueFd ListenLoopback(std::uint16_t port, std::string& error) {
+UniqueFd ListenLoopback(std::uint16_t port, std::string& error, int backlog) {
   UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!fd.Valid()) {
     error = Describe("socket");
@@ -62,7 +62,7 @@ UniqueFd ListenLoopback(std::uint16_t port, std::string& error) {
     error = Describe("bind");
     return {};
   }
-  if (::listen(fd.Get(), 8) != 0) {
+  if (::listen(fd.Get(), backlog) != 0) {
     error = Describe("listen");
     return {};
   }

@@ -34,7 +34,7 @@ class UniqueFd {
 };
 
 // A TCP listener on 127.0.0.1; port 0 picks a free one. Invalid on failure, with `error`.
-UniqueFd ListenLoopback(std::uint16_t port, std::string& error);
+UniqueFd ListenLoopback(std::uint16_t port, std::string& error, int backlog = 8);
 
 // The local port of a bound socket, 0 on failure.
 std::uint16_t LocalPort(int fd);

@@ -21,7 +21,26 @@ ServerKind VsftpdAsyncAborKind() {
           [] { return std::make_unique<VsftpdServer>(std::vector<std::string>{"async_abor_enable=YES"}); }};
 }
 
-RealServerSession::RealServerSession(const FtpServerFixture& server) : host_(server.Host()), port_(server.Port()) {
+ServerKind PyFtpdPortRefusedKind() {
+  return {"pyftpdlib_port_refused", [] { return std::make_unique<PyFtpdServer>(true); }, dcmAutomatic};
+}
+
+ServerKind VsftpdPortRefusedKind() {
+  return {"vsftpd_port_refused",
+          [] { return std::make_unique<VsftpdServer>(std::vector<std::string>{"port_enable=NO"}); }, dcmAutomatic};
+}
+
+ServerKind PyFtpdPassiveKind() {
+  return {"pyftpdlib_passive", [] { return std::make_unique<PyFtpdServer>(); }, dcmPassive};
+}
+
+ServerKind VsftpdPassiveKind() {
+  return {"vsftpd_passive", [] { return std::make_unique<VsftpdServer>(); }, dcmPassive};
+}
+
+RealServerSession::RealServerSession(const FtpServerFixture& server, TDataConnectionMode mode)
+    : host_(server.Host()), port_(server.Port()) {
+  ftp.DataConnectionMode = mode;
   TFtpInfoEvent record = ftp.OnFtpInfo;
   ftp.OnFtpInfo = [this, record](TObject* sender, FtpInfo info, std::string addinfo) {
     if (info == ftpiProgress) {

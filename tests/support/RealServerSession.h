@@ -22,10 +22,12 @@
 
 namespace talvo::test {
 
-// A real server as a test parameter: its name (the test's suffix) and how to make it.
+// A real server as a test parameter: its name (the test's suffix), how to make it, and the
+// data connection mode the client uses with it.
 struct ServerKind {
   const char* name;
   std::function<std::unique_ptr<FtpServerFixture>()> make;
+  TDataConnectionMode mode = dcmActive;
 };
 void PrintTo(const ServerKind& kind, std::ostream* out);
 std::string ServerKindName(const ::testing::TestParamInfo<ServerKind>& info);
@@ -33,13 +35,19 @@ std::string ServerKindName(const ::testing::TestParamInfo<ServerKind>& info);
 ServerKind PyFtpdKind();
 ServerKind VsftpdKind();
 ServerKind VsftpdAsyncAborKind();  // vsftpd with async_abor_enable=YES
+// Servers that refuse active mode (PORT), with the client in automatic mode.
+ServerKind PyFtpdPortRefusedKind();
+ServerKind VsftpdPortRefusedKind();  // port_enable=NO
+// Plain servers with the client forced into passive mode.
+ServerKind PyFtpdPassiveKind();
+ServerKind VsftpdPassiveKind();
 
 class RealServerSession {
  public:
   // The longest wait of any one operation in these tests.
   static constexpr int kWaitMs = 30000;
 
-  explicit RealServerSession(const FtpServerFixture& server);
+  explicit RealServerSession(const FtpServerFixture& server, TDataConnectionMode mode = dcmActive);
 
   TVelaFtp ftp;
   // Every event but ftpiProgress, which comes once per block and would make the log of a

@@ -95,10 +95,11 @@ std::string FtpServerFixture::Log() const { return work_.ReadFile("server.log");
 // --- PyFtpdServer ---
 
 bool PyFtpdServer::Launch(std::string& error) {
-  const std::vector<std::string> argv = {
+  std::vector<std::string> argv = {
       "/usr/bin/python3", TALVO_SOURCE_DIR "/tests/support/pyftpd_server.py",
       root_.Path(),       kUser,
       kPassword,          "0"};
+  if (refusePort_) argv.push_back("refuse-port");
   if (!process_.Spawn(argv, work_.PathOf("server.log"), true, error)) return false;
   std::string line;
   if (!process_.ReadStdoutLine(line, kReadyTimeout, error)) return false;

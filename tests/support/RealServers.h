@@ -67,11 +67,15 @@ class FtpServerFixture {
 // anonymous both have every permission on the whole root. It picks its own free port.
 class PyFtpdServer : public FtpServerFixture {
  public:
-  PyFtpdServer() = default;
+  // With refusePort, active mode is refused (PORT answered 500), as behind a firewall.
+  explicit PyFtpdServer(bool refusePort = false) : refusePort_(refusePort) {}
   const char* Name() const override { return "pyftpdlib"; }
 
  protected:
   bool Launch(std::string& error) override;
+
+ private:
+  bool refusePort_ = false;
 };
 
 // vsftpd unpacked from its Debian package into <build>/servers/vsftpd (by

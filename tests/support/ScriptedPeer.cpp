@@ -176,6 +176,24 @@ ScriptedPeer& ScriptedPeer::AcceptNext() {
   return Add("AcceptNext", [this] { return AcceptControl(); });
 }
 
+ScriptedPeer& ScriptedPeer::ReplyEpsv() {
+  return Add("ReplyEpsv", [this] { return RunPassiveReply(true, {}); });
+}
+
+ScriptedPeer& ScriptedPeer::ReplyPasv(std::string namedAddress) {
+  return Add("ReplyPasv naming " + namedAddress,
+             [this, namedAddress] { return RunPassiveReply(false, namedAddress); });
+}
+
+ScriptedPeer& ScriptedPeer::ReplyEpsvToDeadPort(DeadPort how) {
+  return Add(how == DeadPort::Refused ? "ReplyEpsv, refused port" : "ReplyEpsv, full listener",
+             [this, how] { return RunDeadPortReply(how); });
+}
+
+ScriptedPeer& ScriptedPeer::DataAccept() {
+  return Add("DataAccept", [this] { return RunDataAccept(); });
+}
+
 ScriptedPeer& ScriptedPeer::DataConnect(std::string sourceAddress) {
   const std::string name = "DataConnect" + (sourceAddress.empty() ? "" : " from " + sourceAddress);
   return Add(name, [this, sourceAddress = std::move(sourceAddress)] {

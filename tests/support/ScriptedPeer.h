@@ -96,6 +96,16 @@ class ScriptedPeer {
   // Active-mode data connection to the address of the last PORT command read, optionally
   // from `sourceAddress` (e.g. "127.0.0.2"). Replaces any open data connection.
   ScriptedPeer& DataConnect(std::string sourceAddress = {});
+  // Passive mode: listens on a free 127.0.0.1 port and answers EPSV with "229 ...
+  // (|||port|)", or PASV with "227 ... (a,b,c,d,p1,p2)" naming `namedAddress`.
+  ScriptedPeer& ReplyEpsv();
+  ScriptedPeer& ReplyPasv(std::string namedAddress = "127.0.0.1");
+  // The same answer, for a port where the client's connect is refused (nothing listens),
+  // or never completes (a listener whose queue is full drops the client's SYN).
+  enum class DeadPort { Refused, NeverAccepted };
+  ScriptedPeer& ReplyEpsvToDeadPort(DeadPort how);
+  // Takes the client's connection on the passive listener (replaces any open one).
+  ScriptedPeer& DataAccept();
   ScriptedPeer& DataSend(std::string bytes);
   ScriptedPeer& DataSendSplit(std::string bytes, std::vector<std::size_t> cuts);
   // Sends `size` bytes of the test pattern (PatternBytes) without holding them.
@@ -151,6 +161,9 @@ class ScriptedPeer {
   bool RunExpectRaw(const std::string& bytes);
   bool RunAwaitClose();
   bool RunDataConnect(const std::string& sourceAddress);
+  bool RunPassiveReply(bool extended, const std::string& namedAddress);
+  bool RunDeadPortReply(DeadPort how);
+  bool RunDataAccept();
   bool RunDataSendPattern(std::uint64_t size, DataCut cut);
   bool RunDataReceive();
   bool Sleep(Millis duration);
@@ -169,6 +182,8 @@ class ScriptedPeer {
   // Used by the script thread only.
   UniqueFd control_;
   UniqueFd data_;
+  UniqueFd passive_;                // the passive-mode listener of the last EPSV or PASV
+  std::vector<UniqueFd> fillers_;   // connections that keep a passive listener's queue full
   std::string controlPending_;  // received, not yet taken by a step
   std::string lastPortHost_;
   std::uint16_t lastPortPort_ = 0;

@@ -1,4 +1,4 @@
-// The sending side of the scripted peer and its active-mode data connection.
+// The sending side of the scripted peer and its data connections, active and passive.
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -66,6 +66,56 @@ bool ScriptedPeer::RunDataConnect(const std::string& sourceAddress) {
   std::string error;
   data_ = ConnectTo(lastPortHost_, lastPortPort_, sourceAddress, stepTimeout_, error);
   if (!data_.Valid()) return Fail("data connection: " + error);
+  EnableOption(data_.Get(), IPPROTO_TCP, TCP_NODELAY);
+  return true;
+}
+
+bool ScriptedPeer::RunPassiveReply(bool extended, const std::string& namedAddress) {
+  std::string error;
+  passive_ = ListenLoopback(0, error);
+  if (!passive_.Valid()) return Fail("passive listener: " + error);
+  const std::uint16_t port = LocalPort(passive_.Get());
+  std::string reply;
+  if (extended) {
+    reply = "229 Entering Extended Passive Mode (|||" + std::to_string(port) + "|)\r\n";
+  } else {
+    std::string address = namedAddress;
+    std::replace(address.begin(), address.end(), '.', ',');
+    reply = "227 Entering Passive Mode (" + address + "," + std::to_string(port >> 8) + "," +
+            std::to_string(port & 255) + ").\r\n";
+  }
+  return SendPieces(control_, reply, {}, DataCut::Forbidden, "reply");
+}
+
+bool ScriptedPeer::RunDeadPortReply(DeadPort how) {
+  std::string error;
+  UniqueFd listener = ListenLoopback(0, error, 0);
+  if (!listener.Valid()) return Fail("passive listener: " + error);
+  const std::uint16_t port = LocalPort(listener.Get());
+  if (how == DeadPort::Refused) {
+    listener.Reset();  // nothing listens there any more
+  } else {
+    // The queue of a listener that never accepts holds one connection: fill it, so the
+    // kernel drops every later SYN and the client's connect never completes.
+    for (int i = 0; i < 2; ++i) {
+      UniqueFd filler = ConnectTo("127.0.0.1", port, {}, Millis(200), error);
+      if (filler.Valid()) fillers_.push_back(std::move(filler));
+    }
+    passive_ = std::move(listener);
+  }
+  const std::string reply = "229 Entering Extended Passive Mode (|||" + std::to_string(port) + "|)\r\n";
+  return SendPieces(control_, reply, {}, DataCut::Forbidden, "reply");
+}
+
+bool ScriptedPeer::RunDataAccept() {
+  if (!passive_.Valid()) return Fail("no passive listener to accept on");
+  switch (WaitFor(passive_.Get(), POLLIN, stopRead_.Get(), Clock::now() + stepTimeout_)) {
+    case WaitResult::Stopped: return Fail("peer stopped before the script ended");
+    case WaitResult::TimedOut: return Fail("the client never opened the passive data connection");
+    case WaitResult::Ready: break;
+  }
+  data_ = UniqueFd(::accept4(passive_.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+  if (!data_.Valid()) return Fail(std::string("accept of the data connection: ") + std::strerror(errno));
   EnableOption(data_.Get(), IPPROTO_TCP, TCP_NODELAY);
   return true;
 }

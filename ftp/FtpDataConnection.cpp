@@ -1,0 +1,215 @@
+// Making data connections, both ways. Active: the client listens and tells the server
+// where with PORT; the server connects. Passive: the server listens and says where (EPSV,
+// or PASV when the server refuses EPSV); the client connects, always to the address of the
+// control connection's peer, whatever address a PASV reply names. Once the connection is
+// open both ways are one: the same reads, blocks, counters, stop and bounded waits.
+//
+// The automatic mode starts in passive at once when this computer is on a private network
+// and the server is not (active cannot work through the router); otherwise it starts
+// active, and switches the session to passive when the server refuses PORT or cannot open
+// the data connection (425 or 426 before it was made), running the same operation again.
+#include "ftp/Ftp.h"
+#include "ftp/PassiveReply.h"
+#include "ftp/ReplyParsing.h"
+#include "platform/WinsockErrors.h"
+
+using namespace platform;
+
+namespace {
+
+int DataSetupState(TransferKind kind) {
+  switch (kind) {
+    case TransferKind::Listing: return 10;
+    case TransferKind::Receive: return 21;
+    case TransferKind::Store: return 31;
+  }
+  return 100;
+}
+
+}  // namespace
+
+// At the connect: passive when asked for, or when automatic sees a router in the way.
+void TVelaFtp::ChooseSessionDataMode() {
+  EpsvRefused = false;
+  PassiveSession = DataConnectionMode == dcmPassive;
+  if (DataConnectionMode == dcmAutomatic && RouterBetween(SockLocalAddress(), ServerAddress)) {
+    SwitchToPassive("router");
+  }
+}
+
+void TVelaFtp::SwitchToPassive(const char* reason) {
+  if (PassiveSession) return;
+  PassiveSession = true;
+  Info(ftpiPassiveMode, reason);
+}
+
+// After the reply to TYPE: PORT, or EPSV/PASV.
+void TVelaFtp::OpenDataConnection(TransferKind kind) {
+  if (PassiveSession) {
+    SendPassiveCommand(kind);
+    return;
+  }
+  DataSetup = TDataSetup::Port;
+  SendCommand("PORT " + PrepareDataPort(), DataSetupState(kind));
+}
+
+void TVelaFtp::SendPassiveCommand(TransferKind kind) {
+  DataSetup = EpsvRefused ? TDataSetup::Pasv : TDataSetup::Epsv;
+  SendCommand(EpsvRefused ? "PASV" : "EPSV", DataSetupState(kind));
+}
+
+void TVelaFtp::HandleDataSetupReply(TransferKind kind, const std::string& Line) {
+  const char cls = Line[0];
+  switch (DataSetup) {
+    case TDataSetup::Port:
+      if (cls == '2') {
+        StartTransfer(kind);
+      } else if (DataConnectionMode == dcmAutomatic && (cls == '4' || cls == '5')) {
+        ListenSocket->SockClose();
+        SwitchToPassive("refused");
+        SendPassiveCommand(kind);
+      } else {
+        FatalError(ftpeUnexpectedReply);
+      }
+      return;
+    case TDataSetup::Epsv: {
+      std::uint16_t port = 0;
+      if (Line.compare(0, 3, "229") == 0 && PortFromEpsvReply(Line, port)) {
+        ConnectPassive(kind, port);
+      } else if (cls == '4' || cls == '5') {
+        EpsvRefused = true;  // for the rest of the session
+        SendPassiveCommand(kind);
+      } else {
+        FatalError(ftpeUnexpectedReply);
+      }
+      return;
+    }
+    case TDataSetup::Pasv: {
+      std::string named;
+      std::uint16_t port = 0;
+      if (Line.compare(0, 3, "227") != 0 || !AddressFromPasvReply(Line, named, port)) {
+        FatalError(ftpeUnexpectedReply);
+        return;
+      }
+      // Servers behind their own router name a private address, and a hostile one could
+      // point the client at another host: the data connection goes to the server itself.
+      if (!SameAddress(named, ServerAddress)) {
+        const std::uint64_t serial = Serial;
+        Info(ftpiPassiveAddress, named);
+        if (serial != Serial) return;
+      }
+      ConnectPassive(kind, port);
+      return;
+    }
+  }
+}
+
+// Automatic mode, active so far: a 425 or 426 to LIST, RETR or STOR before the data
+// connection was made means the server could not reach this side. The same operation runs
+// again in passive mode; the local file was not touched, since no data came.
+bool TVelaFtp::RetryPassively(TransferKind kind, const std::string& Line) {
+  if (DataConnectionMode != dcmAutomatic || PassiveSession || DataSetup != TDataSetup::Port ||
+      Transfer.DataAccepted() || Transfer.Stopped()) {
+    return false;
+  }
+  if (Line.compare(0, 3, "425") != 0 && Line.compare(0, 3, "426") != 0) return false;
+  CloseDataSockets();
+  Transfer.Begin(kind);
+  SwitchToPassive("refused");
+  SendPassiveCommand(kind);
+  return true;
+}
+
+void TVelaFtp::ConnectPassive(TransferKind kind, std::uint16_t port) {
+  if (Transfer.Stopped()) {
+    EndTransferStoppedBeforeStart();
+    return;
+  }
+  DataSocket->SockClose();
+  DataSocket->OnSockRead = nullptr;
+  DataSocket->OnSockClose = nullptr;
+  DataSocket->OnSockWrite = nullptr;
+  DataSocket->OnSockConnect = [this, kind](TObject*) { PassiveConnected(kind); };
+  DataSocket->OnSockTimeOut = [this](TObject*) { PassiveConnectFailed(); };
+  DataSocket->TimeOutConnect = TimeOutConnect;
+  DataSocket->SockOpen();
+  if (DataSocket->SockError == 0) {
+    DataSocket->SockAddr.sin_addr = SockAddressValue();
+    DataSocket->SockSetPort(port);
+    DataSocket->SockConnect();
+  }
+  if (DataSocket->SockError != 0) {
+    PassiveConnectFailed();
+    return;
+  }
+  PassiveConnecting = true;
+}
+
+void TVelaFtp::PassiveConnected(TransferKind kind) {
+  if (!PassiveConnecting) return;
+  PassiveConnecting = false;
+  if (DataSocket->SockError != 0) {
+    PassiveConnectFailed();
+    return;
+  }
+  StartTransfer(kind);
+}
+
+// The server named a port that refused the connection, or never answered within the
+// connect time: the operation fails, and the connection stays usable (nothing was sent
+// after EPSV or PASV, so no reply is owed).
+void TVelaFtp::PassiveConnectFailed() {
+  PassiveConnecting = false;
+  if (Transfer.Stopped()) {
+    EndTransferStoppedBeforeStart();
+    return;
+  }
+  DropTransfer();
+  ControlState = 100;
+  Success = false;
+  Transfer.Finish();
+  const std::uint64_t serial = Serial;
+  ReportError(ftpeDataConnection);
+  if (serial != Serial) return;
+  PostDone();
+}
+
+std::string TVelaFtp::PrepareDataPort() {
+  const std::string local = SockLocalAddress();
+  ListenSocket->SockClose();  // a listener left from an earlier transfer is never reused
+  ListenSocket->ServerAddress = local;
+  ListenSocket->SockSetAddress(local);
+  ListenSocket->SockSetPort(0);
+  ListenSocket->SockOpen();
+  // Some servers connect while they answer PORT, before the handlers are installed: the
+  // connection is remembered and taken once they are.
+  AcceptWaiting = false;
+  ListenSocket->OnSockAccept = [this](TObject* s) { PendingAccept(s); };
+  ListenSocket->SockListen();
+  const std::string address = ListenSocket->SockLocalAddress();
+  const std::uint16_t port = ListenSocket->SockLocalPort();
+  return PortArgument(address, port);
+}
+
+void TVelaFtp::PendingAccept(TObject*) {
+  AcceptWaiting = true;
+}
+
+// Takes the waiting connection into DataSocket. Only the server may connect: a connection
+// from any other address is closed at once and the listener keeps waiting.
+bool TVelaFtp::TakeDataConnection() {
+  DataSocket->SockAccept(*ListenSocket);
+  if (DataSocket->SockError == WSAEWOULDBLOCK) return false;  // nothing was waiting
+  if (DataSocket->SockError != 0) {
+    if (!Transfer.Stopped()) FatalError(ftpeDataConnection);
+    return false;
+  }
+  if (DataSocket->SockAddressValue() != SockAddressValue()) {
+    DataSocket->SockClose();
+    return false;
+  }
+  Transfer.DataTaken();
+  DeadlineDataConnect = 0;
+  return true;
+}
+
