@@ -141,26 +141,33 @@ TEST(FtpPassiveTest, PasvWhenEpsvIsRefusedAndAlwaysTheServersOwnAddress) {
 // the same download go passive, the local file whole. The switch is said once, and the
 // session stays passive.
 TEST(FtpPassiveTest, AutomaticModeSwitchesToPassiveAndRunsTheSameOperationAgain) {
-  for (const bool afterRetr : {false, true}) {
-    SCOPED_TRACE(afterRetr ? "425 to RETR" : "PORT refused");
+  for (const bool listing : {true, false}) {
+    SCOPED_TRACE(listing ? "PORT refused, listing" : "425 to RETR, download");
     DataSideSession s;
     const std::string content = PatternBytes(50000);
-    if (afterRetr) {
-      s.peer.Expect("TYPE I").Reply("200 ok\r\n").Expect("PORT").Reply("200 PORT command successful.\r\n")
-          .Expect("RETR f.bin").Reply("425 Failed to establish connection.\r\n");
+    if (listing) {
+      s.peer.Expect("PWD").Reply(kPwdReply).Expect("TYPE A").Reply("200 ok\r\n").Expect("PORT")
+          .Reply("500 Illegal PORT command.\r\n").Expect("EPSV").ReplyEpsv().DataAccept().Expect("LIST")
+          .Reply(kListingOpening).DataSend(kListing).DataClose().Reply(kTransferComplete);
     } else {
-      s.peer.Expect("TYPE I").Reply("200 ok\r\n").Expect("PORT").Reply("500 Illegal PORT command.\r\n");
+      s.peer.Expect("TYPE I").Reply("200 ok\r\n").Expect("PORT").Reply("200 PORT command successful.\r\n")
+          .Expect("RETR f.bin").Reply("425 Failed to establish connection.\r\n").Expect("EPSV").ReplyEpsv()
+          .DataAccept().Expect("RETR f.bin").Reply(RetrOpening("f.bin", content.size())).DataSend(content)
+          .DataClose().Reply(kTransferComplete);
     }
-    s.peer.Expect("EPSV").ReplyEpsv().DataAccept().Expect("RETR f.bin").Reply(RetrOpening("f.bin", content.size()))
-        .DataSend(content).DataClose().Reply(kTransferComplete);
     s.peer.Expect("TYPE I").Reply("200 ok\r\n").Expect("EPSV").ReplyEpsv().DataAccept().Expect("RETR f.bin")
         .Reply(RetrOpening("f.bin", 5)).DataSend("again").DataClose().Reply(kTransferComplete);
     s.ftp.DataConnectionMode = dcmAutomatic;
     ASSERT_TRUE(s.tree.WriteFile("f.bin", "old"));
     ASSERT_TRUE(s.LogIn());
-    ASSERT_TRUE(s.Receive("f.bin", "f.bin"));
+    if (listing) {
+      ASSERT_TRUE(s.List());
+      EXPECT_EQ(s.ftp.FileNames, Lines{"a.txt"});
+    } else {
+      ASSERT_TRUE(s.Receive("f.bin", "f.bin"));
+      EXPECT_EQ(s.tree.ReadFile("f.bin"), content);
+    }
     EXPECT_TRUE(s.ftp.Success);
-    EXPECT_EQ(s.tree.ReadFile("f.bin"), content);
     EXPECT_EQ(s.log.Count("ftpiPassiveMode:refused"), 1);
     EXPECT_EQ(s.log.CountPrefix("ftpe"), 0);
     s.log.Clear();
