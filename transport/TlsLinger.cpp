@@ -1,5 +1,6 @@
 #include "transport/TlsLinger.h"
 
+#include <algorithm>
 #include <map>
 
 #include "platform/MessageLoop.h"
@@ -14,8 +15,12 @@ namespace {
 
 constexpr UINT WM_SOCKET_SELECT = WM_USER + 1;
 constexpr std::uintptr_t kTimerId = 1;
-// Longer than any sound network needs for a few kilobytes.
-constexpr int kLingerSeconds = 30;
+// Longer than any sound network needs for the few kilobytes that can wait.
+constexpr int kSendSeconds = 30;
+// A peer answers close_notify with its own close at once.
+constexpr int kPeerCloseSeconds = 5;
+// Reads per read notification, so that a peer that keeps sending cannot hold the loop.
+constexpr int kDiscardReads = 16;
 
 class TlsLinger {
  public:
@@ -26,12 +31,15 @@ class TlsLinger {
     for (auto& [socket, closing] : closing_) Lib().closesocket(socket);
     MessageLoop::Current().DestroyWindow(window_);
   }
+  TlsLinger(const TlsLinger&) = delete;
+  TlsLinger& operator=(const TlsLinger&) = delete;
 
-  void Adopt(SOCKET socket, std::string unsent) {
-    closing_[socket] = Closing{std::move(unsent), 0, kLingerSeconds};
-    Lib().WSAAsyncSelect(socket, window_, WM_SOCKET_SELECT, FD_WRITE | FD_CLOSE);
+  void Adopt(SOCKET socket, std::string unsent, bool peerClosed) {
+    closing_[socket] = Closing{std::move(unsent), 0, kSendSeconds, peerClosed};
+    Lib().WSAAsyncSelect(socket, window_, WM_SOCKET_SELECT, FD_READ | FD_WRITE | FD_CLOSE);
     if (closing_.size() == 1) MessageLoop::Current().SetTimer(window_, kTimerId, 1000);
-    Flush(socket);
+    Discard(socket);
+    if (closing_.count(socket) != 0) Send(socket);
   }
 
   int Count() const { return static_cast<int>(closing_.size()); }
@@ -41,6 +49,7 @@ class TlsLinger {
     std::string unsent;
     std::size_t sent;
     int secondsLeft;
+    bool peerClosed;
   };
 
   void WndProc(TMessage& m) {
@@ -56,14 +65,15 @@ class TlsLinger {
     if (m.Msg != WM_SOCKET_SELECT) return;
     const auto socket = static_cast<SOCKET>(m.WParam);
     if (closing_.count(socket) == 0) return;
-    if (LowWord(m.LParam) == FD_WRITE) {
-      Flush(socket);
-    } else if (LowWord(m.LParam) == FD_CLOSE) {
-      Close(socket);
+    switch (LowWord(m.LParam)) {
+      case FD_READ: Discard(socket); break;
+      case FD_WRITE: Send(socket); break;
+      case FD_CLOSE: Close(socket); break;
+      default: break;
     }
   }
 
-  void Flush(SOCKET socket) {
+  void Send(SOCKET socket) {
     Closing& c = closing_[socket];
     while (c.sent < c.unsent.size()) {
       const int n = Lib().send(socket, c.unsent.data() + c.sent, static_cast<int>(c.unsent.size() - c.sent), 0);
@@ -73,7 +83,29 @@ class TlsLinger {
       }
       c.sent += static_cast<std::size_t>(n);
     }
-    Close(socket);
+    if (c.peerClosed) {
+      Close(socket);
+      return;
+    }
+    std::string().swap(c.unsent);
+    c.sent = 0;
+    c.secondsLeft = std::min(c.secondsLeft, kPeerCloseSeconds);
+  }
+
+  void Discard(SOCKET socket) {
+    char scratch[16384];
+    for (int i = 0; i < kDiscardReads; ++i) {
+      const int n = Lib().recv(socket, scratch, sizeof scratch, 0);
+      if (n > 0) continue;
+      if (n == 0) {
+        Closing& c = closing_[socket];
+        c.peerClosed = true;
+        if (c.sent == c.unsent.size()) Close(socket);
+      } else if (LastError() != WSAEWOULDBLOCK) {
+        Close(socket);
+      }
+      return;
+    }
   }
 
   void Close(SOCKET socket) {
@@ -93,7 +125,9 @@ TlsLinger& ThisThreadsLinger() {
 
 }  // namespace
 
-void FinishCloseLater(SOCKET socket, std::string unsent) { ThisThreadsLinger().Adopt(socket, std::move(unsent)); }
+void FinishCloseLater(SOCKET socket, std::string unsent, bool peerClosed) {
+  ThisThreadsLinger().Adopt(socket, std::move(unsent), peerClosed);
+}
 
 int ClosesFinishing() { return ThisThreadsLinger().Count(); }
 

@@ -150,8 +150,8 @@ void TVelaSocket::SockClose() {
   }
   StopCountdown();
   if (SockHandle == INVALID_SOCKET) return;
-  if (TlsHandOverClose()) {
-    // The last encrypted bytes go out after this, as a plain socket's unsent bytes do.
+  if (TlsHandOverClose(false)) {
+    // The TLS session's last bytes go out after this, as a plain socket's unsent bytes do.
     SockError = 0;
     SockHandle = INVALID_SOCKET;
     SockConnected = false;
@@ -250,7 +250,7 @@ void TVelaSocket::SetFtpServer(const std::string& Value) {
 // even opened another one: only the socket the notification was about is closed here.
 void TVelaSocket::CloseAfterNotification(SOCKET closing) {
   if (SockHandle != closing) return;
-  if (!TlsHandOverClose() && SockConnected) Lib().closesocket(SockHandle);
+  if (!TlsHandOverClose(true) && SockConnected) Lib().closesocket(SockHandle);
   SockConnected = false;
   SockHandle = INVALID_SOCKET;
 }

@@ -125,7 +125,7 @@ class TVelaSocket : public TObject {
   void TlsFollowUp();
   void TlsPost(std::uint16_t event, std::uint16_t error);
   void TlsRaiseClose(std::uint16_t error);
-  bool TlsHandOverClose();
+  bool TlsHandOverClose(bool peerClosed);
   int TlsSend(const char* Buffer, int Count);
   int TlsReceive(char* Buffer, int Count);
 

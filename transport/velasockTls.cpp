@@ -39,16 +39,14 @@ void TVelaSocket::SockStartTls(const TTlsClientOptions& Options) {
     SockError = error;
     return;
   }
-  // The ClientHello goes out now; the answer comes with the read notifications.
-  if (tls->Handshake() == Outcome::Failed) {
-    SockError = tls->Error();
-    return;
-  }
   TlsInfo = TTlsInfo{};
   TlsSession = tls->Session();
   Tls = std::move(tls);
   SockError = 0;
   SetTimeOut(TimeOutConnect);
+  // The ClientHello goes out at the next dispatch, so that whatever the peer answers, even
+  // at once, ends the handshake through OnSockTlsDone.
+  TlsPost(FD_WRITE, 0);
 }
 
 // ---- notifications ----
@@ -189,16 +187,17 @@ void TVelaSocket::TlsPost(std::uint16_t event, std::uint16_t error) {
                                      MakeSelectLParam(event, error));
 }
 
-// Ends the TLS session of a socket being closed: close_notify when the session is sound,
-// and when bytes still wait for the network, the socket goes to the linger, which sends them
-// and closes it. False when the caller closes the socket itself.
-bool TVelaSocket::TlsHandOverClose() {
+// Ends the TLS session of a socket being closed. A sound session sends close_notify, and the
+// socket goes to the linger, which sends what still waits and closes it once the peer has
+// closed too (see TlsLinger.h). False when the caller closes the socket itself now.
+bool TVelaSocket::TlsHandOverClose(bool peerClosed) {
   const std::unique_ptr<TTlsConnection> tls = std::move(Tls);
-  if (!tls || tls->phase != Phase::Established) return false;
+  if (!tls || tls->phase != Phase::Established || tls->SocketFailed()) return false;
   tls->SendCloseNotify();
-  if (tls->Flush() || tls->SocketFailed()) return false;
+  tls->Flush();
+  if (tls->SocketFailed() || (peerClosed && !tls->HasUnsent())) return false;
   MessageLoop::Current().RemovePostedMessages(SockWindow, WM_SOCKET_SELECT, static_cast<WPARAM>(SockHandle));
-  transport::FinishCloseLater(SockHandle, tls->TakeUnsent());
+  transport::FinishCloseLater(SockHandle, tls->TakeUnsent(), peerClosed);
   return true;
 }
 
