@@ -74,7 +74,7 @@ bool ApplyOptions(SSL* ssl, const TTlsClientOptions& options) {
   SSL_set_verify(ssl, options.VerifyPeer ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, nullptr);
   if (!options.CaFile.empty()) {
     X509_STORE* store = X509_STORE_new();
-    const bool loaded = store != nullptr && X509_STORE_set_default_paths(store) == 1 &&
+    const bool loaded = store != nullptr && transport::AddSystemTrust(store) &&
                         X509_STORE_load_file(store, options.CaFile.c_str()) == 1 &&
                         SSL_set1_verify_cert_store(ssl, store) == 1;
     X509_STORE_free(store);
@@ -274,7 +274,11 @@ TTlsConnection::Outcome TTlsConnection::Peek() {
   std::size_t got = 0;
   const int rc = SSL_peek_ex(Ssl, &byte, 1, &got);
   if (rc == 1) return Outcome::Done;
-  return Failure(SSL_get_error(Ssl, rc));
+  const Outcome outcome = Failure(SSL_get_error(Ssl, rc));
+  // Idle until the network brings more: the record buffers go back (refused while a
+  // record is half read).
+  if (outcome == Outcome::WouldBlock) SSL_free_buffers(Ssl);
+  return outcome;
 }
 
 TTlsConnection::Outcome TTlsConnection::Write(const char* buffer, int count, int& n) {
@@ -287,6 +291,9 @@ TTlsConnection::Outcome TTlsConnection::Write(const char* buffer, int count, int
   const int rc = SSL_write_ex(Ssl, buffer, static_cast<std::size_t>(count), &written);
   if (rc == 1) {
     n = static_cast<int>(written);
+    // The record is with the socket (or in Unsent): the buffers go back unless a record
+    // is being read.
+    SSL_free_buffers(Ssl);
     return Outcome::Done;
   }
   const int sslError = SSL_get_error(Ssl, rc);

@@ -1,5 +1,5 @@
 // The process's TLS client context, made once: TLS 1.2 at least, the system's trusted
-// store, no renegotiation, and every new session handed to the slot of the connection that
+// certificates, no renegotiation, and every new session handed to the slot of the connection that
 // received it. Internal to transport/.
 #pragma once
 
@@ -25,6 +25,9 @@ namespace transport {
 
 // nullptr when OpenSSL cannot make the context (then no TLS session can start).
 SSL_CTX* TlsClientContext();
+
+// Adds the system's trusted certificates to `store`.
+bool AddSystemTrust(X509_STORE* store);
 
 // The slot a connection's new sessions go to; set before its handshake starts.
 void SetSessionSlot(SSL* ssl, TlsSessionSlot* slot);

@@ -73,6 +73,16 @@ std::string OpenSslServer::Fingerprint(const std::string& name) {
   return equals == std::string::npos ? std::string() : line.substr(equals + 1);
 }
 
+std::string OpenSslServer::TrustDirectory() {
+  std::string hash;
+  if (!Run({kOpenSsl, "x509", "-noout", "-subject_hash", "-in", CertificateFile(kName)}, &hash)) return {};
+  const std::string link = "trusted/" + hash + ".0";
+  if (!work_.MakeDirectory("trusted") || !work_.WriteFile(link, work_.ReadFile(std::string(kName) + ".pem"))) {
+    return {};
+  }
+  return work_.PathOf("trusted");
+}
+
 bool OpenSslServer::Start() {
   error_.clear();
   if (!work_.Valid()) {

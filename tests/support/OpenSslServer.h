@@ -42,6 +42,9 @@ class OpenSslServer {
   // PEM files: the certificate of `name` (kName or kFallbackName); both certificates.
   std::string CertificateFile(const std::string& name) const;
   std::string BothCertificatesFile() const;
+  // A directory in OpenSSL's hashed layout (as /etc/ssl/certs) holding kName's certificate;
+  // empty with Error() on failure.
+  std::string TrustDirectory();
   // The certificate's SHA-256 fingerprint as `openssl x509 -noout -fingerprint -sha256`
   // prints it (the text after '='); empty with Error() on failure.
   std::string Fingerprint(const std::string& name);
