@@ -59,8 +59,11 @@ class TVelaSocket : public TObject {
   // TLS client session over the connected socket. With SockError = 0 afterwards the
   // handshake is under way, bounded by TimeOutConnect: OnSockTlsDone follows (SockError 0,
   // or a Windows Sockets or TLSE_ number) unless the countdown ends it with OnSockTimeOut.
-  // Until then the socket raises no read, write or close event; afterwards SockSend and
-  // SockReceive move plain bytes (SockSendUrgent too, in band: TLS has no urgent data).
+  // Until then the socket raises no read, write or close event, and after a failed
+  // handshake none at all (a peer's close ends the socket quietly); after a good one
+  // SockSend and SockReceive move plain bytes (SockSendUrgent too, in band: TLS has no
+  // urgent data). Refused at once with WSAENOTCONN (not connected), WSAEISCONN (a session
+  // exists until SockClose) or TLSE_SETUP.
   void SockStartTls(const TTlsClientOptions& Options);
   bool SockTlsActive() const { return Tls != nullptr; }
   // The newest session of the last TLS session started here, for another socket's
