@@ -274,12 +274,29 @@ TEST_F(VelaSocketTlsTest, ARecordLargerThanOneReadIsReadWithoutFurtherNetworkDat
   EXPECT_NE(s.SockHandle, INVALID_SOCKET);
 }
 
-TEST_F(VelaSocketTlsTest, ASecondConnectionResumesTheSessionOfTheFirst) {
-  for (const char* version : {"-tls1_2", "-tls1_3"}) {
-    SCOPED_TRACE(version);
-    OpenSslServer server({version});
+// A control connection, then data connections one after another, each resuming the control
+// connection's session, as an FTPS server that insists on resumption (vsftpd) requires.
+TEST_F(VelaSocketTlsTest, DataConnectionsOneAfterAnotherResumeTheControlSession) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> serverArgs;
+    const char* version;
+    // Whether each data connection reads the ticket the server sends it before closing.
+    bool dataReadsItsTicket;
+  };
+  const Case cases[] = {
+      {"TLS 1.2", {"-tls1_2"}, "TLSv1.2", true},
+      // The control connection's ticket serves every data connection.
+      {"TLS 1.3, data connections closed at once", {"-tls1_3"}, "TLSv1.3", false},
+      // A server that accepts early data takes each ticket once: each data connection
+      // passes the one it received on to the next.
+      {"TLS 1.3, single-use tickets", {"-tls1_3", "-early_data"}, "TLSv1.3", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    OpenSslServer server(c.serverArgs);
     StartServer(server);
-    TlsEvents controlEvents, dataEvents;
+    TlsEvents controlEvents;
     TVelaSocket& control = Connected(server.Port(), controlEvents);
     // Taken when the handshake ends, before a TLS 1.3 server has sent its ticket: the
     // handle must follow the connection.
@@ -293,18 +310,22 @@ TEST_F(VelaSocketTlsTest, ASecondConnectionResumesTheSessionOfTheFirst) {
     ASSERT_EQ(controlEvents.ErrorOf('D'), 0);
     EXPECT_FALSE(control.TlsInfo.Resumed);
     ASSERT_TRUE(RunUntil([&] { return session.Valid(); })) << "no session arrived";
-    // s_server serves one connection at a time.
-    control.SockClose();
+    control.SockClose();  // s_server serves one connection at a time
 
-    TVelaSocket& data = Connected(server.Port(), dataEvents);
-    TTlsClientOptions options = Options("tls.test", false);
-    options.Session = session;
-    Handshake(data, dataEvents, options);
-    ASSERT_EQ(dataEvents.ErrorOf('D'), 0);
-    EXPECT_TRUE(data.TlsInfo.Resumed);
-    EXPECT_EQ(data.TlsInfo.Version, std::string(version) == "-tls1_2" ? "TLSv1.2" : "TLSv1.3");
-    EXPECT_EQ(data.TlsInfo.PeerFingerprint, control.TlsInfo.PeerFingerprint);
-    data.SockClose();
+    for (int round = 1; round <= 3; ++round) {
+      SCOPED_TRACE("data connection " + std::to_string(round));
+      TlsEvents dataEvents;
+      TVelaSocket& data = Connected(server.Port(), dataEvents);
+      TTlsClientOptions options = Options("tls.test", false);
+      options.Session = session;
+      Handshake(data, dataEvents, options);
+      ASSERT_EQ(dataEvents.ErrorOf('D'), 0);
+      EXPECT_TRUE(data.TlsInfo.Resumed);
+      EXPECT_EQ(data.TlsInfo.Version, c.version);
+      EXPECT_EQ(data.TlsInfo.PeerFingerprint, control.TlsInfo.PeerFingerprint);
+      if (c.dataReadsItsTicket) Settle(200);
+      data.SockClose();
+    }
   }
 }
 

@@ -97,10 +97,19 @@ std::unique_ptr<TTlsConnection> TTlsConnection::Start(SOCKET socket, const TTlsC
   if (bio == nullptr) return nullptr;
   BIO_set_data(bio, c.get());
   SSL_set_bio(c->Ssl, bio, bio);
-  c->Slot = std::make_shared<TlsSessionSlot>();
+  // A connection that resumes a session keeps what it receives in that session's slot: a
+  // server whose TLS 1.3 tickets are single use gets a fresh one with each data connection.
+  c->Slot = options.Session.Slot ? options.Session.Slot : std::make_shared<TlsSessionSlot>();
   transport::SetSessionSlot(c->Ssl, c->Slot.get());
   if (!ApplyOptions(c->Ssl, options)) return nullptr;
-  if (options.Session.Valid() && SSL_set_session(c->Ssl, options.Session.Slot->Newest) != 1) return nullptr;
+  if (options.Session.Valid()) {
+    // A copy: OpenSSL marks a TLS 1.3 session it has resumed as spent, and the slot's must
+    // stay good for the next connection, should this one receive no ticket of its own.
+    SSL_SESSION* copy = SSL_SESSION_dup(options.Session.Slot->Newest);
+    const bool set = copy != nullptr && SSL_set_session(c->Ssl, copy) == 1;
+    SSL_SESSION_free(copy);
+    if (!set) return nullptr;
+  }
   SSL_set_connect_state(c->Ssl);
   ERR_clear_error();
   error = 0;

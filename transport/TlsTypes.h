@@ -10,7 +10,8 @@ struct TlsSessionSlot;  // TlsContext.h
 
 // A shared handle on the newest session a TLS connection has received. It stays valid
 // after that connection closes, and it follows the connection: a TLS 1.3 ticket that
-// arrives after the handle was taken is what a later resumption uses.
+// arrives after the handle was taken is what a later resumption uses. A connection that
+// resumes it adds the sessions it receives to the same handle.
 class TTlsSession {
  public:
   TTlsSession() = default;
@@ -33,7 +34,8 @@ struct TTlsClientOptions {
   bool VerifyPeer = true;
   // A PEM file of further certificates to trust besides the system's store; empty: none.
   std::string CaFile;
-  // A session to resume (a data connection resumes its control connection's session).
+  // A session to resume (a data connection resumes its control connection's session);
+  // the sessions this connection receives go to it too.
   TTlsSession Session;
 };
 
