@@ -73,9 +73,11 @@ bool ApplyOptions(SSL* ssl, const TTlsClientOptions& options) {
   }
   SSL_set_verify(ssl, options.VerifyPeer ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, nullptr);
   if (!options.CaFile.empty()) {
+    // The system's trust and the file's, for this connection only.
     X509_STORE* store = X509_STORE_new();
-    const bool loaded = store != nullptr && transport::AddSystemTrust(store) &&
-                        X509_STORE_load_file(store, options.CaFile.c_str()) == 1 &&
+    if (store == nullptr) return false;
+    transport::AddSystemTrust(store);
+    const bool loaded = X509_STORE_load_file(store, options.CaFile.c_str()) == 1 &&
                         SSL_set1_verify_cert_store(ssl, store) == 1;
     X509_STORE_free(store);
     if (!loaded) return false;
