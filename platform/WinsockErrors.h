@@ -1,5 +1,6 @@
-// Error numbers of the Windows Sockets interface, and the translation of POSIX errno and
-// getaddrinfo results into them. Every number stored in SockError passes through here.
+// Error numbers of the Windows Sockets interface (and the socket component's own TLS
+// numbers beyond them), and the translation of POSIX errno and getaddrinfo results into
+// them. Every number stored in SockError is defined here.
 #pragma once
 
 #include <cstdint>
@@ -49,6 +50,16 @@ enum WinsockError : std::uint16_t {
   WSATRY_AGAIN = 11002,
   WSANO_RECOVERY = 11003,
   WSANO_DATA = 11004,
+
+  // Beyond the Windows Sockets interface: failures of the socket component's TLS client
+  // session, numbered apart from every Windows Sockets number.
+  TLSE_SETUP = 12101,              // OpenSSL could not set the session up
+  TLSE_HANDSHAKE_FAILED = 12102,   // the peer refused the handshake (an alert, no common ground)
+  TLSE_HANDSHAKE_CLOSED = 12103,   // the peer closed the connection during the handshake
+  TLSE_NOT_TLS = 12104,            // the peer answered something that is not TLS
+  TLSE_CERT_UNTRUSTED = 12105,     // the certificate is not trusted (verification on)
+  TLSE_HOST_MISMATCH = 12106,      // the certificate is trusted but names another host
+  TLSE_PROTOCOL = 12107,           // a TLS protocol error after the handshake
 };
 
 // errno to Windows Sockets number; 0 stays 0. EINPROGRESS maps to WSAEWOULDBLOCK (a

@@ -14,15 +14,17 @@ REPO_DIR="$(cd "$(dirname "$0")/.." && pwd)"
 # A relative SERVERS_DIR is taken from the caller's directory.
 SERVERS_DIR="$(realpath -m "${1:-$REPO_DIR/build/servers}")"
 
-# Build tools and test frameworks.
-BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev googletest clang libclang-rt-14-dev)
+# Build tools and test frameworks; OpenSSL for the socket component's TLS client sessions.
+BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev googletest clang libclang-rt-14-dev libssl-dev)
 
 # The servers and clients the tests and the benchmark run against.
 # vsftpd's own libraries are listed because its package is unpacked, not installed;
 # libpam-pwdfile checks the test's virtual user against a password file of its own.
 # iproute2 and iptables make the network namespaces of the test of a client behind a router.
+# openssl makes the TLS tests' certificates and runs their TLS server (s_server);
+# ca-certificates is the store the TLS sessions trust.
 SERVER_PACKAGES=(python3 python3-pyftpdlib curl libwrap0 libcap2 libpam0g libpam-modules
-                 libpam-pwdfile libssl3 iproute2 iptables)
+                 libpam-pwdfile libssl3 iproute2 iptables openssl ca-certificates)
 
 # The window: Qt 6 Widgets, and Liberation Sans, which fits every caption in its fixed width
 # (fontconfig also maps "Arial" to it).

@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "platform/WinsockErrors.h"
+
 namespace {
 
 struct SocketErrorRow {
@@ -39,6 +41,14 @@ constexpr SocketErrorRow kSocketErrorRows[] = {
     {11003, ftpeAddressResolution},
     {11004, ftpeAddressResolution},
     {10065, ftpeHostUnreachable},
+    // The TLS session's failures, until they get codes of their own.
+    {platform::TLSE_SETUP, ftpeUnknownError},
+    {platform::TLSE_HANDSHAKE_FAILED, ftpeUnknownError},
+    {platform::TLSE_HANDSHAKE_CLOSED, ftpeUnknownError},
+    {platform::TLSE_NOT_TLS, ftpeUnknownError},
+    {platform::TLSE_CERT_UNTRUSTED, ftpeUnknownError},
+    {platform::TLSE_HOST_MISMATCH, ftpeUnknownError},
+    {platform::TLSE_PROTOCOL, ftpeUnknownError},
 };
 
 constexpr std::array<const char*, kFtpErrorCount> kNames = {
@@ -99,6 +109,19 @@ const char* FtpErrorDescription(FtpError code) {
     case ftpeAddressResolution: return "Address resolution error";
     case ftpeHostUnreachable: return "Host Unreachable";
     case ftpeUnknownError: return "Unknown Error";
+    default: return "";
+  }
+}
+
+const char* TlsErrorDescription(std::uint16_t sockError) {
+  switch (sockError) {
+    case platform::TLSE_SETUP: return "TLS session could not be set up";
+    case platform::TLSE_HANDSHAKE_FAILED: return "TLS handshake failed";
+    case platform::TLSE_HANDSHAKE_CLOSED: return "Connection closed during the TLS handshake";
+    case platform::TLSE_NOT_TLS: return "Server did not answer in TLS";
+    case platform::TLSE_CERT_UNTRUSTED: return "Server certificate not trusted";
+    case platform::TLSE_HOST_MISMATCH: return "Server certificate is for another host";
+    case platform::TLSE_PROTOCOL: return "TLS protocol error";
     default: return "";
   }
 }

@@ -45,5 +45,9 @@ FtpError FtpErrorFromSocketError(std::uint16_t sockError);
 // the mapping have an empty description.
 const char* FtpErrorDescription(FtpError code);
 
+// English description of a TLS failure number of the socket (TLSE_NOT_TLS, ...: they map to
+// ftpeUnknownError for now); other numbers have an empty description.
+const char* TlsErrorDescription(std::uint16_t sockError);
+
 // Identifier of a code ("ftpeTimeout").
 const char* FtpErrorName(FtpError code);

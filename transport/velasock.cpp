@@ -5,55 +5,18 @@
 #include <cstring>
 
 #include "platform/WinsockErrors.h"
+#include "transport/SocketCalls.h"
+#include "transport/TlsConnection.h"
 
 using namespace platform;
+using transport::LastError;
+using transport::Lib;
 
 namespace {
 
 constexpr UINT WM_SOCKET_LOOKUP = WM_USER;
 constexpr UINT WM_SOCKET_SELECT = WM_USER + 1;
 constexpr std::uint16_t kWinsockVersion11 = 0x0101;
-
-// Entry points used before any object bound the library: every call fails with "not
-// initialised" instead of calling through an empty table.
-int FailNotInitialised() {
-  return SOCKET_ERROR;
-}
-const SocketLibraryTable& NotInitialisedTable() {
-  static const SocketLibraryTable table = [] {
-    SocketLibraryTable t;
-    t.socket = [](int, int, int) -> SOCKET { return INVALID_SOCKET; };
-    t.connect = [](SOCKET, const SOCKADDR_IN*, int) { return FailNotInitialised(); };
-    t.bind = [](SOCKET, const SOCKADDR_IN*, int) { return FailNotInitialised(); };
-    t.listen = [](SOCKET, int) { return FailNotInitialised(); };
-    t.accept = [](SOCKET, SOCKADDR_IN*, int*) -> SOCKET { return INVALID_SOCKET; };
-    t.closesocket = [](SOCKET) { return FailNotInitialised(); };
-    t.send = [](SOCKET, const char*, int, int) { return FailNotInitialised(); };
-    t.recv = [](SOCKET, char*, int, int) { return FailNotInitialised(); };
-    t.getsockname = [](SOCKET, SOCKADDR_IN*, int*) { return FailNotInitialised(); };
-    t.inet_addr = [](const char*) { return INADDR_NONE_VALUE; };
-    t.inet_ntoa = [](std::uint32_t) { return ""; };
-    t.htons = [](std::uint16_t v) { return static_cast<std::uint16_t>((v >> 8) | (v << 8)); };
-    t.ntohs = [](std::uint16_t v) { return static_cast<std::uint16_t>((v >> 8) | (v << 8)); };
-    t.WSAAsyncSelect = [](SOCKET, HWND, UINT, long) { return FailNotInitialised(); };
-    t.WSAAsyncGetHostByName = [](HWND, UINT, const char*, char*, int) -> HANDLE { return 0; };
-    t.WSACancelAsyncRequest = [](HANDLE) { return FailNotInitialised(); };
-    t.WSAGetLastError = []() -> int { return WSANOTINITIALISED; };
-    t.WSAStartup = [](std::uint16_t, WSADATA*) -> int { return WSANOTINITIALISED; };
-    t.WSACleanup = []() { return FailNotInitialised(); };
-    return t;
-  }();
-  return table;
-}
-
-const SocketLibraryTable& Lib() {
-  const SocketLibraryTable& bound = Winsock();
-  return bound.socket ? bound : NotInitialisedTable();
-}
-
-std::uint16_t LastError() {
-  return static_cast<std::uint16_t>(Lib().WSAGetLastError());
-}
 
 }  // namespace
 
@@ -185,11 +148,15 @@ void TVelaSocket::SockClose() {
     Lib().WSACancelAsyncRequest(LookupHandle);
     LookupHandle = 0;
   }
-  if (TimerId != 0) {
-    MessageLoop::Current().KillTimer(SockWindow, TimerId);
-    TimerId = 0;
-  }
+  StopCountdown();
   if (SockHandle == INVALID_SOCKET) return;
+  if (TlsHandOverClose(false)) {
+    // The TLS session's last bytes go out after this, as a plain socket's unsent bytes do.
+    SockError = 0;
+    SockHandle = INVALID_SOCKET;
+    SockConnected = false;
+    return;
+  }
   Lib().closesocket(SockHandle);
   SockError = LastError();
   SockHandle = INVALID_SOCKET;
@@ -213,14 +180,17 @@ int TransferResult(int n, std::uint16_t& sockError) {
 }  // namespace
 
 int TVelaSocket::SockSend(const char* Buffer, int Count) {
+  if (Tls) return TlsSend(Buffer, Count);
   return TransferResult(Lib().send(SockHandle, Buffer, Count, 0), SockError);
 }
 
 int TVelaSocket::SockSendUrgent(const char* Buffer, int Count) {
+  if (Tls) return TlsSend(Buffer, Count);
   return TransferResult(Lib().send(SockHandle, Buffer, Count, MSG_OOB_VALUE), SockError);
 }
 
 int TVelaSocket::SockReceive(char* Buffer, int Count) {
+  if (Tls) return TlsReceive(Buffer, Count);
   return TransferResult(Lib().recv(SockHandle, Buffer, Count, 0), SockError);
 }
 
@@ -248,6 +218,12 @@ std::uint16_t TVelaSocket::SockLocalPort() {
   return (Lib().ntohs)(local.sin_port);
 }
 
+void TVelaSocket::StopCountdown() {
+  if (TimerId == 0) return;
+  MessageLoop::Current().KillTimer(SockWindow, TimerId);
+  TimerId = 0;
+}
+
 void TVelaSocket::SetTimeOut(int Seconds) {
   if (TimerId != 0) MessageLoop::Current().KillTimer(SockWindow, TimerId);
   if (Seconds == 0) {
@@ -270,6 +246,15 @@ void TVelaSocket::SetFtpServer(const std::string& Value) {
   }
 }
 
+// After the close notification's handler. The handler may have closed the socket itself, or
+// even opened another one: only the socket the notification was about is closed here.
+void TVelaSocket::CloseAfterNotification(SOCKET closing) {
+  if (SockHandle != closing) return;
+  if (!TlsHandOverClose(true) && SockConnected) Lib().closesocket(SockHandle);
+  SockConnected = false;
+  SockHandle = INVALID_SOCKET;
+}
+
 void TVelaSocket::WndProc(TMessage& Message) {
   if (Message.Msg > WM_SOCKET_SELECT && OnSockMessage) {
     OnSockMessage(Message);
@@ -287,10 +272,7 @@ void TVelaSocket::WndProc(TMessage& Message) {
       }
       return;
     case WM_SOCKET_LOOKUP: {
-      if (TimerId != 0) {
-        MessageLoop::Current().KillTimer(SockWindow, TimerId);
-        TimerId = 0;
-      }
+      StopCountdown();
       SockError = HighWord(Message.LParam);
       if (SockError == 0) {
         const auto* entry = reinterpret_cast<const hostent*>(HostEntBuffer);
@@ -301,10 +283,12 @@ void TVelaSocket::WndProc(TMessage& Message) {
       return;
     }
     case WM_SOCKET_SELECT: {
-      if (TimerId != 0) {
-        MessageLoop::Current().KillTimer(SockWindow, TimerId);
-        TimerId = 0;
+      if (Tls && static_cast<SOCKET>(Message.WParam) == SockHandle) {
+        // The TLS session decides what the application sees (and when the countdown stops).
+        TlsNotification(LowWord(Message.LParam), HighWord(Message.LParam));
+        return;
       }
+      StopCountdown();
       const std::uint16_t event = LowWord(Message.LParam);
       SockError = HighWord(Message.LParam);
       switch (event) {
@@ -318,13 +302,7 @@ void TVelaSocket::WndProc(TMessage& Message) {
         case FD_CLOSE: {
           const SOCKET closing = static_cast<SOCKET>(Message.WParam);
           Raise(OnSockClose, this);
-          // The handler may have closed the socket itself, or even opened another one:
-          // only the socket this notification was about is closed here.
-          if (SockHandle == closing) {
-            if (SockConnected) Lib().closesocket(SockHandle);
-            SockConnected = false;
-            SockHandle = INVALID_SOCKET;
-          }
+          CloseAfterNotification(closing);
           break;
         }
         default: break;

@@ -1,17 +1,26 @@
 // TVelaSocket: one IPv4 TCP socket driven without ever blocking. Every network event and
 // the end of every host-name lookup arrives as a message on the object's hidden window and
 // becomes one of its events, on the loop's thread. Outcomes are left in SockError (Windows
-// Sockets numbers, 0 = none); nothing throws. A one-second countdown bounds a lookup or a
-// connect.
+// Sockets numbers, 0 = none); nothing throws. A one-second countdown bounds a lookup, a
+// connect or a TLS handshake.
+//
+// A connected (or accepted) socket can become a TLS client session (SockStartTls): the
+// handshake ends with OnSockTlsDone, and from then on SockSend and SockReceive move plain
+// bytes with the events of a plain socket. The encrypted bytes still go through the socket
+// library's send and recv, so a fake library sees them too (velasockTls.cpp).
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "transport/Component.h"
+#include "transport/TlsTypes.h"
 #include "platform/MessageLoop.h"
 #include "platform/Winsock.h"
+
+class TTlsConnection;
 
 class TVelaSocket : public TObject {
  public:
@@ -47,6 +56,20 @@ class TVelaSocket : public TObject {
   void SetFtpServer(const std::string& Value);
   void WndProc(platform::TMessage& Message);
 
+  // TLS client session over the connected socket. With SockError = 0 afterwards the
+  // handshake is under way, bounded by TimeOutConnect: OnSockTlsDone follows (SockError 0,
+  // or a Windows Sockets or TLSE_ number) unless the countdown ends it with OnSockTimeOut.
+  // Until then the socket raises no read, write or close event, and after a failed
+  // handshake none at all (a peer's close ends the socket quietly); after a good one
+  // SockSend and SockReceive move plain bytes (SockSendUrgent too, in band: TLS has no
+  // urgent data). Refused at once with WSAENOTCONN (not connected), WSAEISCONN (a session
+  // exists until SockClose) or TLSE_SETUP.
+  void SockStartTls(const TTlsClientOptions& Options);
+  bool SockTlsActive() const { return Tls != nullptr; }
+  // The newest session of the last TLS session started here, for another socket's
+  // options; it outlives the connection.
+  TTlsSession SockTlsSession() const { return TlsSession; }
+
   // Fields (public, as the component's owner and the FTP component read them).
   platform::HWND SockWindow = 0;
   platform::SOCKET SockHandle = platform::INVALID_SOCKET;
@@ -67,6 +90,8 @@ class TVelaSocket : public TObject {
   TNotifyEvent OnSockRead;
   TNotifyEvent OnSockWrite;
   TNotifyEvent OnSockAccept;
+  TNotifyEvent OnSockTlsDone;
+  TTlsInfo TlsInfo;  // what the last handshake established
   alignas(8) char HostEntBuffer[platform::MAXGETHOSTSTRUCT] = {};
   std::uint32_t ResolvedAddress = 0;  // network order
   platform::HANDLE LookupHandle = 0;
@@ -89,4 +114,24 @@ class TVelaSocket : public TObject {
   static void Raise(const TNotifyEvent& event, TObject* sender) {
     if (event) event(sender);
   }
+
+ private:
+  void StopCountdown();
+  void CloseAfterNotification(platform::SOCKET closing);
+  // TLS (velasockTls.cpp).
+  void TlsNotification(std::uint16_t event, std::uint16_t error);
+  void TlsHandshakeStep(std::uint16_t event, std::uint16_t error);
+  void TlsHandshakeEnded(std::uint16_t error, bool peerClosed);
+  void TlsInput();
+  void TlsPeerClosed(std::uint16_t error);
+  void TlsWritable();
+  void TlsFollowUp();
+  void TlsPost(std::uint16_t event, std::uint16_t error);
+  void TlsRaiseClose(std::uint16_t error);
+  bool TlsHandOverClose(bool peerClosed);
+  int TlsSend(const char* Buffer, int Count);
+  int TlsReceive(char* Buffer, int Count);
+
+  std::unique_ptr<TTlsConnection> Tls;
+  TTlsSession TlsSession;
 };

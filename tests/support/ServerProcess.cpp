@@ -103,18 +103,21 @@ std::vector<pid_t> DescendantsOf(pid_t ancestor) {
 }
 
 bool ServerProcess::Spawn(const std::vector<std::string>& argv, const std::string& logPath,
-                          bool captureStdout, std::string& error) {
+                          bool captureStdout, std::string& error, bool pipeStdin) {
   Stop();
   // Session processes of a forking server must come back to this process to be reaped.
   ::prctl(PR_SET_CHILD_SUBREAPER, 1);
 
   int outPipe[2] = {-1, -1};
+  int inPipe[2] = {-1, -1};
   int execPipe[2] = {-1, -1};  // carries errno when exec fails; closed by a successful exec
-  if ((captureStdout && ::pipe2(outPipe, O_CLOEXEC) != 0) || ::pipe2(execPipe, O_CLOEXEC) != 0) {
+  if ((captureStdout && ::pipe2(outPipe, O_CLOEXEC) != 0) || (pipeStdin && ::pipe2(inPipe, O_CLOEXEC) != 0) ||
+      ::pipe2(execPipe, O_CLOEXEC) != 0) {
     error = std::string("pipe: ") + std::strerror(errno);
     return false;
   }
   UniqueFd outRead(outPipe[0]), outWrite(outPipe[1]), execRead(execPipe[0]), execWrite(execPipe[1]);
+  UniqueFd inRead(inPipe[0]), inWrite(inPipe[1]);
   UniqueFd log(::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
   UniqueFd devNull(::open("/dev/null", O_RDONLY | O_CLOEXEC));
   if (!log.Valid() || !devNull.Valid()) {
@@ -146,7 +149,7 @@ bool ServerProcess::Spawn(const std::vector<std::string>& argv, const std::strin
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    ::dup2(devNull.Get(), 0);
+    ::dup2(pipeStdin ? inRead.Get() : devNull.Get(), 0);
     ::dup2(captureStdout ? outWrite.Get() : log.Get(), 1);
     ::dup2(log.Get(), 2);
     ::execve(args[0], args.data(), environ);
@@ -156,6 +159,7 @@ bool ServerProcess::Spawn(const std::vector<std::string>& argv, const std::strin
   }
 
   execWrite.Reset();
+  inRead.Reset();
   int execError = 0;
   ssize_t got;
   while ((got = ::read(execRead.Get(), &execError, sizeof execError)) < 0 && errno == EINTR) {
@@ -170,6 +174,9 @@ bool ServerProcess::Spawn(const std::vector<std::string>& argv, const std::strin
   programName_ = argv[0].substr(argv[0].rfind('/') + 1).substr(0, 15);  // the kernel keeps 15
   stdout_ = std::move(outRead);
   stdoutPending_.clear();
+  stdin_ = std::move(inWrite);
+  // Only this end: WriteStdin waits with poll so that its time limit holds.
+  if (stdin_.Valid()) ::fcntl(stdin_.Get(), F_SETFL, ::fcntl(stdin_.Get(), F_GETFL) | O_NONBLOCK);
   return true;
 }
 
@@ -196,6 +203,47 @@ bool ServerProcess::ReadStdoutLine(std::string& line, Millis timeout, std::strin
     }
     stdoutPending_.append(buffer, static_cast<std::size_t>(n));
   }
+}
+
+bool ServerProcess::ReadStdout(std::size_t size, std::string& data, Millis timeout, std::string& error) {
+  const auto deadline = Clock::now() + timeout;
+  while (stdoutPending_.size() < size) {
+    if (!stdout_.Valid() || WaitFor(stdout_.Get(), POLLIN, -1, deadline) != WaitResult::Ready) {
+      error = "only " + std::to_string(stdoutPending_.size()) + " of " + std::to_string(size) +
+              " bytes on the server's standard output in time";
+      return false;
+    }
+    char buffer[65536];
+    const ssize_t n = ::read(stdout_.Get(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      error = "the server closed its standard output after " + std::to_string(stdoutPending_.size()) + " bytes";
+      stdout_.Reset();
+      return false;
+    }
+    stdoutPending_.append(buffer, static_cast<std::size_t>(n));
+  }
+  data = stdoutPending_.substr(0, size);
+  stdoutPending_.erase(0, size);
+  return true;
+}
+
+bool ServerProcess::WriteStdin(std::string_view data, Millis timeout, std::string& error) {
+  const auto deadline = Clock::now() + timeout;
+  while (!data.empty()) {
+    if (!stdin_.Valid() || WaitFor(stdin_.Get(), POLLOUT, -1, deadline) != WaitResult::Ready) {
+      error = "the server's standard input took no more in time";
+      return false;
+    }
+    const ssize_t n = ::write(stdin_.Get(), data.data(), data.size());
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (n < 0) {
+      error = std::string("writing to the server's standard input: ") + std::strerror(errno);
+      return false;
+    }
+    data.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
 }
 
 bool ServerProcess::Running() {
@@ -228,6 +276,7 @@ bool ServerProcess::WaitAccepting(std::uint16_t port, Millis timeout, std::strin
 
 void ServerProcess::Stop() {
   stdout_.Reset();
+  stdin_.Reset();
   if (pid_ <= 0) return;
   std::vector<pid_t> doomed = DescendantsOf(pid_);
   doomed.push_back(pid_);

@@ -16,6 +16,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tests/support/LoopbackSockets.h"
@@ -29,14 +30,21 @@ class ServerProcess {
   ServerProcess(const ServerProcess&) = delete;
   ServerProcess& operator=(const ServerProcess&) = delete;
 
-  // Starts argv (argv[0] is a path) with standard input from /dev/null and standard error
-  // appended to `logPath`; standard output goes there too unless `captureStdout`, in
-  // which case ReadStdoutLine reads it.
+  // Starts argv (argv[0] is a path) with standard input from /dev/null (from a pipe that
+  // WriteStdin fills when `pipeStdin`) and standard error appended to `logPath`; standard
+  // output goes there too unless `captureStdout`, in which case ReadStdoutLine and
+  // ReadStdout read it.
   bool Spawn(const std::vector<std::string>& argv, const std::string& logPath, bool captureStdout,
-             std::string& error);
+             std::string& error, bool pipeStdin = false);
 
   // Reads one line of the captured standard output (without its LF) within `timeout`.
   bool ReadStdoutLine(std::string& line, Millis timeout, std::string& error);
+  // Reads exactly `size` bytes of the captured standard output within `timeout`.
+  bool ReadStdout(std::size_t size, std::string& data, Millis timeout, std::string& error);
+  // Writes all of `data` to the program's standard input within `timeout` (SIGPIPE must be
+  // ignored by the caller's process); CloseStdin gives the program end of file.
+  bool WriteStdin(std::string_view data, Millis timeout, std::string& error);
+  void CloseStdin() { stdin_.Reset(); }
 
   // Waits until 127.0.0.1:port accepts a connection, while the program still runs.
   bool WaitAccepting(std::uint16_t port, Millis timeout, std::string& error);
@@ -53,6 +61,7 @@ class ServerProcess {
   int exitStatus_ = 0;
   UniqueFd stdout_;
   std::string stdoutPending_;
+  UniqueFd stdin_;
 };
 
 // True when the process no longer exists (a zombie still exists).
