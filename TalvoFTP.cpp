@@ -41,6 +41,7 @@ int main(int argc, char** argv) {
   TForm1 form;
   Form1 = &form;
   form.Ftp1.DataConnectionMode = options.DataMode;
+  form.Ftp1.TlsMode = options.TlsMode;
   TInputForm input;
   InputForm = &input;
 

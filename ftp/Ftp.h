@@ -8,7 +8,8 @@
 // The component is split over a few files by concern: surface and notifications (Ftp.cpp),
 // control connection and replies (FtpControl.cpp), simple commands (FtpCommands.cpp), data
 // side (FtpData.cpp, FtpStore.cpp), making data connections in either mode
-// (FtpDataConnection.cpp), abort (FtpAbort.cpp), bounded waits (FtpGuard.cpp).
+// (FtpDataConnection.cpp), the encrypted session (FtpTls.cpp), abort (FtpAbort.cpp),
+// bounded waits (FtpGuard.cpp).
 #pragma once
 
 #include <cstdint>
@@ -60,6 +61,16 @@ class TVelaFtp : public TVelaSocket {
   // Active as the component always did; owners that want the client to work from behind a
   // router choose automatic.
   TDataConnectionMode DataConnectionMode = dcmActive;
+  // Plain as the component always was; owners that want the session encrypted whenever
+  // the server can choose auto (or require).
+  TTlsMode TlsMode = tlsmOff;
+  // Where the servers that did TLS are remembered with their certificate's fingerprint
+  // (see KnownServers.h); empty: nothing is remembered.
+  std::string KnownServersFile;
+  // Certificates to trust besides the system's store (a PEM file); empty: none.
+  std::string TlsCaFile;
+  // Asked when a server's certificate does not verify; without a handler it is refused.
+  TFtpCertificateEvent OnFtpCertificate;
   std::string InitialDirectory;
   TFtpInfoEvent OnFtpInfo;
   TFtpInfoNeededEvent OnFtpNeedInfo;
@@ -183,6 +194,8 @@ class TVelaFtp : public TVelaSocket {
   void HandleStateReply(const std::string& Line);
   void HandleLoginReply(const std::string& Line);
   void SendLoginCommand(const std::string& command, const std::string& value, int nextState);
+  void SendUser();
+  void AfterLogin();
   void RefuseLogin();
   void EndLogin();
   void HandleListingReply(const std::string& Line);
@@ -198,6 +211,17 @@ class TVelaFtp : public TVelaSocket {
   void AskFor(TFtpInfoNeeded need, std::string& value);
   void TakeTransferFinalReply(bool accepted);
   void EndTransferCommandRefused();
+
+  // The encrypted session.
+  void HandleTlsReply(const std::string& Line);
+  TTlsClientOptions TlsOptions() const;
+  void StartControlTls();
+  void ControlTlsDone();
+  bool AcceptCertificate();
+  void DataWithoutProtection();
+  void StartDataTls();
+  void DataTlsDone();
+  void MaybeBeginStore();
 
   // Data connections, both ways.
   void ChooseSessionDataMode();
@@ -284,6 +308,7 @@ class TVelaFtp : public TVelaSocket {
     bool WaitingForWrite = false;
     bool ContinuationPosted = false;
     bool Started = false;  // the data connection is taken and the first pass was posted
+    bool ServerReady = false;  // active: the server connected; passive: it answered STOR
     std::uint64_t Run = 0;
   };
   TStoreProgress Store;
@@ -292,6 +317,9 @@ class TVelaFtp : public TVelaSocket {
   enum class TDataSetup : std::uint8_t { Port, Epsv, Pasv };
   TDataSetup DataSetup = TDataSetup::Port;
   bool EpsvRefused = false;       // this server refused EPSV: PASV from now on
+  bool ControlTlsPending = false; // AUTH TLS was accepted and the handshake is under way
+  bool ProtectData = false;       // PROT P was accepted: every data connection is TLS
+  bool DataTlsPending = false;    // the data connection's TLS handshake is under way
   bool PassiveConnecting = false; // the data socket's connect to the server is under way
 
   bool AcceptWaiting = false;    // a connection arrived before the handlers were installed

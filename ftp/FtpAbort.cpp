@@ -17,8 +17,12 @@ void TVelaFtp::Abort() {
   Transfer.RecordStop();
   static const char kInterrupt[] = {'\xFF', '\xF4'};
   static const char kSynch[] = {'\xFF', '\xF2'};
-  if (!SendAbortBytes(kInterrupt, 2, false)) return;
-  if (!SendAbortBytes(kSynch, 2, true)) return;
+  // Inside TLS there is no urgent data, and Telnet bytes would reach the server as part of
+  // the next line: ABOR goes alone.
+  if (!SockTlsActive()) {
+    if (!SendAbortBytes(kInterrupt, 2, false)) return;
+    if (!SendAbortBytes(kSynch, 2, true)) return;
+  }
   SendLine("ABOR");
   if (ShuttingDown || !Connected) return;
   AbortReplyPosition = RepliesOwed;

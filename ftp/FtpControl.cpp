@@ -35,6 +35,8 @@ void TVelaFtp::Connect() {
   MultiLineReply = false;
   MultiLineCode.clear();
   ControlState = 0;
+  ControlTlsPending = false;
+  ProtectData = false;
   RepliesOwed = 1;  // the greeting
   ForgetAbort();
   OnSockConnect = [this](TObject* s) { ControlConnected(s); };
@@ -106,7 +108,7 @@ void TVelaFtp::EndConnectionFromServer() {
 }
 
 void TVelaFtp::ControlRead(TObject*) {
-  if (InReplyHandler || ShuttingDown) return;
+  if (InReplyHandler || ShuttingDown || ControlTlsPending) return;
   const std::uint64_t serial = Serial;
   while (!ShuttingDown) {
     const int n = SockReceive(ControlBuffer, kChunkSize);
@@ -124,6 +126,11 @@ void TVelaFtp::ControlRead(TObject*) {
       HandleReply(line);
       InReplyHandler = false;
       if (ShuttingDown || serial != Serial) return;
+      if (ControlTlsPending) {
+        // The handshake has begun: nothing that came in clear after the 234 is taken.
+        ControlLines.Clear();
+        return;
+      }
     }
     if (ControlLines.Overflow()) {
       // A server that never ends its line: refuse it rather than grow without bound.
@@ -185,6 +192,9 @@ void TVelaFtp::HandleStateReply(const std::string& Line) {
     case 0: case 1: case 2: case 3: case 5: case 6:
       HandleLoginReply(Line);
       break;
+    case 4: case 70: case 71:
+      HandleTlsReply(Line);
+      break;
     case 7: case 8: case 10: case 12:
       HandleListingReply(Line);
       break;
@@ -216,15 +226,18 @@ void TVelaFtp::HandleLoginReply(const std::string& Line) {
         FatalError(ftpeNoGreeting);
         return;
       }
-      AskFor(ftpnUserName, UserName);
-      SendLoginCommand("USER ", UserName, 1);
+      if (TlsMode != tlsmOff) {
+        SendCommand("AUTH TLS", 4);
+        return;
+      }
+      SendUser();
       return;
     case 1:
     case 2:
     case 3:
       // A 2xx to USER, PASS or ACCT ends the login; a 3xx asks for the next value.
       if (cls == '2') {
-        SendCommand("SYST", 5);
+        AfterLogin();
       } else if (cls == '3' && ControlState == 1) {
         AskFor(ftpnPassword, UserPassword);
         SendLoginCommand("PASS ", UserPassword, 2);
@@ -264,6 +277,20 @@ void TVelaFtp::SendLoginCommand(const std::string& command, const std::string& v
     return;
   }
   SendCommand(command + value, nextState);
+}
+
+void TVelaFtp::SendUser() {
+  AskFor(ftpnUserName, UserName);
+  SendLoginCommand("USER ", UserName, 1);
+}
+
+// Logged in: over TLS the data connections are protected too (PBSZ, PROT), then SYST.
+void TVelaFtp::AfterLogin() {
+  if (SockTlsActive()) {
+    SendCommand("PBSZ 0", 70);
+  } else {
+    SendCommand("SYST", 5);
+  }
 }
 
 void TVelaFtp::RefuseLogin() {
@@ -370,7 +397,10 @@ void TVelaFtp::HandleStoreReply(const std::string& Line) {
       if (cls == '1') {
         // In passive mode the data connection is already there: the file goes once the
         // server has said it takes it, so that a refused STOR never meets data it did not want.
-        if (Transfer.Storing() && !Store.Started) BeginStore();
+        if (Transfer.Storing() && DataSetup != TDataSetup::Port) {
+          Store.ServerReady = true;
+          MaybeBeginStore();
+        }
         return;
       }
       if (cls == '2' || Transfer.Stopped()) {

@@ -51,6 +51,7 @@ void TVelaFtp::StartTransfer(TransferKind kind) {
   ListingRemainder.clear();
   SkippingListingLine = false;
   Store.Started = false;
+  Store.ServerReady = false;
   DataSocket->OnSockWrite = nullptr;
   if (kind == TransferKind::Store) {
     DataSocket->OnSockRead = nullptr;
@@ -107,6 +108,7 @@ void TVelaFtp::AcceptData(TObject*) {
   if (Transfer.phase() != TransferState::Phase::Waiting) return;
   if (!TakeDataConnection()) return;
   BeginDataCounters();
+  if (ProtectData) StartDataTls();
 }
 
 void TVelaFtp::ListingRead(TObject*) {
@@ -255,6 +257,7 @@ void TVelaFtp::CloseDataSockets() {
 // never accepted leaves no file of its own behind and an existing file as it was.
 void TVelaFtp::DropTransfer() {
   PassiveConnecting = false;
+  DataTlsPending = false;
   CloseDataSockets();
   CloseLocalFile();
   LocalFileHandle.Forget();

@@ -152,6 +152,13 @@ void TVelaFtp::PassiveConnected(TransferKind kind) {
     PassiveConnectFailed();
     return;
   }
+  // Under PROT P the handshake begins at once; the server answers it once it has the
+  // command, which goes now.
+  if (ProtectData) {
+    const std::uint64_t serial = Serial;
+    StartDataTls();
+    if (serial != Serial) return;
+  }
   StartTransfer(kind);
 }
 

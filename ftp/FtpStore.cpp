@@ -12,7 +12,9 @@ void TVelaFtp::StoreData(TObject*) {
   if (Transfer.phase() != TransferState::Phase::Waiting) return;
   AbortRequested = false;
   if (!TakeDataConnection()) return;
-  BeginStore();
+  if (ProtectData) StartDataTls();
+  Store.ServerReady = true;
+  MaybeBeginStore();
 }
 
 // The data connection is open and the server takes the file (active: it connected;

@@ -45,8 +45,10 @@ constexpr const char* kFtpInfoNames[] = {
     "ftpiListingLine",
     "ftpiPassiveMode",
     "ftpiPassiveAddress",
+    "ftpiTlsSession",
+    "ftpiTlsRefused",
 };
-constexpr int kFtpInfoCount = ftpiPassiveAddress + 1;
+constexpr int kFtpInfoCount = ftpiTlsRefused + 1;
 static_assert(std::size(kFtpInfoNames) == kFtpInfoCount);
 
 constexpr const char* kFtpInfoNeededNames[] = {

@@ -56,6 +56,9 @@ enum FtpInfo : std::uint8_t {
   // Beyond the original codes: passive mode.
   ftpiPassiveMode = 15,     // the session uses passive mode from now on; addinfo says why
   ftpiPassiveAddress = 16,  // a PASV reply named another address than the server's (addinfo)
+  // The encrypted session.
+  ftpiTlsSession = 17,      // the control connection is encrypted: "version cipher"
+  ftpiTlsRefused = 18,      // no encryption: "AUTH" (the session) or "PROT" (its data)
 };
 const char* FtpInfoName(FtpInfo i);
 
@@ -68,6 +71,25 @@ enum TDataConnectionMode : std::uint8_t {
   dcmAutomatic = 2,
 };
 
+// Whether the session is encrypted (explicit TLS): not at all (the plain protocol), when
+// the server offers it (auto), or never without it (require).
+enum TTlsMode : std::uint8_t {
+  tlsmOff = 0,
+  tlsmAuto = 1,
+  tlsmRequire = 2,
+};
+
+// An unverified server certificate that the owner is asked to trust: the host and port as
+// typed, its SHA-256 fingerprint, why it did not verify, and, for a server pinned before,
+// the fingerprint that was pinned (the certificate changed).
+struct TFtpCertificateQuestion {
+  std::string Host;
+  std::uint16_t Port = 0;
+  std::string Fingerprint;
+  std::string Problem;
+  std::string PinnedFingerprint;  // empty: never pinned
+};
+
 enum TFtpInfoNeeded : std::uint8_t {
   ftpnServer = 0,
   ftpnUserName = 1,
@@ -77,5 +99,8 @@ enum TFtpInfoNeeded : std::uint8_t {
 const char* FtpInfoNeededName(TFtpInfoNeeded n);
 
 using TFtpInfoEvent = std::function<void(TObject* Sender, FtpInfo info, const std::string& addinfo)>;
+// Sets `trust` to accept the certificate (it is then pinned for that host and port).
+using TFtpCertificateEvent =
+    std::function<void(TObject* Sender, const TFtpCertificateQuestion& question, bool& trust)>;
 using TFtpErrorEvent = std::function<void(TObject* Sender, FtpError error, std::string addinfo)>;
 using TFtpInfoNeededEvent = std::function<void(TObject* Sender, TFtpInfoNeeded need, std::string& value)>;

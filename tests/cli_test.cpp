@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tests/support/DataSideSession.h"
@@ -58,8 +59,14 @@ CliRun RunCli(const std::vector<std::string>& args, const std::string& input, Mi
   std::vector<char*> argv{const_cast<char*>(kCli.c_str())};
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
+  // The servers the tool remembers go to a folder of the test's, not to $HOME.
+  static talvo::test::TempTree config("cli-config");
+  const std::string configHome = "XDG_CONFIG_HOME=" + config.Path();
   std::vector<char*> envp;
-  for (char** e = environ; *e != nullptr; ++e) envp.push_back(*e);
+  for (char** e = environ; *e != nullptr; ++e) {
+    if (std::string_view(*e).rfind("XDG_CONFIG_HOME=", 0) != 0) envp.push_back(*e);
+  }
+  envp.push_back(const_cast<char*>(configHome.c_str()));
   for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
   envp.push_back(nullptr);
   pid_t pid = -1;
@@ -343,7 +350,8 @@ TEST_F(CliTest, SessionTakesThePasswordFromTheEnvironmentAndEscapesListedNames) 
       .Reply(talvo::test::kTransferComplete);
   s.peer.Expect("QUIT").Reply("221 Goodbye\r\n").Close();
   s.peer.Start();
-  const CliRun run = RunCli({"--port", std::to_string(s.peer.Port()), "--user", "anna", "--quiet", "127.0.0.1", "ls"},
+  const CliRun run = RunCli({"--port", std::to_string(s.peer.Port()), "--user", "anna", "--quiet", "--tls", "off",
+                             "127.0.0.1", "ls"},
                             "", kLimit, {"TALVOFTP_PASSWORD=from-env"});
   ASSERT_TRUE(run.finished);
   EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ftp/Ftp.h"
+#include "ftp/KnownServers.h"
 #include "ftp/ListingParser.h"
 
 namespace {
@@ -21,15 +22,20 @@ constexpr const char* kPasswordVariable = "TALVOFTP_PASSWORD";
 
 constexpr const char* kUsage =
     "usage: talvoftp-cli [--port N] [--user U] [--password P] [--account A] [--ascii]\n"
-    "                    [--active | --passive] [--timeout-connect S] [--timeout-arp S] [--quiet]\n"
-    "                    HOST COMMAND...\n"
+    "                    [--active | --passive] [--tls auto|require|off] [--trust-fingerprint FP]\n"
+    "                    [--timeout-connect S] [--timeout-arp S] [--quiet] HOST COMMAND...\n"
     "       talvoftp-cli --parse DIALECT   (listing lines on standard input)\n"
     "       talvoftp-cli --help | --version\n"
     "commands: ls | cd DIR | mkdir DIR | rmdir DIR | rm FILE | mv OLD NEW |\n"
     "          get REMOTE LOCAL | put LOCAL REMOTE | abort-at BYTES\n"
     "Without --password, the password is taken from the environment variable TALVOFTP_PASSWORD.\n"
     "Data connections: automatic by default (active, then passive when the network or the\n"
-    "server refuses active mode); --active or --passive forces one mode.\n";
+    "server refuses active mode); --active or --passive forces one mode.\n"
+    "Encryption (explicit TLS): auto by default (AUTH TLS, in clear only when the server\n"
+    "refuses it and never did TLS before); require never logs in without it; off never asks.\n"
+    "A certificate that does not verify is refused, its SHA-256 fingerprint printed; accept\n"
+    "it with --trust-fingerprint FP (hexadecimal, colons optional). Servers that did TLS are\n"
+    "remembered with their certificate in $XDG_CONFIG_HOME/talvo-ftp/known-servers.\n";
 
 struct Command {
   std::string verb;
@@ -43,6 +49,8 @@ struct Options {
   bool ascii = false;
   bool quiet = false;
   TDataConnectionMode dataMode = dcmAutomatic;
+  TTlsMode tlsMode = tlsmAuto;
+  std::string trustFingerprint;  // normalised
   int timeoutConnect = 30;
   int timeoutArp = 20;
   std::vector<Command> commands;
@@ -118,6 +126,15 @@ int ParseOptions(int argc, char** argv, Options& options) {
       options.ascii = true;
     } else if (arg == "--active" || arg == "--passive") {
       options.dataMode = arg == "--active" ? dcmActive : dcmPassive;
+    } else if (arg == "--tls") {
+      if (!value(text) || (text != "auto" && text != "require" && text != "off")) {
+        return Usage("--tls needs auto, require or off");
+      }
+      options.tlsMode = text == "auto" ? tlsmAuto : text == "require" ? tlsmRequire : tlsmOff;
+    } else if (arg == "--trust-fingerprint") {
+      if (!value(text) || (options.trustFingerprint = NormalisedFingerprint(text)).empty()) {
+        return Usage("--trust-fingerprint needs a SHA-256 fingerprint (64 hexadecimal digits)");
+      }
     } else if (arg == "--user") {
       if (!value(options.user)) return Usage("--user needs a value");
     } else if (arg == "--password") {
@@ -183,6 +200,11 @@ class Session {
     ftp_.TimeOutArp = options.timeoutArp;
     ftp_.TransferMode = options.ascii ? AsciiTransfer : BinaryTransfer;
     ftp_.DataConnectionMode = options.dataMode;
+    ftp_.TlsMode = options.tlsMode;
+    ftp_.KnownServersFile = DefaultKnownServersPath();
+    ftp_.OnFtpCertificate = [this](TObject*, const TFtpCertificateQuestion& question, bool& trust) {
+      OnCertificate(question, trust);
+    };
     ftp_.OnFtpInfo = [this](TObject*, FtpInfo info, const std::string& addinfo) { OnInfo(info, addinfo); };
     ftp_.OnFtpError = [this](TObject*, FtpError error, std::string) {
       failed_ = true;
@@ -247,6 +269,20 @@ class Session {
     }
     if (options_.quiet) return;
     Print(false, std::string("info ") + FtpInfoName(info) + " " + Escape(addinfo));
+  }
+
+  // Only a fingerprint given on the command line makes an unverified certificate trusted.
+  void OnCertificate(const TFtpCertificateQuestion& question, bool& trust) {
+    Print(true, "certificate " + question.Fingerprint);
+    trust = !options_.trustFingerprint.empty() && options_.trustFingerprint == question.Fingerprint;
+    if (trust) return;
+    const std::string where = question.Host + ":" + std::to_string(question.Port);
+    std::string why = question.PinnedFingerprint.empty()
+                          ? "is not verified (" + question.Problem + ")"
+                          : "changed since it was trusted (it was " + question.PinnedFingerprint + ")";
+    std::fprintf(stderr, "talvoftp-cli: the certificate of %s %s; its SHA-256 fingerprint is %s; to trust it: "
+                 "--trust-fingerprint %s\n", Escape(where).c_str(), Escape(why).c_str(), question.Fingerprint.c_str(),
+                 question.Fingerprint.c_str());
   }
 
   void OnNeed(TFtpInfoNeeded need, std::string& value) {

@@ -41,14 +41,14 @@ constexpr SocketErrorRow kSocketErrorRows[] = {
     {11003, ftpeAddressResolution},
     {11004, ftpeAddressResolution},
     {10065, ftpeHostUnreachable},
-    // The TLS session's failures, until they get codes of their own.
-    {platform::TLSE_SETUP, ftpeUnknownError},
-    {platform::TLSE_HANDSHAKE_FAILED, ftpeUnknownError},
-    {platform::TLSE_HANDSHAKE_CLOSED, ftpeUnknownError},
-    {platform::TLSE_NOT_TLS, ftpeUnknownError},
-    {platform::TLSE_CERT_UNTRUSTED, ftpeUnknownError},
-    {platform::TLSE_HOST_MISMATCH, ftpeUnknownError},
-    {platform::TLSE_PROTOCOL, ftpeUnknownError},
+    // The TLS session's failures.
+    {platform::TLSE_SETUP, ftpeTlsHandshake},
+    {platform::TLSE_HANDSHAKE_FAILED, ftpeTlsHandshake},
+    {platform::TLSE_HANDSHAKE_CLOSED, ftpeTlsHandshake},
+    {platform::TLSE_NOT_TLS, ftpeTlsHandshake},
+    {platform::TLSE_CERT_UNTRUSTED, ftpeCertificateRejected},
+    {platform::TLSE_HOST_MISMATCH, ftpeCertificateRejected},
+    {platform::TLSE_PROTOCOL, ftpeConnectionLost},
 };
 
 constexpr std::array<const char*, kFtpErrorCount> kNames = {
@@ -81,6 +81,12 @@ constexpr std::array<const char*, kFtpErrorCount> kNames = {
     "ftpeNoGreeting",
     "ftpeLoginRefused",
     "ftpeDataConnection",
+    "ftpeTlsNotOffered",
+    "ftpeTlsDowngrade",
+    "ftpeTlsHandshake",
+    "ftpeCertificateRejected",
+    "ftpeCertificateChanged",
+    "ftpeTlsData",
 };
 
 }  // namespace
@@ -109,6 +115,12 @@ const char* FtpErrorDescription(FtpError code) {
     case ftpeAddressResolution: return "Address resolution error";
     case ftpeHostUnreachable: return "Host Unreachable";
     case ftpeUnknownError: return "Unknown Error";
+    case ftpeTlsNotOffered: return "The server does not offer TLS";
+    case ftpeTlsDowngrade: return "A server known to do TLS refused it";
+    case ftpeTlsHandshake: return "TLS handshake failed";
+    case ftpeCertificateRejected: return "Server certificate rejected";
+    case ftpeCertificateChanged: return "Server certificate changed";
+    case ftpeTlsData: return "TLS data connection failed";
     default: return "";
   }
 }

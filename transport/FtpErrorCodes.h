@@ -34,8 +34,15 @@ enum FtpError : std::uint8_t {
   ftpeNoGreeting = 26,
   ftpeLoginRefused = 27,
   ftpeDataConnection = 28,
+  // Beyond the original codes: the encrypted session (explicit TLS).
+  ftpeTlsNotOffered = 29,        // TLS was required and the server refused AUTH TLS
+  ftpeTlsDowngrade = 30,         // a server known to do TLS refused it this time
+  ftpeTlsHandshake = 31,         // the control connection's TLS handshake failed
+  ftpeCertificateRejected = 32,  // an unverified certificate, not trusted by the user
+  ftpeCertificateChanged = 33,   // a pinned server showed another certificate, refused
+  ftpeTlsData = 34,              // a data connection did not start TLS as agreed
 };
-constexpr int kFtpErrorCount = 29;
+constexpr int kFtpErrorCount = 35;
 
 // Socket error number (non-zero) to the component's code; unknown numbers give
 // ftpeUnknownError.
@@ -45,8 +52,8 @@ FtpError FtpErrorFromSocketError(std::uint16_t sockError);
 // the mapping have an empty description.
 const char* FtpErrorDescription(FtpError code);
 
-// English description of a TLS failure number of the socket (TLSE_NOT_TLS, ...: they map to
-// ftpeUnknownError for now); other numbers have an empty description.
+// English description of a TLS failure number of the socket (TLSE_NOT_TLS, ...); other
+// numbers have an empty description.
 const char* TlsErrorDescription(std::uint16_t sockError);
 
 // Identifier of a code ("ftpeTimeout").

@@ -104,6 +104,7 @@ std::unique_ptr<TTlsConnection> TTlsConnection::Start(SOCKET socket, const TTlsC
   c->Slot = options.Session.Slot ? options.Session.Slot : std::make_shared<TlsSessionSlot>();
   transport::SetSessionSlot(c->Ssl, c->Slot.get());
   if (!ApplyOptions(c->Ssl, options)) return nullptr;
+  c->ServerName = options.ServerName;
   if (options.Session.Valid()) {
     // A copy: OpenSSL marks a TLS 1.3 session it has resumed as spent, and the slot's must
     // stay good for the next connection, should this one receive no ticket of its own.
@@ -236,6 +237,12 @@ TTlsInfo TTlsConnection::Info() const {
     info.VerifyProblem = "host name mismatch";
   } else if (verifyResult != X509_V_OK) {
     info.VerifyProblem = X509_verify_cert_error_string(verifyResult);
+  }
+  if (cert != nullptr) {
+    info.PeerNameMatches = ServerName.empty() ||
+                           (IsAddress(ServerName) ? X509_check_ip_asc(cert, ServerName.c_str(), 0) == 1
+                                                  : X509_check_host(cert, ServerName.data(), ServerName.size(),
+                                                                    X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS, nullptr) == 1);
   }
   info.Resumed = SSL_session_reused(Ssl) == 1;
   return info;

@@ -75,6 +75,7 @@ class TTlsConnection {
 
   const platform::SOCKET Socket;
   SSL* Ssl = nullptr;
+  std::string ServerName;  // what the certificate must name
   std::shared_ptr<TlsSessionSlot> Slot;
   std::string Unsent;
   std::size_t UnsentAt = 0;

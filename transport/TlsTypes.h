@@ -46,6 +46,9 @@ struct TTlsInfo {
   std::string PeerFingerprint;  // SHA-256 of the peer certificate, "AB:CD:..." upper case
   bool PeerVerified = false;    // trusted chain, and the host name (when given) matches
   std::string VerifyProblem;    // why not: the X509 error text, or "host name mismatch"
+  // The certificate names the server (the ServerName given), whether or not its chain is
+  // trusted: a self-signed certificate may be trusted by the user, one for another host not.
+  bool PeerNameMatches = false;
   bool Resumed = false;         // an earlier session was resumed
   // The peer ended its stream with close_notify rather than a bare close (known by the
   // time OnSockClose is raised): a download's proof that nothing was cut off.

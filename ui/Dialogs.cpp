@@ -18,12 +18,13 @@ void ShowInformation(QWidget* parent, const QString& text) {
   box.exec();
 }
 
-bool Confirm(QWidget* parent, const QString& text) {
+bool Confirm(QWidget* parent, const QString& text, bool warning) {
   Screen::TArrowWhileAsking arrow;
-  QMessageBox box(QMessageBox::Question, QStringLiteral("Confirmation"), text, QMessageBox::NoButton, parent);
+  QMessageBox box(warning ? QMessageBox::Warning : QMessageBox::Question, QStringLiteral("Confirmation"), text,
+                  QMessageBox::NoButton, parent);
   QPushButton* yes = box.addButton(QStringLiteral("&Oui"), QMessageBox::YesRole);
   QPushButton* no = box.addButton(QStringLiteral("&Non"), QMessageBox::NoRole);
-  box.setDefaultButton(yes);
+  box.setDefaultButton(warning ? no : yes);
   box.setEscapeButton(no);
   box.exec();
   return box.clickedButton() == yes;

@@ -9,6 +9,7 @@ class QWidget;
 
 QString ApplicationTitle();
 void ShowInformation(QWidget* parent, const QString& text);
-// True only when the answer is "&Oui".
-bool Confirm(QWidget* parent, const QString& text);
+// True only when the answer is "&Oui". A warning shows its icon and makes "&Non" the
+// default, for questions where the safe answer is no.
+bool Confirm(QWidget* parent, const QString& text, bool warning = false);
 void ShowApplicationError(QWidget* parent, const QString& message);

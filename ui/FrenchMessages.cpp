@@ -52,8 +52,24 @@ std::optional<std::string> ErrorMessage(int error, const std::string& addinfo) {
       return "Accès refusé. Veuillez vérifier votre nom d'utilisateur et votre mot de passe.";
     case ftpeDataConnection:
       return "Erreur pendant le transfert des données.";
+    case ftpeTlsNotOffered:
+      return "Le serveur ne propose pas de connexion chiffrée (TLS) ; la connexion est abandonnée sans que votre "
+             "nom d'utilisateur ni votre mot de passe aient été envoyés.";
+    case ftpeTlsDowngrade:
+      return "Ce serveur chiffrait ses connexions (TLS) et refuse maintenant de le faire : quelqu'un tente "
+             "peut-être d'intercepter la connexion. Elle est abandonnée sans que votre nom d'utilisateur ni votre "
+             "mot de passe aient été envoyés.";
+    case ftpeTlsHandshake:
+      return "La négociation du chiffrement (TLS) avec le serveur a échoué.";
+    case ftpeCertificateRejected:
+      return "Le certificat du serveur n'a pas été accepté ; la connexion est abandonnée.";
+    case ftpeCertificateChanged:
+      return "Attention : le certificat du serveur a changé depuis la dernière connexion et n'a pas été accepté ; "
+             "la connexion est abandonnée.";
+    case ftpeTlsData:
+      return "La connexion de données n'a pas pu être chiffrée (TLS) ; la connexion est abandonnée.";
     default:
-      return std::nullopt;  // 0, 20, 25 and every code above 28
+      return std::nullopt;  // 0, 20, 25 and every code above 34
   }
 }
 
@@ -99,6 +115,47 @@ std::string PassiveModeLine(const std::string& reason) {
 std::string PassiveAddressLine(const std::string& named, const std::string& server) {
   return "Le serveur a indiqué l'adresse " + named + " pour la connexion de données ; elle est ouverte vers "
          "l'adresse du serveur, " + server + ".";
+}
+
+std::string TlsSessionLine(const std::string& versionAndCipher) {
+  const std::size_t blank = versionAndCipher.find(' ');
+  const std::string version = versionAndCipher.substr(0, blank);
+  const std::string cipher = blank == std::string::npos ? std::string() : versionAndCipher.substr(blank + 1);
+  return "Connexion chiffrée (" + version + (cipher.empty() ? "" : ", " + cipher) + ").";
+}
+
+std::string TlsRefusedLine(const std::string& what) {
+  if (what == "PROT") return "Le serveur refuse de chiffrer les connexions de données : elles circulent en clair.";
+  return "Le serveur ne propose pas le chiffrement (TLS) : la session continue en clair.";
+}
+
+namespace {
+
+std::string CertificateProblemText(const std::string& problem) {
+  if (problem == "self-signed certificate" || problem == "self signed certificate") return "certificat auto-signé";
+  if (problem.find("self-signed certificate in certificate chain") != std::string::npos ||
+      problem.find("self signed certificate in certificate chain") != std::string::npos) {
+    return "chaîne de certificats auto-signée";
+  }
+  if (problem.find("local issuer") != std::string::npos) return "autorité de certification inconnue";
+  if (problem.find("expired") != std::string::npos) return "certificat expiré";
+  if (problem.find("not yet valid") != std::string::npos) return "certificat pas encore valide";
+  return problem;
+}
+
+}  // namespace
+
+std::string CertificateQuestion(const TFtpCertificateQuestion& q) {
+  const std::string server = q.Host + " (port " + std::to_string(q.Port) + ")";
+  if (!q.PinnedFingerprint.empty()) {
+    return "ATTENTION : le certificat du serveur " + server + " a changé depuis la dernière connexion.\n\n"
+           "Empreinte SHA-256 connue :\n" + q.PinnedFingerprint + "\n\nNouvelle empreinte SHA-256 :\n" +
+           q.Fingerprint + "\n\nQuelqu'un tente peut-être d'intercepter la connexion. Accepter le nouveau "
+           "certificat ?";
+  }
+  return "Le certificat du serveur " + server + " n'a pas pu être vérifié (" + CertificateProblemText(q.Problem) +
+         ").\n\nEmpreinte SHA-256 :\n" + q.Fingerprint +
+         "\n\nFaire confiance à ce serveur ? Son certificat sera mémorisé.";
 }
 
 std::string WithFullStop(std::string text) {

@@ -29,6 +29,15 @@ std::string PassiveModeLine(const std::string& reason);
 // The log's line when a PASV reply named `named` and the data connection went to `server`.
 std::string PassiveAddressLine(const std::string& named, const std::string& server);
 
+// The log's line when the session is encrypted ("version cipher" from the engine), and when
+// it is not (`what`: "AUTH", the whole session; "PROT", its data connections).
+std::string TlsSessionLine(const std::string& versionAndCipher);
+std::string TlsRefusedLine(const std::string& what);
+
+// The question asked when a server's certificate does not verify: trust it (first time),
+// or accept a certificate that changed since it was trusted.
+std::string CertificateQuestion(const TFtpCertificateQuestion& question);
+
 // Adds a full stop unless the text already ends with one.
 std::string WithFullStop(std::string text);
 

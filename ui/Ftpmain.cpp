@@ -11,6 +11,7 @@
 #include <exception>
 #include <utility>
 
+#include "ftp/KnownServers.h"
 #include "ui/ArrowIcon.h"
 #include "ui/Dialogs.h"
 #include "ui/FormUnits.h"
@@ -66,6 +67,8 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   Ftp1.FtpPort = 21;
   Ftp1.TransferMode = BinaryTransfer;
   Ftp1.DataConnectionMode = dcmAutomatic;
+  Ftp1.TlsMode = tlsmAuto;
+  Ftp1.KnownServersFile = DefaultKnownServersPath();
   Ftp1.ServerType = ftpstDefault;
   Ftp1.TimeOutConnect = 30;
   Ftp1.TimeOutArp = 20;
@@ -133,6 +136,9 @@ void TForm1::BindEngineEvents() {
   };
   Ftp1.OnFtpError = [this](TObject* sender, FtpError error, std::string addinfo) {
     Shielded(this, [&] { Ftp1FtpError(sender, error, addinfo); });
+  };
+  Ftp1.OnFtpCertificate = [this](TObject* sender, const TFtpCertificateQuestion& question, bool& trust) {
+    Shielded(this, [&] { Ftp1FtpCertificate(sender, question, trust); });
   };
   Ftp1.OnLoggedIn = notify(&TForm1::NeedNewFTPListing);
   Ftp1.OnDirectoryChanged = notify(&TForm1::NeedNewFTPListing);

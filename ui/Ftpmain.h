@@ -48,6 +48,7 @@ class TForm1 : public QWidget {
   void Ftp1FtpInfo(TObject* Sender, FtpInfo info, const std::string& addinfo);
   void Ftp1FtpNeedInfo(TObject* Sender, TFtpInfoNeeded need, std::string& value);
   void Ftp1FtpError(TObject* Sender, FtpError error, const std::string& addinfo);
+  void Ftp1FtpCertificate(TObject* Sender, const TFtpCertificateQuestion& question, bool& trust);
 
   // Remote pane.
   void NeedNewFTPListing(TObject* Sender);

@@ -47,6 +47,12 @@ void TForm1::Ftp1FtpInfo(TObject*, FtpInfo info, const std::string& addinfo) {
     case ftpiPassiveAddress:
       AppendLog(talvo::ui::PassiveAddressLine(addinfo, Ftp1.ServerAddress), true);
       break;
+    case ftpiTlsSession:
+      AppendLog(talvo::ui::TlsSessionLine(addinfo), true);
+      break;
+    case ftpiTlsRefused:
+      AppendLog(talvo::ui::TlsRefusedLine(addinfo), true);
+      break;
     case ftpiProgress:
       // The counter follows file transfers; a listing's progress (which carries its line)
       // leaves it, so that after an upload batch and its closing listing it stays empty.
@@ -78,6 +84,12 @@ void TForm1::Ftp1FtpNeedInfo(TObject*, TFtpInfoNeeded need, std::string& value) 
                  secret);
   // Whatever the dialog's result: a cancelled prompt hands back what the field holds.
   value = TypedBytes(answer);
+}
+
+// Trusted only on "&Oui"; a certificate that changed asks with a warning, "&Non" by default.
+void TForm1::Ftp1FtpCertificate(TObject*, const TFtpCertificateQuestion& question, bool& trust) {
+  trust = !FClosing && Confirm(this, DisplayText(talvo::ui::CertificateQuestion(question)),
+                               !question.PinnedFingerprint.empty());
 }
 
 void TForm1::Ftp1FtpError(TObject*, FtpError error, const std::string& addinfo) {

@@ -1,14 +1,24 @@
 #include "ui/ProgramOptions.h"
 
 const char* const kProgramUsage =
-    "usage: TalvoFTP [--active | --passive]\n"
+    "usage: TalvoFTP [--active | --passive] [--tls auto|require|off]\n"
     "       TalvoFTP --help\n"
     "Data connections: automatic by default (active, then passive when the network or the\n"
-    "server refuses active mode); --active or --passive forces one mode.\n";
+    "server refuses active mode); --active or --passive forces one mode.\n"
+    "Encryption (explicit TLS): auto by default (in clear only when the server refuses it and\n"
+    "never did TLS before); require never logs in without it; off never asks for it.\n";
 
 bool ParseProgramOptions(const std::vector<std::string>& arguments, TProgramOptions& options, std::string& problem) {
-  for (const std::string& argument : arguments) {
-    if (argument == "--active") {
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    if (argument == "--tls") {
+      const std::string mode = i + 1 < arguments.size() ? arguments[++i] : std::string();
+      if (mode != "auto" && mode != "require" && mode != "off") {
+        problem = "--tls needs auto, require or off";
+        return false;
+      }
+      options.TlsMode = mode == "auto" ? tlsmAuto : mode == "require" ? tlsmRequire : tlsmOff;
+    } else if (argument == "--active") {
       options.DataMode = dcmActive;
     } else if (argument == "--passive") {
       options.DataMode = dcmPassive;

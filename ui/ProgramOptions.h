@@ -1,4 +1,5 @@
-// The window program's command line (what Qt leaves of it): the data connection mode.
+// The window program's command line (what Qt leaves of it): the data connection mode and
+// the encryption mode.
 // --help is answered before Qt starts. Plain C++, so that it is tested on its own.
 #pragma once
 
@@ -9,6 +10,7 @@
 
 struct TProgramOptions {
   TDataConnectionMode DataMode = dcmAutomatic;
+  TTlsMode TlsMode = tlsmAuto;
 };
 
 // The usage text that --help prints.

@@ -139,6 +139,10 @@ void WindowTest::SetUp() {
   ASSERT_EQ(::chdir(local.Path().c_str()), 0);
   form = std::make_unique<TForm1>();
   Form1 = form.get();
+  // The scripted servers speak the plain protocol; the tests of the encrypted session ask
+  // for it themselves.
+  form->Ftp1.TlsMode = tlsmOff;
+  form->Ftp1.KnownServersFile = config.PathOf("known-servers");
   input = std::make_unique<TInputForm>();
   InputForm = input.get();
   form->ui.DirectoryListBox1->SetDirectory(local.Path());

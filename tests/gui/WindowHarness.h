@@ -111,6 +111,7 @@ class WindowTest : public ::testing::Test {
   std::string LocalPath(const std::string& name) const { return local.PathOf(name); }
 
   TempTree local{"local"};
+  TempTree config{"config"};  // the window's remembered servers live here, not in $HOME
   std::unique_ptr<TForm1> form;
   std::unique_ptr<TInputForm> input;
   DialogAnswers dialogs;

@@ -1,0 +1,163 @@
+// The encrypted session (explicit TLS): AUTH TLS after the greeting, the handshake of the
+// control connection and the check of the server's certificate, PBSZ and PROT after the
+// login, and a TLS handshake on every data connection that resumes the control
+// connection's session. The TLS itself is the socket component's; this side speaks FTP.
+//
+// Certificates: one that verifies (trusted chain, the host name typed) is taken; one for
+// another host is refused; any other must match the fingerprint remembered for that host
+// and port, or the owner is asked (OnFtpCertificate) and the answer pinned.
+#include "ftp/Ftp.h"
+#include "ftp/KnownServers.h"
+#include "ftp/ReplyParsing.h"
+
+using namespace platform;
+
+TTlsClientOptions TVelaFtp::TlsOptions() const {
+  TTlsClientOptions options;
+  options.ServerName = FtpServer;
+  // The decision is this component's: it sees the outcome in TlsInfo.
+  options.VerifyPeer = false;
+  options.CaFile = TlsCaFile;
+  return options;
+}
+
+// Replies to AUTH TLS (state 4), PBSZ (70) and PROT (71).
+void TVelaFtp::HandleTlsReply(const std::string& Line) {
+  const char cls = Line[0];
+  switch (ControlState) {
+    case 4:
+      if (Line.compare(0, 3, "234") == 0) {
+        StartControlTls();
+        return;
+      }
+      if (TlsMode == tlsmRequire) {
+        FatalError(ftpeTlsNotOffered);  // nothing of the login goes in clear
+        return;
+      }
+      if (TKnownServers(KnownServersFile).Find(FtpServer, FtpPort)) {
+        // It did TLS before: someone in between may be taking the encryption away.
+        FatalError(ftpeTlsDowngrade);
+        return;
+      }
+      Info(ftpiTlsRefused, "AUTH");
+      SendUser();
+      return;
+    case 70:
+      if (cls == '2') {
+        SendCommand("PROT P", 71);
+      } else {
+        DataWithoutProtection();
+      }
+      return;
+    case 71:
+      if (cls == '2') {
+        ProtectData = true;
+        SendCommand("SYST", 5);
+      } else {
+        DataWithoutProtection();
+      }
+      return;
+    default:
+      return;
+  }
+}
+
+void TVelaFtp::DataWithoutProtection() {
+  if (TlsMode == tlsmRequire) {
+    FatalError(ftpeTlsData);
+    return;
+  }
+  ProtectData = false;
+  const std::uint64_t serial = Serial;
+  Info(ftpiTlsRefused, "PROT");
+  if (serial != Serial) return;
+  SendCommand("SYST", 5);
+}
+
+void TVelaFtp::StartControlTls() {
+  ControlTlsPending = true;
+  // Anything the server sent in clear after its 234 is dropped, never read as a reply.
+  ControlLines.Clear();
+  OnSockTlsDone = [this](TObject*) { ControlTlsDone(); };
+  SockStartTls(TlsOptions());
+  if (SockError != 0) {
+    ControlTlsPending = false;
+    FatalError(FtpErrorFromSocketError(SockError));
+  }
+}
+
+// The handshake ended (its countdown, TimeOutConnect, ends it as a time-out otherwise).
+void TVelaFtp::ControlTlsDone() {
+  if (!ControlTlsPending) return;
+  ControlTlsPending = false;
+  if (SockError != 0) {
+    FatalError(FtpErrorFromSocketError(SockError));
+    return;
+  }
+  if (!AcceptCertificate()) return;
+  const std::uint64_t serial = Serial;
+  Info(ftpiTlsSession, TlsInfo.Version + " " + TlsInfo.Cipher);
+  if (serial != Serial) return;
+  SendUser();
+}
+
+bool TVelaFtp::AcceptCertificate() {
+  const TTlsInfo info = TlsInfo;
+  const TKnownServers known(KnownServersFile);
+  if (!info.PeerNameMatches) {
+    FatalError(ftpeCertificateRejected);
+    return false;
+  }
+  const std::optional<std::string> pinned = known.Find(FtpServer, FtpPort);
+  if (!info.PeerVerified && !(pinned && *pinned == info.PeerFingerprint)) {
+    TFtpCertificateQuestion question;
+    question.Host = FtpServer;
+    question.Port = FtpPort;
+    question.Fingerprint = info.PeerFingerprint;
+    question.Problem = info.VerifyProblem;
+    question.PinnedFingerprint = pinned.value_or("");
+    bool trust = false;
+    const std::uint64_t serial = Serial;
+    if (OnFtpCertificate) OnFtpCertificate(this, question, trust);
+    if (serial != Serial || !Connected) return false;  // the connection ended meanwhile
+    if (!trust) {
+      FatalError(pinned ? ftpeCertificateChanged : ftpeCertificateRejected);
+      return false;
+    }
+  }
+  // This server does TLS, with this certificate.
+  known.Remember(FtpServer, FtpPort, info.PeerFingerprint);
+  return true;
+}
+
+// A data connection under PROT P: a TLS client handshake resuming the control session,
+// with the certificate the control connection showed.
+void TVelaFtp::StartDataTls() {
+  DataTlsPending = true;
+  TTlsClientOptions options = TlsOptions();
+  options.Session = SockTlsSession();
+  DataSocket->OnSockTlsDone = [this](TObject*) { DataTlsDone(); };
+  DataSocket->OnSockTimeOut = [this](TObject*) {
+    if (DataTlsPending) FatalError(ftpeTlsData);
+  };
+  DataSocket->TimeOutConnect = TimeOutConnect;
+  DataSocket->SockStartTls(options);
+  if (DataSocket->SockError != 0) FatalError(ftpeTlsData);
+}
+
+void TVelaFtp::DataTlsDone() {
+  if (!DataTlsPending) return;
+  DataTlsPending = false;
+  if (DataSocket->SockError != 0 || DataSocket->TlsInfo.PeerFingerprint != TlsInfo.PeerFingerprint) {
+    // Not TLS (a server sending its data in clear), or another certificate than the
+    // server's own: nothing of it is taken.
+    FatalError(ftpeTlsData);
+    return;
+  }
+  MaybeBeginStore();
+}
+
+// A store sends once the server takes the file and the data connection is ready.
+void TVelaFtp::MaybeBeginStore() {
+  if (Transfer.Storing() && !Store.Started && Store.ServerReady && !DataTlsPending) BeginStore();
+}
