@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Transfer benchmark: talvoftp-cli in active and in passive mode against curl (active mode)
-# and a bare 2048-byte baseline, all against a private vsftpd on 127.0.0.1. Downloads and
-# uploads alternate, every copy is compared byte for byte, and the medians, ratios and our
-# peak memory are printed.
+# Transfer benchmark: talvoftp-cli in active and in passive mode, and encrypted (explicit
+# TLS), against curl (active mode) and a bare 2048-byte baseline, all against a private
+# vsftpd on 127.0.0.1 that offers TLS without requiring it. Downloads and uploads
+# alternate, every copy is compared byte for byte, and the medians, ratios and our peak
+# memory (plain and TLS) are printed.
 #
 #   bench/run.sh                  512 MiB file, 5 rounds
 #   BENCH_MIB=64 bench/run.sh     a quicker run (any size in MiB)
@@ -73,6 +74,10 @@ head -c "$((MIB * 1024 * 1024))" /dev/urandom >"$root/file.bin"
 chmod 0644 "$root/file.bin"
 
 port="$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
+# A certificate of its own; the client trusts it by its fingerprint.
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" -days 2 \
+  -subj "/CN=127.0.0.1" -addext "subjectAltName=IP:127.0.0.1" 2>/dev/null
+fingerprint="$(openssl x509 -noout -fingerprint -sha256 -in "$work/cert.pem" | cut -d= -f2)"
 # Runs as the launching user: no chroot, no account switch, no sandbox, so the benchmark
 # needs no system account with a home directory; ftp_username only has to exist.
 cat >"$work/vsftpd.conf" <<EOF
@@ -98,6 +103,12 @@ seccomp_sandbox=NO
 isolate=NO
 isolate_network=NO
 xferlog_enable=NO
+ssl_enable=YES
+allow_anon_ssl=YES
+force_anon_logins_ssl=NO
+force_anon_data_ssl=NO
+rsa_cert_file=$work/cert.pem
+rsa_private_key_file=$work/key.pem
 EOF
 "$VSFTPD" "$work/vsftpd.conf" >"$work/vsftpd.log" 2>&1 &
 server_pid=$!
@@ -118,7 +129,8 @@ fi
 
 # --- One timed transfer ------------------------------------------------------------------
 declare -A times=()   # "direction tool" -> space-separated microseconds
-peak_kib=0            # our tool's highest peak resident set over all runs
+peak_kib=0            # our tool's highest peak resident set over the plain runs
+tls_peak_kib=0        # and over the encrypted ones
 
 # timed DIRECTION TOOL COMMAND...: runs the command under /usr/bin/time with a bounded wait,
 # records its wall time, and for our tool its peak resident set.
@@ -135,7 +147,7 @@ timed() {
     exit 1
   fi
   times["$direction $tool"]+="$(((end - start) / 1000)) "
-  if [[ "$tool" == ours || "$tool" == passive ]]; then
+  if [[ "$tool" == ours || "$tool" == passive || "$tool" == tls ]]; then
     local event=OnFileStored
     [[ "$direction" == download ]] && event=OnFileReceived
     if ! grep -q "^done $event 1$" "$work/output.txt"; then
@@ -145,7 +157,11 @@ timed() {
     fi
     local kib
     kib="$(sed -n 's/^[[:space:]]*Maximum resident set size (kbytes): //p' "$work/time.txt")"
-    ((kib > peak_kib)) && peak_kib=$kib
+    if [[ "$tool" == tls ]]; then
+      ((kib > tls_peak_kib)) && tls_peak_kib=$kib
+    else
+      ((kib > peak_kib)) && peak_kib=$kib
+    fi
   fi
   return 0
 }
@@ -161,22 +177,30 @@ same() {
 
 url="ftp://127.0.0.1:$port"
 login=(--port "$port" --user anonymous --password x)
+plain=(--tls off)
+tls=(--tls require --trust-fingerprint "$fingerprint")
+export XDG_CONFIG_HOME="$work/config"  # what the client remembers of the server stays here
 echo "bench: $RUNS rounds of $MIB MiB against vsftpd on 127.0.0.1:$port"
 for ((round = 1; round <= RUNS; round++)); do
   copy="$work/copies/down.bin"
-  timed download ours "$CLI" --quiet --active "${login[@]}" 127.0.0.1 get file.bin "$copy"
+  timed download ours "$CLI" --quiet --active "${plain[@]}" "${login[@]}" 127.0.0.1 get file.bin "$copy"
   same "$copy"
-  timed download passive "$CLI" --quiet --passive "${login[@]}" 127.0.0.1 get file.bin "$copy"
+  timed download passive "$CLI" --quiet --passive "${plain[@]}" "${login[@]}" 127.0.0.1 get file.bin "$copy"
+  same "$copy"
+  timed download tls "$CLI" --quiet --active "${tls[@]}" "${login[@]}" 127.0.0.1 get file.bin "$copy"
   same "$copy"
   timed download curl curl -s -S -P - -o "$copy" "$url/file.bin"
   same "$copy"
   timed download bare "$BARE_GET" "$port" file.bin "$copy"
   same "$copy"
 
-  timed upload ours "$CLI" --quiet --active "${login[@]}" 127.0.0.1 put "$root/file.bin" upload/ours.bin
+  timed upload ours "$CLI" --quiet --active "${plain[@]}" "${login[@]}" 127.0.0.1 put "$root/file.bin" upload/ours.bin
   same "$root/upload/ours.bin"
-  timed upload passive "$CLI" --quiet --passive "${login[@]}" 127.0.0.1 put "$root/file.bin" upload/passive.bin
+  timed upload passive "$CLI" --quiet --passive "${plain[@]}" "${login[@]}" 127.0.0.1 put "$root/file.bin" \
+    upload/passive.bin
   same "$root/upload/passive.bin"
+  timed upload tls "$CLI" --quiet --active "${tls[@]}" "${login[@]}" 127.0.0.1 put "$root/file.bin" upload/tls.bin
+  same "$root/upload/tls.bin"
   timed upload curl curl -s -S -P - -T "$root/file.bin" "$url/upload/curl.bin"
   same "$root/upload/curl.bin"
   timed upload bare "$BARE_PUT" "$port" "$root/file.bin" upload/bare.bin
@@ -190,7 +214,7 @@ median() {  # median of the microsecond figures on the command line
 }
 declare -A med=()
 for direction in download upload; do
-  for tool in ours passive curl bare; do
+  for tool in ours passive tls curl bare; do
     # shellcheck disable=SC2086 # the figures are space-separated on purpose
     med["$direction $tool"]="$(median ${times["$direction $tool"]})"
   done
@@ -211,12 +235,12 @@ verdict() { awk -v v="$1" -v limit="$2" 'BEGIN { print (v <= limit) ? "met" : "M
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
 
 echo
-echo "Transfer benchmark: $MIB MiB, median of $RUNS, vsftpd on loopback (ours: active and passive; curl and bare: active)"
+echo "Transfer benchmark: $MIB MiB, median of $RUNS, vsftpd on loopback (ours: active, passive and TLS; curl and bare: active)"
 # Other work on the machine skews the figures; say how busy it was.
 echo "$(nproc) CPUs, load average $(cut -d' ' -f1-3 /proc/loadavg)"
 printf '%-9s %-7s %10s %10s   %s\n' direction tool "median s" "MiB/s" "all runs (s)"
 for direction in download upload; do
-  for tool in ours passive curl bare; do
+  for tool in ours passive tls curl bare; do
     us="${med["$direction $tool"]}"
     # shellcheck disable=SC2086
     all="$(printf '%s\n' ${times["$direction $tool"]} | awk '{ printf "%.3f ", $1 / 1e6 }')"
@@ -230,10 +254,13 @@ peak_mib="$(awk -v k="$peak_kib" 'BEGIN { printf "%.1f", k / 1024 }')"
 for direction in download upload; do
   bare_ratio="$(paired "$direction ours" "$direction bare")"
   passive_ratio="$(paired "$direction passive" "$direction ours")"
+  tls_ratio="$(paired "$direction tls" "$direction ours")"
   printf '%-9s ours/bare %s  (target <= 1.05: %s)   passive/active %s  (target <= 1.05: %s)   ours/curl %s\n' \
     "$direction" "$bare_ratio" "$(verdict "$bare_ratio" 1.05)" "$passive_ratio" "$(verdict "$passive_ratio" 1.05)" \
     "$(paired "$direction ours" "$direction curl")"
+  printf '%-9s tls/plain %s  (target <= 1.50: %s)\n' "$direction" "$tls_ratio" "$(verdict "$tls_ratio" 1.5)"
 done
-printf 'memory    ours peak resident %s MiB  (target < 16 MiB: %s)\n' "$peak_mib" \
-  "$(awk -v k="$peak_kib" 'BEGIN { print (k < 16 * 1024) ? "met" : "MISSED" }')"
-echo "All $((RUNS * 8)) copies identical to the source."
+printf 'memory    ours peak resident %s MiB  (target < 16 MiB: %s), with TLS %s MiB\n' "$peak_mib" \
+  "$(awk -v k="$peak_kib" 'BEGIN { print (k < 16 * 1024) ? "met" : "MISSED" }')" \
+  "$(awk -v k="$tls_peak_kib" 'BEGIN { printf "%.1f", k / 1024 }')"
+echo "All $((RUNS * 10)) copies identical to the source."

@@ -469,8 +469,10 @@ TEST_F(VelaSocketTlsFakeTest, TheEncryptedBytesGoThroughTheSocketLibrary) {
   ASSERT_EQ(events.ErrorOf('D'), 0);
 
   fake.SendFailsAfter(0, WSAECONNRESET, s.SockHandle);
-  const std::string data = PatternBytes(kChunk);
-  EXPECT_EQ(s.SockSend(data.data(), kChunk), 0);
+  // A whole record's worth is sealed and sent at once (smaller sends are gathered first).
+  constexpr int kRecord = 16384;
+  const std::string data = PatternBytes(kRecord);
+  EXPECT_EQ(s.SockSend(data.data(), kRecord), 0);
   EXPECT_EQ(s.SockError, WSAECONNRESET);
   ASSERT_TRUE(RunUntil([&] { return events.Count('X') == 1; }));
   EXPECT_EQ(events.ErrorOf('X'), WSAECONNRESET);

@@ -324,6 +324,16 @@ TTlsConnection::Outcome TTlsConnection::Write(const char* buffer, int count, int
   return Over;
 }
 
+bool TTlsConnection::WriteAtClose(const std::string& bytes) {
+  if (bytes.empty()) return true;
+  if (Over == Outcome::Failed) return false;
+  ERR_clear_error();
+  std::size_t written = 0;
+  const bool done = SSL_write_ex(Ssl, bytes.data(), bytes.size(), &written) == 1 && written == bytes.size();
+  ERR_clear_error();
+  return done;
+}
+
 void TTlsConnection::SendCloseNotify() {
   if (phase != Phase::Established || Over == Outcome::Failed || SocketError != 0) return;
   ERR_clear_error();

@@ -43,6 +43,9 @@ class TTlsConnection {
   // the socket) or Failed. Once Ended or Failed, a session stays so.
   Outcome Read(char* buffer, int count, int& n);
   Outcome Write(const char* buffer, int count, int& n);
+  // Puts the bytes in records whatever waits for the socket already (at the close, where
+  // everything goes to the linger); false on a failure.
+  bool WriteAtClose(const std::string& bytes);
   // Whether plain bytes can be read now without new network data: Done (yes), WouldBlock,
   // Ended or Failed. Processes the records already at hand (session tickets among them).
   Outcome Peek();
@@ -63,6 +66,11 @@ class TTlsConnection {
   bool WriteWanted = false;    // a send was refused: OnSockWrite once the waiting bytes left
   bool CloseDeferred = false;  // the peer closed; the close is raised once the plain bytes are read
   bool ClosePosted = false;    // an FD_CLOSE of our own waits in the queue
+  // Plain bytes taken by SockSend and not yet in a record: small sends (a data connection
+  // sends 2 KB at a time) are gathered into records of up to 16 KB, sealed when full or at
+  // the next dispatch (a posted notification of our own).
+  std::string PlainOut;
+  bool SealPosted = false;
   bool CloseRaised = false;
 
  private:

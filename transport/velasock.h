@@ -130,6 +130,7 @@ class TVelaSocket : public TObject {
   void TlsRaiseClose(std::uint16_t error);
   bool TlsHandOverClose(bool peerClosed);
   int TlsSend(const char* Buffer, int Count);
+  bool TlsSeal();
   int TlsReceive(char* Buffer, int Count);
 
   std::unique_ptr<TTlsConnection> Tls;

@@ -21,6 +21,8 @@ namespace {
 constexpr UINT WM_SOCKET_SELECT = WM_USER + 1;
 // One record's worth: a larger send is taken in part, as a plain socket may do.
 constexpr int kMaxPlainPerSend = 16384;
+// Our own notification, beside the network's: seal the plain bytes gathered so far.
+constexpr std::uint16_t kSealPlain = 0x4000;
 
 }  // namespace
 
@@ -66,6 +68,10 @@ void TVelaSocket::TlsNotification(std::uint16_t event, std::uint16_t error) {
     case FD_READ:
       Tls->ReadPosted = false;
       TlsInput();
+      break;
+    case kSealPlain:
+      Tls->SealPosted = false;
+      TlsSeal();
       break;
     case FD_WRITE: TlsWritable(); break;
     case FD_CLOSE: TlsPeerClosed(error); break;
@@ -147,6 +153,7 @@ void TVelaSocket::TlsPeerClosed(std::uint16_t error) {
 
 void TVelaSocket::TlsWritable() {
   if (!Tls->Flush()) return;  // still full, or failed: a reset comes as a close
+  if (!TlsSeal() || !Tls->PlainOut.empty()) return;
   if (!Tls->WriteWanted) return;
   Tls->WriteWanted = false;
   SockError = 0;
@@ -193,6 +200,8 @@ void TVelaSocket::TlsPost(std::uint16_t event, std::uint16_t error) {
 bool TVelaSocket::TlsHandOverClose(bool peerClosed) {
   const std::unique_ptr<TTlsConnection> tls = std::move(Tls);
   if (!tls || tls->phase != Phase::Established || tls->SocketFailed()) return false;
+  // What the application sent goes before close_notify.
+  if (!tls->WriteAtClose(tls->PlainOut)) return false;
   tls->SendCloseNotify();
   tls->Flush();
   if (tls->SocketFailed() || (peerClosed && !tls->HasUnsent())) return false;
@@ -209,19 +218,41 @@ int TVelaSocket::TlsSend(const char* Buffer, int Count) {
     SockError = Tls->phase == Phase::Handshaking ? std::uint16_t{WSAENOTCONN} : Tls->Error();
     return 0;
   }
+  SockError = 0;
+  std::string& plain = Tls->PlainOut;
+  if (plain.size() >= static_cast<std::size_t>(kMaxPlainPerSend) && (!TlsSeal() || !plain.empty())) {
+    if (SockError == 0) Tls->WriteWanted = true;  // the record waits for the socket
+    return 0;
+  }
+  const int taken = std::min(Count, kMaxPlainPerSend - static_cast<int>(plain.size()));
+  plain.append(Buffer, static_cast<std::size_t>(taken));
+  if (plain.size() >= static_cast<std::size_t>(kMaxPlainPerSend)) {
+    TlsSeal();
+  } else if (!Tls->SealPosted) {
+    Tls->SealPosted = true;
+    TlsPost(kSealPlain, 0);
+  }
+  return SockError == 0 ? taken : 0;
+}
+
+// Puts the gathered plain bytes in a record and hands it to the socket; false on a failure
+// (then SockError is set and a close follows). Bytes stay gathered while earlier records
+// still wait for the socket.
+bool TVelaSocket::TlsSeal() {
+  std::string& plain = Tls->PlainOut;
+  if (plain.empty()) return true;
   int n = 0;
-  switch (Tls->Write(Buffer, std::min(Count, kMaxPlainPerSend), n)) {
+  switch (Tls->Write(plain.data(), static_cast<int>(plain.size()), n)) {
     case Outcome::Done:
-      SockError = 0;
-      return n;
+      plain.erase(0, static_cast<std::size_t>(n));
+      return true;
     case Outcome::WouldBlock:
       Tls->WriteWanted = true;
-      SockError = 0;
-      return 0;
+      return true;
     default:
       SockError = Tls->Error();
       TlsPost(FD_CLOSE, SockError);
-      return 0;
+      return false;
   }
 }
 
