@@ -13,7 +13,12 @@ namespace talvo::test {
 
 namespace {
 
-constexpr const char* kTcpdump = "/usr/bin/tcpdump";
+#ifndef TALVO_BINARY_DIR
+#error "TALVO_BINARY_DIR must name the build tree (set by tests/CMakeLists.txt)"
+#endif
+
+// Unpacked from its Debian package by scripts/install-deps.sh, as vsftpd is.
+constexpr const char* kTcpdump = TALVO_BINARY_DIR "/servers/tcpdump/usr/bin/tcpdump";
 constexpr Millis kReadyTimeout{10000};
 constexpr Millis kMarkerTimeout{10000};
 constexpr Millis kMarkerRepeat{500};
@@ -39,7 +44,7 @@ WireCapture::~WireCapture() {
 WireCapture::Started WireCapture::Start() {
   error_.clear();
   if (::access(kTcpdump, X_OK) != 0) {
-    error_ = std::string(kTcpdump) + " is missing: run scripts/install-deps.sh";
+    error_ = std::string(kTcpdump) + " is missing: run scripts/install-deps.sh " TALVO_BINARY_DIR "/servers";
     return Started::Failed;
   }
   if (!files_.Valid()) {
@@ -47,8 +52,8 @@ WireCapture::Started WireCapture::Start() {
     return Started::Failed;
   }
   // -U and --immediate-mode: each packet is written as it comes, so the marker proves the
-  // packets before it are in the file. -Z root: tcpdump would otherwise write the file as
-  // its own unprivileged user.
+  // packets before it are in the file. -Z root: tcpdump would otherwise switch to a user
+  // of its own, which the unpacked package does not make.
   const std::vector<std::string> argv = {kTcpdump, "-i", "lo", "-n", "-s", "0", "-U", "--immediate-mode",
                                          "-Z", "root", "-w", PcapPath(), "host " + address_};
   const std::string log = files_.PathOf("tcpdump.log");

@@ -1,9 +1,10 @@
 // Records the bytes that cross the loopback interface to and from one address during a
-// test, with tcpdump (Debian's package), so that the test can check what went in clear:
-// a password, a file's bytes. Put the server on an address of its own
-// (FtpServerFixture::SetHost(UniqueLoopbackAddress())): the capture then holds its control
-// and data connections, passive and active alike (both servers open an active data
-// connection from the control connection's address), and nothing of other tests.
+// test, with tcpdump (unpacked from Debian's package into <build>/servers), so that the
+// test can check what went in clear: a password, a file's bytes. Put the server on an
+// address of its own (FtpServerFixture::SetHost(UniqueLoopbackAddress())): the capture then
+// holds its control and data connections, passive and active alike (both servers open an
+// active data connection from the control connection's address), and nothing of other
+// tests.
 //
 //   WireCapture capture(server.Host());
 //   if (const auto started = capture.Start(); started != WireCapture::Started::Yes) {
