@@ -280,9 +280,9 @@ TEST_P(TlsRealServerTest, CurlListsDownloadsAndUploadsOnlyWithTls) {
 }
 
 // curl 7.88 cannot do active mode with TLS (it never starts the data connection's
-// handshake), so the small client here does it: the data connection resumes the control
-// connection's session; vsftpd (require_ssl_reuse) refuses one that does not.
-TEST_P(TlsRealServerTest, ActiveModeDataConnectionResumesTheSession) {
+// handshake), so the small client here does it: a data connection that resumes the control
+// connection's session works both ways; vsftpd (require_ssl_reuse) refuses one that does not.
+TEST_P(TlsRealServerTest, ActiveModeDataConnectionsResumeTheSession) {
   ASSERT_TRUE(server_->Root().WritePatternFile("pattern.bin", 70000));
   Connection control = Connection::To(server_->Host(), server_->Port());
   ASSERT_NO_FATAL_FAILURE(LoginWithTls(control, server_->User(), server_->Password()));
@@ -292,30 +292,39 @@ TEST_P(TlsRealServerTest, ActiveModeDataConnectionResumesTheSession) {
   const UniqueFd listener = ListenLoopback(0, error);
   ASSERT_TRUE(listener.Valid()) << error;
 
-  for (const bool resume : {true, false}) {
-    SCOPED_TRACE(resume ? "resuming" : "not resuming");
+  struct Case {
+    std::string command;
+    bool resume;
+  };
+  for (const Case& c : {Case{"RETR pattern.bin", true}, Case{"STOR up.bin", true}, Case{"RETR pattern.bin", false}}) {
+    SCOPED_TRACE(c.command + (c.resume ? ", resuming" : ", not resuming"));
     const std::string toPort = control.Command(PortCommand(LocalPort(listener.Get())));
     if (GetParam().refusesPort) {
       EXPECT_EQ(toPort.substr(0, 3), "500") << toPort;
       return;
     }
     ASSERT_EQ(toPort.substr(0, 3), "200") << toPort;
-    const std::string opening = control.Command("RETR pattern.bin");
+    const std::string opening = control.Command(c.command);
     ASSERT_EQ(opening.substr(0, 1), "1") << opening;
     Connection data(AcceptWithin(listener));
-    ASSERT_TRUE(data.StartTls(resume ? control.TlsSession() : nullptr)) << data.error;
+    ASSERT_TRUE(data.StartTls(c.resume ? control.TlsSession() : nullptr)) << data.error;
     const bool resumed = data.Resumed();
-    const std::string received = data.ReceiveAll();
+    const bool upload = c.command.rfind("STOR", 0) == 0;
+    if (upload) data.Send("uploaded in active mode");
+    const std::string received = upload ? "" : data.ReceiveAll();
     data.Finish();
     const std::string final = control.Reply();
-    if (!resume && GetParam().requiresResumption) {
+    if (!c.resume && GetParam().requiresResumption) {
       EXPECT_EQ(final.substr(0, 3), "522") << final;
       continue;
     }
-    EXPECT_EQ(resumed, resume);
-    EXPECT_EQ(received, PatternBytes(70000));
     EXPECT_EQ(final.substr(0, 3), "226") << final;
+    EXPECT_EQ(resumed, c.resume);
+    if (!upload) {
+      EXPECT_EQ(received, PatternBytes(70000));
+    }
   }
+  EXPECT_EQ(server_->Root().ReadFile("up.bin"), "uploaded in active mode");
 }
 
 TEST_P(TlsRealServerTest, RestartOnTheSamePortPresentsAChangedCertificate) {
@@ -367,7 +376,6 @@ TEST(ScriptedPeerTlsTest, ControlAndDataConnectionsInTlsRecordThePlainCommands) 
   ASSERT_TRUE(download.StartTls(control.TlsSession())) << download.error;
   EXPECT_EQ(control.Reply(), "150 Here\n");
   EXPECT_EQ(download.ReceiveAll(), PatternBytes(100000));
-  EXPECT_TRUE(download.CloseNotify());
   EXPECT_EQ(control.Reply(), "226 Sent\n");
 
   // Active upload, without resumption.
@@ -400,6 +408,39 @@ TEST(ScriptedPeerTlsTest, ControlAndDataConnectionsInTlsRecordThePlainCommands) 
   ASSERT_EQ(received.size(), 1u);
   EXPECT_EQ(received[0].bytes, "uploaded bytes");
   EXPECT_TRUE(received[0].endedByCloseNotify);
+}
+
+TEST(ScriptedPeerTlsTest, DataCloseSendsCloseNotifyAndTheOtherCloseDoesNot) {
+  struct Case {
+    const char* name;
+    std::function<void(ScriptedPeer&)> close;
+    bool closeNotify;
+  };
+  const std::vector<Case> cases = {
+      {"DataClose", [](ScriptedPeer& p) { p.DataClose(); }, true},
+      {"DataCloseWithoutNotify", [](ScriptedPeer& p) { p.DataCloseWithoutNotify(); }, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedPeer peer;
+    peer.Reply("220 hi\r\n").Expect("AUTH TLS").Reply("234 Proceed\r\n").StartTls()
+        .Expect("EPSV").ReplyEpsv().DataAccept().DataStartTls().DataSend("all of it");
+    c.close(peer);
+    peer.Start();
+    Connection control = Connection::To("127.0.0.1", peer.Port());
+    EXPECT_EQ(control.Reply(), "220 hi\n");
+    EXPECT_EQ(control.Command("AUTH TLS"), "234 Proceed\n");
+    ASSERT_TRUE(control.StartTls()) << control.error;
+    const std::string epsv = control.Command("EPSV");
+    const auto bar = epsv.find("(|||");
+    ASSERT_NE(bar, std::string::npos) << epsv;
+    Connection data = Connection::To("127.0.0.1", static_cast<std::uint16_t>(std::stoi(epsv.substr(bar + 4))));
+    ASSERT_TRUE(data.StartTls(control.TlsSession())) << data.error;
+    EXPECT_EQ(data.ReceiveAll(), "all of it");
+    EXPECT_EQ(data.CloseNotify(), c.closeNotify);
+    ASSERT_TRUE(peer.WaitFinished(kWait));
+    EXPECT_EQ(peer.Failure(), "");
+  }
 }
 
 TEST(ScriptedPeerTlsTest, GarbageOrSilenceAfter234FailsTheClientsHandshake) {
