@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# Installs what the build and the tests need, then unpacks vsftpd into a build folder.
+# Installs what the build and the tests need, then unpacks vsftpd and tcpdump into a build
+# folder.
 #
 #   scripts/install-deps.sh [SERVERS_DIR]      (default: <repo>/build/servers)
 #
-# The tests look for vsftpd in <build dir>/servers, so pass that build's folder.
+# The tests look for vsftpd and tcpdump in <build dir>/servers, so pass that build's folder.
 #
 # Non-interactive and idempotent: apt-get update runs once, only when a package is missing.
-# vsftpd is never installed as a package (that would start a system service): its .deb is
-# downloaded and unpacked into SERVERS_DIR/vsftpd, and the tests run that binary themselves.
+# vsftpd and tcpdump are never installed as packages (vsftpd's would start a system service,
+# tcpdump's adds a system user): each .deb is downloaded and unpacked into SERVERS_DIR/NAME,
+# and the tests run that binary themselves.
 set -euo pipefail
 
 REPO_DIR="$(cd "$(dirname "$0")/.." && pwd)"
@@ -22,9 +24,10 @@ BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev googletest clang libclang-rt-
 # libpam-pwdfile checks the test's virtual user against a password file of its own.
 # iproute2 and iptables make the network namespaces of the test of a client behind a router.
 # openssl makes the TLS tests' certificates and runs their TLS server (s_server);
-# ca-certificates is the store the TLS sessions trust.
-SERVER_PACKAGES=(python3 python3-pyftpdlib curl libwrap0 libcap2 libpam0g libpam-modules
-                 libpam-pwdfile libssl3 iproute2 iptables openssl ca-certificates)
+# ca-certificates is the store the TLS sessions trust; python3-openssl is what pyftpdlib's
+# TLS handler needs; libpcap0.8 is the unpacked tcpdump's library.
+SERVER_PACKAGES=(python3 python3-pyftpdlib python3-openssl curl libwrap0 libcap2 libpam0g libpam-modules
+                 libpam-pwdfile libssl3 iproute2 iptables openssl ca-certificates libpcap0.8)
 
 # The window: Qt 6 Widgets, and Liberation Sans, which fits every caption in its fixed width
 # (fontconfig also maps "Arial" to it).
@@ -59,19 +62,27 @@ if ((${#missing[@]} > 0)); then
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-VSFTPD_DIR="$SERVERS_DIR/vsftpd"
-if [[ ! -x "$VSFTPD_DIR/usr/sbin/vsftpd" ]]; then
-  echo "install-deps: unpacking vsftpd into $VSFTPD_DIR"
-  download_dir="$(mktemp -d)"
-  trap 'rm -rf "$download_dir"' EXIT
+# Unpacks the Debian package NAME into SERVERS_DIR/NAME unless BINARY is there already.
+download_dir=""
+trap '[[ -n "$download_dir" ]] && rm -rf "$download_dir"' EXIT
+unpack() {
+  local name="$1" binary="$2"
+  [[ -x "$SERVERS_DIR/$name/$binary" ]] && return 0
+  echo "install-deps: unpacking $name into $SERVERS_DIR/$name"
+  [[ -n "$download_dir" ]] || download_dir="$(mktemp -d)"
   # apt fetches as the unprivileged _apt user, which must be able to write here.
   chmod 0777 "$download_dir"
-  if ! (cd "$download_dir" && apt-get download -qq vsftpd); then
+  if ! (cd "$download_dir" && apt-get download -qq "$name"); then
     update_once
-    (cd "$download_dir" && apt-get download -qq vsftpd)
+    (cd "$download_dir" && apt-get download -qq "$name")
   fi
-  mkdir -p "$VSFTPD_DIR"
-  dpkg-deb -x "$download_dir"/vsftpd_*.deb "$VSFTPD_DIR"
-fi
+  mkdir -p "$SERVERS_DIR/$name"
+  dpkg-deb -x "$download_dir/${name}"_*.deb "$SERVERS_DIR/$name"
+}
+
+unpack vsftpd usr/sbin/vsftpd
+# The wire capture of the TLS tests (run as root, with -Z root: the unpacked package has no
+# user of its own to drop to).
+unpack tcpdump usr/bin/tcpdump
 # vsftpd -v writes its version to file descriptor 0.
-"$VSFTPD_DIR/usr/sbin/vsftpd" -v 0>&1 || true
+"$SERVERS_DIR/vsftpd/usr/sbin/vsftpd" -v 0>&1 || true

@@ -87,7 +87,9 @@ seccomp_sandbox=NO
 isolate=NO
 isolate_network=NO
 CONF
-in_ns "$server" "$VSFTPD" "$work/vsftpd.conf" >"$work/vsftpd.log" 2>&1 &
+# Not through in_ns: a function run in the background is a subshell of its own, and its id
+# (what cleanup kills) would not be vsftpd's. `ip netns exec` execs vsftpd in its place.
+ip netns exec "$server" "$VSFTPD" "$work/vsftpd.conf" >"$work/vsftpd.log" 2>&1 &
 server_pid=$!
 for _ in $(seq 50); do
   in_ns "$client" timeout 1 bash -c 'exec 3<>/dev/tcp/198.51.100.2/2121' 2>/dev/null && break

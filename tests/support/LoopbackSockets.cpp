@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <random>
 #include <vector>
 
 namespace talvo::test {
@@ -174,6 +175,13 @@ std::uint16_t PickFreePort() {
   std::string error;
   const UniqueFd probe = ListenLoopback(0, error);
   return probe.Valid() ? LocalPort(probe.Get()) : 0;
+}
+
+std::string UniqueLoopbackAddress() {
+  std::random_device random;
+  std::uniform_int_distribution<int> octet(1, 254);
+  return "127." + std::to_string(octet(random)) + "." + std::to_string(octet(random)) + "." +
+         std::to_string(octet(random));
 }
 
 }  // namespace talvo::test

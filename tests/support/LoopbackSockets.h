@@ -62,4 +62,8 @@ bool ParsePortArgument(std::string_view argument, std::string& host, std::uint16
 // A free loopback port at the time of the call (another process may take it later).
 std::uint16_t PickFreePort();
 
+// A random address of 127.0.0.0/8 outside 127.0.0.x ("127.83.17.5"): a server of its own
+// there is told apart from every other loopback connection of the machine.
+std::string UniqueLoopbackAddress();
+
 }  // namespace talvo::test

@@ -4,6 +4,8 @@
 
 #include <thread>
 
+#include "tests/support/TestCertificate.h"
+
 namespace talvo::test {
 
 namespace {
@@ -59,18 +61,14 @@ bool OpenSslServer::Run(const std::vector<std::string>& argv, std::string* first
 }
 
 bool OpenSslServer::MakeCertificate(const std::string& name) {
-  return Run({kOpenSsl, "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
-              "-keyout", work_.PathOf(name + ".key"), "-out", CertificateFile(name), "-days", "2", "-subj",
-              "/CN=" + name, "-addext", "subjectAltName=DNS:" + name},
-             nullptr) &&
-         work_.Exists(name + ".pem");
+  TestCertificate certificate;
+  if (MakeTestCertificate(work_, name, name, certificate, {})) return true;
+  error_ = certificate.error;
+  return false;
 }
 
 std::string OpenSslServer::Fingerprint(const std::string& name) {
-  std::string line;
-  if (!Run({kOpenSsl, "x509", "-noout", "-fingerprint", "-sha256", "-in", CertificateFile(name)}, &line)) return {};
-  const auto equals = line.find('=');
-  return equals == std::string::npos ? std::string() : line.substr(equals + 1);
+  return CertificateFingerprint(CertificateFile(name), work_.PathOf("commands.log"), error_);
 }
 
 std::string OpenSslServer::TrustDirectory() {

@@ -79,6 +79,7 @@ bool FtpServerFixture::Start() {
     error_ = std::string(Name()) + ": cannot make its temporary directories";
     return false;
   }
+  if (tls_ && certificatesMade_ == 0 && !MakeCertificate()) return false;
   std::string why;
   for (int attempt = 0; attempt < kStartTries; ++attempt) {
     process_.Stop();
@@ -92,14 +93,41 @@ bool FtpServerFixture::Start() {
 
 std::string FtpServerFixture::Log() const { return work_.ReadFile("server.log"); }
 
+bool FtpServerFixture::Restart() {
+  wantedPort_ = port_;
+  Stop();
+  const bool started = Start();
+  wantedPort_ = 0;
+  return started;
+}
+
+bool FtpServerFixture::MakeCertificate() {
+  std::vector<std::string> addresses = {"127.0.0.1"};
+  if (host_ != addresses[0]) addresses.push_back(host_);
+  TestCertificate made;
+  if (!MakeTestCertificate(work_, "server-" + std::to_string(++certificatesMade_), "localhost", made, addresses)) {
+    error_ = std::string(Name()) + ": cannot make its certificate: " + made.error;
+    return false;
+  }
+  certificate_ = std::move(made);
+  return true;
+}
+
+bool FtpServerFixture::ChangeCertificate() {
+  error_.clear();
+  return MakeCertificate();
+}
+
 // --- PyFtpdServer ---
 
 bool PyFtpdServer::Launch(std::string& error) {
   std::vector<std::string> argv = {
       "/usr/bin/python3", TALVO_SOURCE_DIR "/tests/support/pyftpd_server.py",
       root_.Path(),       kUser,
-      kPassword,          "0"};
+      kPassword,          std::to_string(wantedPort_),
+      "address=" + host_};
   if (refusePort_) argv.push_back("refuse-port");
+  if (tls_) argv.push_back("tls=" + certificate_.certificateFile + "," + certificate_.keyFile);
   if (!process_.Spawn(argv, work_.PathOf("server.log"), true, error)) return false;
   std::string line;
   if (!process_.ReadStdoutLine(line, kReadyTimeout, error)) return false;
@@ -109,7 +137,7 @@ bool PyFtpdServer::Launch(std::string& error) {
     return false;
   }
   port_ = static_cast<std::uint16_t>(port);
-  return process_.WaitAccepting(port_, kReadyTimeout, error);
+  return process_.WaitAccepting(port_, kReadyTimeout, error, host_);
 }
 
 // --- VsftpdServer ---
@@ -174,7 +202,7 @@ std::string VsftpdServer::Config(std::uint16_t port) const {
   std::ostringstream config;
   config << "listen=YES\n"
          << "listen_ipv6=NO\n"
-         << "listen_address=127.0.0.1\n"
+         << "listen_address=" << host_ << "\n"
          << "listen_port=" << port << "\n"
          << "background=NO\n"
          << "secure_chroot_dir=" << work_.PathOf("empty") << "\n"
@@ -207,13 +235,28 @@ std::string VsftpdServer::Config(std::uint16_t port) const {
          << "delay_failed_login=0\n"
          << "xferlog_enable=NO\n"
          << "vsftpd_log_file=" << work_.PathOf("vsftpd.log") << "\n";
+  if (tls_) {
+    config << "ssl_enable=YES\n"
+           << "rsa_cert_file=" << certificate_.certificateFile << "\n"
+           << "rsa_private_key_file=" << certificate_.keyFile << "\n"
+           << "ssl_sslv2=NO\n"
+           << "ssl_sslv3=NO\n"
+           << "ssl_tlsv1=NO\n"
+           << "ssl_ciphers=HIGH\n"
+           << "force_local_logins_ssl=YES\n"
+           << "force_local_data_ssl=YES\n"
+           << "allow_anon_ssl=YES\n"
+           << "force_anon_logins_ssl=YES\n"
+           << "force_anon_data_ssl=YES\n"
+           << "require_ssl_reuse=YES\n";
+  }
   for (const auto& line : extraConfig_) config << line << "\n";
   return config.str();
 }
 
 bool VsftpdServer::Launch(std::string& error) {
   if (!Prepare(error)) return false;
-  const std::uint16_t port = PickFreePort();
+  const std::uint16_t port = wantedPort_ != 0 ? wantedPort_ : PickFreePort();
   if (port == 0) {
     error = "no free port";
     return false;
@@ -226,7 +269,7 @@ bool VsftpdServer::Launch(std::string& error) {
     return false;
   }
   port_ = port;
-  return process_.WaitAccepting(port_, kReadyTimeout, error);
+  return process_.WaitAccepting(port_, kReadyTimeout, error, host_);
 }
 
 }  // namespace talvo::test

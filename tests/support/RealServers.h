@@ -9,6 +9,14 @@
 //
 // Both serve Root() to User()/Password() and to anonymous; see each class for what
 // anonymous may change.
+//
+// Explicit TLS, chosen before Start():
+//
+//   PyFtpdServer server;
+//   server.EnableTls();
+//   server.SetHost(UniqueLoopbackAddress());  // only for a WireCapture of this server
+//   ASSERT_TRUE(server.Start()) << server.Error();
+//   ... server.Certificate().fingerprint, .certificateFile (a CA file that trusts it) ...
 #pragma once
 
 #include <sys/types.h>
@@ -20,6 +28,7 @@
 
 #include "tests/support/ServerProcess.h"
 #include "tests/support/TempTree.h"
+#include "tests/support/TestCertificate.h"
 
 namespace talvo::test {
 
@@ -38,6 +47,24 @@ class FtpServerFixture {
   // connections. False with Error() when it could not.
   bool Start();
   void Stop() { process_.Stop(); }
+  // Stops the server and starts it again on the same port, with the same files.
+  bool Restart();
+
+  // --- Choices made before Start() ---
+  // Explicit TLS (AUTH TLS answered 234), TLS 1.2 or newer, required before USER and on
+  // every data connection (PBSZ 0, PROT P), for the user and anonymous alike. The server
+  // presents Certificate(), made at the first Start() for "localhost", Host() and
+  // 127.0.0.1.
+  void EnableTls() { tls_ = true; }
+  // Listens on `address` (another 127.x.y.z) rather than 127.0.0.1: a data connection in
+  // either mode then has this address at the server's end too (see WireCapture.h).
+  void SetHost(std::string address) { host_ = std::move(address); }
+
+  bool TlsEnabled() const { return tls_; }
+  const TestCertificate& Certificate() const { return certificate_; }
+  // A new key and certificate for the same names, presented from the next Restart():
+  // a server whose certificate changed. False with Error().
+  bool ChangeCertificate();
 
   const std::string& Error() const { return error_; }
   virtual const char* Name() const = 0;
@@ -52,15 +79,21 @@ class FtpServerFixture {
 
  protected:
   FtpServerFixture();
-  // One try at starting the server; sets port_ when it listens.
+  // One try at starting the server, on wantedPort_ unless it is 0; sets port_ when it
+  // listens.
   virtual bool Launch(std::string& error) = 0;
+  bool MakeCertificate();
 
   ServerProcess process_;
   TempTree work_{"work"};  // configuration, log, anything but the served files
   TempTree root_{"root"};
   std::string host_ = "127.0.0.1";
   std::uint16_t port_ = 0;
+  std::uint16_t wantedPort_ = 0;
   std::string error_;
+  bool tls_ = false;
+  TestCertificate certificate_;
+  int certificatesMade_ = 0;
 };
 
 // pyftpdlib (python3-pyftpdlib) through tests/support/pyftpd_server.py: the user and
@@ -68,6 +101,8 @@ class FtpServerFixture {
 class PyFtpdServer : public FtpServerFixture {
  public:
   // With refusePort, active mode is refused (PORT answered 500), as behind a firewall.
+  // With TLS, pyftpdlib's TLS_FTPHandler (python3-openssl) with TLS required for control
+  // and data.
   explicit PyFtpdServer(bool refusePort = false) : refusePort_(refusePort) {}
   const char* Name() const override { return "pyftpdlib"; }
 
@@ -94,8 +129,13 @@ class PyFtpdServer : public FtpServerFixture {
 // anonymous reads everything and writes in every sub-directory made through Root()
 // (mode 0777), not at the top.
 //
-// Extra configuration lines (e.g. "async_abor_enable=YES") come after the fixture's own
-// and so override them.
+// With TLS: ssl_enable with the certificate, TLS 1.2 or newer (ssl_tlsv1=NO refuses TLS 1.0
+// and OpenSSL's default security level TLS 1.1), ssl_ciphers=HIGH, forced for logins and
+// data connections of the user and anonymous, and vsftpd's require_ssl_reuse=YES: a data
+// connection that does not resume the control connection's session is refused.
+//
+// Extra configuration lines (e.g. "async_abor_enable=YES", "require_ssl_reuse=NO") come
+// after the fixture's own and so override them.
 class VsftpdServer : public FtpServerFixture {
  public:
   explicit VsftpdServer(std::vector<std::string> extraConfig = {});

@@ -4,6 +4,8 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -156,13 +158,14 @@ ScriptedPeer& ScriptedPeer::Hold() {
 
 ScriptedPeer& ScriptedPeer::Close() {
   return Add("Close", [this] {
-    control_.Reset();
+    CloseTls(controlTls_, control_);
     return true;
   });
 }
 
 ScriptedPeer& ScriptedPeer::Reset() {
   return Add("Reset", [this] {
+    controlTls_.reset();
     ResetConnection(control_);
     return true;
   });
@@ -223,16 +226,48 @@ ScriptedPeer& ScriptedPeer::DataReceive() {
 
 ScriptedPeer& ScriptedPeer::DataClose() {
   return Add("DataClose", [this] {
-    data_.Reset();
+    CloseTls(dataTls_, data_);
     return true;
   });
 }
 
 ScriptedPeer& ScriptedPeer::DataReset() {
   return Add("DataReset", [this] {
+    dataTls_.reset();
     ResetConnection(data_);
     return true;
   });
+}
+
+ScriptedPeer& ScriptedPeer::StartTls() {
+  NeedCertificate();
+  return Add("StartTls", [this] { return RunStartTls(false); });
+}
+
+ScriptedPeer& ScriptedPeer::DataStartTls() {
+  NeedCertificate();
+  return Add("DataStartTls", [this] { return RunStartTls(true); });
+}
+
+ScriptedPeer& ScriptedPeer::ReplyGarbage(std::string bytes) {
+  const std::string name = "ReplyGarbage \"" + Printable(bytes) + "\"";
+  return Add(name, [this, bytes = std::move(bytes)] {
+    return (controlTls_ || AwaitClientHello()) &&
+           SendPieces(control_, bytes, {}, DataCut::Forbidden, "garbage", /*raw=*/true);
+  });
+}
+
+ScriptedPeer& ScriptedPeer::DataCloseWithoutNotify() {
+  return Add("DataCloseWithoutNotify", [this] {
+    dataTls_.reset();
+    data_.Reset();
+    return true;
+  });
+}
+
+ScriptedPeer& ScriptedPeer::SetCertificate(TestCertificate certificate) {
+  if (!started_) certificate_ = std::move(certificate);
+  return *this;
 }
 
 ScriptedPeer& ScriptedPeer::SetStepTimeout(Millis timeout) {
@@ -248,6 +283,13 @@ ScriptedPeer& ScriptedPeer::SetSplitPause(Millis pause) {
 void ScriptedPeer::Start() {
   if (started_) return;
   started_ = true;
+  if (!certificate_.certificateFile.empty() && Failure().empty()) {
+    tlsContext_ = std::make_unique<TlsServerContext>();
+    std::string error;
+    if (!tlsContext_->Load(certificate_.certificateFile, certificate_.keyFile, error)) {
+      failure_ = "cannot set up the peer: " + error;
+    }
+  }
   thread_ = std::thread([this] { Play(); });
 }
 
@@ -288,9 +330,21 @@ std::uint64_t ScriptedPeer::DataBytesSent() const {
   return dataBytesSent_;
 }
 
+std::vector<ScriptedPeer::TlsHandshake> ScriptedPeer::TlsHandshakes() const {
+  std::lock_guard lock(mutex_);
+  return tlsHandshakes_;
+}
+
 // --- The script thread ---
 
 void ScriptedPeer::Play() {
+  // A TLS write goes through write(2), which raises SIGPIPE on a connection the client has
+  // closed; blocked on this thread, the signal leaves only EPIPE. (Plain sends use
+  // MSG_NOSIGNAL.)
+  sigset_t pipeSignal;
+  sigemptyset(&pipeSignal);
+  sigaddset(&pipeSignal, SIGPIPE);
+  ::pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
   bool ok = Failure().empty() && AcceptControl();
   for (std::size_t i = 0; ok && i < steps_.size(); ++i) {
     if (!steps_[i].run()) {
@@ -318,6 +372,7 @@ bool ScriptedPeer::Sleep(Millis duration) {
 }
 
 bool ScriptedPeer::AcceptControl() {
+  controlTls_.reset();
   control_.Reset();
   controlPending_.clear();
   const auto deadline = Clock::now() + stepTimeout_;
@@ -347,6 +402,23 @@ ScriptedPeer::ReadOutcome ScriptedPeer::ReadControl(Clock::time_point deadline,
   if (!control_.Valid()) {
     Fail("no control connection while waiting for " + waitingFor);
     return ReadOutcome::Failed;
+  }
+  if (controlTls_) {
+    std::string error;
+    switch (const TlsIo outcome = ReadControlTls(deadline, error)) {
+      case TlsIo::Done: return ReadOutcome::Data;
+      case TlsIo::Closed:
+      case TlsIo::Reset:
+        controlTls_.reset();
+        control_.Reset();
+        return ReadOutcome::Closed;
+      case TlsIo::TimedOut:
+        Fail("timed out waiting for " + waitingFor + "; unread: \"" + Printable(controlPending_) + "\"");
+        return ReadOutcome::Failed;
+      default:
+        TlsFailure(outcome, error, "waiting for " + waitingFor);
+        return ReadOutcome::Failed;
+    }
   }
   switch (WaitFor(control_.Get(), POLLIN | POLLPRI, stopRead_.Get(), deadline)) {
     case WaitResult::Stopped:

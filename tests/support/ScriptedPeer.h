@@ -22,6 +22,21 @@
 // only the later mark is reported. Command lines (Commands(), Expect) are the text up to
 // CR LF with Telnet commands (IAC x, IAC WILL/WONT/DO/DONT x) removed and IAC IAC read as
 // one 0xFF, as a server reads them; ExpectRaw compares the raw stream.
+//
+// Explicit TLS, the peer being the TLS server on every connection (certificate():
+// "localhost" and 127.0.0.1, made at the first TLS step unless SetCertificate gave one):
+//
+//   peer.Reply(greeting).Expect("AUTH TLS").Reply("234 Proceed\r\n").StartTls()
+//       .Expect("USER").Reply("331 ...\r\n") ... .Expect("PROT P").Reply("200 ok\r\n")
+//       .Expect("EPSV").ReplyEpsv().Expect("RETR").Reply("150 ...\r\n")
+//       .DataAccept().DataStartTls().DataSend("...").DataClose().Reply("226 ...\r\n");
+//
+// After StartTls, replies and commands go through TLS; Commands() and ControlBytes() stay
+// the plain text the client sent. The misbehaviours: ReplyGarbage instead of the handshake
+// (or in the middle of the TLS stream); no step after "234" (or Pause, Hold) leaves the
+// client's handshake unanswered, the connection open; DataSend without DataStartTls sends
+// plain data on a connection the client expects in TLS; DataCloseWithoutNotify ends a TLS
+// data connection as a cut-off one looks.
 #pragma once
 
 #include <atomic>
@@ -29,12 +44,17 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
 #include "tests/support/LoopbackSockets.h"
+#include "tests/support/TempTree.h"
+#include "tests/support/TestCertificate.h"
+#include "tests/support/TlsServerSession.h"
 
 namespace talvo::test {
 
@@ -58,6 +78,15 @@ class ScriptedPeer {
     std::uint64_t count = 0;
     std::uint64_t fnv1a = 0;  // over every byte, see TestPattern.h
     bool endedByReset = false;
+    bool endedByCloseNotify = false;  // TLS: the client ended its stream with close_notify
+  };
+
+  // One TLS handshake the peer took, control connection or data connection.
+  struct TlsHandshake {
+    bool dataConnection = false;
+    std::string version;     // "TLSv1.3"
+    std::string serverName;  // the client's SNI, empty without one
+    bool resumed = false;    // the client resumed an earlier session of this peer
   };
   static constexpr std::uint64_t kDataKeepLimit = 64ULL << 20;
 
@@ -112,13 +141,32 @@ class ScriptedPeer {
   ScriptedPeer& DataSendPattern(std::uint64_t size, DataCut cut = DataCut::Forbidden);
   // Reads until the client closes the data connection; see DataReceived().
   ScriptedPeer& DataReceive();
-  ScriptedPeer& DataClose();
+  ScriptedPeer& DataClose();  // with TLS, close_notify first
   ScriptedPeer& DataReset();
+
+  // --- TLS steps ---
+  // Takes the client's TLS handshake on the control connection (after the script sent
+  // "234 ..."); from then on the control connection's replies and commands go through TLS.
+  ScriptedPeer& StartTls();
+  // Takes the client's TLS handshake on the open data connection (active or passive); the
+  // client may resume the control connection's session or not. Data steps then go through
+  // TLS.
+  ScriptedPeer& DataStartTls();
+  // Sends `bytes` as they are on the control socket, outside any TLS session: before
+  // StartTls, once the client's handshake has begun (its first bytes are read and dropped),
+  // in place of the ServerHello; after StartTls, into the middle of the TLS stream.
+  ScriptedPeer& ReplyGarbage(std::string bytes);
+  // Closes a TLS data connection without close_notify.
+  ScriptedPeer& DataCloseWithoutNotify();
 
   // --- Settings, before Start(). ---
   ScriptedPeer& SetStepTimeout(Millis timeout);
   ScriptedPeer& SetSplitPause(Millis pause);
+  // The certificate (and key) the TLS steps present; the same for every connection.
+  ScriptedPeer& SetCertificate(TestCertificate certificate);
   Millis StepTimeout() const { return stepTimeout_; }
+  // The certificate in use; empty until SetCertificate or the first TLS step.
+  const TestCertificate& Certificate() const { return certificate_; }
 
   // Starts the script thread. Call once.
   void Start();
@@ -136,6 +184,7 @@ class ScriptedPeer {
   std::vector<std::size_t> UrgentOffsets() const;
   std::vector<DataCapture> DataReceived() const;  // one per DataReceive step
   std::uint64_t DataBytesSent() const;            // over all data sends
+  std::vector<TlsHandshake> TlsHandshakes() const;  // in the order they were taken
 
  private:
   struct Step {
@@ -154,9 +203,21 @@ class ScriptedPeer {
   bool ReadUntil(const std::function<bool()>& enough, const std::string& waitingFor);
   bool TakeLine(std::string& line);
   bool SendPieces(UniqueFd& fd, const std::string& text, const std::vector<std::size_t>& cuts,
-                  DataCut cut, const char* what);
+                  DataCut cut, const char* what, bool raw = false);
   bool SendAll(UniqueFd& fd, const char* bytes, std::size_t count, DataCut cut, bool& cutShort,
-               const char* what);
+               const char* what, bool raw = false);
+  static void Record(DataCapture& capture, std::string_view bytes);
+  // TLS (ScriptedPeerTls.cpp).
+  void NeedCertificate();
+  TlsServerSession* TlsOf(const UniqueFd& fd) const;
+  bool RunStartTls(bool data);
+  bool AwaitClientHello();
+  TlsIo ReadControlTls(Clock::time_point deadline, std::string& error);
+  bool SendAllTls(UniqueFd& fd, const char* bytes, std::size_t count, DataCut cut, bool& cutShort,
+                  const char* what);
+  bool RunDataReceiveTls();
+  void CloseTls(std::unique_ptr<TlsServerSession>& session, UniqueFd& fd);
+  bool TlsFailure(TlsIo outcome, const std::string& error, const std::string& doing);
   bool RunExpect(const std::string& prefix);
   bool RunExpectRaw(const std::string& bytes);
   bool RunAwaitClose();
@@ -185,6 +246,7 @@ class ScriptedPeer {
   UniqueFd passive_;                // the passive-mode listener of the last EPSV or PASV
   std::vector<UniqueFd> fillers_;   // connections that keep a passive listener's queue full
   std::string controlPending_;  // received, not yet taken by a step
+  std::unique_ptr<TlsServerSession> controlTls_, dataTls_;
   std::string lastPortHost_;
   std::uint16_t lastPortPort_ = 0;
 
@@ -197,6 +259,12 @@ class ScriptedPeer {
   std::vector<std::size_t> urgentOffsets_;
   std::vector<DataCapture> dataCaptures_;
   std::uint64_t dataBytesSent_ = 0;
+  std::vector<TlsHandshake> tlsHandshakes_;
+
+  // TLS: the certificate's files, and the context the script thread's sessions share.
+  std::unique_ptr<TempTree> tlsFiles_;
+  TestCertificate certificate_;
+  std::unique_ptr<TlsServerContext> tlsContext_;
 };
 
 }  // namespace talvo::test

@@ -14,7 +14,7 @@
 namespace talvo::test {
 
 bool ScriptedPeer::SendPieces(UniqueFd& fd, const std::string& text,
-                              const std::vector<std::size_t>& cuts, DataCut cut, const char* what) {
+                              const std::vector<std::size_t>& cuts, DataCut cut, const char* what, bool raw) {
   std::vector<std::size_t> bounds = cuts;
   bounds.push_back(text.size());
   std::sort(bounds.begin(), bounds.end());
@@ -23,7 +23,7 @@ bool ScriptedPeer::SendPieces(UniqueFd& fd, const std::string& text,
     if (end <= begin || end > text.size()) continue;
     if (begin > 0 && !Sleep(splitPause_)) return false;
     bool cutShort = false;
-    if (!SendAll(fd, text.data() + begin, end - begin, cut, cutShort, what)) return false;
+    if (!SendAll(fd, text.data() + begin, end - begin, cut, cutShort, what, raw)) return false;
     if (cutShort) return true;
     begin = end;
   }
@@ -31,8 +31,9 @@ bool ScriptedPeer::SendPieces(UniqueFd& fd, const std::string& text,
 }
 
 bool ScriptedPeer::SendAll(UniqueFd& fd, const char* bytes, std::size_t count, DataCut cut,
-                           bool& cutShort, const char* what) {
+                           bool& cutShort, const char* what, bool raw) {
   if (!fd.Valid()) return Fail(std::string("no connection to send the ") + what + " on");
+  if (!raw && TlsOf(fd) != nullptr) return SendAllTls(fd, bytes, count, cut, cutShort, what);
   auto deadline = Clock::now() + stepTimeout_;
   std::size_t sent = 0;
   while (sent < count) {
@@ -63,6 +64,7 @@ bool ScriptedPeer::SendAll(UniqueFd& fd, const char* bytes, std::size_t count, D
 
 bool ScriptedPeer::RunDataConnect(const std::string& sourceAddress) {
   if (lastPortHost_.empty()) return Fail("no valid PORT command was read");
+  dataTls_.reset();
   std::string error;
   data_ = ConnectTo(lastPortHost_, lastPortPort_, sourceAddress, stepTimeout_, error);
   if (!data_.Valid()) return Fail("data connection: " + error);
@@ -114,6 +116,7 @@ bool ScriptedPeer::RunDataAccept() {
     case WaitResult::TimedOut: return Fail("the client never opened the passive data connection");
     case WaitResult::Ready: break;
   }
+  dataTls_.reset();
   data_ = UniqueFd(::accept4(passive_.Get(), nullptr, nullptr, SOCK_CLOEXEC));
   if (!data_.Valid()) return Fail(std::string("accept of the data connection: ") + std::strerror(errno));
   EnableOption(data_.Get(), IPPROTO_TCP, TCP_NODELAY);
@@ -133,8 +136,19 @@ bool ScriptedPeer::RunDataSendPattern(std::uint64_t size, DataCut cut) {
   return true;
 }
 
+void ScriptedPeer::Record(DataCapture& capture, std::string_view bytes) {
+  capture.count += bytes.size();
+  capture.fnv1a = Fnv1a(bytes, capture.fnv1a);
+  if (capture.count <= kDataKeepLimit) {
+    capture.bytes.append(bytes);
+  } else {
+    capture.bytes.clear();
+  }
+}
+
 bool ScriptedPeer::RunDataReceive() {
   if (!data_.Valid()) return Fail("no data connection to receive on");
+  if (dataTls_) return RunDataReceiveTls();
   DataCapture capture;
   capture.fnv1a = kFnvOffsetBasis;
   auto deadline = Clock::now() + stepTimeout_;
@@ -149,14 +163,7 @@ bool ScriptedPeer::RunDataReceive() {
     }
     const ssize_t n = ::recv(data_.Get(), buffer.data(), buffer.size(), MSG_DONTWAIT);
     if (n > 0) {
-      const std::string_view got(buffer.data(), static_cast<std::size_t>(n));
-      capture.count += got.size();
-      capture.fnv1a = Fnv1a(got, capture.fnv1a);
-      if (capture.count <= kDataKeepLimit) {
-        capture.bytes.append(got);
-      } else {
-        capture.bytes.clear();
-      }
+      Record(capture, std::string_view(buffer.data(), static_cast<std::size_t>(n)));
       deadline = Clock::now() + stepTimeout_;
       continue;
     }

@@ -228,6 +228,25 @@ bool ServerProcess::ReadStdout(std::size_t size, std::string& data, Millis timeo
   return true;
 }
 
+bool ServerProcess::ReadStdoutToEnd(std::string& data, Millis timeout, std::string& error) {
+  const auto deadline = Clock::now() + timeout;
+  while (stdout_.Valid()) {
+    if (WaitFor(stdout_.Get(), POLLIN, -1, deadline) != WaitResult::Ready) {
+      error = "the program's standard output did not end in time";
+      return false;
+    }
+    char buffer[65536];
+    const ssize_t n = ::read(stdout_.Get(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    stdoutPending_.append(buffer, static_cast<std::size_t>(n));
+  }
+  stdout_.Reset();
+  data = std::move(stdoutPending_);
+  stdoutPending_.clear();
+  return true;
+}
+
 bool ServerProcess::WriteStdin(std::string_view data, Millis timeout, std::string& error) {
   const auto deadline = Clock::now() + timeout;
   while (!data.empty()) {
@@ -257,7 +276,17 @@ bool ServerProcess::Running() {
   return true;
 }
 
-bool ServerProcess::WaitAccepting(std::uint16_t port, Millis timeout, std::string& error) {
+bool ServerProcess::WaitExited(Millis timeout) {
+  const auto deadline = Clock::now() + timeout;
+  while (Running()) {
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(Millis(5));
+  }
+  return pid_ > 0;
+}
+
+bool ServerProcess::WaitAccepting(std::uint16_t port, Millis timeout, std::string& error,
+                                  const std::string& host) {
   const auto deadline = Clock::now() + timeout;
   for (;;) {
     if (!Running()) {
@@ -265,7 +294,7 @@ bool ServerProcess::WaitAccepting(std::uint16_t port, Millis timeout, std::strin
       return false;
     }
     std::string connectError;
-    if (ConnectTo("127.0.0.1", port, "", Millis(500), connectError).Valid()) return true;
+    if (ConnectTo(host, port, "", Millis(500), connectError).Valid()) return true;
     if (Clock::now() >= deadline) {
       error = "port " + std::to_string(port) + " accepted no connection in time: " + connectError;
       return false;
@@ -295,6 +324,24 @@ void ServerProcess::Stop() {
   }
   ReapWithin(orphans, Millis(0));
   pid_ = -1;
+}
+
+int RunCommand(const std::vector<std::string>& argv, const std::string& logPath, Millis timeout,
+               std::string* output, std::string& error) {
+  const auto deadline = Clock::now() + timeout;
+  ServerProcess command;
+  if (!command.Spawn(argv, logPath, output != nullptr, error)) return -1;
+  if (output != nullptr && !command.ReadStdoutToEnd(*output, timeout, error)) return -1;
+  if (!command.WaitExited(std::chrono::duration_cast<Millis>(deadline - Clock::now()))) {
+    error = argv[0] + " did not end in time";
+    return -1;
+  }
+  const int status = command.ExitStatus();
+  if (!WIFEXITED(status)) {
+    error = argv[0] + " " + DescribeStatus(status);
+    return -1;
+  }
+  return WEXITSTATUS(status);
 }
 
 }  // namespace talvo::test

@@ -41,15 +41,21 @@ class ServerProcess {
   bool ReadStdoutLine(std::string& line, Millis timeout, std::string& error);
   // Reads exactly `size` bytes of the captured standard output within `timeout`.
   bool ReadStdout(std::size_t size, std::string& data, Millis timeout, std::string& error);
+  // Reads the captured standard output until the program closes it, within `timeout`.
+  bool ReadStdoutToEnd(std::string& data, Millis timeout, std::string& error);
   // Writes all of `data` to the program's standard input within `timeout` (SIGPIPE must be
   // ignored by the caller's process); CloseStdin gives the program end of file.
   bool WriteStdin(std::string_view data, Millis timeout, std::string& error);
   void CloseStdin() { stdin_.Reset(); }
 
-  // Waits until 127.0.0.1:port accepts a connection, while the program still runs.
-  bool WaitAccepting(std::uint16_t port, Millis timeout, std::string& error);
+  // Waits until host:port accepts a connection, while the program still runs.
+  bool WaitAccepting(std::uint16_t port, Millis timeout, std::string& error,
+                     const std::string& host = "127.0.0.1");
 
   bool Running();
+  // Waits up to `timeout` for the program to end; then ExitStatus() is its wait status.
+  bool WaitExited(Millis timeout);
+  int ExitStatus() const { return exitStatus_; }
   // SIGTERM to the group, SIGKILL after a bounded wait; reaps the group.
   void Stop();
   pid_t Pid() const { return pid_; }
@@ -63,6 +69,12 @@ class ServerProcess {
   std::string stdoutPending_;
   UniqueFd stdin_;
 };
+
+// Runs a short command to its end within `timeout`, standard error appended to `logPath`
+// and standard output into `output` (to the log when null). Its exit code, or -1 with
+// `error` when it could not start, did not end in time (it is then stopped) or was killed.
+int RunCommand(const std::vector<std::string>& argv, const std::string& logPath, Millis timeout,
+               std::string* output, std::string& error);
 
 // True when the process no longer exists (a zombie still exists).
 bool ProcessGone(pid_t pid);

@@ -1,11 +1,16 @@
-"""A throw-away FTP server for the tests, on 127.0.0.1.
+"""A throw-away FTP server for the tests, on a loopback address.
 
-    /usr/bin/python3 pyftpd_server.py ROOT USER PASSWORD PORT [refuse-port]
+    /usr/bin/python3 pyftpd_server.py ROOT USER PASSWORD PORT [OPTION...]
 
-Serves ROOT to USER (with PASSWORD) and to anonymous, both with every permission. With
-refuse-port, active mode is refused (PORT and EPRT answered 500), as behind a firewall.
+Serves ROOT to USER (with PASSWORD) and to anonymous, both with every permission.
 PORT 0 picks a free port. When the server listens it prints the port on a line of its
 own on standard output, so the test fixture knows where to connect. Logs only errors.
+
+Options:
+    refuse-port       active mode is refused (PORT and EPRT answered 500), as behind a firewall
+    tls=CERT,KEY      explicit TLS with this PEM certificate and key, TLS 1.2 or newer,
+                      required on the control connection (before USER) and on data connections
+    address=A         listens on A (a 127.x.y.z address) rather than 127.0.0.1
 """
 
 import logging
@@ -17,22 +22,63 @@ from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import FTPServer
 
 ALL_PERMISSIONS = "elradfmwMT"
+USAGE = "usage: pyftpd_server.py ROOT USER PASSWORD PORT [refuse-port] [tls=CERT,KEY] [address=A]\n"
 
 
-class NoActiveModeHandler(FTPHandler):
-    def ftp_PORT(self, line):
-        self.respond("500 Active mode is not allowed here.")
+def refuse_active_mode(self, line):
+    self.respond("500 Active mode is not allowed here.")
 
-    def ftp_EPRT(self, line):
-        self.respond("500 Active mode is not allowed here.")
+
+def tls_handler(certfile, keyfile):
+    """TLS_FTPHandler with a context of its own: TLS 1.2 or newer, sessions resumable."""
+    from OpenSSL import SSL
+    from pyftpdlib.handlers import TLS_DTPHandler, TLS_FTPHandler
+
+    context = SSL.Context(SSL.TLS_SERVER_METHOD)
+    context.set_min_proto_version(SSL.TLS1_2_VERSION)
+    context.use_certificate_chain_file(certfile)
+    context.use_privatekey_file(keyfile)
+    context.set_session_id(b"talvo-test")
+
+    class EarlyHandshakeDtpHandler(TLS_DTPHandler):
+        # pyftpdlib takes data that arrives on a data connection before the transfer
+        # command for the client's close, and so drops a client that starts its TLS
+        # handshake as soon as it connects (as curl does); let the handshake go on.
+        def readable(self):
+            return self._ssl_accepting or super().readable()
+
+    class TestTlsHandler(TLS_FTPHandler):
+        dtp_handler = EarlyHandshakeDtpHandler
+
+    TestTlsHandler.certfile = certfile
+    TestTlsHandler.keyfile = keyfile
+    TestTlsHandler.ssl_context = context
+    TestTlsHandler.tls_control_required = True
+    TestTlsHandler.tls_data_required = True
+    return TestTlsHandler
+
+
+def parse_options(arguments):
+    options = {"refuse-port": False, "tls": None, "address": "127.0.0.1"}
+    for argument in arguments:
+        name, _, value = argument.partition("=")
+        if argument == "refuse-port":
+            options["refuse-port"] = True
+        elif name == "tls" and value.count(",") == 1:
+            options["tls"] = value.split(",")
+        elif name == "address" and value:
+            options["address"] = value
+        else:
+            return None
+    return options
 
 
 def main():
-    if len(sys.argv) not in (5, 6) or (len(sys.argv) == 6 and sys.argv[5] != "refuse-port"):
-        sys.stderr.write("usage: pyftpd_server.py ROOT USER PASSWORD PORT [refuse-port]\n")
+    options = parse_options(sys.argv[5:]) if len(sys.argv) >= 5 else None
+    if options is None:
+        sys.stderr.write(USAGE)
         return 2
     root, user, password, port = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
-    refuse_port = len(sys.argv) == 6
 
     logging.basicConfig(level=logging.ERROR)
     authorizer = DummyAuthorizer()
@@ -42,13 +88,16 @@ def main():
         warnings.simplefilter("ignore")
         authorizer.add_anonymous(root, perm=ALL_PERMISSIONS)
 
-    handler = NoActiveModeHandler if refuse_port else FTPHandler
+    handler = tls_handler(*options["tls"]) if options["tls"] else FTPHandler
+    if options["refuse-port"]:
+        handler = type("NoActiveModeHandler", (handler,),
+                       {"ftp_PORT": refuse_active_mode, "ftp_EPRT": refuse_active_mode})
     handler.authorizer = authorizer
     handler.banner = "pyftpdlib test server ready."
     handler.permit_foreign_addresses = False  # active mode to the client's own address only
     handler.auth_failed_timeout = 0  # answer a wrong password at once; the tests need no delay
 
-    server = FTPServer(("127.0.0.1", port), handler)
+    server = FTPServer((options["address"], port), handler)
     print(server.address[1], flush=True)
     server.serve_forever(handle_exit=True)
     return 0
