@@ -361,8 +361,6 @@ void TVelaFtp::HandleReceiveReply(const std::string& Line) {
         return;
       }
       if (cls == '2' || Transfer.Stopped()) {
-        // The download succeeded: a file that sent no data is empty on the server too.
-        if (cls == '2' && !Transfer.CutShort()) ClaimLocalFile();
         ControlState = 100;
         TakeTransferFinalReply(cls == '2');
         return;

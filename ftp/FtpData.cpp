@@ -244,6 +244,10 @@ void TVelaFtp::TryFinishTransfer() {
   }
   if (!Transfer.ReadyToFinish() || stopPending) return;
   if (Transfer.CutShort()) Success = false;
+  // The download succeeded, its data side whole and its final reply 2xx: a file that sent
+  // no data is empty on the server too. Not before: a data side that fails after the
+  // reply must leave the local file as it was.
+  if (Transfer.kind() == TransferKind::Receive && Success) ClaimLocalFile();
   Transfer.Finish();
   PostDone();
 }

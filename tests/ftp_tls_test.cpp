@@ -1,7 +1,9 @@
-// The encrypted session's rules that show against a server without TLS (the scripted
-// peer refusing AUTH TLS): require sends no USER, auto goes on in clear and says so, and
-// auto refuses to go on in clear with a server that did TLS before. Also the file of
-// remembered servers and the fingerprints typed by users.
+// The encrypted session against the scripted peer: the modes against a server without TLS
+// (require sends no USER, auto goes on in clear and says so, and refuses to with a server
+// that did TLS before); certificates (another host's refused; an unverified one asked
+// about, pinned, and a changed one asked about again with a warning); the faults (garbage
+// after 234, a handshake that never ends, a data connection in clear under PROT P); the
+// stop inside TLS. Also the file of remembered servers and the fingerprints typed.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -12,6 +14,7 @@
 #include "ftp/KnownServers.h"
 #include "tests/support/ScriptedControlSession.h"
 #include "tests/support/TempTree.h"
+#include "tests/support/TestPattern.h"
 
 namespace talvo::test {
 namespace {
@@ -61,6 +64,164 @@ TEST(FtpTlsModeTest, AServerWithoutTlsPerMode) {
     EXPECT_EQ(std::count_if(sent.begin(), sent.end(), [](const std::string& c) { return c.rfind("USER", 0) == 0; }),
               row.error[0] == '\0' ? 1 : 0);
   }
+}
+
+// The greeting, AUTH TLS and its handshake: what every encrypted session begins with.
+ScriptedPeer& TlsGreeting(ScriptedPeer& peer) {
+  return peer.Reply("220 ready\r\n").Expect("AUTH TLS").Reply("234 Proceed with negotiation.\r\n").StartTls();
+}
+
+// The login inside TLS, then PBSZ and PROT.
+ScriptedPeer& TlsLogin(ScriptedPeer& peer) {
+  return TlsGreeting(peer).Expect("USER alice").Reply("331 go on\r\n").Expect("PASS secret").Reply("230 in\r\n")
+      .Expect("PBSZ 0").Reply("200 PBSZ=0\r\n").Expect("PROT P").Reply("200 Protection level set to P\r\n")
+      .Expect("SYST").Reply("215 UNIX Type: L8\r\n");
+}
+
+int UserCommands(const ScriptedPeer& peer) {
+  const Lines sent = peer.Commands();
+  return static_cast<int>(
+      std::count_if(sent.begin(), sent.end(), [](const std::string& c) { return c.rfind("USER", 0) == 0; }));
+}
+
+// A certificate that names another host is refused without asking; an unverified one
+// for this host is asked about: refused, the connection ends; trusted, it is pinned for
+// the host and port. A pinned one is not asked about; a changed one is, as changed.
+TEST(FtpTlsCertificateTest, AnotherHostIsRefusedAnUnverifiedOneIsAskedAboutAndPinned) {
+  TempTree files("tls-certs");
+  TestCertificate mine, other, changed;
+  ASSERT_TRUE(MakeTestCertificate(files, "mine", "localhost", mine)) << mine.error;
+  ASSERT_TRUE(MakeTestCertificate(files, "other", "ftp.elsewhere.test", other, {})) << other.error;
+  ASSERT_TRUE(MakeTestCertificate(files, "changed", "localhost", changed)) << changed.error;
+  const struct {
+    const char* name;
+    const TestCertificate* shown;
+    const TestCertificate* pinnedBefore;
+    bool trust;  // the owner's answer, if asked
+    bool asked;
+    const char* error;  // empty: logged in, and the certificate shown is pinned afterwards
+  } rows[] = {
+      {"another host's", &other, nullptr, true, false, "ftpeCertificateRejected:Error"},
+      {"unverified, refused", &mine, nullptr, false, true, "ftpeCertificateRejected:Error"},
+      {"unverified, trusted", &mine, nullptr, true, true, ""},
+      {"pinned", &mine, &mine, false, false, ""},
+      {"changed, refused", &changed, &mine, false, true, "ftpeCertificateChanged:Error"},
+      {"changed, accepted", &changed, &mine, true, true, ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempTree config("tls-config");
+    ScriptedControlSession s;
+    s.ftp.TlsMode = tlsmRequire;
+    s.ftp.KnownServersFile = config.PathOf("known-servers");
+    const TKnownServers known(s.ftp.KnownServersFile);
+    if (row.pinnedBefore) {
+      ASSERT_TRUE(known.Remember("127.0.0.1", s.peer.Port(), row.pinnedBefore->fingerprint));
+    }
+    s.peer.SetCertificate(*row.shown);
+    if (row.error[0] == '\0') {
+      TlsLogin(s.peer);
+    } else {
+      TlsGreeting(s.peer);
+    }
+    s.peer.AwaitClose();
+    std::vector<TFtpCertificateQuestion> questions;
+    s.ftp.OnFtpCertificate = [&](TObject*, const TFtpCertificateQuestion& q, bool& trust) {
+      questions.push_back(q);
+      trust = row.trust;
+    };
+    if (row.error[0] == '\0') {
+      ASSERT_TRUE(s.ConnectAndLogin()) << s.Transcript();
+      EXPECT_EQ(s.log.CountPrefix("ftpiTlsSession:TLSv1."), 1) << s.Transcript();
+      EXPECT_EQ(known.Find("127.0.0.1", s.peer.Port()), row.shown->fingerprint);
+    } else {
+      s.Connect();
+      ASSERT_TRUE(s.RunUntilEvent("quit")) << s.Transcript();
+      EXPECT_EQ(s.log.Count(row.error), 1) << s.Transcript();
+      EXPECT_EQ(UserCommands(s.peer), 0);
+    }
+    ASSERT_EQ(questions.size(), row.asked ? 1u : 0u);
+    if (row.asked) {
+      EXPECT_EQ(questions[0].Fingerprint, row.shown->fingerprint);
+      EXPECT_EQ(questions[0].PinnedFingerprint, row.pinnedBefore ? row.pinnedBefore->fingerprint : "");
+    }
+    EXPECT_TRUE(s.FinishPeer());
+  }
+}
+
+// Faults of a server that says yes to TLS: garbage instead of the handshake, a handshake it
+// never answers (bounded by the connect time), a data connection in clear under PROT P.
+// Each ends with its error, no USER in clear, nothing written to the local file.
+TEST(FtpTlsFaultTest, GarbageSilenceAndCleartextDataEndWithAnError) {
+  const struct {
+    const char* name;
+    int kind;
+    const char* error;
+  } rows[] = {
+      {"garbage after 234", 0, "ftpeTlsHandshake:Error"},
+      {"handshake never answered", 1, "ftpeTimeout:Error"},
+      {"data in clear under PROT P", 2, "ftpeTlsData:Error"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    ScriptedControlSession s;
+    TempTree local("tls-local");
+    ASSERT_TRUE(local.WriteFile("keep.bin", "kept"));
+    s.ftp.TlsMode = tlsmRequire;
+    s.ftp.TimeOutConnect = 1;
+    s.ftp.OnFtpCertificate = [](TObject*, const TFtpCertificateQuestion&, bool& trust) { trust = true; };
+    if (row.kind == 0) {
+      s.peer.Reply("220 ready\r\n").Expect("AUTH TLS").Reply("234 go\r\n").ReplyGarbage("500 not TLS at all\r\n");
+    } else if (row.kind == 1) {
+      s.peer.Reply("220 ready\r\n").Expect("AUTH TLS").Reply("234 go\r\n");
+    } else {
+      TlsLogin(s.peer).Expect("TYPE I").Reply("200 ok\r\n").Expect("EPSV").ReplyEpsv().Expect("RETR f.bin")
+          .Reply("150 here\r\n").DataAccept().DataSend(PatternBytes(10000)).DataClose().Reply("226 done\r\n");
+    }
+    s.peer.AwaitClose();
+    s.ftp.DataConnectionMode = dcmPassive;
+    if (row.kind == 2) {
+      ASSERT_TRUE(s.ConnectAndLogin()) << s.Transcript();
+      s.ftp.RemoteFile = "f.bin";
+      s.ftp.LocalFile = local.PathOf("keep.bin");
+      s.ftp.ReceiveFile();
+    } else {
+      s.Connect();
+    }
+    ASSERT_TRUE(s.RunUntilEvent("quit", 1, 8000)) << s.Transcript();
+    EXPECT_EQ(s.log.Count(row.error), 1) << s.Transcript();
+    EXPECT_EQ(UserCommands(s.peer), row.kind == 2 ? 1 : 0);
+    EXPECT_EQ(local.ReadFile("keep.bin"), "kept");
+  }
+}
+
+// The stop inside TLS: ABOR alone (no Telnet bytes, which TLS cannot carry as urgent data),
+// the same ending as in clear, and the connection goes on.
+TEST(FtpTlsAbortTest, AStopInsideTlsSendsAborAloneAndTheConnectionGoesOn) {
+  ScriptedControlSession s;
+  TempTree local("tls-local");
+  s.ftp.TlsMode = tlsmRequire;
+  s.ftp.DataConnectionMode = dcmPassive;
+  s.ftp.OnFtpCertificate = [](TObject*, const TFtpCertificateQuestion&, bool& trust) { trust = true; };
+  TlsLogin(s.peer).Expect("TYPE I").Reply("200 ok\r\n").Expect("EPSV").ReplyEpsv().Expect("RETR big.bin")
+      .Reply("150 here\r\n").DataAccept().DataStartTls().DataSendPattern(64ULL << 20, ScriptedPeer::DataCut::Allowed)
+      .Expect("ABOR").Reply("426 aborted\r\n").Reply("226 ABOR ok\r\n").Expect("CWD next")
+      .Reply("250 ok\r\n").AwaitClose();
+  ASSERT_TRUE(s.ConnectAndLogin()) << s.Transcript();
+  s.log.Clear();
+  s.ftp.RemoteFile = "big.bin";
+  s.ftp.LocalFile = local.PathOf("big.bin");
+  s.ftp.ReceiveFile();
+  ASSERT_TRUE(s.RunUntil([&] { return s.ftp.BytesTransferred >= 100000; }, "data")) << s.Transcript();
+  s.ftp.Abort();
+  ASSERT_TRUE(s.RunUntilEvent("fileReceived", 1, 8000)) << s.Transcript();
+  EXPECT_FALSE(s.ftp.Success);
+  s.ftp.ChangeDirectory("next");
+  ASSERT_TRUE(s.RunUntilEvent("directoryChanged")) << s.Transcript();
+  EXPECT_TRUE(s.ftp.Success);
+  EXPECT_EQ(s.log.CountPrefix("ftpe"), 0) << s.Transcript();
+  EXPECT_EQ(s.peer.ControlBytes().find('\xFF'), std::string::npos) << "Telnet bytes inside TLS";
+  EXPECT_TRUE(s.FinishPeer());
 }
 
 // Written whole, readable by its owner only, one line per host and port (host names in

@@ -222,9 +222,11 @@ TEST_P(RealServerTransferTest, LocalFileIsReplacedOnlyByADownloadThatBringsIt) {
 }
 
 // The whole matrix also against servers that refuse active mode, the client in automatic
-// mode as the window and the console tool are.
+// mode as the window and the console tool are, and over TLS in both modes.
 INSTANTIATE_TEST_SUITE_P(Servers, RealServerTransferTest,
-                         ::testing::Values(PyFtpdKind(), VsftpdKind(), PyFtpdPortRefusedKind(), VsftpdPortRefusedKind()),
+                         ::testing::Values(PyFtpdKind(), VsftpdKind(), PyFtpdPortRefusedKind(), VsftpdPortRefusedKind(),
+                                           VsftpdTlsKind(), VsftpdTlsPassiveKind(), PyFtpdTlsKind(),
+                                           PyFtpdTlsPassiveKind()),
                          ServerKindName);
 
 // --- 2 GiB + 1 byte ---
@@ -287,7 +289,8 @@ TEST_P(RealServerTwoGiBTest, UploadsTwoGiBAndOneByteWhole) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, RealServerTwoGiBTest,
-                         ::testing::Values(PyFtpdKind(), VsftpdKind(), VsftpdPortRefusedKind()), ServerKindName);
+                         ::testing::Values(PyFtpdKind(), VsftpdKind(), VsftpdPortRefusedKind(), VsftpdTlsPassiveKind()),
+                         ServerKindName);
 
 // --- Abort ---
 
@@ -461,7 +464,7 @@ TEST_P(RealServerAbortTest, SmallUploadStoppedAtOnceFails) {
 
 INSTANTIATE_TEST_SUITE_P(Servers, RealServerAbortTest,
                          ::testing::Values(PyFtpdKind(), VsftpdKind(), VsftpdAsyncAborKind(), PyFtpdPassiveKind(),
-                                           VsftpdPassiveKind()),
+                                           VsftpdPassiveKind(), VsftpdTlsKind(), PyFtpdTlsPassiveKind()),
                          ServerKindName);
 
 }  // namespace

@@ -38,9 +38,31 @@ ServerKind VsftpdPassiveKind() {
   return {"vsftpd_passive", [] { return std::make_unique<VsftpdServer>(); }, dcmPassive};
 }
 
+namespace {
+
+template <typename Server>
+std::function<std::unique_ptr<FtpServerFixture>()> WithTls() {
+  return [] {
+    auto server = std::make_unique<Server>();
+    server->EnableTls();
+    return server;
+  };
+}
+
+}  // namespace
+
+ServerKind VsftpdTlsKind() { return {"vsftpd_tls", WithTls<VsftpdServer>(), dcmActive}; }
+ServerKind VsftpdTlsPassiveKind() { return {"vsftpd_tls_passive", WithTls<VsftpdServer>(), dcmPassive}; }
+ServerKind PyFtpdTlsKind() { return {"pyftpdlib_tls", WithTls<PyFtpdServer>(), dcmActive}; }
+ServerKind PyFtpdTlsPassiveKind() { return {"pyftpdlib_tls_passive", WithTls<PyFtpdServer>(), dcmPassive}; }
+
 RealServerSession::RealServerSession(const FtpServerFixture& server, TDataConnectionMode mode)
     : host_(server.Host()), port_(server.Port()) {
   ftp.DataConnectionMode = mode;
+  if (server.TlsEnabled()) {
+    ftp.TlsMode = tlsmRequire;
+    ftp.TlsCaFile = server.Certificate().certificateFile;
+  }
   TFtpInfoEvent record = ftp.OnFtpInfo;
   ftp.OnFtpInfo = [this, record](TObject* sender, FtpInfo info, std::string addinfo) {
     if (info == ftpiProgress) {

@@ -23,7 +23,8 @@
 namespace talvo::test {
 
 // A real server as a test parameter: its name (the test's suffix), how to make it, and the
-// data connection mode the client uses with it.
+// data connection mode the client uses with it. A server made with TLS is spoken to with
+// TLS required, its certificate trusted.
 struct ServerKind {
   const char* name;
   std::function<std::unique_ptr<FtpServerFixture>()> make;
@@ -41,6 +42,11 @@ ServerKind VsftpdPortRefusedKind();  // port_enable=NO
 // Plain servers with the client forced into passive mode.
 ServerKind PyFtpdPassiveKind();
 ServerKind VsftpdPassiveKind();
+// Servers that require TLS (explicit FTPS), with the client in each data connection mode.
+ServerKind VsftpdTlsKind();
+ServerKind VsftpdTlsPassiveKind();
+ServerKind PyFtpdTlsKind();
+ServerKind PyFtpdTlsPassiveKind();
 
 class RealServerSession {
  public:
