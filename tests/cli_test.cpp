@@ -339,6 +339,52 @@ TEST_F(CliTest, DataConnectionModesAgainstRealServers) {
   }
 }
 
+// An unverified certificate: refused with its fingerprint printed; accepted with
+// --trust-fingerprint in any of the forms people paste; then remembered for the next run.
+// --tls require against a server without TLS logs in to nothing.
+TEST_F(CliTest, CertificatesAndTlsModes) {
+  talvo::test::VsftpdServer server;
+  server.EnableTls();
+  ASSERT_TRUE(server.Start()) << server.Error();
+  ASSERT_TRUE(server.Root().WriteFile("a.txt", "over tls"));
+  talvo::test::TempTree local("cli-tls");
+  const std::string fingerprint = server.Certificate().fingerprint;
+  std::string typed;  // lower case, no colons
+  for (const char c : fingerprint) {
+    if (c != ':') typed += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  const auto run = [&](std::vector<std::string> extra) {
+    std::vector<std::string> args = {"--port", std::to_string(server.Port()), "--user", server.User(),
+                                     "--password", server.Password(), "--quiet"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    for (const std::string& a : {server.Host(), std::string("get"), std::string("a.txt"), local.PathOf("a.txt")}) {
+      args.push_back(a);
+    }
+    return RunCli(args, "", kLimit);
+  };
+  const CliRun refused = run({});
+  ASSERT_TRUE(refused.finished);
+  EXPECT_EQ(refused.exitStatus, 1) << refused.out << refused.err;
+  EXPECT_NE(refused.out.find("certificate " + fingerprint), std::string::npos) << refused.out;
+  EXPECT_NE(refused.out.find("error ftpeCertificateRejected"), std::string::npos) << refused.out;
+  EXPECT_NE(refused.err.find("--trust-fingerprint " + fingerprint), std::string::npos) << refused.err;
+  EXPECT_FALSE(local.Exists("a.txt"));
+
+  const CliRun trusted = run({"--trust-fingerprint", typed});
+  EXPECT_EQ(trusted.exitStatus, 0) << trusted.out << trusted.err;
+  EXPECT_EQ(local.ReadFile("a.txt"), "over tls");
+  const CliRun remembered = run({});
+  EXPECT_EQ(remembered.exitStatus, 0) << remembered.out << remembered.err;
+
+  talvo::test::PyFtpdServer plain;
+  ASSERT_TRUE(plain.Start()) << plain.Error();
+  const CliRun required = RunCli({"--port", std::to_string(plain.Port()), "--user", plain.User(), "--password",
+                                  plain.Password(), "--quiet", "--tls", "require", plain.Host(), "ls"},
+                                 "", kLimit);
+  EXPECT_EQ(required.exitStatus, 1) << required.out << required.err;
+  EXPECT_NE(required.out.find("error ftpeTlsNotOffered"), std::string::npos) << required.out;
+}
+
 // Without --password the password comes from TALVOFTP_PASSWORD (never seen in the process
 // list); a listed name holding an LF is printed escaped on one line, so it cannot forge a
 // line of the output.
