@@ -168,7 +168,7 @@ void TVelaFtp::GetListing() {
   LastError = ftpeNone;
   Busy = true;
   Transfer.Begin(TransferKind::Listing);
-  SendCommand("PWD", 7);
+  SendCommand("PWD", csAwaitPwd);
 }
 
 void TVelaFtp::ReceiveFile() {
@@ -184,7 +184,7 @@ void TVelaFtp::ReceiveFile() {
   BeginOperation(opReceiveFile);
   if (!PassLocalChecks()) return;
   Transfer.Begin(TransferKind::Receive);
-  SendTransferType();
+  SendTransferType(TransferKind::Receive);
 }
 
 void TVelaFtp::StoreFile() {
@@ -203,7 +203,7 @@ void TVelaFtp::StoreFile() {
   BeginOperation(opStoreFile);
   if (!PassLocalChecks()) return;
   Transfer.Begin(TransferKind::Store);
-  SendTransferType();
+  SendTransferType(TransferKind::Store);
 }
 
 // The checks of a receive or a store before anything is sent; a failure is reported (or,
@@ -223,9 +223,4 @@ bool TVelaFtp::PassLocalChecks() {
   ReportError(error);
   PostDone();
   return false;
-}
-
-void TVelaFtp::SendTransferType() {
-  const int state = CurrentOperation == opReceiveFile ? 20 : 30;
-  SendCommand(TransferMode == AsciiTransfer ? "TYPE A" : "TYPE I", state);
 }

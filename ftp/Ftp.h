@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "ftp/ControlLineSplitter.h"
+#include "ftp/ControlStates.h"
 #include "ftp/FtpTypes.h"
 #include "ftp/LocalFile.h"
 #include "ftp/TransferState.h"
@@ -129,7 +130,7 @@ class TVelaFtp : public TVelaSocket {
   TCurrentOperation CurrentOperation = opNone;
   TransferState Transfer;  // the running listing, receive or store
   char TransferBuffer[kChunkSize + 1] = {};
-  int ControlState = 0;
+  TControlState ControlState = csAwaitGreeting;
   bool ShuttingDown = false;
   std::string ListingRemainder;
   FtpError LastError = ftpeNone;
@@ -157,7 +158,7 @@ class TVelaFtp : public TVelaSocket {
   // Control side.
   void DoResolved() override;
   void SendLine(const std::string& Line);
-  void SendCommand(const std::string& Line, int NextState);
+  void SendCommand(const std::string& Line, TControlState NextState);
   void HandleReply(const std::string& Line);
   void ReportError(FtpError Code);
   void FatalError(FtpError Code);
@@ -193,20 +194,20 @@ class TVelaFtp : public TVelaSocket {
   void EndConnectionFromServer();
   void HandleStateReply(const std::string& Line);
   void HandleLoginReply(const std::string& Line);
-  void SendLoginCommand(const std::string& command, const std::string& value, int nextState);
+  void SendLoginCommand(const std::string& command, const std::string& value, TControlState nextState);
   void SendUser();
   void AfterLogin();
   void RefuseLogin();
   void EndLogin();
-  void HandleListingReply(const std::string& Line);
-  void HandleReceiveReply(const std::string& Line);
-  void HandleStoreReply(const std::string& Line);
+  void HandlePwdReply(const std::string& Line);
+  void HandleTransferReply(TransferKind kind, const std::string& Line);
+  void TakePreliminaryReply(TransferKind kind, const std::string& Line);
   void HandleSimpleReply(const std::string& Line);
   void EndSimpleCommand(bool accepted);
   void HandleRenameReply(const std::string& Line);
   void HandleQuitReply(const std::string& Line);
   void SendQuit();
-  void SendTransferType();
+  void SendTransferType(TransferKind kind);
   bool PassLocalChecks();
   void AskFor(TFtpInfoNeeded need, std::string& value);
   void TakeTransferFinalReply(bool accepted);

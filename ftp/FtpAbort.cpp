@@ -56,7 +56,7 @@ bool TVelaFtp::SendAbortBytes(const char* bytes, int count, bool urgent) {
 // operation ends as failed once ABOR is answered.
 void TVelaFtp::EndTransferStoppedBeforeStart() {
   DropTransfer();
-  ControlState = 100;
+  ControlState = csIdle;
   Transfer.FinalReply();
   DataSideFinished();
 }
@@ -89,7 +89,7 @@ bool TVelaFtp::TakeAbortReply(const std::string& Line) {
       RepliesOwed = 0;
       if (Transfer.phase() == TransferState::Phase::DataEnded && !Transfer.FinalReplySeen()) {
         // The stopped transfer never got its final reply: it is over all the same, failed.
-        ControlState = 100;
+        ControlState = csIdle;
         TakeTransferFinalReply(false);
         return true;
       }

@@ -19,22 +19,22 @@ bool TVelaFtp::AcceptSimpleCommand(TCurrentOperation op) {
 void TVelaFtp::ChangeDirectory(const std::string& Directory) {
   if (!AcceptSimpleCommand(opChangeDirectory) || RefuseUnsendable(Directory)) return;
   InitialDirectory = Directory;
-  SendCommand("CWD " + Directory, 50);
+  SendCommand("CWD " + Directory, csAwaitSimple);
 }
 
 void TVelaFtp::CreateDirectory(const std::string& Directory) {
   if (!AcceptSimpleCommand(opCreateDirectory) || RefuseUnsendable(Directory)) return;
-  SendCommand("MKD " + Directory, 50);
+  SendCommand("MKD " + Directory, csAwaitSimple);
 }
 
 void TVelaFtp::DeleteDirectory(const std::string& Directory) {
   if (!AcceptSimpleCommand(opDeleteDirectory) || RefuseUnsendable(Directory)) return;
-  SendCommand("RMD " + Directory, 50);
+  SendCommand("RMD " + Directory, csAwaitSimple);
 }
 
 void TVelaFtp::DeleteFile(const std::string& FileName) {
   if (!AcceptSimpleCommand(opDeleteFile) || RefuseUnsendable(FileName)) return;
-  SendCommand("DELE " + FileName, 50);
+  SendCommand("DELE " + FileName, csAwaitSimple);
 }
 
 void TVelaFtp::RenameFile(const std::string& OldName, const std::string& NewName) {
@@ -43,7 +43,7 @@ void TVelaFtp::RenameFile(const std::string& OldName, const std::string& NewName
   BeginOperation(opRenameFile);
   if (RefuseUnsendable(OldName) || RefuseUnsendable(NewName)) return;
   RenameTarget = NewName;
-  SendCommand("RNFR " + OldName, 40);
+  SendCommand("RNFR " + OldName, csAwaitRnfr);
 }
 
 void TVelaFtp::Quit() {
@@ -56,7 +56,7 @@ void TVelaFtp::Quit() {
 // QUIT, from Quit or after a refused login. A server that neither answers nor closes is
 // closed from this side after a while, so that the owner's wait for OnFtpQuit ends.
 void TVelaFtp::SendQuit() {
-  SendCommand("QUIT", 60);
+  SendCommand("QUIT", csAwaitQuit);
   ArmQuitReplyWait();
 }
 
@@ -65,7 +65,7 @@ void TVelaFtp::EndSimpleCommand(bool accepted) {
     Info(ftpiCommandFailed, "");
     Success = false;
   }
-  ControlState = 100;
+  ControlState = csIdle;
   PostDone();
 }
 
@@ -74,21 +74,21 @@ void TVelaFtp::HandleSimpleReply(const std::string& Line) {
 }
 
 void TVelaFtp::HandleRenameReply(const std::string& Line) {
-  if (ControlState == 40 && IsReplyClass(Line, '3')) {
-    SendCommand("RNTO " + RenameTarget, 41);
+  if (ControlState == csAwaitRnfr && IsReplyClass(Line, '3')) {
+    SendCommand("RNTO " + RenameTarget, csAwaitRnto);
     return;
   }
   // RNFR answered anything but 3xx, or RNTO answered: the rename ends here.
-  EndSimpleCommand(ControlState == 41 && IsReplyClass(Line, '2'));
+  EndSimpleCommand(ControlState == csAwaitRnto && IsReplyClass(Line, '2'));
 }
 
 void TVelaFtp::HandleQuitReply(const std::string& Line) {
   if (IsReplyClass(Line, '2')) {
-    ControlState = 100;
+    ControlState = csIdle;
     // The server should now close; if it does not, the guard closes from this side.
     ArmQuitWait();
     return;
   }
   FatalError(ftpeNone);
-  ControlState = 100;
+  ControlState = csIdle;
 }

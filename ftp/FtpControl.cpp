@@ -34,7 +34,7 @@ void TVelaFtp::Connect() {
   if (FtpPort == 0) FtpPort = 21;
   MultiLineReply = false;
   MultiLineCode.clear();
-  ControlState = 0;
+  ControlState = csAwaitGreeting;
   ControlTlsPending = false;
   ProtectData = false;
   RepliesOwed = 1;  // the greeting
@@ -72,7 +72,7 @@ void TVelaFtp::ControlTimeOut(TObject*) {
 
 void TVelaFtp::ControlConnected(TObject*) {
   if (CheckSocketError()) return;
-  ControlState = 0;
+  ControlState = csAwaitGreeting;
   Info(ftpiConnected, ServerAddress);
   Connected = true;
   ControlLines.Clear();
@@ -161,7 +161,7 @@ void TVelaFtp::SendLine(const std::string& Line) {
   }
 }
 
-void TVelaFtp::SendCommand(const std::string& Line, int NextState) {
+void TVelaFtp::SendCommand(const std::string& Line, TControlState NextState) {
   ArmReplyWait();
   SendLine(Line);
   ControlState = NextState;
@@ -189,66 +189,68 @@ void TVelaFtp::HandleReply(const std::string& Line) {
 
 void TVelaFtp::HandleStateReply(const std::string& Line) {
   switch (ControlState) {
-    case 0: case 1: case 2: case 3: case 5: case 6:
+    case csAwaitGreeting: case csAwaitUser: case csAwaitPass: case csAwaitAcct: case csAwaitSyst:
+    case csAwaitInitialCwd:
       HandleLoginReply(Line);
       break;
-    case 4: case 70: case 71:
+    case csAwaitAuthTls: case csAwaitPbsz: case csAwaitProt:
       HandleTlsReply(Line);
       break;
-    case 7: case 8: case 10: case 12:
-      HandleListingReply(Line);
+    case csAwaitPwd:
+      HandlePwdReply(Line);
       break;
-    case 20: case 21: case 22:
-      HandleReceiveReply(Line);
+    case csAwaitListType: case csAwaitListPort: case csAwaitList:
+      HandleTransferReply(TransferKind::Listing, Line);
       break;
-    case 30: case 31: case 32:
-      HandleStoreReply(Line);
+    case csAwaitRetrType: case csAwaitRetrPort: case csAwaitRetr:
+      HandleTransferReply(TransferKind::Receive, Line);
       break;
-    case 40: case 41:
+    case csAwaitStorType: case csAwaitStorPort: case csAwaitStor:
+      HandleTransferReply(TransferKind::Store, Line);
+      break;
+    case csAwaitRnfr: case csAwaitRnto:
       HandleRenameReply(Line);
       break;
-    case 50:
+    case csAwaitSimple:
       HandleSimpleReply(Line);
       break;
-    case 60:
+    case csAwaitQuit:
       HandleQuitReply(Line);
       break;
     default:
-      break;  // idle (100) or unknown: the reply is ignored
+      break;  // idle: the reply is ignored
   }
 }
 
 void TVelaFtp::HandleLoginReply(const std::string& Line) {
   const char cls = Line[0];
   switch (ControlState) {
-    case 0:
+    case csAwaitGreeting:
       if (cls != '2') {
         FatalError(ftpeNoGreeting);
-        return;
+      } else if (TlsMode != tlsmOff) {
+        SendCommand("AUTH TLS", csAwaitAuthTls);
+      } else {
+        SendUser();
       }
-      if (TlsMode != tlsmOff) {
-        SendCommand("AUTH TLS", 4);
-        return;
-      }
-      SendUser();
       return;
-    case 1:
-    case 2:
-    case 3:
+    case csAwaitUser:
+    case csAwaitPass:
+    case csAwaitAcct:
       // A 2xx to USER, PASS or ACCT ends the login; a 3xx asks for the next value.
       if (cls == '2') {
         AfterLogin();
-      } else if (cls == '3' && ControlState == 1) {
+      } else if (cls == '3' && ControlState == csAwaitUser) {
         AskFor(ftpnPassword, UserPassword);
-        SendLoginCommand("PASS ", UserPassword, 2);
-      } else if (cls == '3' && ControlState == 2) {
+        SendLoginCommand("PASS ", UserPassword, csAwaitPass);
+      } else if (cls == '3' && ControlState == csAwaitPass) {
         AskFor(ftpnAccount, UserAccount);
-        SendLoginCommand("ACCT ", UserAccount, 3);
+        SendLoginCommand("ACCT ", UserAccount, csAwaitAcct);
       } else {
         RefuseLogin();
       }
       return;
-    case 5:
+    case csAwaitSyst:
       CurrentOperation = opLogin;
       ServerType = ServerTypeFromSyst(Line);
       if (InitialDirectory.empty()) {
@@ -257,10 +259,10 @@ void TVelaFtp::HandleLoginReply(const std::string& Line) {
         Info(ftpiCommandFailed, "");  // as if the server had refused that directory
         EndLogin();
       } else {
-        SendCommand("CWD " + InitialDirectory, 6);
+        SendCommand("CWD " + InitialDirectory, csAwaitInitialCwd);
       }
       return;
-    case 6:
+    case csAwaitInitialCwd:
       if (cls != '2') Info(ftpiCommandFailed, "");
       EndLogin();
       return;
@@ -271,7 +273,7 @@ void TVelaFtp::HandleLoginReply(const std::string& Line) {
 
 // A login value holding CR, LF or a zero byte is not sent: the login is refused as if the
 // server had refused it (ftpeLoginRefused, then QUIT).
-void TVelaFtp::SendLoginCommand(const std::string& command, const std::string& value, int nextState) {
+void TVelaFtp::SendLoginCommand(const std::string& command, const std::string& value, TControlState nextState) {
   if (!IsSendableArgument(value)) {
     RefuseLogin();
     return;
@@ -281,15 +283,15 @@ void TVelaFtp::SendLoginCommand(const std::string& command, const std::string& v
 
 void TVelaFtp::SendUser() {
   AskFor(ftpnUserName, UserName);
-  SendLoginCommand("USER ", UserName, 1);
+  SendLoginCommand("USER ", UserName, csAwaitUser);
 }
 
 // Logged in: over TLS the data connections are protected too (PBSZ, PROT), then SYST.
 void TVelaFtp::AfterLogin() {
   if (SockTlsActive()) {
-    SendCommand("PBSZ 0", 70);
+    SendCommand("PBSZ 0", csAwaitPbsz);
   } else {
-    SendCommand("SYST", 5);
+    SendCommand("SYST", csAwaitSyst);
   }
 }
 
@@ -300,120 +302,66 @@ void TVelaFtp::RefuseLogin() {
 
 void TVelaFtp::EndLogin() {
   Info(ftpiLoggedIn, "Logged in");
-  ControlState = 100;
+  ControlState = csIdle;
   PostDone();
 }
 
-void TVelaFtp::HandleListingReply(const std::string& Line) {
+// A listing begins with PWD, whose reply becomes InitialDirectory.
+void TVelaFtp::HandlePwdReply(const std::string& Line) {
+  if (Line[0] != '2') {
+    FatalError(ftpeUnexpectedReply);
+    return;
+  }
+  InitialDirectory = DirectoryFromPwd(Line);
+  SendTransferType(TransferKind::Listing);
+}
+
+// "TYPE A" for a listing; for a file, the type of TransferMode.
+void TVelaFtp::SendTransferType(TransferKind kind) {
+  const bool ascii = kind == TransferKind::Listing || TransferMode == AsciiTransfer;
+  SendCommand(ascii ? "TYPE A" : "TYPE I", TransferStatesOf(kind).Type);
+}
+
+// The replies of a listing, a receive or a store from TYPE on: one sequence (TYPE, then
+// PORT, EPSV or PASV, then the transfer command), told apart by the kind's states.
+void TVelaFtp::HandleTransferReply(TransferKind kind, const std::string& Line) {
+  const TTransferStates states = TransferStatesOf(kind);
   const char cls = Line[0];
-  switch (ControlState) {
-    case 7:
-      if (cls != '2') {
-        FatalError(ftpeUnexpectedReply);
-        return;
-      }
-      InitialDirectory = DirectoryFromPwd(Line);
-      SendCommand("TYPE A", 8);
-      return;
-    case 8:
-      if (cls != '2') {
-        FatalError(ftpeUnexpectedReply);
-        return;
-      }
-      OpenDataConnection(TransferKind::Listing);
-      return;
-    case 10:
-      HandleDataSetupReply(TransferKind::Listing, Line);
-      return;
-    case 12:
-      if (cls == '1') return;
-      if (cls == '2' || Transfer.Stopped()) {
-        // During an abort any final reply (426 included) is the listing's own last word.
-        TakeTransferFinalReply(cls == '2');
-        return;
-      }
-      if (RetryPassively(TransferKind::Listing, Line)) return;
-      CloseDataSockets();
+  if (ControlState == states.Type) {
+    if (cls == '2') {
+      OpenDataConnection(kind);
+    } else {
       FatalError(ftpeUnexpectedReply);
-      return;
-    default:
-      return;
-  }
-}
-
-void TVelaFtp::HandleReceiveReply(const std::string& Line) {
-  const char cls = Line[0];
-  switch (ControlState) {
-    case 20:
-      if (cls != '2') {
-        FatalError(ftpeUnexpectedReply);
-        return;
-      }
-      OpenDataConnection(TransferKind::Receive);
-      return;
-    case 21:
-      HandleDataSetupReply(TransferKind::Receive, Line);
-      return;
-    case 22: {
-      if (cls == '1') {
-        std::string size;
-        if (TransferSizeFromReply(Line, size)) Info(ftpiTransferSize, size);
-        return;
-      }
-      if (cls == '2' || Transfer.Stopped()) {
-        ControlState = 100;
-        TakeTransferFinalReply(cls == '2');
-        return;
-      }
-      if (RetryPassively(TransferKind::Receive, Line)) return;
-      if (Line.compare(0, 3, "426") == 0) {
-        ArmReply426Wait();
-        return;
-      }
-      EndTransferCommandRefused();
-      return;
     }
-    default:
-      return;
+  } else if (ControlState == states.Setup) {
+    HandleDataSetupReply(kind, Line);
+  } else if (cls == '1') {
+    TakePreliminaryReply(kind, Line);
+  } else if (cls == '2' || Transfer.Stopped()) {
+    // During a stop any final reply (426 included) is the transfer's own last word.
+    ControlState = states.AfterFinalReply;
+    TakeTransferFinalReply(cls == '2');
+  } else if (RetryPassively(kind, Line)) {
+    // the same operation runs again in passive mode
+  } else if (states.RefusalIsFatal) {
+    CloseDataSockets();
+    FatalError(ftpeUnexpectedReply);
+  } else if (Line.compare(0, 3, "426") == 0) {
+    ArmReply426Wait();  // the answer of an aborted transfer: the final reply may follow
+  } else {
+    EndTransferCommandRefused();
   }
 }
 
-void TVelaFtp::HandleStoreReply(const std::string& Line) {
-  const char cls = Line[0];
-  switch (ControlState) {
-    case 30:
-      if (cls != '2') {
-        FatalError(ftpeUnexpectedReply);
-        return;
-      }
-      OpenDataConnection(TransferKind::Store);
-      return;
-    case 31:
-      HandleDataSetupReply(TransferKind::Store, Line);
-      return;
-    case 32:
-      if (cls == '1') {
-        // In passive mode the data connection is already there: the file goes once the
-        // server has said it takes it, so that a refused STOR never meets data it did not want.
-        if (Transfer.Storing() && DataSetup != TDataSetup::Port) {
-          Store.ServerReady = true;
-          MaybeBeginStore();
-        }
-        return;
-      }
-      if (cls == '2' || Transfer.Stopped()) {
-        TakeTransferFinalReply(cls == '2');
-        return;
-      }
-      if (RetryPassively(TransferKind::Store, Line)) return;
-      if (Line.compare(0, 3, "426") == 0) {
-        ArmReply426Wait();
-        return;
-      }
-      EndTransferCommandRefused();
-      return;
-    default:
-      return;
+void TVelaFtp::TakePreliminaryReply(TransferKind kind, const std::string& Line) {
+  if (kind == TransferKind::Receive) {
+    std::string size;
+    if (TransferSizeFromReply(Line, size)) Info(ftpiTransferSize, size);
+  } else if (kind == TransferKind::Store && Transfer.Storing() && DataSetup != TDataSetup::Port) {
+    // In passive mode the data connection is already there: the file goes once the
+    // server has said it takes it, so that a refused STOR never meets data it did not want.
+    Store.ServerReady = true;
+    MaybeBeginStore();
   }
 }
 

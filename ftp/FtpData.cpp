@@ -11,28 +11,6 @@
 
 using namespace platform;
 
-namespace {
-
-const char* TransferVerb(TransferKind kind) {
-  switch (kind) {
-    case TransferKind::Listing: return "LIST";
-    case TransferKind::Receive: return "RETR ";
-    case TransferKind::Store: return "STOR ";
-  }
-  return "";
-}
-
-int TransferCommandState(TransferKind kind) {
-  switch (kind) {
-    case TransferKind::Listing: return 12;
-    case TransferKind::Receive: return 22;
-    case TransferKind::Store: return 32;
-  }
-  return 100;
-}
-
-}  // namespace
-
 // Installs the data handlers and sends the transfer command. In active mode the accept
 // handler is switched on only once the command has been handed to the socket: a store must
 // not begin before the server has been told STOR. In passive mode the data connection is
@@ -77,8 +55,8 @@ void TVelaFtp::StartTransfer(TransferKind kind) {
     ArmDataConnectWait();
   }
   const std::uint64_t serial = Serial;
-  const std::string command = TransferVerb(kind) + (kind == TransferKind::Listing ? std::string() : RemoteFile);
-  SendCommand(command, TransferCommandState(kind));
+  const TTransferStates states = TransferStatesOf(kind);
+  SendCommand(states.Verb + (kind == TransferKind::Listing ? std::string() : RemoteFile), states.Command);
   DeadlineReply = 0;  // a transfer's replies have waits of their own
   if (passive || serial != Serial || ShuttingDown || Transfer.phase() != TransferState::Phase::Waiting) return;
   if (kind == TransferKind::Store) {

@@ -15,19 +15,6 @@
 
 using namespace platform;
 
-namespace {
-
-int DataSetupState(TransferKind kind) {
-  switch (kind) {
-    case TransferKind::Listing: return 10;
-    case TransferKind::Receive: return 21;
-    case TransferKind::Store: return 31;
-  }
-  return 100;
-}
-
-}  // namespace
-
 // At the connect: passive when asked for, or when automatic sees a router in the way.
 void TVelaFtp::ChooseSessionDataMode() {
   EpsvRefused = false;
@@ -50,12 +37,12 @@ void TVelaFtp::OpenDataConnection(TransferKind kind) {
     return;
   }
   DataSetup = TDataSetup::Port;
-  SendCommand("PORT " + PrepareDataPort(), DataSetupState(kind));
+  SendCommand("PORT " + PrepareDataPort(), TransferStatesOf(kind).Setup);
 }
 
 void TVelaFtp::SendPassiveCommand(TransferKind kind) {
   DataSetup = EpsvRefused ? TDataSetup::Pasv : TDataSetup::Epsv;
-  SendCommand(EpsvRefused ? "PASV" : "EPSV", DataSetupState(kind));
+  SendCommand(EpsvRefused ? "PASV" : "EPSV", TransferStatesOf(kind).Setup);
 }
 
 void TVelaFtp::HandleDataSetupReply(TransferKind kind, const std::string& Line) {
@@ -172,7 +159,7 @@ void TVelaFtp::PassiveConnectFailed() {
     return;
   }
   DropTransfer();
-  ControlState = 100;
+  ControlState = csIdle;
   Success = false;
   Transfer.Finish();
   const std::uint64_t serial = Serial;

@@ -132,7 +132,7 @@ void TVelaFtp::GuardTick() {
 void TVelaFtp::EndAfterSilentReply426() {
   Deadline426 = 0;
   DropTransfer();
-  ControlState = 100;
+  ControlState = csIdle;
   const bool finishing = Transfer.phase() != TransferState::Phase::Finished;
   Transfer.Finish();
   const std::uint64_t serial = Serial;

@@ -21,11 +21,11 @@ TTlsClientOptions TVelaFtp::TlsOptions() const {
   return options;
 }
 
-// Replies to AUTH TLS (state 4), PBSZ (70) and PROT (71).
+// Replies to AUTH TLS, PBSZ and PROT.
 void TVelaFtp::HandleTlsReply(const std::string& Line) {
   const char cls = Line[0];
   switch (ControlState) {
-    case 4:
+    case csAwaitAuthTls:
       if (Line.compare(0, 3, "234") == 0) {
         StartControlTls();
         return;
@@ -42,17 +42,17 @@ void TVelaFtp::HandleTlsReply(const std::string& Line) {
       Info(ftpiTlsRefused, "AUTH");
       SendUser();
       return;
-    case 70:
+    case csAwaitPbsz:
       if (cls == '2') {
-        SendCommand("PROT P", 71);
+        SendCommand("PROT P", csAwaitProt);
       } else {
         DataWithoutProtection();
       }
       return;
-    case 71:
+    case csAwaitProt:
       if (cls == '2') {
         ProtectData = true;
-        SendCommand("SYST", 5);
+        SendCommand("SYST", csAwaitSyst);
       } else {
         DataWithoutProtection();
       }
@@ -71,7 +71,7 @@ void TVelaFtp::DataWithoutProtection() {
   const std::uint64_t serial = Serial;
   Info(ftpiTlsRefused, "PROT");
   if (serial != Serial) return;
-  SendCommand("SYST", 5);
+  SendCommand("SYST", csAwaitSyst);
 }
 
 void TVelaFtp::StartControlTls() {

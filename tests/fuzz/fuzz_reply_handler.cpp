@@ -28,7 +28,11 @@ std::size_t sink = 0;
 
 namespace {
 
-constexpr int kStates[] = {0, 1, 2, 3, 5, 6, 7, 8, 10, 12, 20, 21, 22, 30, 31, 32, 40, 41, 50, 60, 100};
+constexpr TControlState kStates[] = {csAwaitGreeting, csAwaitUser, csAwaitPass, csAwaitAcct, csAwaitAuthTls, csAwaitSyst,
+                                    csAwaitInitialCwd, csAwaitPwd, csAwaitListType, csAwaitListPort, csAwaitList,
+                                    csAwaitRetrType, csAwaitRetrPort, csAwaitRetr, csAwaitStorType, csAwaitStorPort,
+                                    csAwaitStor, csAwaitRnfr, csAwaitRnto, csAwaitSimple, csAwaitQuit, csAwaitPbsz,
+                                    csAwaitProt, csIdle};
 constexpr int kStateCount = static_cast<int>(sizeof(kStates) / sizeof(kStates[0]));
 
 enum Flags : std::uint8_t {

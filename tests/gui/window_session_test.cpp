@@ -169,7 +169,7 @@ TEST_F(WindowSessionTest, ClosingWhileBusyKeepsTheWindowUntilTheConnectionEnds) 
   form->Ftp1.FtpPort = peer.Port();
   dialogs.Expect(Type("127.0.0.1")).Expect(Type("u")).Expect(Type("p"));
   Click(form->ui.ConnectBtn);
-  ASSERT_TRUE(WaitUntil([&] { return form->Ftp1.Busy && form->Ftp1.ControlState == 7; })) << LogText();
+  ASSERT_TRUE(WaitUntil([&] { return form->Ftp1.Busy && form->Ftp1.ControlState == csAwaitPwd; })) << LogText();
 
   form->close();
   EXPECT_TRUE(form->isVisible());

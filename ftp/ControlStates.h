@@ -1,0 +1,55 @@
+// The states of the control connection, each named for the reply it awaits. The values are
+// the component's fixed state numbers (ControlState shows them); 100 is idle.
+#pragma once
+
+#include "ftp/TransferState.h"
+
+enum TControlState : int {
+  csAwaitGreeting = 0,
+  csAwaitUser = 1,
+  csAwaitPass = 2,
+  csAwaitAcct = 3,
+  csAwaitAuthTls = 4,
+  csAwaitSyst = 5,
+  csAwaitInitialCwd = 6,
+  csAwaitPwd = 7,
+  csAwaitListType = 8,
+  csAwaitListPort = 10,  // PORT, EPSV or PASV before LIST
+  csAwaitList = 12,      // LIST's replies, until the next operation
+  csAwaitRetrType = 20,
+  csAwaitRetrPort = 21,
+  csAwaitRetr = 22,
+  csAwaitStorType = 30,
+  csAwaitStorPort = 31,
+  csAwaitStor = 32,      // STOR's replies, until the next operation
+  csAwaitRnfr = 40,
+  csAwaitRnto = 41,
+  csAwaitSimple = 50,    // CWD, MKD, RMD or DELE
+  csAwaitQuit = 60,
+  csAwaitPbsz = 70,
+  csAwaitProt = 71,
+  csIdle = 100,
+};
+
+// The three states that a listing, a receive or a store goes through after its TYPE
+// command, and the differences between them.
+struct TTransferStates {
+  TControlState Type;     // awaiting TYPE's reply
+  TControlState Setup;    // awaiting the reply to PORT, EPSV or PASV
+  TControlState Command;  // awaiting the replies to LIST, RETR or STOR
+  const char* Verb;       // the transfer command, before the remote name
+  // A refusal of the transfer command ends the connection (a listing) rather than the
+  // operation alone.
+  bool RefusalIsFatal;
+  // The state once the final reply is in: a receive goes back to idle, the others stay.
+  TControlState AfterFinalReply;
+};
+
+constexpr TTransferStates TransferStatesOf(TransferKind kind) {
+  switch (kind) {
+    case TransferKind::Listing: return {csAwaitListType, csAwaitListPort, csAwaitList, "LIST", true, csAwaitList};
+    case TransferKind::Receive: return {csAwaitRetrType, csAwaitRetrPort, csAwaitRetr, "RETR ", false, csIdle};
+    case TransferKind::Store: return {csAwaitStorType, csAwaitStorPort, csAwaitStor, "STOR ", false, csAwaitStor};
+  }
+  return {csIdle, csIdle, csIdle, "", false, csIdle};
+}
