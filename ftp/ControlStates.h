@@ -28,6 +28,8 @@ enum TControlState : int {
   csAwaitQuit = 60,
   csAwaitPbsz = 70,
   csAwaitProt = 71,
+  csAwaitFeat = 80,      // after SYST: what the server offers (MLSD, UTF-8)
+  csAwaitOptsUtf8 = 81,  // OPTS UTF8 ON, when FEAT listed UTF8
   csIdle = 100,
 };
 
@@ -52,4 +54,10 @@ constexpr TTransferStates TransferStatesOf(TransferKind kind) {
     case TransferKind::Store: return {csAwaitStorType, csAwaitStorPort, csAwaitStor, "STOR ", false, csAwaitStor};
   }
   return {csIdle, csIdle, csIdle, "", false, csIdle};
+}
+
+// The transfer command of a kind in this session: a listing is MLSD where the server
+// offers it (and has not refused it), LIST otherwise.
+constexpr const char* TransferVerb(TransferKind kind, bool machineListing) {
+  return kind == TransferKind::Listing && machineListing ? "MLSD" : TransferStatesOf(kind).Verb;
 }

@@ -20,6 +20,7 @@
 #include "ftp/ControlLineSplitter.h"
 #include "ftp/ControlStates.h"
 #include "ftp/FtpTypes.h"
+#include "ftp/ListingParser.h"
 #include "ftp/LocalFile.h"
 #include "ftp/TransferState.h"
 #include "transport/velasock.h"
@@ -116,6 +117,10 @@ class TVelaFtp : public TVelaSocket {
   std::vector<std::string> FileNames;
   std::vector<std::string> DirectoryNames;
   std::vector<std::string> ListingLines;
+  // Every entry of the last listing, in arrival order, with the size and time the listing
+  // gave for it; FindListingEntry looks one up by name (nullptr when it was not listed).
+  std::vector<ListingEntry> ListingEntries;
+  const ListingEntry* FindListingEntry(const std::string& name) const;
   std::unique_ptr<TVelaSocket> ListenSocket;
   std::unique_ptr<TVelaSocket> DataSocket;
 
@@ -171,6 +176,13 @@ class TVelaFtp : public TVelaSocket {
   // switched to by the automatic mode).
   bool PassiveSession = false;
 
+  // What the server's FEAT reply offered this session, and whether it then refused MLSD.
+  bool MlsdOffered = false;
+  bool Utf8Offered = false;
+  bool MlsdRefused = false;
+  // Listings of this session use MLSD.
+  bool MachineListing() const { return MlsdOffered && !MlsdRefused; }
+
  private:
   // Notifications and events.
   void Info(FtpInfo info, const std::string& addinfo);
@@ -199,6 +211,8 @@ class TVelaFtp : public TVelaSocket {
   void AfterLogin();
   void RefuseLogin();
   void EndLogin();
+  void NoteFeature(const std::string& Line);
+  void EnterInitialDirectory();
   void HandlePwdReply(const std::string& Line);
   void HandleTransferReply(TransferKind kind, const std::string& Line);
   void TakePreliminaryReply(TransferKind kind, const std::string& Line);
@@ -231,6 +245,7 @@ class TVelaFtp : public TVelaSocket {
   void HandleDataSetupReply(TransferKind kind, const std::string& Line);
   void SwitchToPassive(const char* reason);
   bool RetryPassively(TransferKind kind, const std::string& Line);
+  bool FallBackToList(TransferKind kind, const std::string& Line);
   void ConnectPassive(TransferKind kind, std::uint16_t port);
   void PassiveConnected(TransferKind kind);
   void PassiveConnectFailed();

@@ -37,6 +37,7 @@ void TVelaFtp::Connect() {
   ControlState = csAwaitGreeting;
   ControlTlsPending = false;
   ProtectData = false;
+  MlsdOffered = Utf8Offered = MlsdRefused = false;
   RepliesOwed = 1;  // the greeting
   ForgetAbort();
   OnSockConnect = [this](TObject* s) { ControlConnected(s); };
@@ -173,7 +174,11 @@ void TVelaFtp::AskFor(TFtpInfoNeeded need, std::string& value) {
 
 void TVelaFtp::HandleReply(const std::string& Line) {
   if (Line.empty()) return;
-  if (MultiLineReply && Line.compare(0, 4, MultiLineCode + " ") != 0) return;
+  if (MultiLineReply && Line.compare(0, 4, MultiLineCode + " ") != 0) {
+    // The lines inside a reply matter only to FEAT, one feature a line.
+    if (ControlState == csAwaitFeat) NoteFeature(Line);
+    return;
+  }
   if (Line.size() >= 4 && Line[3] == '-') {
     MultiLineReply = true;
     MultiLineCode = Line.substr(0, 3);
@@ -190,7 +195,7 @@ void TVelaFtp::HandleReply(const std::string& Line) {
 void TVelaFtp::HandleStateReply(const std::string& Line) {
   switch (ControlState) {
     case csAwaitGreeting: case csAwaitUser: case csAwaitPass: case csAwaitAcct: case csAwaitSyst:
-    case csAwaitInitialCwd:
+    case csAwaitFeat: case csAwaitOptsUtf8: case csAwaitInitialCwd:
       HandleLoginReply(Line);
       break;
     case csAwaitAuthTls: case csAwaitPbsz: case csAwaitProt:
@@ -253,14 +258,20 @@ void TVelaFtp::HandleLoginReply(const std::string& Line) {
     case csAwaitSyst:
       CurrentOperation = opLogin;
       ServerType = ServerTypeFromSyst(Line);
-      if (InitialDirectory.empty()) {
-        EndLogin();
-      } else if (!IsSendableArgument(InitialDirectory)) {
-        Info(ftpiCommandFailed, "");  // as if the server had refused that directory
-        EndLogin();
+      SendCommand("FEAT", csAwaitFeat);
+      return;
+    case csAwaitFeat:
+      // A server that refuses FEAT offers nothing beyond the basic commands.
+      if (cls != '2') MlsdOffered = Utf8Offered = false;
+      if (Utf8Offered) {
+        SendCommand("OPTS UTF8 ON", csAwaitOptsUtf8);
       } else {
-        SendCommand("CWD " + InitialDirectory, csAwaitInitialCwd);
+        EnterInitialDirectory();
       }
+      return;
+    case csAwaitOptsUtf8:
+      // Refused or not, names go back to the server as the bytes it listed.
+      EnterInitialDirectory();
       return;
     case csAwaitInitialCwd:
       if (cls != '2') Info(ftpiCommandFailed, "");
@@ -292,6 +303,26 @@ void TVelaFtp::AfterLogin() {
     SendCommand("PBSZ 0", csAwaitPbsz);
   } else {
     SendCommand("SYST", csAwaitSyst);
+  }
+}
+
+// One line inside the FEAT reply: " MLST type*;size*;modify*;" offers MLSD, " UTF8" UTF-8
+// names.
+void TVelaFtp::NoteFeature(const std::string& Line) {
+  const std::string feature = FeatureName(Line);
+  if (feature == "MLST") MlsdOffered = true;
+  if (feature == "UTF8") Utf8Offered = true;
+}
+
+// The end of the login: into InitialDirectory, when one was set.
+void TVelaFtp::EnterInitialDirectory() {
+  if (InitialDirectory.empty()) {
+    EndLogin();
+  } else if (!IsSendableArgument(InitialDirectory)) {
+    Info(ftpiCommandFailed, "");  // as if the server had refused that directory
+    EndLogin();
+  } else {
+    SendCommand("CWD " + InitialDirectory, csAwaitInitialCwd);
   }
 }
 
@@ -343,6 +374,8 @@ void TVelaFtp::HandleTransferReply(TransferKind kind, const std::string& Line) {
     TakeTransferFinalReply(cls == '2');
   } else if (RetryPassively(kind, Line)) {
     // the same operation runs again in passive mode
+  } else if (FallBackToList(kind, Line)) {
+    // the listing runs again with LIST
   } else if (states.RefusalIsFatal) {
     CloseDataSockets();
     FatalError(ftpeUnexpectedReply);
@@ -351,6 +384,21 @@ void TVelaFtp::HandleTransferReply(TransferKind kind, const std::string& Line) {
   } else {
     EndTransferCommandRefused();
   }
+}
+
+// A server that offered MLSD and then refuses it as unknown (500, 501, 502) is listed with
+// LIST for the rest of the session, starting with this listing, whose data connection is
+// made again.
+bool TVelaFtp::FallBackToList(TransferKind kind, const std::string& Line) {
+  if (kind != TransferKind::Listing || !MachineListing()) return false;
+  if (Line.compare(0, 3, "500") != 0 && Line.compare(0, 3, "501") != 0 && Line.compare(0, 3, "502") != 0) {
+    return false;
+  }
+  MlsdRefused = true;
+  CloseDataSockets();
+  Transfer.Begin(kind);
+  OpenDataConnection(kind);
+  return true;
 }
 
 void TVelaFtp::TakePreliminaryReply(TransferKind kind, const std::string& Line) {

@@ -25,6 +25,7 @@ void TVelaFtp::StartTransfer(TransferKind kind) {
     ListingLines.clear();
     FileNames.clear();
     DirectoryNames.clear();
+    ListingEntries.clear();
   }
   ListingRemainder.clear();
   SkippingListingLine = false;
@@ -56,7 +57,8 @@ void TVelaFtp::StartTransfer(TransferKind kind) {
   }
   const std::uint64_t serial = Serial;
   const TTransferStates states = TransferStatesOf(kind);
-  SendCommand(states.Verb + (kind == TransferKind::Listing ? std::string() : RemoteFile), states.Command);
+  SendCommand(TransferVerb(kind, MachineListing()) + (kind == TransferKind::Listing ? std::string() : RemoteFile),
+              states.Command);
   DeadlineReply = 0;  // a transfer's replies have waits of their own
   if (passive || serial != Serial || ShuttingDown || Transfer.phase() != TransferState::Phase::Waiting) return;
   if (kind == TransferKind::Store) {
@@ -131,12 +133,20 @@ void TVelaFtp::AddListingLine(const std::string& line) {
     ListingLines.push_back(line);
     Info(ftpiListingLine, line);
     ListingEntry entry;
-    if (ParseListingLine(ServerType, line, entry)) {
+    if (MachineListing() ? ParseMlsdLine(line, entry) : ParseListingLine(ServerType, line, entry)) {
       (entry.IsDirectory ? DirectoryNames : FileNames).push_back(entry.Name);
+      ListingEntries.push_back(std::move(entry));
     }
   } catch (...) {
     // One bad line costs only its own entry.
   }
+}
+
+const ListingEntry* TVelaFtp::FindListingEntry(const std::string& name) const {
+  for (const ListingEntry& entry : ListingEntries) {
+    if (entry.Name == name) return &entry;
+  }
+  return nullptr;
 }
 
 void TVelaFtp::FileRead(TObject*) {

@@ -1,5 +1,6 @@
 #include "ftp/ListingParser.h"
 
+#include <charconv>
 #include <string_view>
 #include <utility>
 
@@ -8,12 +9,90 @@ std::string VmsPendingLine;
 namespace {
 
 constexpr char kBlank = ' ';
+constexpr std::size_t kNone = std::string_view::npos;
 
 bool Contains(std::string_view text, std::string_view part) {
   return text.find(part) != std::string_view::npos;
 }
 
-// Unix-like "ls -l" lines: the type letter in the first column, the name at the end.
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+bool AllDigits(std::string_view text) {
+  if (text.empty()) return false;
+  for (const char c : text) {
+    if (!IsDigit(c)) return false;
+  }
+  return true;
+}
+
+bool EqualsIgnoringCase(std::string_view text, std::string_view lowerCase) {
+  if (text.size() != lowerCase.size()) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] - 'A' + 'a') : text[i];
+    if (c != lowerCase[i]) return false;
+  }
+  return true;
+}
+
+// A count of bytes in decimal; -1 when the text is not one, or too large.
+std::int64_t SizeOf(std::string_view text) {
+  std::int64_t size = -1;
+  if (!AllDigits(text)) return -1;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), size);
+  return error == std::errc() && end == text.data() + text.size() ? size : -1;
+}
+
+bool IsMonthName(std::string_view word) {
+  static constexpr std::string_view kMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",
+                                                 "jul", "aug", "sep", "oct", "nov", "dec"};
+  if (word.size() != 3) return false;
+  for (const std::string_view month : kMonths) {
+    if (EqualsIgnoringCase(word, month)) return true;
+  }
+  return false;
+}
+
+bool IsDayOfMonth(std::string_view word) {
+  return (word.size() == 1 || word.size() == 2) && AllDigits(word);
+}
+
+// "12:00" or "9:05" (a recent change) or "1999" (an older one).
+bool IsTimeOrYear(std::string_view word) {
+  if (word.size() == 4 && AllDigits(word)) return true;
+  const std::size_t colon = word.find(':');
+  return (colon == 1 || colon == 2) && word.size() == colon + 3 && AllDigits(word.substr(0, colon)) &&
+         AllDigits(word.substr(colon + 1));
+}
+
+// Where the name begins on a Unix line: one blank after the date, which is found by its
+// shape (a month name, a day, then a time or a year) wherever the columns before it
+// stand, so that lines with or without a group column and with sizes of any width all
+// work. kNone when no date is followed by a blank. `size` gets the column before the date
+// when it is a number.
+std::size_t NameStart(std::string_view line, std::int64_t& size) {
+  // The last three words seen: the size, the month and the day when `word` is the time.
+  std::string_view third, second, first;
+  // The first word (type and permissions) is no part of the date.
+  std::size_t start = line.find(kBlank);
+  while (start != kNone) {
+    start = line.find_first_not_of(kBlank, start);
+    if (start == kNone) break;
+    const std::size_t end = line.find(kBlank, start);
+    const std::string_view word = line.substr(start, end == kNone ? kNone : end - start);
+    if (end != kNone && IsMonthName(second) && IsDayOfMonth(first) && IsTimeOrYear(word)) {
+      size = SizeOf(third);
+      return end + 1;
+    }
+    third = second;
+    second = first;
+    first = word;
+    start = end;
+  }
+  return kNone;
+}
+
+// Unix-like "ls -l" lines: the type letter in the first column, the name after the date;
+// without a date, the last word of the line.
 bool ParseUnixLine(const std::string& line, ListingEntry& entry) {
   if (line.empty()) return false;
   bool isDirectory;
@@ -30,11 +109,76 @@ bool ParseUnixLine(const std::string& line, ListingEntry& entry) {
       return false;
   }
   if (BlankField(line, 1).empty()) return false;
-  std::string name = LastWord(line);
+  std::int64_t size = -1;
+  const std::size_t nameStart = NameStart(line, size);
+  std::string name;
+  if (nameStart == kNone) {
+    name = LastWord(line);
+  } else {
+    // The whole rest, blanks and "->" included; only a link's " -> target" goes.
+    std::string_view rest = std::string_view(line).substr(nameStart);
+    if (line[0] == 'l') rest = rest.substr(0, rest.find(" -> "));
+    name = rest;
+  }
   if (name.empty()) return false;  // nothing left before "->"
   entry.Name = std::move(name);
   entry.IsDirectory = isDirectory;
+  entry.Size = size;
   return true;
+}
+
+// Skips the digits from `pos`; how many there were.
+std::size_t SkipDigits(std::string_view text, std::size_t& pos) {
+  const std::size_t start = pos;
+  while (pos < text.size() && IsDigit(text[pos])) ++pos;
+  return pos - start;
+}
+
+// Skips `c` at `pos`; false when it is not there.
+bool Skip(std::string_view text, std::size_t& pos, char c) {
+  if (pos >= text.size() || text[pos] != c) return false;
+  ++pos;
+  return true;
+}
+
+// Skips a run of blanks from `pos`; false when there is none, or nothing after it.
+bool SkipBlanks(std::string_view text, std::size_t& pos) {
+  const std::size_t start = pos;
+  while (pos < text.size() && text[pos] == kBlank) ++pos;
+  return pos > start && pos < text.size();
+}
+
+// Windows-style lines, "12-07-26  04:31PM       <DIR>          My Folder" or
+// "12-07-2026  16:31   1234 report.txt": the date, the time (12- or 24-hour), <DIR> or the
+// size, and the rest of the line is the name.
+bool ParseWindowsLine(std::string_view line, ListingEntry& entry) {
+  std::size_t pos = 0;
+  if (SkipDigits(line, pos) != 2 || !Skip(line, pos, '-') || SkipDigits(line, pos) != 2 || !Skip(line, pos, '-')) {
+    return false;
+  }
+  const std::size_t yearDigits = SkipDigits(line, pos);
+  if ((yearDigits != 2 && yearDigits != 4) || !SkipBlanks(line, pos)) return false;
+  const std::size_t hourDigits = SkipDigits(line, pos);
+  if (hourDigits < 1 || hourDigits > 2 || !Skip(line, pos, ':') || SkipDigits(line, pos) != 2) return false;
+  if (EqualsIgnoringCase(line.substr(pos, 2), "am") || EqualsIgnoringCase(line.substr(pos, 2), "pm")) pos += 2;
+  if (!SkipBlanks(line, pos)) return false;
+  const std::size_t columnEnd = line.find(kBlank, pos);
+  if (columnEnd == kNone) return false;
+  const std::string_view column = line.substr(pos, columnEnd - pos);
+  const bool isDirectory = column == "<DIR>";
+  if (!isDirectory && !AllDigits(column)) return false;
+  pos = columnEnd;
+  if (!SkipBlanks(line, pos)) return false;
+  entry.Name.assign(line.substr(pos));
+  entry.IsDirectory = isDirectory;
+  entry.Size = isDirectory ? -1 : SizeOf(column);
+  return true;
+}
+
+// An MLSD time, "YYYYMMDDHHMMSS", maybe with a fraction of a second after a full stop.
+bool IsMlsdTime(std::string_view value) {
+  return value.size() >= 14 && AllDigits(value.substr(0, 14)) &&
+         (value.size() == 14 || (value[14] == '.' && AllDigits(value.substr(15))));
 }
 
 // VMS lines: "NAME.EXT;version  size  date ...". A long name may stand alone on its line,
@@ -129,6 +273,8 @@ std::string LastWord(const std::string& line) {
 
 bool ParseListingLine(TFTPServerType dialect, const std::string& line, ListingEntry& entry) {
   try {
+    entry = ListingEntry{};
+    if (ParseWindowsLine(line, entry)) return true;
     switch (dialect) {
       case ftpstDefault:
       case ftpstUNIX:
@@ -149,5 +295,42 @@ bool ParseListingLine(TFTPServerType dialect, const std::string& line, ListingEn
   } catch (...) {
     // Only memory exhaustion can get here; the line then simply yields nothing.
     return false;
+  }
+}
+
+bool ParseMlsdLine(const std::string& line, ListingEntry& entry) {
+  try {
+    entry = ListingEntry{};
+    // The facts end at the first blank; the name is all the rest, blanks included.
+    const std::size_t blank = line.find(kBlank);
+    if (blank == std::string::npos || blank + 1 == line.size()) return false;
+    std::string_view facts(line.data(), blank);
+    // Every fact ends with ";": anything else ("total 3") is no entry.
+    if (!facts.empty() && facts.back() != ';') return false;
+    std::string_view type;
+    while (!facts.empty()) {
+      const std::size_t semicolon = facts.find(';');
+      const std::string_view fact = facts.substr(0, semicolon);
+      facts = semicolon == kNone ? std::string_view() : facts.substr(semicolon + 1);
+      const std::size_t equals = fact.find('=');
+      if (equals == kNone) continue;
+      const std::string_view name = fact.substr(0, equals);
+      const std::string_view value = fact.substr(equals + 1);
+      if (EqualsIgnoringCase(name, "type")) {
+        type = value;
+      } else if (EqualsIgnoringCase(name, "size")) {
+        entry.Size = SizeOf(value);
+      } else if (EqualsIgnoringCase(name, "modify") && IsMlsdTime(value)) {
+        entry.Modified.assign(value.substr(0, 14));
+      }
+    }
+    if (EqualsIgnoringCase(type, "cdir") || EqualsIgnoringCase(type, "pdir")) return false;
+    // Folders, and links (OS.unix=slink:...) or types unknown here, which are offered as
+    // directories like the links of a Unix listing.
+    entry.IsDirectory = !EqualsIgnoringCase(type, "file");
+    entry.Name.assign(line, blank + 1);
+    return true;
+  } catch (...) {
+    return false;  // memory exhaustion: the line yields nothing
   }
 }

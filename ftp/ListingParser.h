@@ -1,8 +1,10 @@
 // Turns one line of a remote directory listing into at most one entry (a name and whether
-// it is a directory), by the rules of the server's dialect.
+// it is a directory), by the rules of the server's dialect, or by the machine-readable
+// form of MLSD.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "ftp/FtpTypes.h"
@@ -10,11 +12,22 @@
 struct ListingEntry {
   std::string Name;
   bool IsDirectory = false;
+  // What the line says besides the name, where it says it: the size in bytes (-1: not
+  // given), and the time of the last change as "YYYYMMDDHHMMSS" in UTC (MLSD only; empty:
+  // not given).
+  std::int64_t Size = -1;
+  std::string Modified;
 };
 
 // Returns true and fills entry when the line yields one. Never throws. Its only side
-// effect is on VmsPendingLine.
+// effect is on VmsPendingLine. Lines in the Windows style ("12-07-26  04:31PM  <DIR>  x")
+// are read whatever the dialect.
 bool ParseListingLine(TFTPServerType dialect, const std::string& line, ListingEntry& entry);
+
+// One line of an MLSD listing: "fact=value;fact=value; name". The current and parent
+// directories (type cdir and pdir) yield nothing; a type other than file or dir is taken
+// as a link, offered as a directory like the links of the Unix rule. Never throws.
+bool ParseMlsdLine(const std::string& line, ListingEntry& entry);
 
 // The name taken from the end of a line: the link target ("->" on) cut, trailing blanks
 // removed, the text after the last blank.

@@ -47,3 +47,12 @@ std::string PortArgument(const std::string& dottedAddress, std::uint16_t port) {
   std::replace(text.begin(), text.end(), '.', ',');
   return text + "," + std::to_string(port >> 8) + "," + std::to_string(port & 255);
 }
+
+std::string FeatureName(const std::string& line) {
+  const std::size_t start = line.find_first_not_of(' ');
+  if (start == std::string::npos) return {};
+  std::string name = line.substr(start, line.find(' ', start) - start);
+  std::transform(name.begin(), name.end(), name.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  return name;
+}

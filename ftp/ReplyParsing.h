@@ -1,5 +1,6 @@
 // Pure pieces of the control side: the server's dialect from its SYST reply, the directory
-// from a PWD reply, the size announced by a RETR preliminary reply, and the PORT argument.
+// from a PWD reply, the size announced by a RETR preliminary reply, the PORT argument, and
+// the features a FEAT reply lists.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +18,10 @@ bool TransferSizeFromReply(const std::string& reply, std::string& size);
 
 // "h1,h2,h3,h4,p1,p2" for a dotted address and a port in host order.
 std::string PortArgument(const std::string& dottedAddress, std::uint16_t port);
+
+// The feature a line inside a FEAT reply names: its first word, in capitals ("MLST" for
+// " MLST type*;size*;").
+std::string FeatureName(const std::string& line);
 
 // Reply classes: the first character of the line.
 inline bool IsReplyClass(const std::string& line, char digit) {

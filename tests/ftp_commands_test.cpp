@@ -16,7 +16,7 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-const Lines kStandardLogin = {"USER alice", "PASS secret", "SYST"};
+const Lines kStandardLogin = {"USER alice", "PASS secret", "SYST", "FEAT"};
 
 class FtpCommandsTest : public ::testing::Test, protected ScriptedControlSession {
  protected:

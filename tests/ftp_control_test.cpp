@@ -18,14 +18,15 @@ namespace {
 using Lines = std::vector<std::string>;
 using Exchange = std::vector<std::pair<std::string, std::string>>;  // command, reply
 
-const Lines kStandardLogin = {"USER alice", "PASS secret", "SYST"};
+const Lines kStandardLogin = {"USER alice", "PASS secret", "SYST", "FEAT"};
 const Lines kLoggedInEvents = {"ftpiConnected:127.0.0.1", "ftpiLoggedIn:Logged in", "ready", "loggedIn"};
 
 // The rest of a normal login, once the greeting has been sent.
 ScriptedPeer& RestOfLogin(ScriptedPeer& peer) {
   return peer.Expect("USER").Reply("331 Password required\r\n")
       .Expect("PASS").Reply("230 Logged in\r\n")
-      .Expect("SYST").Reply("215 UNIX Type: L8\r\n");
+      .Expect("SYST").Reply("215 UNIX Type: L8\r\n")
+      .Expect("FEAT").Reply("500 Unknown command.\r\n");  // refused: the login goes on
 }
 
 ScriptedPeer& Play(ScriptedPeer& peer, const Exchange& exchange) {
@@ -91,7 +92,7 @@ TEST(FtpControlLinesTest, RepliesArrivingTogetherAreEachHandledInTheStateOfTheir
   ScriptedControlSession s;
   // The answer to PASS comes in the same write as the answer to USER, before PASS is sent.
   s.peer.Reply("220 ready\r\n").Expect("USER").Reply("331 Password required\r\n230 Logged in\r\n")
-      .Expect("PASS").Expect("SYST").Reply("215 UNIX Type: L8\r\n").AwaitClose();
+      .Expect("PASS").Expect("SYST").Reply("215 UNIX Type: L8\r\n").Expect("FEAT").Reply("211 None\r\n").AwaitClose();
   ASSERT_TRUE(s.ConnectAndLogin());
   EXPECT_EQ(s.Events(), kLoggedInEvents);
   EXPECT_TRUE(s.FinishPeer());
@@ -110,7 +111,7 @@ TEST(FtpLoginTest, LoginSequences) {
   } rows[] = {
       {"230 to USER goes straight to SYST", "alice",
        {{"USER", "230 Logged in\r\n"}},
-       {"USER alice", "SYST"}, {}},
+       {"USER alice", "SYST", "FEAT"}, {}},
       {"331 to USER gives PASS", "alice",
        {{"USER", "331 Password required\r\n"}, {"PASS", "230 Logged in\r\n"}},
        kStandardLogin, {}},
@@ -119,10 +120,10 @@ TEST(FtpLoginTest, LoginSequences) {
        kStandardLogin, {}},
       {"332 to PASS gives ACCT", "alice",
        {{"USER", "331 Password required\r\n"}, {"PASS", "332 Need account\r\n"}, {"ACCT", "230 Logged in\r\n"}},
-       {"USER alice", "PASS secret", "ACCT billing", "SYST"}, {}},
+       {"USER alice", "PASS secret", "ACCT billing", "SYST", "FEAT"}, {}},
       {"empty fields are asked for", "",
        {{"USER", "331 Password required\r\n"}, {"PASS", "332 Need account\r\n"}, {"ACCT", "230 Logged in\r\n"}},
-       {"USER bob", "PASS pw-bob", "ACCT acct-7", "SYST"},
+       {"USER bob", "PASS pw-bob", "ACCT acct-7", "SYST", "FEAT"},
        {"need ftpnUserName", "need ftpnPassword", "need ftpnAccount"}},
       {"multi-line replies count by their last line", "alice",
        {{"USER", "331-Hello\r\n530-not this\r\n530 nor this\r\n331-still\r\n331 Password required\r\n"},
@@ -137,7 +138,8 @@ TEST(FtpLoginTest, LoginSequences) {
     s.ftp.UserAccount = row.userName.empty() ? "" : "billing";
     s.log.Answers = {{ftpnUserName, "bob"}, {ftpnPassword, "pw-bob"}, {ftpnAccount, "acct-7"}};
     Play(s.peer.Reply("220 ready\r\n"), row.exchange)
-        .Expect("SYST").Reply("215-Remote system\r\n215 UNIX Type: L8\r\n").AwaitClose();
+        .Expect("SYST").Reply("215-Remote system\r\n215 UNIX Type: L8\r\n")
+        .Expect("FEAT").Reply("211-Features:\r\n SIZE\r\n211 End\r\n").AwaitClose();
     ASSERT_TRUE(s.ConnectAndLogin());
     s.Settle();
     Lines expected = {"ftpiConnected:127.0.0.1"};
@@ -162,11 +164,12 @@ TEST(FtpLoginTest, WithoutNeedInfoHandlerEmptyFieldsAreSentEmpty) {
   Play(s.peer.Reply("220 ready\r\n"), {{"USER", "331 Password required\r\n"},
                                        {"PASS", "332 Need account\r\n"},
                                        {"ACCT", "230 Logged in\r\n"},
-                                       {"SYST", "215 UNIX Type: L8\r\n"}})
+                                       {"SYST", "215 UNIX Type: L8\r\n"},
+                                       {"FEAT", "211 None\r\n"}})
       .AwaitClose();
   ASSERT_TRUE(s.ConnectAndLogin());
   EXPECT_TRUE(s.FinishPeer());
-  EXPECT_EQ(s.peer.Commands(), (Lines{"USER ", "PASS ", "ACCT ", "SYST"}));
+  EXPECT_EQ(s.peer.Commands(), (Lines{"USER ", "PASS ", "ACCT ", "SYST", "FEAT"}));
 }
 
 TEST(FtpLoginTest, GreetingNotOfClass2EndsWithNoGreetingAndNoUser) {
@@ -257,7 +260,7 @@ TEST(FtpLoginTest, InitialDirectoryIsEnteredAfterSyst) {
     EXPECT_EQ(s.ftp.ControlState, 100);
     EXPECT_EQ(s.ftp.InitialDirectory, "/pub/My Files");
     EXPECT_TRUE(s.FinishPeer());
-    EXPECT_EQ(s.peer.Commands(), (Lines{"USER alice", "PASS secret", "SYST", "CWD /pub/My Files"}));
+    EXPECT_EQ(s.peer.Commands(), (Lines{"USER alice", "PASS secret", "SYST", "FEAT", "CWD /pub/My Files"}));
   }
 }
 
@@ -336,7 +339,7 @@ TEST(FtpControlFaultTest, ResetWhileALineIsBeingSentGivesConnectionReset) {
   EXPECT_FALSE(s.ftp.Busy);
   EXPECT_TRUE(s.ftp.ShuttingDown);
   EXPECT_TRUE(s.FinishPeer());
-  EXPECT_EQ(s.peer.ControlBytes().substr(s.peer.ControlBytes().rfind("SYST\r\n") + 6), "CWD ");
+  EXPECT_EQ(s.peer.ControlBytes().substr(s.peer.ControlBytes().rfind("FEAT\r\n") + 6), "CWD ");
   fake.Reset();
   EXPECT_TRUE(s.LoginAgainWithNewPeer());
 }

@@ -5,6 +5,7 @@
 // name that would carry a second command.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -55,7 +56,9 @@ TEST(FtpListingTest, UnixListingFillsTheThreeListsInArrivalOrder) {
   EXPECT_EQ(s.log.Events(), expectedEvents);
   EXPECT_EQ(s.ftp.ListingLines, lines);
   EXPECT_EQ(s.ftp.DirectoryNames, (Lines{"pub", "bin", ".."}));
-  EXPECT_EQ(s.ftp.FileNames, (Lines{"readme.txt", "notes.txt"}));
+  EXPECT_EQ(s.ftp.FileNames, (Lines{"readme.txt", "my notes.txt"}));
+  ASSERT_NE(s.ftp.FindListingEntry("readme.txt"), nullptr);
+  EXPECT_EQ(s.ftp.FindListingEntry("readme.txt")->Size, 12345);
   EXPECT_EQ(s.ftp.BytesTransferred, static_cast<std::int64_t>(text.size()));
   EXPECT_EQ(s.ftp.InitialDirectory, "/home/anna");
   EXPECT_EQ(s.ftp.ServerType, ftpstUNIX);
@@ -63,9 +66,9 @@ TEST(FtpListingTest, UnixListingFillsTheThreeListsInArrivalOrder) {
   EXPECT_FALSE(s.ftp.Busy);
   EXPECT_EQ(s.PeerFailure(), "");
   const Lines commands = s.peer.Commands();
-  ASSERT_EQ(commands.size(), 7u);
-  EXPECT_EQ(Lines(commands.begin() + 3, commands.end()), (Lines{"PWD", "TYPE A", commands[5], "LIST"}));
-  EXPECT_TRUE(commands[5].starts_with("PORT 127,0,0,1,")) << commands[5];
+  ASSERT_EQ(commands.size(), 8u);
+  EXPECT_EQ(Lines(commands.begin() + 4, commands.end()), (Lines{"PWD", "TYPE A", commands[6], "LIST"}));
+  EXPECT_TRUE(commands[6].starts_with("PORT 127,0,0,1,")) << commands[6];
 }
 
 // The same text reaching the client in different cuts; each piece arrives as its own read.
@@ -215,6 +218,117 @@ TEST(FtpListingTest, ListRefusedIsFatal) {
   EXPECT_FALSE(s.ftp.Connected);
   EXPECT_FALSE(s.ftp.Busy);
   EXPECT_EQ(s.ftp.LastError, ftpeUnexpectedReply);
+}
+
+// FEAT after SYST decides the session: OPTS UTF8 ON when it lists UTF8 (refused or not, the
+// login goes on), and MLSD for the listings when it lists MLST as a feature.
+TEST(FtpListingTest, FeatDecidesOptsUtf8AndTheListingCommand) {
+  const std::string unixLine = "-rw-r--r-- 1 ftp ftp 5 Jan 10 12:00 a b.txt\r\n";
+  const struct {
+    const char* name;
+    std::string feat, opts;  // opts empty: not sent
+    std::string verb, listing;
+  } rows[] = {
+      {"FEAT refused", "502 Not implemented.\r\n", "", "LIST", unixLine},
+      {"MLST and UTF8", ScriptedPeer::MlsdLogin().feat, "200 ok\r\n", "MLSD", "type=file;size=5; a b.txt\r\n"},
+      {"utf8 alone, OPTS refused", "211-Extensions:\r\n utf8\r\n211 END\r\n", "501 No.\r\n", "LIST", unixLine},
+      {"MLST outside the feature lines", "211-MLST\r\n211 MLST\r\n", "", "LIST", unixLine},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    ScriptedPeer::LoginReplies login;
+    login.feat = row.feat;
+    login.opts = row.opts;
+    DataSideSession s(login);
+    s.ListingOpens(kPwdReply, row.verb).DataSend(row.listing).DataClose().Reply(kTransferComplete);
+    ASSERT_TRUE(s.LogIn());
+    ASSERT_TRUE(s.List()) << ::testing::PrintToString(s.log.Lines());
+    EXPECT_EQ(s.ftp.FileNames, Lines{"a b.txt"});
+    EXPECT_EQ(s.PeerFailure(), "");
+    Lines commands = s.peer.Commands();
+    ASSERT_GE(commands.size(), 5u);
+    EXPECT_EQ(commands[4], row.opts.empty() ? "PWD" : "OPTS UTF8 ON");
+    EXPECT_EQ(commands.back(), row.verb);
+  }
+}
+
+// MLSD names are all that follows the facts; the odd ones reach the same lists as LIST's,
+// where the window and the engine refuse what would escape the local folder or carry a
+// second command.
+TEST(FtpListingTest, MlsdListingKeepsWholeNamesAndTheirFacts) {
+  DataSideSession s(ScriptedPeer::MlsdLogin());
+  s.ListingOpens(kPwdReply, "MLSD")
+      .DataSend("type=cdir;modify=20260712163100; /home/anna\r\n"
+                "type=pdir; ..\r\n"
+                "type=dir;modify=20260712163100; My Folder\r\n"
+                "type=file;size=1234;modify=20260712163100.5; two  blanks.txt\r\n"
+                "type=OS.unix=slink:/etc;size=4; etc\r\n"
+                "type=file;size=3;modify=bogus; ../escaped\r\n"
+                "type=file;size=3; x\nQUIT\r\n"
+                "-rw-r--r-- 1 ftp ftp 5 Jan 10 12:00 a.txt\r\n")
+      .DataClose()
+      .Reply(kTransferComplete);
+  ASSERT_TRUE(s.LogIn());
+  ASSERT_TRUE(s.List()) << ::testing::PrintToString(s.log.Lines());
+  EXPECT_EQ(s.ftp.DirectoryNames, (Lines{"My Folder", "etc"}));
+  EXPECT_EQ(s.ftp.FileNames, (Lines{"two  blanks.txt", "../escaped", "x\nQUIT"}));
+  ASSERT_NE(s.ftp.FindListingEntry("two  blanks.txt"), nullptr);
+  EXPECT_EQ(s.ftp.FindListingEntry("two  blanks.txt")->Size, 1234);
+  EXPECT_EQ(s.ftp.FindListingEntry("two  blanks.txt")->Modified, "20260712163100");
+  EXPECT_EQ(s.ftp.FindListingEntry("../escaped")->Modified, "");
+  EXPECT_EQ(s.ftp.FindListingEntry("a.txt"), nullptr);
+  EXPECT_EQ(s.ftp.ListingLines.size(), 8u);
+  EXPECT_EQ(s.PeerFailure(), "");
+}
+
+// A server that lists MLST but refuses MLSD as unknown: this listing and every later one
+// use LIST, over a new data connection, in either mode.
+TEST(FtpListingTest, RefusedMlsdFallsBackToListForTheSession) {
+  const std::string listing = "-rw-r--r-- 1 ftp ftp 5 Jan 10 12:00 a b.txt\r\n";
+  for (const bool passive : {false, true}) {
+    SCOPED_TRACE(passive ? "passive" : "active");
+    DataSideSession s(ScriptedPeer::MlsdLogin());
+    s.passive = passive;
+    s.peer.Expect("PWD").Reply(kPwdReply);
+    s.UpToCommand("TYPE A", "MLSD").Reply("500 Unknown command.\r\n");
+    if (passive) {
+      s.peer.Expect("EPSV").ReplyEpsv().DataAccept().Expect("LIST").Reply(kListingOpening);
+    } else {
+      s.peer.Expect("PORT").Reply("200 ok\r\n").Expect("LIST").Reply(kListingOpening).DataConnect();
+    }
+    s.peer.DataSend(listing).DataClose().Reply(kTransferComplete);
+    s.ListingOpens().DataSend(listing).DataClose().Reply(kTransferComplete);
+    ASSERT_TRUE(s.LogIn());
+    for (int round = 0; round < 2; ++round) {
+      s.log.Clear();
+      ASSERT_TRUE(s.List()) << ::testing::PrintToString(s.log.Lines());
+      EXPECT_EQ(s.log.CountPrefix("ftpe"), 0);
+      EXPECT_EQ(s.ftp.FileNames, Lines{"a b.txt"});
+      EXPECT_TRUE(s.ftp.Success);
+    }
+    EXPECT_EQ(s.PeerFailure(), "");
+    const Lines commands = s.peer.Commands();
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "MLSD"), 1);
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "LIST"), 2);
+  }
+}
+
+// Windows-style lines are read by their shape, whatever SYST said.
+TEST(FtpListingTest, WindowsStyleListing) {
+  ScriptedPeer::LoginReplies login;
+  login.syst = "215 Windows_NT\r\n";
+  DataSideSession s(login);
+  s.ListingOpens()
+      .DataSend("12-07-26  04:31PM       <DIR>          My Folder\r\n"
+                "12-07-26  04:31PM              1234 report 2026.txt\r\n"
+                "07-12-2026  16:31                 5 a  b.txt\r\n")
+      .DataClose()
+      .Reply(kTransferComplete);
+  ASSERT_TRUE(s.LogIn());
+  ASSERT_TRUE(s.List()) << ::testing::PrintToString(s.log.Lines());
+  EXPECT_EQ(s.ftp.DirectoryNames, Lines{"My Folder"});
+  EXPECT_EQ(s.ftp.FileNames, (Lines{"report 2026.txt", "a  b.txt"}));
+  EXPECT_EQ(s.PeerFailure(), "");
 }
 
 // Only CR LF ends a listing line, so a hostile server can list a name holding a lone LF.

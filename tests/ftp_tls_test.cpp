@@ -44,7 +44,7 @@ TEST(FtpTlsModeTest, AServerWithoutTlsPerMode) {
     s.peer.Reply("220 ready\r\n").Expect("AUTH TLS").Reply("500 AUTH not understood\r\n");
     if (row.error[0] == '\0') {
       s.peer.Expect("USER alice").Reply("331 go on\r\n").Expect("PASS secret").Reply("230 in\r\n").Expect("SYST")
-          .Reply("215 UNIX Type: L8\r\n");
+          .Reply("215 UNIX Type: L8\r\n").Expect("FEAT").Reply("211 None\r\n");
     }
     s.peer.AwaitClose();
     if (row.knownBefore) {
@@ -75,7 +75,7 @@ ScriptedPeer& TlsGreeting(ScriptedPeer& peer) {
 ScriptedPeer& TlsLogin(ScriptedPeer& peer) {
   return TlsGreeting(peer).Expect("USER alice").Reply("331 go on\r\n").Expect("PASS secret").Reply("230 in\r\n")
       .Expect("PBSZ 0").Reply("200 PBSZ=0\r\n").Expect("PROT P").Reply("200 Protection level set to P\r\n")
-      .Expect("SYST").Reply("215 UNIX Type: L8\r\n");
+      .Expect("SYST").Reply("215 UNIX Type: L8\r\n").Expect("FEAT").Reply("211 None\r\n");
 }
 
 int UserCommands(const ScriptedPeer& peer) {

@@ -104,7 +104,18 @@ TEST_F(ListingParserTest, UnixRule) {
       {"drwxr-xr-x   2 ftp  ftp   512 Jan 10 12:00 pub", Dir("pub")},
       {"-rw-r--r--   1 ftp  ftp 12345 Jan 10  1999 readme.txt", File("readme.txt")},
       {"lrwxrwxrwx   1 root root    7 Jan 10 12:00 bin -> usr/bin", Dir("bin")},
-      {"-rw-r--r--   1 ftp  ftp   100 Jan 10 12:00 my notes.txt", File("notes.txt")},
+      {"-rw-r--r--   1 ftp  ftp   100 Jan 10 12:00 my notes.txt", File("my notes.txt")},
+      // The name is all that follows the date, whatever the columns before it.
+      {"-rw-r--r-- 1 ftp 100 Jan 10 12:00 file with blank.txt", File("file with blank.txt")},
+      {"-rw-r--r-- 1 1000 1000 123456789012 Dec 31  2025 two  blanks.txt", File("two  blanks.txt")},
+      {"-rw-r--r-- 1 ftp ftp 0 Feb 1 9:05 caf\xc3\xa9 d\xc3\xa9j\xc3\xa0.bin", File("caf\xc3\xa9 d\xc3\xa9j\xc3\xa0.bin")},
+      {"-rw-r--r-- 1 ftp ftp 5 Jan 10 12:00 -> arrow.txt", File("-> arrow.txt")},
+      {"-rw-r--r-- 1 ftp ftp 5 Jan 10 12:00  lead", File(" lead")},
+      {"-rw-r--r-- 1 ftp ftp 5 Jan 10 12:00 Feb 11 13:00 x", File("Feb 11 13:00 x")},
+      {"lrwxrwxrwx 1 root root 7 Jan 10 12:00 my bin -> usr/bin", Dir("my bin")},
+      {"drwxr-xr-x 2 ftp ftp 512 Jan 10 12:00 ", kNoEntry},
+      // No date of that shape: the last word, as before.
+      {"-rw-r--r-- 1 ftp ftp 100 2024-01-10 12:00 my notes.txt", File("notes.txt")},
       {"drwxr-xr-x   2 ftp  ftp   512 Jan 10 12:00 ..", Dir("..")},
       {"drwxr-xr-x   2 ftp  ftp   512 Jan 10 12:00 .", Dir(".")},
       {"total 24", kNoEntry},
@@ -114,13 +125,77 @@ TEST_F(ListingParserTest, UnixRule) {
       {"frw-r--r-- 1 x", File("x")},
       {"Drwxr-xr-x   2 ftp  ftp   512 Jan 10 12:00 pub", kNoEntry},
       {"Lrwxrwxrwx   1 ftp  ftp   512 Jan 10 12:00 pub", kNoEntry},
-      {"-rw-r--r--   1 ftp  ftp   100 Jan 10 12:00 a->b.txt", File("a")},
-      {"-rw-r--r--   1 ftp  ftp   100 Jan 10 12:00 trailing   ", File("trailing")},
+      {"-rw-r--r--   1 ftp  ftp   100 Jan 10 12:00 a->b.txt", File("a->b.txt")},
+      {"-rw-r--r--   1 ftp  ftp   100 Jan 10 12:00 trailing   ", File("trailing   ")},
+      {"-rw-r--r--   1 ftp  ftp   100 10 Jan 12:00 a->b.txt", File("a")},
       {"-> a b", kNoEntry},  // nothing is left once the link part is cut
       {"lrwx->x a b", kNoEntry},
       {"", kNoEntry},
       {" drwxr-xr-x 2 ftp ftp 512 Jan 10 12:00 pub", kNoEntry},
   });
+}
+
+// Windows-style lines are read by their shape whatever the dialect says.
+TEST_F(ListingParserTest, WindowsStyleLinesInEveryDialect) {
+  const std::vector<LineCase> cases = {
+      {"12-07-26  04:31PM       <DIR>          My Folder", Dir("My Folder")},
+      {"12-07-26  04:31PM              1234 report 2026.txt", File("report 2026.txt")},
+      {"07-12-2026  16:31                 5 a  b.txt ", File("a  b.txt ")},
+  };
+  for (int d = 0; d < kServerTypeCount; ++d) ExpectLines(static_cast<TFTPServerType>(d), cases);
+  ExpectLines(ftpstUNIX, {
+      {"12-07-26  04:31PM       <DIR>", kNoEntry},
+      {"12-07-26  04:31PM  1,234 x", kNoEntry},
+      {"12-07-126  04:31PM  <DIR> x", kNoEntry},
+      {"12-07-26  04:31XM  <DIR> x", kNoEntry},
+  });
+}
+
+TEST_F(ListingParserTest, MlsdLines) {
+  const std::vector<LineCase> cases = {
+      {"type=file;size=1234;modify=20260712163100; file with blank.txt", File("file with blank.txt")},
+      {"Type=DIR;Modify=20260712163100; My Folder", Dir("My Folder")},
+      {"type=cdir; /home/anna", kNoEntry},
+      {"type=pdir; ..", kNoEntry},
+      {"type=OS.unix=slink:/usr/bin; bin", Dir("bin")},  // links, and types unknown here
+      {"type=file;x=a=b;; a=b; -> c  ", File("a=b; -> c  ")},
+      {"type=file;", kNoEntry},
+      {"type=file; ", kNoEntry},
+      {"total 24", kNoEntry},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE("[" + c.line + "]");
+    ListingEntry entry;
+    ASSERT_EQ(ParseMlsdLine(c.line, entry), c.expected.yields);
+    if (!c.expected.yields) continue;
+    EXPECT_EQ(entry.Name, c.expected.name);
+    EXPECT_EQ(entry.IsDirectory, c.expected.isDirectory);
+  }
+}
+
+// The size and time a line gives are kept with its entry; anything not one is left out.
+TEST_F(ListingParserTest, SizeAndTimeAreKeptWhereTheLineGivesThem) {
+  const struct {
+    bool mlsd;
+    std::string line;
+    std::int64_t size;
+    std::string modified;
+  } rows[] = {
+      {false, "-rw-r--r-- 1 ftp ftp 123456789012 Jan 10 12:00 a", 123456789012, ""},
+      {false, "-rw-r--r-- 1 ftp 77 Jan 10 12:00 a", 77, ""},
+      {false, "-rw-r--r-- 1 x", -1, ""},
+      {false, "12-07-26  04:31PM   1234 a", 1234, ""},
+      {true, "type=file;size=1234;modify=20260712163100.250; a", 1234, "20260712163100"},
+      {true, "type=file;size=99999999999999999999;modify=2026; a", -1, ""},
+      {true, "type=file;size=-5;modify=20260712163100x; a", -1, ""},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.line);
+    ListingEntry entry;
+    ASSERT_TRUE(r.mlsd ? ParseMlsdLine(r.line, entry) : ParseListingLine(ftpstUNIX, r.line, entry));
+    EXPECT_EQ(entry.Size, r.size);
+    EXPECT_EQ(entry.Modified, r.modified);
+  }
 }
 
 TEST_F(ListingParserTest, EveryUnixDialectUsesTheUnixRule) {

@@ -129,12 +129,13 @@ TEST(ScriptedPeerTest, PlaysLoginAndRecordsTheCommands) {
   EXPECT_EQ(client.Command("USER bob"), "331 Password required\n");
   EXPECT_EQ(client.Command("PASS secret"), "230 Logged in\n");
   EXPECT_EQ(client.Command("SYST"), "215 UNIX Type: L8\n");
+  EXPECT_EQ(client.Command("FEAT"), "211-Features:\n EPSV\n SIZE\n211 End\n");
   EXPECT_EQ(client.Command("QUIT"), "221 Bye\n");
   ::shutdown(client.Fd(), SHUT_WR);
 
   ASSERT_TRUE(peer.WaitFinished(kWait));
   EXPECT_EQ(peer.Failure(), "");
-  EXPECT_EQ(peer.Commands(), (std::vector<std::string>{"USER bob", "PASS secret", "SYST", "QUIT"}));
+  EXPECT_EQ(peer.Commands(), (std::vector<std::string>{"USER bob", "PASS secret", "SYST", "FEAT", "QUIT"}));
 }
 
 TEST(ScriptedPeerTest, LoginWithoutPasswordWhenUserIsAccepted) {
@@ -148,6 +149,7 @@ TEST(ScriptedPeerTest, LoginWithoutPasswordWhenUserIsAccepted) {
   client.Reply();
   EXPECT_EQ(client.Command("USER anonymous"), "230 Welcome\n");
   EXPECT_EQ(client.Command("SYST"), "215 UNIX Type: L8\n");
+  client.Command("FEAT");
   ASSERT_TRUE(peer.WaitFinished(kWait));
   EXPECT_EQ(peer.Failure(), "");
 }

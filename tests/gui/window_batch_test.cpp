@@ -189,7 +189,7 @@ TEST_F(WindowBatchTest, ARefusedStoreWritesNoThroughputLine) {
   form->Ftp1.BytesTransferred = 999;
   form->Ftp1.TransferTime = 1234;
   Click(form->ui.SpeedButton1);
-  ASSERT_TRUE(WaitUntil([&] { return Idle() && peer.Commands().size() >= 14; })) << LogText();
+  ASSERT_TRUE(WaitUntil([&] { return Idle() && peer.Commands().size() >= 15; })) << LogText();
   EXPECT_EQ(LogText().find("octets transférés"), std::string::npos) << LogText();
   EXPECT_NE(LogText().find("553 not allowed"), std::string::npos);
   ASSERT_TRUE(Disconnect());

@@ -13,15 +13,15 @@ std::string RetrOpening(const std::string& name, std::uint64_t size) {
          " bytes).\r\n";
 }
 
-DataSideSession::DataSideSession() {
+DataSideSession::DataSideSession(const ScriptedPeer::LoginReplies& login) {
   // Pieces of a split send must arrive as separate reads even on a loaded machine.
   peer.SetSplitPause(Millis(250));
-  peer.Login();
+  peer.Login(login);
 }
 
-ScriptedPeer& DataSideSession::ListingOpens(const std::string& pwdReply) {
+ScriptedPeer& DataSideSession::ListingOpens(const std::string& pwdReply, const std::string& verb) {
   peer.Expect("PWD").Reply(pwdReply);
-  return Opened(UpToCommand("TYPE A", "LIST").Reply(kListingOpening));
+  return Opened(UpToCommand("TYPE A", verb).Reply(kListingOpening));
 }
 
 ScriptedPeer& DataSideSession::RetrOpens(const std::string& name, const std::string& opening) {

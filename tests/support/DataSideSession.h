@@ -41,13 +41,15 @@ class DataSideSession {
   // connections in passive mode: EPSV answered 229, the client connects, then the command.
   bool passive = false;
 
-  DataSideSession();
+  // The login is scripted with `login`'s replies.
+  explicit DataSideSession(const ScriptedPeer::LoginReplies& login = {});
   DataSideSession(const DataSideSession&) = delete;
   DataSideSession& operator=(const DataSideSession&) = delete;
 
   // --- The peer's half (script steps, before LogIn). The login is already scripted. ---
-  // PWD answered with `pwdReply`, TYPE A, PORT, LIST answered 150, the data connection.
-  ScriptedPeer& ListingOpens(const std::string& pwdReply = kPwdReply);
+  // PWD answered with `pwdReply`, TYPE A, PORT, `verb` (LIST or MLSD) answered 150, the data
+  // connection.
+  ScriptedPeer& ListingOpens(const std::string& pwdReply = kPwdReply, const std::string& verb = "LIST");
   // TYPE I, PORT, "RETR name" answered with `opening`, the data connection.
   ScriptedPeer& RetrOpens(const std::string& name, const std::string& opening);
   // TYPE I, PORT, "STOR name" answered 150, the data connection.

@@ -115,7 +115,9 @@ ScriptedPeer& ScriptedPeer::Login() { return Login(LoginReplies{}); }
 ScriptedPeer& ScriptedPeer::Login(const LoginReplies& replies) {
   Reply(replies.greeting).Expect("USER").Reply(replies.user);
   if (!replies.user.empty() && replies.user[0] == '3') Expect("PASS").Reply(replies.pass);
-  return Expect("SYST").Reply(replies.syst);
+  Expect("SYST").Reply(replies.syst).Expect("FEAT").Reply(replies.feat);
+  if (!replies.opts.empty()) Expect("OPTS UTF8 ON").Reply(replies.opts);
+  return *this;
 }
 
 ScriptedPeer& ScriptedPeer::Reply(std::string text) {

@@ -66,6 +66,16 @@ class ScriptedPeer {
     std::string user = "331 Password required\r\n";  // a reply of class 3 makes PASS follow
     std::string pass = "230 Logged in\r\n";
     std::string syst = "215 UNIX Type: L8\r\n";
+    // Neither MLST nor UTF8: listings use LIST, and no OPTS follows.
+    std::string feat = "211-Features:\r\n EPSV\r\n SIZE\r\n211 End\r\n";
+    std::string opts;  // the reply to OPTS UTF8 ON; empty: the client does not send it
+  };
+  // A FEAT reply that offers MLSD and UTF-8 names, and the usual answer to OPTS UTF8 ON.
+  static LoginReplies MlsdLogin() {
+    LoginReplies replies;
+    replies.feat = "211-Features:\r\n MDTM\r\n MLST type*;size*;modify*;\r\n UTF8\r\n211 End\r\n";
+    replies.opts = "200 Always in UTF8 mode.\r\n";
+    return replies;
   };
 
   // Whether a data send may end early because the client closed or reset its end
@@ -98,7 +108,8 @@ class ScriptedPeer {
   std::uint16_t Port() const { return port_; }
 
   // --- Script steps, added before Start(). ---
-  // Greeting, USER (PASS when the USER reply is of class 3), SYST.
+  // Greeting, USER (PASS when the USER reply is of class 3), SYST, FEAT, and OPTS UTF8 ON
+  // when the replies have an answer for it.
   ScriptedPeer& Login();
   ScriptedPeer& Login(const LoginReplies& replies);
   // Sends `text` exactly as given in one write; it may hold several replies.
