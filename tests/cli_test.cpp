@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -167,7 +168,7 @@ TEST_F(CliTest, ParseModePrintsOneResultPerInputLine) {
        "crw-rw-rw-   1 root root  1, 3 Jan 10 12:00 null\n"
        "\n"
        "-rw-r--r--   1 ftp  ftp 12345 Jan 10  1999 readme.txt",  // no LF at the end
-       "none\ndir pub\ndir bin\nfile notes.txt\nnone\nnone\nfile readme.txt\n"},
+       "none\ndir pub\ndir bin\nfile my notes.txt\nnone\nnone\nfile readme.txt\n"},
       // Only one CR is taken off; a lone CR inside the line stays.
       {"ftpstUNIX", "-rw-r--r-- 1 ftp ftp 1 Jan 10 12:00 two\r\r\n-rw-r--r-- 1 ftp ftp 1 Jan 10 12:00 a\rb\r\n",
        "file two\r\nfile a\rb\n"},
@@ -194,7 +195,10 @@ TEST_F(CliTest, ParseModePrintsOneResultPerInputLine) {
        "A1 12 rf trks 80\n"
        "SINGLE\n",
        "file .PAYROLL\nnone\nnone\nnone\nnone\nfile .\n"},
-      {"ftpstMVS", "drwxr-xr-x 2 ftp ftp 512 Jan 10 12:00 pub\r\nREADME.TXT;3 5/6\n", "none\nnone\n"},
+      {"ftpstMVS", "drwxr-xr-x 2 ftp ftp 512 Jan 10 12:00 pub\r\nREADME.TXT;3 5/6\n12-07-26  04:31PM  <DIR>  My Folder\n",
+       "none\nnone\ndir My Folder\n"},
+      {"MLSD", "type=cdir; .\r\ntype=dir; My Folder\r\ntype=file;size=3; a b\n-rw-r--r-- 1 ftp ftp 1 Jan 10 12:00 a\n",
+       "none\ndir My Folder\nfile a b\nnone\n"},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.dialect + " on [" + r.input.substr(0, 40) + "]");
@@ -219,6 +223,20 @@ TEST_F(CliTest, HelpAndVersionAnswerOnStandardOutput) {
     EXPECT_EQ(run.exitStatus, 0);
     EXPECT_EQ(run.out.rfind(start, 0), 0u) << run.out;
     EXPECT_EQ(run.err, "");
+  }
+}
+
+// Every dialect name --help shows is one that --parse takes.
+TEST_F(CliTest, HelpNamesTheDialectsThatParseTakes) {
+  const CliRun help = RunCli({"--help"}, "", kLimit);
+  std::vector<std::string> names = {"MLSD"};
+  for (int i = 0; i < kServerTypeCount; ++i) names.push_back(ServerTypeName(static_cast<TFTPServerType>(i)));
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    const bool shown = help.out.find(" " + name + " ") != std::string::npos ||
+                       help.out.find(" " + name + "\n") != std::string::npos;
+    EXPECT_TRUE(shown) << help.out;
+    EXPECT_EQ(RunCli({"--parse", name}, "", kLimit).exitStatus, 0);
   }
 }
 
@@ -383,6 +401,36 @@ TEST_F(CliTest, CertificatesAndTlsModes) {
                                  "", kLimit);
   EXPECT_EQ(required.exitStatus, 1) << required.out << required.err;
   EXPECT_NE(required.out.find("error ftpeTlsNotOffered"), std::string::npos) << required.out;
+}
+
+// Names with blanks, accents and an arrow are listed whole and download byte for byte, by
+// LIST (vsftpd) and by MLSD (pyftpdlib).
+TEST_F(CliTest, OddNamesAreListedWholeAndDownloadedFromRealServers) {
+  const std::vector<std::string> names = {"file with blank.txt", "caf\xc3\xa9 d\xc3\xa9j\xc3\xa0.bin",
+                                          "two  blanks.txt", "-> arrow.txt"};
+  const std::function<std::unique_ptr<talvo::test::FtpServerFixture>()> servers[] = {
+      [] { return std::make_unique<talvo::test::VsftpdServer>(); },
+      [] { return std::make_unique<talvo::test::PyFtpdServer>(); },
+  };
+  for (const auto& make : servers) {
+    const auto server = make();
+    SCOPED_TRACE(server->Name());
+    ASSERT_TRUE(server->Start()) << server->Error();
+    talvo::test::TempTree local("cli-names");
+    std::vector<std::string> args = {"--port", std::to_string(server->Port()), "--user", server->User(),
+                                     "--password", server->Password(), "--quiet", server->Host(), "ls"};
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      ASSERT_TRUE(server->Root().WriteFile(names[i], talvo::test::PatternBytes(1000 + i)));
+      args.insert(args.end(), {"get", names[i], local.PathOf("copy" + std::to_string(i))});
+    }
+    const CliRun run = RunCli(args, "", kLimit);
+    EXPECT_EQ(run.exitStatus, 0) << run.out << run.err << server->Log();
+    const std::vector<std::string> lines = Lines(run.out);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      EXPECT_NE(std::find(lines.begin(), lines.end(), "file " + names[i]), lines.end()) << run.out;
+      EXPECT_TRUE(local.ReadFile("copy" + std::to_string(i)) == talvo::test::PatternBytes(1000 + i)) << names[i];
+    }
+  }
 }
 
 // Without --password the password comes from TALVOFTP_PASSWORD (never seen in the process

@@ -37,6 +37,24 @@ constexpr const char* kUsage =
     "it with --trust-fingerprint FP (hexadecimal, colons optional). Servers that did TLS are\n"
     "remembered with their certificate in $XDG_CONFIG_HOME/talvo-ftp/known-servers.\n";
 
+// The name --parse takes for the lines of an MLSD listing; the others are the dialects.
+constexpr const char* kMlsdDialect = "MLSD";
+
+// The usage, with the dialect names that --parse takes, a few to a line.
+std::string UsageText() {
+  std::string text = std::string(kUsage) + "Dialects for --parse (lines in the Windows style are read in every one):\n";
+  std::string line = " ";
+  for (int i = 0; i <= kServerTypeCount; ++i) {
+    const std::string name = i < kServerTypeCount ? ServerTypeName(static_cast<TFTPServerType>(i)) : kMlsdDialect;
+    if (line.size() + name.size() > 76) {
+      text += line + "\n";
+      line = " ";
+    }
+    line += " " + name;
+  }
+  return text + line + "\n";
+}
+
 struct Command {
   std::string verb;
   std::vector<std::string> args;
@@ -57,7 +75,7 @@ struct Options {
 };
 
 int Usage(const std::string& problem) {
-  std::fprintf(stderr, "talvoftp-cli: %s\n%s", problem.c_str(), kUsage);
+  std::fprintf(stderr, "talvoftp-cli: %s\n%s", problem.c_str(), UsageText().c_str());
   return 2;
 }
 
@@ -117,7 +135,7 @@ int ParseOptions(int argc, char** argv, Options& options) {
     std::string text;
     long long number = 0;
     if (arg == "--help") {
-      return Answer(kUsage);
+      return Answer(UsageText());
     } else if (arg == "--version") {
       return Answer(std::string("talvoftp-cli (") + TVelaFtp::kVersion + ")\n");
     } else if (arg == "--quiet") {
@@ -176,12 +194,13 @@ int ParseOptions(int argc, char** argv, Options& options) {
 
 int ParseListing(const std::string& dialectName) {
   TFTPServerType dialect{};
-  if (!ServerTypeFromName(dialectName, dialect)) return Usage("unknown dialect " + dialectName);
+  const bool mlsd = dialectName == kMlsdDialect;
+  if (!mlsd && !ServerTypeFromName(dialectName, dialect)) return Usage("unknown dialect " + dialectName);
   std::string line;
   while (std::getline(std::cin, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     ListingEntry entry;
-    if (ParseListingLine(dialect, line, entry)) {
+    if (mlsd ? ParseMlsdLine(line, entry) : ParseListingLine(dialect, line, entry)) {
       std::cout << (entry.IsDirectory ? "dir " : "file ") << entry.Name << '\n';
     } else {
       std::cout << "none\n";

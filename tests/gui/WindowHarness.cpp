@@ -118,13 +118,15 @@ DialogAnswers::Action Press(const std::string& caption) {
   };
 }
 
-void ScriptListing(ScriptedPeer& peer, const std::vector<std::string>& files, bool held) {
+void ScriptListing(ScriptedPeer& peer, const std::vector<std::string>& files, bool held, bool mlsd) {
   std::string text;
-  for (const std::string& name : files) text += "-rw-r--r-- 1 u g 5 Jan 01 00:00 " + name + "\r\n";
+  for (const std::string& name : files) {
+    text += (mlsd ? "type=file;size=5; " : "-rw-r--r-- 1 u g 5 Jan 01 00:00 ") + name + "\r\n";
+  }
   peer.Expect("PWD");
   if (held) peer.Hold();
   peer.Reply("257 \"/\" is current\r\n").Expect("TYPE A").Reply("200 ok\r\n")
-      .Expect("PORT").Reply("200 ok\r\n").Expect("LIST").DataConnect().Reply("150 here\r\n")
+      .Expect("PORT").Reply("200 ok\r\n").Expect(mlsd ? "MLSD" : "LIST").DataConnect().Reply("150 here\r\n")
       .DataSend(text).DataClose().Reply("226 done\r\n");
 }
 

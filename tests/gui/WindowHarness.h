@@ -86,8 +86,9 @@ DialogAnswers::Action Type(const std::string& text, bool ok = true);
 DialogAnswers::Action Press(const std::string& caption);
 
 // The scripted server's side of a listing of plain files, such as the one that follows
-// every login of the window; `held`: its first reply waits for peer.Release().
-void ScriptListing(ScriptedPeer& peer, const std::vector<std::string>& files, bool held = false);
+// every login of the window; `held`: its first reply waits for peer.Release(); `mlsd`: by
+// MLSD (after a login with ScriptedPeer::MlsdLogin()) rather than LIST.
+void ScriptListing(ScriptedPeer& peer, const std::vector<std::string>& files, bool held = false, bool mlsd = false);
 // The client has sent a command line starting with `prefix`.
 bool Sent(const ScriptedPeer& peer, const std::string& prefix);
 

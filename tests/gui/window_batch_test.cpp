@@ -27,29 +27,36 @@ class WindowBatchTest : public WindowTest {
   }
 };
 
+// Whether the names came by LIST or by MLSD.
 TEST_F(WindowBatchTest, ADownloadNeverWritesOutsideTheLocalDirectory) {
   const Names hostile = {"../escaped", "/tmp/absolute", "..", "."};
   Names listed = hostile;
   listed.push_back("good.txt");
-  ScriptedPeer peer;
-  peer.Login();
-  ScriptListing(peer, listed);
-  peer.Expect("TYPE I").Reply("200 ok\r\n").Expect("PORT").Reply("200 ok\r\n").Expect("RETR good.txt")
-      .DataConnect().Reply("150 here\r\n").DataSend("hello").DataClose().Reply("226 done\r\n")
-      .Expect("QUIT").Reply("221 bye\r\n").Close();
-  ASSERT_TRUE(LogInTo(peer)) << dialogs.Describe() << LogText();
-  ASSERT_EQ(Rows(*form->ui.ListBox2).size(), listed.size()) << LogText();
+  for (const bool mlsd : {false, true}) {
+    SCOPED_TRACE(mlsd ? "MLSD" : "LIST");
+    const std::string content = mlsd ? "by MLSD" : "by LIST";
+    ScriptedPeer peer;
+    peer.Login(mlsd ? ScriptedPeer::MlsdLogin() : ScriptedPeer::LoginReplies{});
+    ScriptListing(peer, listed, false, mlsd);
+    peer.Expect("TYPE I").Reply("200 ok\r\n").Expect("PORT").Reply("200 ok\r\n").Expect("RETR good.txt")
+        .DataConnect().Reply("150 here\r\n").DataSend(content).DataClose().Reply("226 done\r\n")
+        .Expect("QUIT").Reply("221 bye\r\n").Close();
+    const std::size_t seenBefore = dialogs.Seen().size();
+    form->Ftp1.InitialDirectory.clear();  // the first round's "/" would be entered at login
+    ASSERT_TRUE(LogInTo(peer)) << dialogs.Describe() << LogText();
+    ASSERT_EQ(Rows(*form->ui.ListBox2).size(), listed.size()) << LogText();
 
-  Select(*form->ui.ListBox2, listed);
-  for (std::size_t i = 0; i < hostile.size(); ++i) dialogs.Expect(Press("OK"));
-  Click(form->ui.SpeedButton2);
-  ASSERT_TRUE(WaitUntil([&] { return Idle() && dialogs.Pending() == 0; })) << LogText();
-  EXPECT_EQ(local.ReadFile("good.txt"), "hello");
-  EXPECT_FALSE(local.Exists("../escaped"));
-  EXPECT_NE(dialogs.Seen()[3].text.find("../escaped"), std::string::npos) << dialogs.Describe();
-  ASSERT_TRUE(Disconnect());
-  ASSERT_TRUE(peer.WaitFinished(Millis(5000)));
-  EXPECT_EQ(peer.Failure(), "");
+    Select(*form->ui.ListBox2, listed);
+    for (std::size_t i = 0; i < hostile.size(); ++i) dialogs.Expect(Press("OK"));
+    Click(form->ui.SpeedButton2);
+    ASSERT_TRUE(WaitUntil([&] { return Idle() && dialogs.Pending() == 0; })) << LogText();
+    EXPECT_EQ(local.ReadFile("good.txt"), content);
+    EXPECT_FALSE(local.Exists("../escaped"));
+    EXPECT_NE(dialogs.Seen()[seenBefore + 3].text.find("../escaped"), std::string::npos) << dialogs.Describe();
+    ASSERT_TRUE(Disconnect());
+    ASSERT_TRUE(peer.WaitFinished(Millis(5000)));
+    EXPECT_EQ(peer.Failure(), "");
+  }
 }
 
 // The server goes away after the first deletion: the batch ends there, without a request

@@ -155,6 +155,29 @@ TEST_P(WindowRemoteTest, DeletesDownloadsAndUploadsSeveralFilesInOneBatch) {
   for (const std::string& line : lines) EXPECT_TRUE(IsThroughputLine(line)) << line;
 }
 
+// Names with blanks, accents and an arrow are shown whole (the accents as UTF-8) and
+// download byte for byte: pyftpdlib lists them by MLSD, vsftpd by LIST.
+TEST_P(WindowRemoteTest, ShowsAndDownloadsNamesWithBlanksAccentsAndArrowsExactly) {
+  const Names files = {"-> arrow.txt", "caf\xc3\xa9 d\xc3\xa9j\xc3\xa0.bin", "file with blank.txt",
+                       "two  blanks.txt"};
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    ASSERT_TRUE(server->Root().WritePatternFile(files[i], 1000 + i));
+  }
+  ASSERT_TRUE(LogIn()) << dialogs.Describe() << LogText();
+  Names shown = Rows(*form->ui.ListBox2);
+  std::sort(shown.begin(), shown.end());
+  EXPECT_EQ(shown, files);
+  const QAbstractItemModel& model = *form->ui.ListBox2->model();
+  const int accented = form->ui.ListBox2->IndexOf(files[1]);
+  ASSERT_GE(accented, 0);
+  EXPECT_EQ(model.data(model.index(accented, 0), Qt::DisplayRole).toString(), QStringLiteral("café déjà.bin"));
+
+  Select(*form->ui.ListBox2, files);
+  Click(form->ui.SpeedButton2);
+  ASSERT_TRUE(Settled()) << LogText();
+  for (const std::string& name : files) EXPECT_TRUE(local.ReadFile(name) == Remote(name)) << name;
+}
+
 TEST_P(WindowRemoteTest, AStoppedDownloadAndUploadLeaveTheConnectionUsable) {
   constexpr std::uint64_t kBig = 256ULL << 20;
   ASSERT_TRUE(server->Root().WritePatternFile("big.bin", kBig));
