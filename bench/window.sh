@@ -3,6 +3,7 @@
 #
 #   bench/window.sh                 512 MiB transfers, 3 rounds
 #   BENCH_MIB=64 bench/window.sh    a quicker run; BENCH_RUNS sets the rounds
+#   BENCH_MIB=0 bench/window.sh     the listings only
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR="${BENCH_BUILD_DIR:-build}"

@@ -117,10 +117,11 @@ class TVelaFtp : public TVelaSocket {
   std::vector<std::string> FileNames;
   std::vector<std::string> DirectoryNames;
   std::vector<std::string> ListingLines;
-  // Every entry of the last listing, in arrival order, with the size and time the listing
-  // gave for it; FindListingEntry looks one up by name (nullptr when it was not listed).
-  std::vector<ListingEntry> ListingEntries;
-  const ListingEntry* FindListingEntry(const std::string& name) const;
+  // What the last listing said of each name besides itself (its size and time), side by
+  // side with FileNames and DirectoryNames; FactsOf finds a name's (nullptr: not listed).
+  std::vector<ListingFacts> FileFacts;
+  std::vector<ListingFacts> DirectoryFacts;
+  const ListingFacts* FactsOf(const std::string& name) const;
   std::unique_ptr<TVelaSocket> ListenSocket;
   std::unique_ptr<TVelaSocket> DataSocket;
 
@@ -269,7 +270,7 @@ class TVelaFtp : public TVelaSocket {
   bool DataClosedInError(TObject* Sender);
   void ListingClosed(TObject* Sender);
   void TransferClosed(TObject* Sender);
-  void AddListingLine(const std::string& line);
+  void AddListingLine(std::string line);
   void DataSideFinished();
   void TryFinishTransfer();
   void CloseDataSockets();

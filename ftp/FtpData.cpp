@@ -25,7 +25,8 @@ void TVelaFtp::StartTransfer(TransferKind kind) {
     ListingLines.clear();
     FileNames.clear();
     DirectoryNames.clear();
-    ListingEntries.clear();
+    FileFacts.clear();
+    DirectoryFacts.clear();
   }
   ListingRemainder.clear();
   SkippingListingLine = false;
@@ -116,7 +117,7 @@ void TVelaFtp::ListingRead(TObject*) {
     TransferTime = static_cast<std::int64_t>(GetTickCount() - BeginTick);
     Info(ftpiProgress, line);
     if (serial != Serial) return;
-    AddListingLine(line);
+    AddListingLine(std::move(line));
     if (serial != Serial) return;
   }
   ListingRemainder.erase(0, start);
@@ -128,23 +129,36 @@ void TVelaFtp::ListingRead(TObject*) {
   }
 }
 
-void TVelaFtp::AddListingLine(const std::string& line) {
+// The line is parsed first and then kept, moved rather than copied: a large listing
+// costs one copy of each line less.
+void TVelaFtp::AddListingLine(std::string line) {
   try {
-    ListingLines.push_back(line);
+    const std::uint64_t serial = Serial;
     Info(ftpiListingLine, line);
+    if (serial != Serial) return;  // the owner's handler ended the session
     ListingEntry entry;
     if (MachineListing() ? ParseMlsdLine(line, entry) : ParseListingLine(ServerType, line, entry)) {
-      (entry.IsDirectory ? DirectoryNames : FileNames).push_back(entry.Name);
-      ListingEntries.push_back(std::move(entry));
+      std::vector<std::string>& names = entry.IsDirectory ? DirectoryNames : FileNames;
+      std::vector<ListingFacts>& facts = entry.IsDirectory ? DirectoryFacts : FileFacts;
+      names.push_back(std::move(entry.Name));
+      try {
+        facts.push_back(entry.Facts);
+      } catch (...) {
+        names.pop_back();  // the two lists stay side by side
+        throw;
+      }
     }
+    ListingLines.push_back(std::move(line));
   } catch (...) {
     // One bad line costs only its own entry.
   }
 }
 
-const ListingEntry* TVelaFtp::FindListingEntry(const std::string& name) const {
-  for (const ListingEntry& entry : ListingEntries) {
-    if (entry.Name == name) return &entry;
+const ListingFacts* TVelaFtp::FactsOf(const std::string& name) const {
+  for (const auto& [names, facts] : {std::pair(&FileNames, &FileFacts), std::pair(&DirectoryNames, &DirectoryFacts)}) {
+    for (std::size_t i = 0; i < names->size() && i < facts->size(); ++i) {
+      if ((*names)[i] == name) return &(*facts)[i];
+    }
   }
   return nullptr;
 }

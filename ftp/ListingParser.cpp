@@ -1,6 +1,6 @@
 #include "ftp/ListingParser.h"
 
-#include <charconv>
+#include <chrono>
 #include <string_view>
 #include <utility>
 
@@ -34,12 +34,16 @@ bool EqualsIgnoringCase(std::string_view text, std::string_view lowerCase) {
   return true;
 }
 
-// A count of bytes in decimal; -1 when the text is not one, or too large.
+// A count of bytes in decimal, of up to 18 digits (less than an exabyte); -1 when the
+// text is not one.
 std::int64_t SizeOf(std::string_view text) {
-  std::int64_t size = -1;
-  if (!AllDigits(text)) return -1;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), size);
-  return error == std::errc() && end == text.data() + text.size() ? size : -1;
+  if (text.empty() || text.size() > 18) return -1;
+  std::int64_t size = 0;
+  for (const char c : text) {
+    if (!IsDigit(c)) return -1;
+    size = size * 10 + (c - '0');
+  }
+  return size;
 }
 
 bool IsMonthName(std::string_view word) {
@@ -72,21 +76,20 @@ bool IsTimeOrYear(std::string_view word) {
 std::size_t NameStart(std::string_view line, std::int64_t& size) {
   // The last three words seen: the size, the month and the day when `word` is the time.
   std::string_view third, second, first;
-  // The first word (type and permissions) is no part of the date.
-  std::size_t start = line.find(kBlank);
-  while (start != kNone) {
-    start = line.find_first_not_of(kBlank, start);
-    if (start == kNone) break;
-    const std::size_t end = line.find(kBlank, start);
-    const std::string_view word = line.substr(start, end == kNone ? kNone : end - start);
-    if (end != kNone && IsMonthName(second) && IsDayOfMonth(first) && IsTimeOrYear(word)) {
+  const std::size_t length = line.size();
+  std::size_t at = line.find(kBlank);  // after the type and permissions
+  while (at != kNone) {
+    while (at < length && line[at] == kBlank) ++at;
+    const std::size_t start = at;
+    at = line.find(kBlank, start);
+    const std::string_view word = line.substr(start, at == kNone ? kNone : at - start);
+    if (at != kNone && IsMonthName(second) && IsDayOfMonth(first) && IsTimeOrYear(word)) {
       size = SizeOf(third);
-      return end + 1;
+      return at + 1;
     }
     third = second;
     second = first;
     first = word;
-    start = end;
   }
   return kNone;
 }
@@ -108,11 +111,12 @@ bool ParseUnixLine(const std::string& line, ListingEntry& entry) {
     default:  // "total", headers, device entries
       return false;
   }
-  if (BlankField(line, 1).empty()) return false;
   std::int64_t size = -1;
   const std::size_t nameStart = NameStart(line, size);
   std::string name;
   if (nameStart == kNone) {
+    // A line with a date always has a second field; this one must show it.
+    if (BlankField(line, 1).empty()) return false;
     name = LastWord(line);
   } else {
     // The whole rest, blanks and "->" included; only a link's " -> target" goes.
@@ -123,7 +127,7 @@ bool ParseUnixLine(const std::string& line, ListingEntry& entry) {
   if (name.empty()) return false;  // nothing left before "->"
   entry.Name = std::move(name);
   entry.IsDirectory = isDirectory;
-  entry.Size = size;
+  entry.Facts.Size = size;
   return true;
 }
 
@@ -171,14 +175,29 @@ bool ParseWindowsLine(std::string_view line, ListingEntry& entry) {
   if (!SkipBlanks(line, pos)) return false;
   entry.Name.assign(line.substr(pos));
   entry.IsDirectory = isDirectory;
-  entry.Size = isDirectory ? -1 : SizeOf(column);
+  entry.Facts.Size = isDirectory ? -1 : SizeOf(column);
   return true;
 }
 
-// An MLSD time, "YYYYMMDDHHMMSS", maybe with a fraction of a second after a full stop.
-bool IsMlsdTime(std::string_view value) {
-  return value.size() >= 14 && AllDigits(value.substr(0, 14)) &&
-         (value.size() == 14 || (value[14] == '.' && AllDigits(value.substr(15))));
+// An MLSD time, "YYYYMMDDHHMMSS" in UTC, maybe with a fraction of a second after a full
+// stop, in seconds since 1970; -1 when the text is not one.
+std::int64_t MlsdTime(std::string_view value) {
+  if (value.size() < 14 || !AllDigits(value.substr(0, 14)) ||
+      (value.size() > 14 && (value[14] != '.' || !AllDigits(value.substr(15))))) {
+    return -1;
+  }
+  const auto number = [value](std::size_t at, std::size_t count) {
+    int n = 0;
+    for (std::size_t i = at; i < at + count; ++i) n = n * 10 + (value[i] - '0');
+    return n;
+  };
+  using namespace std::chrono;
+  const year_month_day date{year(number(0, 4)), month(static_cast<unsigned>(number(4, 2))),
+                            day(static_cast<unsigned>(number(6, 2)))};
+  const int hours = number(8, 2), minutes = number(10, 2), seconds = number(12, 2);
+  if (!date.ok() || hours > 23 || minutes > 59 || seconds > 60) return -1;
+  return duration_cast<std::chrono::seconds>(sys_days(date).time_since_epoch()).count() + hours * 3600 +
+         minutes * 60 + seconds;
 }
 
 // VMS lines: "NAME.EXT;version  size  date ...". A long name may stand alone on its line,
@@ -273,7 +292,7 @@ std::string LastWord(const std::string& line) {
 
 bool ParseListingLine(TFTPServerType dialect, const std::string& line, ListingEntry& entry) {
   try {
-    entry = ListingEntry{};
+    entry.Facts = {};
     if (ParseWindowsLine(line, entry)) return true;
     switch (dialect) {
       case ftpstDefault:
@@ -319,9 +338,9 @@ bool ParseMlsdLine(const std::string& line, ListingEntry& entry) {
       if (EqualsIgnoringCase(name, "type")) {
         type = value;
       } else if (EqualsIgnoringCase(name, "size")) {
-        entry.Size = SizeOf(value);
-      } else if (EqualsIgnoringCase(name, "modify") && IsMlsdTime(value)) {
-        entry.Modified.assign(value.substr(0, 14));
+        entry.Facts.Size = SizeOf(value);
+      } else if (EqualsIgnoringCase(name, "modify")) {
+        entry.Facts.Modified = MlsdTime(value);
       }
     }
     if (EqualsIgnoringCase(type, "cdir") || EqualsIgnoringCase(type, "pdir")) return false;

@@ -9,14 +9,16 @@
 
 #include "ftp/FtpTypes.h"
 
+// What a listing line says of an entry besides its name, where it says it.
+struct ListingFacts {
+  std::int64_t Size = -1;      // in bytes; -1: not given
+  std::int64_t Modified = -1;  // the last change, in seconds since 1970 UTC (MLSD); -1: not given
+};
+
 struct ListingEntry {
   std::string Name;
   bool IsDirectory = false;
-  // What the line says besides the name, where it says it: the size in bytes (-1: not
-  // given), and the time of the last change as "YYYYMMDDHHMMSS" in UTC (MLSD only; empty:
-  // not given).
-  std::int64_t Size = -1;
-  std::string Modified;
+  ListingFacts Facts;
 };
 
 // Returns true and fills entry when the line yields one. Never throws. Its only side

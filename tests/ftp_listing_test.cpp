@@ -57,8 +57,8 @@ TEST(FtpListingTest, UnixListingFillsTheThreeListsInArrivalOrder) {
   EXPECT_EQ(s.ftp.ListingLines, lines);
   EXPECT_EQ(s.ftp.DirectoryNames, (Lines{"pub", "bin", ".."}));
   EXPECT_EQ(s.ftp.FileNames, (Lines{"readme.txt", "my notes.txt"}));
-  ASSERT_NE(s.ftp.FindListingEntry("readme.txt"), nullptr);
-  EXPECT_EQ(s.ftp.FindListingEntry("readme.txt")->Size, 12345);
+  ASSERT_NE(s.ftp.FactsOf("readme.txt"), nullptr);
+  EXPECT_EQ(s.ftp.FactsOf("readme.txt")->Size, 12345);
   EXPECT_EQ(s.ftp.BytesTransferred, static_cast<std::int64_t>(text.size()));
   EXPECT_EQ(s.ftp.InitialDirectory, "/home/anna");
   EXPECT_EQ(s.ftp.ServerType, ftpstUNIX);
@@ -272,11 +272,12 @@ TEST(FtpListingTest, MlsdListingKeepsWholeNamesAndTheirFacts) {
   ASSERT_TRUE(s.List()) << ::testing::PrintToString(s.log.Lines());
   EXPECT_EQ(s.ftp.DirectoryNames, (Lines{"My Folder", "etc"}));
   EXPECT_EQ(s.ftp.FileNames, (Lines{"two  blanks.txt", "../escaped", "x\nQUIT"}));
-  ASSERT_NE(s.ftp.FindListingEntry("two  blanks.txt"), nullptr);
-  EXPECT_EQ(s.ftp.FindListingEntry("two  blanks.txt")->Size, 1234);
-  EXPECT_EQ(s.ftp.FindListingEntry("two  blanks.txt")->Modified, "20260712163100");
-  EXPECT_EQ(s.ftp.FindListingEntry("../escaped")->Modified, "");
-  EXPECT_EQ(s.ftp.FindListingEntry("a.txt"), nullptr);
+  ASSERT_NE(s.ftp.FactsOf("two  blanks.txt"), nullptr);
+  EXPECT_EQ(s.ftp.FactsOf("two  blanks.txt")->Size, 1234);
+  EXPECT_EQ(s.ftp.FactsOf("two  blanks.txt")->Modified, 1783873860);  // 2026-07-12 16:31:00 UTC
+  ASSERT_NE(s.ftp.FactsOf("etc"), nullptr);
+  EXPECT_EQ(s.ftp.FactsOf("etc")->Size, 4);
+  EXPECT_EQ(s.ftp.FactsOf("a.txt"), nullptr);
   EXPECT_EQ(s.ftp.ListingLines.size(), 8u);
   EXPECT_EQ(s.PeerFailure(), "");
 }

@@ -179,22 +179,23 @@ TEST_F(ListingParserTest, SizeAndTimeAreKeptWhereTheLineGivesThem) {
     bool mlsd;
     std::string line;
     std::int64_t size;
-    std::string modified;
+    std::int64_t modified;
   } rows[] = {
-      {false, "-rw-r--r-- 1 ftp ftp 123456789012 Jan 10 12:00 a", 123456789012, ""},
-      {false, "-rw-r--r-- 1 ftp 77 Jan 10 12:00 a", 77, ""},
-      {false, "-rw-r--r-- 1 x", -1, ""},
-      {false, "12-07-26  04:31PM   1234 a", 1234, ""},
-      {true, "type=file;size=1234;modify=20260712163100.250; a", 1234, "20260712163100"},
-      {true, "type=file;size=99999999999999999999;modify=2026; a", -1, ""},
-      {true, "type=file;size=-5;modify=20260712163100x; a", -1, ""},
+      {false, "-rw-r--r-- 1 ftp ftp 123456789012 Jan 10 12:00 a", 123456789012, -1},
+      {false, "-rw-r--r-- 1 ftp 77 Jan 10 12:00 a", 77, -1},
+      {false, "-rw-r--r-- 1 x", -1, -1},
+      {false, "12-07-26  04:31PM   1234 a", 1234, -1},
+      {true, "type=file;size=1234;modify=20260712163100.250; a", 1234, 1783873860},
+      {true, "type=file;modify=20000229235959; a", -1, 951868799},
+      {true, "type=file;size=99999999999999999999;modify=20260230120000; a", -1, -1},
+      {true, "type=file;size=-5;modify=20260712163100x; a", -1, -1},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.line);
     ListingEntry entry;
     ASSERT_TRUE(r.mlsd ? ParseMlsdLine(r.line, entry) : ParseListingLine(ftpstUNIX, r.line, entry));
-    EXPECT_EQ(entry.Size, r.size);
-    EXPECT_EQ(entry.Modified, r.modified);
+    EXPECT_EQ(entry.Facts.Size, r.size);
+    EXPECT_EQ(entry.Facts.Modified, r.modified);
   }
 }
 
