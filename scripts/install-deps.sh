@@ -29,9 +29,11 @@ BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev googletest clang libclang-rt-
 SERVER_PACKAGES=(python3 python3-pyftpdlib python3-openssl curl libwrap0 libcap2 libpam0g libpam-modules
                  libpam-pwdfile libssl3 iproute2 iptables openssl ca-certificates libpcap0.8)
 
-# The window: Qt 6 Widgets, and Liberation Sans, which fits every caption in its fixed width
-# (fontconfig also maps "Arial" to it).
-UI_PACKAGES=(qt6-base-dev fonts-liberation)
+# The window: Qt 6 Widgets, Liberation Sans, which fits every caption in its fixed width
+# (fontconfig also maps "Arial" to it), and GIO (libglib2.0-dev), which starts the desktop's
+# applications on local files. Its test runs them on a virtual display (xvfb), with the
+# MIME database (shared-mime-info) that tells a file's type.
+UI_PACKAGES=(qt6-base-dev fonts-liberation libglib2.0-dev xvfb shared-mime-info)
 
 # The Debian package and its checks: dependencies from the binaries (dpkg-shlibdeps), the
 # console tool's manual page from its --help, the icon's PNGs from its SVG, and the

@@ -1,46 +1,56 @@
 #include "ui/DesktopLauncher.h"
 
-#include "ui/DesktopEntry.h"
+#include <gio/gio.h>
+
 #include "ui/DetachedProcess.h"
 
 namespace {
 
-// Graphical editors of the common desktops, for a desktop that names no default.
+// Graphical editors of the common desktops, for a desktop that names none for plain text.
 const char* const kKnownEditors[] = {"gnome-text-editor", "gedit", "kate", "kwrite", "mousepad",
                                      "pluma", "xed", "featherpad", "geany", "leafpad"};
 
-std::vector<std::string> WithFile(std::vector<std::string> command, const std::string& path) {
-  if (!path.empty()) command.push_back(path);
-  return command;
+bool StartWithFile(const std::vector<std::string>& command, const std::string& path) {
+  std::vector<std::string> argv;
+  argv.reserve(command.size() + 1);  // grown in place, GCC 12 at -O3 sees a false array-bounds fault
+  argv.insert(argv.end(), command.begin(), command.end());
+  if (!path.empty()) argv.push_back(path);
+  return StartDetached(argv);
+}
+
+// GIO's errors are dropped: the caller falls back, and the window reports nothing.
+bool StartDesktopEditor(const std::string& path) {
+  g_autoptr(GAppInfo) editor = g_app_info_get_default_for_type("text/plain", FALSE);
+  if (editor == nullptr) return false;
+  g_autolist(GFile) files = nullptr;
+  if (!path.empty()) files = g_list_append(files, g_file_new_for_path(path.c_str()));
+  return g_app_info_launch(editor, files, nullptr, nullptr);
+}
+
+bool OpenWithDefaultApplication(const std::string& path) {
+  g_autoptr(GFile) file = g_file_new_for_path(path.c_str());
+  g_autofree char* uri = g_file_get_uri(file);
+  return g_app_info_launch_default_for_uri(uri, nullptr, nullptr);
 }
 
 }  // namespace
 
-std::vector<std::string> TDesktopLauncher::EditorCommand(const std::string& path) const {
-  if (!Editor.empty()) return WithFile(Editor, path);
-  for (const std::string& id : DefaultApplicationsFor("text/plain")) {
-    if (auto command = DesktopApplicationCommand(id, path)) return *command;
-  }
-  for (const char* editor : kKnownEditors) {
-    if (!FindProgram(editor).empty()) return WithFile({editor}, path);
-  }
-  return {};
-}
-
-std::vector<std::string> TDesktopLauncher::OpenerCommand(const std::string& path) const {
-  if (!Opener.empty()) return WithFile(Opener, path);
-  if (!FindProgram("xdg-open").empty()) return {"xdg-open", path};
-  if (!FindProgram("gio").empty()) return {"gio", "open", path};
-  return {};
-}
-
 void TDesktopLauncher::EditText(const std::string& path) const {
-  const std::vector<std::string> command = EditorCommand(path);
-  if (!command.empty()) StartDetached(command);
+  if (!Editor.empty()) {
+    StartWithFile(Editor, path);
+    return;
+  }
+  if (StartDesktopEditor(path)) return;
+  for (const char* editor : kKnownEditors) {
+    if (StartWithFile({editor}, path)) return;
+  }
 }
 
 void TDesktopLauncher::Open(const std::string& path) const {
   if (path.empty()) return;
-  const std::vector<std::string> command = OpenerCommand(path);
-  if (!command.empty()) StartDetached(command);
+  if (!Opener.empty()) {
+    StartWithFile(Opener, path);
+  } else if (!OpenWithDefaultApplication(path)) {
+    StartWithFile({"xdg-open"}, path);
+  }
 }

@@ -1,14 +1,14 @@
-// TDesktopLauncher: the programs the local pane starts on a file, a graphical text editor
-// and the opener that opens a file with its default application. Both are started
-// detached, with an argument vector (never a shell), and report nothing.
+// TDesktopLauncher: the programs the local pane starts on a file, the desktop's text
+// editor and the default application of the file's type, through GIO (which reads the
+// desktop's defaults and application entries, and starts an application the way its
+// entry says: over D-Bus, in a terminal, with its own arguments). Never a shell in
+// between; whatever happens, nothing is reported.
 //
-// Each can be set to an argument vector to which the file is added (tests point the
-// window at stand-in programs this way). Left empty, they are looked up at each use:
-//  - the editor: the desktop's default application for text/plain (its mimeapps.list
-//    files and the application's desktop entry), else the first of a few well-known
-//    graphical editors found on PATH;
-//  - the opener: xdg-open, else "gio open".
-// When nothing is found, nothing starts.
+// Each can be set to an argument vector to which the file is added, started detached
+// instead (tests point the window at stand-in programs this way). Left empty:
+//  - the editor is the desktop's default application for text/plain, else the first of a
+//    few well-known graphical editors found on PATH;
+//  - the opener is the desktop's default application for the file's type, else xdg-open.
 #pragma once
 
 #include <string>
@@ -23,8 +23,4 @@ class TDesktopLauncher {
   void EditText(const std::string& path) const;
   // Opens `path` with its default application; nothing for an empty path.
   void Open(const std::string& path) const;
-
-  // The argument vectors used for `path`, empty when none is found.
-  std::vector<std::string> EditorCommand(const std::string& path) const;
-  std::vector<std::string> OpenerCommand(const std::string& path) const;
 };

@@ -32,8 +32,7 @@ bool IsExecutableFile(const std::string& path) {
   ::_exit(127);
 }
 
-}  // namespace
-
+// The executable file a program name stands for; empty when there is none.
 std::string FindProgram(const std::string& name) {
   if (name.empty()) return "";
   if (name.find('/') != std::string::npos) return IsExecutableFile(name) ? name : "";
@@ -52,6 +51,8 @@ std::string FindProgram(const std::string& name) {
   }
   return "";
 }
+
+}  // namespace
 
 bool StartDetached(const std::vector<std::string>& argv) {
   if (argv.empty()) return false;

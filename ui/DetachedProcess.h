@@ -6,14 +6,10 @@
 #include <string>
 #include <vector>
 
-// The program a name stands for: a name holding "/" as it is, any other looked up in the
-// absolute directories of PATH. Empty when no executable file is found.
-std::string FindProgram(const std::string& name);
-
-// Starts argv[0] (found as FindProgram does) with exactly these arguments, in a session of
-// its own, with standard input from /dev/null and none of this process's other open
-// descriptors (the connection's sockets must not outlive the window in it). It is not a
-// child of this process: nothing waits for it and it leaves no zombie. False when the
-// program is not found or no process could be made; whether it then runs well is not
-// followed.
+// Starts argv[0] (a name holding "/" as it is, any other looked up in the absolute
+// directories of PATH) with exactly these arguments, in a session of its own, with
+// standard input from /dev/null and none of this process's other open descriptors (the
+// connection's sockets must not outlive the window in it). It is not a child of this
+// process: nothing waits for it and it leaves no zombie. False when the program is not
+// found or no process could be made; whether it then runs well is not followed.
 bool StartDetached(const std::vector<std::string>& argv);

@@ -16,6 +16,7 @@
 
 #include "ftp/Ftp.h"
 #include "ui/DesktopLauncher.h"
+#include "ui/KeyBindings.h"
 #include "ui/ListBox.h"
 #include "ui_Ftpmain.h"
 
@@ -77,6 +78,10 @@ class TForm1 : public QWidget {
   void Button3Click();
   void Button14Click();
 
+  // Backspace in either pane: the parent folder.
+  void OpenLocalParent();
+  void OpenRemoteParent();
+
   // Read by tests.
   bool Closing() const { return FClosing; }
   bool BatchRunning() const { return FBatchRunning; }
@@ -86,6 +91,7 @@ class TForm1 : public QWidget {
 
  private:
   void ConnectHandlers();
+  void ConnectKeys();  // the keyboard habits of both panes
   void BindEngineEvents();
   // The busy tests of every command that starts an engine operation.
   bool MayStartOperation() const;
@@ -113,6 +119,7 @@ class TForm1 : public QWidget {
   bool FEnding = false;          // the program has been asked to end
   bool FBatchRunning = false;    // a download, upload or delete batch is under way
   bool FStoreDataOpened = false; // the running store has opened its data connection
+  TKeyBindings Keys;
 };
 
 // Marks a batch as running for as long as its handler runs, whatever way it ends.

@@ -75,3 +75,9 @@ void TForm1::Button3Click() {
 void TForm1::Button14Click() {
   RereadLocalFiles();
 }
+
+void TForm1::OpenLocalParent() {
+  const std::string directory = ui.DirectoryListBox1->Directory();
+  const std::string parent = ParentDirectory(directory);
+  if (parent != directory) ui.DirectoryListBox1->SetDirectory(parent);
+}

@@ -87,3 +87,8 @@ void TForm1::Button15Click() {
   if (!MayStartOperation()) return;
   Ftp1.GetListing();
 }
+
+void TForm1::OpenRemoteParent() {
+  if (!MayStartOperation()) return;
+  StartOperation([this] { Ftp1.ChangeDirectory(".."); });
+}

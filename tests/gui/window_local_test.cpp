@@ -1,10 +1,13 @@
 // The window's local pane on a throw-away folder tree: drives, tree and file list, rename,
 // delete, make and remove directories, the French texts of local failures (a real refusal
 // among them), and the editor and the opener started on hostile file names through
-// stand-in programs, named by path or by a bare name found in PATH.
+// stand-in programs, named by path, by a bare name found in PATH, or by the desktop.
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <glib.h>
 
 #include <QTest>
 #include <algorithm>
@@ -13,7 +16,7 @@
 #include <sstream>
 
 #include "tests/gui/WindowHarness.h"
-#include "ui/DesktopEntry.h"
+#include "tests/support/ServerProcess.h"
 #include "ui/DirectoryListBox.h"
 #include "ui/DriveComboBox.h"
 #include "ui/FileListBox.h"
@@ -342,31 +345,57 @@ TEST_F(WindowLocalProgramsTest, BareNamesAreFoundInTheAbsoluteDirectoriesOfPath)
   EXPECT_FALSE(local.Exists("planted"));
 }
 
-// Left unset, the editor is the desktop's default for plain text: an entry that needs a
-// terminal is passed over, and the file takes the place of the Exec line's field code.
-TEST_F(WindowLocalProgramsTest, UnsetTheEditorIsTheDesktopsDefaultForPlainTextAndTheOpenerXdgOpenOrGio) {
+// Left unset, the editor and the opener are a minimal desktop's defaults, read by GLib
+// from throw-away folders only: its application for plain text, the one for PDF files (a
+// local file takes a URI field code as a path), and xdg-open for a type it has no
+// application for. The applications get a virtual display, and there is no session bus
+// to start them over.
+TEST_F(WindowLocalProgramsTest, UnsetTheEditorAndTheOpenerAreTheDesktopsDefaults) {
+  form->Launcher = {};
   TempTree xdg("xdg");
+  ServerProcess xvfb;
+  std::string error, display;
+  ASSERT_TRUE(xvfb.Spawn({"/usr/bin/Xvfb", "-displayfd", "1", "-nolisten", "tcp"}, xdg.PathOf("xvfb.log"), true,
+                         error)) << error;
+  ::prctl(PR_SET_CHILD_SUBREAPER, 0);  // the applications must not come back to this process
+  ASSERT_TRUE(xvfb.ReadStdoutLine(display, Millis(20000), error)) << error;
+  const std::string data = xdg.PathOf("data"), config = xdg.PathOf("config"), none = xdg.PathOf("none");
+  const ScopedEnv env[] = {{"XDG_DATA_HOME", data},  {"XDG_DATA_DIRS", none},
+                           {"XDG_CONFIG_HOME", config}, {"XDG_CONFIG_DIRS", none},
+                           {"DISPLAY", ":" + display}, {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + none},
+                           {"PATH", programs.Path() + ":/usr/bin:/bin"}};
+  ASSERT_EQ(std::string(g_get_user_data_dir()) + g_get_system_data_dirs()[0] + g_get_user_config_dir() +
+                g_get_system_config_dirs()[0],
+            data + none + config + none)
+      << "GLib read its folders before the test set them";
+  ASSERT_TRUE(xdg.MakeSymlink("data/mime", "/usr/share/mime"));  // the MIME database: which file is a PDF
   ASSERT_TRUE(xdg.WriteFile("config/mimeapps.list",
-                            "[Added Associations]\ntext/plain=other.desktop\n"
-                            "[Default Applications]\ntext/plain=term.desktop;missing.desktop;pad.desktop;\n"));
-  const std::string editor = programs.PathOf("editor");
-  ASSERT_TRUE(xdg.WriteFile("data/applications/term.desktop", "[Desktop Entry]\nExec=" + editor + "\nTerminal=true\n"));
-  ASSERT_TRUE(xdg.WriteFile("data/applications/pad.desktop",
-                            "[Desktop Entry]\nExec=\"" + editor + "\" --new-window %U %i\n"));
-  const ScopedEnv env[] = {{"XDG_CONFIG_HOME", xdg.PathOf("config")}, {"XDG_CONFIG_DIRS", xdg.PathOf("none")},
-                           {"XDG_DATA_HOME", xdg.PathOf("data")},     {"XDG_DATA_DIRS", xdg.PathOf("none")}};
-  TDesktopLauncher desktop;
-  EXPECT_EQ(desktop.EditorCommand("/d/f a"), (std::vector<std::string>{editor, "--new-window", "/d/f a"}));
-  EXPECT_EQ(desktop.EditorCommand(""), (std::vector<std::string>{editor, "--new-window"}));
-  EXPECT_EQ(ExpandExec(R"(ed "a \"b\" c" 50%% --file=%f)", "/x"),
-            (std::vector<std::string>{"ed", "a \"b\" c", "50%", "--file=/x"}));
-  EXPECT_EQ(ExpandExec("ed -n", "/x"), (std::vector<std::string>{"ed", "-n", "/x"}));
+                            "[Default Applications]\ntext/plain=pad.desktop\napplication/pdf=viewer.desktop\n"));
+  for (const auto& [name, code] : {std::pair{"pad", "%f"}, {"viewer", "%U"}}) {
+    ASSERT_TRUE(xdg.WriteFile(std::string("data/applications/") + name + ".desktop",
+                              std::string("[Desktop Entry]\nType=Application\nName=") + name +
+                                  "\nExec=" + StandIn(name) + " " + code + "\n"));
+  }
+  StandIn("xdg-open");
+  const std::string text = "l'été $(touch pwned).txt";
+  ASSERT_TRUE(local.WriteFile(text, "x") && local.WriteFile("guide.pdf", "%PDF-1.4\n") &&
+              local.WriteFile("data.bin", std::string("\0\1\2", 3)));
+  Click(form->ui.Button14);
 
-  const ScopedEnv path("PATH", programs.Path());
-  EXPECT_EQ(desktop.OpenerCommand("/d/f"), std::vector<std::string>{});
-  ASSERT_TRUE(programs.WriteFile("gio", "#!/bin/sh\n"));
-  ASSERT_EQ(::chmod(programs.PathOf("gio").c_str(), 0755), 0);
-  EXPECT_EQ(desktop.OpenerCommand("/d/f"), (std::vector<std::string>{"gio", "open", "/d/f"}));
+  Select(Files(), {text});
+  Click(form->ui.Button6);
+  EXPECT_EQ(ArgumentsOf("pad"), (std::vector<std::string>{LocalPath(text)}));
+  FocusOnly(text);
+  Click(form->ui.Button6);
+  EXPECT_EQ(ArgumentsOf("pad"), std::vector<std::string>{});
+  Select(Files(), {"guide.pdf"});
+  Click(form->ui.Button7);
+  EXPECT_EQ(ArgumentsOf("viewer"), (std::vector<std::string>{LocalPath("guide.pdf")}));
+  Select(Files(), {"data.bin"});
+  Click(form->ui.Button7);
+  EXPECT_EQ(ArgumentsOf("xdg-open"), (std::vector<std::string>{LocalPath("data.bin")}));
+  EXPECT_FALSE(local.Exists("pwned"));
+  EXPECT_TRUE(dialogs.Seen().empty()) << dialogs.Describe();
 }
 
 }  // namespace

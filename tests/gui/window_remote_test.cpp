@@ -6,9 +6,13 @@
 #include <cstdio>
 #include <sstream>
 
+#include <QTest>
+
 #include "tests/gui/WindowHarness.h"
 #include "tests/support/RealServerSession.h"
 #include "tests/support/TestPattern.h"
+#include "ui/DirectoryListBox.h"
+#include "ui/FileListBox.h"
 #include "ui/Screen.h"
 #include "ui/ThroughputLine.h"
 
@@ -88,6 +92,39 @@ TEST_P(WindowRemoteTest, BrowsesMakesRenamesAndRemovesWithBothAnswers) {
   EXPECT_EQ(Rows(*form->ui.ListBox1), (Names{"..", "sub"}));
   EXPECT_EQ(dialogs.Seen()[5].text, "Etes-vous sûr de vouloir supprimer made ?");
   EXPECT_EQ(dialogs.Seen()[5].caption, "Confirmation");
+}
+
+// Each key does what its button or double click does, questions included.
+TEST_P(WindowRemoteTest, TheKeysOfBothPanesDoWhatTheirButtonsDo) {
+  ASSERT_TRUE(server->Root().MakeDirectory("sub"));
+  ASSERT_TRUE(server->Root().WriteFile("a.txt", "a"));
+  ASSERT_TRUE(LogIn()) << dialogs.Describe() << LogText();
+  const auto press = [&](TListBox* list, Qt::Key key) {
+    list->setFocus();
+    QTest::keyClick(list, key);
+    return Settled();
+  };
+  Select(*form->ui.ListBox1, {"sub"});
+  ASSERT_TRUE(press(form->ui.ListBox1, Qt::Key_Return));
+  EXPECT_EQ(Rows(*form->ui.ListBox2), Names{});
+  ASSERT_TRUE(press(form->ui.ListBox2, Qt::Key_Backspace));
+  EXPECT_EQ(Rows(*form->ui.ListBox2), (Names{"a.txt"}));
+  ASSERT_TRUE(server->Root().WriteFile("b.txt", "b"));
+  ASSERT_TRUE(press(form->ui.ListBox2, Qt::Key_F5));
+  EXPECT_EQ(Rows(*form->ui.ListBox2), (Names{"a.txt", "b.txt"}));
+  Select(*form->ui.ListBox2, {"b.txt"});
+  dialogs.Expect(Press("&Oui"));
+  ASSERT_TRUE(press(form->ui.ListBox2, Qt::Key_Delete));
+  EXPECT_EQ(Rows(*form->ui.ListBox2), (Names{"a.txt"}));
+
+  ASSERT_TRUE(local.WriteFile("l.txt", "l"));
+  ASSERT_TRUE(press(form->ui.FileListBox1, Qt::Key_F5));
+  Select(*form->ui.FileListBox1, {"l.txt"});
+  dialogs.Expect(Press("&Non"));
+  ASSERT_TRUE(press(form->ui.FileListBox1, Qt::Key_Delete));
+  EXPECT_EQ(local.ReadFile("l.txt"), "l");
+  ASSERT_TRUE(press(form->ui.FileListBox1, Qt::Key_Backspace));
+  EXPECT_EQ(form->ui.DirectoryListBox1->Directory() + "/", local.Path().substr(0, local.Path().rfind('/') + 1));
 }
 
 TEST_P(WindowRemoteTest, DeletesDownloadsAndUploadsSeveralFilesInOneBatch) {

@@ -34,7 +34,7 @@ pass "built $(basename "$deb")"
 field() { dpkg-deb --field "$deb" "$1"; }
 [[ "$(field Section)" == net ]] || fail "Section is '$(field Section)', not net"
 depends="$(field Depends)"
-for library in libc6 libqt6widgets6 fonts-liberation; do
+for library in libc6 libqt6widgets6 libglib2.0-0 fonts-liberation; do
   [[ "$depends" == *"$library"* ]] || fail "Depends lacks $library: $depends"
 done
 description="$(field Description)"
