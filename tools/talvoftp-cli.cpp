@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ftp/Ftp.h"
@@ -42,17 +43,19 @@ constexpr const char* kMlsdDialect = "MLSD";
 
 // The usage, with the dialect names that --parse takes, a few to a line.
 std::string UsageText() {
-  std::string text = std::string(kUsage) + "Dialects for --parse (lines in the Windows style are read in every one):\n";
-  std::string line = " ";
+  std::string text = std::string(kUsage) + "Dialects for --parse (lines in the Windows style are read in every one):\n ";
+  std::size_t column = 1;
   for (int i = 0; i <= kServerTypeCount; ++i) {
-    const std::string name = i < kServerTypeCount ? ServerTypeName(static_cast<TFTPServerType>(i)) : kMlsdDialect;
-    if (line.size() + name.size() > 76) {
-      text += line + "\n";
-      line = " ";
+    const std::string_view name = i < kServerTypeCount ? ServerTypeName(static_cast<TFTPServerType>(i)) : kMlsdDialect;
+    if (column + 1 + name.size() > 77) {
+      text += "\n ";
+      column = 1;
     }
-    line += " " + name;
+    text += ' ';
+    text += name;
+    column += 1 + name.size();
   }
-  return text + line + "\n";
+  return text + "\n";
 }
 
 struct Command {
