@@ -111,7 +111,9 @@ TEST_P(WindowRemoteTest, TheKeysOfBothPanesDoWhatTheirButtonsDo) {
   EXPECT_EQ(Rows(*form->ui.ListBox2), (Names{"a.txt"}));
   ASSERT_TRUE(server->Root().WriteFile("b.txt", "b"));
   ASSERT_TRUE(press(form->ui.ListBox2, Qt::Key_F5));
-  EXPECT_EQ(Rows(*form->ui.ListBox2), (Names{"a.txt", "b.txt"}));
+  Names rows = Rows(*form->ui.ListBox2);
+  std::sort(rows.begin(), rows.end());  // pyftpdlib's MLSD lists in the folder's own order
+  EXPECT_EQ(rows, (Names{"a.txt", "b.txt"}));
   Select(*form->ui.ListBox2, {"b.txt"});
   dialogs.Expect(Press("&Oui"));
   ASSERT_TRUE(press(form->ui.ListBox2, Qt::Key_Delete));
