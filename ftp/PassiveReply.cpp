@@ -2,11 +2,11 @@
 
 #include <arpa/inet.h>
 
-#include "platform/AddressText.h"
-
 #include <algorithm>
 #include <cctype>
 #include <vector>
+
+#include "platform/AddressText.h"
 
 namespace {
 
