@@ -45,6 +45,7 @@ echo "bench: writing $MIB MiB of random bytes"
 head -c "$((MIB * 1024 * 1024))" /dev/urandom >"$root/file.bin"
 chmod 0644 "$root/file.bin"
 
+source bench/vsftpd_anonymous.sh
 declare -A port=()
 # serve FAMILY LISTEN_LINES: a vsftpd for anonymous on a free port of that family's loopback.
 serve() {
@@ -52,27 +53,7 @@ serve() {
   [[ "$family" == ipv6 ]] && host="::1"
   p="$(/usr/bin/python3 -c 'import socket, sys; s = socket.socket(socket.AF_INET6 if ":" in sys.argv[1] else socket.AF_INET)
 s.bind((sys.argv[1], 0)); print(s.getsockname()[1])' "$host")"
-  printf '%s\nlisten_port=%s\n' "$listen" "$p" >"$work/$family.conf"
-  cat >>"$work/$family.conf" <<EOF
-background=NO
-run_as_launching_user=YES
-ftp_username=nobody
-anonymous_enable=YES
-anon_root=$root
-no_anon_password=YES
-write_enable=YES
-anon_upload_enable=YES
-anon_other_write_enable=YES
-anon_umask=022
-local_enable=NO
-port_enable=YES
-connect_from_port_20=NO
-secure_chroot_dir=$work/empty
-seccomp_sandbox=NO
-isolate=NO
-isolate_network=NO
-xferlog_enable=NO
-EOF
+  { printf '%s\nlisten_port=%s\n' "$listen" "$p"; vsftpd_anonymous_conf "$root" "$work/empty"; } >"$work/$family.conf"
   "$VSFTPD" "$work/$family.conf" >"$work/$family.log" 2>&1 &
   pids+=($!)
   for _ in $(seq 50); do
