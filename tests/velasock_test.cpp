@@ -379,11 +379,11 @@ TEST_F(VelaSocketTest, LookupOfLocalhostFindsTheLoopbackAddress) {
 
   ASSERT_TRUE(RunUntil([&] { return events.Count('R') == 1; }));
   EXPECT_EQ(events.errors.back(), 0);
-  EXPECT_EQ(s.ResolvedAddress.sin_addr, kLoopbackAddress);
   EXPECT_EQ(s.LookupHandle, 0u);
   EXPECT_EQ(s.TimerId, 0u);
+  // Where localhost also has ::1, the resolver may well put it first.
   s.SockUseResolved();
-  EXPECT_EQ(s.SockAddressText(), "127.0.0.1");
+  EXPECT_TRUE(s.SockAddressText() == "127.0.0.1" || s.SockAddressText() == "::1") << s.SockAddressText();
 }
 
 TEST_F(VelaSocketFakeTest, LookupThatFailsLaterKeepsThePreviousAddress) {
