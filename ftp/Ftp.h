@@ -165,7 +165,7 @@ class TVelaFtp : public TVelaSocket {
   bool CheckSocketError();
   void StopAfterError();
 
-  // Data side.
+  // Data side. The PORT (or, over IPv6, EPRT) command for a new listening socket.
   std::string PrepareDataPort();
   // This session makes its data connections in passive mode (chosen at the connect, or
   // switched to by the automatic mode).

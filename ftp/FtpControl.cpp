@@ -6,6 +6,7 @@
 #include "ftp/CommandArgument.h"
 #include "ftp/Ftp.h"
 #include "ftp/ReplyParsing.h"
+#include "platform/WinsockErrors.h"
 
 using namespace platform;
 
@@ -42,18 +43,23 @@ void TVelaFtp::Connect() {
   OnSockConnect = [this](TObject* s) { ControlConnected(s); };
   OnSockRead = [this](TObject* s) { ControlRead(s); };
   OnSockClose = [this](TObject* s) { ControlClosed(s); };
-  SockOpen();
-  if (CheckSocketError()) return;
-  if (!ServerAddress.empty()) {
-    SockSetAddress(ServerAddress);
-    SockSetPort(FtpPort);
-    SockConnect();
-    CheckSocketError();
-  } else {
+  // The socket is opened once the address, and so its family, is known.
+  if (ServerAddress.empty()) {
     Info(ftpiResolvingHost, ServerHostName);
     SockResolve(ServerHostName);
     CheckSocketError();
+    return;
   }
+  SockSetAddress(ServerAddress);
+  SockSetPort(FtpPort);
+  SockError = 0;
+  if (AddressFamily != AF_UNSPEC_VALUE && SockAddr.sin_family != AddressFamily) {
+    SockError = WSAHOST_NOT_FOUND;  // an address of the other family than the one asked for
+  } else {
+    SockOpen();
+  }
+  if (SockError == 0) SockConnect();
+  CheckSocketError();
 }
 
 void TVelaFtp::DoResolved() {
@@ -62,7 +68,7 @@ void TVelaFtp::DoResolved() {
   SockSetPort(FtpPort);
   ServerAddress = SockAddressText();
   Info(ftpiHostResolved, ServerAddress);
-  SockConnect();
+  SockConnectResolved();
   CheckSocketError();
 }
 
@@ -73,6 +79,7 @@ void TVelaFtp::ControlTimeOut(TObject*) {
 void TVelaFtp::ControlConnected(TObject*) {
   if (CheckSocketError()) return;
   ControlState = csAwaitGreeting;
+  ServerAddress = SockAddressText();  // the address that answered, of all a name has
   Info(ftpiConnected, ServerAddress);
   Connected = true;
   ControlLines.Clear();

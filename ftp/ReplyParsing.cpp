@@ -47,3 +47,8 @@ std::string PortArgument(const std::string& dottedAddress, std::uint16_t port) {
   std::replace(text.begin(), text.end(), '.', ',');
   return text + "," + std::to_string(port >> 8) + "," + std::to_string(port & 255);
 }
+
+std::string DataPortCommand(const std::string& address, std::uint16_t port) {
+  if (address.find(':') == std::string::npos) return "PORT " + PortArgument(address, port);
+  return "EPRT |2|" + address.substr(0, address.find('%')) + "|" + std::to_string(port) + "|";
+}

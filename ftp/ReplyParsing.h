@@ -1,5 +1,5 @@
 // Pure pieces of the control side: the server's dialect from its SYST reply, the directory
-// from a PWD reply, the size announced by a RETR preliminary reply, and the PORT argument.
+// from a PWD reply, the size announced by a RETR preliminary reply, and the PORT command.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +17,10 @@ bool TransferSizeFromReply(const std::string& reply, std::string& size);
 
 // "h1,h2,h3,h4,p1,p2" for a dotted address and a port in host order.
 std::string PortArgument(const std::string& dottedAddress, std::uint16_t port);
+
+// The command that names where the client listens: "PORT h1,h2,h3,h4,p1,p2" for an IPv4
+// address, "EPRT |2|address|port|" (RFC 2428, without the zone) for an IPv6 one.
+std::string DataPortCommand(const std::string& address, std::uint16_t port);
 
 // Reply classes: the first character of the line.
 inline bool IsReplyClass(const std::string& line, char digit) {

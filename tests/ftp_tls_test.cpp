@@ -243,6 +243,9 @@ TEST(KnownServersTest, RemembersEachServerOnceInAFileOnlyItsOwnerReads) {
   ASSERT_EQ(::stat(config.PathOf("talvo-ftp").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
   EXPECT_FALSE(TKnownServers("").Remember("h", 21, "AA"));
+  // An address is one server in any of its forms.
+  ASSERT_TRUE(known.Remember("::1", 21, "CC"));
+  for (const char* typed : {"[::1]", "0:0:0:0:0:0:0:1"}) EXPECT_EQ(known.Find(typed, 21), "CC") << typed;
 }
 
 TEST(KnownServersTest, FingerprintsAreTakenWithOrWithoutColonsInEitherCase) {

@@ -222,11 +222,12 @@ TEST_P(RealServerTransferTest, LocalFileIsReplacedOnlyByADownloadThatBringsIt) {
 }
 
 // The whole matrix also against servers that refuse active mode, the client in automatic
-// mode as the window and the console tool are, and over TLS in both modes.
+// mode as the window and the console tool are, over TLS in both modes, and over IPv6.
 INSTANTIATE_TEST_SUITE_P(Servers, RealServerTransferTest,
                          ::testing::Values(PyFtpdKind(), VsftpdKind(), PyFtpdPortRefusedKind(), VsftpdPortRefusedKind(),
                                            VsftpdTlsKind(), VsftpdTlsPassiveKind(), PyFtpdTlsKind(),
-                                           PyFtpdTlsPassiveKind()),
+                                           PyFtpdTlsPassiveKind(), PyFtpdIpv6Kind(), PyFtpdIpv6PassiveKind(),
+                                           VsftpdIpv6Kind(), VsftpdIpv6PassiveKind(), VsftpdTlsIpv6Kind()),
                          ServerKindName);
 
 // --- 2 GiB + 1 byte ---
@@ -464,7 +465,8 @@ TEST_P(RealServerAbortTest, SmallUploadStoppedAtOnceFails) {
 
 INSTANTIATE_TEST_SUITE_P(Servers, RealServerAbortTest,
                          ::testing::Values(PyFtpdKind(), VsftpdKind(), VsftpdAsyncAborKind(), PyFtpdPassiveKind(),
-                                           VsftpdPassiveKind(), VsftpdTlsKind(), PyFtpdTlsPassiveKind()),
+                                           VsftpdPassiveKind(), VsftpdTlsKind(), PyFtpdTlsPassiveKind(),
+                                           VsftpdIpv6Kind(), PyFtpdIpv6PassiveKind()),
                          ServerKindName);
 
 }  // namespace

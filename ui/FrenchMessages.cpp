@@ -104,6 +104,10 @@ std::string InOutErrorText(int code) {
   }
 }
 
+std::string ConnectedLine(const std::string& address, std::uint16_t port) {
+  return "Connecté à l'adresse " + address + ", port " + std::to_string(port) + ".";
+}
+
 std::string PassiveModeLine(const std::string& reason) {
   if (reason == "router") {
     return "Mode passif : cet ordinateur est derrière un routeur, le serveur ne pourrait pas ouvrir les "

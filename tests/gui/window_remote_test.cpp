@@ -57,6 +57,7 @@ TEST_P(WindowRemoteTest, BrowsesMakesRenamesAndRemovesWithBothAnswers) {
   ASSERT_TRUE(server->Root().WriteFile("sub/inner.txt", "in"));
   ASSERT_TRUE(server->Root().WriteFile("a.txt", "a"));
   ASSERT_TRUE(LogIn()) << dialogs.Describe() << LogText();
+  EXPECT_NE(LogText().find("Connecté à l'adresse " + server->Host() + ", port"), std::string::npos) << LogText();
   EXPECT_EQ(Rows(*form->ui.ListBox1), (Names{"..", "sub"}));
   EXPECT_EQ(Rows(*form->ui.ListBox2), (Names{"a.txt"}));
 
@@ -234,7 +235,8 @@ TEST_P(WindowRemoteTest, AStoppedDownloadAndUploadLeaveTheConnectionUsable) {
   EXPECT_TRUE(form->Ftp1.Connected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, WindowRemoteTest, ::testing::Values(PyFtpdKind(), VsftpdKind()), ServerKindName);
+INSTANTIATE_TEST_SUITE_P(Servers, WindowRemoteTest, ::testing::Values(PyFtpdKind(), VsftpdKind(), PyFtpdIpv6Kind()),
+                         ServerKindName);
 
 // A server that refuses active mode, as from behind a router: the window goes passive on
 // its own, says so once in the log, and the remote pane, a download and an upload work.

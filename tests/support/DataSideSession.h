@@ -40,6 +40,8 @@ class DataSideSession {
   // With passive set (before the script is written), the steps below make the data
   // connections in passive mode: EPSV answered 229, the client connects, then the command.
   bool passive = false;
+  // The server as typed: an IPv6 address makes the active steps expect EPRT.
+  std::string host = "127.0.0.1";
 
   DataSideSession();
   DataSideSession(const DataSideSession&) = delete;
