@@ -175,7 +175,8 @@ TEST(FtpTlsFaultTest, GarbageSilenceAndCleartextDataEndWithAnError) {
     } else if (row.kind == 1) {
       s.peer.Reply("220 ready\r\n").Expect("AUTH TLS").Reply("234 go\r\n");
     } else {
-      TlsLogin(s.peer).Expect("TYPE I").Reply("200 ok\r\n").Expect("EPSV").ReplyEpsv().Expect("RETR f.bin")
+      TlsLogin(s.peer).Expect("TYPE I").Reply("200 ok\r\n").Expect("SIZE").Reply("550 no\r\n").Expect("EPSV")
+          .ReplyEpsv().Expect("RETR f.bin")
           .Reply("150 here\r\n").DataAccept().DataSend(PatternBytes(10000)).DataClose().Reply("226 done\r\n");
     }
     s.peer.AwaitClose();
@@ -203,7 +204,8 @@ TEST(FtpTlsAbortTest, AStopInsideTlsSendsAborAloneAndTheConnectionGoesOn) {
   s.ftp.TlsMode = tlsmRequire;
   s.ftp.DataConnectionMode = dcmPassive;
   s.ftp.OnFtpCertificate = [](TObject*, const TFtpCertificateQuestion&, bool& trust) { trust = true; };
-  TlsLogin(s.peer).Expect("TYPE I").Reply("200 ok\r\n").Expect("EPSV").ReplyEpsv().Expect("RETR big.bin")
+  TlsLogin(s.peer).Expect("TYPE I").Reply("200 ok\r\n").Expect("SIZE").Reply("550 no\r\n").Expect("EPSV").ReplyEpsv()
+      .Expect("RETR big.bin")
       .Reply("150 here\r\n").DataAccept().DataStartTls().DataSendPattern(64ULL << 20, ScriptedPeer::DataCut::Allowed)
       .Expect("ABOR").Reply("426 aborted\r\n").Reply("226 ABOR ok\r\n").Expect("CWD next")
       .Reply("250 ok\r\n").AwaitClose();
