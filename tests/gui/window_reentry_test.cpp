@@ -99,7 +99,7 @@ TEST_F(WindowReentryTest, AFullDiskIsReportedOnceAndTheSessionGoesOn) {
     ASSERT_TRUE(WaitUntil([&] { return Settled() && !form->Ftp1.Busy; })) << dialogs.Describe() << LogText();
   }
   EXPECT_EQ(MessagesSaying("Erreur d'écriture vers Error."), 1) << dialogs.Describe();
-  EXPECT_EQ(local.FileSize("big.bin"), 256u << 10);
+  EXPECT_EQ(local.FileSize("big.bin.part"), 256u << 10);
 
   Click(form->ui.Button15);
   ASSERT_TRUE(Settled()) << LogText();
