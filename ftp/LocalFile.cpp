@@ -32,7 +32,7 @@ bool TLocalFile::OpenForReceive(const std::string& path) {
   if (existed && !S_ISREG(st.st_mode)) return OpenInPlace(path, true);
   // A file this user may not write is refused, as it always was: replacing it would get
   // round that.
-  if (existed && ::access(path.c_str(), W_OK) != 0) return false;
+  if (existed && ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) return false;
   const mode_t finalMode = existed ? (st.st_mode & 0777) : (0666 & ~CurrentUmask());
   return OpenTemporary(path, finalMode) || OpenInPlace(path, existed);
 }

@@ -3,7 +3,8 @@
 // that did TLS before); certificates (another host's refused; an unverified one asked
 // about, pinned, and a changed one asked about again with a warning); the faults (garbage
 // after 234, a handshake that never ends, a data connection in clear under PROT P); the
-// stop inside TLS. Also the file of remembered servers and the fingerprints typed.
+// stop inside TLS; a download whose data connection ends without close_notify. Also the
+// file of remembered servers and the fingerprints typed.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -224,6 +225,44 @@ TEST(FtpTlsAbortTest, AStopInsideTlsSendsAborAloneAndTheConnectionGoesOn) {
   EXPECT_EQ(s.log.CountPrefix("ftpe"), 0) << s.Transcript();
   EXPECT_EQ(s.peer.ControlBytes().find('\xFF'), std::string::npos) << "Telnet bytes inside TLS";
   EXPECT_TRUE(s.FinishPeer());
+}
+
+// With no size known, a download over TLS is whole only when its data connection ended
+// with close_notify: without it, the connection may have been cut. A known size decides
+// without it.
+TEST(FtpTlsDownloadTest, WithNoSizeKnownOnlyCloseNotifyMakesADownloadWhole) {
+  const struct {
+    const char* name;
+    const char* sizeReply;
+    bool closeNotify;
+    bool whole;
+  } rows[] = {
+      {"close_notify", "550 no\r\n", true, true},
+      {"no close_notify", "550 no\r\n", false, false},
+      {"no close_notify, the size known", "213 3000\r\n", false, true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    ScriptedControlSession s;
+    TempTree local("tls-local");
+    ASSERT_TRUE(local.WriteFile("f", "old"));
+    s.ftp.TlsMode = tlsmRequire;
+    s.ftp.DataConnectionMode = dcmPassive;
+    s.ftp.OnFtpCertificate = [](TObject*, const TFtpCertificateQuestion&, bool& trust) { trust = true; };
+    TlsLogin(s.peer).Expect("TYPE I").Reply("200 ok\r\n").Expect("SIZE f").Reply(row.sizeReply).Expect("EPSV")
+        .ReplyEpsv().Expect("RETR f").Reply("150 here\r\n").DataAccept().DataStartTls().DataSendPattern(3000);
+    row.closeNotify ? s.peer.DataClose() : s.peer.DataCloseWithoutNotify();
+    s.peer.Reply("226 done\r\n").AwaitClose();
+    ASSERT_TRUE(s.ConnectAndLogin()) << s.Transcript();
+    s.ftp.RemoteFile = "f";
+    s.ftp.LocalFile = local.PathOf("f");
+    s.ftp.ReceiveFile();
+    ASSERT_TRUE(s.RunUntilEvent("fileReceived")) << s.Transcript();
+    EXPECT_EQ(s.ftp.Success, row.whole);
+    EXPECT_EQ(s.log.Count("ftpeDownloadIncomplete:Error"), row.whole ? 0 : 1) << s.Transcript();
+    EXPECT_TRUE(local.ReadFile("f") == (row.whole ? PatternBytes(3000) : "old"));
+    EXPECT_TRUE(s.FinishPeer());
+  }
 }
 
 // Written whole, readable by its owner only, one line per host and port (host names in
