@@ -101,30 +101,6 @@ TEST(ReplyParsingTest, TransferSizeFromReply) {
   }
 }
 
-// The size a download is checked against: SIZE's answer, or the last "(N bytes)" of a
-// 150 (the remote name before it may hold parentheses).
-TEST(ReplyParsingTest, ByteCounts) {
-  const struct {
-    std::string reply;
-    bool found;
-    std::int64_t count;
-  } sizeRows[] = {{"213 4294967296", true, 4294967296}, {"213 12 ", true, 12}, {"550 No such file", false, 0},
-                  {"213 12a", false, 0}, {"213 ", false, 0}},
-    openingRows[] = {{"150 Opening BINARY mode data connection for a (1).txt (1234 bytes).", true, 1234},
-                     {"150 Opening data connection for x (99 bytes).bin (5 bytes)", true, 5},
-                     {"150 Opening data connection for x (1234)", false, 0}, {"150 ( bytes)", false, 0}};
-  for (const auto& row : sizeRows) {
-    std::int64_t count = 0;
-    EXPECT_EQ(ByteCountFromSizeReply(row.reply, count), row.found) << row.reply;
-    EXPECT_EQ(count, row.count) << row.reply;
-  }
-  for (const auto& row : openingRows) {
-    std::int64_t count = 0;
-    EXPECT_EQ(ByteCountFromOpeningReply(row.reply, count), row.found) << row.reply;
-    EXPECT_EQ(count, row.count) << row.reply;
-  }
-}
-
 TEST(ReplyParsingTest, PortArgument) {
   const struct {
     std::string address;

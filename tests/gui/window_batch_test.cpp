@@ -53,29 +53,6 @@ TEST_F(WindowBatchTest, ADownloadNeverWritesOutsideTheLocalDirectory) {
   EXPECT_EQ(peer.Failure(), "");
 }
 
-// A download cut short (5 of the 10 bytes SIZE announced, then 226) is one message, and
-// the batch ends there: "b" is never asked for, "a" stays as it was, its part beside it.
-TEST_F(WindowBatchTest, ADownloadCutShortIsOneMessageAndEndsTheBatch) {
-  ScriptedPeer peer;
-  peer.Login();
-  ScriptListing(peer, {"a", "b"});
-  peer.Expect("TYPE I").Reply("200 ok\r\n").Expect("SIZE a").Reply("213 10\r\n").Expect("PORT").Reply("200 ok\r\n")
-      .Expect("RETR a").DataConnect().Reply("150 here\r\n").DataSend("hello").DataClose().Reply("226 done\r\n")
-      .Expect("QUIT").Reply("221 bye\r\n").Close();
-  ASSERT_TRUE(local.WriteFile("a", "old"));
-  ASSERT_TRUE(LogInTo(peer)) << dialogs.Describe() << LogText();
-  Select(*form->ui.ListBox2, {"a", "b"});
-  dialogs.Expect(Press("OK"));
-  Click(form->ui.SpeedButton2);
-  ASSERT_TRUE(WaitUntil([&] { return Idle() && dialogs.Pending() == 0; })) << LogText();
-  EXPECT_NE(dialogs.Seen().back().text.find("n'a pas été reçu en entier"), std::string::npos) << dialogs.Describe();
-  EXPECT_EQ(local.ReadFile("a"), "old");
-  EXPECT_EQ(local.ReadFile("a.part"), "hello");
-  ASSERT_TRUE(Disconnect());
-  ASSERT_TRUE(peer.WaitFinished(Millis(5000)));
-  EXPECT_EQ(peer.Failure(), "") << ::testing::PrintToString(peer.Commands());
-}
-
 // The server goes away after the first deletion: the batch ends there, without a request
 // the component must refuse, and the arrow comes back.
 TEST_F(WindowBatchTest, ABatchStopsWhenTheConnectionEnds) {
