@@ -209,7 +209,7 @@ void TVelaFtp::HandleStateReply(const std::string& Line) {
     case csAwaitListType: case csAwaitListPort: case csAwaitList:
       HandleTransferReply(TransferKind::Listing, Line);
       break;
-    case csAwaitRetrType: case csAwaitRetrPort: case csAwaitRetr:
+    case csAwaitRetrType: case csAwaitRetrSize: case csAwaitRetrPort: case csAwaitRetr:
       HandleTransferReply(TransferKind::Receive, Line);
       break;
     case csAwaitStorType: case csAwaitStorPort: case csAwaitStor:
@@ -336,10 +336,12 @@ void TVelaFtp::HandleTransferReply(TransferKind kind, const std::string& Line) {
   const char cls = Line[0];
   if (ControlState == states.Type) {
     if (cls == '2') {
-      OpenDataConnection(kind);
+      AskSizeOrOpenData(kind);
     } else {
       FatalError(ftpeUnexpectedReply);
     }
+  } else if (ControlState == states.Size) {
+    TakeSizeReply(kind, Line);
   } else if (ControlState == states.Setup) {
     HandleDataSetupReply(kind, Line);
   } else if (cls == '1') {
@@ -362,6 +364,7 @@ void TVelaFtp::HandleTransferReply(TransferKind kind, const std::string& Line) {
 
 void TVelaFtp::TakePreliminaryReply(TransferKind kind, const std::string& Line) {
   if (kind == TransferKind::Receive) {
+    TakeAnnouncedSize(Line);
     std::string size;
     if (TransferSizeFromReply(Line, size)) Info(ftpiTransferSize, size);
   } else if (kind == TransferKind::Store && Transfer.Storing() && DataSetup != TDataSetup::Port) {

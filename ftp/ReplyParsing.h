@@ -1,5 +1,6 @@
 // Pure pieces of the control side: the server's dialect from its SYST reply, the directory
-// from a PWD reply, the size announced by a RETR preliminary reply, and the PORT command.
+// from a PWD reply, the size of a file from SIZE's reply or announced by a RETR preliminary
+// reply, and the PORT or EPRT command.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +15,12 @@ std::string DirectoryFromPwd(const std::string& reply);
 
 // The text between the first "(" and the first blank after it; false when there is none.
 bool TransferSizeFromReply(const std::string& reply, std::string& size);
+
+// The size a reply to SIZE gives ("213 1234"); false for a refusal or anything else.
+bool ByteCountFromSizeReply(const std::string& reply, std::int64_t& count);
+// The size a RETR preliminary reply announces in its last "(N bytes)" (the file's name,
+// before it, may hold parentheses too); false when it announces none.
+bool ByteCountFromOpeningReply(const std::string& reply, std::int64_t& count);
 
 // "h1,h2,h3,h4,p1,p2" for a dotted address and a port in host order.
 std::string PortArgument(const std::string& dottedAddress, std::uint16_t port);

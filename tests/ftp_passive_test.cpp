@@ -154,12 +154,14 @@ TEST(FtpPassiveTest, AutomaticModeSwitchesToPassiveAndRunsTheSameOperationAgain)
           .Reply("500 Illegal PORT command.\r\n").Expect("EPSV").ReplyEpsv().DataAccept().Expect("LIST")
           .Reply(kListingOpening).DataSend(kListing).DataClose().Reply(kTransferComplete);
     } else {
-      s.peer.Expect("TYPE I").Reply("200 ok\r\n").Expect("PORT").Reply("200 PORT command successful.\r\n")
+      s.peer.Expect("TYPE I").Reply("200 ok\r\n").Expect("SIZE f.bin").Reply("550 No size.\r\n").Expect("PORT")
+          .Reply("200 PORT command successful.\r\n")
           .Expect("RETR f.bin").Reply("425 Failed to establish connection.\r\n").Expect("EPSV").ReplyEpsv()
           .DataAccept().Expect("RETR f.bin").Reply(RetrOpening("f.bin", content.size())).DataSend(content)
           .DataClose().Reply(kTransferComplete);
     }
-    s.peer.Expect("TYPE I").Reply("200 ok\r\n").Expect("EPSV").ReplyEpsv().DataAccept().Expect("RETR f.bin")
+    s.peer.Expect("TYPE I").Reply("200 ok\r\n").Expect("SIZE f.bin").Reply("213 5\r\n").Expect("EPSV").ReplyEpsv()
+        .DataAccept().Expect("RETR f.bin")
         .Reply(RetrOpening("f.bin", 5)).DataSend("again").DataClose().Reply(kTransferComplete);
     s.ftp.DataConnectionMode = dcmAutomatic;
     ASSERT_TRUE(s.tree.WriteFile("f.bin", "old"));
@@ -201,7 +203,7 @@ TEST(FtpPassiveTest, APassivePortThatRefusesOrNeverAcceptsFailsBoundedAndTheConn
     SCOPED_TRACE(row.name);
     DataSideSession s;
     s.host = row.host;
-    s.peer.Expect("TYPE I").Reply("200 ok\r\n").Expect("EPSV");
+    s.peer.Expect("TYPE I").Reply("200 ok\r\n").Expect("SIZE f.bin").Reply("213 4\r\n").Expect("EPSV");
     row.epsvReply(s.peer);
     s.CwdNext();
     s.ftp.DataConnectionMode = dcmPassive;

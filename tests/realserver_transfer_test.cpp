@@ -397,9 +397,10 @@ TEST_P(RealServerAbortTest, StopsALargeDownloadThenListsAndDownloads) {
     RunAborted([this] { ftp().ReceiveFile(); }, "fileReceived", way);
     if (HasFatalFailure()) return;
     EXPECT_FALSE(ftp().Success) << "a stopped receive did not get the whole file";
-    // What was counted is on disk, and it is the file's beginning.
-    EXPECT_EQ(local_.FileSize(local), static_cast<std::uint64_t>(ftp().BytesTransferred));
-    ExpectPatternPrefix(local_.PathOf(local), local_.FileSize(local).value_or(0));
+    // No local file; what was counted is in its part, and it is the file's beginning.
+    EXPECT_FALSE(local_.Exists(local));
+    EXPECT_EQ(local_.FileSize(local + ".part"), static_cast<std::uint64_t>(ftp().BytesTransferred));
+    ExpectPatternPrefix(local_.PathOf(local + ".part"), local_.FileSize(local + ".part").value_or(0));
 
     ExpectListingFinds("large.bin");
     const std::string small = "small-" + std::to_string(round) + ".bin";

@@ -68,8 +68,12 @@ std::optional<std::string> ErrorMessage(int error, const std::string& addinfo) {
              "la connexion est abandonnée.";
     case ftpeTlsData:
       return "La connexion de données n'a pas pu être chiffrée (TLS) ; la connexion est abandonnée.";
+    case ftpeDownloadIncomplete:
+      return "Le fichier n'a pas été reçu en entier : la connexion de données a été coupée, ou le nombre d'octets "
+             "reçus diffère de la taille annoncée par le serveur. Le fichier local n'a pas été remplacé ; la partie "
+             "reçue est gardée à côté, sous le même nom suivi de « .part ».";
     default:
-      return std::nullopt;  // 0, 20, 25 and every code above 34
+      return std::nullopt;  // 0, 20, 25 and every code above 35
   }
 }
 

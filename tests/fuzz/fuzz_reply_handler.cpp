@@ -32,7 +32,7 @@ constexpr TControlState kStates[] = {csAwaitGreeting, csAwaitUser, csAwaitPass, 
                                     csAwaitInitialCwd, csAwaitPwd, csAwaitListType, csAwaitListPort, csAwaitList,
                                     csAwaitRetrType, csAwaitRetrPort, csAwaitRetr, csAwaitStorType, csAwaitStorPort,
                                     csAwaitStor, csAwaitRnfr, csAwaitRnto, csAwaitSimple, csAwaitQuit, csAwaitPbsz,
-                                    csAwaitProt, csIdle};
+                                    csAwaitProt, csIdle, csAwaitRetrSize};
 constexpr int kStateCount = static_cast<int>(sizeof(kStates) / sizeof(kStates[0]));
 
 enum Flags : std::uint8_t {

@@ -34,7 +34,8 @@ TEST_F(WindowBatchTest, ADownloadNeverWritesOutsideTheLocalDirectory) {
   ScriptedPeer peer;
   peer.Login();
   ScriptListing(peer, listed);
-  peer.Expect("TYPE I").Reply("200 ok\r\n").Expect("PORT").Reply("200 ok\r\n").Expect("RETR good.txt")
+  peer.Expect("TYPE I").Reply("200 ok\r\n").Expect("SIZE good.txt").Reply("213 5\r\n").Expect("PORT").Reply("200 ok\r\n")
+      .Expect("RETR good.txt")
       .DataConnect().Reply("150 here\r\n").DataSend("hello").DataClose().Reply("226 done\r\n")
       .Expect("QUIT").Reply("221 bye\r\n").Close();
   ASSERT_TRUE(LogInTo(peer)) << dialogs.Describe() << LogText();

@@ -39,6 +39,7 @@ ScriptedPeer& DataSideSession::Opened(ScriptedPeer& afterOpening) {
 
 ScriptedPeer& DataSideSession::UpToCommand(const std::string& type, const std::string& command) {
   peer.Expect(type).Reply("200 Switching mode.\r\n");
+  if (type == "TYPE I" && command.starts_with("RETR ")) peer.Expect("SIZE " + command.substr(5)).Reply(sizeReply);
   if (passive) return peer.Expect("EPSV").ReplyEpsv().DataAccept().Expect(command);
   return peer.Expect(host.find(':') == std::string::npos ? "PORT " : "EPRT |2|")
       .Reply("200 PORT command successful.\r\n")
