@@ -78,31 +78,11 @@ port="$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" -days 2 \
   -subj "/CN=127.0.0.1" -addext "subjectAltName=IP:127.0.0.1" 2>/dev/null
 fingerprint="$(openssl x509 -noout -fingerprint -sha256 -in "$work/cert.pem" | cut -d= -f2)"
-# Runs as the launching user: no chroot, no account switch, no sandbox, so the benchmark
-# needs no system account with a home directory; ftp_username only has to exist.
-cat >"$work/vsftpd.conf" <<EOF
-listen=YES
-listen_ipv6=NO
-listen_address=127.0.0.1
-listen_port=$port
-background=NO
-run_as_launching_user=YES
-ftp_username=nobody
-anonymous_enable=YES
-anon_root=$root
-no_anon_password=YES
-write_enable=YES
-anon_upload_enable=YES
-anon_other_write_enable=YES
-anon_umask=022
-local_enable=NO
-port_enable=YES
-connect_from_port_20=NO
-secure_chroot_dir=$work/empty
-seccomp_sandbox=NO
-isolate=NO
-isolate_network=NO
-xferlog_enable=NO
+source bench/vsftpd_anonymous.sh
+{
+  printf 'listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\nlisten_port=%s\n' "$port"
+  vsftpd_anonymous_conf "$root" "$work/empty"
+  cat <<EOF
 ssl_enable=YES
 allow_anon_ssl=YES
 force_anon_logins_ssl=NO
@@ -110,6 +90,7 @@ force_anon_data_ssl=NO
 rsa_cert_file=$work/cert.pem
 rsa_private_key_file=$work/key.pem
 EOF
+} >"$work/vsftpd.conf"
 "$VSFTPD" "$work/vsftpd.conf" >"$work/vsftpd.log" 2>&1 &
 server_pid=$!
 ready=0

@@ -19,6 +19,7 @@ enum TControlState : int {
   csAwaitRetrType = 20,
   csAwaitRetrPort = 21,
   csAwaitRetr = 22,
+  csAwaitRetrSize = 23,  // SIZE, between TYPE I and PORT, EPSV or PASV
   csAwaitStorType = 30,
   csAwaitStorPort = 31,
   csAwaitStor = 32,      // STOR's replies, until the next operation
@@ -33,10 +34,13 @@ enum TControlState : int {
   csIdle = 100,
 };
 
-// The three states that a listing, a receive or a store goes through after its TYPE
+// The states that a listing, a receive or a store goes through after its TYPE
 // command, and the differences between them.
 struct TTransferStates {
   TControlState Type;     // awaiting TYPE's reply
+  // Awaiting SIZE's reply, asked after TYPE I so that the end of a binary download can be
+  // checked against it; csIdle for the kinds that do not ask.
+  TControlState Size;
   TControlState Setup;    // awaiting the reply to PORT, EPSV or PASV
   TControlState Command;  // awaiting the replies to LIST, RETR or STOR
   const char* Verb;       // the transfer command, before the remote name
@@ -49,11 +53,11 @@ struct TTransferStates {
 
 constexpr TTransferStates TransferStatesOf(TransferKind kind) {
   switch (kind) {
-    case TransferKind::Listing: return {csAwaitListType, csAwaitListPort, csAwaitList, "LIST", true, csAwaitList};
-    case TransferKind::Receive: return {csAwaitRetrType, csAwaitRetrPort, csAwaitRetr, "RETR ", false, csIdle};
-    case TransferKind::Store: return {csAwaitStorType, csAwaitStorPort, csAwaitStor, "STOR ", false, csAwaitStor};
+    case TransferKind::Listing: return {csAwaitListType, csIdle, csAwaitListPort, csAwaitList, "LIST", true, csAwaitList};
+    case TransferKind::Receive: return {csAwaitRetrType, csAwaitRetrSize, csAwaitRetrPort, csAwaitRetr, "RETR ", false, csIdle};
+    case TransferKind::Store: return {csAwaitStorType, csIdle, csAwaitStorPort, csAwaitStor, "STOR ", false, csAwaitStor};
   }
-  return {csIdle, csIdle, csIdle, "", false, csIdle};
+  return {csIdle, csIdle, csIdle, csIdle, "", false, csIdle};
 }
 
 // The transfer command of a kind in this session: a listing is MLSD where the server

@@ -182,6 +182,7 @@ void TVelaFtp::ReceiveFile() {
     return;
   }
   BeginOperation(opReceiveFile);
+  ExpectedSize = -1;
   if (!PassLocalChecks()) return;
   Transfer.Begin(TransferKind::Receive);
   SendTransferType(TransferKind::Receive);

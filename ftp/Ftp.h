@@ -8,8 +8,8 @@
 // The component is split over a few files by concern: surface and notifications (Ftp.cpp),
 // control connection and replies (FtpControl.cpp), simple commands (FtpCommands.cpp), data
 // side (FtpData.cpp, FtpStore.cpp), making data connections in either mode
-// (FtpDataConnection.cpp), the encrypted session (FtpTls.cpp), abort (FtpAbort.cpp),
-// bounded waits (FtpGuard.cpp).
+// (FtpDataConnection.cpp), whole downloads (FtpDownload.cpp), the encrypted session
+// (FtpTls.cpp), abort (FtpAbort.cpp), bounded waits (FtpGuard.cpp).
 #pragma once
 
 #include <cstdint>
@@ -171,7 +171,7 @@ class TVelaFtp : public TVelaSocket {
   bool CheckSocketError();
   void StopAfterError();
 
-  // Data side.
+  // Data side. The PORT (or, over IPv6, EPRT) command for a new listening socket.
   std::string PrepareDataPort();
   // This session makes its data connections in passive mode (chosen at the connect, or
   // switched to by the automatic mode).
@@ -279,6 +279,13 @@ class TVelaFtp : public TVelaSocket {
   void ClaimLocalFile();
   void EndStoreAfterReadFailure();
 
+  // Whole downloads.
+  void AskSizeOrOpenData(TransferKind kind);
+  void TakeSizeReply(TransferKind kind, const std::string& Line);
+  void TakeAnnouncedSize(const std::string& Line);
+  bool DownloadWhole() const;
+  void SettleDownload();
+
   // Abort.
   void AbortCloseDataSide();
   void EndTransferStoppedBeforeStart();
@@ -339,6 +346,9 @@ class TVelaFtp : public TVelaSocket {
   bool DataTlsPending = false;    // the data connection's TLS handshake is under way
   bool PassiveConnecting = false; // the data socket's connect to the server is under way
 
+  // The size of the running download, from SIZE or its 150 reply; -1 while none is known.
+  std::int64_t ExpectedSize = -1;
+  bool DataCloseNotify = false;  // the download's TLS data connection ended with close_notify
   bool AcceptWaiting = false;    // a connection arrived before the handlers were installed
   bool SkippingListingLine = false;
   std::uint64_t Serial = 0;      // bumped at every teardown, so pumped loops know to stop

@@ -6,6 +6,7 @@
 #include "ftp/CommandArgument.h"
 #include "ftp/Ftp.h"
 #include "ftp/ReplyParsing.h"
+#include "platform/WinsockErrors.h"
 
 using namespace platform;
 
@@ -43,18 +44,23 @@ void TVelaFtp::Connect() {
   OnSockConnect = [this](TObject* s) { ControlConnected(s); };
   OnSockRead = [this](TObject* s) { ControlRead(s); };
   OnSockClose = [this](TObject* s) { ControlClosed(s); };
-  SockOpen();
-  if (CheckSocketError()) return;
-  if (!ServerAddress.empty()) {
-    SockSetAddress(ServerAddress);
-    SockSetPort(FtpPort);
-    SockConnect();
-    CheckSocketError();
-  } else {
+  // The socket is opened once the address, and so its family, is known.
+  if (ServerAddress.empty()) {
     Info(ftpiResolvingHost, ServerHostName);
     SockResolve(ServerHostName);
     CheckSocketError();
+    return;
   }
+  SockSetAddress(ServerAddress);
+  SockSetPort(FtpPort);
+  SockError = 0;
+  if (AddressFamily != AF_UNSPEC_VALUE && SockAddr.sin_family != AddressFamily) {
+    SockError = WSAHOST_NOT_FOUND;  // an address of the other family than the one asked for
+  } else {
+    SockOpen();
+  }
+  if (SockError == 0) SockConnect();
+  CheckSocketError();
 }
 
 void TVelaFtp::DoResolved() {
@@ -63,7 +69,7 @@ void TVelaFtp::DoResolved() {
   SockSetPort(FtpPort);
   ServerAddress = SockAddressText();
   Info(ftpiHostResolved, ServerAddress);
-  SockConnect();
+  SockConnectResolved();
   CheckSocketError();
 }
 
@@ -74,6 +80,7 @@ void TVelaFtp::ControlTimeOut(TObject*) {
 void TVelaFtp::ControlConnected(TObject*) {
   if (CheckSocketError()) return;
   ControlState = csAwaitGreeting;
+  ServerAddress = SockAddressText();  // the address that answered, of all a name has
   Info(ftpiConnected, ServerAddress);
   Connected = true;
   ControlLines.Clear();
@@ -207,7 +214,7 @@ void TVelaFtp::HandleStateReply(const std::string& Line) {
     case csAwaitListType: case csAwaitListPort: case csAwaitList:
       HandleTransferReply(TransferKind::Listing, Line);
       break;
-    case csAwaitRetrType: case csAwaitRetrPort: case csAwaitRetr:
+    case csAwaitRetrType: case csAwaitRetrSize: case csAwaitRetrPort: case csAwaitRetr:
       HandleTransferReply(TransferKind::Receive, Line);
       break;
     case csAwaitStorType: case csAwaitStorPort: case csAwaitStor:
@@ -360,10 +367,12 @@ void TVelaFtp::HandleTransferReply(TransferKind kind, const std::string& Line) {
   const char cls = Line[0];
   if (ControlState == states.Type) {
     if (cls == '2') {
-      OpenDataConnection(kind);
+      AskSizeOrOpenData(kind);
     } else {
       FatalError(ftpeUnexpectedReply);
     }
+  } else if (ControlState == states.Size) {
+    TakeSizeReply(kind, Line);
   } else if (ControlState == states.Setup) {
     HandleDataSetupReply(kind, Line);
   } else if (cls == '1') {
@@ -403,6 +412,7 @@ bool TVelaFtp::FallBackToList(TransferKind kind, const std::string& Line) {
 
 void TVelaFtp::TakePreliminaryReply(TransferKind kind, const std::string& Line) {
   if (kind == TransferKind::Receive) {
+    TakeAnnouncedSize(Line);
     std::string size;
     if (TransferSizeFromReply(Line, size)) Info(ftpiTransferSize, size);
   } else if (kind == TransferKind::Store && Transfer.Storing() && DataSetup != TDataSetup::Port) {

@@ -83,6 +83,7 @@ void TVelaFtp::BeginDataCounters() {
   BeginTick = GetTickCount();
   TransferTime = 0;
   AbortRequested = false;
+  DataCloseNotify = false;
 }
 
 void TVelaFtp::AcceptData(TObject*) {
@@ -221,6 +222,7 @@ void TVelaFtp::TransferClosed(TObject* Sender) {
     return;
   }
   TransferTime = static_cast<std::int64_t>(GetTickCount() - BeginTick);
+  DataCloseNotify = ProtectData && DataSocket->TlsInfo.PeerCloseNotify;
   CloseDataSockets();
   CloseLocalFile();
   Info(ftpiTransferDone, "Transfer done");
@@ -246,11 +248,12 @@ void TVelaFtp::TryFinishTransfer() {
   }
   if (!Transfer.ReadyToFinish() || stopPending) return;
   if (Transfer.CutShort()) Success = false;
-  // The download succeeded, its data side whole and its final reply 2xx: a file that sent
-  // no data is empty on the server too. Not before: a data side that fails after the
-  // reply must leave the local file as it was.
-  if (Transfer.kind() == TransferKind::Receive && Success) ClaimLocalFile();
   Transfer.Finish();
+  if (Transfer.kind() == TransferKind::Receive) {
+    const std::uint64_t serial = Serial;
+    SettleDownload();
+    if (serial != Serial) return;
+  }
   PostDone();
 }
 
@@ -259,8 +262,8 @@ void TVelaFtp::CloseDataSockets() {
   ListenSocket->SockClose();
 }
 
-// Everything a transfer holds: both data sockets and the local file; a download that was
-// never accepted leaves no file of its own behind and an existing file as it was.
+// Everything a transfer holds: both data sockets and the local file; a download that did
+// not end whole leaves its target as it was (see TLocalFile::Forget).
 void TVelaFtp::DropTransfer() {
   PassiveConnecting = false;
   DataTlsPending = false;
@@ -273,9 +276,9 @@ void TVelaFtp::CloseLocalFile() {
   if (!LocalFileHandle.Close()) ReportError(ftpeLocalFileWrite);
 }
 
-// The download is on (data came, or it succeeded without data): the local file is emptied
-// now, and only now, so that a refused, failed or stopped download that brought nothing
-// leaves an existing file as it was.
+// The download is on (data came): a target written in place is emptied now, and only
+// now, so that a refused, failed or stopped download that brought nothing leaves an
+// existing file as it was.
 void TVelaFtp::ClaimLocalFile() {
   if (LocalFileHandle.Claim()) return;
   LocalFileHandle.Close();  // before the report, as after a failed write

@@ -1,8 +1,9 @@
 // Making data connections, both ways. Active: the client listens and tells the server
-// where with PORT; the server connects. Passive: the server listens and says where (EPSV,
-// or PASV when the server refuses EPSV); the client connects, always to the address of the
-// control connection's peer, whatever address a PASV reply names. Once the connection is
-// open both ways are one: the same reads, blocks, counters, stop and bounded waits.
+// where with PORT (EPRT over IPv6); the server connects. Passive: the server listens and
+// says where (EPSV, or PASV over IPv4 when the server refuses EPSV); the client connects,
+// always to the address of the control connection's peer, whatever address a PASV reply
+// names. Once the connection is open both ways are one: the same reads, blocks, counters,
+// stop and bounded waits, in either address family.
 //
 // The automatic mode starts in passive at once when this computer is on a private network
 // and the server is not (active cannot work through the router); otherwise it starts
@@ -11,6 +12,7 @@
 #include "ftp/Ftp.h"
 #include "ftp/PassiveReply.h"
 #include "ftp/ReplyParsing.h"
+#include "platform/AddressText.h"
 #include "platform/WinsockErrors.h"
 
 using namespace platform;
@@ -37,10 +39,15 @@ void TVelaFtp::OpenDataConnection(TransferKind kind) {
     return;
   }
   DataSetup = TDataSetup::Port;
-  SendCommand("PORT " + PrepareDataPort(), TransferStatesOf(kind).Setup);
+  SendCommand(PrepareDataPort(), TransferStatesOf(kind).Setup);
 }
 
 void TVelaFtp::SendPassiveCommand(TransferKind kind) {
+  if (EpsvRefused && SockAddr.sin_family != AF_INET_VALUE) {
+    // PASV can only name an IPv4 address: without EPSV there is no passive mode over IPv6.
+    PassiveConnectFailed();
+    return;
+  }
   DataSetup = EpsvRefused ? TDataSetup::Pasv : TDataSetup::Epsv;
   SendCommand(EpsvRefused ? "PASV" : "EPSV", TransferStatesOf(kind).Setup);
 }
@@ -119,12 +126,10 @@ void TVelaFtp::ConnectPassive(TransferKind kind, std::uint16_t port) {
   DataSocket->OnSockConnect = [this, kind](TObject*) { PassiveConnected(kind); };
   DataSocket->OnSockTimeOut = [this](TObject*) { PassiveConnectFailed(); };
   DataSocket->TimeOutConnect = TimeOutConnect;
+  DataSocket->SockAddr = SockAddr;  // the server's own address, of the control connection
+  DataSocket->SockSetPort(port);
   DataSocket->SockOpen();
-  if (DataSocket->SockError == 0) {
-    DataSocket->SockAddr.sin_addr = SockAddressValue();
-    DataSocket->SockSetPort(port);
-    DataSocket->SockConnect();
-  }
+  if (DataSocket->SockError == 0) DataSocket->SockConnect();
   if (DataSocket->SockError != 0) {
     PassiveConnectFailed();
     return;
@@ -150,8 +155,8 @@ void TVelaFtp::PassiveConnected(TransferKind kind) {
 }
 
 // The server named a port that refused the connection, or never answered within the
-// connect time: the operation fails, and the connection stays usable (nothing was sent
-// after EPSV or PASV, so no reply is owed).
+// connect time, or refused EPSV over IPv6: the operation fails, and the connection stays
+// usable (nothing was sent after EPSV or PASV, so no reply is owed).
 void TVelaFtp::PassiveConnectFailed() {
   PassiveConnecting = false;
   if (Transfer.Stopped()) {
@@ -182,7 +187,7 @@ std::string TVelaFtp::PrepareDataPort() {
   ListenSocket->SockListen();
   const std::string address = ListenSocket->SockLocalAddress();
   const std::uint16_t port = ListenSocket->SockLocalPort();
-  return PortArgument(address, port);
+  return DataPortCommand(address, port);
 }
 
 void TVelaFtp::PendingAccept(TObject*) {
@@ -198,7 +203,7 @@ bool TVelaFtp::TakeDataConnection() {
     if (!Transfer.Stopped()) FatalError(ftpeDataConnection);
     return false;
   }
-  if (DataSocket->SockAddressValue() != SockAddressValue()) {
+  if (!SameHost(DataSocket->SockAddr, SockAddr)) {
     DataSocket->SockClose();
     return false;
   }

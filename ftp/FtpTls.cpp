@@ -9,12 +9,16 @@
 #include "ftp/Ftp.h"
 #include "ftp/KnownServers.h"
 #include "ftp/ReplyParsing.h"
+#include "platform/AddressText.h"
 
 using namespace platform;
 
 TTlsClientOptions TVelaFtp::TlsOptions() const {
   TTlsClientOptions options;
-  options.ServerName = FtpServer;
+  // An address typed in brackets or with a zone is still an address: no SNI, and the
+  // certificate must carry the address itself.
+  const std::string address = CanonicalAddressText(FtpServer);
+  options.ServerName = address.empty() ? FtpServer : address.substr(0, address.find('%'));
   // The decision is this component's: it sees the outcome in TlsInfo.
   options.VerifyPeer = false;
   options.CaFile = TlsCaFile;

@@ -12,10 +12,14 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/AddressText.h"
+
 namespace {
 
+// An address is one server in whatever form it was typed ("::1", "[::1]", ...).
 std::string Key(const std::string& host, std::uint16_t port) {
-  std::string lowered = host;
+  const std::string address = platform::CanonicalAddressText(host);
+  std::string lowered = address.empty() ? host : address;
   std::transform(lowered.begin(), lowered.end(), lowered.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return lowered + " " + std::to_string(port);

@@ -5,35 +5,71 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <fstream>
+
+namespace {
+
+// The process's umask, read without changing it (other threads may be creating files).
+mode_t CurrentUmask() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
+  }
+  const mode_t mask = ::umask(022);
+  ::umask(mask);
+  return mask;
+}
+
+}  // namespace
 
 bool TLocalFile::OpenForReceive(const std::string& path) {
-  Close();
+  Forget();
   struct stat st {};
-  const bool existed = ::stat(path.c_str(), &st) == 0;
+  const bool existed = ::lstat(path.c_str(), &st) == 0;
+  // A link, a device or a pipe is written through, as it always was.
+  if (existed && !S_ISREG(st.st_mode)) return OpenInPlace(path, true);
+  // A file this user may not write is refused, as it always was: replacing it would get
+  // round that.
+  if (existed && ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) return false;
+  const mode_t finalMode = existed ? (st.st_mode & 0777) : (0666 & ~CurrentUmask());
+  return OpenTemporary(path, finalMode) || OpenInPlace(path, existed);
+}
+
+bool TLocalFile::OpenTemporary(const std::string& path, mode_t finalMode) {
+  std::string name = path + ".part.XXXXXX";
+  const int fd = ::mkostemp(name.data(), O_CLOEXEC);  // a new file, mode 0600
+  if (fd < 0) return false;
+  fd_ = fd;
+  path_ = path;
+  temporary_ = name;
+  finalMode_ = finalMode;
+  receiving_ = true;
+  return true;
+}
+
+bool TLocalFile::OpenInPlace(const std::string& path, bool existed) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) return false;
   fd_ = fd;
   path_ = path;
   receiving_ = true;
   created_ = !existed;
-  claimed_ = false;
   return true;
 }
 
 bool TLocalFile::OpenForStore(const std::string& path) {
-  Close();
+  Forget();
   const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0) return false;
   fd_ = fd;
   path_ = path;
-  receiving_ = false;
-  created_ = false;
-  claimed_ = false;
   return true;
 }
 
 bool TLocalFile::Claim() {
-  if (!receiving_ || claimed_ || path_.empty()) return true;
+  if (!receiving_ || claimed_ || path_.empty() || !temporary_.empty()) return true;
   claimed_ = true;
   // Nothing was written before the claim, so the file offset is still 0.
   return IsOpen() ? ::ftruncate(fd_, 0) == 0 : ::truncate(path_.c_str(), 0) == 0;
@@ -74,9 +110,32 @@ bool TLocalFile::Close() {
   return result == 0 || !receiving_ || errno == EINTR;
 }
 
+bool TLocalFile::Commit() {
+  if (!temporary_.empty()) {
+    if (!Close() || ::chmod(temporary_.c_str(), finalMode_) != 0 ||
+        ::rename(temporary_.c_str(), path_.c_str()) != 0) {
+      return false;
+    }
+    temporary_.clear();
+    ::unlink((path_ + ".part").c_str());  // the part of an earlier try is of no use now
+  } else if (!Close()) {
+    return false;
+  }
+  path_.clear();
+  receiving_ = created_ = claimed_ = false;
+  return true;
+}
+
 void TLocalFile::Forget() {
   Close();
-  if (receiving_ && created_ && !claimed_ && !path_.empty()) ::unlink(path_.c_str());
+  if (!temporary_.empty()) {
+    struct stat st {};
+    const bool cameSome = ::stat(temporary_.c_str(), &st) == 0 && st.st_size > 0;
+    if (!cameSome || ::rename(temporary_.c_str(), (path_ + ".part").c_str()) != 0) ::unlink(temporary_.c_str());
+  } else if (receiving_ && created_ && !claimed_ && !path_.empty()) {
+    ::unlink(path_.c_str());
+  }
   path_.clear();
+  temporary_.clear();
   receiving_ = created_ = claimed_ = false;
 }

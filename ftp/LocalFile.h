@@ -1,9 +1,20 @@
-// The local file of a receive or a store. A receive opens its file before anything is sent,
-// so that a file that cannot be written is refused at once, but it does not empty an
-// existing file then: Claim() does, once the download really brings something. Forget()
-// ends the file's story: a file the receive created and never claimed is removed, so a
-// refused or stopped download leaves the local directory as it was.
+// The local file of a receive or a store.
+//
+// A receive never touches its target until the download is whole: the bytes go to a new
+// file beside it, "NAME.part.XXXXXX", created exclusively and readable by its owner only.
+// Commit() renames it over the target with the target's permissions (those of a new file,
+// after the umask, when there was none). Forget() ends any other way: the target stays as
+// it was, and the part received is kept as "NAME.part" (replacing an older one), or removed
+// when nothing came or it cannot be kept.
+//
+// Where the folder takes no new file but the target can be written (or the target is not
+// a plain file), the receive writes the target itself, as before: opened at once, so that
+// a file that cannot be written is refused before anything is sent, and emptied by Claim()
+// only once the download really brings something; a target it created and never claimed
+// is removed again.
 #pragma once
+
+#include <sys/types.h>
 
 #include <cstdint>
 #include <string>
@@ -11,20 +22,19 @@
 class TLocalFile {
  public:
   TLocalFile() = default;
-  ~TLocalFile() { Close(); }
+  ~TLocalFile() { Forget(); }
   TLocalFile(const TLocalFile&) = delete;
   TLocalFile& operator=(const TLocalFile&) = delete;
 
-  // A receive's target, created when missing and left as it is when present.
+  // A receive's target; false when it cannot be written.
   bool OpenForReceive(const std::string& path);
   // A store's source, opened for reading and writing so that a read-only file is refused.
   bool OpenForStore(const std::string& path);
   bool IsOpen() const { return fd_ >= 0; }
 
-  // Empties a receive's target, once; works after Close() too, and does nothing once the
-  // file is forgotten. False when emptying failed.
+  // In place: empties the target, once; works after Close() too, and does nothing once the
+  // file is forgotten. False when emptying failed. Nothing to do for a temporary file.
   bool Claim();
-  bool Claimed() const { return claimed_; }
 
   // Writes all the bytes; false when the disk took fewer.
   bool Write(const char* bytes, int count);
@@ -32,14 +42,22 @@ class TLocalFile {
   int Read(char* bytes, int count);
   std::int64_t Size() const;
 
-  // False when closing a receive's target failed (what was written may be lost).
+  // False when closing a receive's file failed (what was written may be lost).
   bool Close();
-  // Closes, removes the file that a receive created but never claimed, and forgets it.
+  // The download is whole: the received file becomes the target (and an older NAME.part
+  // goes). False when it could not; the part is then kept as Forget() keeps it.
+  bool Commit();
+  // Closes and ends the file's story without a whole download (see above).
   void Forget();
 
  private:
+  bool OpenTemporary(const std::string& path, mode_t finalMode);
+  bool OpenInPlace(const std::string& path, bool existed);
+
   int fd_ = -1;
-  std::string path_;  // empty once forgotten
+  std::string path_;       // the target; empty once forgotten
+  std::string temporary_;  // where a receive writes, when not in place
+  mode_t finalMode_ = 0;
   bool receiving_ = false;
   bool created_ = false;
   bool claimed_ = false;

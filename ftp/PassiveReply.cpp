@@ -2,8 +2,11 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cctype>
 #include <vector>
+
+#include "platform/AddressText.h"
 
 namespace {
 
@@ -75,12 +78,23 @@ bool BehindRouter(std::uint32_t a) {
          in(0xA9FE0000u, 16);
 }
 
+bool BehindRouter(const platform::SOCKADDR_INET& a) {
+  if (a.sin_family == platform::AF_INET_VALUE) return BehindRouter(ntohl(a.sin_addr));
+  return (a.sin6_addr[0] & 0xFE) == 0xFC || (a.sin6_addr[0] == 0xFE && (a.sin6_addr[1] & 0xC0) == 0x80);
+}
+
+bool Loopback(const platform::SOCKADDR_INET& a) {
+  static const std::uint8_t kIpv6Loopback[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+  if (a.sin_family == platform::AF_INET_VALUE) return (ntohl(a.sin_addr) >> 24) == 127;
+  return std::equal(a.sin6_addr, a.sin6_addr + 16, kIpv6Loopback);
+}
+
 }  // namespace
 
 bool RouterBetween(const std::string& local, const std::string& server) {
-  std::uint32_t own = 0, peer = 0;
-  if (!HostOrderAddress(local, own) || !HostOrderAddress(server, peer)) return false;
-  return BehindRouter(own) && !BehindRouter(peer) && (peer >> 24) != 127;
+  platform::SOCKADDR_INET own, peer;
+  if (!platform::AddressFromText(local, own) || !platform::AddressFromText(server, peer)) return false;
+  return BehindRouter(own) && !BehindRouter(peer) && !Loopback(peer);
 }
 
 bool SameAddress(const std::string& a, const std::string& b) {

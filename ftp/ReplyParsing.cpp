@@ -2,6 +2,17 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
+
+namespace {
+
+// Decimal digits only, within range.
+bool ParseCount(const std::string& text, std::int64_t& count) {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  return std::from_chars(text.data(), text.data() + text.size(), count).ec == std::errc();
+}
+
+}  // namespace
 
 TFTPServerType ServerTypeFromSyst(const std::string& reply) {
   if (IsReplyClass(reply, '5')) return ftpstDefault;
@@ -42,6 +53,18 @@ bool TransferSizeFromReply(const std::string& reply, std::string& size) {
   return true;
 }
 
+bool ByteCountFromSizeReply(const std::string& reply, std::int64_t& count) {
+  if (reply.compare(0, 4, "213 ") != 0) return false;
+  const std::size_t end = reply.find_last_not_of(' ');
+  return ParseCount(reply.substr(4, end - 3), count);
+}
+
+bool ByteCountFromOpeningReply(const std::string& reply, std::int64_t& count) {
+  const std::size_t end = reply.rfind(" bytes)");
+  const std::size_t open = end == std::string::npos ? end : reply.rfind('(', end);
+  return open != std::string::npos && ParseCount(reply.substr(open + 1, end - open - 1), count);
+}
+
 std::string PortArgument(const std::string& dottedAddress, std::uint16_t port) {
   std::string text = dottedAddress;
   std::replace(text.begin(), text.end(), '.', ',');
@@ -55,4 +78,9 @@ std::string FeatureName(const std::string& line) {
   std::transform(name.begin(), name.end(), name.begin(),
                  [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
   return name;
+}
+
+std::string DataPortCommand(const std::string& address, std::uint16_t port) {
+  if (address.find(':') == std::string::npos) return "PORT " + PortArgument(address, port);
+  return "EPRT |2|" + address.substr(0, address.find('%')) + "|" + std::to_string(port) + "|";
 }

@@ -1,7 +1,6 @@
 #include "platform/HostLookup.h"
 
 #include <netdb.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <atomic>
@@ -11,6 +10,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "platform/AddressText.h"
 #include "platform/MessageLoop.h"
 #include "platform/PosixSockets.h"
 #include "platform/WinsockErrors.h"
@@ -24,14 +24,13 @@ struct LookupRequest {
   HWND window = 0;
   UINT msg = 0;
   std::string name;
-  char* buf = nullptr;
-  int buflen = 0;
+  int family = AF_UNSPEC_VALUE;
+  ADDRESS_LIST* result = nullptr;
   std::atomic<bool> cancelled{false};
   bool posted = false;  // the end is queued on the window
   // Written by the helper thread before it hands the request back to the loop.
   std::uint16_t error = 0;
-  std::uint32_t address = 0;  // network order
-  std::string officialName;
+  ADDRESS_LIST found;
 };
 
 using RequestPtr = std::shared_ptr<LookupRequest>;
@@ -51,58 +50,27 @@ void ForgetDispatched() {
   });
 }
 
+// Both families unless one is asked for, in the order the resolver gives (its preference
+// of one family over the other included).
 void Resolve(LookupRequest& r) {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_CANONNAME;
-  addrinfo* found = nullptr;
-  const int rc = ::getaddrinfo(r.name.c_str(), nullptr, &hints, &found);
-  r.error = WinsockErrorFromLookup(rc);
-  if (rc == 0) {
-    r.error = WSANO_DATA;
-    for (const addrinfo* ai = found; ai != nullptr; ai = ai->ai_next) {
-      if (ai->ai_family != AF_INET || ai->ai_addr == nullptr) continue;
-      r.address = reinterpret_cast<const sockaddr_in*>(ai->ai_addr)->sin_addr.s_addr;
-      r.officialName = found->ai_canonname != nullptr ? found->ai_canonname : r.name;
-      r.error = 0;
-      break;
-    }
-    ::freeaddrinfo(found);
+  // getaddrinfo reads such text as an IPv4 address ("127.0.0.010" as 127.0.0.8): it names
+  // no host, and must not reach one the user never meant.
+  if (LooseIpv4Text(r.name)) {
+    r.error = WSAHOST_NOT_FOUND;
+    return;
   }
-}
-
-// Lays out a struct hostent and its data inside buf; every pointer points into buf.
-// Written byte-wise because the caller's buffer need not be aligned for pointers.
-bool WriteHostEntry(const LookupRequest& r) {
-  const std::size_t entry = 0;
-  const std::size_t aliases = sizeof(hostent);         // { NULL }
-  const std::size_t addrList = aliases + sizeof(char*);  // { &address, NULL }
-  const std::size_t address = addrList + 2 * sizeof(char*);
-  const std::size_t name = address + sizeof r.address;
-  const std::size_t size = name + r.officialName.size() + 1;
-  if (r.buf == nullptr || r.buflen < 0 || static_cast<std::size_t>(r.buflen) < size) return false;
-
-  char* const base = r.buf;
-  auto put = [base](std::size_t offset, const void* value, std::size_t n) {
-    std::memcpy(base + offset, value, n);
-  };
-  char* const nullPointer = nullptr;
-  char* const addressPointer = base + address;
-  put(aliases, &nullPointer, sizeof nullPointer);
-  put(addrList, &addressPointer, sizeof addressPointer);
-  put(addrList + sizeof(char*), &nullPointer, sizeof nullPointer);
-  put(address, &r.address, sizeof r.address);
-  put(name, r.officialName.c_str(), r.officialName.size() + 1);
-
-  hostent h{};
-  h.h_name = base + name;
-  h.h_aliases = reinterpret_cast<char**>(base + aliases);
-  h.h_addrtype = AF_INET;
-  h.h_length = sizeof r.address;
-  h.h_addr_list = reinterpret_cast<char**>(base + addrList);
-  put(entry, &h, sizeof h);
-  return true;
+  addrinfo hints{};
+  hints.ai_family = PosixFamily(r.family);
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const int rc = hints.ai_family < 0 ? EAI_FAMILY : ::getaddrinfo(r.name.c_str(), nullptr, &hints, &found);
+  r.error = WinsockErrorFromLookup(rc);
+  if (rc != 0) return;
+  for (const addrinfo* ai = found; ai != nullptr && r.found.Count < ADDRESS_LIST::kMaxAddresses; ai = ai->ai_next) {
+    if (ai->ai_addr != nullptr && FromPosix(ai->ai_addr, r.found.Addresses[r.found.Count])) ++r.found.Count;
+  }
+  ::freeaddrinfo(found);
+  if (r.found.Count == 0) r.error = WSANO_DATA;
 }
 
 // Runs on the loop thread that started the lookup.
@@ -113,16 +81,15 @@ void Deliver(const RequestPtr& r) {
     requests.erase(r->handle);
     return;
   }
-  std::uint16_t error = r->error;
-  if (error == 0 && !WriteHostEntry(*r)) error = WSAENOBUFS;
-  r->posted = loop.PostMessage(r->window, r->msg, r->handle, MakeSelectLParam(0, error));
+  if (r->error == 0) *r->result = r->found;
+  r->posted = loop.PostMessage(r->window, r->msg, r->handle, MakeSelectLParam(0, r->error));
   if (!r->posted) requests.erase(r->handle);
 }
 
 }  // namespace
 
-HANDLE AsyncGetHostByName(HWND window, UINT msg, const char* name, char* buf, int buflen) {
-  if (name == nullptr || buf == nullptr) {
+HANDLE AsyncGetAddrInfo(HWND window, UINT msg, const char* name, int family, ADDRESS_LIST* result) {
+  if (name == nullptr || result == nullptr) {
     SetLastError(WSAEFAULT);
     return 0;
   }
@@ -137,8 +104,8 @@ HANDLE AsyncGetHostByName(HWND window, UINT msg, const char* name, char* buf, in
   r->window = window;
   r->msg = msg;
   r->name = name;
-  r->buf = buf;
-  r->buflen = buflen;
+  r->family = family;
+  r->result = result;
   requests.emplace(r->handle, r);
 
   std::shared_ptr<MessageLoop::TaskInbox> inbox = MessageLoop::Current().Inbox();

@@ -6,7 +6,7 @@
 
 namespace platform::posix {
 
-HANDLE AsyncGetHostByName(HWND window, UINT msg, const char* name, char* buf, int buflen);
+HANDLE AsyncGetAddrInfo(HWND window, UINT msg, const char* name, int family, ADDRESS_LIST* result);
 int CancelAsyncRequest(HANDLE task);
 
 }  // namespace platform::posix

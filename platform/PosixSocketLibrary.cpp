@@ -1,4 +1,4 @@
-// The socket library over non-blocking POSIX sockets (IPv4 TCP). Each entry point does the
+// The socket library over non-blocking POSIX sockets (TCP over IPv4 and IPv6). Each entry point does the
 // system call, translates errno into the calling thread's last error, and tells the
 // notifier what happened so that the network events follow the asynchronous-select rules.
 #include <arpa/inet.h>
@@ -22,7 +22,7 @@ namespace {
 using posix::FindSocket;
 using posix::SetLastError;
 
-constexpr int kAddressLength = sizeof(SOCKADDR_IN);
+constexpr int kAddressLength = sizeof(SOCKADDR_INET);
 constexpr int kMsgPeek = 2;  // recv flag of the socket interface
 
 // A connect that fails with one of these is reported later through FD_CONNECT, as the
@@ -43,46 +43,41 @@ int Succeed(int result) {
   return result;
 }
 
-sockaddr_in ToPosix(const SOCKADDR_IN& a) {
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = a.sin_port;
-  sa.sin_addr.s_addr = a.sin_addr;
-  return sa;
+// The system's form of `addr`; false, with the last error set, when there is none.
+bool PosixAddress(const SOCKADDR_INET* addr, int len, sockaddr_storage& sa, socklen_t& saLen) {
+  if (addr == nullptr || len < kAddressLength) {
+    SetLastError(WSAEFAULT);
+    return false;
+  }
+  if (!posix::ToPosix(*addr, sa, saLen)) {
+    SetLastError(WSAEAFNOSUPPORT);
+    return false;
+  }
+  return true;
 }
 
-void FromPosix(const sockaddr_in& sa, SOCKADDR_IN* a, int* len) {
-  *a = SOCKADDR_IN{};
-  a->sin_family = AF_INET_VALUE;
-  a->sin_port = sa.sin_port;
-  a->sin_addr = sa.sin_addr.s_addr;
-  *len = kAddressLength;
-}
-
-bool AddressUsable(const SOCKADDR_IN* addr, int len) {
-  return addr != nullptr && len >= kAddressLength;
-}
-
-bool ResultUsable(const SOCKADDR_IN* addr, const int* len) {
+bool ResultUsable(const SOCKADDR_INET* addr, const int* len) {
   return addr != nullptr && len != nullptr && *len >= kAddressLength;
 }
 
 SOCKET Socket(int af, int type, int protocol) {
-  if (af != AF_INET_VALUE) return FailWith(WSAEAFNOSUPPORT);
+  const int family = posix::PosixFamily(af);
+  if (family != AF_INET && family != AF_INET6) return FailWith(WSAEAFNOSUPPORT);
   if (type != SOCK_STREAM_VALUE) return FailWith(WSAESOCKTNOSUPPORT);
   if (protocol != 0 && protocol != IPPROTO_TCP) return FailWith(WSAEPROTONOSUPPORT);
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  const int fd = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) return FailErrno(errno);
   SetLastError(0);
   return posix::AddSocket(fd);
 }
 
-int Connect(SOCKET s, const SOCKADDR_IN* addr, int len) {
+int Connect(SOCKET s, const SOCKADDR_INET* addr, int len) {
   const auto st = FindSocket(s);
   if (!st) return FailWith(WSAENOTSOCK);
-  if (!AddressUsable(addr, len)) return FailWith(WSAEFAULT);
-  const sockaddr_in sa = ToPosix(*addr);
-  if (::connect(st->fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0) {
+  sockaddr_storage sa{};
+  socklen_t saLen = 0;
+  if (!PosixAddress(addr, len, sa, saLen)) return SOCKET_ERROR;
+  if (::connect(st->fd, reinterpret_cast<const sockaddr*>(&sa), saLen) == 0) {
     posix::ConnectFinished(s, *st, 0);
     return Succeed(0);
   }
@@ -98,12 +93,13 @@ int Connect(SOCKET s, const SOCKADDR_IN* addr, int len) {
   return FailErrno(err);
 }
 
-int Bind(SOCKET s, const SOCKADDR_IN* addr, int len) {
+int Bind(SOCKET s, const SOCKADDR_INET* addr, int len) {
   const auto st = FindSocket(s);
   if (!st) return FailWith(WSAENOTSOCK);
-  if (!AddressUsable(addr, len)) return FailWith(WSAEFAULT);
-  const sockaddr_in sa = ToPosix(*addr);
-  if (::bind(st->fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) return FailErrno(errno);
+  sockaddr_storage sa{};
+  socklen_t saLen = 0;
+  if (!PosixAddress(addr, len, sa, saLen)) return SOCKET_ERROR;
+  if (::bind(st->fd, reinterpret_cast<const sockaddr*>(&sa), saLen) != 0) return FailErrno(errno);
   return Succeed(0);
 }
 
@@ -115,12 +111,12 @@ int Listen(SOCKET s, int backlog) {
   return Succeed(0);
 }
 
-SOCKET Accept(SOCKET s, SOCKADDR_IN* addr, int* len) {
+SOCKET Accept(SOCKET s, SOCKADDR_INET* addr, int* len) {
   const auto st = FindSocket(s);
   if (!st) return FailWith(WSAENOTSOCK);
   // Checked first: a connection taken and then refused for want of room would be lost.
   if (addr != nullptr && !ResultUsable(addr, len)) return FailWith(WSAEFAULT);
-  sockaddr_in peer{};
+  sockaddr_storage peer{};
   socklen_t peerLen = sizeof peer;
   const int fd = ::accept4(st->fd, reinterpret_cast<sockaddr*>(&peer), &peerLen,
                            SOCK_NONBLOCK | SOCK_CLOEXEC);
@@ -128,7 +124,10 @@ SOCKET Accept(SOCKET s, SOCKADDR_IN* addr, int* len) {
   posix::Accepted(s, *st);
   if (fd < 0) return FailErrno(err);
   const SOCKET accepted = posix::AddSocket(fd, posix::Phase::Connected);
-  if (addr != nullptr) FromPosix(peer, addr, len);
+  if (addr != nullptr) {
+    posix::FromPosix(reinterpret_cast<const sockaddr*>(&peer), *addr);
+    *len = kAddressLength;
+  }
   SetLastError(0);
   return accepted;
 }
@@ -166,14 +165,15 @@ int Recv(SOCKET s, char* buf, int len, int flags) {
   return Succeed(static_cast<int>(n));
 }
 
-int GetSockName(SOCKET s, SOCKADDR_IN* addr, int* len) {
+int GetSockName(SOCKET s, SOCKADDR_INET* addr, int* len) {
   const auto st = FindSocket(s);
   if (!st) return FailWith(WSAENOTSOCK);
   if (!ResultUsable(addr, len)) return FailWith(WSAEFAULT);
-  sockaddr_in sa{};
+  sockaddr_storage sa{};
   socklen_t saLen = sizeof sa;
   if (::getsockname(st->fd, reinterpret_cast<sockaddr*>(&sa), &saLen) != 0) return FailErrno(errno);
-  FromPosix(sa, addr, len);
+  posix::FromPosix(reinterpret_cast<const sockaddr*>(&sa), *addr);
+  *len = kAddressLength;
   return Succeed(0);
 }
 
@@ -234,7 +234,7 @@ SocketLibraryTable MakeTable() {
   t.htons = &HostToNet16;
   t.ntohs = &NetToHost16;
   t.WSAAsyncSelect = &AsyncSelect;
-  t.WSAAsyncGetHostByName = &posix::AsyncGetHostByName;
+  t.WSAAsyncGetAddrInfo = &posix::AsyncGetAddrInfo;
   t.WSACancelAsyncRequest = &posix::CancelAsyncRequest;
   t.WSAGetLastError = &GetLastErrorEntry;
   t.WSAStartup = &Startup;

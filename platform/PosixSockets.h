@@ -2,6 +2,8 @@
 // maps SOCKET values to it, and the calling thread's last error.
 #pragma once
 
+#include <sys/socket.h>
+
 #include <memory>
 
 #include "platform/MessageLoop.h"
@@ -38,6 +40,13 @@ using SocketPtr = std::shared_ptr<SocketState>;
 SOCKET AddSocket(int fd, Phase phase = Phase::Idle);
 SocketPtr FindSocket(SOCKET s);
 SocketPtr TakeSocket(SOCKET s);
+
+// Socket addresses between the interface's record and the system's, either family. False
+// for another family.
+bool ToPosix(const SOCKADDR_INET& address, sockaddr_storage& out, socklen_t& length);
+bool FromPosix(const sockaddr* address, SOCKADDR_INET& out);
+// The system's address family for the interface's number; -1 for one it does not know.
+int PosixFamily(int family);
 
 void SetLastError(int wsaError);
 int LastError();

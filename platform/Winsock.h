@@ -1,7 +1,7 @@
 // The socket library as the socket component sees it: the Windows Sockets 1.1 operations
 // it calls, gathered in a table of entry points that is bound at run time from a named
-// library. The default library maps them onto non-blocking POSIX sockets (IPv4); tests
-// register fake libraries that simulate a network, or lack an entry point.
+// library. The default library maps them onto non-blocking POSIX sockets (IPv4 and IPv6);
+// tests register fake libraries that simulate a network, or lack an entry point.
 #pragma once
 
 #include <cstdint>
@@ -17,7 +17,9 @@ constexpr SOCKET INVALID_SOCKET = -1;
 constexpr int SOCKET_ERROR = -1;
 constexpr std::uint32_t INADDR_NONE_VALUE = 0xFFFFFFFFu;
 
+constexpr int AF_UNSPEC_VALUE = 0;
 constexpr int AF_INET_VALUE = 2;
+constexpr int AF_INET6_VALUE = 23;
 constexpr int SOCK_STREAM_VALUE = 1;
 constexpr int MSG_OOB_VALUE = 1;
 
@@ -29,19 +31,26 @@ constexpr long FD_ACCEPT = 8;
 constexpr long FD_CONNECT = 16;
 constexpr long FD_CLOSE = 32;
 
-// MAXGETHOSTSTRUCT: size of the host entry buffer of an asynchronous lookup.
-constexpr int MAXGETHOSTSTRUCT = 1024;
 // Longest host name that is looked up (the DNS limit); longer ones fail at once.
 constexpr int MAX_HOST_NAME = 253;
 
-// IPv4 socket address, 16 bytes; port and address in network byte order.
-struct SOCKADDR_IN {
+// A socket address of either family, as the interface's SOCKADDR_INET, laid out as one
+// record: the family tells which address holds. Port and addresses in network byte order.
+struct SOCKADDR_INET {
   std::int16_t sin_family = AF_INET_VALUE;
   std::uint16_t sin_port = 0;
-  std::uint32_t sin_addr = 0;
-  char sin_zero[8] = {};
+  std::uint32_t sin_addr = 0;        // IPv4
+  std::uint8_t sin6_addr[16] = {};   // IPv6
+  std::uint32_t sin6_scope_id = 0;   // IPv6: the interface of a link-local address
 };
-static_assert(sizeof(SOCKADDR_IN) == 16);
+
+// What a lookup found: the addresses of both families in the resolver's order (the
+// first kMaxAddresses of them).
+struct ADDRESS_LIST {
+  static constexpr int kMaxAddresses = 16;
+  int Count = 0;
+  SOCKADDR_INET Addresses[kMaxAddresses];
+};
 
 struct WSADATA {
   std::uint16_t wVersion = 0;
@@ -52,27 +61,26 @@ struct WSADATA {
   std::uint16_t iMaxUdpDg = 0;
 };
 
-// The host entry written at the end of a lookup is a `struct hostent` (netdb.h layout)
-// followed by its data, all inside the caller's buffer.
-
 // The bound entry points. A library lacking one of them cannot be bound.
 struct SocketLibraryTable {
   SOCKET (*socket)(int af, int type, int protocol) = nullptr;
-  int (*connect)(SOCKET s, const SOCKADDR_IN* addr, int len) = nullptr;
-  int (*bind)(SOCKET s, const SOCKADDR_IN* addr, int len) = nullptr;
+  int (*connect)(SOCKET s, const SOCKADDR_INET* addr, int len) = nullptr;
+  int (*bind)(SOCKET s, const SOCKADDR_INET* addr, int len) = nullptr;
   int (*listen)(SOCKET s, int backlog) = nullptr;
-  SOCKET (*accept)(SOCKET s, SOCKADDR_IN* addr, int* len) = nullptr;
+  SOCKET (*accept)(SOCKET s, SOCKADDR_INET* addr, int* len) = nullptr;
   int (*closesocket)(SOCKET s) = nullptr;
   int (*send)(SOCKET s, const char* buf, int len, int flags) = nullptr;
   int (*recv)(SOCKET s, char* buf, int len, int flags) = nullptr;
-  int (*getsockname)(SOCKET s, SOCKADDR_IN* addr, int* len) = nullptr;
+  int (*getsockname)(SOCKET s, SOCKADDR_INET* addr, int* len) = nullptr;
   std::uint32_t (*inet_addr)(const char* text) = nullptr;
   // Dotted text of an address in network order; the text lives until the next call.
   const char* (*inet_ntoa)(std::uint32_t addr) = nullptr;
   std::uint16_t (*htons)(std::uint16_t v) = nullptr;
   std::uint16_t (*ntohs)(std::uint16_t v) = nullptr;
   int (*WSAAsyncSelect)(SOCKET s, HWND window, UINT msg, long events) = nullptr;
-  HANDLE (*WSAAsyncGetHostByName)(HWND window, UINT msg, const char* name, char* buf, int buflen) = nullptr;
+  // Looks `name` up in `family` (AF_UNSPEC_VALUE: both) and, at a successful end, writes
+  // what it found into `result` before the end is posted.
+  HANDLE (*WSAAsyncGetAddrInfo)(HWND window, UINT msg, const char* name, int family, ADDRESS_LIST* result) = nullptr;
   int (*WSACancelAsyncRequest)(HANDLE task) = nullptr;
   int (*WSAGetLastError)() = nullptr;
   int (*WSAStartup)(std::uint16_t version, WSADATA* data) = nullptr;

@@ -59,7 +59,7 @@ std::uint16_t WinsockErrorFromLookup(int gaiResult) {
     case EAI_NONAME: return WSAHOST_NOT_FOUND;
     case EAI_AGAIN: return WSATRY_AGAIN;
     case EAI_NODATA:
-    case EAI_ADDRFAMILY: return WSANO_DATA;  // the name exists but has no IPv4 address
+    case EAI_ADDRFAMILY: return WSANO_DATA;  // the name exists but has no address of that family
     default: return WSANO_RECOVERY;
   }
 }

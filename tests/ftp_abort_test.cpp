@@ -42,14 +42,16 @@ void ReceiveAndAbort(DataSideSession& s, int aborts = 1) {
   for (int i = 0; i < aborts; ++i) s.ftp.Abort();
 }
 
-// What the local file holds after an aborted receive: exactly what was counted.
+// After an aborted receive the local file is not there; its part holds exactly what was
+// counted.
 void ExpectLocalFileKeepsWhatCame(DataSideSession& s) {
-  const auto size = s.tree.FileSize("big.bin");
+  EXPECT_FALSE(s.tree.Exists("big.bin"));
+  const auto size = s.tree.FileSize("big.bin.part");
   ASSERT_TRUE(size.has_value());
   EXPECT_EQ(static_cast<std::int64_t>(*size), s.ftp.BytesTransferred);
   EXPECT_GE(s.ftp.BytesTransferred, kAbortAfter);
   EXPECT_LT(s.ftp.BytesTransferred, static_cast<std::int64_t>(kBig));
-  EXPECT_TRUE(s.tree.ReadFile("big.bin") == PatternBytes(*size)) << "the kept part differs from what was sent";
+  EXPECT_TRUE(s.tree.ReadFile("big.bin.part") == PatternBytes(*size)) << "the kept part differs from what was sent";
 }
 
 TEST(FtpAbortTest, AbortSendsInterruptSynchAndAborOnceWithNothingAfter) {

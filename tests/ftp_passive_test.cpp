@@ -4,6 +4,7 @@
 // connection. Also the pure pieces: reading EPSV and PASV replies, telling a router.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,9 @@ TEST(PassiveReplyTest, ARouterStandsBetweenAPrivateNetworkAndAServerOutsideIt) {
       {"169.254.1.1", "203.0.113.7", true},    {"192.168.1.10", "192.168.1.1", false},
       {"10.0.0.2", "127.0.0.1", false},        {"203.0.113.9", "203.0.113.7", false},
       {"172.32.0.1", "203.0.113.7", false},    {"127.0.0.1", "127.0.0.1", false},
+      {"fd12::5", "2001:db8::7", true},        {"fe80::1%2", "2001:db8::7", true},
+      {"fd12::5", "fd12::1", false},           {"fd12::5", "::1", false},
+      {"2001:db8::9", "2001:db8::7", false},
   };
   for (const auto& row : rows) {
     EXPECT_EQ(RouterBetween(row.local, row.server), row.router) << row.local << " to " << row.server;
@@ -150,12 +154,14 @@ TEST(FtpPassiveTest, AutomaticModeSwitchesToPassiveAndRunsTheSameOperationAgain)
           .Reply("500 Illegal PORT command.\r\n").Expect("EPSV").ReplyEpsv().DataAccept().Expect("LIST")
           .Reply(kListingOpening).DataSend(kListing).DataClose().Reply(kTransferComplete);
     } else {
-      s.peer.Expect("TYPE I").Reply("200 ok\r\n").Expect("PORT").Reply("200 PORT command successful.\r\n")
+      s.peer.Expect("TYPE I").Reply("200 ok\r\n").Expect("SIZE f.bin").Reply("550 No size.\r\n").Expect("PORT")
+          .Reply("200 PORT command successful.\r\n")
           .Expect("RETR f.bin").Reply("425 Failed to establish connection.\r\n").Expect("EPSV").ReplyEpsv()
           .DataAccept().Expect("RETR f.bin").Reply(RetrOpening("f.bin", content.size())).DataSend(content)
           .DataClose().Reply(kTransferComplete);
     }
-    s.peer.Expect("TYPE I").Reply("200 ok\r\n").Expect("EPSV").ReplyEpsv().DataAccept().Expect("RETR f.bin")
+    s.peer.Expect("TYPE I").Reply("200 ok\r\n").Expect("SIZE f.bin").Reply("213 5\r\n").Expect("EPSV").ReplyEpsv()
+        .DataAccept().Expect("RETR f.bin")
         .Reply(RetrOpening("f.bin", 5)).DataSend("again").DataClose().Reply(kTransferComplete);
     s.ftp.DataConnectionMode = dcmAutomatic;
     ASSERT_TRUE(s.tree.WriteFile("f.bin", "old"));
@@ -178,13 +184,27 @@ TEST(FtpPassiveTest, AutomaticModeSwitchesToPassiveAndRunsTheSameOperationAgain)
   }
 }
 
-// The port a passive reply names refuses the connection, or never takes it: the operation
-// fails with a data connection error within the connect time, and the connection goes on.
+// The port a passive reply names refuses the connection, or never takes it; over IPv6
+// (here an IPv4-mapped address) a refused EPSV leaves no passive way, since PASV names an
+// IPv4 address: the operation fails with a data connection error within the connect time,
+// and the connection goes on.
 TEST(FtpPassiveTest, APassivePortThatRefusesOrNeverAcceptsFailsBoundedAndTheConnectionGoesOn) {
-  for (const auto how : {ScriptedPeer::DeadPort::Refused, ScriptedPeer::DeadPort::NeverAccepted}) {
-    SCOPED_TRACE(how == ScriptedPeer::DeadPort::Refused ? "refused" : "never accepted");
+  const struct {
+    const char* name;
+    const char* host;
+    std::function<void(ScriptedPeer&)> epsvReply;
+  } rows[] = {
+      {"refused", "127.0.0.1", [](ScriptedPeer& p) { p.ReplyEpsvToDeadPort(ScriptedPeer::DeadPort::Refused); }},
+      {"never accepted", "127.0.0.1",
+       [](ScriptedPeer& p) { p.ReplyEpsvToDeadPort(ScriptedPeer::DeadPort::NeverAccepted); }},
+      {"EPSV refused over IPv6", "::ffff:127.0.0.1", [](ScriptedPeer& p) { p.Reply("500 EPSV not understood\r\n"); }},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
     DataSideSession s;
-    s.peer.Expect("TYPE I").Reply("200 ok\r\n").Expect("EPSV").ReplyEpsvToDeadPort(how);
+    s.host = row.host;
+    s.peer.Expect("TYPE I").Reply("200 ok\r\n").Expect("SIZE f.bin").Reply("213 4\r\n").Expect("EPSV");
+    row.epsvReply(s.peer);
     s.CwdNext();
     s.ftp.DataConnectionMode = dcmPassive;
     s.ftp.TimeOutConnect = 1;

@@ -313,7 +313,7 @@ TEST_F(FtpSurfaceTest, FailedLookupGivesAddressResolutionAndTwoQuits) {
 
   // The same name, looked up again, now found.
   fake->Reset();
-  fake->LookupResolvesTo("127.0.0.1");
+  fake->LookupResolvesTo({"127.0.0.1"});
   ScriptedPeer peer;
   peer.Login().AwaitClose();
   peer.Start();
@@ -321,6 +321,25 @@ TEST_F(FtpSurfaceTest, FailedLookupGivesAddressResolutionAndTwoQuits) {
   ConnectTo("ftp.nowhere.example", peer.Port());
   ASSERT_TRUE(RunUntil([&] { return log.Count("loggedIn") == 1; }));
   EXPECT_EQ(log.Count("ftpiHostResolved:127.0.0.1"), 1);
+  EXPECT_EQ(log.CountPrefix("ftpe"), 0);
+  ftp.SockClose();
+  EXPECT_TRUE(peer.WaitFinished(Millis(5000)));
+}
+
+// A name's addresses are tried in turn, each within the connect time: one that never
+// answers, one that refuses, then the server; the log names the address that answered.
+TEST_F(FtpSurfaceTest, EachAddressOfANameIsTriedInTurnUntilOneAnswers) {
+  fake.emplace().LookupResolvesTo({"::1", "127.0.0.2", "127.0.0.1"});
+  fake->ConnectNeverAnswers("::1");
+  ScriptedPeer peer;
+  peer.Login().AwaitClose();
+  peer.Start();
+  ftp.TimeOutConnect = 1;
+  ConnectTo("both.example", peer.Port());
+  ASSERT_TRUE(RunUntil([&] { return log.Count("loggedIn") == 1; })) << ::testing::PrintToString(log.Events());
+  EXPECT_EQ(fake->Connects(), 3);
+  EXPECT_EQ(log.Count("ftpiHostResolved:::1"), 1);
+  EXPECT_EQ(log.Count("ftpiConnected:127.0.0.1"), 1);
   EXPECT_EQ(log.CountPrefix("ftpe"), 0);
   ftp.SockClose();
   EXPECT_TRUE(peer.WaitFinished(Millis(5000)));

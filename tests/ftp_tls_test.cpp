@@ -3,7 +3,8 @@
 // that did TLS before); certificates (another host's refused; an unverified one asked
 // about, pinned, and a changed one asked about again with a warning); the faults (garbage
 // after 234, a handshake that never ends, a data connection in clear under PROT P); the
-// stop inside TLS. Also the file of remembered servers and the fingerprints typed.
+// stop inside TLS; a download whose data connection ends without close_notify. Also the
+// file of remembered servers and the fingerprints typed.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -175,7 +176,8 @@ TEST(FtpTlsFaultTest, GarbageSilenceAndCleartextDataEndWithAnError) {
     } else if (row.kind == 1) {
       s.peer.Reply("220 ready\r\n").Expect("AUTH TLS").Reply("234 go\r\n");
     } else {
-      TlsLogin(s.peer).Expect("TYPE I").Reply("200 ok\r\n").Expect("EPSV").ReplyEpsv().Expect("RETR f.bin")
+      TlsLogin(s.peer).Expect("TYPE I").Reply("200 ok\r\n").Expect("SIZE").Reply("550 no\r\n").Expect("EPSV")
+          .ReplyEpsv().Expect("RETR f.bin")
           .Reply("150 here\r\n").DataAccept().DataSend(PatternBytes(10000)).DataClose().Reply("226 done\r\n");
     }
     s.peer.AwaitClose();
@@ -203,7 +205,8 @@ TEST(FtpTlsAbortTest, AStopInsideTlsSendsAborAloneAndTheConnectionGoesOn) {
   s.ftp.TlsMode = tlsmRequire;
   s.ftp.DataConnectionMode = dcmPassive;
   s.ftp.OnFtpCertificate = [](TObject*, const TFtpCertificateQuestion&, bool& trust) { trust = true; };
-  TlsLogin(s.peer).Expect("TYPE I").Reply("200 ok\r\n").Expect("EPSV").ReplyEpsv().Expect("RETR big.bin")
+  TlsLogin(s.peer).Expect("TYPE I").Reply("200 ok\r\n").Expect("SIZE").Reply("550 no\r\n").Expect("EPSV").ReplyEpsv()
+      .Expect("RETR big.bin")
       .Reply("150 here\r\n").DataAccept().DataStartTls().DataSendPattern(64ULL << 20, ScriptedPeer::DataCut::Allowed)
       .Expect("ABOR").Reply("426 aborted\r\n").Reply("226 ABOR ok\r\n").Expect("CWD next")
       .Reply("250 ok\r\n").AwaitClose();
@@ -222,6 +225,32 @@ TEST(FtpTlsAbortTest, AStopInsideTlsSendsAborAloneAndTheConnectionGoesOn) {
   EXPECT_EQ(s.log.CountPrefix("ftpe"), 0) << s.Transcript();
   EXPECT_EQ(s.peer.ControlBytes().find('\xFF'), std::string::npos) << "Telnet bytes inside TLS";
   EXPECT_TRUE(s.FinishPeer());
+}
+
+// With no size known, a download over TLS is whole only when its data connection ended
+// with close_notify: without it, the connection may have been cut.
+TEST(FtpTlsDownloadTest, WithNoSizeKnownOnlyCloseNotifyMakesADownloadWhole) {
+  for (const bool closeNotify : {true, false}) {
+    SCOPED_TRACE(closeNotify ? "close_notify" : "no close_notify");
+    ScriptedControlSession s;
+    TempTree local("tls-local");
+    ASSERT_TRUE(local.WriteFile("f", "old"));
+    s.ftp.TlsMode = tlsmRequire;
+    s.ftp.DataConnectionMode = dcmPassive;
+    s.ftp.OnFtpCertificate = [](TObject*, const TFtpCertificateQuestion&, bool& trust) { trust = true; };
+    TlsLogin(s.peer).Expect("TYPE I").Reply("200 ok\r\n").Expect("SIZE f").Reply("550 no\r\n").Expect("EPSV")
+        .ReplyEpsv().Expect("RETR f").Reply("150 here\r\n").DataAccept().DataStartTls().DataSendPattern(3000);
+    closeNotify ? s.peer.DataClose() : s.peer.DataCloseWithoutNotify();
+    s.peer.Reply("226 done\r\n").AwaitClose();
+    ASSERT_TRUE(s.ConnectAndLogin()) << s.Transcript();
+    s.ftp.RemoteFile = "f";
+    s.ftp.LocalFile = local.PathOf("f");
+    s.ftp.ReceiveFile();
+    ASSERT_TRUE(s.RunUntilEvent("fileReceived")) << s.Transcript();
+    EXPECT_EQ(s.log.Count("ftpeDownloadIncomplete:Error"), closeNotify ? 0 : 1) << s.Transcript();
+    EXPECT_TRUE(local.ReadFile("f") == (closeNotify ? PatternBytes(3000) : "old"));
+    EXPECT_TRUE(s.FinishPeer());
+  }
 }
 
 // Written whole, readable by its owner only, one line per host and port (host names in
@@ -243,6 +272,9 @@ TEST(KnownServersTest, RemembersEachServerOnceInAFileOnlyItsOwnerReads) {
   ASSERT_EQ(::stat(config.PathOf("talvo-ftp").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
   EXPECT_FALSE(TKnownServers("").Remember("h", 21, "AA"));
+  // An address is one server in any of its forms.
+  ASSERT_TRUE(known.Remember("::1", 21, "CC"));
+  for (const char* typed : {"[::1]", "0:0:0:0:0:0:0:1"}) EXPECT_EQ(known.Find(typed, 21), "CC") << typed;
 }
 
 TEST(KnownServersTest, FingerprintsAreTakenWithOrWithoutColonsInEitherCase) {

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/AddressText.h"
 #include "platform/MessageLoop.h"
 #include "platform/Winsock.h"
 #include "platform/WinsockErrors.h"
@@ -84,20 +85,20 @@ class PosixSocketsTest : public ::testing::Test {
     EXPECT_EQ(lib.closesocket(s), 0);
     std::erase(opened, s);
   }
-  static SOCKADDR_IN Loopback(std::uint16_t port) {
-    SOCKADDR_IN a;
+  static SOCKADDR_INET Loopback(std::uint16_t port) {
+    SOCKADDR_INET a;
     a.sin_port = static_cast<std::uint16_t>((port >> 8) | (port << 8));
     a.sin_addr = kLoopbackAddress;
     return a;
   }
-  static std::uint16_t PortOf(const SOCKADDR_IN& a) {
+  static std::uint16_t PortOf(const SOCKADDR_INET& a) {
     return static_cast<std::uint16_t>((a.sin_port >> 8) | (a.sin_port << 8));
   }
   // Starts a connect the way the socket component does: select first, then connect.
   SOCKET StartConnect(std::uint16_t port) {
     const SOCKET s = Open();
     EXPECT_EQ(lib.WSAAsyncSelect(s, window, kSelectMsg, kClientEvents), 0);
-    const SOCKADDR_IN to = Loopback(port);
+    const SOCKADDR_INET to = Loopback(port);
     if (lib.connect(s, &to, sizeof to) != 0) {
       EXPECT_EQ(lib.WSAGetLastError(), WSAEWOULDBLOCK);
     }
@@ -105,14 +106,14 @@ class PosixSocketsTest : public ::testing::Test {
   }
   SOCKET Listen() {
     const SOCKET s = Open();
-    const SOCKADDR_IN any = Loopback(0);
+    const SOCKADDR_INET any = Loopback(0);
     EXPECT_EQ(lib.bind(s, &any, sizeof any), 0);
     EXPECT_EQ(lib.WSAAsyncSelect(s, window, kSelectMsg, FD_ACCEPT), 0);
     EXPECT_EQ(lib.listen(s, 2), 0);
     return s;
   }
   std::uint16_t LocalPort(SOCKET s) {
-    SOCKADDR_IN a{};
+    SOCKADDR_INET a{};
     int len = sizeof a;
     EXPECT_EQ(lib.getsockname(s, &a, &len), 0);
     return PortOf(a);
@@ -227,12 +228,12 @@ TEST_F(PosixSocketsTest, AcceptFillsPeerAddressAndReEnablesForTheNextConnection)
   Settle();
   EXPECT_EQ(Count(listener, FD_ACCEPT), 1) << "one notification until accept is called";
 
-  SOCKADDR_IN peer{};
+  SOCKADDR_INET peer{};
   int len = sizeof peer;
   const SOCKET a = lib.accept(listener, &peer, &len);
   ASSERT_NE(a, INVALID_SOCKET);
   opened.push_back(a);
-  EXPECT_EQ(len, 16);
+  EXPECT_EQ(len, static_cast<int>(sizeof peer));
   EXPECT_EQ(peer.sin_family, AF_INET_VALUE);
   EXPECT_EQ(peer.sin_addr, kLoopbackAddress);
   EXPECT_EQ(PortOf(peer), talvo::test::LocalPort(first.Get()));
@@ -335,7 +336,7 @@ TEST_F(PosixSocketsTest, AddressTextConversions) {
 class HostLookupTest : public PosixSocketsTest {
  protected:
   HANDLE StartLookup(const std::string& name) {
-    return lib.WSAAsyncGetHostByName(window, kLookupMsg, name.c_str(), hostBuffer, MAXGETHOSTSTRUCT);
+    return lib.WSAAsyncGetAddrInfo(window, kLookupMsg, name.c_str(), AF_UNSPEC_VALUE, &found);
   }
   bool WaitForLookup(HANDLE h) {
     return loop.RunUntil([&] { return Delivered(h); }, kWaitMs);
@@ -343,37 +344,37 @@ class HostLookupTest : public PosixSocketsTest {
   bool Delivered(HANDLE h) const {
     return std::any_of(lookups.begin(), lookups.end(), [h](const auto& l) { return l.first == h; });
   }
-  bool InsideBuffer(const void* p) const {
-    const auto* c = static_cast<const char*>(p);
-    return c >= hostBuffer && c < hostBuffer + MAXGETHOSTSTRUCT;
-  }
   // A name of `length` characters that no resolver can find: its first label is far over
   // the DNS limit of 63 characters, so it is refused without any network traffic.
   static std::string UnresolvableName(std::size_t length) {
     return std::string(length - 4, 'a') + ".inv";
   }
 
-  alignas(hostent) char hostBuffer[MAXGETHOSTSTRUCT] = {};
+  ADDRESS_LIST found;
 };
 
-TEST_F(HostLookupTest, LocalhostDeliversLoopbackHostEntry) {
-  const HANDLE h = StartLookup("localhost");
-  ASSERT_NE(h, 0u);
-  ASSERT_TRUE(WaitForLookup(h));
-  EXPECT_EQ(lookups.front().second, 0);
-  const auto* entry = reinterpret_cast<const hostent*>(hostBuffer);
-  EXPECT_EQ(entry->h_addrtype, AF_INET);
-  EXPECT_EQ(entry->h_length, 4);
-  ASSERT_TRUE(InsideBuffer(entry->h_addr_list));
-  ASSERT_TRUE(InsideBuffer(entry->h_addr_list[0]));
-  EXPECT_EQ(entry->h_addr_list[1], nullptr);
-  std::uint32_t address;
-  std::memcpy(&address, entry->h_addr_list[0], 4);
-  EXPECT_EQ(address, kLoopbackAddress);
-  ASSERT_TRUE(InsideBuffer(entry->h_name));
-  EXPECT_GT(std::strlen(entry->h_name), 0u);
-  ASSERT_TRUE(InsideBuffer(entry->h_aliases));
-  EXPECT_EQ(entry->h_aliases[0], nullptr);
+// Both families, as the resolver gives them; text that the resolver would read as a loosely
+// written IPv4 address ("127.0.0.010" as 127.0.0.8) names no host.
+TEST_F(HostLookupTest, DeliversTheAddressesOfEitherFamilyAndRefusesLooseIpv4Text) {
+  const struct {
+    const char* name;
+    int error;
+    const char* address;  // among those found
+  } rows[] = {{"localhost", 0, "127.0.0.1"},
+              {"::1", 0, "::1"},
+              {"127.0.0.010", WSAHOST_NOT_FOUND, ""},
+              {"2130706433", WSAHOST_NOT_FOUND, ""}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    found = ADDRESS_LIST{};
+    const HANDLE h = StartLookup(row.name);
+    ASSERT_NE(h, 0u);
+    ASSERT_TRUE(WaitForLookup(h));
+    EXPECT_EQ(lookups.back().second, row.error);
+    std::vector<std::string> addresses;
+    for (int i = 0; i < found.Count; ++i) addresses.push_back(AddressText(found.Addresses[i]));
+    EXPECT_EQ(std::count(addresses.begin(), addresses.end(), row.address), row.error == 0 ? 1 : 0);
+  }
 }
 
 TEST_F(HostLookupTest, OverlongNameFailsAtOnceLongestNameIsLookedUp) {
@@ -448,7 +449,7 @@ TEST(SocketLibraryRegistryTest, EntryPointsByIndex) {
   SocketLibraryTable missing = posix;
   missing.WSAAsyncSelect = nullptr;
   EXPECT_EQ(SocketEntryPoint(missing, 13), nullptr);
-  EXPECT_EQ(SocketEntryPoint(missing, 14), reinterpret_cast<const void*>(posix.WSAAsyncGetHostByName));
+  EXPECT_EQ(SocketEntryPoint(missing, 14), reinterpret_cast<const void*>(posix.WSAAsyncGetAddrInfo));
   EXPECT_EQ(SocketEntryPoint(posix, -1), nullptr);
   EXPECT_EQ(SocketEntryPoint(posix, kSocketEntryPoints), nullptr);
 }

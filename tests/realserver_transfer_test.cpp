@@ -227,11 +227,12 @@ TEST_P(RealServerTransferTest, LocalFileIsReplacedOnlyByADownloadThatBringsIt) {
 }
 
 // The whole matrix also against servers that refuse active mode, the client in automatic
-// mode as the window and the console tool are, and over TLS in both modes.
+// mode as the window and the console tool are, over TLS in both modes, and over IPv6.
 INSTANTIATE_TEST_SUITE_P(Servers, RealServerTransferTest,
                          ::testing::Values(PyFtpdKind(), VsftpdKind(), PyFtpdPortRefusedKind(), VsftpdPortRefusedKind(),
                                            VsftpdTlsKind(), VsftpdTlsPassiveKind(), PyFtpdTlsKind(),
-                                           PyFtpdTlsPassiveKind()),
+                                           PyFtpdTlsPassiveKind(), PyFtpdIpv6Kind(), PyFtpdIpv6PassiveKind(),
+                                           VsftpdIpv6Kind(), VsftpdIpv6PassiveKind(), VsftpdTlsIpv6Kind()),
                          ServerKindName);
 
 // --- 2 GiB + 1 byte ---
@@ -401,9 +402,10 @@ TEST_P(RealServerAbortTest, StopsALargeDownloadThenListsAndDownloads) {
     RunAborted([this] { ftp().ReceiveFile(); }, "fileReceived", way);
     if (HasFatalFailure()) return;
     EXPECT_FALSE(ftp().Success) << "a stopped receive did not get the whole file";
-    // What was counted is on disk, and it is the file's beginning.
-    EXPECT_EQ(local_.FileSize(local), static_cast<std::uint64_t>(ftp().BytesTransferred));
-    ExpectPatternPrefix(local_.PathOf(local), local_.FileSize(local).value_or(0));
+    // No local file; what was counted is in its part, and it is the file's beginning.
+    EXPECT_FALSE(local_.Exists(local));
+    EXPECT_EQ(local_.FileSize(local + ".part"), static_cast<std::uint64_t>(ftp().BytesTransferred));
+    ExpectPatternPrefix(local_.PathOf(local + ".part"), local_.FileSize(local + ".part").value_or(0));
 
     ExpectListingFinds("large.bin");
     const std::string small = "small-" + std::to_string(round) + ".bin";
@@ -469,7 +471,8 @@ TEST_P(RealServerAbortTest, SmallUploadStoppedAtOnceFails) {
 
 INSTANTIATE_TEST_SUITE_P(Servers, RealServerAbortTest,
                          ::testing::Values(PyFtpdKind(), VsftpdKind(), VsftpdAsyncAborKind(), PyFtpdPassiveKind(),
-                                           VsftpdPassiveKind(), VsftpdTlsKind(), PyFtpdTlsPassiveKind()),
+                                           VsftpdPassiveKind(), VsftpdTlsKind(), PyFtpdTlsPassiveKind(),
+                                           VsftpdIpv6Kind(), PyFtpdIpv6PassiveKind()),
                          ServerKindName);
 
 }  // namespace

@@ -101,21 +101,23 @@ TEST(ReplyParsingTest, TransferSizeFromReply) {
   }
 }
 
-TEST(ReplyParsingTest, PortArgument) {
+TEST(ReplyParsingTest, DataPortCommand) {
   const struct {
     std::string address;
     std::uint16_t port;
-    std::string argument;
+    std::string command;
   } rows[] = {
-      {"127.0.0.1", 21, "127,0,0,1,0,21"},
-      {"127.0.0.1", 65535, "127,0,0,1,255,255"},
-      {"192.168.10.20", 4660, "192,168,10,20,18,52"},
-      {"10.0.0.1", 255, "10,0,0,1,0,255"},
-      {"10.0.0.1", 256, "10,0,0,1,1,0"},
+      {"127.0.0.1", 21, "PORT 127,0,0,1,0,21"},
+      {"127.0.0.1", 65535, "PORT 127,0,0,1,255,255"},
+      {"192.168.10.20", 4660, "PORT 192,168,10,20,18,52"},
+      {"10.0.0.1", 255, "PORT 10,0,0,1,0,255"},
+      {"10.0.0.1", 256, "PORT 10,0,0,1,1,0"},
+      {"::1", 6446, "EPRT |2|::1|6446|"},
+      {"fe80::1%eth0", 21, "EPRT |2|fe80::1|21|"},  // the zone means nothing to the server
   };
   for (const auto& row : rows) {
-    SCOPED_TRACE(row.argument);
-    EXPECT_EQ(PortArgument(row.address, row.port), row.argument);
+    SCOPED_TRACE(row.command);
+    EXPECT_EQ(DataPortCommand(row.address, row.port), row.command);
   }
 }
 

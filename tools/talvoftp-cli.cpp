@@ -22,7 +22,7 @@ namespace {
 constexpr const char* kPasswordVariable = "TALVOFTP_PASSWORD";
 
 constexpr const char* kUsage =
-    "usage: talvoftp-cli [--port N] [--user U] [--password P] [--account A] [--ascii]\n"
+    "usage: talvoftp-cli [--port N] [--user U] [--password P] [--account A] [--ascii] [-4 | -6]\n"
     "                    [--active | --passive] [--tls auto|require|off] [--trust-fingerprint FP]\n"
     "                    [--timeout-connect S] [--timeout-arp S] [--quiet] HOST COMMAND...\n"
     "       talvoftp-cli --parse DIALECT   (listing lines on standard input)\n"
@@ -30,6 +30,9 @@ constexpr const char* kUsage =
     "commands: ls | cd DIR | mkdir DIR | rmdir DIR | rm FILE | mv OLD NEW |\n"
     "          get REMOTE LOCAL | put LOCAL REMOTE | abort-at BYTES\n"
     "Without --password, the password is taken from the environment variable TALVOFTP_PASSWORD.\n"
+    "HOST: a name, an IPv4 address (four decimal numbers, 192.0.2.7) or an IPv6 address,\n"
+    "with or without brackets (::1, [2001:db8::7], fe80::1%eth0). A name's addresses of both\n"
+    "families are tried in turn; -4 or -6 uses only IPv4 or only IPv6 addresses.\n"
     "Data connections: automatic by default (active, then passive when the network or the\n"
     "server refuses active mode); --active or --passive forces one mode.\n"
     "Encryption (explicit TLS): auto by default (AUTH TLS, in clear only when the server\n"
@@ -71,6 +74,7 @@ struct Options {
   bool quiet = false;
   TDataConnectionMode dataMode = dcmAutomatic;
   TTlsMode tlsMode = tlsmAuto;
+  int family = platform::AF_UNSPEC_VALUE;
   std::string trustFingerprint;  // normalised
   int timeoutConnect = 30;
   int timeoutArp = 20;
@@ -134,6 +138,10 @@ int ParseOptions(int argc, char** argv, Options& options) {
   };
   for (; i < argc; ++i) {
     const std::string arg = argv[i];
+    if (arg == "-4" || arg == "-6") {
+      options.family = arg == "-4" ? platform::AF_INET_VALUE : platform::AF_INET6_VALUE;
+      continue;
+    }
     if (arg.rfind("--", 0) != 0) break;
     std::string text;
     long long number = 0;
@@ -220,6 +228,7 @@ class Session {
     ftp_.FtpPort = options.port;
     ftp_.TimeOutConnect = options.timeoutConnect;
     ftp_.TimeOutArp = options.timeoutArp;
+    ftp_.AddressFamily = options.family;
     ftp_.TransferMode = options.ascii ? AsciiTransfer : BinaryTransfer;
     ftp_.DataConnectionMode = options.dataMode;
     ftp_.TlsMode = options.tlsMode;

@@ -87,6 +87,7 @@ constexpr std::array<const char*, kFtpErrorCount> kNames = {
     "ftpeCertificateRejected",
     "ftpeCertificateChanged",
     "ftpeTlsData",
+    "ftpeDownloadIncomplete",
 };
 
 }  // namespace
@@ -121,6 +122,7 @@ const char* FtpErrorDescription(FtpError code) {
     case ftpeCertificateRejected: return "Server certificate rejected";
     case ftpeCertificateChanged: return "Server certificate changed";
     case ftpeTlsData: return "TLS data connection failed";
+    case ftpeDownloadIncomplete: return "Download incomplete";
     default: return "";
   }
 }

@@ -41,8 +41,11 @@ enum FtpError : std::uint8_t {
   ftpeCertificateRejected = 32,  // an unverified certificate, not trusted by the user
   ftpeCertificateChanged = 33,   // a pinned server showed another certificate, refused
   ftpeTlsData = 34,              // a data connection did not start TLS as agreed
+  // A download whose data connection ended before the size known for the file (or, with
+  // none known, a TLS data connection that ended without close_notify).
+  ftpeDownloadIncomplete = 35,
 };
-constexpr int kFtpErrorCount = 35;
+constexpr int kFtpErrorCount = 36;
 
 // Socket error number (non-zero) to the component's code; unknown numbers give
 // ftpeUnknownError.

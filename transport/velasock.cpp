@@ -1,9 +1,8 @@
 #include "transport/velasock.h"
 
-#include <netdb.h>
-
 #include <cstring>
 
+#include "platform/AddressText.h"
 #include "platform/WinsockErrors.h"
 #include "transport/SocketCalls.h"
 #include "transport/TlsConnection.h"
@@ -73,12 +72,16 @@ void TVelaSocket::StopWinsock() {
 
 void TVelaSocket::SockOpen() {
   if (SockHandle != INVALID_SOCKET) return;
-  SockHandle = Lib().socket(AF_INET_VALUE, SOCK_STREAM_VALUE, 0);
+  SockHandle = Lib().socket(SockAddr.sin_family, SOCK_STREAM_VALUE, 0);
   SockError = SockHandle == INVALID_SOCKET ? LastError() : 0;
 }
 
+// Text that is no address gives the IPv4 "no address" value (all 32 bits set).
 void TVelaSocket::SockSetAddress(const std::string& Text) {
-  SockAddr.sin_addr = Lib().inet_addr(Text.c_str());
+  SOCKADDR_INET address;
+  if (!AddressFromText(Text, address)) address.sin_addr = INADDR_NONE_VALUE;
+  address.sin_port = SockAddr.sin_port;
+  SockAddr = address;
 }
 
 void TVelaSocket::SockSetPort(std::uint16_t Port) {
@@ -86,7 +89,7 @@ void TVelaSocket::SockSetPort(std::uint16_t Port) {
 }
 
 std::string TVelaSocket::SockAddressText() {
-  return Lib().inet_ntoa(SockAddr.sin_addr);
+  return AddressText(SockAddr);
 }
 
 void TVelaSocket::SockResolve(const std::string& Name) {
@@ -97,14 +100,16 @@ void TVelaSocket::SockResolve(const std::string& Name) {
     return;
   }
   std::memcpy(HostNameBuffer, Name.c_str(), Name.size() + 1);
-  LookupHandle = Lib().WSAAsyncGetHostByName(SockWindow, WM_SOCKET_LOOKUP, HostNameBuffer,
-                                             HostEntBuffer, MAXGETHOSTSTRUCT);
+  LookupHandle = Lib().WSAAsyncGetAddrInfo(SockWindow, WM_SOCKET_LOOKUP, HostNameBuffer, AddressFamily,
+                                           &ResolvedAddresses);
   SockError = LookupHandle == 0 ? LastError() : 0;
   if (SockError == 0) SetTimeOut(TimeOutArp);
 }
 
 void TVelaSocket::SockUseResolved() {
-  SockAddr.sin_addr = ResolvedAddress;
+  const std::uint16_t port = SockAddr.sin_port;
+  SockAddr = ResolvedAddress;
+  SockAddr.sin_port = port;
 }
 
 void TVelaSocket::DoResolved() {
@@ -120,6 +125,45 @@ void TVelaSocket::SockConnect() {
     SockError = 0;
   }
   if (SockError == 0) SetTimeOut(TimeOutConnect);
+}
+
+void TVelaSocket::SockConnectResolved() {
+  NextAddress = 0;
+  ConnectNextAddress();
+}
+
+// Starts the connect to the next resolved address, on a socket of its family; false when
+// none is left whose connect could start (SockError holds the last failure).
+bool TVelaSocket::ConnectNextAddress() {
+  while (NextAddress >= 0 && NextAddress < ResolvedAddresses.Count) {
+    if (NextAddress > 0 && SockHandle != INVALID_SOCKET) {
+      Lib().closesocket(SockHandle);  // the try that failed
+      SockHandle = INVALID_SOCKET;
+      SockConnected = false;
+    }
+    const std::uint16_t port = SockAddr.sin_port;
+    SockAddr = ResolvedAddresses.Addresses[NextAddress++];
+    SockAddr.sin_port = port;
+    SockOpen();
+    if (SockError == 0) SockConnect();
+    if (SockError == 0) return true;
+  }
+  NextAddress = -1;
+  return false;
+}
+
+// A try of SockConnectResolved failed or timed out: true when the next address is being
+// tried, or when the rest failed at once (raised as the connect notification).
+bool TVelaSocket::TryNextAddress() {
+  if (NextAddress < 0 || NextAddress >= ResolvedAddresses.Count) {
+    NextAddress = -1;
+    return false;
+  }
+  if (ConnectNextAddress()) return true;
+  StopCountdown();
+  SockConnected = true;
+  Raise(OnSockConnect, this);
+  return true;
 }
 
 void TVelaSocket::SockListen() {
@@ -144,6 +188,7 @@ void TVelaSocket::SockAccept(TVelaSocket& Listener) {
 }
 
 void TVelaSocket::SockClose() {
+  NextAddress = -1;
   if (LookupHandle != 0) {
     Lib().WSACancelAsyncRequest(LookupHandle);
     LookupHandle = 0;
@@ -196,19 +241,19 @@ int TVelaSocket::SockReceive(char* Buffer, int Count) {
 
 std::string TVelaSocket::SockLocalAddress() {
   if (SockHandle == INVALID_SOCKET) return {};
-  SOCKADDR_IN local{};
+  SOCKADDR_INET local{};
   int length = sizeof(local);
   if (Lib().getsockname(SockHandle, &local, &length) != 0) {
     SockError = LastError();
     return {};
   }
   SockError = 0;
-  return Lib().inet_ntoa(local.sin_addr);
+  return AddressText(local);
 }
 
 std::uint16_t TVelaSocket::SockLocalPort() {
   if (SockHandle == INVALID_SOCKET) return 0;
-  SOCKADDR_IN local{};
+  SOCKADDR_INET local{};
   int length = sizeof(local);
   if (Lib().getsockname(SockHandle, &local, &length) != 0) {
     SockError = LastError();
@@ -234,11 +279,13 @@ void TVelaSocket::SetTimeOut(int Seconds) {
   TimerId = MessageLoop::Current().SetTimer(SockWindow, 1, 1000);
 }
 
+// Only text that is an address is taken as one (see AddressFromText), held in its
+// canonical form; anything else, even beginning with a digit, is a name to look up.
 void TVelaSocket::SetFtpServer(const std::string& Value) {
   FtpServer = Value;
   if (Value.empty()) return;
-  if (Value[0] >= '0' && Value[0] <= '9') {
-    ServerAddress = Value;
+  if (std::string address = CanonicalAddressText(Value); !address.empty()) {
+    ServerAddress = std::move(address);
     ServerHostName.clear();
   } else {
     ServerHostName = Value;
@@ -267,6 +314,7 @@ void TVelaSocket::WndProc(TMessage& Message) {
     case WM_TIMER:
       if (TimerId == 0) return;  // a tick that was already queued when the countdown stopped
       if (--TimeOutCount == 0) {
+        if (TryNextAddress()) return;
         SockClose();
         Raise(OnSockTimeOut, this);
       }
@@ -274,10 +322,8 @@ void TVelaSocket::WndProc(TMessage& Message) {
     case WM_SOCKET_LOOKUP: {
       StopCountdown();
       SockError = HighWord(Message.LParam);
-      if (SockError == 0) {
-        const auto* entry = reinterpret_cast<const hostent*>(HostEntBuffer);
-        std::memcpy(&ResolvedAddress, entry->h_addr_list[0], sizeof(ResolvedAddress));
-      }
+      if (SockError == 0 && ResolvedAddresses.Count == 0) SockError = WSANO_DATA;
+      if (SockError == 0) ResolvedAddress = ResolvedAddresses.Addresses[0];
       LookupHandle = 0;
       DoResolved();
       return;
@@ -296,6 +342,8 @@ void TVelaSocket::WndProc(TMessage& Message) {
         case FD_WRITE: Raise(OnSockWrite, this); break;
         case FD_ACCEPT: Raise(OnSockAccept, this); break;
         case FD_CONNECT:
+          if (SockError != 0 && TryNextAddress()) break;
+          NextAddress = -1;
           SockConnected = true;
           Raise(OnSockConnect, this);
           break;

@@ -1,4 +1,4 @@
-// TVelaSocket: one IPv4 TCP socket driven without ever blocking. Every network event and
+// TVelaSocket: one TCP socket, IPv4 or IPv6, driven without ever blocking. Every network event and
 // the end of every host-name lookup arrives as a message on the object's hidden window and
 // becomes one of its events, on the loop's thread. Outcomes are left in SockError (Windows
 // Sockets numbers, 0 = none); nothing throws. A one-second countdown bounds a lookup, a
@@ -44,6 +44,11 @@ class TVelaSocket : public TObject {
   void SockUseResolved();
   virtual void DoResolved();
   void SockConnect();
+  // Connects to each address of the last lookup in turn, from the first, on SockAddr's
+  // port: a try that fails, or has no answer within TimeOutConnect, gives way to the next
+  // one. Only the last try's outcome is raised (the connect notification, or the time-out);
+  // SockAddr holds the address of the try under way.
+  void SockConnectResolved();
   void SockListen();
   void SockAccept(TVelaSocket& Listener);
   void SockClose();
@@ -73,7 +78,7 @@ class TVelaSocket : public TObject {
   // Fields (public, as the component's owner and the FTP component read them).
   platform::HWND SockWindow = 0;
   platform::SOCKET SockHandle = platform::INVALID_SOCKET;
-  platform::SOCKADDR_IN SockAddr{};
+  platform::SOCKADDR_INET SockAddr{};
   bool SockConnected = false;
   const platform::SocketLibraryTable* LibHandle = nullptr;
   bool LibLoaded = false;
@@ -92,8 +97,10 @@ class TVelaSocket : public TObject {
   TNotifyEvent OnSockAccept;
   TNotifyEvent OnSockTlsDone;
   TTlsInfo TlsInfo;  // what the last handshake established
-  alignas(8) char HostEntBuffer[platform::MAXGETHOSTSTRUCT] = {};
-  std::uint32_t ResolvedAddress = 0;  // network order
+  platform::ADDRESS_LIST ResolvedAddresses;  // what the last successful lookup found
+  platform::SOCKADDR_INET ResolvedAddress;    // the first of them
+  // Names are looked up in both families (AF_UNSPEC_VALUE) or in this one only.
+  int AddressFamily = platform::AF_UNSPEC_VALUE;
   platform::HANDLE LookupHandle = 0;
   int TimeOutConnect = 0;
   int TimeOutArp = 0;
@@ -107,9 +114,6 @@ class TVelaSocket : public TObject {
   std::uint16_t FtpPort = 0;
   std::uint16_t SockError = 0;
 
-  // The peer's (or the bound) IPv4 address, network order.
-  std::uint32_t SockAddressValue() const { return SockAddr.sin_addr; }
-
  protected:
   static void Raise(const TNotifyEvent& event, TObject* sender) {
     if (event) event(sender);
@@ -118,6 +122,8 @@ class TVelaSocket : public TObject {
  private:
   void StopCountdown();
   void CloseAfterNotification(platform::SOCKET closing);
+  bool ConnectNextAddress();
+  bool TryNextAddress();
   // TLS (velasockTls.cpp).
   void TlsNotification(std::uint16_t event, std::uint16_t error);
   void TlsHandshakeStep(std::uint16_t event, std::uint16_t error);
@@ -135,4 +141,5 @@ class TVelaSocket : public TObject {
 
   std::unique_ptr<TTlsConnection> Tls;
   TTlsSession TlsSession;
+  int NextAddress = -1;  // the next resolved address to try; -1 when not connecting in turn
 };

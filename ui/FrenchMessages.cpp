@@ -68,8 +68,12 @@ std::optional<std::string> ErrorMessage(int error, const std::string& addinfo) {
              "la connexion est abandonnée.";
     case ftpeTlsData:
       return "La connexion de données n'a pas pu être chiffrée (TLS) ; la connexion est abandonnée.";
+    case ftpeDownloadIncomplete:
+      return "Le fichier n'a pas été reçu en entier : la connexion de données a été coupée, ou le nombre d'octets "
+             "reçus diffère de la taille annoncée par le serveur. Le fichier local n'a pas été remplacé ; la partie "
+             "reçue est gardée à côté, sous le même nom suivi de « .part ».";
     default:
-      return std::nullopt;  // 0, 20, 25 and every code above 34
+      return std::nullopt;  // 0, 20, 25 and every code above 35
   }
 }
 
@@ -102,6 +106,10 @@ std::string InOutErrorText(int code) {
     case 106: return "Saisie numérique incorrecte";
     default: return "Erreur E/S " + std::to_string(code);
   }
+}
+
+std::string ConnectedLine(const std::string& address, std::uint16_t port) {
+  return "Connecté à l'adresse " + address + ", port " + std::to_string(port) + ".";
 }
 
 std::string PassiveModeLine(const std::string& reason) {

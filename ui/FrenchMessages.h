@@ -23,6 +23,10 @@ std::string NeedInfoPrompt(const std::string& word);
 // ("Fichier introuvable", "Erreur E/S 42", ...).
 std::string InOutErrorText(int code);
 
+// The log's line when the control connection is made: the address that answered, of all
+// that the server's name has.
+std::string ConnectedLine(const std::string& address, std::uint16_t port);
+
 // The log's line when the session goes over to passive mode; `reason` is the engine's
 // ("router" when this computer is behind one, otherwise the server refused active mode).
 std::string PassiveModeLine(const std::string& reason);

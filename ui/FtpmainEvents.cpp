@@ -41,6 +41,9 @@ void TForm1::Ftp1FtpInfo(TObject*, FtpInfo info, const std::string& addinfo) {
     case ftpiSent:
       AppendLog(addinfo, true);
       break;
+    case ftpiConnected:
+      AppendLog(talvo::ui::ConnectedLine(addinfo, Ftp1.FtpPort), true);
+      break;
     case ftpiPassiveMode:
       AppendLog(talvo::ui::PassiveModeLine(addinfo), true);
       break;

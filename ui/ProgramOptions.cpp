@@ -3,6 +3,8 @@
 const char* const kProgramUsage =
     "usage: TalvoFTP [--active | --passive] [--tls auto|require|off]\n"
     "       TalvoFTP --help\n"
+    "The server asked for at \"Connecter\": a name, an IPv4 address (192.0.2.7) or an IPv6\n"
+    "address, with or without brackets (::1, [2001:db8::7], fe80::1%eth0).\n"
     "Data connections: automatic by default (active, then passive when the network or the\n"
     "server refuses active mode); --active or --passive forces one mode.\n"
     "Encryption (explicit TLS): auto by default (in clear only when the server refuses it and\n"

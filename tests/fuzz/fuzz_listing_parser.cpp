@@ -47,9 +47,19 @@ void CheckLine(TFTPServerType dialect, const std::string& line) {
   ListingEntry entry;
   const bool yields = ParseListingLine(dialect, line, entry);
   if (!IsVms(dialect)) Require(VmsPendingLine == pendingBefore, "a non-VMS line touched VmsPendingLine", line);
+  ListingEntry machine;
+  if (ParseMlsdLine(line, machine)) Require(line.ends_with(" " + machine.Name), "an MLSD name that does not end the line", line);
+  // A Windows-style line gives an entry in every dialect (one without rules gives no other):
+  // its name ends the line.
+  ListingEntry windows;
+  if (ParseListingLine(ftpstAutoDetect, line, windows)) {
+    Require(yields && entry.Name == windows.Name && line.ends_with(entry.Name), "a Windows-style line misread", line);
+    return;
+  }
   if (!HasRule(dialect)) Require(!yields, "a dialect without rules gave an entry", line);
   if (!yields) return;
-  Require(entry.Name.find(' ') == std::string::npos, "a name kept a blank", line);
+  // Unix names keep their blanks; the names of the other rules are fields.
+  if (!IsUnix(dialect)) Require(entry.Name.find(' ') == std::string::npos, "a name kept a blank", line);
   if (IsUnix(dialect)) {
     Require(!entry.Name.empty(), "a Unix entry without a name", line);
     Require(line.find(entry.Name) != std::string::npos, "a Unix name that is not in the line", line);

@@ -32,7 +32,7 @@ constexpr TControlState kStates[] = {csAwaitGreeting, csAwaitUser, csAwaitPass, 
                                     csAwaitInitialCwd, csAwaitPwd, csAwaitListType, csAwaitListPort, csAwaitList,
                                     csAwaitRetrType, csAwaitRetrPort, csAwaitRetr, csAwaitStorType, csAwaitStorPort,
                                     csAwaitStor, csAwaitRnfr, csAwaitRnto, csAwaitSimple, csAwaitQuit, csAwaitPbsz,
-                                    csAwaitProt, csIdle};
+                                    csAwaitProt, csIdle, csAwaitRetrSize, csAwaitFeat, csAwaitOptsUtf8};
 constexpr int kStateCount = static_cast<int>(sizeof(kStates) / sizeof(kStates[0]));
 
 enum Flags : std::uint8_t {
@@ -44,9 +44,9 @@ enum Flags : std::uint8_t {
   // bits 4 to 6: the operation in progress
 };
 
-bool IsLoopback(std::uint32_t addressNetworkOrder) {
-  const auto* bytes = reinterpret_cast<const std::uint8_t*>(&addressNetworkOrder);
-  return bytes[0] == 127;
+bool IsLoopback(const SOCKADDR_INET& address) {
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(&address.sin_addr);
+  return address.sin_family == AF_INET_VALUE && bytes[0] == 127;
 }
 
 [[noreturn]] void Escape(const char* what) {
@@ -56,27 +56,28 @@ bool IsLoopback(std::uint32_t addressNetworkOrder) {
 
 const SocketLibraryTable& Posix() { return PosixSocketLibrary(); }
 
-int GuardedConnect(SOCKET s, const SOCKADDR_IN* addr, int len) {
-  if (addr == nullptr || !IsLoopback(addr->sin_addr)) Escape("a connect beyond loopback");
+int GuardedConnect(SOCKET s, const SOCKADDR_INET* addr, int len) {
+  if (addr == nullptr || !IsLoopback(*addr)) Escape("a connect beyond loopback");
   return Posix().connect(s, addr, len);
 }
 
-int GuardedBind(SOCKET s, const SOCKADDR_IN* addr, int len) {
-  if (addr != nullptr && IsLoopback(addr->sin_addr)) return Posix().bind(s, addr, len);
+int GuardedBind(SOCKET s, const SOCKADDR_INET* addr, int len) {
+  if (addr != nullptr && IsLoopback(*addr)) return Posix().bind(s, addr, len);
   // Any other address (the wildcard included) is refused with the library's own error:
   // binding the no-address value always fails.
-  SOCKADDR_IN refused = addr != nullptr ? *addr : SOCKADDR_IN{};
+  SOCKADDR_INET refused = addr != nullptr ? *addr : SOCKADDR_INET{};
+  refused.sin_family = AF_INET_VALUE;
   refused.sin_addr = INADDR_NONE_VALUE;
   return Posix().bind(s, &refused, len);
 }
 
-HANDLE GuardedLookup(HWND, UINT, const char*, char*, int) { Escape("a host-name lookup"); }
+HANDLE GuardedLookup(HWND, UINT, const char*, int, ADDRESS_LIST*) { Escape("a host-name lookup"); }
 
 void InstallLoopbackOnlyLibrary() {
   SocketLibraryTable table = Posix();
   table.connect = &GuardedConnect;
   table.bind = &GuardedBind;
-  table.WSAAsyncGetHostByName = &GuardedLookup;
+  table.WSAAsyncGetAddrInfo = &GuardedLookup;
   RegisterSocketLibrary("fuzz-loopback-only", table);
   SetDefaultSocketLibrary("fuzz-loopback-only");
 }

@@ -176,7 +176,7 @@ void WindowTest::DoubleClick(TListBox& list, const std::string& row) {
 
 bool WindowTest::ConnectTo(const FtpServerFixture& server, const std::string& user, const std::string& password) {
   form->Ftp1.FtpPort = server.Port();
-  dialogs.Expect(Type(server.Host())).Expect(Type(user)).Expect(Type(password));
+  dialogs.Expect(Type(server.TypedHost())).Expect(Type(user)).Expect(Type(password));
   Click(form->ui.ConnectBtn);
   return WaitUntil([&] { return form->Ftp1.Connected && Idle() && form->ui.ListBox1->Count() > 0; });
 }

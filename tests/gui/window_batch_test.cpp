@@ -38,7 +38,8 @@ TEST_F(WindowBatchTest, ADownloadNeverWritesOutsideTheLocalDirectory) {
     ScriptedPeer peer;
     peer.Login(mlsd ? ScriptedPeer::MlsdLogin() : ScriptedPeer::LoginReplies{});
     ScriptListing(peer, listed, false, mlsd);
-    peer.Expect("TYPE I").Reply("200 ok\r\n").Expect("PORT").Reply("200 ok\r\n").Expect("RETR good.txt")
+    peer.Expect("TYPE I").Reply("200 ok\r\n").Expect("SIZE good.txt").Reply("213 7\r\n").Expect("PORT")
+        .Reply("200 ok\r\n").Expect("RETR good.txt")
         .DataConnect().Reply("150 here\r\n").DataSend(content).DataClose().Reply("226 done\r\n")
         .Expect("QUIT").Reply("221 bye\r\n").Close();
     const std::size_t seenBefore = dialogs.Seen().size();

@@ -100,7 +100,7 @@ TEST_F(WindowReentryTest, AFullDiskIsReportedOnceAndTheSessionGoesOn) {
     ASSERT_TRUE(WaitUntil([&] { return Settled() && !form->Ftp1.Busy; })) << dialogs.Describe() << LogText();
   }
   EXPECT_EQ(MessagesSaying("Erreur d'écriture vers Error."), 1) << dialogs.Describe();
-  EXPECT_EQ(local.FileSize("big.bin"), 256u << 10);
+  EXPECT_EQ(local.FileSize("big.bin.part"), 256u << 10);
 
   Click(form->ui.Button15);
   ASSERT_TRUE(Settled()) << LogText();
@@ -167,7 +167,8 @@ TEST_F(WindowReentryTest, ABatchNeverStartsInsideAnother) {
   peer.Login();
   ScriptListing(peer, {"a", "b"});
   for (const char* name : {"a", "b"}) {
-    peer.Expect("TYPE I").Reply("200 ok\r\n").Expect("PORT").Reply("200 ok\r\n").Expect(std::string("RETR ") + name)
+    peer.Expect("TYPE I").Reply("200 ok\r\n").Expect(std::string("SIZE ") + name).Reply("213 3\r\n").Expect("PORT")
+        .Reply("200 ok\r\n").Expect(std::string("RETR ") + name)
         .DataConnect().Reply("150 here\r\n").DataSend(std::string(3, name[0])).DataClose().Reply("226 done\r\n");
   }
   peer.Expect("QUIT").Reply("221 bye\r\n").Close();

@@ -39,8 +39,11 @@ ScriptedPeer& DataSideSession::Opened(ScriptedPeer& afterOpening) {
 
 ScriptedPeer& DataSideSession::UpToCommand(const std::string& type, const std::string& command) {
   peer.Expect(type).Reply("200 Switching mode.\r\n");
+  if (type == "TYPE I" && command.starts_with("RETR ")) peer.Expect("SIZE " + command.substr(5)).Reply(sizeReply);
   if (passive) return peer.Expect("EPSV").ReplyEpsv().DataAccept().Expect(command);
-  return peer.Expect("PORT ").Reply("200 PORT command successful.\r\n").Expect(command);
+  return peer.Expect(host.find(':') == std::string::npos ? "PORT " : "EPRT |2|")
+      .Reply("200 PORT command successful.\r\n")
+      .Expect(command);
 }
 
 ScriptedPeer& DataSideSession::CwdNext() {
@@ -49,7 +52,7 @@ ScriptedPeer& DataSideSession::CwdNext() {
 
 bool DataSideSession::LogIn() {
   if (passive) ftp.DataConnectionMode = dcmPassive;
-  ftp.SetFtpServer("127.0.0.1");
+  ftp.SetFtpServer(host);
   ftp.FtpPort = peer.Port();
   ftp.UserName = "anna";
   ftp.UserPassword = "secret";

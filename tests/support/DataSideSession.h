@@ -40,6 +40,11 @@ class DataSideSession {
   // With passive set (before the script is written), the steps below make the data
   // connections in passive mode: EPSV answered 229, the client connects, then the command.
   bool passive = false;
+  // The server as typed: an IPv6 address makes the active steps expect EPRT.
+  std::string host = "127.0.0.1";
+  // The reply to SIZE before a binary download, used by the steps written after it is set.
+  // A refusal by default: the size is then the one the 150 reply announces, if any.
+  std::string sizeReply = "550 Could not get file size.\r\n";
 
   // The login is scripted with `login`'s replies.
   explicit DataSideSession(const ScriptedPeer::LoginReplies& login = {});
@@ -50,11 +55,12 @@ class DataSideSession {
   // PWD answered with `pwdReply`, TYPE A, PORT, `verb` (LIST or MLSD) answered 150, the data
   // connection.
   ScriptedPeer& ListingOpens(const std::string& pwdReply = kPwdReply, const std::string& verb = "LIST");
-  // TYPE I, PORT, "RETR name" answered with `opening`, the data connection.
+  // TYPE I, SIZE, PORT, "RETR name" answered with `opening`, the data connection.
   ScriptedPeer& RetrOpens(const std::string& name, const std::string& opening);
   // TYPE I, PORT, "STOR name" answered 150, the data connection.
   ScriptedPeer& StorOpens(const std::string& name);
-  // The TYPE and PORT exchanges (both answered 200), then `command` read and not answered.
+  // The TYPE (answered 200), SIZE (before RETR in binary mode) and PORT (answered 200)
+  // exchanges, then `command` read and not answered.
   ScriptedPeer& UpToCommand(const std::string& type, const std::string& command);
   // "CWD next" answered 250 (see ExpectCwdAnsweredByItsOwnReply).
   ScriptedPeer& CwdNext();

@@ -1,14 +1,13 @@
 #include "tests/support/FakeSocketLibrary.h"
 
-#include <netdb.h>
-#include <netinet/in.h>
-
 #include <algorithm>
 #include <cassert>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <utility>
 
+#include "platform/AddressText.h"
 #include "platform/MessageLoop.h"
 #include "platform/PosixSockets.h"
 #include "platform/WinsockErrors.h"
@@ -24,8 +23,9 @@ enum class LookupMode { Real, NeverEnds, FailsLater, Resolves };
 struct FakeState {
   LookupMode lookup = LookupMode::Real;
   std::uint16_t lookupError = 0;
-  std::uint32_t lookupAddress = 0;  // network order
+  ADDRESS_LIST lookupAddresses;
   bool connectSilent = false;
+  std::optional<SOCKADDR_INET> silentTo;  // only connects there are silent
   bool sendLimited = false;
   std::uint64_t sendBudget = 0;
   std::uint16_t sendError = 0;
@@ -55,44 +55,15 @@ int Fail(int error) {
   return SOCKET_ERROR;
 }
 
-// The host entry that a successful lookup leaves in the caller's buffer: a struct hostent
-// whose address list points at one address, all inside the buffer.
-bool WriteHostEntry(char* buf, int buflen, const char* name, std::uint32_t address) {
-  const std::size_t addrList = sizeof(hostent);              // { &address, NULL }
-  const std::size_t aliases = addrList + 2 * sizeof(char*);  // { NULL }
-  const std::size_t addressAt = aliases + sizeof(char*);
-  const std::size_t nameAt = addressAt + sizeof address;
-  const std::size_t nameLength = std::strlen(name) + 1;
-  if (buflen < 0 || static_cast<std::size_t>(buflen) < nameAt + nameLength) return false;
-  char* const none = nullptr;
-  char* const addressPointer = buf + addressAt;
-  std::memcpy(buf + addrList, &addressPointer, sizeof addressPointer);
-  std::memcpy(buf + addrList + sizeof(char*), &none, sizeof none);
-  std::memcpy(buf + aliases, &none, sizeof none);
-  std::memcpy(buf + addressAt, &address, sizeof address);
-  std::memcpy(buf + nameAt, name, nameLength);
-  hostent entry{};
-  entry.h_name = buf + nameAt;
-  entry.h_aliases = reinterpret_cast<char**>(buf + aliases);
-  entry.h_addrtype = AF_INET;
-  entry.h_length = sizeof address;
-  entry.h_addr_list = reinterpret_cast<char**>(buf + addrList);
-  std::memcpy(buf, &entry, sizeof entry);
-  return true;
-}
-
-HANDLE FakeGetHostByName(HWND window, UINT msg, const char* name, char* buf, int buflen) {
+HANDLE FakeGetAddrInfo(HWND window, UINT msg, const char* name, int family, ADDRESS_LIST* result) {
   ++state.lookupsStarted;
   state.lastLookupName = name != nullptr ? name : "";
-  if (state.lookup == LookupMode::Real) return Posix().WSAAsyncGetHostByName(window, msg, name, buf, buflen);
+  if (state.lookup == LookupMode::Real) return Posix().WSAAsyncGetAddrInfo(window, msg, name, family, result);
   const HANDLE handle = state.nextHandle++;
   state.lookups[handle] = {window, msg};
-  std::uint16_t error = state.lookupError;
-  if (state.lookup == LookupMode::Resolves && !WriteHostEntry(buf, buflen, name, state.lookupAddress)) {
-    error = WSAENOBUFS;
-  }
+  if (state.lookup == LookupMode::Resolves) *result = state.lookupAddresses;
   if (state.lookup != LookupMode::NeverEnds) {
-    MessageLoop::Current().PostMessage(window, msg, handle, MakeSelectLParam(0, error));
+    MessageLoop::Current().PostMessage(window, msg, handle, MakeSelectLParam(0, state.lookupError));
   }
   posix::SetLastError(0);
   return handle;
@@ -109,10 +80,12 @@ int FakeCancelAsyncRequest(HANDLE task) {
   return 0;
 }
 
-int FakeConnect(SOCKET s, const SOCKADDR_IN* addr, int len) {
+int FakeConnect(SOCKET s, const SOCKADDR_INET* addr, int len) {
   ++state.connects;
   // The socket stays idle, so the POSIX notifier never reports anything for it.
-  if (state.connectSilent) return Fail(WSAEWOULDBLOCK);
+  if (state.connectSilent && (!state.silentTo || (addr != nullptr && SameHost(*addr, *state.silentTo)))) {
+    return Fail(WSAEWOULDBLOCK);
+  }
   return Posix().connect(s, addr, len);
 }
 
@@ -145,7 +118,7 @@ int FakeCleanup() {
 
 SocketLibraryTable FakeTable() {
   SocketLibraryTable table = Posix();
-  table.WSAAsyncGetHostByName = &FakeGetHostByName;
+  table.WSAAsyncGetAddrInfo = &FakeGetAddrInfo;
   table.WSACancelAsyncRequest = &FakeCancelAsyncRequest;
   table.connect = &FakeConnect;
   table.send = &FakeSend;
@@ -180,13 +153,21 @@ void FakeSocketLibrary::LookupFailsLater(std::uint16_t error) {
   state.lookupError = error;
 }
 
-void FakeSocketLibrary::LookupResolvesTo(const std::string& dottedAddress) {
+void FakeSocketLibrary::LookupResolvesTo(const std::vector<std::string>& addresses) {
   state.lookup = LookupMode::Resolves;
   state.lookupError = 0;
-  state.lookupAddress = Posix().inet_addr(dottedAddress.c_str());
+  state.lookupAddresses = ADDRESS_LIST{};
+  for (const std::string& text : addresses) {
+    assert(state.lookupAddresses.Count < ADDRESS_LIST::kMaxAddresses);
+    AddressFromText(text, state.lookupAddresses.Addresses[state.lookupAddresses.Count++]);
+  }
 }
 
-void FakeSocketLibrary::ConnectNeverAnswers() { state.connectSilent = true; }
+void FakeSocketLibrary::ConnectNeverAnswers(const std::string& onlyTo) {
+  state.connectSilent = true;
+  state.silentTo.reset();
+  if (SOCKADDR_INET address; AddressFromText(onlyTo, address)) state.silentTo = address;
+}
 
 void FakeSocketLibrary::SendFailsAfter(std::uint64_t bytes, std::uint16_t error, SOCKET socket) {
   state.sendLimited = true;

@@ -22,6 +22,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/Winsock.h"
 
@@ -41,10 +42,12 @@ class FakeSocketLibrary {
   void LookupNeverEnds();
   // Lookups end through the loop with `error` (11001 host not found, ...) in the high word.
   void LookupFailsLater(std::uint16_t error);
-  // Lookups end through the loop with success, finding `dottedAddress` for any name.
-  void LookupResolvesTo(const std::string& dottedAddress);
+  // Lookups end through the loop with success, finding `addresses` (as typed, either
+  // family, in this order) for any name.
+  void LookupResolvesTo(const std::vector<std::string>& addresses);
   // Connects report "would block" and then nothing ever: no FD_CONNECT, no other event.
-  void ConnectNeverAnswers();
+  // With `onlyTo`, only connects to that address do; the others are real.
+  void ConnectNeverAnswers(const std::string& onlyTo = {});
   // Sends pass until `bytes` bytes in all were accepted (a send that would cross the
   // limit is cut at it); every send after that fails with `error`. Only sends on
   // `socket` count when it is given.
@@ -56,7 +59,7 @@ class FakeSocketLibrary {
   void Reset();
 
   // --- What the library saw since construction. ---
-  int LookupsStarted() const;   // WSAAsyncGetHostByName calls
+  int LookupsStarted() const;   // WSAAsyncGetAddrInfo calls
   int LookupCancels() const;    // WSACancelAsyncRequest calls
   std::string LastLookupName() const;
   int Connects() const;

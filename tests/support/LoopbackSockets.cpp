@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -35,11 +36,22 @@ namespace {
 
 std::string Describe(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
-bool FillAddress(const std::string& host, std::uint16_t port, sockaddr_in& address) {
+// host:port as a socket address of the host's family (IPv4 or IPv6 text).
+bool FillAddress(const std::string& host, std::uint16_t port, sockaddr_storage& address, socklen_t& length) {
   address = {};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  return ::inet_pton(AF_INET, host.c_str(), &address.sin_addr) == 1;
+  auto& v4 = reinterpret_cast<sockaddr_in&>(address);
+  auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
+  if (::inet_pton(AF_INET, host.c_str(), &v4.sin_addr) == 1) {
+    v4.sin_family = AF_INET;
+    v4.sin_port = htons(port);
+    length = sizeof v4;
+    return true;
+  }
+  if (::inet_pton(AF_INET6, host.c_str(), &v6.sin6_addr) != 1) return false;
+  v6.sin6_family = AF_INET6;
+  v6.sin6_port = htons(port);
+  length = sizeof v6;
+  return true;
 }
 
 int RemainingMs(Clock::time_point deadline) {
@@ -57,9 +69,10 @@ UniqueFd ListenLoopback(std::uint16_t port, std::string& error, int backlog) {
   }
   const int on = 1;
   ::setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in address{};
-  FillAddress("127.0.0.1", port, address);
-  if (::bind(fd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+  sockaddr_storage address{};
+  socklen_t length = 0;
+  FillAddress("127.0.0.1", port, address, length);
+  if (::bind(fd.Get(), reinterpret_cast<sockaddr*>(&address), length) != 0) {
     error = Describe("bind");
     return {};
   }
@@ -71,33 +84,36 @@ UniqueFd ListenLoopback(std::uint16_t port, std::string& error, int backlog) {
 }
 
 std::uint16_t LocalPort(int fd) {
-  sockaddr_in address{};
+  sockaddr_storage address{};
   socklen_t length = sizeof address;
   if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
-  return ntohs(address.sin_port);
+  // The port sits at the same place in both families' addresses.
+  return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
 }
 
 UniqueFd ConnectTo(const std::string& host, std::uint16_t port, const std::string& sourceAddress,
                    Millis timeout, std::string& error) {
-  sockaddr_in target{};
-  if (!FillAddress(host, port, target)) {
+  sockaddr_storage target{};
+  socklen_t targetLength = 0;
+  if (!FillAddress(host, port, target, targetLength)) {
     error = "bad address " + host;
     return {};
   }
-  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  UniqueFd fd(::socket(target.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (!fd.Valid()) {
     error = Describe("socket");
     return {};
   }
   if (!sourceAddress.empty()) {
-    sockaddr_in source{};
-    if (!FillAddress(sourceAddress, 0, source) ||
-        ::bind(fd.Get(), reinterpret_cast<sockaddr*>(&source), sizeof source) != 0) {
+    sockaddr_storage source{};
+    socklen_t sourceLength = 0;
+    if (!FillAddress(sourceAddress, 0, source, sourceLength) ||
+        ::bind(fd.Get(), reinterpret_cast<sockaddr*>(&source), sourceLength) != 0) {
       error = Describe(("bind to " + sourceAddress).c_str());
       return {};
     }
   }
-  if (::connect(fd.Get(), reinterpret_cast<sockaddr*>(&target), sizeof target) != 0) {
+  if (::connect(fd.Get(), reinterpret_cast<sockaddr*>(&target), targetLength) != 0) {
     if (errno != EINPROGRESS) {
       error = Describe("connect");
       return {};
@@ -168,6 +184,20 @@ bool ParsePortArgument(std::string_view argument, std::string& host, std::uint16
   host = std::to_string(numbers[0]) + "." + std::to_string(numbers[1]) + "." +
          std::to_string(numbers[2]) + "." + std::to_string(numbers[3]);
   port = static_cast<std::uint16_t>(numbers[4] * 256 + numbers[5]);
+  return true;
+}
+
+bool ParseEprtArgument(std::string_view argument, std::string& host, std::uint16_t& port) {
+  if (argument.size() < 2) return false;
+  const char d = argument.front();
+  const std::size_t protocolEnd = argument.find(d, 1);
+  const std::size_t hostEnd = argument.find(d, protocolEnd + 1);
+  const std::size_t portEnd = argument.find(d, hostEnd + 1);
+  if (portEnd == std::string_view::npos || portEnd + 1 != argument.size()) return false;
+  const unsigned long number = std::strtoul(std::string(argument.substr(hostEnd + 1)).c_str(), nullptr, 10);
+  if (number == 0 || number > 65535) return false;
+  host = std::string(argument.substr(protocolEnd + 1, hostEnd - protocolEnd - 1));
+  port = static_cast<std::uint16_t>(number);
   return true;
 }
 

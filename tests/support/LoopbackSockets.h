@@ -39,8 +39,8 @@ UniqueFd ListenLoopback(std::uint16_t port, std::string& error, int backlog = 8)
 // The local port of a bound socket, 0 on failure.
 std::uint16_t LocalPort(int fd);
 
-// Connects to host:port within `timeout`. A non-empty `sourceAddress` binds the local end
-// to that address first (e.g. "127.0.0.2"). The returned socket is blocking.
+// Connects to host:port (IPv4 or IPv6) within `timeout`. A non-empty `sourceAddress` binds
+// the local end to that address first (e.g. "127.0.0.2"). The returned socket is blocking.
 UniqueFd ConnectTo(const std::string& host, std::uint16_t port, const std::string& sourceAddress,
                    Millis timeout, std::string& error);
 
@@ -58,6 +58,9 @@ WaitResult WaitFor(int fd, short events, int stopFd, Clock::time_point deadline)
 
 // Parses "h1,h2,h3,h4,p1,p2" (blanks around the text are ignored).
 bool ParsePortArgument(std::string_view argument, std::string& host, std::uint16_t& port);
+
+// Parses RFC 2428's "|2|::1|6446|" (any delimiter); the protocol number is not checked.
+bool ParseEprtArgument(std::string_view argument, std::string& host, std::uint16_t& port);
 
 // A free loopback port at the time of the call (another process may take it later).
 std::uint16_t PickFreePort();

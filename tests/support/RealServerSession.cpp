@@ -41,10 +41,20 @@ ServerKind VsftpdPassiveKind() {
 namespace {
 
 template <typename Server>
-std::function<std::unique_ptr<FtpServerFixture>()> WithTls() {
-  return [] {
+std::function<std::unique_ptr<FtpServerFixture>()> WithTls(const char* host = nullptr) {
+  return [host] {
     auto server = std::make_unique<Server>();
     server->EnableTls();
+    if (host != nullptr) server->SetHost(host);
+    return server;
+  };
+}
+
+template <typename Server>
+std::function<std::unique_ptr<FtpServerFixture>()> OnIpv6() {
+  return [] {
+    auto server = std::make_unique<Server>();
+    server->SetHost("::1");
     return server;
   };
 }
@@ -55,9 +65,15 @@ ServerKind VsftpdTlsKind() { return {"vsftpd_tls", WithTls<VsftpdServer>(), dcmA
 ServerKind VsftpdTlsPassiveKind() { return {"vsftpd_tls_passive", WithTls<VsftpdServer>(), dcmPassive}; }
 ServerKind PyFtpdTlsKind() { return {"pyftpdlib_tls", WithTls<PyFtpdServer>(), dcmActive}; }
 ServerKind PyFtpdTlsPassiveKind() { return {"pyftpdlib_tls_passive", WithTls<PyFtpdServer>(), dcmPassive}; }
+ServerKind PyFtpdIpv6Kind() { return {"pyftpdlib_ipv6", OnIpv6<PyFtpdServer>(), dcmActive}; }
+ServerKind PyFtpdIpv6PassiveKind() { return {"pyftpdlib_ipv6_passive", OnIpv6<PyFtpdServer>(), dcmPassive}; }
+ServerKind VsftpdIpv6Kind() { return {"vsftpd_ipv6", OnIpv6<VsftpdServer>(), dcmActive}; }
+ServerKind VsftpdIpv6PassiveKind() { return {"vsftpd_ipv6_passive", OnIpv6<VsftpdServer>(), dcmPassive}; }
+ServerKind VsftpdTlsIpv6Kind() { return {"vsftpd_tls_ipv6", WithTls<VsftpdServer>("::1"), dcmActive}; }
+
 
 RealServerSession::RealServerSession(const FtpServerFixture& server, TDataConnectionMode mode)
-    : host_(server.Host()), port_(server.Port()) {
+    : host_(server.TypedHost()), port_(server.Port()) {
   ftp.DataConnectionMode = mode;
   if (server.TlsEnabled()) {
     ftp.TlsMode = tlsmRequire;

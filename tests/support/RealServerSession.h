@@ -42,6 +42,12 @@ ServerKind VsftpdPortRefusedKind();  // port_enable=NO
 // Plain servers with the client forced into passive mode.
 ServerKind PyFtpdPassiveKind();
 ServerKind VsftpdPassiveKind();
+// Servers on ::1 only (typed "[::1]"), with the client in each data connection mode.
+ServerKind PyFtpdIpv6Kind();
+ServerKind PyFtpdIpv6PassiveKind();
+ServerKind VsftpdIpv6Kind();
+ServerKind VsftpdIpv6PassiveKind();
+ServerKind VsftpdTlsIpv6Kind();
 // Servers that require TLS (explicit FTPS), with the client in each data connection mode.
 ServerKind VsftpdTlsKind();
 ServerKind VsftpdTlsPassiveKind();

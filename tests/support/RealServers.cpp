@@ -200,9 +200,9 @@ bool VsftpdServer::Prepare(std::string& error) {
 
 std::string VsftpdServer::Config(std::uint16_t port) const {
   std::ostringstream config;
-  config << "listen=YES\n"
-         << "listen_ipv6=NO\n"
-         << "listen_address=" << host_ << "\n"
+  const bool ipv6 = host_.find(':') != std::string::npos;
+  config << (ipv6 ? "listen=NO\nlisten_ipv6=YES\nlisten_address6=" : "listen=YES\nlisten_ipv6=NO\nlisten_address=")
+         << host_ << "\n"
          << "listen_port=" << port << "\n"
          << "background=NO\n"
          << "secure_chroot_dir=" << work_.PathOf("empty") << "\n"

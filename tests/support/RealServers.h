@@ -56,8 +56,9 @@ class FtpServerFixture {
   // presents Certificate(), made at the first Start() for "localhost", Host() and
   // 127.0.0.1.
   void EnableTls() { tls_ = true; }
-  // Listens on `address` (another 127.x.y.z) rather than 127.0.0.1: a data connection in
-  // either mode then has this address at the server's end too (see WireCapture.h).
+  // Listens on `address` (another 127.x.y.z, or ::1) rather than 127.0.0.1: a data
+  // connection in either mode then has this address at the server's end too (see
+  // WireCapture.h).
   void SetHost(std::string address) { host_ = std::move(address); }
 
   bool TlsEnabled() const { return tls_; }
@@ -69,6 +70,8 @@ class FtpServerFixture {
   const std::string& Error() const { return error_; }
   virtual const char* Name() const = 0;
   const std::string& Host() const { return host_; }
+  // The host as a user types it: an IPv6 address in brackets.
+  std::string TypedHost() const { return host_.find(':') == std::string::npos ? host_ : "[" + host_ + "]"; }
   std::uint16_t Port() const { return port_; }
   std::string User() const { return kUser; }
   std::string Password() const { return kPassword; }

@@ -470,8 +470,10 @@ bool ScriptedPeer::TakeLine(std::string& line) {
   if (end == std::string::npos) return false;
   line = StripTelnet(std::string_view(controlPending_).substr(0, end));
   controlPending_.erase(0, end + 2);
-  if (StartsWithNoCase(line, "PORT ")) {
-    if (!ParsePortArgument(std::string_view(line).substr(5), lastPortHost_, lastPortPort_)) {
+  if (StartsWithNoCase(line, "PORT ") || StartsWithNoCase(line, "EPRT ")) {
+    const std::string_view argument = std::string_view(line).substr(5);
+    if (!(StartsWithNoCase(line, "PORT ") ? ParsePortArgument(argument, lastPortHost_, lastPortPort_)
+                         : ParseEprtArgument(argument, lastPortHost_, lastPortPort_))) {
       lastPortHost_.clear();
     }
   }

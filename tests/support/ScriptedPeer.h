@@ -133,8 +133,8 @@ class ScriptedPeer {
   // Accepts the next control connection (after Close, Reset or AwaitClose).
   ScriptedPeer& AcceptNext();
 
-  // Active-mode data connection to the address of the last PORT command read, optionally
-  // from `sourceAddress` (e.g. "127.0.0.2"). Replaces any open data connection.
+  // Active-mode data connection to the address of the last PORT or EPRT command read,
+  // optionally from `sourceAddress` (e.g. "127.0.0.2"). Replaces any open data connection.
   ScriptedPeer& DataConnect(std::string sourceAddress = {});
   // Passive mode: listens on a free 127.0.0.1 port and answers EPSV with "229 ...
   // (|||port|)", or PASV with "227 ... (a,b,c,d,p1,p2)" naming `namedAddress`.

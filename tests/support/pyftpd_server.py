@@ -10,7 +10,7 @@ Options:
     refuse-port       active mode is refused (PORT and EPRT answered 500), as behind a firewall
     tls=CERT,KEY      explicit TLS with this PEM certificate and key, TLS 1.2 or newer,
                       required on the control connection (before USER) and on data connections
-    address=A         listens on A (a 127.x.y.z address) rather than 127.0.0.1
+    address=A         listens on A (a 127.x.y.z address, or ::1) rather than 127.0.0.1
 """
 
 import logging
