@@ -202,7 +202,9 @@ void TVelaFtp::StoreFile() {
     return;
   }
   BeginOperation(opStoreFile);
+  ExpectedSize = -1;
   if (!PassLocalChecks()) return;
+  ExpectedSize = LocalFileHandle.Size();
   Transfer.Begin(TransferKind::Store);
   SendTransferType(TransferKind::Store);
 }

@@ -114,6 +114,9 @@ class TVelaFtp : public TVelaSocket {
   bool Connected = false;
   std::int64_t BytesTransferred = 0;
   std::int64_t TransferTime = 0;
+  // The size of the running receive (from SIZE or its 150 reply) or store (the local
+  // file's); -1 while none is known. Read-only for the owner, which shows progress by it.
+  std::int64_t ExpectedSize = -1;
   std::vector<std::string> FileNames;
   std::vector<std::string> DirectoryNames;
   std::vector<std::string> ListingLines;
@@ -346,8 +349,6 @@ class TVelaFtp : public TVelaSocket {
   bool DataTlsPending = false;    // the data connection's TLS handshake is under way
   bool PassiveConnecting = false; // the data socket's connect to the server is under way
 
-  // The size of the running download, from SIZE or its 150 reply; -1 while none is known.
-  std::int64_t ExpectedSize = -1;
   bool DataCloseNotify = false;  // the download's TLS data connection ended with close_notify
   bool AcceptWaiting = false;    // a connection arrived before the handlers were installed
   bool SkippingListingLine = false;

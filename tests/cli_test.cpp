@@ -12,12 +12,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "tests/support/DataSideSession.h"
+#include "tests/support/FolderTrees.h"
 #include "tests/support/LoopbackSockets.h"
 #include "tests/support/RealServers.h"
 #include "tests/support/TestPattern.h"
@@ -39,16 +41,25 @@ struct CliRun {
   std::string err;
 };
 
+// A pseudo-terminal as a pair of descriptors, read end first, as pipe2 gives them.
+bool OpenTerminal(int fds[2]) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return false;
+  fds[0] = master;
+  fds[1] = open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  return fds[1] >= 0;
+}
+
 // Starts the tool with `args` (and `env` added to the environment), writes `input` to its
 // standard input, collects its output and waits for its end. Past `limit` the process is
-// killed and `finished` stays false.
+// killed and `finished` stays false. With errOnTerminal its standard error is a terminal.
 CliRun RunCli(const std::vector<std::string>& args, const std::string& input, Millis limit,
-              const std::vector<std::string>& env = {}) {
+              const std::vector<std::string>& env = {}, bool errOnTerminal = false) {
   CliRun run;
   int in[2], out[2], err[2];
   if (pipe2(in, O_CLOEXEC) != 0) return run;
   if (pipe2(out, O_CLOEXEC) != 0) return run;
-  if (pipe2(err, O_CLOEXEC) != 0) return run;
+  if (errOnTerminal ? !OpenTerminal(err) : pipe2(err, O_CLOEXEC) != 0) return run;
   UniqueFd toChild(in[1]), fromChild(out[0]), errFromChild(err[0]);
   UniqueFd childIn(in[0]), childOut(out[1]), childErr(err[1]);
 
@@ -449,6 +460,66 @@ TEST_F(CliTest, SessionTakesThePasswordFromTheEnvironmentAndEscapesListedNames) 
   const std::vector<std::string> commands = s.peer.Commands();
   ASSERT_GE(commands.size(), 2u);
   EXPECT_EQ(commands[1], "PASS from-env");
+}
+
+// get -r and put -r with real servers (LIST for vsftpd, MLSD for pyftpdlib): a tree of
+// three levels with an empty folder, names with blanks and accents and a 50 MiB file comes
+// down and goes up byte for byte, into folders partly there already; a link back up stops
+// the copy at the depth bound before anything is written.
+TEST_F(CliTest, FoldersBothWaysAndALinkThatLoopsWithRealServers) {
+  const std::function<std::unique_ptr<talvo::test::FtpServerFixture>()> servers[] = {
+      [] { return std::make_unique<talvo::test::VsftpdServer>(); },
+      [] { return std::make_unique<talvo::test::PyFtpdServer>(); },
+  };
+  for (const auto& make : servers) {
+    const auto server = make();
+    SCOPED_TRACE(server->Name());
+    ASSERT_TRUE(server->Start()) << server->Error();
+    talvo::test::TempTree& root = server->Root();
+    ASSERT_TRUE(talvo::test::MakeFolderTree(root, "site", 50 << 20));
+    ASSERT_TRUE(root.MakeDirectory("up/empty"));
+    talvo::test::TempTree local("cli-folders");
+    const std::vector<std::string> login = {"--port", std::to_string(server->Port()), "--user", server->User(),
+                                            "--password", server->Password(), "--quiet", server->Host()};
+    std::vector<std::string> args = login;
+    args.insert(args.end(), {"get", "-r", "site", local.PathOf("site"), "put", "-r", local.PathOf("site"), "up"});
+    const CliRun run = RunCli(args, "", kLimit);
+    EXPECT_EQ(run.exitStatus, 0) << run.out << run.err << server->Log();
+    EXPECT_NE(run.out.find("folder files 4 bytes " + std::to_string((50 << 20) + 70000 + 7 + 8)), std::string::npos)
+        << run.out;
+    const auto original = talvo::test::TreeContents(root.PathOf("site"));
+    EXPECT_EQ(original.size(), 7u);
+    EXPECT_EQ(talvo::test::TreeContents(local.PathOf("site")), original);
+    EXPECT_EQ(talvo::test::TreeContents(root.PathOf("up")), original);
+
+    ASSERT_TRUE(root.MakeSymlink("site/empty/loop", ".."));
+    args = login;
+    args.insert(args.end(), {"get", "-r", "site", local.PathOf("again")});
+    const CliRun looped = RunCli(args, "", kLimit);
+    EXPECT_EQ(looped.exitStatus, 1) << looped.out << looped.err;
+    EXPECT_NE(looped.err.find("more than 32 levels deep"), std::string::npos) << looped.err;
+    EXPECT_FALSE(local.Exists("again"));
+  }
+}
+
+// The progress line goes to standard error when it is a terminal, unless --quiet.
+TEST_F(CliTest, ProgressLineOnlyOnATerminal) {
+  talvo::test::PyFtpdServer server;
+  ASSERT_TRUE(server.Start()) << server.Error();
+  ASSERT_TRUE(server.Root().WritePatternFile("f.bin", 1 << 20));
+  talvo::test::TempTree local("cli-progress");
+  const auto run = [&](bool quiet, bool terminal) {
+    std::vector<std::string> args = {"--port", std::to_string(server.Port()), "--user", server.User(),
+                                     "--password", server.Password()};
+    if (quiet) args.push_back("--quiet");
+    args.insert(args.end(), {server.Host(), "get", "f.bin", local.PathOf("f.bin")});
+    return RunCli(args, "", kLimit, {}, terminal).err;
+  };
+  const std::string shown = run(false, true);
+  EXPECT_NE(shown.find("\r"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("/1048576 octets"), std::string::npos) << shown;
+  EXPECT_EQ(run(true, true).find("octets"), std::string::npos);
+  EXPECT_EQ(run(false, false).find("octets"), std::string::npos);
 }
 
 }  // namespace

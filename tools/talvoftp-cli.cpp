@@ -2,7 +2,10 @@
 // tests and benchmarks. It connects, runs the commands in order (each waiting for its
 // completion event), quits, and prints one line per event. Texts that come from the server
 // are printed escaped, so that none of them can forge a line of the output.
+#include <unistd.h>
+
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -11,9 +14,11 @@
 #include <string_view>
 #include <vector>
 
+#include "ftp/FolderTransfer.h"
 #include "ftp/Ftp.h"
 #include "ftp/KnownServers.h"
 #include "ftp/ListingParser.h"
+#include "tools/ProgressLine.h"
 
 namespace {
 
@@ -28,7 +33,12 @@ constexpr const char* kUsage =
     "       talvoftp-cli --parse DIALECT   (listing lines on standard input)\n"
     "       talvoftp-cli --help | --version\n"
     "commands: ls | cd DIR | mkdir DIR | rmdir DIR | rm FILE | mv OLD NEW |\n"
-    "          get REMOTE LOCAL | put LOCAL REMOTE | abort-at BYTES\n"
+    "          get [-r] REMOTE LOCAL | put [-r] LOCAL REMOTE | abort-at BYTES\n"
+    "get -r and put -r copy a folder and everything under it: LOCAL (or REMOTE) is the\n"
+    "folder that receives it, made where missing; folders deeper than 32 levels (a link\n"
+    "that leads back up) stop the copy before anything is sent.\n"
+    "On a terminal, one line on standard error shows each transfer's progress (not with\n"
+    "--quiet).\n"
     "Without --password, the password is taken from the environment variable TALVOFTP_PASSWORD.\n"
     "HOST: a name, an IPv4 address (four decimal numbers, 192.0.2.7) or an IPv6 address,\n"
     "with or without brackets (::1, [2001:db8::7], fe80::1%eth0). A name's addresses of both\n"
@@ -64,6 +74,7 @@ std::string UsageText() {
 struct Command {
   std::string verb;
   std::vector<std::string> args;
+  bool recursive = false;  // get -r, put -r: a folder
 };
 
 struct Options {
@@ -190,6 +201,10 @@ int ParseOptions(int argc, char** argv, Options& options) {
     Command command{argv[i++], {}};
     const int count = ArgumentCount(command.verb);
     if (count < 0) return Usage("unknown command " + command.verb);
+    if ((command.verb == "get" || command.verb == "put") && i < argc && std::string_view(argv[i]) == "-r") {
+      command.recursive = true;
+      ++i;
+    }
     for (int k = 0; k < count; ++k) {
       if (i >= argc) return Usage(command.verb + " needs " + std::to_string(count) + " argument(s)");
       command.args.push_back(argv[i++]);
@@ -237,6 +252,8 @@ class Session {
       OnCertificate(question, trust);
     };
     ftp_.OnFtpInfo = [this](TObject*, FtpInfo info, const std::string& addinfo) { OnInfo(info, addinfo); };
+    folder_.OnScanned = [this] { FolderScanned(); };
+    folder_.OnFinished = [this] { FolderDone(); };
     ftp_.OnFtpError = [this](TObject*, FtpError error, std::string) {
       failed_ = true;
       Print(true, std::string("error ") + FtpErrorName(error));
@@ -255,6 +272,7 @@ class Session {
     };
     const auto simple = [this](const char* name) {
       return [this, name](TObject*) {
+        if (folder_.OperationDone()) return;
         Done(name);
         Next();
       };
@@ -267,6 +285,7 @@ class Session {
     ftp_.OnFileReceived = [this](TObject*) { TransferDone("OnFileReceived"); };
     ftp_.OnFileStored = [this](TObject*) { TransferDone("OnFileStored"); };
     ftp_.OnListingDone = [this](TObject*) {
+      if (folder_.OperationDone()) return;
       Done("OnListingDone");
       Print(true, "cwd " + Escape(ftp_.InitialDirectory));
       for (const auto& name : ftp_.DirectoryNames) Print(true, "dir " + Escape(name));
@@ -289,6 +308,7 @@ class Session {
  private:
   void Print(bool essential, const std::string& line) {
     if (options_.quiet && !essential) return;
+    if (stdoutIsTerminal_) progress_.Clear();  // not to write over the progress line
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
   }
@@ -298,8 +318,8 @@ class Session {
       abortAt_ = -1;
       ftp_.Abort();
     }
-    if (options_.quiet) return;
-    Print(false, std::string("info ") + FtpInfoName(info) + " " + Escape(addinfo));
+    if (!options_.quiet) Print(false, std::string("info ") + FtpInfoName(info) + " " + Escape(addinfo));
+    if (info == ftpiProgress && addinfo.empty()) ShowProgress();
   }
 
   // Only a fingerprint given on the command line makes an unverified certificate trusted.
@@ -332,6 +352,8 @@ class Session {
   }
 
   void TransferDone(const char* event) {
+    if (folder_.OperationDone()) return;
+    progress_.Clear();
     Done(event);
     Print(true, "bytes " + std::to_string(ftp_.BytesTransferred) + " ms " + std::to_string(ftp_.TransferTime));
     Next();
@@ -357,6 +379,8 @@ class Session {
         ftp_.DeleteFile(c.args[0]);
       } else if (c.verb == "mv") {
         ftp_.RenameFile(c.args[0], c.args[1]);
+      } else if (c.recursive) {
+        StartFolder(c);
       } else if (c.verb == "get") {
         ftp_.RemoteFile = c.args[0];
         ftp_.LocalFile = c.args[1];
@@ -372,8 +396,71 @@ class Session {
     ftp_.Quit();
   }
 
+  // get -r and put -r: the folder's scan, then at once its transfer.
+  void StartFolder(const Command& c) {
+    const bool get = c.verb == "get";
+    folder_.Start(get ? TFolderTransfer::Direction::Download : TFolderTransfer::Direction::Upload,
+                  {{get ? c.args[0] : c.args[1], get ? c.args[1] : c.args[0]}});
+  }
+
+  void FolderScanned() {
+    std::string counts = "folder files " + std::to_string(folder_.Files().size()) + " bytes " +
+                         std::to_string(folder_.KnownBytes());
+    if (folder_.UnknownSizes() > 0) counts += " unknown " + std::to_string(folder_.UnknownSizes());
+    Print(true, counts);
+    folderStart_ = std::chrono::steady_clock::now();
+    folder_.Go();
+  }
+
+  void FolderDone() {
+    progress_.Clear();
+    for (const std::string& name : folder_.RefusedNames()) {
+      std::fprintf(stderr, "talvoftp-cli: not copied, its name would leave the local folder: %s\n",
+                   Escape(name).c_str());
+    }
+    const std::string problem = Escape(folder_.Problem());
+    switch (folder_.outcome()) {
+      case TFolderTransfer::Outcome::TooDeep:
+        std::fprintf(stderr, "talvoftp-cli: %s holds folders more than %d levels deep (a link that leads back "
+                     "up?); nothing was copied\n", problem.c_str(), TFolderTransfer::kMaxDepth);
+        break;
+      case TFolderTransfer::Outcome::FolderUnreadable:
+      case TFolderTransfer::Outcome::LocalFolderFailed:
+        std::fprintf(stderr, "talvoftp-cli: the folder %s could not be %s\n", problem.c_str(),
+                     folder_.outcome() == TFolderTransfer::Outcome::LocalFolderFailed ? "made" : "read or entered");
+        break;
+      default:
+        break;
+    }
+    const bool sent = folder_.outcome() == TFolderTransfer::Outcome::Sent;
+    if (!sent) failed_ = true;
+    Print(true, std::string("done folder ") + (sent ? "1" : "0") + " files " + std::to_string(folder_.FilesDone()) +
+                    " bytes " + std::to_string(folder_.BytesDone()));
+    if (folder_.outcome() != TFolderTransfer::Outcome::Abandoned) Next();
+  }
+
+  // The running file's progress, and in a folder transfer the folder's.
+  void ShowProgress() {
+    if (!progress_.Enabled()) return;
+    std::int64_t done = ftp_.BytesTransferred, total = ftp_.ExpectedSize, elapsed = ftp_.TransferTime;
+    std::string text;
+    if (folder_.phase() == TFolderTransfer::Phase::Transferring) {
+      done += folder_.BytesDone();
+      total = folder_.KnownBytes();
+      elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                      folderStart_).count();
+      text = "fichier " + std::to_string(folder_.FilesDone() + 1) + "/" + std::to_string(folder_.Files().size()) +
+             ", ";
+    }
+    progress_.Show(text + ProgressText(done, total, elapsed));
+  }
+
   const Options& options_;
   TVelaFtp ftp_;
+  TFolderTransfer folder_{ftp_};
+  TProgressLine progress_{!options_.quiet && ::isatty(2) == 1};
+  const bool stdoutIsTerminal_ = ::isatty(1) == 1;
+  std::chrono::steady_clock::time_point folderStart_;
   std::size_t next_ = 0;
   long long abortAt_ = -1;
   bool failed_ = false;

@@ -5,11 +5,6 @@
 
 #include <memory>
 
-std::string JoinPath(const std::string& directory, const std::string& name) {
-  if (!directory.empty() && directory.back() == '/') return directory + name;
-  return directory + "/" + name;
-}
-
 std::vector<std::string> VisibleEntries(const std::string& directory, bool (*wanted)(mode_t mode)) {
   std::vector<std::string> names;
   std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(directory.c_str()), ::closedir);

@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-std::vector<std::string> VisibleEntries(const std::string& directory, bool (*wanted)(mode_t mode));
+#include "ftp/LocalNames.h"  // JoinPath
 
-// Joins a directory and a name with one "/" (none added after the root's own).
-std::string JoinPath(const std::string& directory, const std::string& name);
+std::vector<std::string> VisibleEntries(const std::string& directory, bool (*wanted)(mode_t mode));

@@ -48,15 +48,20 @@ void TDirectoryListBox::SetDirectory(const std::string& directory) {
     paths_.push_back(path.substr(0, end));
     start = end + 1;
   }
-  const int currentRow = static_cast<int>(rows.size()) - 1;
+  currentRow_ = static_cast<int>(rows.size()) - 1;
   for (const std::string& name : SubDirectories(path)) {
     rows.push_back(std::string((depth + 1) * 2, ' ') + name);
     paths_.push_back(JoinPath(path, name));
   }
   Assign(std::move(rows));
-  SetItemIndex(currentRow);
+  SetItemIndex(currentRow_);
   if (fileList_ != nullptr) fileList_->SetDirectory(directory_);
   if (driveCombo_ != nullptr) driveCombo_->ShowDriveOf(directory_);
+}
+
+std::string TDirectoryListBox::HighlightedSubDirectory() const {
+  const int row = ItemIndex();
+  return row > currentRow_ && row < Count() ? PathOf(row) : std::string();
 }
 
 void TDirectoryListBox::keyPressEvent(QKeyEvent* event) {

@@ -28,6 +28,9 @@ class TDirectoryListBox : public TListBox {
   void SetDirectory(const std::string& directory);
   // The full path of a row.
   const std::string& PathOf(int row) const { return paths_[static_cast<std::size_t>(row)]; }
+  // The path of the sub-directory whose row is highlighted (clicked once, not opened);
+  // empty when the highlighted row is the current directory or one above it.
+  std::string HighlightedSubDirectory() const;
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -39,4 +42,5 @@ class TDirectoryListBox : public TListBox {
   TDriveComboBox* driveCombo_ = nullptr;
   std::string directory_;
   std::vector<std::string> paths_;
+  int currentRow_ = -1;
 };

@@ -61,6 +61,8 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   }
   ui.SpeedButton2->setIcon(ArrowIcon(Qt::LeftArrow));
   ui.SpeedButton1->setIcon(ArrowIcon(Qt::RightArrow));
+  FProgress.emplace(ui.TransferProgress, ui.TimeLeft);
+  AcceptDrops();
 
   // The stored settings of the engine.
   Ftp1.SetFtpServer("localhost");
@@ -148,8 +150,13 @@ void TForm1::ConnectKeys() {
 }
 
 void TForm1::BindEngineEvents() {
+  // A completion that ends a step of the running folder transfer is that transfer's alone.
   const auto notify = [this](void (TForm1::*handler)(TObject*)) {
-    return [this, handler](TObject* sender) { Shielded(this, [&] { (this->*handler)(sender); }); };
+    return [this, handler](TObject* sender) {
+      Shielded(this, [&] {
+        if (!FFolder.OperationDone()) (this->*handler)(sender);
+      });
+    };
   };
   Ftp1.OnFtpInfo = [this](TObject* sender, FtpInfo info, const std::string& addinfo) {
     Shielded(this, [&] { Ftp1FtpInfo(sender, info, addinfo); });
@@ -172,8 +179,8 @@ void TForm1::BindEngineEvents() {
   Ftp1.OnFileDeleted = notify(&TForm1::Ftp1FileDeleted);
   Ftp1.OnFileReceived = notify(&TForm1::Ftp1FileReceived);
   Ftp1.OnFileStored = notify(&TForm1::Ftp1FileStored);
-  Ftp1.OnFtpQuit = notify(&TForm1::Ftp1FtpQuit);
-  Ftp1.OnFtpReady = notify(&TForm1::Ftp1FtpReady);
+  Ftp1.OnFtpQuit = [this](TObject* sender) { Shielded(this, [&] { Ftp1FtpQuit(sender); }); };
+  Ftp1.OnFtpReady = [this](TObject* sender) { Shielded(this, [&] { Ftp1FtpReady(sender); }); };
 }
 
 void TForm1::FormCreate() {

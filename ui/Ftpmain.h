@@ -5,19 +5,24 @@
 //
 // The class is split over a few files by concern: start-up, connection and closing
 // (Ftpmain.cpp), the engine's information, requests and errors (FtpmainEvents.cpp), the
-// remote pane (FtpmainRemote.cpp), the transfers between the panes (FtpmainTransfers.cpp)
-// and the local pane (FtpmainLocal.cpp).
+// remote pane (FtpmainRemote.cpp), the transfers between the panes (FtpmainTransfers.cpp),
+// folder transfers and files dropped on the remote pane (FtpmainFolders.cpp) and the local
+// pane (FtpmainLocal.cpp).
 #pragma once
 
+#include <QElapsedTimer>
 #include <QWidget>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "ftp/FolderTransfer.h"
 #include "ftp/Ftp.h"
 #include "ui/DesktopLauncher.h"
 #include "ui/KeyBindings.h"
 #include "ui/ListBox.h"
+#include "ui/TransferProgress.h"
 #include "ui_Ftpmain.h"
 
 class TForm1 : public QWidget {
@@ -68,6 +73,9 @@ class TForm1 : public QWidget {
   void Ftp1FileReceived(TObject* Sender);
   void Ftp1FileStored(TObject* Sender);
   void Button4Click();
+  // Files and folders dropped from the desktop's file manager on the remote pane go to
+  // the server's current folder.
+  void Panel2DragDrop(const std::vector<std::string>& paths);
 
   // Local pane.
   void Button6Click();
@@ -85,9 +93,11 @@ class TForm1 : public QWidget {
   // Read by tests.
   bool Closing() const { return FClosing; }
   bool BatchRunning() const { return FBatchRunning; }
+  const TFolderTransfer& FolderTransfer() const { return FFolder; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void ConnectHandlers();
@@ -110,6 +120,14 @@ class TForm1 : public QWidget {
   void QuitForClose();
   void AppendLog(const std::string& text, bool emptyWhenFull);
   void RereadLocalFiles();
+  // Stores local files (full paths) in the server's current folder, one item at a time.
+  void StoreFiles(const std::vector<std::string>& paths);
+  // Copies folders and all they hold, after the question that names them; true when
+  // everything went and the batch may go on.
+  bool TransferFolders(TFolderTransfer::Direction direction, std::vector<TFolderTransfer::Top> tops);
+  void WaitForFolders();
+  void AcceptDrops();
+  void ShowProgress();
 
   bool FClosing = false;
   bool FOperationDone = false;
@@ -120,6 +138,9 @@ class TForm1 : public QWidget {
   bool FBatchRunning = false;    // a download, upload or delete batch is under way
   bool FStoreDataOpened = false; // the running store has opened its data connection
   TKeyBindings Keys;
+  TFolderTransfer FFolder{Ftp1};  // the folder transfer of the running batch, if any
+  QElapsedTimer FFolderClock;     // since the folder transfer began, for its time left
+  std::optional<TTransferProgress> FProgress;  // made once the form's widgets are
 };
 
 // Marks a batch as running for as long as its handler runs, whatever way it ends.
@@ -133,6 +154,9 @@ class TBatch {
  private:
   bool& running_;
 };
+
+// The last part of a local path: the name of the file or folder.
+std::string BaseName(const std::string& path);
 
 // The rows selected in a list, first to last.
 std::vector<std::string> SelectedNames(const TListBox& list);

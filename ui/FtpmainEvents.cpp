@@ -59,7 +59,10 @@ void TForm1::Ftp1FtpInfo(TObject*, FtpInfo info, const std::string& addinfo) {
     case ftpiProgress:
       // The counter follows file transfers; a listing's progress (which carries its line)
       // leaves it, so that after an upload batch and its closing listing it stays empty.
-      if (addinfo.empty()) ui.ByteCounter->SetCount(Ftp1.BytesTransferred);
+      if (addinfo.empty()) {
+        ui.ByteCounter->SetCount(Ftp1.BytesTransferred);
+        ShowProgress();
+      }
       break;
     case ftpiTransferSize:
       // Reported when the server's 1xx announces a download's size, and when a store has

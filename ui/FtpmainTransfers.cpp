@@ -1,46 +1,87 @@
 // Transfers between the panes: the download and upload batches, the end of each file, the
-// throughput line of each stored file, and the stop button.
+// throughput line of each stored file, and the stop button. A folder selected with the
+// files goes first (FtpmainFolders.cpp).
+#include "ftp/LocalNames.h"
 #include "ui/Dialogs.h"
 #include "ui/FileListBox.h"
 #include "ui/Ftpmain.h"
-#include "ui/LocalNames.h"
 #include "ui/Screen.h"
 #include "ui/TextCodec.h"
 #include "ui/ThroughputLine.h"
 
+namespace {
+
+// A listed name that would write outside the local directory (or nowhere) is refused.
+bool Downloadable(QWidget* window, const std::string& name, const QString& what) {
+  if (IsPlainFileName(name)) return true;
+  ShowInformation(window, what + QStringLiteral(" « ") + DisplayText(name) +
+                              QStringLiteral(" » n'est pas téléchargé : son nom désigne un emplacement "
+                                             "hors du répertoire local."));
+  return false;
+}
+
+}  // namespace
+
+std::string BaseName(const std::string& path) {
+  return path.substr(path.rfind('/') + 1);
+}
+
+// The folder selected in the folder list (never "..") goes too, after its question.
 void TForm1::SpeedButton2Click() {
-  if (!BeginBatch() || ui.ListBox2->ItemIndex() < 0) return;
+  if (!BeginBatch()) return;
+  const std::vector<std::string> folders = SelectedNames(*ui.ListBox1);
+  const bool folder = !folders.empty() && folders.front() != "..";
+  if (!folder && ui.ListBox2->ItemIndex() < 0) return;
   const TBatch batch(FBatchRunning);
   const std::string directory = ui.FileListBox1->Directory();
+  if (folder && Downloadable(this, folders.front(), QStringLiteral("Le dossier")) &&
+      !TransferFolders(TFolderTransfer::Direction::Download, {{folders.front(), JoinPath(directory, folders.front())}})) {
+    Screen::SetArrow();
+    RereadLocalFiles();
+    return;
+  }
   for (const std::string& name : SelectedNames(*ui.ListBox2)) {
-    if (!IsPlainFileName(name)) {
-      // A listed name that would write outside the local directory (or nowhere): refused,
-      // and the batch goes on with the next file.
-      ShowInformation(this, QStringLiteral("Le fichier « ") + DisplayText(name) +
-                                QStringLiteral(" » n'est pas téléchargé : son nom désigne un emplacement "
-                                               "hors du répertoire local."));
-      continue;
-    }
+    // Refused, and the batch goes on with the next file.
+    if (!Downloadable(this, name, QStringLiteral("Le fichier"))) continue;
     Ftp1.RemoteFile = name;
     Ftp1.LocalFile = JoinPath(directory, name);
     if (!WaitForItem([this] { Ftp1.ReceiveFile(); })) break;
   }
+  FProgress->Hide();
+  if (!Ftp1.Busy) Screen::SetArrow();  // a folder transfer without files after it keeps no hourglass
   RereadLocalFiles();
 }
 
+// With no file selected, a sub-folder highlighted in the local tree (clicked once, not
+// opened) goes with everything in it, after its question.
 void TForm1::SpeedButton1Click() {
-  if (!BeginBatch() || ui.FileListBox1->ItemIndex() < 0) return;
+  if (!BeginBatch()) return;
+  const std::string folder = ui.DirectoryListBox1->HighlightedSubDirectory();
+  const bool sendFolder = !folder.empty() && ui.FileListBox1->SelCount() == 0;
+  if (!sendFolder && ui.FileListBox1->ItemIndex() < 0) return;
   const TBatch batch(FBatchRunning);
-  // Full paths, taken once: the local pane stays usable during the batch.
-  const std::string directory = ui.FileListBox1->Directory();
-  for (const std::string& name : SelectedNames(*ui.FileListBox1)) {
-    Ftp1.LocalFile = JoinPath(directory, name);
-    Ftp1.RemoteFile = name;
-    FStoreDataOpened = false;
-    if (!WaitForItem([this] { Ftp1.StoreFile(); })) break;
+  if (sendFolder) {
+    TransferFolders(TFolderTransfer::Direction::Upload, {{BaseName(folder), folder}});
+  } else {
+    // Full paths, taken once: the local pane stays usable during the batch.
+    std::vector<std::string> paths;
+    for (const std::string& name : SelectedNames(*ui.FileListBox1)) {
+      paths.push_back(JoinPath(ui.FileListBox1->Directory(), name));
+    }
+    StoreFiles(paths);
   }
   NeedNewFTPListing(&Ftp1);
   RereadLocalFiles();
+}
+
+void TForm1::StoreFiles(const std::vector<std::string>& paths) {
+  for (const std::string& path : paths) {
+    Ftp1.LocalFile = path;
+    Ftp1.RemoteFile = BaseName(path);
+    FStoreDataOpened = false;
+    if (!WaitForItem([this] { Ftp1.StoreFile(); })) break;
+  }
+  FProgress->Hide();
 }
 
 void TForm1::Ftp1FileReceived(TObject*) {
@@ -58,8 +99,10 @@ void TForm1::Ftp1FileStored(TObject*) {
   FOperationDone = true;
 }
 
+// A folder transfer ends after the running file, which the stop ends too.
 void TForm1::Button4Click() {
   Ftp1.Abort();
+  FFolder.Stop();
 }
 
 void TForm1::RereadLocalFiles() {

@@ -1,0 +1,344 @@
+// The steps of a folder transfer on the server's side: each starts one engine operation,
+// and the operation's completion (OperationDone) decides the next. The local side (the
+// scan of an upload, the folders a download makes) is in LocalFolders.cpp.
+#include "ftp/FolderTransfer.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "ftp/LocalNames.h"
+
+void TFolderTransfer::Reset() {
+  phase_ = Phase::Idle;
+  outcome_ = Outcome::None;
+  step_ = Step::None;
+  stopRequested_ = false;
+  problem_.clear();
+  tops_.clear();
+  folders_.clear();
+  files_.clear();
+  refused_.clear();
+  knownBytes_ = 0;
+  unknownSizes_ = 0;
+  home_.clear();
+  here_.clear();
+  target_.clear();
+  homeFolders_.clear();
+  pending_.clear();
+  folder_ = file_ = 0;
+  folderStage_ = FolderStage::New;
+  filesOf_.clear();
+  filesDone_ = 0;
+  bytesDone_ = 0;
+}
+
+void TFolderTransfer::Start(Direction direction, std::vector<Top> tops) {
+  Reset();
+  direction_ = direction;
+  tops_ = std::move(tops);
+  phase_ = Phase::Scanning;
+  if (direction_ == Direction::Upload) {
+    ScanLocal();
+    return;
+  }
+  // The starting folder's own listing gives its absolute path (PWD), to come back to.
+  Issue(Step::ListHome, [this] { ftp_.GetListing(); });
+}
+
+void TFolderTransfer::Go() {
+  if (phase_ != Phase::Scanned) return;
+  phase_ = Phase::Transferring;
+  filesOf_.assign(folders_.size(), {});
+  for (std::size_t i = 0; i < files_.size(); ++i) filesOf_[files_[i].Folder].push_back(i);
+  if (direction_ == Direction::Upload) {
+    // An upload has not asked the server anything yet: where it is, and what it holds.
+    Issue(Step::ListHome, [this] { ftp_.GetListing(); });
+    return;
+  }
+  TransferNext();
+}
+
+void TFolderTransfer::Decline() {
+  if (phase_ == Phase::Scanned) End(Outcome::Declined);
+}
+
+void TFolderTransfer::Stop() {
+  if (!Running()) return;
+  stopRequested_ = true;
+  if (phase_ == Phase::Scanned) End(Outcome::Stopped);
+}
+
+void TFolderTransfer::Abandon() {
+  step_ = Step::None;
+  if (!Running()) return;
+  if (outcome_ == Outcome::None) outcome_ = Outcome::Abandoned;
+  phase_ = Phase::Done;
+}
+
+bool TFolderTransfer::OperationDone() {
+  if (step_ == Step::None) return false;
+  const Step step = std::exchange(step_, Step::None);
+  if (step == Step::GoHome) {
+    here_ = ftp_.Success ? home_ : std::string();
+    Finish();
+    return true;
+  }
+  // An error the engine reported (it has shown it): the walk ends, as a batch does.
+  if (ftp_.LastError != ftpeNone) {
+    End(Outcome::Failed);
+    return true;
+  }
+  if (step == Step::File) {
+    FileDone();
+    return true;
+  }
+  if (stopRequested_) {
+    End(Outcome::Stopped);
+    return true;
+  }
+  switch (step) {
+    case Step::ListHome:
+      home_ = here_ = ftp_.InitialDirectory;
+      if (direction_ == Direction::Upload) {
+        homeFolders_ = ftp_.DirectoryNames;
+        TransferNext();
+      } else {
+        for (auto top = tops_.rbegin(); top != tops_.rend(); ++top) pending_.push_back({-1, top->Remote, top->Local, 1});
+        ScanNext();
+      }
+      break;
+    case Step::GoTo:
+      if (!ftp_.Success) {
+        End(Outcome::FolderUnreadable, target_);
+        break;
+      }
+      here_ = target_;
+      Continue();
+      break;
+    case Step::Enter:
+      if (phase_ == Phase::Scanning) {
+        FolderEntered();
+      } else if (!ftp_.Success) {
+        End(Outcome::FolderUnreadable, folders_[folder_].Name);
+      } else {
+        here_.clear();
+        Issue(Step::ListFolder, [this] { ftp_.GetListing(); });
+      }
+      break;
+    case Step::ListFolder:
+      here_ = ftp_.InitialDirectory;
+      if (phase_ == Phase::Scanning) {
+        FolderListed();
+      } else {
+        // An upload's folder, entered: its absolute path and the folders already in it.
+        Folder& folder = folders_[folder_];
+        folder.Remote = here_;
+        folder.RemoteFolders = ftp_.DirectoryNames;
+        folderStage_ = FolderStage::Ready;
+        TransferNext();
+      }
+      break;
+    case Step::MakeFolder:
+      // Refused or not: entering it tells whether there is a folder of that name.
+      Issue(Step::Enter, [this] { ftp_.ChangeDirectory(folders_[folder_].Name); });
+      break;
+    case Step::None:
+    case Step::File:
+    case Step::GoHome:
+      break;
+  }
+  return true;
+}
+
+void TFolderTransfer::Continue() {
+  if (phase_ == Phase::Scanning) {
+    ScanNext();
+  } else {
+    TransferNext();
+  }
+}
+
+// --- The scan of a download ---
+
+void TFolderTransfer::ScanNext() {
+  if (pending_.empty()) {
+    phase_ = Phase::Scanned;
+    if (OnScanned) OnScanned();
+    return;
+  }
+  const Pending& next = pending_.back();
+  if (GoTo(next.Parent < 0 ? home_ : folders_[static_cast<std::size_t>(next.Parent)].Remote)) return;
+  const std::string name = next.Name;
+  Issue(Step::Enter, [this, &name] { ftp_.ChangeDirectory(name); });
+}
+
+void TFolderTransfer::FolderEntered() {
+  if (!ftp_.Success) {
+    const Pending refused = pending_.back();
+    pending_.pop_back();
+    if (refused.Parent < 0) {
+      End(Outcome::FolderUnreadable, refused.Name);
+      return;
+    }
+    // Listed as a folder but not one the server enters: a link to a file, perhaps. It
+    // is tried as a file; a refused RETR then skips it like any refused file.
+    AddFile(static_cast<std::size_t>(refused.Parent), refused.Name, -1);
+    ScanNext();
+    return;
+  }
+  here_.clear();  // entered: where that is, PWD tells
+  Issue(Step::ListFolder, [this] { ftp_.GetListing(); });
+}
+
+void TFolderTransfer::FolderListed() {
+  const Pending listed = pending_.back();
+  pending_.pop_back();
+  if (!ftp_.Success) {
+    End(Outcome::FolderUnreadable, listed.Name);
+    return;
+  }
+  const std::size_t index = folders_.size();
+  folders_.push_back({listed.Name, here_, listed.Local, listed.Parent, listed.Depth, {}});
+  for (std::size_t i = 0; i < ftp_.FileNames.size(); ++i) {
+    const std::string& name = ftp_.FileNames[i];
+    if (Acceptable(name)) AddFile(index, name, i < ftp_.FileFacts.size() ? ftp_.FileFacts[i].Size : -1);
+  }
+  std::vector<Pending> children;
+  for (const std::string& name : ftp_.DirectoryNames) {
+    if (name == "." || name == ".." || !Acceptable(name)) continue;
+    if (listed.Depth >= kMaxDepth) {
+      End(Outcome::TooDeep, TopNameOf(index));
+      return;
+    }
+    children.push_back({static_cast<int>(index), name, JoinPath(listed.Local, name), listed.Depth + 1});
+  }
+  pending_.insert(pending_.end(), children.rbegin(), children.rend());
+  ScanNext();
+}
+
+// --- The transfer ---
+
+void TFolderTransfer::TransferNext() {
+  while (folder_ < folders_.size()) {
+    Folder& folder = folders_[folder_];
+    const std::vector<std::size_t>& files = filesOf_[folder_];
+    if (folderStage_ != FolderStage::Ready && !PrepareFolder(folder, !files.empty())) return;
+    if (file_ < files.size()) {
+      const File& file = files_[files[file_]];
+      ftp_.RemoteFile = file.Name;
+      ftp_.LocalFile = file.Local;
+      if (direction_ == Direction::Download) {
+        Issue(Step::File, [this] { ftp_.ReceiveFile(); });
+      } else {
+        Issue(Step::File, [this] { ftp_.StoreFile(); });
+      }
+      return;
+    }
+    ++folder_;
+    file_ = 0;
+    folderStage_ = FolderStage::New;
+  }
+  End(Outcome::Sent);
+}
+
+// Makes the folder ready for its files; false while an operation does it (its completion
+// comes back to TransferNext) or when the walk ended.
+bool TFolderTransfer::PrepareFolder(Folder& folder, bool hasFiles) {
+  if (direction_ == Direction::Download) {
+    if (!MakeLocalFolder(folder.Local)) {
+      End(Outcome::LocalFolderFailed, folder.Local);
+      return false;
+    }
+    folderStage_ = FolderStage::Ready;
+    // Its files are fetched from inside it; a folder without files needs no visit.
+    return !hasFiles || !GoTo(folder.Remote);
+  }
+  // Upload: from its parent on the server, MKD where the parent lists no such folder,
+  // then in (ListFolder's completion makes it ready).
+  const bool top = folder.Parent < 0;
+  const Folder* parent = top ? nullptr : &folders_[static_cast<std::size_t>(folder.Parent)];
+  if (GoTo(top ? home_ : parent->Remote)) return false;
+  const std::vector<std::string>& existing = top ? homeFolders_ : parent->RemoteFolders;
+  const bool missing = std::find(existing.begin(), existing.end(), folder.Name) == existing.end();
+  if (folderStage_ == FolderStage::New && missing) {
+    folderStage_ = FolderStage::Made;
+    Issue(Step::MakeFolder, [this] { ftp_.CreateDirectory(folders_[folder_].Name); });
+    return false;
+  }
+  folderStage_ = FolderStage::Made;
+  Issue(Step::Enter, [this] { ftp_.ChangeDirectory(folders_[folder_].Name); });
+  return false;
+}
+
+void TFolderTransfer::FileDone() {
+  if (ftp_.Success) bytesDone_ += ftp_.BytesTransferred;
+  // A file the server refused counts as done, as in a batch; the log shows its reply.
+  ++filesDone_;
+  ++file_;
+  if (stopRequested_) {
+    End(Outcome::Stopped);
+    return;
+  }
+  TransferNext();
+}
+
+// --- Shared ---
+
+bool TFolderTransfer::GoTo(const std::string& path) {
+  if (here_ == path) return false;
+  target_ = path;
+  Issue(Step::GoTo, [this] { ftp_.ChangeDirectory(target_); });
+  return true;
+}
+
+// Operations are started only when the engine takes them: a request it would refuse at
+// once (busy, or no connection) fires no event, and the walk would wait for ever.
+void TFolderTransfer::Issue(Step step, const std::function<void()>& operation) {
+  if (!ftp_.Connected || ftp_.Busy) {
+    if (outcome_ == Outcome::None) outcome_ = Outcome::Abandoned;
+    Finish();
+    return;
+  }
+  step_ = step;
+  operation();
+}
+
+void TFolderTransfer::End(Outcome outcome, const std::string& problem) {
+  if (outcome_ == Outcome::None) {
+    outcome_ = outcome;
+    problem_ = problem;
+  }
+  if (!home_.empty() && here_ != home_) {
+    phase_ = Phase::Returning;
+    target_ = home_;
+    Issue(Step::GoHome, [this] { ftp_.ChangeDirectory(target_); });
+    return;
+  }
+  Finish();
+}
+
+void TFolderTransfer::Finish() {
+  phase_ = Phase::Done;
+  step_ = Step::None;
+  if (OnFinished) OnFinished();
+}
+
+void TFolderTransfer::AddFile(std::size_t folder, const std::string& name, std::int64_t size) {
+  files_.push_back({folder, name, JoinPath(folders_[folder].Local, name), size});
+  if (size >= 0) {
+    knownBytes_ += size;
+  } else {
+    ++unknownSizes_;
+  }
+}
+
+bool TFolderTransfer::Acceptable(const std::string& name) {
+  if (IsPlainFileName(name)) return true;
+  refused_.push_back(name);
+  return false;
+}
+
+std::string TFolderTransfer::TopNameOf(std::size_t folder) const {
+  while (folders_[folder].Parent >= 0) folder = static_cast<std::size_t>(folders_[folder].Parent);
+  return folders_[folder].Name;
+}

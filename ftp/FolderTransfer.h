@@ -1,0 +1,191 @@
+// TFolderTransfer: copies folders and everything under them, from the server or to it,
+// through the engine's own operations (ChangeDirectory, GetListing, CreateDirectory,
+// ReceiveFile, StoreFile), so that each file goes the way single files go.
+//
+// It works in two phases. The scan finds every folder and file (the server's folders are
+// entered and listed one by one; local folders are read at once) and stops at
+// kMaxDepth levels, which is where a link that leads back up ends. Then, once the owner
+// has asked the user with the counts, the transfer makes the folders (locally, or with
+// MKD where the server lists none of that name) and moves the files, folder by folder.
+// The server is told where to go by absolute paths as its PWD gave them, never "CWD ..",
+// since a link may have led anywhere; at the end it is put back in the folder it started
+// in.
+//
+// The walk is driven by the engine's completion events: the owner hands each one to
+// OperationDone() first and handles it itself only when that says false. Every step
+// starts one operation from there, so the walk runs in whatever loop runs the engine.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ftp/Ftp.h"
+
+class TFolderTransfer {
+ public:
+  static constexpr int kMaxDepth = 32;
+
+  enum class Direction : std::uint8_t { Download, Upload };
+  enum class Phase : std::uint8_t {
+    Idle,          // nothing started
+    Scanning,      // finding the folders and files
+    Scanned,       // the counts are known: Go() or Decline()
+    Transferring,  // making folders and moving files
+    Returning,     // putting the server back in its starting folder
+    Done,
+  };
+  enum class Outcome : std::uint8_t {
+    None,
+    Sent,              // everything went (files the server refused are counted as done)
+    Declined,          // the owner said no after the scan: nothing was sent
+    Stopped,           // Stop(): ended after the running file
+    TooDeep,           // a folder lies deeper than kMaxDepth: nothing was sent
+    FolderUnreadable,  // a folder could not be read, entered or made (Problem() names it)
+    LocalFolderFailed, // a local folder could not be made (Problem() names it)
+    Failed,            // the engine reported an error (it has said so itself)
+    Abandoned,         // Abandon(): the connection or the program ended
+  };
+
+  // One folder to copy: where it is on the server (after the scan of a download, or once
+  // entered during an upload: the absolute path PWD gave), its name there relative to its
+  // parent, and its local path.
+  struct Folder {
+    std::string Name;
+    std::string Remote;
+    std::string Local;
+    int Parent = -1;  // -1: a top folder, inside the starting folder
+    int Depth = 1;
+    std::vector<std::string> RemoteFolders;  // upload: the server's folders listed inside
+  };
+  struct File {
+    std::size_t Folder = 0;
+    std::string Name;  // on the server, as listed (download) or as the local name (upload)
+    std::string Local;
+    std::int64_t Size = -1;  // -1: unknown
+  };
+  // A top folder: its name or path on the server and its local path.
+  struct Top {
+    std::string Remote;
+    std::string Local;
+  };
+
+  explicit TFolderTransfer(TVelaFtp& ftp) : ftp_(ftp) {}
+  TFolderTransfer(const TFolderTransfer&) = delete;
+  TFolderTransfer& operator=(const TFolderTransfer&) = delete;
+
+  // Starts the scan of these folders (relative to the server's current folder, or
+  // absolute). An upload's scan reads the local disk and is over on return.
+  void Start(Direction direction, std::vector<Top> tops);
+  void Go();       // after the scan: copy
+  void Decline();  // after the scan: copy nothing
+  // Ends the walk after the running operation (the stop button also aborts that one).
+  void Stop();
+  // Ends the walk now, asking nothing more of the engine: its connection is gone, or the
+  // owner must have it back.
+  void Abandon();
+  // A completion event of the engine: true when it ended a step of this walk (the owner
+  // then does nothing more with it).
+  bool OperationDone();
+
+  // Called when the scan is over (Phase Scanned; a scan that fails ends the walk instead)
+  // and when the walk is done; each is the last thing the walk does before it waits.
+  std::function<void()> OnScanned;
+  std::function<void()> OnFinished;
+
+  Direction direction() const { return direction_; }
+  Phase phase() const { return phase_; }
+  bool Running() const { return phase_ != Phase::Idle && phase_ != Phase::Done; }
+  Outcome outcome() const { return outcome_; }
+  // The folder or name an outcome is about: a local path, or a name as the server lists it.
+  const std::string& Problem() const { return problem_; }
+  // Names the server listed that would leave the local folder: not copied.
+  const std::vector<std::string>& RefusedNames() const { return refused_; }
+  const std::vector<Folder>& Folders() const { return folders_; }
+  const std::vector<File>& Files() const { return files_; }
+  std::int64_t KnownBytes() const { return knownBytes_; }
+  std::size_t UnknownSizes() const { return unknownSizes_; }
+
+  // Progress of the transfer: the files ended so far and the bytes they moved.
+  std::size_t FilesDone() const { return filesDone_; }
+  std::int64_t BytesDone() const { return bytesDone_; }
+
+ private:
+  // What the operation now running was started for.
+  enum class Step : std::uint8_t {
+    None,
+    ListHome,     // the starting folder's listing: its absolute path (and folders)
+    GoTo,         // CWD to an absolute path
+    Enter,        // CWD into a folder by its name
+    ListFolder,   // the listing of the folder just entered
+    MakeFolder,   // upload: MKD
+    File,         // a file's receive or store
+    GoHome,
+  };
+
+  // How far the transfer's current folder is from taking its files.
+  enum class FolderStage : std::uint8_t { New, Made, Ready };
+
+  void Reset();
+  void Continue();  // after the server moved: on with the scan or the transfer
+  // Download scan.
+  void ScanNext();
+  void FolderEntered();
+  void FolderListed();
+  // Upload scan (the local disk, at once).
+  void ScanLocal();
+  // Transfer.
+  void TransferNext();
+  bool PrepareFolder(Folder& folder, bool hasFiles);
+  void FileDone();
+  // Moves the server to `path` unless it is there; false when nothing had to be done.
+  bool GoTo(const std::string& path);
+  void Issue(Step step, const std::function<void()>& operation);
+  void End(Outcome outcome, const std::string& problem = {});
+  void Finish();
+  void AddFile(std::size_t folder, const std::string& name, std::int64_t size);
+  // A name listed by the server is copied only when it stays inside its local folder.
+  bool Acceptable(const std::string& name);
+  std::string TopNameOf(std::size_t folder) const;
+
+  TVelaFtp& ftp_;
+  Direction direction_ = Direction::Download;
+  Phase phase_ = Phase::Idle;
+  Outcome outcome_ = Outcome::None;
+  Step step_ = Step::None;
+  bool stopRequested_ = false;
+  std::string problem_;
+  std::vector<Top> tops_;
+  std::vector<Folder> folders_;
+  std::vector<File> files_;
+  std::vector<std::string> refused_;
+  std::int64_t knownBytes_ = 0;
+  std::size_t unknownSizes_ = 0;
+
+  std::string home_;  // the server's starting folder, as PWD gave it
+  std::string here_;  // where the server is now; empty: not known
+  std::string target_;  // where the running CWD goes
+  std::vector<std::string> homeFolders_;  // upload: the folders the starting folder holds
+
+  // Download scan: folders still to list, the next on top; each names its parent.
+  struct Pending {
+    int Parent;
+    std::string Name;
+    std::string Local;
+    int Depth;
+  };
+  std::vector<Pending> pending_;
+  // Transfer: the folder being worked on and its next file.
+  std::size_t folder_ = 0;
+  std::size_t file_ = 0;
+  FolderStage folderStage_ = FolderStage::New;
+  std::vector<std::vector<std::size_t>> filesOf_;  // file indexes by folder
+
+  std::size_t filesDone_ = 0;
+  std::int64_t bytesDone_ = 0;
+};
+
+// Makes a local folder, or finds one there already (through a link too); false when
+// neither.
+bool MakeLocalFolder(const std::string& path);

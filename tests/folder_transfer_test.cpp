@@ -1,0 +1,175 @@
+// The folder walk against the scripted peer, for the exact commands real servers cannot be
+// made to ask for: a link that leads elsewhere (PWD names another place) and one that
+// cannot be entered, names that would leave the local folder, the stop and an error in the
+// middle of a walk, and MKD only where the server lists no such folder. Real servers are
+// walked in cli_test and in the window's tests.
+#include "ftp/FolderTransfer.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "ftp/TimeLeft.h"
+#include "tests/support/DataSideSession.h"
+
+namespace talvo::test {
+namespace {
+
+using Lines = std::vector<std::string>;
+using Walk = TFolderTransfer;
+
+std::string Pwd(const std::string& path) { return "257 \"" + path + "\" is the current directory\r\n"; }
+std::string FileLine(const std::string& name, int size) {
+  return "-rw-r--r-- 1 ftp ftp " + std::to_string(size) + " Jan 10 12:00 " + name + "\r\n";
+}
+std::string FolderLine(const std::string& name) { return "drwxr-xr-x 2 ftp ftp 4096 Jan 10 12:00 " + name + "\r\n"; }
+
+class FolderTransferTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // The walk sees each completion after the event log has.
+    for (TNotifyEvent* event : {&s.ftp.OnDirectoryChanged, &s.ftp.OnDirectoryCreated, &s.ftp.OnListingDone,
+                                &s.ftp.OnFileReceived, &s.ftp.OnFileStored}) {
+      *event = [logged = *event, this](TObject* sender) {
+        if (logged) logged(sender);
+        walk.OperationDone();
+      };
+    }
+  }
+
+  // A listing in the folder the server is in, answered with `lines`.
+  void Listing(const std::string& pwd, const std::string& lines) {
+    s.ListingOpens(Pwd(pwd)).DataSend(lines).DataClose().Reply(kTransferComplete);
+  }
+  void Cwd(const std::string& path, bool accepted = true) {
+    s.peer.Expect("CWD " + path).Reply(accepted ? "250 ok\r\n" : "550 no\r\n");
+  }
+  void Retr(const std::string& name, const std::string& bytes) {
+    s.RetrOpens(name, RetrOpening(name, bytes.size())).DataSend(bytes).DataClose().Reply(kTransferComplete);
+  }
+  // The scan of "top" in /home/anna: two files.
+  void ScanOfTwoFiles() {
+    Listing("/home/anna", "");
+    Cwd("top");
+    Listing("/home/anna/top", FileLine("one", 3) + FileLine("two", 3));
+  }
+  bool RunUntil(Walk::Phase phase) {
+    return s.WaitUntil([&] { return walk.phase() == phase || !s.ftp.Connected; });
+  }
+  bool Download() {
+    walk.Start(Walk::Direction::Download, {{"top", s.tree.PathOf("top")}});
+    if (!RunUntil(Walk::Phase::Scanned)) return false;
+    walk.Go();
+    return RunUntil(Walk::Phase::Done);
+  }
+  Lines Commands() const {
+    Lines all = s.peer.Commands();
+    Lines kept;
+    std::copy_if(all.begin(), all.end(), std::back_inserter(kept),
+                 [](const std::string& c) { return c.starts_with("CWD") || c.starts_with("RETR") || c.starts_with("MKD") ||
+                                                   c.starts_with("STOR"); });
+    return kept;
+  }
+
+  // The scan finds two files; "one" brings `bytes` (SIZE says 3). The walk must end after
+  // it with `outcome`, back where it began, without asking for "two".
+  void EndsAfterTheFirstFile(const std::string& bytes, bool stop, Walk::Outcome outcome) {
+    s.sizeReply = "213 3\r\n";
+    ScanOfTwoFiles();
+    Retr("one", bytes);
+    Cwd("/home/anna");
+    if (stop) s.OnInfo(ftpiTransferSize, [this] { walk.Stop(); });  // "one" is under way
+    ASSERT_TRUE(s.LogIn());
+    ASSERT_TRUE(Download()) << ::testing::PrintToString(s.log.Lines());
+    EXPECT_EQ(walk.outcome(), outcome);
+    EXPECT_EQ(Commands(), (Lines{"CWD top", "RETR one", "CWD /home/anna"}));
+    EXPECT_EQ(s.PeerFailure(), "");
+  }
+
+  DataSideSession s;
+  Walk walk{s.ftp};
+};
+
+// A folder reached through a link lies elsewhere: the walk goes back up by the absolute
+// paths PWD gave, never "CWD ..". A folder the server will not enter is fetched as a file
+// (a link to one); a listed name with "/" is not written anywhere and is reported.
+TEST_F(FolderTransferTest, DownloadComesBackByAbsolutePathsAndKeepsNamesInside) {
+  Listing("/home/anna", "");
+  Cwd("top");
+  Listing("/home/anna/top", FileLine("../evil", 4) + FileLine("f", 1) + FolderLine("d") + FolderLine("link"));
+  Cwd("d");
+  Listing("/srv/elsewhere", FileLine("g", 1));
+  Cwd("/home/anna/top");
+  Cwd("link", false);
+  Retr("f", "F");
+  s.peer.Expect("TYPE I").Reply("200 ok\r\n").Expect("SIZE link").Reply("550 no\r\n").Expect("PORT")
+      .Reply("200 ok\r\n").Expect("RETR link").Reply("550 not a plain file\r\n");
+  Cwd("/srv/elsewhere");
+  Retr("g", "G");
+  Cwd("/home/anna");
+  ASSERT_TRUE(s.LogIn());
+  ASSERT_TRUE(Download()) << ::testing::PrintToString(s.log.Lines());
+  EXPECT_EQ(walk.outcome(), Walk::Outcome::Sent);
+  EXPECT_EQ(walk.RefusedNames(), Lines{"../evil"});
+  EXPECT_EQ(s.tree.ReadFile("top/f"), "F");
+  EXPECT_EQ(s.tree.ReadFile("top/d/g"), "G");
+  EXPECT_FALSE(s.tree.Exists("evil"));
+  EXPECT_EQ(walk.FilesDone(), 3u);
+  EXPECT_EQ(s.PeerFailure(), "");
+}
+
+// The stop ends the walk once the running file has ended; an error ends it at once. Either
+// way the server is put back where it was and no later file is asked for.
+TEST_F(FolderTransferTest, StopEndsTheWalkAfterTheRunningFile) {
+  EndsAfterTheFirstFile("111", true, Walk::Outcome::Stopped);
+}
+
+TEST_F(FolderTransferTest, AnErrorEndsTheWalk) {
+  EndsAfterTheFirstFile("1", false, Walk::Outcome::Failed);
+}
+
+// An upload makes a folder only where the server lists none of its name, and stores each
+// file from inside its folder.
+TEST_F(FolderTransferTest, UploadMakesOnlyTheMissingFolders) {
+  ASSERT_TRUE(s.tree.WriteFile("top/a", "A"));
+  ASSERT_TRUE(s.tree.WriteFile("top/sub/b", "B"));
+  Listing("/home/anna", FolderLine("top"));
+  Cwd("top");
+  Listing("/home/anna/top", "");
+  s.StorOpens("a").DataReceive().Reply(kTransferComplete);
+  s.peer.Expect("MKD sub").Reply("257 \"/home/anna/top/sub\" created\r\n");
+  Cwd("sub");
+  Listing("/home/anna/top/sub", "");
+  s.StorOpens("b").DataReceive().Reply(kTransferComplete);
+  Cwd("/home/anna");
+  ASSERT_TRUE(s.LogIn());
+  walk.Start(Walk::Direction::Upload, {{"top", s.tree.PathOf("top")}});
+  ASSERT_EQ(walk.phase(), Walk::Phase::Scanned);
+  EXPECT_EQ(walk.KnownBytes(), 2);
+  walk.Go();
+  ASSERT_TRUE(RunUntil(Walk::Phase::Done)) << ::testing::PrintToString(s.log.Lines());
+  EXPECT_EQ(walk.outcome(), Walk::Outcome::Sent);
+  EXPECT_EQ(Commands(), (Lines{"CWD top", "STOR a", "MKD sub", "CWD sub", "STOR b", "CWD /home/anna"}));
+  EXPECT_EQ(s.PeerFailure(), "");
+  const auto received = s.peer.DataReceived();
+  ASSERT_EQ(received.size(), 2u);
+  EXPECT_EQ(received[1].bytes, "B");
+}
+
+TEST(TimeLeftTest, PerMilleSecondsLeftAndClock) {
+  EXPECT_EQ(PerMille(5, -1), -1);
+  EXPECT_EQ(PerMille(0, 0), 1000);
+  EXPECT_EQ(PerMille(1, 3), 333);
+  // Sizes of several GiB: no overflow.
+  EXPECT_EQ(PerMille(3LL << 40, 4LL << 40), 750);
+  EXPECT_EQ(SecondsLeft(10, 100, 999), -1);  // too early to tell
+  EXPECT_EQ(SecondsLeft(0, 100, 5000), -1);
+  EXPECT_EQ(SecondsLeft(25, 100, 1000), 3);
+  EXPECT_EQ(SecondsLeft(1LL << 40, 3LL << 40, 3600000), 7200);
+  EXPECT_EQ(ClockText(7), "0:07");
+  EXPECT_EQ(ClockText(725), "12:05");
+  EXPECT_EQ(ClockText(3723), "1:02:03");
+}
+
+}  // namespace
+}  // namespace talvo::test

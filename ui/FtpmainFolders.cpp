@@ -1,0 +1,172 @@
+// Folder transfers in the window: the question that names the folders with their counts,
+// the wait for the walk (which runs in the nested loop, like a batch's items), the one
+// message that ends a walk that could not go through, the progress of the running file or
+// folder, and the files and folders dropped on the remote pane.
+#include <sys/stat.h>
+
+#include <QDropEvent>
+#include <QMimeData>
+#include <QTimer>
+#include <QUrl>
+
+#include "ui/Dialogs.h"
+#include "ui/Ftpmain.h"
+#include "ui/QtLoopBridge.h"
+#include "ui/Screen.h"
+#include "ui/TextCodec.h"
+
+namespace {
+
+using Walk = TFolderTransfer;
+
+QString Quoted(const std::string& name) {
+  return QStringLiteral("« ") + DisplayText(name) + QStringLiteral(" »");
+}
+
+QString Count(std::size_t n, const char* singular, const char* plural) {
+  return QString::number(n) + QLatin1Char(' ') + QString::fromUtf8(n < 2 ? singular : plural);
+}
+
+// "Télécharger le dossier « site » et tout ce qu'il contient (12 fichiers, 3456 octets) ?"
+QString Question(const Walk& walk) {
+  QStringList names;
+  for (const Walk::Folder& folder : walk.Folders()) {
+    if (folder.Parent < 0) names << Quoted(folder.Name);
+  }
+  const bool one = names.size() == 1;
+  QString text = walk.direction() == Walk::Direction::Download ? QStringLiteral("Télécharger ")
+                                                                : QStringLiteral("Envoyer sur le serveur ");
+  text += (one ? QStringLiteral("le dossier ") : QStringLiteral("les dossiers ")) + names.join(QStringLiteral(", ")) +
+          (one ? QStringLiteral(" et tout ce qu'il contient (") : QStringLiteral(" et tout ce qu'ils contiennent (")) +
+          Count(walk.Files().size(), "fichier", "fichiers") + QStringLiteral(", ");
+  if (walk.UnknownSizes() > 0) text += QStringLiteral("au moins ");
+  text += QString::number(walk.KnownBytes()) + QStringLiteral(" octets) ?");
+  if (!walk.RefusedNames().empty()) {
+    QStringList refused;
+    for (const std::string& name : walk.RefusedNames()) {
+      if (refused.size() == 3) {
+        refused << QStringLiteral("…");
+        break;
+      }
+      refused << Quoted(name);
+    }
+    text += QStringLiteral("\n\n") + Count(walk.RefusedNames().size(), "nom n'est pas téléchargé", "noms ne sont pas téléchargés") +
+            QStringLiteral(" : ils désignent un emplacement hors du répertoire local (") + refused.join(QStringLiteral(", ")) +
+            QStringLiteral(").");
+  }
+  return text;
+}
+
+// The one message of a walk that could not go through; none when it went, was declined
+// or stopped, or when the engine's error has been shown already.
+QString OutcomeMessage(const Walk& walk) {
+  switch (walk.outcome()) {
+    case Walk::Outcome::TooDeep:
+      return QStringLiteral("Le dossier ") + Quoted(walk.Problem()) +
+             QStringLiteral(" n'est pas transféré : il contient des dossiers sur plus de ") +
+             QString::number(Walk::kMaxDepth) +
+             QStringLiteral(" niveaux (un lien y ramène sans doute plus haut).");
+    case Walk::Outcome::FolderUnreadable:
+      return QStringLiteral("Le dossier ") + Quoted(walk.Problem()) +
+             QStringLiteral(" ne peut pas être ouvert : le transfert du dossier s'arrête.");
+    case Walk::Outcome::LocalFolderFailed:
+      return QStringLiteral("Le dossier ") + Quoted(walk.Problem()) +
+             QStringLiteral(" ne peut pas être créé : le transfert du dossier s'arrête.");
+    default:
+      return {};
+  }
+}
+
+}  // namespace
+
+bool TForm1::TransferFolders(TFolderTransfer::Direction direction, std::vector<TFolderTransfer::Top> tops) {
+  Screen::SetHourglass();
+  FFolder.Start(direction, std::move(tops));
+  WaitForFolders();
+  if (FFolder.phase() == Walk::Phase::Scanned) {
+    if (Confirm(this, Question(FFolder))) {
+      FFolderClock.start();
+      FFolder.Go();
+    } else {
+      FFolder.Decline();
+    }
+    WaitForFolders();
+  }
+  FFolder.Abandon();  // when the wait ended without it: the connection or the program ended
+  FProgress->Hide();
+  const QString message = OutcomeMessage(FFolder);
+  if (!message.isEmpty() && !FClosing) ShowInformation(this, message);
+  return FFolder.outcome() == Walk::Outcome::Sent && !FOperationFailed;
+}
+
+// Until the walk waits for its question or is done; the end of the connection or of the
+// program ends the wait too, since no event would come.
+void TForm1::WaitForFolders() {
+  while (FFolder.Running() && FFolder.phase() != Walk::Phase::Scanned && Ftp1.Connected && !FEnding && !FClosing) {
+    TQtLoopBridge::WaitForEvents();
+  }
+}
+
+void TForm1::ShowProgress() {
+  if (FFolder.phase() == Walk::Phase::Transferring) {
+    const QString format = QString::number(FFolder.FilesDone() + 1) + QLatin1Char('/') +
+                           QString::number(FFolder.Files().size());
+    FProgress->Show(FFolder.BytesDone() + Ftp1.BytesTransferred, FFolder.KnownBytes(), FFolderClock.elapsed(), format);
+  } else {
+    FProgress->Show(Ftp1.BytesTransferred, Ftp1.ExpectedSize, Ftp1.TransferTime, QStringLiteral("%p %"));
+  }
+}
+
+// --- Dropped on the remote pane ---
+
+void TForm1::AcceptDrops() {
+  for (QWidget* target : {static_cast<QWidget*>(ui.Panel2), ui.ListBox1->viewport(), ui.ListBox2->viewport()}) {
+    target->setAcceptDrops(true);
+    target->installEventFilter(this);
+  }
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  const QEvent::Type type = event->type();
+  if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop) {
+    return QWidget::eventFilter(watched, event);
+  }
+  auto* drop = static_cast<QDropEvent*>(event);
+  std::vector<std::string> paths;
+  for (const QUrl& url : drop->mimeData()->urls()) {
+    if (url.isLocalFile()) paths.push_back(url.toLocalFile().toStdString());
+  }
+  if (paths.empty()) return false;
+  drop->acceptProposedAction();
+  // The transfer runs after the drop has been answered: the file manager waits for that.
+  if (type == QEvent::Drop) {
+    QTimer::singleShot(0, this, [this, paths] {
+      try {
+        Panel2DragDrop(paths);
+      } catch (const std::exception& e) {
+        ShowApplicationError(this, DisplayText(e.what()));
+      }
+    });
+  }
+  return true;
+}
+
+// Folders go first, after their question; then the files, as an upload batch sends them.
+void TForm1::Panel2DragDrop(const std::vector<std::string>& paths) {
+  if (!BeginBatch()) return;
+  const TBatch batch(FBatchRunning);
+  std::vector<TFolderTransfer::Top> folders;
+  std::vector<std::string> files;
+  for (const std::string& path : paths) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) continue;
+    if (S_ISDIR(st.st_mode)) {
+      folders.push_back({BaseName(path), path});
+    } else if (S_ISREG(st.st_mode)) {
+      files.push_back(path);
+    }
+  }
+  if (folders.empty() || TransferFolders(TFolderTransfer::Direction::Upload, std::move(folders))) StoreFiles(files);
+  NeedNewFTPListing(&Ftp1);
+  RereadLocalFiles();
+}
