@@ -178,7 +178,13 @@ void TForm1::BindEngineEvents() {
   Ftp1.OnListingDone = notify(&TForm1::Ftp1ListingDone);
   Ftp1.OnFileDeleted = notify(&TForm1::Ftp1FileDeleted);
   Ftp1.OnFileReceived = notify(&TForm1::Ftp1FileReceived);
-  Ftp1.OnFileStored = notify(&TForm1::Ftp1FileStored);
+  // A stored file has its throughput line and empties the counter in a folder transfer too.
+  Ftp1.OnFileStored = [this](TObject* sender) {
+    Shielded(this, [&] {
+      Ftp1FileStored(sender);
+      FFolder.OperationDone();
+    });
+  };
   Ftp1.OnFtpQuit = [this](TObject* sender) { Shielded(this, [&] { Ftp1FtpQuit(sender); }); };
   Ftp1.OnFtpReady = [this](TObject* sender) { Shielded(this, [&] { Ftp1FtpReady(sender); }); };
 }

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <QDropEvent>
+#include <QLocale>
 #include <QMimeData>
 #include <QTimer>
 #include <QUrl>
@@ -40,7 +41,8 @@ QString Question(const Walk& walk) {
           (one ? QStringLiteral(" et tout ce qu'il contient (") : QStringLiteral(" et tout ce qu'ils contiennent (")) +
           Count(walk.Files().size(), "fichier", "fichiers") + QStringLiteral(", ");
   if (walk.UnknownSizes() > 0) text += QStringLiteral("au moins ");
-  text += QString::number(walk.KnownBytes()) + QStringLiteral(" octets) ?");
+  // Grouped by thousands, as French writes numbers: 30 070 005.
+  text += QLocale(QLocale::French).toString(static_cast<qlonglong>(walk.KnownBytes())) + QStringLiteral(" octets) ?");
   if (!walk.RefusedNames().empty()) {
     QStringList refused;
     for (const std::string& name : walk.RefusedNames()) {

@@ -34,11 +34,15 @@ void TForm1::SpeedButton2Click() {
   if (!folder && ui.ListBox2->ItemIndex() < 0) return;
   const TBatch batch(FBatchRunning);
   const std::string directory = ui.FileListBox1->Directory();
-  if (folder && Downloadable(this, folders.front(), QStringLiteral("Le dossier")) &&
-      !TransferFolders(TFolderTransfer::Direction::Download, {{folders.front(), JoinPath(directory, folders.front())}})) {
-    Screen::SetArrow();
-    RereadLocalFiles();
-    return;
+  if (folder && Downloadable(this, folders.front(), QStringLiteral("Le dossier"))) {
+    const bool sent =
+        TransferFolders(TFolderTransfer::Direction::Download, {{folders.front(), JoinPath(directory, folders.front())}});
+    // The new folder shows in the local tree (the file list follows it).
+    ui.DirectoryListBox1->SetDirectory(ui.DirectoryListBox1->Directory());
+    if (!sent) {
+      if (!Ftp1.Busy) Screen::SetArrow();
+      return;
+    }
   }
   for (const std::string& name : SelectedNames(*ui.ListBox2)) {
     // Refused, and the batch goes on with the next file.
