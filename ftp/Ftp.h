@@ -113,6 +113,9 @@ class TVelaFtp : public TVelaSocket {
   bool Success = false;
   bool Connected = false;
   std::int64_t BytesTransferred = 0;
+  // The bytes a download already had from an earlier try (its part, continued with REST);
+  // BytesTransferred counts only what comes on top. 0 for a download from the start.
+  std::int64_t ResumedFrom = 0;
   std::int64_t TransferTime = 0;
   std::vector<std::string> FileNames;
   std::vector<std::string> DirectoryNames;
@@ -283,6 +286,10 @@ class TVelaFtp : public TVelaSocket {
   void AskSizeOrOpenData(TransferKind kind);
   void TakeSizeReply(TransferKind kind, const std::string& Line);
   void TakeAnnouncedSize(const std::string& Line);
+  void TakeModificationTimeReply(const std::string& Line);
+  void ChooseResume(std::int64_t remoteModified);
+  bool AskRest();
+  void TakeRestReply(const std::string& Line);
   bool DownloadWhole() const;
   void SettleDownload();
 
@@ -348,6 +355,9 @@ class TVelaFtp : public TVelaSocket {
 
   // The size of the running download, from SIZE or its 150 reply; -1 while none is known.
   std::int64_t ExpectedSize = -1;
+  // The part of an earlier try that the running download may continue (REST), from
+  // after SIZE until REST is answered; 0: none.
+  std::int64_t ResumeCandidate = 0;
   bool DataCloseNotify = false;  // the download's TLS data connection ended with close_notify
   bool AcceptWaiting = false;    // a connection arrived before the handlers were installed
   bool SkippingListingLine = false;

@@ -75,6 +75,53 @@ bool TLocalFile::Claim() {
   return IsOpen() ? ::ftruncate(fd_, 0) == 0 : ::truncate(path_.c_str(), 0) == 0;
 }
 
+bool TLocalFile::StatPart(struct stat& st) const {
+  if (!receiving_ || temporary_.empty()) return false;  // a receive written in place has no part
+  return ::lstat((path_ + ".part").c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+         st.st_size > 0;
+}
+
+std::int64_t TLocalFile::PartSize() const {
+  struct stat st {};
+  return StatPart(st) ? static_cast<std::int64_t>(st.st_size) : -1;
+}
+
+std::int64_t TLocalFile::PartModified() const {
+  struct stat st {};
+  return StatPart(st) ? static_cast<std::int64_t>(st.st_mtime) : -1;
+}
+
+bool TLocalFile::ContinuePart(std::int64_t size) {
+  const std::string part = path_ + ".part";
+  if (!receiving_ || temporary_.empty() || temporary_ == part) return false;
+  const int fd = ::open(part.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
+  struct stat st {};
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != size) {
+    if (fd >= 0) ::close(fd);
+    return false;
+  }
+  // The new file has received nothing yet: it goes.
+  Close();
+  ::unlink(temporary_.c_str());
+  fd_ = fd;
+  temporary_ = part;
+  return true;
+}
+
+bool TLocalFile::StartOver() {
+  if (temporary_ != path_ + ".part") return true;
+  Close();
+  temporary_.clear();
+  return OpenTemporary(path_, finalMode_);
+}
+
+void TLocalFile::Discard() {
+  Close();
+  if (!temporary_.empty()) ::unlink(temporary_.c_str());
+  temporary_.clear();
+  Forget();
+}
+
 bool TLocalFile::Write(const char* bytes, int count) {
   int written = 0;
   while (written < count) {

@@ -7,6 +7,9 @@
 // it was, and the part received is kept as "NAME.part" (replacing an older one), or removed
 // when nothing came or it cannot be kept.
 //
+// A part of an earlier try may be continued instead (ContinuePart): the bytes then go to
+// the end of "NAME.part" itself, which Commit() renames over the target.
+//
 // Where the folder takes no new file but the target can be written (or the target is not
 // a plain file), the receive writes the target itself, as before: opened at once, so that
 // a file that cannot be written is refused before anything is sent, and emptied by Claim()
@@ -36,6 +39,18 @@ class TLocalFile {
   // file is forgotten. False when emptying failed. Nothing to do for a temporary file.
   bool Claim();
 
+  // "NAME.part" beside a receive's target, when it is a plain file of this user that may
+  // be continued: its size and last change (seconds since 1970); -1 when there is none.
+  std::int64_t PartSize() const;
+  std::int64_t PartModified() const;
+  // The receive goes on at the end of "NAME.part" (which must still hold `size` bytes)
+  // rather than into a new file; false, with nothing changed, when it cannot.
+  bool ContinuePart(std::int64_t size);
+  // Back to a new file after ContinuePart: the part stays as it is.
+  bool StartOver();
+  // Ends a receive whose part is of no use (it holds more than the file): nothing is kept.
+  void Discard();
+
   // Writes all the bytes; false when the disk took fewer.
   bool Write(const char* bytes, int count);
   // Reads up to count bytes; fewer at the end of the file or on a failure.
@@ -53,6 +68,7 @@ class TLocalFile {
  private:
   bool OpenTemporary(const std::string& path, mode_t finalMode);
   bool OpenInPlace(const std::string& path, bool existed);
+  bool StatPart(struct stat& st) const;
 
   int fd_ = -1;
   std::string path_;       // the target; empty once forgotten
