@@ -154,6 +154,7 @@ void TVelaFtp::DataTlsDone() {
     FatalError(ftpeTlsData);
     return;
   }
+  LocalFileHandle.SetBuffer(kTlsFileBuffer);
   MaybeBeginStore();
 }
 

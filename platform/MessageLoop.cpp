@@ -21,6 +21,10 @@ using Clock = std::chrono::steady_clock;
 // not to cost a system call every few chunks.
 constexpr unsigned kPollEveryDispatches = 256;
 constexpr auto kPollEveryTime = std::chrono::milliseconds(1);
+// The clock (for that bound and for due timers) is read at every poll and, in between, every
+// few dispatches: a dispatch of a transfer's chunk is short, and the time bound stays a
+// matter of a few of them.
+constexpr unsigned kClockEveryDispatches = 8;
 constexpr int kMaxEventsPerPoll = 64;
 // Windows raises intervals below this to it.
 constexpr unsigned kMinTimerIntervalMs = 10;
@@ -99,15 +103,18 @@ MessageLoop::~MessageLoop() {
 
 HWND MessageLoop::CreateHiddenWindow(WindowProc proc) {
   const HWND window = nextWindow_++;  // never reused, so stale messages find no window
-  windows_.emplace(window, std::make_shared<WindowProc>(std::move(proc)));
+  windows_.emplace(window, std::make_unique<WindowProc>(std::move(proc)));
   return window;
 }
 
 void MessageLoop::DestroyWindow(HWND window) {
-  if (windows_.erase(window) == 0) return;
+  const auto it = windows_.find(window);
+  if (it == windows_.end()) return;
+  if (deliveries_ > 0) retired_.push_back(std::move(it->second));
+  windows_.erase(it);
   if (window == lastWindow_) {
     lastWindow_ = 0;
-    lastProc_.reset();
+    lastProc_ = nullptr;
   }
   std::erase_if(timers_, [window](const Timer& t) { return t.window == window; });
   RearmTimerFd();
@@ -115,15 +122,12 @@ void MessageLoop::DestroyWindow(HWND window) {
 
 bool MessageLoop::IsWindow(HWND window) const { return FindWindowProc(window) != nullptr; }
 
-// A transfer posts to and is delivered to the same window again and again: the last window
-// found is kept (and forgotten when it is destroyed).
-const std::shared_ptr<WindowProc>* MessageLoop::FindWindowProc(HWND window) const {
-  if (window == lastWindow_ && window != 0) return &lastProc_;
+WindowProc* MessageLoop::LookUpWindowProc(HWND window) const {
   const auto it = windows_.find(window);
   if (it == windows_.end()) return nullptr;
   lastWindow_ = window;
-  lastProc_ = it->second;
-  return &lastProc_;
+  lastProc_ = it->second.get();
+  return lastProc_;
 }
 
 bool MessageLoop::PostMessage(HWND window, UINT msg, WPARAM wparam, LPARAM lparam) {
@@ -151,13 +155,19 @@ bool MessageLoop::HasPostedMessage(HWND window, UINT msg, WPARAM wparam) const {
 void MessageLoop::PostTask(std::function<void()> fn) { inbox_->Post(std::move(fn)); }
 
 void MessageLoop::Deliver(const Posted& m) {
-  const std::shared_ptr<WindowProc>* found = FindWindowProc(m.window);
-  if (found == nullptr) return;
+  WindowProc* proc = FindWindowProc(m.window);
+  if (proc == nullptr) return;
   if (m.msg == WM_TIMER) {
     if (Timer* t = FindTimer(m.window, m.wparam)) t->pending = false;
   }
-  // A copy keeps the procedure alive if the window is destroyed by its own handler.
-  const std::shared_ptr<WindowProc> proc = *found;
+  // Counted, so that a window destroyed by its own handler keeps its procedure meanwhile.
+  struct Delivery {
+    MessageLoop& loop;
+    explicit Delivery(MessageLoop& l) : loop(l) { ++loop.deliveries_; }
+    ~Delivery() {
+      if (--loop.deliveries_ == 0 && !loop.retired_.empty()) loop.retired_.clear();
+    }
+  } delivery(*this);
   TMessage message{m.msg, m.wparam, m.lparam, 0};
   (*proc)(message);
 }
@@ -284,6 +294,7 @@ void MessageLoop::PollReadiness(int timeoutMs) {
   const int n = ::epoll_wait(epollFd_, events, kMaxEventsPerPoll, timeoutMs);
   lastPoll_ = Clock::now();
   dispatchesSincePoll_ = 0;
+  dispatchesSinceClock_ = 0;
   for (int i = 0; i < n; ++i) {
     const int fd = static_cast<int>(events[i].data.u64 & 0xFFFFFFFFu);
     const auto generation = static_cast<std::uint32_t>(events[i].data.u64 >> 32);
@@ -317,17 +328,14 @@ bool MessageLoop::Dispatch(bool pollWhenIdle) {
     delivered = true;
   }
 
-  // Readiness is polled at once when nothing is queued (or in the nested pump). While
-  // messages keep coming, as a transfer posts its own next pass, a poll every millisecond
-  // (or every many dispatches) keeps the stop button and the control connection alive
-  // without a system call per chunk.
-  auto now = Clock::now();
-  if ((pollWhenIdle && queue_.empty()) || ++dispatchesSincePoll_ >= kPollEveryDispatches ||
-      now - lastPoll_ >= kPollEveryTime) {
+  // Readiness is polled at once when nothing is queued. While messages keep coming, as a
+  // transfer posts its own next read, a poll every millisecond (or every many dispatches)
+  // keeps the stop button, the timers and the control connection alive without a system
+  // call per chunk.
+  if ((pollWhenIdle && queue_.empty()) || ++dispatchesSincePoll_ >= kPollEveryDispatches || ClockDue()) {
     PollReadiness(0);
-    now = lastPoll_;
+    FireDueTimers(lastPoll_);
   }
-  FireDueTimers(now);
 
   // Only what was queued before this point: later posts wait for the next dispatch, even
   // when a nested dispatch inside a handler has already taken part of the queue.
@@ -347,6 +355,17 @@ bool MessageLoop::Dispatch(bool pollWhenIdle) {
     ClearWake();
   }
   return delivered;
+}
+
+// Reads the clock every few dispatches: fires the timers that are due, and tells whether
+// readiness was last polled long enough ago to be polled again.
+bool MessageLoop::ClockDue() {
+  if (++dispatchesSinceClock_ < kClockEveryDispatches) return false;
+  dispatchesSinceClock_ = 0;
+  const auto now = Clock::now();
+  if (now - lastPoll_ >= kPollEveryTime) return true;
+  FireDueTimers(now);
+  return false;
 }
 
 void MessageLoop::ProcessMessages() {
