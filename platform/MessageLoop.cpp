@@ -21,10 +21,6 @@ using Clock = std::chrono::steady_clock;
 // not to cost a system call every few chunks.
 constexpr unsigned kPollEveryDispatches = 256;
 constexpr auto kPollEveryTime = std::chrono::milliseconds(1);
-// The clock (for that bound and for due timers) is read at every poll and, in between, every
-// few dispatches: a dispatch of a transfer's chunk is short, and the time bound stays a
-// matter of a few of them.
-constexpr unsigned kClockEveryDispatches = 8;
 constexpr int kMaxEventsPerPoll = 64;
 // Windows raises intervals below this to it.
 constexpr unsigned kMinTimerIntervalMs = 10;
@@ -294,7 +290,6 @@ void MessageLoop::PollReadiness(int timeoutMs) {
   const int n = ::epoll_wait(epollFd_, events, kMaxEventsPerPoll, timeoutMs);
   lastPoll_ = Clock::now();
   dispatchesSincePoll_ = 0;
-  dispatchesSinceClock_ = 0;
   for (int i = 0; i < n; ++i) {
     const int fd = static_cast<int>(events[i].data.u64 & 0xFFFFFFFFu);
     const auto generation = static_cast<std::uint32_t>(events[i].data.u64 >> 32);
@@ -332,10 +327,13 @@ bool MessageLoop::Dispatch(bool pollWhenIdle) {
   // transfer posts its own next read, a poll every millisecond (or every many dispatches)
   // keeps the stop button, the timers and the control connection alive without a system
   // call per chunk.
-  if ((pollWhenIdle && queue_.empty()) || ++dispatchesSincePoll_ >= kPollEveryDispatches || ClockDue()) {
+  auto now = Clock::now();
+  if ((pollWhenIdle && queue_.empty()) || ++dispatchesSincePoll_ >= kPollEveryDispatches ||
+      now - lastPoll_ >= kPollEveryTime) {
     PollReadiness(0);
-    FireDueTimers(lastPoll_);
+    now = lastPoll_;
   }
+  FireDueTimers(now);
 
   // Only what was queued before this point: later posts wait for the next dispatch, even
   // when a nested dispatch inside a handler has already taken part of the queue.
@@ -355,17 +353,6 @@ bool MessageLoop::Dispatch(bool pollWhenIdle) {
     ClearWake();
   }
   return delivered;
-}
-
-// Reads the clock every few dispatches: fires the timers that are due, and tells whether
-// readiness was last polled long enough ago to be polled again.
-bool MessageLoop::ClockDue() {
-  if (++dispatchesSinceClock_ < kClockEveryDispatches) return false;
-  dispatchesSinceClock_ = 0;
-  const auto now = Clock::now();
-  if (now - lastPoll_ >= kPollEveryTime) return true;
-  FireDueTimers(now);
-  return false;
 }
 
 void MessageLoop::ProcessMessages() {

@@ -130,7 +130,6 @@ class MessageLoop {
     return LookUpWindowProc(window);
   }
   WindowProc* LookUpWindowProc(HWND window) const;
-  bool ClockDue();
   void PollReadiness(int timeoutMs);
   bool Dispatch(bool pollWhenIdle);
   void FireDueTimers(std::chrono::steady_clock::time_point now);
@@ -151,7 +150,6 @@ class MessageLoop {
   std::uint64_t nextSeq_ = 0;
   std::uint32_t nextGeneration_ = 1;
   unsigned dispatchesSincePoll_ = 0;
-  unsigned dispatchesSinceClock_ = 0;
   std::chrono::steady_clock::time_point lastPoll_{};
   std::chrono::steady_clock::time_point armedDue_ = std::chrono::steady_clock::time_point::max();
   std::chrono::steady_clock::time_point nextDue_ = std::chrono::steady_clock::time_point::max();  // earliest timer

@@ -1,7 +1,6 @@
 #include "transport/TlsContext.h"
 
 #include <openssl/x509.h>
-#include <sys/stat.h>
 
 #include <cstdlib>
 
@@ -39,29 +38,15 @@ SSL_CTX* MakeContext() {
 
 }  // namespace
 
-namespace {
-
-bool SameFile(const char* a, const char* b) {
-  struct stat sa {}, sb {};
-  return ::stat(a, &sa) == 0 && ::stat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
-}  // namespace
-
 // The system's trusted certificates as OpenSSL's hashed directory (SSL_CERT_DIR, else
 // /etc/ssl/certs), read one certificate at a time as a chain needs it: the bundle file that
 // the default paths also load would hold every authority parsed, about 0.9 MB, for the
-// process's life. SSL_CERT_FILE, when set, is loaded as the default paths would, unless it
-// names the system's own bundle beside the system's own directory: the two hold the same
-// authorities, and parsing the bundle costs every start some 35 ms.
+// process's life. SSL_CERT_FILE, when set, is loaded as the default paths would.
 bool AddSystemTrust(X509_STORE* store) {
   const char* dir = std::getenv(X509_get_default_cert_dir_env());
   if (dir == nullptr) dir = X509_get_default_cert_dir();
   bool added = X509_STORE_load_path(store, dir) == 1;
-  const char* file = std::getenv(X509_get_default_cert_file_env());
-  const bool systemPair =
-      file != nullptr && SameFile(dir, X509_get_default_cert_dir()) && SameFile(file, X509_get_default_cert_file());
-  if (file != nullptr && !systemPair) {
+  if (const char* file = std::getenv(X509_get_default_cert_file_env())) {
     added = X509_STORE_load_file(store, file) == 1 && added;
   }
   return added;
