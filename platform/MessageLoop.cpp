@@ -228,6 +228,7 @@ bool MessageLoop::KillTimer(HWND window, std::uintptr_t id) {
   return true;
 }
 
+// Called when the earliest timer may be due (or after the timer descriptor expired).
 void MessageLoop::FireDueTimers(Clock::time_point now) {
   if (timers_.empty() || now < nextDue_) return;
   bool fired = false;
@@ -333,7 +334,7 @@ bool MessageLoop::Dispatch(bool pollWhenIdle) {
     PollReadiness(0);
     now = lastPoll_;
   }
-  FireDueTimers(now);
+  if (now >= nextDue_) FireDueTimers(now);
 
   // Only what was queued before this point: later posts wait for the next dispatch, even
   // when a nested dispatch inside a handler has already taken part of the queue.
