@@ -316,9 +316,9 @@ TTlsConnection::Outcome TTlsConnection::Write(const char* buffer, int count, int
   const int rc = SSL_write_ex(Ssl, buffer, static_cast<std::size_t>(count), &written);
   if (rc == 1) {
     n = static_cast<int>(written);
-    // The record is with the socket (or in Unsent). After a short one the sender has paused:
-    // the buffers go back unless a record is being read. A full one is kept for the next.
-    if (written < SSL3_RT_MAX_PLAIN_LENGTH) SSL_free_buffers(Ssl);
+    // The record is with the socket (or in Unsent): the buffers go back unless a record
+    // is being read.
+    SSL_free_buffers(Ssl);
     return Outcome::Done;
   }
   const int sslError = SSL_get_error(Ssl, rc);
