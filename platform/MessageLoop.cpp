@@ -3,6 +3,7 @@
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/timerfd.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -45,6 +46,15 @@ void DrainFd(int fd) {
 [[noreturn]] void Fatal(const char* what) {
   std::perror(what);
   std::abort();
+}
+
+// The kernel's tick clock: a few milliseconds coarse, and a fraction of the precise clock's
+// cost. A dispatch reads it to decide whether to poll and which timers are due; a poll
+// reads the precise clock.
+Clock::time_point CoarseNow() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);  // steady_clock's clock, at the tick
+  return Clock::time_point(std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec));
 }
 
 int CeilMs(Clock::duration d) {
@@ -325,10 +335,10 @@ bool MessageLoop::Dispatch(bool pollWhenIdle) {
   }
 
   // Readiness is polled at once when nothing is queued. While messages keep coming, as a
-  // transfer posts its own next read, a poll every millisecond (or every many dispatches)
-  // keeps the stop button, the timers and the control connection alive without a system
-  // call per chunk.
-  auto now = Clock::now();
+  // transfer posts its own next read, a poll every few milliseconds (or every many
+  // dispatches) keeps the stop button, the timers and the control connection alive without
+  // a system call per chunk.
+  auto now = CoarseNow();
   if ((pollWhenIdle && queue_.empty()) || ++dispatchesSincePoll_ >= kPollEveryDispatches ||
       now - lastPoll_ >= kPollEveryTime) {
     PollReadiness(0);
@@ -396,7 +406,8 @@ bool MessageLoop::RunUntil(const std::function<bool()>& done, int timeoutMs) {
   // every few rounds only; always before waiting.
   constexpr unsigned kClockEveryRounds = 64;
   unsigned rounds = 0;
-  while (!done()) {
+  if (done()) return true;
+  for (;;) {
     if (quit_) return false;
     DispatchPending();
     if (done()) return true;
@@ -406,9 +417,11 @@ bool MessageLoop::RunUntil(const std::function<bool()>& done, int timeoutMs) {
     rounds = 0;
     const auto left = deadline - Clock::now();
     if (left <= Clock::duration::zero()) return false;
-    if (waiting) PollReadiness(CeilMs(left));
+    if (waiting) {
+      PollReadiness(CeilMs(left));
+      if (done()) return true;
+    }
   }
-  return true;
 }
 
 }  // namespace platform
