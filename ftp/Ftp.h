@@ -34,6 +34,9 @@ class TVelaFtp : public TVelaSocket {
   // Blocks a store sends in one pass of the loop when the socket takes them whole: the
   // loop still runs every 16 KiB, and the cost of a pass is shared by a few blocks.
   static constexpr int kStoreBlocksPerPass = 8;
+  // Over TLS the session holds a record (16 KiB) anyway: the local file is then read and
+  // written a record at a time rather than a chunk at a time.
+  static constexpr std::size_t kTlsFileBuffer = 16384;
 
   // What the next done notification completes (fixed values).
   enum TCurrentOperation : std::uint8_t {

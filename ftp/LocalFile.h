@@ -19,7 +19,9 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 class TLocalFile {
@@ -51,13 +53,21 @@ class TLocalFile {
   // Ends a receive whose part is of no use (it holds more than the file): nothing is kept.
   void Discard();
 
-  // Writes all the bytes; false when the disk took fewer.
+  // Reads and writes go to the file one call each, unless a buffer of `bytes` is set (for
+  // the open file, before its first read or write): then the file is read ahead and written
+  // behind in pieces of that size. A TLS transfer holds a record anyway, so the file may
+  // hold one too.
+  void SetBuffer(std::size_t bytes);
+
+  // Writes all the bytes (or takes them into the buffer); false when the disk took fewer,
+  // now or for bytes taken before. After a failure the bytes still buffered are dropped.
   bool Write(const char* bytes, int count);
   // Reads up to count bytes; fewer at the end of the file or on a failure.
   int Read(char* bytes, int count);
   std::int64_t Size() const;
 
-  // False when closing a receive's file failed (what was written may be lost).
+  // Writes what the buffer holds, then closes. False when that or closing a receive's file
+  // failed (what was written may be lost).
   bool Close();
   // The download is whole: the received file becomes the target (and an older NAME.part
   // goes). False when it could not; the part is then kept as Forget() keeps it.
@@ -69,8 +79,14 @@ class TLocalFile {
   bool OpenTemporary(const std::string& path, mode_t finalMode);
   bool OpenInPlace(const std::string& path, bool existed);
   bool StatPart(struct stat& st) const;
+  bool WriteOut(const char* bytes, std::size_t count);
+  bool FlushBuffer();
 
   int fd_ = -1;
+  std::unique_ptr<char[]> buffer_;
+  std::size_t bufferSize_ = 0;
+  std::size_t bufferStart_ = 0;  // reading: the next byte not yet handed out
+  std::size_t bufferEnd_ = 0;    // reading: the end of what was read; writing: of what waits
   std::string path_;       // the target; empty once forgotten
   std::string temporary_;  // where a receive writes, when not in place
   mode_t finalMode_ = 0;
