@@ -20,6 +20,8 @@ enum TControlState : int {
   csAwaitRetrPort = 21,
   csAwaitRetr = 22,
   csAwaitRetrSize = 23,  // SIZE, between TYPE I and PORT, EPSV or PASV
+  csAwaitRetrMdtm = 24,  // MDTM, after SIZE, when a part of an earlier try may be continued
+  csAwaitRetrRest = 25,  // REST, just before RETR, to continue that part
   csAwaitStorType = 30,
   csAwaitStorPort = 31,
   csAwaitStor = 32,      // STOR's replies, until the next operation

@@ -183,6 +183,7 @@ void TVelaFtp::ReceiveFile() {
   }
   BeginOperation(opReceiveFile);
   ExpectedSize = -1;
+  ResumeCandidate = ResumedFrom = 0;
   if (!PassLocalChecks()) return;
   Transfer.Begin(TransferKind::Receive);
   SendTransferType(TransferKind::Receive);

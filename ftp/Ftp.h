@@ -34,6 +34,9 @@ class TVelaFtp : public TVelaSocket {
   // Blocks a store sends in one pass of the loop when the socket takes them whole: the
   // loop still runs every 16 KiB, and the cost of a pass is shared by a few blocks.
   static constexpr int kStoreBlocksPerPass = 8;
+  // Over TLS the session holds a record (16 KiB) anyway: the local file is then read and
+  // written a record at a time rather than a chunk at a time.
+  static constexpr std::size_t kTlsFileBuffer = 16384;
 
   // What the next done notification completes (fixed values).
   enum TCurrentOperation : std::uint8_t {
@@ -113,6 +116,9 @@ class TVelaFtp : public TVelaSocket {
   bool Success = false;
   bool Connected = false;
   std::int64_t BytesTransferred = 0;
+  // The bytes a download already had from an earlier try (its part, continued with REST);
+  // BytesTransferred counts only what comes on top. 0 for a download from the start.
+  std::int64_t ResumedFrom = 0;
   std::int64_t TransferTime = 0;
   // The size of the running receive (from SIZE or its 150 reply) or store (the local
   // file's); -1 while none is known. Read-only for the owner, which shows progress by it.
@@ -286,6 +292,10 @@ class TVelaFtp : public TVelaSocket {
   void AskSizeOrOpenData(TransferKind kind);
   void TakeSizeReply(TransferKind kind, const std::string& Line);
   void TakeAnnouncedSize(const std::string& Line);
+  void TakeModificationTimeReply(const std::string& Line);
+  void ChooseResume(std::int64_t remoteModified);
+  bool AskRest();
+  void TakeRestReply(const std::string& Line);
   bool DownloadWhole() const;
   void SettleDownload();
 
@@ -349,6 +359,9 @@ class TVelaFtp : public TVelaSocket {
   bool DataTlsPending = false;    // the data connection's TLS handshake is under way
   bool PassiveConnecting = false; // the data socket's connect to the server is under way
 
+  // The part of an earlier try that the running download may continue (REST), from
+  // after SIZE until REST is answered; 0: none.
+  std::int64_t ResumeCandidate = 0;
   bool DataCloseNotify = false;  // the download's TLS data connection ended with close_notify
   bool AcceptWaiting = false;    // a connection arrived before the handlers were installed
   bool SkippingListingLine = false;

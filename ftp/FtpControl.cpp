@@ -217,6 +217,12 @@ void TVelaFtp::HandleStateReply(const std::string& Line) {
     case csAwaitRetrType: case csAwaitRetrSize: case csAwaitRetrPort: case csAwaitRetr:
       HandleTransferReply(TransferKind::Receive, Line);
       break;
+    case csAwaitRetrMdtm:
+      TakeModificationTimeReply(Line);
+      break;
+    case csAwaitRetrRest:
+      TakeRestReply(Line);
+      break;
     case csAwaitStorType: case csAwaitStorPort: case csAwaitStor:
       HandleTransferReply(TransferKind::Store, Line);
       break;

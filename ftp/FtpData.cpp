@@ -20,6 +20,7 @@ void TVelaFtp::StartTransfer(TransferKind kind) {
     EndTransferStoppedBeforeStart();
     return;
   }
+  if (kind == TransferKind::Receive && AskRest()) return;  // RETR follows REST's reply
   if (kind == TransferKind::Listing) {
     // The last listing stays until a new one is really asked for.
     ListingLines.clear();

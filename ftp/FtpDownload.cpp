@@ -7,8 +7,11 @@
 // or taken: servers count the file as stored, not as sent with its line ends converted.
 //
 // Only a whole download replaces the local file (TLocalFile::Commit); any other leaves the
-// file as it was and keeps the part received beside it.
+// file as it was and keeps the part received beside it. A later download of the same file
+// continues that part (REST) when the server's file is larger than it and, where the
+// server tells when its file last changed (MLSD or MDTM), not newer than the part.
 #include "ftp/Ftp.h"
+#include "ftp/ListingParser.h"
 #include "ftp/ReplyParsing.h"
 
 // After the reply to TYPE: SIZE before a binary download, unless it was stopped meanwhile.
@@ -26,7 +29,61 @@ void TVelaFtp::AskSizeOrOpenData(TransferKind kind) {
 void TVelaFtp::TakeSizeReply(TransferKind kind, const std::string& Line) {
   if (IsReplyClass(Line, '1')) return;  // not a final reply: the one owed comes later
   ByteCountFromSizeReply(Line, ExpectedSize);
+  const std::int64_t part = LocalFileHandle.PartSize();
+  if (part > 0 && ExpectedSize > part && !Transfer.Stopped()) {
+    const ListingFacts* listed = FactsOf(RemoteFile);
+    if (listed == nullptr || listed->Modified < 0) {
+      SendCommand("MDTM " + RemoteFile, csAwaitRetrMdtm);
+      return;
+    }
+    ChooseResume(listed->Modified);
+  }
   OpenDataConnection(kind);
+}
+
+// MDTM's "213 YYYYMMDDHHMMSS"; a refusal leaves the time unknown.
+void TVelaFtp::TakeModificationTimeReply(const std::string& Line) {
+  if (IsReplyClass(Line, '1')) return;
+  ChooseResume(IsReplyClass(Line, '2') && Line.size() > 4 ? FtpTimeValue(std::string_view(Line).substr(4)) : -1);
+  OpenDataConnection(TransferKind::Receive);
+}
+
+// The part is continued unless the server's file changed after it was written.
+void TVelaFtp::ChooseResume(std::int64_t remoteModified) {
+  if (remoteModified < 0 || remoteModified <= LocalFileHandle.PartModified()) {
+    ResumeCandidate = LocalFileHandle.PartSize();
+  }
+}
+
+// Just before RETR: REST when a part is to be continued; true when it was sent (RETR then
+// waits for its reply).
+bool TVelaFtp::AskRest() {
+  if (ResumeCandidate <= 0) return false;
+  const std::int64_t offset = ResumeCandidate;
+  ResumeCandidate = 0;
+  if (!LocalFileHandle.ContinuePart(offset)) return false;
+  ResumedFrom = offset;
+  SendCommand("REST " + std::to_string(offset), csAwaitRetrRest);
+  return true;
+}
+
+// 350: the server sends the rest of its file. Anything else: from the start, into a new
+// file, the part kept as it is.
+void TVelaFtp::TakeRestReply(const std::string& Line) {
+  if (IsReplyClass(Line, '1')) return;
+  if (Line.compare(0, 3, "350") == 0) {
+    const std::uint64_t serial = Serial;
+    Info(ftpiResumed, std::to_string(ResumedFrom));
+    if (serial != Serial) return;
+  } else {
+    ResumedFrom = 0;
+    if (!LocalFileHandle.StartOver()) {
+      EndTransferCommandRefused();  // ends the operation before the report's message box
+      ReportError(ftpeLocalFileOpen);
+      return;
+    }
+  }
+  StartTransfer(TransferKind::Receive);
 }
 
 void TVelaFtp::TakeAnnouncedSize(const std::string& Line) {
@@ -35,7 +92,7 @@ void TVelaFtp::TakeAnnouncedSize(const std::string& Line) {
 
 // In clear with no size known nothing tells a cut from an end: the server's 2xx is taken.
 bool TVelaFtp::DownloadWhole() const {
-  if (ExpectedSize >= 0) return BytesTransferred == ExpectedSize;
+  if (ExpectedSize >= 0) return ResumedFrom + BytesTransferred == ExpectedSize;
   return !ProtectData || DataCloseNotify;
 }
 
@@ -46,6 +103,13 @@ void TVelaFtp::SettleDownload() {
     return;
   }
   const bool whole = DownloadWhole();
+  if (!whole && ResumedFrom > 0 && ResumedFrom + BytesTransferred > ExpectedSize) {
+    // More than the file holds: the server did not go on where it was asked to, and the
+    // part is of no use to a later try.
+    LocalFileHandle.Discard();
+    ReportError(ftpeDownloadIncomplete);
+    return;
+  }
   // A target written in place is emptied even when no data came: the file is empty on the
   // server too.
   if (whole && LocalFileHandle.Claim() && LocalFileHandle.Commit()) return;

@@ -158,6 +158,7 @@ void TVelaFtp::DataTlsDone() {
     FatalError(ftpeTlsData);
     return;
   }
+  LocalFileHandle.SetBuffer(kTlsFileBuffer);
   MaybeBeginStore();
 }
 

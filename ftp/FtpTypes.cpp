@@ -47,8 +47,9 @@ constexpr const char* kFtpInfoNames[] = {
     "ftpiPassiveAddress",
     "ftpiTlsSession",
     "ftpiTlsRefused",
+    "ftpiResumed",
 };
-constexpr int kFtpInfoCount = ftpiTlsRefused + 1;
+constexpr int kFtpInfoCount = ftpiResumed + 1;
 static_assert(std::size(kFtpInfoNames) == kFtpInfoCount);
 
 constexpr const char* kFtpInfoNeededNames[] = {

@@ -59,6 +59,7 @@ enum FtpInfo : std::uint8_t {
   // The encrypted session.
   ftpiTlsSession = 17,      // the control connection is encrypted: "version cipher"
   ftpiTlsRefused = 18,      // no encryption: "AUTH" (the session) or "PROT" (its data)
+  ftpiResumed = 19,         // the download goes on from its earlier part: its size in bytes
 };
 const char* FtpInfoName(FtpInfo i);
 

@@ -179,9 +179,9 @@ bool ParseWindowsLine(std::string_view line, ListingEntry& entry) {
   return true;
 }
 
-// An MLSD time, "YYYYMMDDHHMMSS" in UTC, maybe with a fraction of a second after a full
-// stop, in seconds since 1970; -1 when the text is not one.
-std::int64_t MlsdTime(std::string_view value) {
+}  // namespace
+
+std::int64_t FtpTimeValue(std::string_view value) {
   if (value.size() < 14 || !AllDigits(value.substr(0, 14)) ||
       (value.size() > 14 && (value[14] != '.' || !AllDigits(value.substr(15))))) {
     return -1;
@@ -199,6 +199,8 @@ std::int64_t MlsdTime(std::string_view value) {
   return duration_cast<std::chrono::seconds>(sys_days(date).time_since_epoch()).count() + hours * 3600 +
          minutes * 60 + seconds;
 }
+
+namespace {
 
 // VMS lines: "NAME.EXT;version  size  date ...". A long name may stand alone on its line,
 // with the rest on the next one, so such a line is held until the next line arrives.
@@ -340,7 +342,7 @@ bool ParseMlsdLine(const std::string& line, ListingEntry& entry) {
       } else if (EqualsIgnoringCase(name, "size")) {
         entry.Facts.Size = SizeOf(value);
       } else if (EqualsIgnoringCase(name, "modify")) {
-        entry.Facts.Modified = MlsdTime(value);
+        entry.Facts.Modified = FtpTimeValue(value);
       }
     }
     if (EqualsIgnoringCase(type, "cdir") || EqualsIgnoringCase(type, "pdir")) return false;

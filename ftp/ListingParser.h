@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "ftp/FtpTypes.h"
 
@@ -14,6 +15,11 @@ struct ListingFacts {
   std::int64_t Size = -1;      // in bytes; -1: not given
   std::int64_t Modified = -1;  // the last change, in seconds since 1970 UTC (MLSD); -1: not given
 };
+
+// An FTP time ("YYYYMMDDHHMMSS" in UTC, maybe with a fraction of a second after a full
+// stop), as MLSD facts and MDTM replies give it, in seconds since 1970; -1 when the text is
+// not one.
+std::int64_t FtpTimeValue(std::string_view value);
 
 struct ListingEntry {
   std::string Name;

@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 
 namespace {
@@ -75,20 +77,106 @@ bool TLocalFile::Claim() {
   return IsOpen() ? ::ftruncate(fd_, 0) == 0 : ::truncate(path_.c_str(), 0) == 0;
 }
 
-bool TLocalFile::Write(const char* bytes, int count) {
-  int written = 0;
+bool TLocalFile::StatPart(struct stat& st) const {
+  if (!receiving_ || temporary_.empty()) return false;  // a receive written in place has no part
+  return ::lstat((path_ + ".part").c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+         st.st_size > 0;
+}
+
+std::int64_t TLocalFile::PartSize() const {
+  struct stat st {};
+  return StatPart(st) ? static_cast<std::int64_t>(st.st_size) : -1;
+}
+
+std::int64_t TLocalFile::PartModified() const {
+  struct stat st {};
+  return StatPart(st) ? static_cast<std::int64_t>(st.st_mtime) : -1;
+}
+
+bool TLocalFile::ContinuePart(std::int64_t size) {
+  const std::string part = path_ + ".part";
+  if (!receiving_ || temporary_.empty() || temporary_ == part) return false;
+  const int fd = ::open(part.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
+  struct stat st {};
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != size) {
+    if (fd >= 0) ::close(fd);
+    return false;
+  }
+  // The new file has received nothing yet: it goes.
+  Close();
+  ::unlink(temporary_.c_str());
+  fd_ = fd;
+  temporary_ = part;
+  return true;
+}
+
+bool TLocalFile::StartOver() {
+  if (temporary_ != path_ + ".part") return true;
+  Close();
+  temporary_.clear();
+  return OpenTemporary(path_, finalMode_);
+}
+
+void TLocalFile::Discard() {
+  Close();
+  if (!temporary_.empty()) ::unlink(temporary_.c_str());
+  temporary_.clear();
+  Forget();
+}
+
+void TLocalFile::SetBuffer(std::size_t bytes) {
+  if (bytes == bufferSize_ || !IsOpen() || bufferEnd_ != 0) return;  // before the first byte only
+  buffer_ = bytes > 0 ? std::make_unique<char[]>(bytes) : nullptr;
+  bufferSize_ = bytes;
+  bufferStart_ = bufferEnd_ = 0;
+}
+
+bool TLocalFile::WriteOut(const char* bytes, std::size_t count) {
+  std::size_t written = 0;
   while (written < count) {
-    const ssize_t w = ::write(fd_, bytes + written, static_cast<std::size_t>(count - written));
+    const ssize_t w = ::write(fd_, bytes + written, count - written);
     if (w < 0 && errno == EINTR) continue;
     if (w <= 0) break;
-    written += static_cast<int>(w);
+    written += static_cast<std::size_t>(w);
   }
   return written == count;
+}
+
+// What a receive's buffer holds goes to the file; dropped if the disk does not take it.
+bool TLocalFile::FlushBuffer() {
+  if (!receiving_ || bufferEnd_ == 0) return true;
+  const bool written = WriteOut(buffer_.get(), bufferEnd_);
+  bufferEnd_ = 0;
+  return written;
+}
+
+bool TLocalFile::Write(const char* bytes, int count) {
+  const auto n = static_cast<std::size_t>(count);
+  if (bufferSize_ == 0) return WriteOut(bytes, n);
+  if (bufferEnd_ + n > bufferSize_ && !FlushBuffer()) return false;
+  if (n >= bufferSize_) return WriteOut(bytes, n);
+  std::memcpy(buffer_.get() + bufferEnd_, bytes, n);
+  bufferEnd_ += n;
+  return bufferEnd_ < bufferSize_ || FlushBuffer();
 }
 
 int TLocalFile::Read(char* bytes, int count) {
   int got = 0;
   while (got < count && IsOpen()) {
+    if (bufferSize_ > 0) {
+      if (bufferStart_ == bufferEnd_) {
+        const ssize_t r = ::read(fd_, buffer_.get(), bufferSize_);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) break;
+        bufferStart_ = 0;
+        bufferEnd_ = static_cast<std::size_t>(r);
+      }
+      const std::size_t take = std::min(bufferEnd_ - bufferStart_, static_cast<std::size_t>(count - got));
+      std::memcpy(bytes + got, buffer_.get() + bufferStart_, take);
+      bufferStart_ += take;
+      got += static_cast<int>(take);
+      continue;
+    }
     const ssize_t r = ::read(fd_, bytes + got, static_cast<std::size_t>(count - got));
     if (r < 0 && errno == EINTR) continue;
     if (r <= 0) break;
@@ -104,10 +192,13 @@ std::int64_t TLocalFile::Size() const {
 
 bool TLocalFile::Close() {
   if (!IsOpen()) return true;
+  const bool flushed = FlushBuffer();
+  buffer_.reset();
+  bufferSize_ = bufferStart_ = bufferEnd_ = 0;
   const int result = ::close(fd_);
   fd_ = -1;
   // After EINTR the descriptor is gone on Linux and the data were handed over.
-  return result == 0 || !receiving_ || errno == EINTR;
+  return flushed && (result == 0 || !receiving_ || errno == EINTR);
 }
 
 bool TLocalFile::Commit() {

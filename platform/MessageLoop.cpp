@@ -3,6 +3,7 @@
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/timerfd.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -45,6 +46,15 @@ void DrainFd(int fd) {
 [[noreturn]] void Fatal(const char* what) {
   std::perror(what);
   std::abort();
+}
+
+// The kernel's tick clock: a few milliseconds coarse, and a fraction of the precise clock's
+// cost. A dispatch reads it to decide whether to poll and which timers are due; a poll
+// reads the precise clock.
+Clock::time_point CoarseNow() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);  // steady_clock's clock, at the tick
+  return Clock::time_point(std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec));
 }
 
 int CeilMs(Clock::duration d) {
@@ -99,15 +109,18 @@ MessageLoop::~MessageLoop() {
 
 HWND MessageLoop::CreateHiddenWindow(WindowProc proc) {
   const HWND window = nextWindow_++;  // never reused, so stale messages find no window
-  windows_.emplace(window, std::make_shared<WindowProc>(std::move(proc)));
+  windows_.emplace(window, std::make_unique<WindowProc>(std::move(proc)));
   return window;
 }
 
 void MessageLoop::DestroyWindow(HWND window) {
-  if (windows_.erase(window) == 0) return;
+  const auto it = windows_.find(window);
+  if (it == windows_.end()) return;
+  if (deliveries_ > 0) retired_.push_back(std::move(it->second));
+  windows_.erase(it);
   if (window == lastWindow_) {
     lastWindow_ = 0;
-    lastProc_.reset();
+    lastProc_ = nullptr;
   }
   std::erase_if(timers_, [window](const Timer& t) { return t.window == window; });
   RearmTimerFd();
@@ -115,15 +128,12 @@ void MessageLoop::DestroyWindow(HWND window) {
 
 bool MessageLoop::IsWindow(HWND window) const { return FindWindowProc(window) != nullptr; }
 
-// A transfer posts to and is delivered to the same window again and again: the last window
-// found is kept (and forgotten when it is destroyed).
-const std::shared_ptr<WindowProc>* MessageLoop::FindWindowProc(HWND window) const {
-  if (window == lastWindow_ && window != 0) return &lastProc_;
+WindowProc* MessageLoop::LookUpWindowProc(HWND window) const {
   const auto it = windows_.find(window);
   if (it == windows_.end()) return nullptr;
   lastWindow_ = window;
-  lastProc_ = it->second;
-  return &lastProc_;
+  lastProc_ = it->second.get();
+  return lastProc_;
 }
 
 bool MessageLoop::PostMessage(HWND window, UINT msg, WPARAM wparam, LPARAM lparam) {
@@ -151,13 +161,19 @@ bool MessageLoop::HasPostedMessage(HWND window, UINT msg, WPARAM wparam) const {
 void MessageLoop::PostTask(std::function<void()> fn) { inbox_->Post(std::move(fn)); }
 
 void MessageLoop::Deliver(const Posted& m) {
-  const std::shared_ptr<WindowProc>* found = FindWindowProc(m.window);
-  if (found == nullptr) return;
+  WindowProc* proc = FindWindowProc(m.window);
+  if (proc == nullptr) return;
   if (m.msg == WM_TIMER) {
     if (Timer* t = FindTimer(m.window, m.wparam)) t->pending = false;
   }
-  // A copy keeps the procedure alive if the window is destroyed by its own handler.
-  const std::shared_ptr<WindowProc> proc = *found;
+  // Counted, so that a window destroyed by its own handler keeps its procedure meanwhile.
+  struct Delivery {
+    MessageLoop& loop;
+    explicit Delivery(MessageLoop& l) : loop(l) { ++loop.deliveries_; }
+    ~Delivery() {
+      if (--loop.deliveries_ == 0 && !loop.retired_.empty()) loop.retired_.clear();
+    }
+  } delivery(*this);
   TMessage message{m.msg, m.wparam, m.lparam, 0};
   (*proc)(message);
 }
@@ -222,6 +238,7 @@ bool MessageLoop::KillTimer(HWND window, std::uintptr_t id) {
   return true;
 }
 
+// Called when the earliest timer may be due (or after the timer descriptor expired).
 void MessageLoop::FireDueTimers(Clock::time_point now) {
   if (timers_.empty() || now < nextDue_) return;
   bool fired = false;
@@ -317,17 +334,17 @@ bool MessageLoop::Dispatch(bool pollWhenIdle) {
     delivered = true;
   }
 
-  // Readiness is polled at once when nothing is queued (or in the nested pump). While
-  // messages keep coming, as a transfer posts its own next pass, a poll every millisecond
-  // (or every many dispatches) keeps the stop button and the control connection alive
-  // without a system call per chunk.
-  auto now = Clock::now();
+  // Readiness is polled at once when nothing is queued. While messages keep coming, as a
+  // transfer posts its own next read, a poll every few milliseconds (or every many
+  // dispatches) keeps the stop button, the timers and the control connection alive without
+  // a system call per chunk.
+  auto now = CoarseNow();
   if ((pollWhenIdle && queue_.empty()) || ++dispatchesSincePoll_ >= kPollEveryDispatches ||
       now - lastPoll_ >= kPollEveryTime) {
     PollReadiness(0);
     now = lastPoll_;
   }
-  FireDueTimers(now);
+  if (now >= nextDue_) FireDueTimers(now);
 
   // Only what was queued before this point: later posts wait for the next dispatch, even
   // when a nested dispatch inside a handler has already taken part of the queue.
@@ -389,7 +406,8 @@ bool MessageLoop::RunUntil(const std::function<bool()>& done, int timeoutMs) {
   // every few rounds only; always before waiting.
   constexpr unsigned kClockEveryRounds = 64;
   unsigned rounds = 0;
-  while (!done()) {
+  if (done()) return true;
+  for (;;) {
     if (quit_) return false;
     DispatchPending();
     if (done()) return true;
@@ -399,9 +417,11 @@ bool MessageLoop::RunUntil(const std::function<bool()>& done, int timeoutMs) {
     rounds = 0;
     const auto left = deadline - Clock::now();
     if (left <= Clock::duration::zero()) return false;
-    if (waiting) PollReadiness(CeilMs(left));
+    if (waiting) {
+      PollReadiness(CeilMs(left));
+      if (done()) return true;
+    }
   }
-  return true;
 }
 
 }  // namespace platform

@@ -123,7 +123,13 @@ class MessageLoop {
   };
 
   void Deliver(const Posted& m);
-  const std::shared_ptr<WindowProc>* FindWindowProc(HWND window) const;
+  // A transfer posts to and is delivered to the same window again and again: the last
+  // window found is kept (and forgotten when it is destroyed).
+  WindowProc* FindWindowProc(HWND window) const {
+    if (window == lastWindow_ && window != 0) return lastProc_;
+    return LookUpWindowProc(window);
+  }
+  WindowProc* LookUpWindowProc(HWND window) const;
   void PollReadiness(int timeoutMs);
   bool Dispatch(bool pollWhenIdle);
   void FireDueTimers(std::chrono::steady_clock::time_point now);
@@ -147,9 +153,13 @@ class MessageLoop {
   std::chrono::steady_clock::time_point lastPoll_{};
   std::chrono::steady_clock::time_point armedDue_ = std::chrono::steady_clock::time_point::max();
   std::chrono::steady_clock::time_point nextDue_ = std::chrono::steady_clock::time_point::max();  // earliest timer
-  std::unordered_map<HWND, std::shared_ptr<WindowProc>> windows_;
+  std::unordered_map<HWND, std::unique_ptr<WindowProc>> windows_;
   mutable HWND lastWindow_ = 0;
-  mutable std::shared_ptr<WindowProc> lastProc_;
+  mutable WindowProc* lastProc_ = nullptr;
+  // Procedures of windows destroyed while a handler runs: they live until the outermost
+  // handler has returned, since the destroyed window's own handler may be among them.
+  unsigned deliveries_ = 0;
+  std::vector<std::unique_ptr<WindowProc>> retired_;
   RingQueue<Posted> queue_;
   std::vector<Timer> timers_;
   std::unordered_map<int, Watch> watched_;

@@ -40,12 +40,13 @@ SOCKET AddSocket(int fd, Phase phase) {
 }
 
 // A transfer looks up the same socket for every chunk: the thread's last lookup is kept,
-// and trusted for as long as no socket has been taken out since.
-SocketPtr FindSocket(SOCKET s) {
+// and trusted for as long as no socket has been taken out since. The kept reference is what
+// keeps the returned state alive, so the common case copies no shared pointer.
+SocketState* FindSocket(SOCKET s) {
   thread_local SOCKET lastSocket = INVALID_SOCKET;
   thread_local SocketPtr lastState;
   thread_local std::uint64_t lastRemovals = 0;
-  if (s == lastSocket && removals.load(std::memory_order_acquire) == lastRemovals) return lastState;
+  if (s == lastSocket && removals.load(std::memory_order_acquire) == lastRemovals) return lastState.get();
   SocketRegistry& r = Registry();
   std::lock_guard lock(r.mutex);
   const auto it = r.sockets.find(s);
@@ -53,7 +54,7 @@ SocketPtr FindSocket(SOCKET s) {
   lastSocket = s;
   lastState = it->second;
   lastRemovals = removals.load(std::memory_order_relaxed);
-  return it->second;
+  return lastState.get();
 }
 
 SocketPtr TakeSocket(SOCKET s) {

@@ -38,7 +38,9 @@ using SocketPtr = std::shared_ptr<SocketState>;
 // SOCKET values count up and are never reused, so that a late notification of a closed
 // socket can never be taken for one of its successor.
 SOCKET AddSocket(int fd, Phase phase = Phase::Idle);
-SocketPtr FindSocket(SOCKET s);
+// The state of a socket, or nullptr. The calling thread keeps it alive until its next
+// FindSocket: a caller uses it within one socket call and keeps no pointer beyond it.
+SocketState* FindSocket(SOCKET s);
 SocketPtr TakeSocket(SOCKET s);
 
 // Socket addresses between the interface's record and the system's, either family. False

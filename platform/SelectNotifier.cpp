@@ -89,7 +89,7 @@ bool ConnectSettled(int fd, std::uint32_t events, int& err) {
 }
 
 void OnReadiness(SOCKET s, std::uint32_t events) {
-  const SocketPtr sp = FindSocket(s);
+  SocketState* const sp = FindSocket(s);
   if (!sp) return;
   SocketState& st = *sp;
   switch (st.phase) {

@@ -5,7 +5,10 @@
 // bounded waits that end a transfer the server leaves hanging.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <fcntl.h>
 #include <unistd.h>
+
+#include <ctime>
 
 #include <cstdint>
 #include <filesystem>
@@ -149,7 +152,8 @@ TEST(FtpTransferTest, ADownloadReplacesTheLocalFileOnlyWhenItsSizeIsTheOneKnown)
     s.sizeReply = row.sizeReply;
     s.UpToCommand(row.mode == AsciiTransfer ? "TYPE A" : "TYPE I", "RETR f").Reply(row.opening).DataConnect()
         .DataSendPattern(3000).DataClose().Reply(kTransferComplete);
-    ASSERT_TRUE(s.tree.WriteFile("f", "old") && s.tree.WriteFile("f.part", "part of an earlier try"));
+    // A part larger than the file: never continued, only replaced.
+    ASSERT_TRUE(s.tree.WriteFile("f", "old") && s.tree.WriteFile("f.part", std::string(20000, 'p')));
     ASSERT_EQ(::chmod(s.tree.PathOf("f").c_str(), 0604), 0);
     ASSERT_TRUE(s.LogIn());
     s.ftp.TransferMode = row.mode;
@@ -161,6 +165,46 @@ TEST(FtpTransferTest, ADownloadReplacesTheLocalFileOnlyWhenItsSizeIsTheOneKnown)
     EXPECT_TRUE(s.tree.ReadFile("f") == (row.whole ? PatternBytes(3000) : "old"));
     EXPECT_EQ(ModeOf(s.tree.PathOf(row.whole ? "f" : "f.part")), row.whole ? 0604u : 0600u);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(s.tree.Path()), {}), row.whole ? 1 : 2);
+    EXPECT_EQ(s.PeerFailure(), "");
+  }
+}
+
+// A part of an earlier try is continued (REST) only when the server's file is larger and
+// not newer than the part and the server takes REST; otherwise the file comes from the
+// start. A server that sends more than the rest after taking REST spoils the part.
+TEST(FtpTransferTest, APartIsContinuedOnlyWhenTheServerFileIsLargerAndNotNewerAndRestIsTaken) {
+  constexpr std::time_t kPartWritten = 1767323045;  // 2026-01-02 03:04:05 UTC
+  const struct {
+    const char* name;
+    const char* mdtmReply;
+    const char* restReply;  // nullptr: REST is not sent
+    std::size_t from;       // where the data the server sends begin
+    bool whole;
+  } rows[] = {
+      {"older, REST taken", "213 20260102030405\r\n", "350 Restarting at 1000.\r\n", 1000, true},
+      {"newer: from the start", "213 20260102030406\r\n", nullptr, 0, true},
+      {"no time, REST refused: from the start", "550 No time.\r\n", "502 No REST.\r\n", 0, true},
+      {"REST taken but the whole file sent", "500 MDTM?\r\n", "350 Restarting at 1000.\r\n", 0, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    DataSideSession s;
+    s.peer.Expect("TYPE I").Reply("200 ok\r\n").Expect("SIZE f").Reply("213 3000\r\n").Expect("MDTM f");
+    s.peer.Reply(row.mdtmReply).Expect("PORT ").Reply("200 ok\r\n");
+    if (row.restReply != nullptr) s.peer.Expect("REST 1000").Reply(row.restReply);
+    s.peer.Expect("RETR f").Reply(RetrOpening("f", 3000)).DataConnect().DataSend(PatternBytes(3000).substr(row.from));
+    s.peer.DataClose().Reply(kTransferComplete);
+    ASSERT_TRUE(s.tree.WriteFile("f", "old") && s.tree.WriteFile("f.part", PatternBytes(1000)));
+    const timespec times[2] = {{kPartWritten, 0}, {kPartWritten, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, s.tree.PathOf("f.part").c_str(), times, 0), 0);
+    ASSERT_TRUE(s.LogIn());
+    ASSERT_TRUE(s.Receive("f", "f"));
+
+    EXPECT_EQ(s.ftp.Success, row.whole) << ::testing::PrintToString(s.log.Events());
+    EXPECT_EQ(s.log.Count("ftpiResumed:1000"), row.restReply != nullptr && row.restReply[0] == '3' ? 1 : 0);
+    EXPECT_EQ(s.ftp.BytesTransferred, static_cast<std::int64_t>(3000 - row.from));
+    EXPECT_TRUE(s.tree.ReadFile("f") == (row.whole ? PatternBytes(3000) : "old"));
+    EXPECT_FALSE(s.tree.Exists("f.part")) << "a finished or spoilt part stays";
     EXPECT_EQ(s.PeerFailure(), "");
   }
 }

@@ -414,6 +414,17 @@ TEST_P(RealServerAbortTest, StopsALargeDownloadThenListsAndDownloads) {
     EXPECT_EQ(ftp().BytesTransferred, static_cast<std::int64_t>(kSmallSize));
     EXPECT_TRUE(SameBytes(local_.ReadFile(small), PatternBytes(kSmallSize)));
   }
+  // The first stopped download goes on from its part: only the rest comes, whole.
+  const std::int64_t part = static_cast<std::int64_t>(local_.FileSize("large-1.bin.part").value_or(0));
+  Download("large.bin", "large-1.bin", BinaryTransfer);
+  EXPECT_TRUE(ftp().Success) << Transcript();
+  EXPECT_EQ(log().Count("ftpiResumed:" + std::to_string(part)), 1);
+  EXPECT_EQ(ftp().BytesTransferred, static_cast<std::int64_t>(kLargeSize) - part);
+  EXPECT_FALSE(local_.Exists("large-1.bin.part"));
+  EXPECT_EQ(local_.FileSize("large-1.bin"), kLargeSize);
+  ExpectPatternPrefix(local_.PathOf("large-1.bin"), kLargeSize);
+  EXPECT_TRUE(SameBytes(ReadAt(local_.PathOf("large-1.bin"), kPatternHead, kLargeSize - kPatternHead),
+                        std::string(kLargeSize - kPatternHead, '\0')));
   EXPECT_EQ(log().CountPrefix("ftpe"), 0) << Transcript();
 }
 

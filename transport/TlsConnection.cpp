@@ -42,6 +42,13 @@ bool IsAddress(const std::string& name) {
   return inet_pton(AF_INET, name.c_str(), buffer) == 1 || inet_pton(AF_INET6, name.c_str(), buffer) == 1;
 }
 
+// SSL_get_error needs an empty error queue before the call it explains. Emptying it takes
+// far longer than looking at it, and it is nearly always empty already (every failure here
+// empties it): it is emptied only when something is in it.
+void ClearStaleErrors() {
+  if (ERR_peek_error() != 0) ERR_clear_error();
+}
+
 bool NameMismatch(long verifyResult) {
   return verifyResult == X509_V_ERR_HOSTNAME_MISMATCH || verifyResult == X509_V_ERR_IP_ADDRESS_MISMATCH;
 }
@@ -274,7 +281,7 @@ TTlsConnection::Outcome TTlsConnection::Read(char* buffer, int count, int& n) {
   n = 0;
   if (Over != Outcome::Done) return Over;
   if (count <= 0) return Outcome::WouldBlock;
-  ERR_clear_error();
+  ClearStaleErrors();
   std::size_t got = 0;
   const int rc = SSL_read_ex(Ssl, buffer, static_cast<std::size_t>(count), &got);
   if (rc == 1) {
@@ -287,7 +294,7 @@ TTlsConnection::Outcome TTlsConnection::Read(char* buffer, int count, int& n) {
 TTlsConnection::Outcome TTlsConnection::Peek() {
   if (Over != Outcome::Done) return Over;
   if (SSL_pending(Ssl) > 0) return Outcome::Done;
-  ERR_clear_error();
+  ClearStaleErrors();
   char byte;
   std::size_t got = 0;
   const int rc = SSL_peek_ex(Ssl, &byte, 1, &got);
@@ -304,7 +311,7 @@ TTlsConnection::Outcome TTlsConnection::Write(const char* buffer, int count, int
   if (Over == Outcome::Failed) return Over;
   if (!Flush()) return SocketError != 0 ? Failure(SSL_ERROR_SYSCALL) : Outcome::WouldBlock;
   if (count <= 0) return Outcome::WouldBlock;
-  ERR_clear_error();
+  ClearStaleErrors();
   std::size_t written = 0;
   const int rc = SSL_write_ex(Ssl, buffer, static_cast<std::size_t>(count), &written);
   if (rc == 1) {

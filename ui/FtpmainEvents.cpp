@@ -56,6 +56,9 @@ void TForm1::Ftp1FtpInfo(TObject*, FtpInfo info, const std::string& addinfo) {
     case ftpiTlsRefused:
       AppendLog(talvo::ui::TlsRefusedLine(addinfo), true);
       break;
+    case ftpiResumed:
+      AppendLog("Reprise à " + addinfo + " octets.", true);
+      break;
     case ftpiProgress:
       // The counter follows file transfers; a listing's progress (which carries its line)
       // leaves it, so that after an upload batch and its closing listing it stays empty.
