@@ -218,6 +218,7 @@ class TVelaFtp : public TVelaSocket {
   TTlsClientOptions TlsOptions() const;
   void StartControlTls();
   void ControlTlsDone();
+  std::vector<std::string> KnownServerNames() const;
   bool AcceptCertificate();
   void DataWithoutProtection();
   void StartDataTls();

@@ -153,6 +153,7 @@ void TVelaFtp::SendLine(const std::string& Line) {
   for (;;) {
     const int n = SockSend(text.data() + sent, static_cast<int>(text.size() - sent));
     sent += static_cast<std::size_t>(n);
+    if (sent == text.size()) SockFlush();  // a command goes now, ahead of anything posted
     if (CheckSocketError() || sent == text.size()) return;
     // The socket is full (a server that reads nothing): wait for it, letting the loop run,
     // instead of spinning. A command line normally goes at once, without any pumping.

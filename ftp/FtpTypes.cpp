@@ -47,8 +47,10 @@ constexpr const char* kFtpInfoNames[] = {
     "ftpiPassiveAddress",
     "ftpiTlsSession",
     "ftpiTlsRefused",
+    "ftpiCertificateExpired",
+    "ftpiServerNotRemembered",
 };
-constexpr int kFtpInfoCount = ftpiTlsRefused + 1;
+constexpr int kFtpInfoCount = ftpiServerNotRemembered + 1;
 static_assert(std::size(kFtpInfoNames) == kFtpInfoCount);
 
 constexpr const char* kFtpInfoNeededNames[] = {

@@ -48,7 +48,7 @@ TEST(FtpTlsModeTest, AServerWithoutTlsPerMode) {
     }
     s.peer.AwaitClose();
     if (row.knownBefore) {
-      ASSERT_TRUE(TKnownServers(s.ftp.KnownServersFile).Remember("127.0.0.1", s.peer.Port(), kFingerprint));
+      ASSERT_TRUE(TKnownServers(s.ftp.KnownServersFile).Remember({"127.0.0.1"}, s.peer.Port(), kFingerprint));
     }
     if (row.error[0] == '\0') {
       ASSERT_TRUE(s.ConnectAndLogin()) << s.Transcript();
@@ -116,7 +116,7 @@ TEST(FtpTlsCertificateTest, AnotherHostIsRefusedAnUnverifiedOneIsAskedAboutAndPi
     s.ftp.KnownServersFile = config.PathOf("known-servers");
     const TKnownServers known(s.ftp.KnownServersFile);
     if (row.pinnedBefore) {
-      ASSERT_TRUE(known.Remember("127.0.0.1", s.peer.Port(), row.pinnedBefore->fingerprint));
+      ASSERT_TRUE(known.Remember({"127.0.0.1"}, s.peer.Port(), row.pinnedBefore->fingerprint));
     }
     s.peer.SetCertificate(*row.shown);
     if (row.error[0] == '\0') {
@@ -230,9 +230,9 @@ TEST(KnownServersTest, RemembersEachServerOnceInAFileOnlyItsOwnerReads) {
   TempTree config("known");
   const TKnownServers known(config.PathOf("talvo-ftp/known-servers"));
   EXPECT_FALSE(known.Find("ftp.example.org", 21));
-  ASSERT_TRUE(known.Remember("FTP.Example.org", 21, kFingerprint));
-  ASSERT_TRUE(known.Remember("ftp.example.org", 2121, "AA"));
-  ASSERT_TRUE(known.Remember("ftp.example.org", 21, "BB"));
+  ASSERT_TRUE(known.Remember({"FTP.Example.org"}, 21, kFingerprint));
+  ASSERT_TRUE(known.Remember({"ftp.example.org"}, 2121, "AA"));
+  ASSERT_TRUE(known.Remember({"ftp.example.org"}, 21, "BB"));
   EXPECT_EQ(known.Find("ftp.example.org", 21), "BB");
   EXPECT_EQ(known.Find("ftp.example.org", 2121), "AA");
   EXPECT_FALSE(known.Find("ftp.example.org", 22));
@@ -242,7 +242,7 @@ TEST(KnownServersTest, RemembersEachServerOnceInAFileOnlyItsOwnerReads) {
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   ASSERT_EQ(::stat(config.PathOf("talvo-ftp").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
-  EXPECT_FALSE(TKnownServers("").Remember("h", 21, "AA"));
+  EXPECT_FALSE(TKnownServers("").Remember({"h"}, 21, "AA"));
 }
 
 TEST(KnownServersTest, FingerprintsAreTakenWithOrWithoutColonsInEitherCase) {

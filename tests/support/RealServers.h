@@ -105,12 +105,16 @@ class PyFtpdServer : public FtpServerFixture {
   // and data.
   explicit PyFtpdServer(bool refusePort = false) : refusePort_(refusePort) {}
   const char* Name() const override { return "pyftpdlib"; }
+  // With TLS: a data connection's handshake may begin before its command, as curl begins
+  // it (pyftpdlib's own handler resets such a connection).
+  void AcceptEarlyHandshake() { earlyHandshake_ = true; }
 
  protected:
   bool Launch(std::string& error) override;
 
  private:
   bool refusePort_ = false;
+  bool earlyHandshake_ = false;
 };
 
 // vsftpd unpacked from its Debian package into <build>/servers/vsftpd (by
