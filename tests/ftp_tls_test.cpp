@@ -30,15 +30,19 @@ TEST(FtpTlsModeTest, AServerWithoutTlsPerMode) {
     TTlsMode mode;
     bool knownBefore;
     const char* error;  // empty: the login goes on in clear
+    const char* typed = "127.0.0.1";
   } rows[] = {
       {"auto, a server never seen", tlsmAuto, false, ""},
       {"require", tlsmRequire, false, "ftpeTlsNotOffered:Error"},
       {"auto, a server that did TLS before", tlsmAuto, true, "ftpeTlsDowngrade:Error"},
+      // Known by the address it was reached at before, typed by its name now.
+      {"auto, typed by name, did TLS before", tlsmAuto, true, "ftpeTlsDowngrade:Error", "localhost"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     TempTree config("tls-config");
     ScriptedControlSession s;
+    s.server = row.typed;
     s.ftp.TlsMode = row.mode;
     s.ftp.KnownServersFile = config.PathOf("known-servers");
     s.peer.Reply("220 ready\r\n").Expect("AUTH TLS").Reply("500 AUTH not understood\r\n");
@@ -84,15 +88,17 @@ int UserCommands(const ScriptedPeer& peer) {
       std::count_if(sent.begin(), sent.end(), [](const std::string& c) { return c.rfind("USER", 0) == 0; }));
 }
 
-// A certificate that names another host is refused without asking; an unverified one
-// for this host is asked about: refused, the connection ends; trusted, it is pinned for
-// the host and port. A pinned one is not asked about; a changed one is, as changed.
-TEST(FtpTlsCertificateTest, AnotherHostIsRefusedAnUnverifiedOneIsAskedAboutAndPinned) {
+// An unverified certificate is asked about, with each of its problems (self-signed, for
+// another host, expired): refused, the connection ends; trusted, it is pinned for the host
+// and port. A pinned one is not asked about, even once expired (the log says so); a changed
+// one is, as changed.
+TEST(FtpTlsCertificateTest, AnUnverifiedOneIsAskedAboutWithItsProblemsAndPinned) {
   TempTree files("tls-certs");
-  TestCertificate mine, other, changed;
+  TestCertificate mine, other, changed, expired;
   ASSERT_TRUE(MakeTestCertificate(files, "mine", "localhost", mine)) << mine.error;
   ASSERT_TRUE(MakeTestCertificate(files, "other", "ftp.elsewhere.test", other, {})) << other.error;
   ASSERT_TRUE(MakeTestCertificate(files, "changed", "localhost", changed)) << changed.error;
+  ASSERT_TRUE(MakeTestCertificate(files, "expired", "localhost", expired) && MakeExpired(expired)) << expired.error;
   const struct {
     const char* name;
     const TestCertificate* shown;
@@ -100,13 +106,17 @@ TEST(FtpTlsCertificateTest, AnotherHostIsRefusedAnUnverifiedOneIsAskedAboutAndPi
     bool trust;  // the owner's answer, if asked
     bool asked;
     const char* error;  // empty: logged in, and the certificate shown is pinned afterwards
+    bool signedByTrustedAuthority = false;
   } rows[] = {
-      {"another host's", &other, nullptr, true, false, "ftpeCertificateRejected:Error"},
+      {"another host's, trusted", &other, nullptr, true, true, ""},
+      {"another host's, a trusted authority's", &other, nullptr, true, true, "", true},
       {"unverified, refused", &mine, nullptr, false, true, "ftpeCertificateRejected:Error"},
       {"unverified, trusted", &mine, nullptr, true, true, ""},
       {"pinned", &mine, &mine, false, false, ""},
       {"changed, refused", &changed, &mine, false, true, "ftpeCertificateChanged:Error"},
       {"changed, accepted", &changed, &mine, true, true, ""},
+      {"expired, refused", &expired, nullptr, false, true, "ftpeCertificateRejected:Error"},
+      {"pinned, expired since", &expired, &expired, false, false, ""},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -114,6 +124,7 @@ TEST(FtpTlsCertificateTest, AnotherHostIsRefusedAnUnverifiedOneIsAskedAboutAndPi
     ScriptedControlSession s;
     s.ftp.TlsMode = tlsmRequire;
     s.ftp.KnownServersFile = config.PathOf("known-servers");
+    if (row.signedByTrustedAuthority) s.ftp.TlsCaFile = row.shown->certificateFile;
     const TKnownServers known(s.ftp.KnownServersFile);
     if (row.pinnedBefore) {
       ASSERT_TRUE(known.Remember({"127.0.0.1"}, s.peer.Port(), row.pinnedBefore->fingerprint));
@@ -144,14 +155,19 @@ TEST(FtpTlsCertificateTest, AnotherHostIsRefusedAnUnverifiedOneIsAskedAboutAndPi
     if (row.asked) {
       EXPECT_EQ(questions[0].Fingerprint, row.shown->fingerprint);
       EXPECT_EQ(questions[0].PinnedFingerprint, row.pinnedBefore ? row.pinnedBefore->fingerprint : "");
+      EXPECT_EQ(questions[0].CertificateNames, row.shown == &other ? "ftp.elsewhere.test" : "");
+      EXPECT_EQ(questions[0].Problem, row.signedByTrustedAuthority ? "" : "self-signed certificate");
+      EXPECT_EQ(questions[0].Expired, row.shown == &expired);
     }
+    EXPECT_EQ(s.log.CountPrefix("ftpiCertificateExpired"), row.shown == &expired && row.pinnedBefore ? 1 : 0);
     EXPECT_TRUE(s.FinishPeer());
   }
 }
 
 // Faults of a server that says yes to TLS: garbage instead of the handshake, a handshake it
-// never answers (bounded by the connect time), a data connection in clear under PROT P.
-// Each ends with its error, no USER in clear, nothing written to the local file.
+// never answers (bounded by the connect time), a data connection in clear under PROT P, or
+// in TLS with another certificate than the control connection's. Each ends with its error,
+// no USER in clear, nothing written to the local file.
 TEST(FtpTlsFaultTest, GarbageSilenceAndCleartextDataEndWithAnError) {
   const struct {
     const char* name;
@@ -161,7 +177,11 @@ TEST(FtpTlsFaultTest, GarbageSilenceAndCleartextDataEndWithAnError) {
       {"garbage after 234", 0, "ftpeTlsHandshake:Error"},
       {"handshake never answered", 1, "ftpeTimeout:Error"},
       {"data in clear under PROT P", 2, "ftpeTlsData:Error"},
+      {"data under another certificate", 3, "ftpeTlsData:Error"},
   };
+  TempTree files("tls-certs");
+  TestCertificate other;
+  ASSERT_TRUE(MakeTestCertificate(files, "other", "localhost", other)) << other.error;
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     ScriptedControlSession s;
@@ -176,11 +196,13 @@ TEST(FtpTlsFaultTest, GarbageSilenceAndCleartextDataEndWithAnError) {
       s.peer.Reply("220 ready\r\n").Expect("AUTH TLS").Reply("234 go\r\n");
     } else {
       TlsLogin(s.peer).Expect("TYPE I").Reply("200 ok\r\n").Expect("EPSV").ReplyEpsv().Expect("RETR f.bin")
-          .Reply("150 here\r\n").DataAccept().DataSend(PatternBytes(10000)).DataClose().Reply("226 done\r\n");
+          .Reply("150 here\r\n").DataAccept();
+      if (row.kind == 3) s.peer.SetDataCertificate(other).DataStartTls();
+      s.peer.DataSend(PatternBytes(10000)).DataClose().Reply("226 done\r\n");
     }
     s.peer.AwaitClose();
     s.ftp.DataConnectionMode = dcmPassive;
-    if (row.kind == 2) {
+    if (row.kind >= 2) {
       ASSERT_TRUE(s.ConnectAndLogin()) << s.Transcript();
       s.ftp.RemoteFile = "f.bin";
       s.ftp.LocalFile = local.PathOf("keep.bin");
@@ -190,7 +212,7 @@ TEST(FtpTlsFaultTest, GarbageSilenceAndCleartextDataEndWithAnError) {
     }
     ASSERT_TRUE(s.RunUntilEvent("quit", 1, 8000)) << s.Transcript();
     EXPECT_EQ(s.log.Count(row.error), 1) << s.Transcript();
-    EXPECT_EQ(UserCommands(s.peer), row.kind == 2 ? 1 : 0);
+    EXPECT_EQ(UserCommands(s.peer), row.kind >= 2 ? 1 : 0);
     EXPECT_EQ(local.ReadFile("keep.bin"), "kept");
   }
 }

@@ -7,9 +7,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "ftp/FrenchMessages.h"
 #include "ftp/Ftp.h"
 #include "ftp/KnownServers.h"
 #include "ftp/ListingParser.h"
@@ -33,9 +35,16 @@ constexpr const char* kUsage =
     "server refuses active mode); --active or --passive forces one mode.\n"
     "Encryption (explicit TLS): auto by default (AUTH TLS, in clear only when the server\n"
     "refuses it and never did TLS before); require never logs in without it; off never asks.\n"
-    "A certificate that does not verify is refused, its SHA-256 fingerprint printed; accept\n"
-    "it with --trust-fingerprint FP (hexadecimal, colons optional). Servers that did TLS are\n"
-    "remembered with their certificate in $XDG_CONFIG_HOME/talvo-ftp/known-servers.\n";
+    "A certificate that does not verify (self-signed, signed for another host name, expired)\n"
+    "is refused, its problems and SHA-256 fingerprint printed; accept it with\n"
+    "--trust-fingerprint FP (hexadecimal, colons optional). Servers that did TLS are\n"
+    "remembered with their certificate, under the name typed and the address connected to,\n"
+    "in $XDG_CONFIG_HOME/talvo-ftp/known-servers (or ~/.config/talvo-ftp/known-servers).\n"
+    "Output: one line per event; an error prints its code and its French message\n"
+    "(\"error ftpeTlsDowngrade Ce serveur chiffrait ...\"); a transfer stopped by abort-at\n"
+    "prints \"stopped\" and what was kept. Even with --quiet, the error output says when the\n"
+    "session goes on in clear, when a trusted certificate has expired, and when a server\n"
+    "could not be remembered.\n";
 
 struct Command {
   std::string verb;
@@ -206,9 +215,10 @@ class Session {
       OnCertificate(question, trust);
     };
     ftp_.OnFtpInfo = [this](TObject*, FtpInfo info, const std::string& addinfo) { OnInfo(info, addinfo); };
-    ftp_.OnFtpError = [this](TObject*, FtpError error, std::string) {
+    ftp_.OnFtpError = [this](TObject*, FtpError error, std::string addinfo) {
       failed_ = true;
-      Print(true, std::string("error ") + FtpErrorName(error));
+      const std::optional<std::string> message = talvo::ui::ErrorMessage(error, addinfo);
+      Print(true, std::string("error ") + FtpErrorName(error) + (message ? " " + Escape(*message) : ""));
     };
     ftp_.OnFtpNeedInfo = [this](TObject*, TFtpInfoNeeded need, std::string& value) { OnNeed(need, value); };
     ftp_.OnFtpReady = [this](TObject*) { Print(false, "ready"); };
@@ -265,10 +275,40 @@ class Session {
   void OnInfo(FtpInfo info, const std::string& addinfo) {
     if (info == ftpiProgress && abortAt_ >= 0 && ftp_.BytesTransferred >= abortAt_) {
       abortAt_ = -1;
+      stopping_ = true;
       ftp_.Abort();
     }
+    Warn(info, addinfo);
     if (options_.quiet) return;
     Print(false, std::string("info ") + FtpInfoName(info) + " " + Escape(addinfo));
+  }
+
+  // What weakens the session's protection is said on the error output, even with --quiet:
+  // a session in clear, an expired certificate taken, a server that could not be remembered.
+  void Warn(FtpInfo info, const std::string& addinfo) {
+    std::string line;
+    if (info == ftpiTlsRefused) {
+      line = talvo::ui::TlsRefusedLine(addinfo);
+    } else if (info == ftpiCertificateExpired) {
+      line = talvo::ui::CertificateExpiredLine();
+    } else if (info == ftpiServerNotRemembered) {
+      line = talvo::ui::ServerNotRememberedLine(addinfo);
+    } else {
+      return;
+    }
+    std::fprintf(stderr, "talvoftp-cli: %s\n", Escape(line).c_str());
+  }
+
+  // Every reason a certificate is not verified, as the tool prints it.
+  static std::string Problems(const TFtpCertificateQuestion& question) {
+    std::string problems;
+    const auto add = [&problems](const std::string& problem) {
+      problems += (problems.empty() ? "" : "; ") + problem;
+    };
+    if (!question.CertificateNames.empty()) add("it names " + question.CertificateNames + ", not " + question.Host);
+    if (!question.Problem.empty()) add(question.Problem);
+    if (question.Expired) add("expired");
+    return problems;
   }
 
   // Only a fingerprint given on the command line makes an unverified certificate trusted.
@@ -278,7 +318,7 @@ class Session {
     if (trust) return;
     const std::string where = question.Host + ":" + std::to_string(question.Port);
     std::string why = question.PinnedFingerprint.empty()
-                          ? "is not verified (" + question.Problem + ")"
+                          ? "is not verified (" + Problems(question) + ")"
                           : "changed since it was trusted (it was " + question.PinnedFingerprint + ")";
     std::fprintf(stderr, "talvoftp-cli: the certificate of %s %s; its SHA-256 fingerprint is %s; to trust it: "
                  "--trust-fingerprint %s\n", Escape(where).c_str(), Escape(why).c_str(), question.Fingerprint.c_str(),
@@ -303,6 +343,12 @@ class Session {
   void TransferDone(const char* event) {
     Done(event);
     Print(true, "bytes " + std::to_string(ftp_.BytesTransferred) + " ms " + std::to_string(ftp_.TransferTime));
+    if (stopping_ && !ftp_.Success) {
+      const bool download = std::string(event) == "OnFileReceived";
+      Print(true, "stopped " + Escape(talvo::ui::StoppedTransferLine(download, ftp_.BytesTransferred,
+                                                                      ftp_.LocalFile + ".part")));
+    }
+    stopping_ = false;
     Next();
   }
 
@@ -345,6 +391,7 @@ class Session {
   TVelaFtp ftp_;
   std::size_t next_ = 0;
   long long abortAt_ = -1;
+  bool stopping_ = false;  // abort-at stopped the running transfer
   bool failed_ = false;
   bool allDone_ = false;
   bool quitSeen_ = false;

@@ -101,11 +101,13 @@ bool FtpServerFixture::Restart() {
   return started;
 }
 
-bool FtpServerFixture::MakeCertificate() {
+bool FtpServerFixture::MakeCertificate(const std::string& onlyName) {
   std::vector<std::string> addresses = {"127.0.0.1"};
   if (host_ != addresses[0]) addresses.push_back(host_);
+  if (!onlyName.empty()) addresses.clear();
   TestCertificate made;
-  if (!MakeTestCertificate(work_, "server-" + std::to_string(++certificatesMade_), "localhost", made, addresses)) {
+  if (!MakeTestCertificate(work_, "server-" + std::to_string(++certificatesMade_),
+                           onlyName.empty() ? "localhost" : onlyName, made, addresses)) {
     error_ = std::string(Name()) + ": cannot make its certificate: " + made.error;
     return false;
   }
@@ -113,9 +115,9 @@ bool FtpServerFixture::MakeCertificate() {
   return true;
 }
 
-bool FtpServerFixture::ChangeCertificate() {
+bool FtpServerFixture::ChangeCertificate(const std::string& onlyName) {
   error_.clear();
-  return MakeCertificate();
+  return MakeCertificate(onlyName);
 }
 
 // --- PyFtpdServer ---

@@ -1,5 +1,11 @@
 #include "tests/support/TestCertificate.h"
 
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
+#include <cstdio>
+#include <memory>
+
 #include "tests/support/ServerProcess.h"
 
 namespace talvo::test {
@@ -52,6 +58,33 @@ bool MakeTestCertificate(TempTree& tree, std::string_view stem, std::string_view
   }
   certificate = std::move(made);
   return true;
+}
+
+bool MakeExpired(TestCertificate& certificate) {
+  constexpr long kDay = 24 * 60 * 60;
+  const auto file = [](const std::string& path, const char* mode) {
+    return std::unique_ptr<FILE, int (*)(FILE*)>(std::fopen(path.c_str(), mode), &std::fclose);
+  };
+  auto in = file(certificate.certificateFile, "r");
+  auto keyIn = file(certificate.keyFile, "r");
+  std::unique_ptr<X509, void (*)(X509*)> cert(in ? PEM_read_X509(in.get(), nullptr, nullptr, nullptr) : nullptr,
+                                              &X509_free);
+  std::unique_ptr<EVP_PKEY, void (*)(EVP_PKEY*)> key(
+      keyIn ? PEM_read_PrivateKey(keyIn.get(), nullptr, nullptr, nullptr) : nullptr, &EVP_PKEY_free);
+  in.reset();
+  auto out = file(certificate.certificateFile, "w");
+  const bool done = cert && key && X509_gmtime_adj(X509_getm_notBefore(cert.get()), -3 * kDay) != nullptr &&
+                    X509_gmtime_adj(X509_getm_notAfter(cert.get()), -kDay) != nullptr &&
+                    X509_sign(cert.get(), key.get(), EVP_sha256()) > 0 && out &&
+                    PEM_write_X509(out.get(), cert.get()) == 1;
+  out.reset();
+  if (!done) {
+    certificate.error = "cannot backdate " + certificate.certificateFile;
+    return false;
+  }
+  certificate.fingerprint =
+      CertificateFingerprint(certificate.certificateFile, certificate.certificateFile + ".log", certificate.error);
+  return !certificate.fingerprint.empty();
 }
 
 }  // namespace talvo::test
