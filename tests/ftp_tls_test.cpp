@@ -6,6 +6,8 @@
 // stop inside TLS. Also the file of remembered servers and the fingerprints typed.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <string>
@@ -107,11 +109,13 @@ TEST(FtpTlsCertificateTest, AnUnverifiedOneIsAskedAboutWithItsProblemsAndPinned)
     bool asked;
     const char* error;  // empty: logged in, and the certificate shown is pinned afterwards
     bool signedByTrustedAuthority = false;
+    bool unwritable = false;  // the file of known servers cannot be written
   } rows[] = {
       {"another host's, trusted", &other, nullptr, true, true, ""},
       {"another host's, a trusted authority's", &other, nullptr, true, true, "", true},
       {"unverified, refused", &mine, nullptr, false, true, "ftpeCertificateRejected:Error"},
       {"unverified, trusted", &mine, nullptr, true, true, ""},
+      {"unverified, trusted, not remembered", &mine, nullptr, true, true, "", false, true},
       {"pinned", &mine, &mine, false, false, ""},
       {"changed, refused", &changed, &mine, false, true, "ftpeCertificateChanged:Error"},
       {"changed, accepted", &changed, &mine, true, true, ""},
@@ -124,6 +128,10 @@ TEST(FtpTlsCertificateTest, AnUnverifiedOneIsAskedAboutWithItsProblemsAndPinned)
     ScriptedControlSession s;
     s.ftp.TlsMode = tlsmRequire;
     s.ftp.KnownServersFile = config.PathOf("known-servers");
+    if (row.unwritable) {
+      ASSERT_TRUE(config.WriteFile("file", ""));
+      s.ftp.KnownServersFile = config.PathOf("file/known-servers");  // no folder can be made there
+    }
     if (row.signedByTrustedAuthority) s.ftp.TlsCaFile = row.shown->certificateFile;
     const TKnownServers known(s.ftp.KnownServersFile);
     if (row.pinnedBefore) {
@@ -144,7 +152,8 @@ TEST(FtpTlsCertificateTest, AnUnverifiedOneIsAskedAboutWithItsProblemsAndPinned)
     if (row.error[0] == '\0') {
       ASSERT_TRUE(s.ConnectAndLogin()) << s.Transcript();
       EXPECT_EQ(s.log.CountPrefix("ftpiTlsSession:TLSv1."), 1) << s.Transcript();
-      EXPECT_EQ(known.Find("127.0.0.1", s.peer.Port()), row.shown->fingerprint);
+      EXPECT_EQ(known.Find("127.0.0.1", s.peer.Port()).value_or(""), row.unwritable ? "" : row.shown->fingerprint);
+      EXPECT_EQ(s.log.Count("ftpiServerNotRemembered:" + s.ftp.KnownServersFile), row.unwritable ? 1 : 0);
     } else {
       s.Connect();
       ASSERT_TRUE(s.RunUntilEvent("quit")) << s.Transcript();
@@ -265,6 +274,53 @@ TEST(KnownServersTest, RemembersEachServerOnceInAFileOnlyItsOwnerReads) {
   ASSERT_EQ(::stat(config.PathOf("talvo-ftp").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
   EXPECT_FALSE(TKnownServers("").Remember({"h"}, 21, "AA"));
+}
+
+// Under the name typed and the address connected to; an address in any of its spellings.
+TEST(KnownServersTest, AServerIsFoundUnderEitherNameAndAnyAddressSpelling) {
+  TempTree config("known");
+  const TKnownServers known(config.PathOf("known-servers"));
+  ASSERT_TRUE(known.Remember({"LocalHost", "127.0.0.1"}, 21, "AA"));
+  ASSERT_TRUE(known.Remember({"[::1]"}, 21, "BB"));
+  EXPECT_EQ(known.Fingerprints({"localhost", "127.0.0.1"}, 21), std::vector<std::string>{"AA"});
+  EXPECT_EQ(known.Find("127.0.0.1", 21), "AA");
+  EXPECT_EQ(known.Find("0:0:0:0:0:0:0:1", 21), "BB");
+  EXPECT_EQ(known.Fingerprints({"nas.example", "::1"}, 21), std::vector<std::string>{"BB"});
+}
+
+// Twenty processes remembering a server each at the same moment keep all twenty lines; the
+// temporary file is never opened through a symbolic link someone left in its place.
+TEST(KnownServersTest, TwentyProcessesAtOnceKeepEveryLineAndNoLinkIsFollowed) {
+  TempTree config("known");
+  ASSERT_TRUE(config.WriteFile("victim", "untouched"));
+  const std::string path = config.PathOf("known-servers");
+  ASSERT_EQ(::symlink(config.PathOf("victim").c_str(), (path + ".new-" + std::to_string(::getpid())).c_str()), 0);
+  int go[2];
+  ASSERT_EQ(::pipe(go), 0);
+  std::vector<pid_t> children;
+  for (int i = 0; i < 20; ++i) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+      char byte;
+      ::close(go[1]);
+      const bool waited = ::read(go[0], &byte, 1) == 0;  // all start when the pipe closes
+      ::_exit(waited && TKnownServers(path).Remember({"host" + std::to_string(i)}, 21, kFingerprint) ? 0 : 1);
+    }
+    if (child > 0) children.push_back(child);
+  }
+  ::close(go[0]);
+  ::close(go[1]);
+  ASSERT_TRUE(TKnownServers(path).Remember({"parent"}, 21, kFingerprint));
+  int failed = 0;
+  for (const pid_t child : children) {
+    int status = 0;
+    failed += ::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0;
+  }
+  EXPECT_EQ(children.size(), 20u);
+  EXPECT_EQ(failed, 0);
+  const std::string text = config.ReadFile("known-servers");
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 21) << text;
+  EXPECT_EQ(config.ReadFile("victim"), "untouched");
 }
 
 TEST(KnownServersTest, FingerprintsAreTakenWithOrWithoutColonsInEitherCase) {
