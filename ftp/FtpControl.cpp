@@ -336,6 +336,8 @@ void TVelaFtp::HandleTransferReply(TransferKind kind, const std::string& Line) {
     }
   } else if (ControlState == states.Setup) {
     HandleDataSetupReply(kind, Line);
+  } else if (DataTlsFailed && (cls == '1' || cls == '2')) {
+    FatalError(ftpeTlsData);  // the server took the command; its data connection failed
   } else if (cls == '1') {
     TakePreliminaryReply(kind, Line);
   } else if (cls == '2' || Transfer.Stopped()) {
@@ -355,6 +357,7 @@ void TVelaFtp::HandleTransferReply(TransferKind kind, const std::string& Line) {
 }
 
 void TVelaFtp::TakePreliminaryReply(TransferKind kind, const std::string& Line) {
+  Transfer.PreliminaryReply();
   if (kind == TransferKind::Receive) {
     std::string size;
     if (TransferSizeFromReply(Line, size)) Info(ftpiTransferSize, size);

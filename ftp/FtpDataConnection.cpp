@@ -144,6 +144,7 @@ void TVelaFtp::PassiveConnected(TransferKind kind) {
   // that reach a data connection before its command for the client's end, and reset it.
   // Until the handshake is done, nothing is sent there.
   DataTlsPending = ProtectData;
+  DataTlsFailed = false;
   const std::uint64_t serial = Serial;
   StartTransfer(kind);
   if (serial != Serial || !DataTlsPending) return;  // ended, or stopped before it started

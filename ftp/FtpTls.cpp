@@ -165,6 +165,7 @@ void TVelaFtp::StartDataTls() {
 void TVelaFtp::DataTlsDone() {
   if (!DataTlsPending) return;
   DataTlsPending = false;
+  if (DataSocket->SockError != 0 && AwaitReplyAfterDataTlsFailure()) return;
   if (DataSocket->SockError != 0 || DataSocket->TlsInfo.PeerFingerprint != TlsInfo.PeerFingerprint) {
     // Not TLS (a server sending its data in clear), or another certificate than the
     // server's own: nothing of it is taken.
@@ -172,6 +173,18 @@ void TVelaFtp::DataTlsDone() {
     return;
   }
   MaybeBeginStore();
+}
+
+// Passive mode: a server that refuses the transfer command may close its data connection
+// before it answers, and the handshake, begun after the command, then fails. Until the
+// reply says which it was, the failure waits: a refusal ends the operation as refused (the
+// connection stays), a 1xx or 2xx makes it the data connection's failure.
+bool TVelaFtp::AwaitReplyAfterDataTlsFailure() {
+  if (DataSetup == TDataSetup::Port || Transfer.PreliminaryReplySeen() || Transfer.FinalReplySeen()) return false;
+  DataTlsFailed = true;
+  DataSocket->SockClose();
+  ArmFinalReplyWait();
+  return true;
 }
 
 // A store sends once the server takes the file and the data connection is ready.

@@ -20,6 +20,19 @@ endforeach()
 unset(CMAKE_REQUIRED_FLAGS)
 add_link_options(LINKER:-z,relro LINKER:-z,now)
 
+# Control-flow protection shows in a program's CET note only when every object linked has
+# it, and Debian 12's C start files (Scrt1.o, crti.o, crtn.o) carry none: the linker is told
+# to mark the programs anyway. Everything of ours is built for it, the start files' code
+# keeps calls and returns paired (all the shadow stack asks), and the system's loader turns
+# CET on only when every library loaded is marked too.
+include(CheckLinkerFlag)
+if(TALVO_CXX_HAS_fcf_protection)
+  check_linker_flag(CXX "LINKER:-z,ibt,-z,shstk" TALVO_LINKER_HAS_CET_MARKS)
+  if(TALVO_LINKER_HAS_CET_MARKS)
+    add_link_options(LINKER:-z,ibt,-z,shstk)
+  endif()
+endif()
+
 # The programs are linked position-independent (-pie). Their libraries are compiled as the
 # toolchain does by default, as with dpkg-buildflags: position-independent on Debian.
 check_pie_supported()

@@ -298,28 +298,20 @@ TEST(KnownServersTest, TwentyProcessesAtOnceKeepEveryLineAndNoLinkIsFollowed) {
   int go[2];
   ASSERT_EQ(::pipe(go), 0);
   std::vector<pid_t> children;
-  for (int i = 0; i < 20; ++i) {
-    const pid_t child = ::fork();
-    if (child == 0) {
-      char byte;
-      ::close(go[1]);
-      const bool waited = ::read(go[0], &byte, 1) == 0;  // all start when the pipe closes
-      ::_exit(waited && TKnownServers(path).Remember({"host" + std::to_string(i)}, 21, kFingerprint) ? 0 : 1);
-    }
-    if (child > 0) children.push_back(child);
+  for (int i = 1; i < 20; ++i) {
+    children.push_back(::fork());
+    if (children.back() != 0) continue;
+    char byte;
+    ::close(go[1]);
+    if (::read(go[0], &byte, 1) != 0) ::_exit(1);  // all start when the pipe closes
+    ::_exit(TKnownServers(path).Remember({"host" + std::to_string(i)}, 21, kFingerprint) ? 0 : 1);
   }
   ::close(go[0]);
   ::close(go[1]);
-  ASSERT_TRUE(TKnownServers(path).Remember({"parent"}, 21, kFingerprint));
-  int failed = 0;
-  for (const pid_t child : children) {
-    int status = 0;
-    failed += ::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0;
-  }
-  EXPECT_EQ(children.size(), 20u);
-  EXPECT_EQ(failed, 0);
+  EXPECT_TRUE(TKnownServers(path).Remember({"host0"}, 21, kFingerprint));
+  for (const pid_t child : children) ::waitpid(child, nullptr, 0);
   const std::string text = config.ReadFile("known-servers");
-  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 21) << text;
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 20) << text;
   EXPECT_EQ(config.ReadFile("victim"), "untouched");
 }
 

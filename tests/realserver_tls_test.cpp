@@ -1,7 +1,6 @@
 // The encrypted session seen from the wire: a capture of the loopback traffic of whole
 // sessions with vsftpd over TLS (active and passive) holds neither the password nor any
-// byte of the files, while the same capture finds the commands that must go in clear. And
-// passive data connections in TLS, one after another, against pyftpdlib.
+// byte of the files, while the same capture finds the commands that must go in clear.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -56,26 +55,6 @@ TEST(RealServerTlsWireTest, NeitherThePasswordNorTheFilesCrossInClear) {
   EXPECT_FALSE(capture.Contains(FtpServerFixture::kUser)) << "the user name crossed in clear";
   EXPECT_FALSE(capture.Contains("DOWNLOADED-IN-CLEAR?"));
   EXPECT_FALSE(capture.Contains("UPLOADED-IN-CLEAR?"));
-}
-
-// pyftpdlib's own TLS handler resets a data connection whose handshake reaches it before
-// the command: passive listings and downloads, one after another, must all pass.
-TEST(RealServerTlsPassiveTest, TwentyListingsAndDownloadsInARowWithPyftpdlib) {
-  PyFtpdServer server;
-  server.EnableTls();
-  ASSERT_TRUE(server.Start()) << server.Error();
-  ASSERT_TRUE(server.Root().WriteFile("f.txt", "passive"));
-  TempTree local("passive-tls");
-  RealServerSession session(server, dcmPassive);
-  ASSERT_TRUE(session.LogIn(server.User(), server.Password())) << session.Transcript() << server.Log();
-  session.ftp.RemoteFile = "f.txt";
-  session.ftp.LocalFile = local.PathOf("f.txt");
-  for (int i = 0; i < 10; ++i) {
-    ASSERT_TRUE(session.Run([&] { session.ftp.GetListing(); }, "listingDone")) << session.Transcript();
-    ASSERT_TRUE(session.Run([&] { session.ftp.ReceiveFile(); }, "fileReceived")) << session.Transcript();
-    ASSERT_EQ(session.log.CountPrefix("ftpe"), 0) << "round " << i << "\n" << session.Transcript();
-  }
-  EXPECT_EQ(local.ReadFile("f.txt"), "passive");
 }
 
 }  // namespace

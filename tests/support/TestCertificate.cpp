@@ -4,7 +4,6 @@
 #include <openssl/x509.h>
 
 #include <cstdio>
-#include <memory>
 
 #include "tests/support/ServerProcess.h"
 
@@ -62,28 +61,26 @@ bool MakeTestCertificate(TempTree& tree, std::string_view stem, std::string_view
 
 bool MakeExpired(TestCertificate& certificate) {
   constexpr long kDay = 24 * 60 * 60;
-  const auto file = [](const std::string& path, const char* mode) {
-    return std::unique_ptr<FILE, int (*)(FILE*)>(std::fopen(path.c_str(), mode), &std::fclose);
-  };
-  auto in = file(certificate.certificateFile, "r");
-  auto keyIn = file(certificate.keyFile, "r");
-  std::unique_ptr<X509, void (*)(X509*)> cert(in ? PEM_read_X509(in.get(), nullptr, nullptr, nullptr) : nullptr,
-                                              &X509_free);
-  std::unique_ptr<EVP_PKEY, void (*)(EVP_PKEY*)> key(
-      keyIn ? PEM_read_PrivateKey(keyIn.get(), nullptr, nullptr, nullptr) : nullptr, &EVP_PKEY_free);
-  in.reset();
-  auto out = file(certificate.certificateFile, "w");
-  const bool done = cert && key && X509_gmtime_adj(X509_getm_notBefore(cert.get()), -3 * kDay) != nullptr &&
-                    X509_gmtime_adj(X509_getm_notAfter(cert.get()), -kDay) != nullptr &&
-                    X509_sign(cert.get(), key.get(), EVP_sha256()) > 0 && out &&
-                    PEM_write_X509(out.get(), cert.get()) == 1;
-  out.reset();
+  FILE* in = std::fopen(certificate.certificateFile.c_str(), "r");
+  FILE* keyIn = std::fopen(certificate.keyFile.c_str(), "r");
+  X509* cert = in ? PEM_read_X509(in, nullptr, nullptr, nullptr) : nullptr;
+  EVP_PKEY* key = keyIn ? PEM_read_PrivateKey(keyIn, nullptr, nullptr, nullptr) : nullptr;
+  for (FILE* f : {in, keyIn}) {
+    if (f != nullptr) std::fclose(f);
+  }
+  FILE* out = std::fopen(certificate.certificateFile.c_str(), "w");
+  const bool done = cert && key && out && X509_gmtime_adj(X509_getm_notBefore(cert), -3 * kDay) &&
+                    X509_gmtime_adj(X509_getm_notAfter(cert), -kDay) && X509_sign(cert, key, EVP_sha256()) > 0 &&
+                    PEM_write_X509(out, cert) == 1;
+  if (out) std::fclose(out);
+  X509_free(cert);
+  EVP_PKEY_free(key);
   if (!done) {
     certificate.error = "cannot backdate " + certificate.certificateFile;
     return false;
   }
-  certificate.fingerprint =
-      CertificateFingerprint(certificate.certificateFile, certificate.certificateFile + ".log", certificate.error);
+  const std::string& file = certificate.certificateFile;
+  certificate.fingerprint = CertificateFingerprint(file, file + ".log", certificate.error);
   return !certificate.fingerprint.empty();
 }
 
