@@ -146,7 +146,8 @@ std::string CertificateProblemText(const std::string& problem) {
 // "certificat auto-signé, certificat expiré"; empty when the chain is trusted and current.
 std::string CertificateProblems(const TFtpCertificateQuestion& q) {
   std::string problems = q.Problem.empty() ? std::string() : CertificateProblemText(q.Problem);
-  if (q.Expired && problems != "certificat expiré") problems += (problems.empty() ? "" : ", ") + std::string("certificat expiré");
+  const std::string expired = "certificat expiré";
+  if (q.Expired && problems != expired) problems += (problems.empty() ? "" : ", ") + expired;
   return problems;
 }
 

@@ -139,8 +139,8 @@ void TVelaFtp::PassiveConnected(TransferKind kind) {
     PassiveConnectFailed();
     return;
   }
-  // Under PROT P the handshake begins once the command has gone (its record is sealed at
-  // the next dispatch, and the ClientHello is posted after it): some servers take bytes
+  // Under PROT P the handshake begins once the command has gone (SendLine hands it to the
+  // socket at once; the ClientHello goes at the next dispatch): some servers take bytes
   // that reach a data connection before its command for the client's end, and reset it.
   // Until the handshake is done, nothing is sent there.
   DataTlsPending = ProtectData;

@@ -395,7 +395,8 @@ TEST_F(CliTest, CertificatesAndTlsModes) {
                                  plain.Password(), "--quiet", plain.Host(), "ls"},
                                 "", kLimit);
   EXPECT_EQ(inClear.exitStatus, 0) << inClear.out << inClear.err;
-  EXPECT_EQ(inClear.err, "talvoftp-cli: Le serveur ne propose pas le chiffrement (TLS) : la session continue en clair.\n");
+  EXPECT_EQ(inClear.err,
+            "talvoftp-cli: Le serveur ne propose pas le chiffrement (TLS) : la session continue en clair.\n");
 }
 
 // A download stopped half-way says so, and where the part received was kept.

@@ -217,8 +217,12 @@ class Session {
     ftp_.OnFtpInfo = [this](TObject*, FtpInfo info, const std::string& addinfo) { OnInfo(info, addinfo); };
     ftp_.OnFtpError = [this](TObject*, FtpError error, std::string addinfo) {
       failed_ = true;
-      const std::optional<std::string> message = talvo::ui::ErrorMessage(error, addinfo);
-      Print(true, std::string("error ") + FtpErrorName(error) + (message ? " " + Escape(*message) : ""));
+      std::string line = std::string("error ") + FtpErrorName(error);
+      if (const std::optional<std::string> message = talvo::ui::ErrorMessage(error, addinfo)) {
+        line += ' ';
+        line += Escape(*message);
+      }
+      Print(true, line);
     };
     ftp_.OnFtpNeedInfo = [this](TObject*, TFtpInfoNeeded need, std::string& value) { OnNeed(need, value); };
     ftp_.OnFtpReady = [this](TObject*) { Print(false, "ready"); };

@@ -71,9 +71,8 @@ std::string NamesOf(X509* cert) {
       char address[INET6_ADDRSTRLEN] = {};
       const int length = ASN1_STRING_length(name->d.iPAddress);
       const int family = length == 4 ? AF_INET : length == 16 ? AF_INET6 : 0;
-      if (family == 0 || inet_ntop(family, ASN1_STRING_get0_data(name->d.iPAddress), address, sizeof address) == nullptr) {
-        continue;
-      }
+      const unsigned char* bytes = ASN1_STRING_get0_data(name->d.iPAddress);
+      if (family == 0 || inet_ntop(family, bytes, address, sizeof address) == nullptr) continue;
       text = address;
     } else {
       continue;
@@ -89,7 +88,7 @@ std::string NamesOf(X509* cert) {
   }
   std::string joined;
   for (const std::string& name : names) joined += (joined.empty() ? "" : ", ") + name;
-  if (count > kShown) joined += ", …";
+  if (count > kShown) joined += ", ...";
   return joined;
 }
 
