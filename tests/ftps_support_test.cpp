@@ -535,7 +535,7 @@ TEST_P(WireCaptureTest, SeesThePasswordAndFilesOfAPlainSessionAndNothingOfATlsOn
 
 INSTANTIATE_TEST_SUITE_P(
     Servers, WireCaptureTest,
-    ::testing::Values(TlsServerKind{"pyftpdlib", [] { return std::make_unique<PyFtpdServer>(); }},
+    ::testing::Values(TlsServerKind{"pyftpdlib", [] { return EarlyHandshakePyFtpd(false); }},
                       TlsServerKind{"vsftpd", [] { return std::make_unique<VsftpdServer>(); }}),
     [](const ::testing::TestParamInfo<TlsServerKind>& info) { return std::string(info.param.name); });
 
