@@ -323,7 +323,7 @@ class TVelaFtp : public TVelaSocket {
   bool ControlTlsPending = false; // AUTH TLS was accepted and the handshake is under way
   bool ProtectData = false;       // PROT P was accepted: every data connection is TLS
   bool DataTlsPending = false;    // the data connection's TLS handshake is under way
-  bool DataTlsFailed = false;     // it failed before the command was answered (passive)
+  bool DataTlsFailed = false;     // it failed before the command was answered
   bool PassiveConnecting = false; // the data socket's connect to the server is under way
 
   bool AcceptWaiting = false;    // a connection arrived before the handlers were installed

@@ -175,12 +175,13 @@ void TVelaFtp::DataTlsDone() {
   MaybeBeginStore();
 }
 
-// Passive mode: a server that refuses the transfer command may close its data connection
-// before it answers, and the handshake, begun after the command, then fails. Until the
-// reply says which it was, the failure waits: a refusal ends the operation as refused (the
-// connection stays), a 1xx or 2xx makes it the data connection's failure.
+// A server that refuses the transfer command may close a data connection it already has
+// (passive, or active where it connected at PORT) before it answers, and the handshake,
+// begun after the command, then fails. Until the reply says which it was, the failure
+// waits: a refusal ends the operation as refused (the connection stays), a 1xx or 2xx makes
+// it the data connection's failure.
 bool TVelaFtp::AwaitReplyAfterDataTlsFailure() {
-  if (DataSetup == TDataSetup::Port || Transfer.PreliminaryReplySeen() || Transfer.FinalReplySeen()) return false;
+  if (Transfer.PreliminaryReplySeen() || Transfer.FinalReplySeen()) return false;
   DataTlsFailed = true;
   DataSocket->SockClose();
   ArmFinalReplyWait();
