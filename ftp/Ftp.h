@@ -242,10 +242,12 @@ class TVelaFtp : public TVelaSocket {
   TTlsClientOptions TlsOptions() const;
   void StartControlTls();
   void ControlTlsDone();
+  std::vector<std::string> KnownServerNames() const;
   bool AcceptCertificate();
   void DataWithoutProtection();
   void StartDataTls();
   void DataTlsDone();
+  bool AwaitReplyAfterDataTlsFailure();
   void MaybeBeginStore();
 
   // Data connections, both ways.
@@ -357,6 +359,7 @@ class TVelaFtp : public TVelaSocket {
   bool ControlTlsPending = false; // AUTH TLS was accepted and the handshake is under way
   bool ProtectData = false;       // PROT P was accepted: every data connection is TLS
   bool DataTlsPending = false;    // the data connection's TLS handshake is under way
+  bool DataTlsFailed = false;     // it failed before the command was answered
   bool PassiveConnecting = false; // the data socket's connect to the server is under way
 
   // The part of an earlier try that the running download may continue (REST), from

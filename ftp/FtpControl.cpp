@@ -161,6 +161,7 @@ void TVelaFtp::SendLine(const std::string& Line) {
   for (;;) {
     const int n = SockSend(text.data() + sent, static_cast<int>(text.size() - sent));
     sent += static_cast<std::size_t>(n);
+    if (sent == text.size()) SockFlush();  // a command goes now, ahead of anything posted
     if (CheckSocketError() || sent == text.size()) return;
     // The socket is full (a server that reads nothing): wait for it, letting the loop run,
     // instead of spinning. A command line normally goes at once, without any pumping.
@@ -381,6 +382,8 @@ void TVelaFtp::HandleTransferReply(TransferKind kind, const std::string& Line) {
     TakeSizeReply(kind, Line);
   } else if (ControlState == states.Setup) {
     HandleDataSetupReply(kind, Line);
+  } else if (DataTlsFailed && (cls == '1' || cls == '2')) {
+    FatalError(ftpeTlsData);  // the server took the command; its data connection failed
   } else if (cls == '1') {
     TakePreliminaryReply(kind, Line);
   } else if (cls == '2' || Transfer.Stopped()) {
@@ -417,6 +420,7 @@ bool TVelaFtp::FallBackToList(TransferKind kind, const std::string& Line) {
 }
 
 void TVelaFtp::TakePreliminaryReply(TransferKind kind, const std::string& Line) {
+  Transfer.PreliminaryReply();
   if (kind == TransferKind::Receive) {
     TakeAnnouncedSize(Line);
     std::string size;

@@ -268,6 +268,7 @@ void TVelaFtp::CloseDataSockets() {
 void TVelaFtp::DropTransfer() {
   PassiveConnecting = false;
   DataTlsPending = false;
+  DataTlsFailed = false;
   CloseDataSockets();
   CloseLocalFile();
   LocalFileHandle.Forget();

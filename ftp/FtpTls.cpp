@@ -3,9 +3,12 @@
 // login, and a TLS handshake on every data connection that resumes the control
 // connection's session. The TLS itself is the socket component's; this side speaks FTP.
 //
-// Certificates: one that verifies (trusted chain, the host name typed) is taken; one for
-// another host is refused; any other must match the fingerprint remembered for that host
-// and port, or the owner is asked (OnFtpCertificate) and the answer pinned.
+// Certificates: one that verifies (trusted chain, the host name typed, within its dates) is
+// taken; any other (self-signed, for another host, expired) must match the fingerprint
+// remembered for that port under the name typed or the address connected to, or the owner
+// is asked (OnFtpCertificate) and the answer pinned under both.
+#include <algorithm>
+
 #include "ftp/Ftp.h"
 #include "ftp/KnownServers.h"
 #include "ftp/ReplyParsing.h"
@@ -38,7 +41,7 @@ void TVelaFtp::HandleTlsReply(const std::string& Line) {
         FatalError(ftpeTlsNotOffered);  // nothing of the login goes in clear
         return;
       }
-      if (TKnownServers(KnownServersFile).Find(FtpServer, FtpPort)) {
+      if (!TKnownServers(KnownServersFile).Fingerprints(KnownServerNames(), FtpPort).empty()) {
         // It did TLS before: someone in between may be taking the encryption away.
         FatalError(ftpeTlsDowngrade);
         return;
@@ -105,32 +108,46 @@ void TVelaFtp::ControlTlsDone() {
   SendUser();
 }
 
+// The server as typed and the address connected to: a server is known under either.
+std::vector<std::string> TVelaFtp::KnownServerNames() const {
+  std::vector<std::string> names{FtpServer};
+  if (!ServerAddress.empty() && ServerAddress != FtpServer) names.push_back(ServerAddress);
+  return names;
+}
+
 bool TVelaFtp::AcceptCertificate() {
   const TTlsInfo info = TlsInfo;
   const TKnownServers known(KnownServersFile);
-  if (!info.PeerNameMatches) {
-    FatalError(ftpeCertificateRejected);
-    return false;
-  }
-  const std::optional<std::string> pinned = known.Find(FtpServer, FtpPort);
-  if (!info.PeerVerified && !(pinned && *pinned == info.PeerFingerprint)) {
+  const std::vector<std::string> names = KnownServerNames();
+  const std::vector<std::string> pinned = known.Fingerprints(names, FtpPort);
+  const bool pinnedHere = std::find(pinned.begin(), pinned.end(), info.PeerFingerprint) != pinned.end();
+  const std::uint64_t serial = Serial;
+  if (!info.PeerVerified && !pinnedHere) {
     TFtpCertificateQuestion question;
     question.Host = FtpServer;
     question.Port = FtpPort;
     question.Fingerprint = info.PeerFingerprint;
     question.Problem = info.VerifyProblem;
-    question.PinnedFingerprint = pinned.value_or("");
+    question.CertificateNames = info.PeerNameMatches ? std::string() : info.PeerNames;
+    question.Expired = info.PeerExpired;
+    question.PinnedFingerprint = pinned.empty() ? std::string() : pinned.front();
     bool trust = false;
-    const std::uint64_t serial = Serial;
     if (OnFtpCertificate) OnFtpCertificate(this, question, trust);
     if (serial != Serial || !Connected) return false;  // the connection ended meanwhile
     if (!trust) {
-      FatalError(pinned ? ftpeCertificateChanged : ftpeCertificateRejected);
+      FatalError(pinned.empty() ? ftpeCertificateRejected : ftpeCertificateChanged);
       return false;
     }
+  } else if (!info.PeerVerified && info.PeerExpired) {
+    Info(ftpiCertificateExpired, info.PeerFingerprint);
+    if (serial != Serial) return false;
   }
-  // This server does TLS, with this certificate.
-  known.Remember(FtpServer, FtpPort, info.PeerFingerprint);
+  // This server does TLS, with this certificate. Unremembered, a later refusal of TLS
+  // would go unnoticed: the owner is told.
+  if (!known.Remember(names, FtpPort, info.PeerFingerprint) && !KnownServersFile.empty()) {
+    Info(ftpiServerNotRemembered, KnownServersFile);
+    if (serial != Serial) return false;
+  }
   return true;
 }
 
@@ -152,6 +169,7 @@ void TVelaFtp::StartDataTls() {
 void TVelaFtp::DataTlsDone() {
   if (!DataTlsPending) return;
   DataTlsPending = false;
+  if (DataSocket->SockError != 0 && AwaitReplyAfterDataTlsFailure()) return;
   if (DataSocket->SockError != 0 || DataSocket->TlsInfo.PeerFingerprint != TlsInfo.PeerFingerprint) {
     // Not TLS (a server sending its data in clear), or another certificate than the
     // server's own: nothing of it is taken.
@@ -160,6 +178,19 @@ void TVelaFtp::DataTlsDone() {
   }
   LocalFileHandle.SetBuffer(kTlsFileBuffer);
   MaybeBeginStore();
+}
+
+// A server that refuses the transfer command may close a data connection it already has
+// (passive, or active where it connected at PORT) before it answers, and the handshake,
+// begun after the command, then fails. Until the reply says which it was, the failure
+// waits: a refusal ends the operation as refused (the connection stays), a 1xx or 2xx makes
+// it the data connection's failure.
+bool TVelaFtp::AwaitReplyAfterDataTlsFailure() {
+  if (Transfer.PreliminaryReplySeen() || Transfer.FinalReplySeen()) return false;
+  DataTlsFailed = true;
+  DataSocket->SockClose();
+  ArmFinalReplyWait();
+  return true;
 }
 
 // A store sends once the server takes the file and the data connection is ready.

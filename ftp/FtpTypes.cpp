@@ -47,6 +47,8 @@ constexpr const char* kFtpInfoNames[] = {
     "ftpiPassiveAddress",
     "ftpiTlsSession",
     "ftpiTlsRefused",
+    "ftpiCertificateExpired",
+    "ftpiServerNotRemembered",
     "ftpiResumed",
 };
 constexpr int kFtpInfoCount = ftpiResumed + 1;

@@ -59,7 +59,9 @@ enum FtpInfo : std::uint8_t {
   // The encrypted session.
   ftpiTlsSession = 17,      // the control connection is encrypted: "version cipher"
   ftpiTlsRefused = 18,      // no encryption: "AUTH" (the session) or "PROT" (its data)
-  ftpiResumed = 19,         // the download goes on from its earlier part: its size in bytes
+  ftpiCertificateExpired = 19,   // a pinned certificate past its end date was taken (the pin is the trust)
+  ftpiServerNotRemembered = 20,  // the file of known servers could not be changed (addinfo: its path)
+  ftpiResumed = 21,         // the download goes on from its earlier part: its size in bytes
 };
 const char* FtpInfoName(FtpInfo i);
 
@@ -81,13 +83,15 @@ enum TTlsMode : std::uint8_t {
 };
 
 // An unverified server certificate that the owner is asked to trust: the host and port as
-// typed, its SHA-256 fingerprint, why it did not verify, and, for a server pinned before,
-// the fingerprint that was pinned (the certificate changed).
+// typed, its SHA-256 fingerprint, each reason it did not verify, and, for a server pinned
+// before, the fingerprint that was pinned (the certificate changed).
 struct TFtpCertificateQuestion {
   std::string Host;
   std::uint16_t Port = 0;
   std::string Fingerprint;
-  std::string Problem;
+  std::string Problem;            // the chain's, as the TLS layer words it; empty: a trusted authority signed it
+  std::string CertificateNames;   // the names it carries when none is Host; empty when it names Host
+  bool Expired = false;           // past its end date
   std::string PinnedFingerprint;  // empty: never pinned
 };
 

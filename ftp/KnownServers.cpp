@@ -1,16 +1,17 @@
 #include "ftp/KnownServers.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cctype>
+#include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
-#include <vector>
+#include <thread>
 
 #include "platform/AddressText.h"
 
@@ -30,15 +31,30 @@ struct Line {
   std::string fingerprint;
 };
 
-std::vector<Line> ReadLines(const std::string& path) {
-  std::vector<Line> lines;
-  std::ifstream in(path);
+// The file's lines; false when it exists and cannot be read (a rewrite would lose them).
+bool ReadLines(const std::string& path, std::vector<Line>& lines) {
+  lines.clear();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT;
   std::string text;
-  while (std::getline(in, text)) {
-    std::istringstream fields(text);
+  char buffer[4096];
+  ssize_t n = 0;
+  while ((n = ::read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(n));
+  ::close(fd);
+  if (n < 0) return false;
+  std::istringstream in(text);
+  std::string row;
+  while (std::getline(in, row)) {
+    std::istringstream fields(row);
     std::string host, port, fingerprint;
     if (fields >> host >> port >> fingerprint) lines.push_back({host + " " + port, fingerprint});
   }
+  return true;
+}
+
+std::vector<Line> LinesOf(const std::string& path) {
+  std::vector<Line> lines;
+  ReadLines(path, lines);
   return lines;
 }
 
@@ -51,38 +67,92 @@ bool MakeFolders(const std::string& folder) {
   }
 }
 
-}  // namespace
-
-std::optional<std::string> TKnownServers::Find(const std::string& host, std::uint16_t port) const {
-  if (path_.empty()) return std::nullopt;
-  const std::string key = Key(host, port);
-  for (const Line& line : ReadLines(path_)) {
-    if (line.key == key) return line.fingerprint;
+// The exclusive lock of one read-change-write, held until destruction; Held() is false
+// when the lock file cannot be opened or another process keeps the lock too long.
+class ChangeLock {
+ public:
+  ChangeLock(const std::string& path, int waitMs) {
+    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd_ < 0) return;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+      if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() >= deadline) {
+        ::close(fd_);
+        fd_ = -1;
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
   }
-  return std::nullopt;
-}
+  ~ChangeLock() {
+    if (fd_ >= 0) ::close(fd_);  // releases the lock
+  }
+  ChangeLock(const ChangeLock&) = delete;
+  ChangeLock& operator=(const ChangeLock&) = delete;
+  bool Held() const { return fd_ >= 0; }
 
-bool TKnownServers::Remember(const std::string& host, std::uint16_t port, const std::string& fingerprint) const {
-  if (path_.empty() || fingerprint.empty()) return false;
-  std::vector<Line> lines = ReadLines(path_);
-  const std::string key = Key(host, port);
-  std::erase_if(lines, [&key](const Line& line) { return line.key == key; });
-  lines.push_back({key, fingerprint});
-  const std::size_t slash = path_.rfind('/');
-  if (slash != std::string::npos && slash > 0 && !MakeFolders(path_.substr(0, slash))) return false;
-  const std::string temporary = path_ + ".new-" + std::to_string(::getpid());
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+ private:
+  int fd_ = -1;
+};
+
+// Writes `text` to a new file beside `path` and renames it over `path`. The temporary is
+// created exclusively and never through a symbolic link; one left by an earlier process
+// that ended half-way is removed first (the caller holds the lock, so nobody writes it).
+bool ReplaceFile(const std::string& path, const std::string& text) {
+  const std::string temporary = path + ".new-" + std::to_string(::getpid());
+  ::unlink(temporary.c_str());
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return false;
-  std::string text;
-  for (const Line& line : lines) text += line.key + " " + line.fingerprint + "\n";
   const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
                        ::fsync(fd) == 0;
   const bool closed = ::close(fd) == 0;
-  if (!written || !closed || ::rename(temporary.c_str(), path_.c_str()) != 0) {
+  if (!written || !closed || ::rename(temporary.c_str(), path.c_str()) != 0) {
     ::unlink(temporary.c_str());
     return false;
   }
   return true;
+}
+
+}  // namespace
+
+std::optional<std::string> TKnownServers::Find(const std::string& host, std::uint16_t port) const {
+  const std::vector<std::string> found = Fingerprints({host}, port);
+  if (found.empty()) return std::nullopt;
+  return found.front();
+}
+
+std::vector<std::string> TKnownServers::Fingerprints(const std::vector<std::string>& hosts,
+                                                     std::uint16_t port) const {
+  std::vector<std::string> found;
+  if (path_.empty()) return found;
+  const std::vector<Line> lines = LinesOf(path_);
+  for (const std::string& host : hosts) {
+    const std::string key = Key(host, port);
+    for (const Line& line : lines) {
+      if (line.key == key && std::find(found.begin(), found.end(), line.fingerprint) == found.end()) {
+        found.push_back(line.fingerprint);
+      }
+    }
+  }
+  return found;
+}
+
+bool TKnownServers::Remember(const std::vector<std::string>& hosts, std::uint16_t port,
+                             const std::string& fingerprint) const {
+  if (path_.empty() || fingerprint.empty() || hosts.empty()) return false;
+  const std::size_t slash = path_.rfind('/');
+  if (slash != std::string::npos && slash > 0 && !MakeFolders(path_.substr(0, slash))) return false;
+  const ChangeLock lock(path_ + ".lock", kLockWaitMs);
+  std::vector<Line> lines;
+  if (!lock.Held() || !ReadLines(path_, lines)) return false;
+  for (const std::string& host : hosts) {
+    const std::string key = Key(host, port);
+    std::erase_if(lines, [&key](const Line& line) { return line.key == key; });
+    lines.push_back({key, fingerprint});
+  }
+  std::string text;
+  for (const Line& line : lines) text += line.key + " " + line.fingerprint + "\n";
+  return ReplaceFile(path_, text);
 }
 
 std::string DefaultKnownServersPath() {

@@ -27,6 +27,7 @@ class TransferState {
     phase_ = Phase::Preparing;
     stop_ = Stop::None;
     finalReplySeen_ = false;
+    preliminaryReplySeen_ = false;
     dataAccepted_ = false;
   }
   void CommandSent() { phase_ = Phase::Waiting; }
@@ -35,6 +36,7 @@ class TransferState {
     dataAccepted_ = true;
   }
   void EndData() { phase_ = Phase::DataEnded; }
+  void PreliminaryReply() { preliminaryReplySeen_ = true; }
   void FinalReply() { finalReplySeen_ = true; }
   void Finish() { phase_ = Phase::Finished; }
   void Clear() { phase_ = Phase::Idle; }
@@ -62,6 +64,7 @@ class TransferState {
   bool CutShort() const { return stop_ == Stop::BeforeCommand || stop_ == Stop::BeforeDataEnd; }
   bool DataAccepted() const { return dataAccepted_; }
   bool FinalReplySeen() const { return finalReplySeen_; }
+  bool PreliminaryReplySeen() const { return preliminaryReplySeen_; }
   bool ReadyToFinish() const { return phase_ == Phase::DataEnded && finalReplySeen_; }
   // The store's send loop is running (it may be pumping the message loop).
   bool Storing() const { return kind_ == TransferKind::Store && phase_ == Phase::Open; }
@@ -71,5 +74,6 @@ class TransferState {
   Phase phase_ = Phase::Idle;
   Stop stop_ = Stop::None;
   bool finalReplySeen_ = false;
+  bool preliminaryReplySeen_ = false;
   bool dataAccepted_ = false;
 };

@@ -37,8 +37,9 @@ UI_PACKAGES=(qt6-base-dev fonts-liberation libglib2.0-dev xvfb shared-mime-info)
 
 # The Debian package and its checks: dependencies from the binaries (dpkg-shlibdeps), the
 # console tool's manual page from its --help, the icon's PNGs from its SVG, and the
-# validators of the package, its desktop entry, its AppStream metadata and its manual pages.
-PACKAGING_PACKAGES=(dpkg-dev help2man librsvg2-bin lintian desktop-file-utils appstream man-db file)
+# validators of the package, its desktop entry, its AppStream metadata and its manual pages,
+# and hardening-check (devscripts) for the programs' hardening.
+PACKAGING_PACKAGES=(dpkg-dev help2man librsvg2-bin lintian desktop-file-utils appstream man-db file devscripts)
 
 PACKAGES=("${BUILD_PACKAGES[@]}" "${SERVER_PACKAGES[@]}" "${UI_PACKAGES[@]}" "${PACKAGING_PACKAGES[@]}")
 

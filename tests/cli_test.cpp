@@ -293,12 +293,16 @@ TEST_F(CliTest, RefusedConnectionExitsWithOneAfterTheErrorAndQuit) {
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(run.exitStatus, 1);
     const std::vector<std::string> lines = Lines(run.out);
+    // The code, then its French message on the same line.
+    const std::string refused = "error ftpeConnectionRefused Le serveur refuse la connection.";
+    const auto isError = [&](const std::string& line) { return line.rfind(refused, 0) == 0; };
     if (quiet) {
       // Only the error is essential; quit is not printed under --quiet.
-      EXPECT_EQ(lines, std::vector<std::string>{"error ftpeConnectionRefused"});
+      ASSERT_EQ(lines.size(), 1u) << run.out;
+      EXPECT_TRUE(isError(lines[0])) << run.out;
       continue;
     }
-    const auto error = std::find(lines.begin(), lines.end(), "error ftpeConnectionRefused");
+    const auto error = std::find_if(lines.begin(), lines.end(), isError);
     ASSERT_NE(error, lines.end()) << run.out;
     const auto quit = std::find(error, lines.end(), "quit");
     EXPECT_NE(quit, lines.end()) << run.out;
@@ -362,13 +366,15 @@ TEST_F(CliTest, DataConnectionModesAgainstRealServers) {
   }
 }
 
-// An unverified certificate: refused with its fingerprint printed; accepted with
-// --trust-fingerprint in any of the forms people paste; then remembered for the next run.
-// --tls require against a server without TLS logs in to nothing.
+// A certificate for another host name: refused with its problem and fingerprint printed;
+// accepted with --trust-fingerprint in any of the forms people paste; then remembered for
+// the next run. --tls require against a server without TLS logs in to nothing; auto goes on
+// in clear, and says so on the error output even with --quiet.
 TEST_F(CliTest, CertificatesAndTlsModes) {
   talvo::test::VsftpdServer server;
   server.EnableTls();
   ASSERT_TRUE(server.Start()) << server.Error();
+  ASSERT_TRUE(server.ChangeCertificate("nas.example") && server.Restart()) << server.Error();
   ASSERT_TRUE(server.Root().WriteFile("a.txt", "over tls"));
   talvo::test::TempTree local("cli-tls");
   const std::string fingerprint = server.Certificate().fingerprint;
@@ -391,6 +397,8 @@ TEST_F(CliTest, CertificatesAndTlsModes) {
   EXPECT_NE(refused.out.find("certificate " + fingerprint), std::string::npos) << refused.out;
   EXPECT_NE(refused.out.find("error ftpeCertificateRejected"), std::string::npos) << refused.out;
   EXPECT_NE(refused.err.find("--trust-fingerprint " + fingerprint), std::string::npos) << refused.err;
+  EXPECT_NE(refused.err.find("(it names nas.example, not 127.0.0.1; self-signed certificate)"), std::string::npos)
+      << refused.err;
   EXPECT_FALSE(local.Exists("a.txt"));
 
   const CliRun trusted = run({"--trust-fingerprint", typed});
@@ -406,6 +414,29 @@ TEST_F(CliTest, CertificatesAndTlsModes) {
                                  "", kLimit);
   EXPECT_EQ(required.exitStatus, 1) << required.out << required.err;
   EXPECT_NE(required.out.find("error ftpeTlsNotOffered"), std::string::npos) << required.out;
+  const CliRun inClear = RunCli({"--port", std::to_string(plain.Port()), "--user", plain.User(), "--password",
+                                 plain.Password(), "--quiet", plain.Host(), "ls"},
+                                "", kLimit);
+  EXPECT_EQ(inClear.exitStatus, 0) << inClear.out << inClear.err;
+  EXPECT_EQ(inClear.err,
+            "talvoftp-cli: Le serveur ne propose pas le chiffrement (TLS) : la session continue en clair.\n");
+}
+
+// A download stopped half-way says so, and where the part received was kept.
+TEST_F(CliTest, AStoppedDownloadSaysWhereThePartReceivedIsKept) {
+  talvo::test::PyFtpdServer server;
+  ASSERT_TRUE(server.Start()) << server.Error();
+  ASSERT_TRUE(server.Root().WritePatternFile("big.bin", 32 << 20));
+  talvo::test::TempTree local("cli-stop");
+  const CliRun run = RunCli({"--port", std::to_string(server.Port()), "--user", server.User(), "--password",
+                             server.Password(), "--quiet", "--tls", "off", server.Host(), "abort-at", "100000", "get",
+                             "big.bin", local.PathOf("big.bin")},
+                            "", kLimit);
+  EXPECT_EQ(run.exitStatus, 1) << run.out << run.err;
+  const std::vector<std::string> lines = Lines(run.out);
+  ASSERT_FALSE(lines.empty()) << run.out;
+  EXPECT_EQ(lines.back().rfind("stopped Transfert arrêté : la partie reçue (", 0), 0u) << run.out;
+  EXPECT_NE(lines.back().find(") est conservée dans " + local.PathOf("big.bin") + ".part."), std::string::npos);
 }
 
 // Names with blanks, accents and an arrow are listed whole and download byte for byte, by

@@ -7,6 +7,8 @@
 // file of remembered servers and the fingerprints typed.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <string>
@@ -31,15 +33,19 @@ TEST(FtpTlsModeTest, AServerWithoutTlsPerMode) {
     TTlsMode mode;
     bool knownBefore;
     const char* error;  // empty: the login goes on in clear
+    const char* typed = "127.0.0.1";
   } rows[] = {
       {"auto, a server never seen", tlsmAuto, false, ""},
       {"require", tlsmRequire, false, "ftpeTlsNotOffered:Error"},
       {"auto, a server that did TLS before", tlsmAuto, true, "ftpeTlsDowngrade:Error"},
+      // Known by the address it was reached at before, typed by its name now.
+      {"auto, typed by name, did TLS before", tlsmAuto, true, "ftpeTlsDowngrade:Error", "localhost"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     TempTree config("tls-config");
     ScriptedControlSession s;
+    s.server = row.typed;
     s.ftp.TlsMode = row.mode;
     s.ftp.KnownServersFile = config.PathOf("known-servers");
     s.peer.Reply("220 ready\r\n").Expect("AUTH TLS").Reply("500 AUTH not understood\r\n");
@@ -49,7 +55,7 @@ TEST(FtpTlsModeTest, AServerWithoutTlsPerMode) {
     }
     s.peer.AwaitClose();
     if (row.knownBefore) {
-      ASSERT_TRUE(TKnownServers(s.ftp.KnownServersFile).Remember("127.0.0.1", s.peer.Port(), kFingerprint));
+      ASSERT_TRUE(TKnownServers(s.ftp.KnownServersFile).Remember({"127.0.0.1"}, s.peer.Port(), kFingerprint));
     }
     if (row.error[0] == '\0') {
       ASSERT_TRUE(s.ConnectAndLogin()) << s.Transcript();
@@ -85,15 +91,17 @@ int UserCommands(const ScriptedPeer& peer) {
       std::count_if(sent.begin(), sent.end(), [](const std::string& c) { return c.rfind("USER", 0) == 0; }));
 }
 
-// A certificate that names another host is refused without asking; an unverified one
-// for this host is asked about: refused, the connection ends; trusted, it is pinned for
-// the host and port. A pinned one is not asked about; a changed one is, as changed.
-TEST(FtpTlsCertificateTest, AnotherHostIsRefusedAnUnverifiedOneIsAskedAboutAndPinned) {
+// An unverified certificate is asked about, with each of its problems (self-signed, for
+// another host, expired): refused, the connection ends; trusted, it is pinned for the host
+// and port. A pinned one is not asked about, even once expired (the log says so); a changed
+// one is, as changed.
+TEST(FtpTlsCertificateTest, AnUnverifiedOneIsAskedAboutWithItsProblemsAndPinned) {
   TempTree files("tls-certs");
-  TestCertificate mine, other, changed;
+  TestCertificate mine, other, changed, expired;
   ASSERT_TRUE(MakeTestCertificate(files, "mine", "localhost", mine)) << mine.error;
   ASSERT_TRUE(MakeTestCertificate(files, "other", "ftp.elsewhere.test", other, {})) << other.error;
   ASSERT_TRUE(MakeTestCertificate(files, "changed", "localhost", changed)) << changed.error;
+  ASSERT_TRUE(MakeTestCertificate(files, "expired", "localhost", expired) && MakeExpired(expired)) << expired.error;
   const struct {
     const char* name;
     const TestCertificate* shown;
@@ -101,13 +109,19 @@ TEST(FtpTlsCertificateTest, AnotherHostIsRefusedAnUnverifiedOneIsAskedAboutAndPi
     bool trust;  // the owner's answer, if asked
     bool asked;
     const char* error;  // empty: logged in, and the certificate shown is pinned afterwards
+    bool signedByTrustedAuthority = false;
+    bool unwritable = false;  // the file of known servers cannot be written
   } rows[] = {
-      {"another host's", &other, nullptr, true, false, "ftpeCertificateRejected:Error"},
+      {"another host's, trusted", &other, nullptr, true, true, ""},
+      {"another host's, a trusted authority's", &other, nullptr, true, true, "", true},
       {"unverified, refused", &mine, nullptr, false, true, "ftpeCertificateRejected:Error"},
       {"unverified, trusted", &mine, nullptr, true, true, ""},
+      {"unverified, trusted, not remembered", &mine, nullptr, true, true, "", false, true},
       {"pinned", &mine, &mine, false, false, ""},
       {"changed, refused", &changed, &mine, false, true, "ftpeCertificateChanged:Error"},
       {"changed, accepted", &changed, &mine, true, true, ""},
+      {"expired, refused", &expired, nullptr, false, true, "ftpeCertificateRejected:Error"},
+      {"pinned, expired since", &expired, &expired, false, false, ""},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -115,9 +129,14 @@ TEST(FtpTlsCertificateTest, AnotherHostIsRefusedAnUnverifiedOneIsAskedAboutAndPi
     ScriptedControlSession s;
     s.ftp.TlsMode = tlsmRequire;
     s.ftp.KnownServersFile = config.PathOf("known-servers");
+    if (row.unwritable) {
+      ASSERT_TRUE(config.WriteFile("file", ""));
+      s.ftp.KnownServersFile = config.PathOf("file/known-servers");  // no folder can be made there
+    }
+    if (row.signedByTrustedAuthority) s.ftp.TlsCaFile = row.shown->certificateFile;
     const TKnownServers known(s.ftp.KnownServersFile);
     if (row.pinnedBefore) {
-      ASSERT_TRUE(known.Remember("127.0.0.1", s.peer.Port(), row.pinnedBefore->fingerprint));
+      ASSERT_TRUE(known.Remember({"127.0.0.1"}, s.peer.Port(), row.pinnedBefore->fingerprint));
     }
     s.peer.SetCertificate(*row.shown);
     if (row.error[0] == '\0') {
@@ -134,7 +153,8 @@ TEST(FtpTlsCertificateTest, AnotherHostIsRefusedAnUnverifiedOneIsAskedAboutAndPi
     if (row.error[0] == '\0') {
       ASSERT_TRUE(s.ConnectAndLogin()) << s.Transcript();
       EXPECT_EQ(s.log.CountPrefix("ftpiTlsSession:TLSv1."), 1) << s.Transcript();
-      EXPECT_EQ(known.Find("127.0.0.1", s.peer.Port()), row.shown->fingerprint);
+      EXPECT_EQ(known.Find("127.0.0.1", s.peer.Port()).value_or(""), row.unwritable ? "" : row.shown->fingerprint);
+      EXPECT_EQ(s.log.Count("ftpiServerNotRemembered:" + s.ftp.KnownServersFile), row.unwritable ? 1 : 0);
     } else {
       s.Connect();
       ASSERT_TRUE(s.RunUntilEvent("quit")) << s.Transcript();
@@ -145,14 +165,19 @@ TEST(FtpTlsCertificateTest, AnotherHostIsRefusedAnUnverifiedOneIsAskedAboutAndPi
     if (row.asked) {
       EXPECT_EQ(questions[0].Fingerprint, row.shown->fingerprint);
       EXPECT_EQ(questions[0].PinnedFingerprint, row.pinnedBefore ? row.pinnedBefore->fingerprint : "");
+      EXPECT_EQ(questions[0].CertificateNames, row.shown == &other ? "ftp.elsewhere.test" : "");
+      EXPECT_EQ(questions[0].Problem, row.signedByTrustedAuthority ? "" : "self-signed certificate");
+      EXPECT_EQ(questions[0].Expired, row.shown == &expired);
     }
+    EXPECT_EQ(s.log.CountPrefix("ftpiCertificateExpired"), row.shown == &expired && row.pinnedBefore ? 1 : 0);
     EXPECT_TRUE(s.FinishPeer());
   }
 }
 
 // Faults of a server that says yes to TLS: garbage instead of the handshake, a handshake it
-// never answers (bounded by the connect time), a data connection in clear under PROT P.
-// Each ends with its error, no USER in clear, nothing written to the local file.
+// never answers (bounded by the connect time), a data connection in clear under PROT P, or
+// in TLS with another certificate than the control connection's. Each ends with its error,
+// no USER in clear, nothing written to the local file.
 TEST(FtpTlsFaultTest, GarbageSilenceAndCleartextDataEndWithAnError) {
   const struct {
     const char* name;
@@ -162,7 +187,11 @@ TEST(FtpTlsFaultTest, GarbageSilenceAndCleartextDataEndWithAnError) {
       {"garbage after 234", 0, "ftpeTlsHandshake:Error"},
       {"handshake never answered", 1, "ftpeTimeout:Error"},
       {"data in clear under PROT P", 2, "ftpeTlsData:Error"},
+      {"data under another certificate", 3, "ftpeTlsData:Error"},
   };
+  TempTree files("tls-certs");
+  TestCertificate other;
+  ASSERT_TRUE(MakeTestCertificate(files, "other", "localhost", other)) << other.error;
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     ScriptedControlSession s;
@@ -177,12 +206,13 @@ TEST(FtpTlsFaultTest, GarbageSilenceAndCleartextDataEndWithAnError) {
       s.peer.Reply("220 ready\r\n").Expect("AUTH TLS").Reply("234 go\r\n");
     } else {
       TlsLogin(s.peer).Expect("TYPE I").Reply("200 ok\r\n").Expect("SIZE").Reply("550 no\r\n").Expect("EPSV")
-          .ReplyEpsv().Expect("RETR f.bin")
-          .Reply("150 here\r\n").DataAccept().DataSend(PatternBytes(10000)).DataClose().Reply("226 done\r\n");
+          .ReplyEpsv().Expect("RETR f.bin").Reply("150 here\r\n").DataAccept();
+      if (row.kind == 3) s.peer.SetDataCertificate(other).DataStartTls();
+      s.peer.DataSend(PatternBytes(10000)).DataClose().Reply("226 done\r\n");
     }
     s.peer.AwaitClose();
     s.ftp.DataConnectionMode = dcmPassive;
-    if (row.kind == 2) {
+    if (row.kind >= 2) {
       ASSERT_TRUE(s.ConnectAndLogin()) << s.Transcript();
       s.ftp.RemoteFile = "f.bin";
       s.ftp.LocalFile = local.PathOf("keep.bin");
@@ -192,7 +222,7 @@ TEST(FtpTlsFaultTest, GarbageSilenceAndCleartextDataEndWithAnError) {
     }
     ASSERT_TRUE(s.RunUntilEvent("quit", 1, 8000)) << s.Transcript();
     EXPECT_EQ(s.log.Count(row.error), 1) << s.Transcript();
-    EXPECT_EQ(UserCommands(s.peer), row.kind == 2 ? 1 : 0);
+    EXPECT_EQ(UserCommands(s.peer), row.kind >= 2 ? 1 : 0);
     EXPECT_EQ(local.ReadFile("keep.bin"), "kept");
   }
 }
@@ -254,14 +284,14 @@ TEST(FtpTlsDownloadTest, WithNoSizeKnownOnlyCloseNotifyMakesADownloadWhole) {
 }
 
 // Written whole, readable by its owner only, one line per host and port (host names in
-// any case are one), read back; nothing for an empty path.
+// any case are one), read back; nothing for an empty path; found under any of its names.
 TEST(KnownServersTest, RemembersEachServerOnceInAFileOnlyItsOwnerReads) {
   TempTree config("known");
   const TKnownServers known(config.PathOf("talvo-ftp/known-servers"));
   EXPECT_FALSE(known.Find("ftp.example.org", 21));
-  ASSERT_TRUE(known.Remember("FTP.Example.org", 21, kFingerprint));
-  ASSERT_TRUE(known.Remember("ftp.example.org", 2121, "AA"));
-  ASSERT_TRUE(known.Remember("ftp.example.org", 21, "BB"));
+  ASSERT_TRUE(known.Remember({"FTP.Example.org"}, 21, kFingerprint));
+  ASSERT_TRUE(known.Remember({"ftp.example.org"}, 2121, "AA"));
+  ASSERT_TRUE(known.Remember({"ftp.example.org"}, 21, "BB"));
   EXPECT_EQ(known.Find("ftp.example.org", 21), "BB");
   EXPECT_EQ(known.Find("ftp.example.org", 2121), "AA");
   EXPECT_FALSE(known.Find("ftp.example.org", 22));
@@ -271,10 +301,38 @@ TEST(KnownServersTest, RemembersEachServerOnceInAFileOnlyItsOwnerReads) {
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   ASSERT_EQ(::stat(config.PathOf("talvo-ftp").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
-  EXPECT_FALSE(TKnownServers("").Remember("h", 21, "AA"));
-  // An address is one server in any of its forms.
-  ASSERT_TRUE(known.Remember("::1", 21, "CC"));
-  for (const char* typed : {"[::1]", "0:0:0:0:0:0:0:1"}) EXPECT_EQ(known.Find(typed, 21), "CC") << typed;
+  EXPECT_FALSE(TKnownServers("").Remember({"h"}, 21, "AA"));
+  // Under the name typed and the address connected to; an address in any of its spellings.
+  ASSERT_TRUE(known.Remember({"LocalHost", "[::1]"}, 21, "CC"));
+  EXPECT_EQ(known.Fingerprints({"nas.example", "0:0:0:0:0:0:0:1"}, 21), std::vector<std::string>{"CC"});
+  EXPECT_EQ(known.Find("localhost", 21), "CC");
+}
+
+// Twenty processes remembering a server each at the same moment keep all twenty lines; the
+// temporary file is never opened through a symbolic link someone left in its place.
+TEST(KnownServersTest, TwentyProcessesAtOnceKeepEveryLineAndNoLinkIsFollowed) {
+  TempTree config("known");
+  ASSERT_TRUE(config.WriteFile("victim", "untouched"));
+  const std::string path = config.PathOf("known-servers");
+  ASSERT_EQ(::symlink(config.PathOf("victim").c_str(), (path + ".new-" + std::to_string(::getpid())).c_str()), 0);
+  int go[2];
+  ASSERT_EQ(::pipe(go), 0);
+  std::vector<pid_t> children;
+  for (int i = 1; i < 20; ++i) {
+    children.push_back(::fork());
+    if (children.back() != 0) continue;
+    char byte;
+    ::close(go[1]);
+    if (::read(go[0], &byte, 1) != 0) ::_exit(1);  // all start when the pipe closes
+    ::_exit(TKnownServers(path).Remember({"host" + std::to_string(i)}, 21, kFingerprint) ? 0 : 1);
+  }
+  ::close(go[0]);
+  ::close(go[1]);
+  EXPECT_TRUE(TKnownServers(path).Remember({"host0"}, 21, kFingerprint));
+  for (const pid_t child : children) ::waitpid(child, nullptr, 0);
+  const std::string text = config.ReadFile("known-servers");
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 20) << text;
+  EXPECT_EQ(config.ReadFile("victim"), "untouched");
 }
 
 TEST(KnownServersTest, FingerprintsAreTakenWithOrWithoutColonsInEitherCase) {

@@ -242,6 +242,13 @@ struct TlsServerKind {
 
 void PrintTo(const TlsServerKind& kind, std::ostream* out) { *out << kind.name; }
 
+// curl begins a passive data connection's handshake before its command.
+std::unique_ptr<FtpServerFixture> EarlyHandshakePyFtpd(bool refusePort) {
+  auto server = std::make_unique<PyFtpdServer>(refusePort);
+  server->AcceptEarlyHandshake();
+  return server;
+}
+
 class TlsRealServerTest : public ::testing::TestWithParam<TlsServerKind> {
  protected:
   void SetUp() override {
@@ -349,8 +356,8 @@ TEST_P(TlsRealServerTest, RestartOnTheSamePortPresentsAChangedCertificate) {
 
 INSTANTIATE_TEST_SUITE_P(
     Servers, TlsRealServerTest,
-    ::testing::Values(TlsServerKind{"pyftpdlib", [] { return std::make_unique<PyFtpdServer>(); }},
-                      TlsServerKind{"pyftpdlib_refusing_port", [] { return std::make_unique<PyFtpdServer>(true); }, true},
+    ::testing::Values(TlsServerKind{"pyftpdlib", [] { return EarlyHandshakePyFtpd(false); }},
+                      TlsServerKind{"pyftpdlib_refusing_port", [] { return EarlyHandshakePyFtpd(true); }, true},
                       TlsServerKind{"vsftpd", [] { return std::make_unique<VsftpdServer>(); }, false, true}),
     [](const ::testing::TestParamInfo<TlsServerKind>& info) { return std::string(info.param.name); });
 
@@ -528,7 +535,7 @@ TEST_P(WireCaptureTest, SeesThePasswordAndFilesOfAPlainSessionAndNothingOfATlsOn
 
 INSTANTIATE_TEST_SUITE_P(
     Servers, WireCaptureTest,
-    ::testing::Values(TlsServerKind{"pyftpdlib", [] { return std::make_unique<PyFtpdServer>(); }},
+    ::testing::Values(TlsServerKind{"pyftpdlib", [] { return EarlyHandshakePyFtpd(false); }},
                       TlsServerKind{"vsftpd", [] { return std::make_unique<VsftpdServer>(); }}),
     [](const ::testing::TestParamInfo<TlsServerKind>& info) { return std::string(info.param.name); });
 

@@ -126,15 +126,14 @@ TEST_F(VelaSocketTlsTest, HandshakeSendsTheServerNameAndChecksTheCertificate) {
     std::uint16_t error;
     const std::string* fingerprint;  // the certificate the server chose by SNI
     bool verified;
-    const char* problem;
+    const char* problem;  // the chain's; a name that does not match is told apart
   };
   const Case cases[] = {
       {"self-signed, verification on", Options("tls.test", true), TLSE_CERT_UNTRUSTED, nullptr, false, ""},
       {"self-signed, verification off", Options("tls.test", false), 0, &named, false, "self-signed certificate"},
       {"trusted, its own name", Options("tls.test", true, both), 0, &named, true, ""},
       {"trusted, another name", Options("other.test", true, both), TLSE_HOST_MISMATCH, nullptr, false, ""},
-      {"trusted, another name, verification off", Options("other.test", false, both), 0, &fallback, false,
-       "host name mismatch"},
+      {"trusted, another name, verification off", Options("other.test", false, both), 0, &fallback, false, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -147,6 +146,7 @@ TEST_F(VelaSocketTlsTest, HandshakeSendsTheServerNameAndChecksTheCertificate) {
       EXPECT_EQ(s.TlsInfo.PeerFingerprint, *c.fingerprint);
       EXPECT_EQ(s.TlsInfo.PeerVerified, c.verified);
       EXPECT_EQ(s.TlsInfo.VerifyProblem, c.problem);
+      EXPECT_EQ(s.TlsInfo.PeerNameMatches, c.fingerprint == &named);
       EXPECT_EQ(s.TlsInfo.Version, "TLSv1.3");
       EXPECT_EQ(s.TlsInfo.Cipher.rfind("TLS_", 0), 0u) << s.TlsInfo.Cipher;
       EXPECT_FALSE(s.TlsInfo.Resumed);

@@ -10,11 +10,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "ftp/FolderTransfer.h"
+#include "ftp/FrenchMessages.h"
 #include "ftp/Ftp.h"
 #include "ftp/KnownServers.h"
 #include "ftp/ListingParser.h"
@@ -47,9 +49,16 @@ constexpr const char* kUsage =
     "server refuses active mode); --active or --passive forces one mode.\n"
     "Encryption (explicit TLS): auto by default (AUTH TLS, in clear only when the server\n"
     "refuses it and never did TLS before); require never logs in without it; off never asks.\n"
-    "A certificate that does not verify is refused, its SHA-256 fingerprint printed; accept\n"
-    "it with --trust-fingerprint FP (hexadecimal, colons optional). Servers that did TLS are\n"
-    "remembered with their certificate in $XDG_CONFIG_HOME/talvo-ftp/known-servers.\n";
+    "A certificate that does not verify (self-signed, signed for another host name, expired)\n"
+    "is refused, its problems and SHA-256 fingerprint printed; accept it with\n"
+    "--trust-fingerprint FP (hexadecimal, colons optional). Servers that did TLS are\n"
+    "remembered with their certificate, under the name typed and the address connected to,\n"
+    "in $XDG_CONFIG_HOME/talvo-ftp/known-servers (or ~/.config/talvo-ftp/known-servers).\n"
+    "Output: one line per event; an error prints its code and its French message\n"
+    "(\"error ftpeTlsDowngrade Ce serveur chiffrait ...\"); a transfer stopped by abort-at\n"
+    "prints \"stopped\" and what was kept. Even with --quiet, the error output says when the\n"
+    "session goes on in clear, when a trusted certificate has expired, and when a server\n"
+    "could not be remembered.\n";
 
 // The name --parse takes for the lines of an MLSD listing; the others are the dialects.
 constexpr const char* kMlsdDialect = "MLSD";
@@ -254,9 +263,14 @@ class Session {
     ftp_.OnFtpInfo = [this](TObject*, FtpInfo info, const std::string& addinfo) { OnInfo(info, addinfo); };
     folder_.OnScanned = [this] { FolderScanned(); };
     folder_.OnFinished = [this] { FolderDone(); };
-    ftp_.OnFtpError = [this](TObject*, FtpError error, std::string) {
+    ftp_.OnFtpError = [this](TObject*, FtpError error, std::string addinfo) {
       failed_ = true;
-      Print(true, std::string("error ") + FtpErrorName(error));
+      std::string line = std::string("error ") + FtpErrorName(error);
+      if (const std::optional<std::string> message = talvo::ui::ErrorMessage(error, addinfo)) {
+        line += ' ';
+        line += Escape(*message);
+      }
+      Print(true, line);
     };
     ftp_.OnFtpNeedInfo = [this](TObject*, TFtpInfoNeeded need, std::string& value) { OnNeed(need, value); };
     ftp_.OnFtpReady = [this](TObject*) { Print(false, "ready"); };
@@ -316,10 +330,41 @@ class Session {
   void OnInfo(FtpInfo info, const std::string& addinfo) {
     if (info == ftpiProgress && abortAt_ >= 0 && ftp_.BytesTransferred >= abortAt_) {
       abortAt_ = -1;
+      stopping_ = true;
       ftp_.Abort();
     }
+    Warn(info, addinfo);
     if (!options_.quiet) Print(false, std::string("info ") + FtpInfoName(info) + " " + Escape(addinfo));
     if (info == ftpiProgress && addinfo.empty()) ShowProgress();
+  }
+
+  // What weakens the session's protection is said on the error output, even with --quiet:
+  // a session in clear, an expired certificate taken, a server that could not be remembered.
+  void Warn(FtpInfo info, const std::string& addinfo) {
+    std::string line;
+    if (info == ftpiTlsRefused) {
+      line = talvo::ui::TlsRefusedLine(addinfo);
+    } else if (info == ftpiCertificateExpired) {
+      line = talvo::ui::CertificateExpiredLine();
+    } else if (info == ftpiServerNotRemembered) {
+      line = talvo::ui::ServerNotRememberedLine(addinfo);
+    } else {
+      return;
+    }
+    progress_.Clear();
+    std::fprintf(stderr, "talvoftp-cli: %s\n", Escape(line).c_str());
+  }
+
+  // Every reason a certificate is not verified, as the tool prints it.
+  static std::string Problems(const TFtpCertificateQuestion& question) {
+    std::string problems;
+    const auto add = [&problems](const std::string& problem) {
+      problems += (problems.empty() ? "" : "; ") + problem;
+    };
+    if (!question.CertificateNames.empty()) add("it names " + question.CertificateNames + ", not " + question.Host);
+    if (!question.Problem.empty()) add(question.Problem);
+    if (question.Expired) add("expired");
+    return problems;
   }
 
   // Only a fingerprint given on the command line makes an unverified certificate trusted.
@@ -329,7 +374,7 @@ class Session {
     if (trust) return;
     const std::string where = question.Host + ":" + std::to_string(question.Port);
     std::string why = question.PinnedFingerprint.empty()
-                          ? "is not verified (" + question.Problem + ")"
+                          ? "is not verified (" + Problems(question) + ")"
                           : "changed since it was trusted (it was " + question.PinnedFingerprint + ")";
     std::fprintf(stderr, "talvoftp-cli: the certificate of %s %s; its SHA-256 fingerprint is %s; to trust it: "
                  "--trust-fingerprint %s\n", Escape(where).c_str(), Escape(why).c_str(), question.Fingerprint.c_str(),
@@ -356,6 +401,12 @@ class Session {
     progress_.Clear();
     Done(event);
     Print(true, "bytes " + std::to_string(ftp_.BytesTransferred) + " ms " + std::to_string(ftp_.TransferTime));
+    if (stopping_ && !ftp_.Success) {
+      const bool download = std::string(event) == "OnFileReceived";
+      const long long kept = ftp_.ResumedFrom + ftp_.BytesTransferred;
+      Print(true, "stopped " + Escape(talvo::ui::StoppedTransferLine(download, kept, ftp_.LocalFile + ".part")));
+    }
+    stopping_ = false;
     Next();
   }
 
@@ -463,6 +514,7 @@ class Session {
   std::chrono::steady_clock::time_point folderStart_;
   std::size_t next_ = 0;
   long long abortAt_ = -1;
+  bool stopping_ = false;  // abort-at stopped the running transfer
   bool failed_ = false;
   bool allDone_ = false;
   bool quitSeen_ = false;

@@ -4,6 +4,8 @@
 #include <openssl/err.h>
 #include <openssl/x509v3.h>
 
+#include <vector>
+
 #include "platform/WinsockErrors.h"
 #include "transport/SocketCalls.h"
 
@@ -53,6 +55,50 @@ bool NameMismatch(long verifyResult) {
   return verifyResult == X509_V_ERR_HOSTNAME_MISMATCH || verifyResult == X509_V_ERR_IP_ADDRESS_MISMATCH;
 }
 
+// Keeps a name from the peer's certificate printable: it ends up in logs and questions.
+std::string Printable(const unsigned char* text, int length) {
+  std::string out;
+  for (int i = 0; i < length; ++i) out += text[i] >= 0x20 && text[i] < 0x7F ? static_cast<char>(text[i]) : '?';
+  return out;
+}
+
+// The names a certificate is for: its DNS and IP subjectAltNames, else its common name. A
+// certificate for many hosts shows its first few.
+std::string NamesOf(X509* cert) {
+  constexpr int kShown = 4;
+  std::vector<std::string> names;
+  int count = 0;
+  auto* alternatives = static_cast<GENERAL_NAMES*>(X509_get_ext_d2i(cert, NID_subject_alt_name, nullptr, nullptr));
+  for (int i = 0; i < sk_GENERAL_NAME_num(alternatives); ++i) {
+    const GENERAL_NAME* name = sk_GENERAL_NAME_value(alternatives, i);
+    std::string text;
+    if (name->type == GEN_DNS) {
+      text = Printable(ASN1_STRING_get0_data(name->d.dNSName), ASN1_STRING_length(name->d.dNSName));
+    } else if (name->type == GEN_IPADD) {
+      char address[INET6_ADDRSTRLEN] = {};
+      const int length = ASN1_STRING_length(name->d.iPAddress);
+      const int family = length == 4 ? AF_INET : length == 16 ? AF_INET6 : 0;
+      const unsigned char* bytes = ASN1_STRING_get0_data(name->d.iPAddress);
+      if (family == 0 || inet_ntop(family, bytes, address, sizeof address) == nullptr) continue;
+      text = address;
+    } else {
+      continue;
+    }
+    if (++count <= kShown) names.push_back(text);
+  }
+  GENERAL_NAMES_free(alternatives);
+  if (count == 0) {
+    const X509_NAME* subject = X509_get_subject_name(cert);
+    const int index = X509_NAME_get_index_by_NID(subject, NID_commonName, -1);
+    const ASN1_STRING* common = index < 0 ? nullptr : X509_NAME_ENTRY_get_data(X509_NAME_get_entry(subject, index));
+    if (common != nullptr) names.push_back(Printable(ASN1_STRING_get0_data(common), ASN1_STRING_length(common)));
+  }
+  std::string joined;
+  for (const std::string& name : names) joined += (joined.empty() ? "" : ", ") + name;
+  if (count > kShown) joined += ", ...";
+  return joined;
+}
+
 // "AB:CD:...", as the openssl command prints a fingerprint.
 std::string Fingerprint(X509* cert) {
   unsigned char digest[EVP_MAX_MD_SIZE];
@@ -68,7 +114,7 @@ std::string Fingerprint(X509* cert) {
   return text;
 }
 
-bool ApplyOptions(SSL* ssl, const TTlsClientOptions& options) {
+bool ApplyOptions(SSL* ssl, const TTlsClientOptions& options, SSL_verify_cb verifyCallback) {
   X509_VERIFY_PARAM* param = SSL_get0_param(ssl);
   X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
   if (IsAddress(options.ServerName)) {
@@ -78,7 +124,7 @@ bool ApplyOptions(SSL* ssl, const TTlsClientOptions& options) {
     if (SSL_set_tlsext_host_name(ssl, options.ServerName.c_str()) != 1) return false;
     if (SSL_set1_host(ssl, options.ServerName.c_str()) != 1) return false;
   }
-  SSL_set_verify(ssl, options.VerifyPeer ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, nullptr);
+  SSL_set_verify(ssl, options.VerifyPeer ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, verifyCallback);
   if (!options.CaFile.empty()) {
     // The system's trust and the file's, for this connection only.
     X509_STORE* store = X509_STORE_new();
@@ -110,8 +156,9 @@ std::unique_ptr<TTlsConnection> TTlsConnection::Start(SOCKET socket, const TTlsC
   // server whose TLS 1.3 tickets are single use gets a fresh one with each data connection.
   c->Slot = options.Session.Slot ? options.Session.Slot : std::make_shared<TlsSessionSlot>();
   transport::SetSessionSlot(c->Ssl, c->Slot.get());
-  if (!ApplyOptions(c->Ssl, options)) return nullptr;
   c->ServerName = options.ServerName;
+  c->VerifyPeer = options.VerifyPeer;
+  if (!ApplyOptions(c->Ssl, options, &TTlsConnection::NoteVerifyProblem)) return nullptr;
   if (options.Session.Valid()) {
     // A copy: OpenSSL marks a TLS 1.3 session it has resumed as spent, and the slot's must
     // stay good for the next connection, should this one receive no ticket of its own.
@@ -230,6 +277,21 @@ std::uint16_t TTlsConnection::HandshakeFailure(int sslError) const {
   return TLSE_HANDSHAKE_FAILED;
 }
 
+int TTlsConnection::NoteVerifyProblem(int ok, X509_STORE_CTX* store) {
+  auto* ssl = static_cast<SSL*>(X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
+  TTlsConnection& c = TlsBio::Of(SSL_get_rbio(ssl));
+  if (ok == 0) {
+    const int error = X509_STORE_CTX_get_error(store);
+    if (error == X509_V_ERR_CERT_HAS_EXPIRED) {
+      c.ExpiredSeen = true;
+    } else if (!NameMismatch(error) && c.ChainError == X509_V_OK) {
+      c.ChainError = error;
+    }
+  }
+  // Without VerifyPeer the owner decides from Info(), which needs every problem, not the first.
+  return c.VerifyPeer ? ok : 1;
+}
+
 TTlsInfo TTlsConnection::Info() const {
   TTlsInfo info;
   info.Version = SSL_get_version(Ssl);
@@ -238,20 +300,23 @@ TTlsInfo TTlsConnection::Info() const {
   info.PeerFingerprint = Fingerprint(cert);
   const long verifyResult = SSL_get_verify_result(Ssl);
   info.PeerVerified = cert != nullptr && verifyResult == X509_V_OK;
+  info.Resumed = SSL_session_reused(Ssl) == 1;
   if (cert == nullptr) {
     info.VerifyProblem = "no certificate";
-  } else if (NameMismatch(verifyResult)) {
-    info.VerifyProblem = "host name mismatch";
-  } else if (verifyResult != X509_V_OK) {
+    return info;
+  }
+  info.PeerNameMatches = ServerName.empty() ||
+                         (IsAddress(ServerName) ? X509_check_ip_asc(cert, ServerName.c_str(), 0) == 1
+                                                : X509_check_host(cert, ServerName.data(), ServerName.size(),
+                                                                  X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS, nullptr) == 1);
+  info.PeerNames = NamesOf(cert);
+  info.PeerExpired = ExpiredSeen;
+  if (ChainError != X509_V_OK) {
+    info.VerifyProblem = X509_verify_cert_error_string(ChainError);
+  } else if (!info.PeerVerified && info.PeerNameMatches && !info.PeerExpired) {
+    // A resumed session: no verification ran here, only its result is known.
     info.VerifyProblem = X509_verify_cert_error_string(verifyResult);
   }
-  if (cert != nullptr) {
-    info.PeerNameMatches = ServerName.empty() ||
-                           (IsAddress(ServerName) ? X509_check_ip_asc(cert, ServerName.c_str(), 0) == 1
-                                                  : X509_check_host(cert, ServerName.data(), ServerName.size(),
-                                                                    X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS, nullptr) == 1);
-  }
-  info.Resumed = SSL_session_reused(Ssl) == 1;
   return info;
 }
 

@@ -80,10 +80,18 @@ class TTlsConnection {
   int SocketWrite(const char* data, int length);
   Outcome Failure(int sslError);
   std::uint16_t HandshakeFailure(int sslError) const;
+  // OpenSSL's verify callback: notes each problem of the peer's chain, and lets the
+  // handshake go on past them unless the options asked for VerifyPeer.
+  static int NoteVerifyProblem(int ok, X509_STORE_CTX* store);
 
   const platform::SOCKET Socket;
   SSL* Ssl = nullptr;
   std::string ServerName;  // what the certificate must name
+  bool VerifyPeer = true;
+  // The problems the verify callback saw: the chain's first (other than the name and the
+  // dates), and whether a certificate of the chain was past its end date.
+  long ChainError = 0;
+  bool ExpiredSeen = false;
   std::shared_ptr<TlsSessionSlot> Slot;
   std::string Unsent;
   std::size_t UnsentAt = 0;

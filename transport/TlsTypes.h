@@ -44,11 +44,18 @@ struct TTlsInfo {
   std::string Version;          // "TLSv1.3"
   std::string Cipher;           // "TLS_AES_256_GCM_SHA384"
   std::string PeerFingerprint;  // SHA-256 of the peer certificate, "AB:CD:..." upper case
-  bool PeerVerified = false;    // trusted chain, and the host name (when given) matches
-  std::string VerifyProblem;    // why not: the X509 error text, or "host name mismatch"
+  // Trusted chain, the host name (when given) matches, and every certificate is within its
+  // dates. When not, each reason is told on its own below.
+  bool PeerVerified = false;
+  // What is wrong with the chain itself, as OpenSSL words it ("self-signed certificate",
+  // "unable to get local issuer certificate"); empty when a trusted authority vouches for it
+  // (or there is no certificate: then "no certificate").
+  std::string VerifyProblem;
   // The certificate names the server (the ServerName given), whether or not its chain is
-  // trusted: a self-signed certificate may be trusted by the user, one for another host not.
+  // trusted; when not, PeerNames says which names it carries.
   bool PeerNameMatches = false;
+  bool PeerExpired = false;     // a certificate of the chain is past its end date
+  std::string PeerNames;        // its DNS and IP names (else its common name), ", " between
   bool Resumed = false;         // an earlier session was resumed
   // The peer ended its stream with close_notify rather than a bare close (known by the
   // time OnSockClose is raised): a download's proof that nothing was cut off.

@@ -71,6 +71,10 @@ class TVelaSocket : public TObject {
   // exists until SockClose) or TLSE_SETUP.
   void SockStartTls(const TTlsClientOptions& Options);
   bool SockTlsActive() const { return Tls != nullptr; }
+  // Under TLS, puts what SockSend has gathered in a record and hands it to the socket now
+  // rather than at the next dispatch (a command that must be on its way before anything
+  // else is sent). Nothing to do on a plain socket; a failure is left in SockError.
+  void SockFlush();
   // The newest session of the last TLS session started here, for another socket's
   // options; it outlives the connection.
   TTlsSession SockTlsSession() const { return TlsSession; }

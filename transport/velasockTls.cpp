@@ -235,6 +235,10 @@ int TVelaSocket::TlsSend(const char* Buffer, int Count) {
   return SockError == 0 ? taken : 0;
 }
 
+void TVelaSocket::SockFlush() {
+  if (Tls && Tls->phase == Phase::Established) TlsSeal();
+}
+
 // Puts the gathered plain bytes in a record and hands it to the socket; false on a failure
 // (then SockError is set and a close follows). Bytes stay gathered while earlier records
 // still wait for the socket.

@@ -4,7 +4,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-#include "ui/FrenchMessages.h"
+#include "ftp/FrenchMessages.h"
 #include "ui/Screen.h"
 
 QString ApplicationTitle() {

@@ -4,7 +4,7 @@
 #include <QScrollBar>
 
 #include "ui/Dialogs.h"
-#include "ui/FrenchMessages.h"
+#include "ftp/FrenchMessages.h"
 #include "ui/Ftpinput.h"
 #include "ui/Ftpmain.h"
 #include "ui/Screen.h"
@@ -59,6 +59,12 @@ void TForm1::Ftp1FtpInfo(TObject*, FtpInfo info, const std::string& addinfo) {
     case ftpiResumed:
       AppendLog("Reprise à " + addinfo + " octets.", true);
       break;
+    case ftpiCertificateExpired:
+      AppendLog(talvo::ui::CertificateExpiredLine(), true);
+      break;
+    case ftpiServerNotRemembered:
+      AppendLog(talvo::ui::ServerNotRememberedLine(addinfo), true);
+      break;
     case ftpiProgress:
       // The counter follows file transfers; a listing's progress (which carries its line)
       // leaves it, so that after an upload batch and its closing listing it stays empty.
@@ -95,10 +101,11 @@ void TForm1::Ftp1FtpNeedInfo(TObject*, TFtpInfoNeeded need, std::string& value) 
   value = TypedBytes(answer);
 }
 
-// Trusted only on "&Oui"; a certificate that changed asks with a warning, "&Non" by default.
+// Trusted only on "&Oui"; a certificate that changed, or that names another host, asks with
+// a warning, "&Non" by default.
 void TForm1::Ftp1FtpCertificate(TObject*, const TFtpCertificateQuestion& question, bool& trust) {
   trust = !FClosing && Confirm(this, DisplayText(talvo::ui::CertificateQuestion(question)),
-                               !question.PinnedFingerprint.empty());
+                               talvo::ui::CertificateWarning(question));
 }
 
 void TForm1::Ftp1FtpError(TObject*, FtpError error, const std::string& addinfo) {

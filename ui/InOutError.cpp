@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <string>
 
-#include "ui/FrenchMessages.h"
+#include "ftp/FrenchMessages.h"
 
 InOutError::InOutError(int code) : InOutError(code, talvo::ui::InOutErrorText(code)) {}
 

@@ -1,7 +1,8 @@
 // The window and the encrypted session against vsftpd with TLS and a self-signed
 // certificate: the trust question ("Confirmation", the fingerprint), "&Non" ends the
 // connection, "&Oui" connects and pins, the next session asks nothing, and a changed
-// certificate is asked about with a warning and refused when the answer is no.
+// certificate is asked about with a warning and refused when the answer is no; one for
+// another host name is asked about with a warning too.
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -81,6 +82,23 @@ TEST_F(WindowTlsTest, TheTrustQuestionNonOuiThenPinnedThenChanged) {
   EXPECT_NE(Question().text.find(fingerprint), std::string::npos) << "the pinned fingerprint is shown";
   EXPECT_NE(Question().text.find(server.Certificate().fingerprint), std::string::npos) << Question().text;
   EXPECT_EQ(dialogs.Seen().back().text.rfind("Attention : le certificat du serveur a changé", 0), 0u);
+}
+
+// A certificate for another host name: a warning that names it and the name typed.
+TEST_F(WindowTlsTest, ACertificateForAnotherHostNameIsAskedAboutWithAWarning) {
+  ASSERT_TRUE(server.ChangeCertificate("nas.example"));
+  ASSERT_TRUE(server.Restart()) << server.Error();
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  dialogs.Expect(Type("127.0.0.1")).Expect([&](QWidget* dialog) {
+    if (auto* box = qobject_cast<QMessageBox*>(dialog)) icon = box->icon();
+    Press("&Oui")(dialog);
+  });
+  dialogs.Expect(Type(server.User())).Expect(Type(server.Password()));
+  Connect();
+  ASSERT_TRUE(Listed()) << dialogs.Describe() << LogText();
+  EXPECT_EQ(icon, QMessageBox::Warning);
+  const std::string question = dialogs.Seen()[1].text;
+  EXPECT_NE(question.find("établi au nom de nas.example, et non de 127.0.0.1"), std::string::npos) << question;
 }
 
 }  // namespace

@@ -42,12 +42,16 @@ description="$(field Description)"
   fail "Description is not a short line and paragraphs: $description"
 pass "control: Section net, Depends from the binaries ($depends)"
 
-# --- lintian: no error and no warning ----------------------------------------------------------
-if ! lintian --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1; then
+# --- lintian: no error and no warning, and no hardening tag at any level ------------------------
+if ! lintian --fail-on error,warning --display-info "$deb" >"$work/lintian.log" 2>&1; then
   cat "$work/lintian.log"
   fail "lintian"
 fi
-pass "lintian reports no error and no warning"
+if grep -q 'hardening-' "$work/lintian.log"; then
+  cat "$work/lintian.log"
+  fail "lintian finds the programs without the hardening Debian gives"
+fi
+pass "lintian reports no error, no warning and no hardening tag"
 
 # --- The files at their places -------------------------------------------------------------------
 dpkg-deb -c "$deb" | awk '{print $NF}' | sed 's|^\./|/|' >"$work/contents"
@@ -68,6 +72,13 @@ dpkg-deb -x "$deb" "$root"
 changelog_version="$(zcat "$root/usr/share/doc/talvo-ftp/changelog.gz" | sed -n '1s/^talvo-ftp (\([^)]*\)).*/\1/p')"
 [[ "$changelog_version" == "$(field Version)" ]] ||
   fail "the changelog's version ($changelog_version) is not the package's ($(field Version))"
+
+# --- Hardening: what dpkg-buildflags gives (see packaging/Hardening.cmake) ----------------------
+for program in TalvoFTP talvoftp-cli; do
+  hardening-check --quiet "$root/usr/bin/$program" >"$work/hardening.log" 2>&1 ||
+    { hardening-check "$root/usr/bin/$program"; fail "hardening-check $program"; }
+done
+pass "hardening-check passes on both programs"
 
 # --- Desktop entry and AppStream ------------------------------------------------------------------
 desktop-file-validate "$root/usr/share/applications/talvo-ftp.desktop" || fail "desktop-file-validate"

@@ -101,11 +101,13 @@ bool FtpServerFixture::Restart() {
   return started;
 }
 
-bool FtpServerFixture::MakeCertificate() {
+bool FtpServerFixture::MakeCertificate(const std::string& onlyName) {
   std::vector<std::string> addresses = {"127.0.0.1"};
   if (host_ != addresses[0]) addresses.push_back(host_);
+  if (!onlyName.empty()) addresses.clear();
   TestCertificate made;
-  if (!MakeTestCertificate(work_, "server-" + std::to_string(++certificatesMade_), "localhost", made, addresses)) {
+  if (!MakeTestCertificate(work_, "server-" + std::to_string(++certificatesMade_),
+                           onlyName.empty() ? "localhost" : onlyName, made, addresses)) {
     error_ = std::string(Name()) + ": cannot make its certificate: " + made.error;
     return false;
   }
@@ -113,9 +115,9 @@ bool FtpServerFixture::MakeCertificate() {
   return true;
 }
 
-bool FtpServerFixture::ChangeCertificate() {
+bool FtpServerFixture::ChangeCertificate(const std::string& onlyName) {
   error_.clear();
-  return MakeCertificate();
+  return MakeCertificate(onlyName);
 }
 
 // --- PyFtpdServer ---
@@ -128,6 +130,7 @@ bool PyFtpdServer::Launch(std::string& error) {
       "address=" + host_};
   if (refusePort_) argv.push_back("refuse-port");
   if (tls_) argv.push_back("tls=" + certificate_.certificateFile + "," + certificate_.keyFile);
+  if (tls_ && earlyHandshake_) argv.push_back("early-handshake");
   if (!process_.Spawn(argv, work_.PathOf("server.log"), true, error)) return false;
   std::string line;
   if (!process_.ReadStdoutLine(line, kReadyTimeout, error)) return false;

@@ -64,8 +64,10 @@ class FtpServerFixture {
   bool TlsEnabled() const { return tls_; }
   const TestCertificate& Certificate() const { return certificate_; }
   // A new key and certificate for the same names, presented from the next Restart():
-  // a server whose certificate changed. False with Error().
-  bool ChangeCertificate();
+  // a server whose certificate changed. With `onlyName`, the new certificate names that
+  // host alone (no address): one for another host than the one connected to. False with
+  // Error().
+  bool ChangeCertificate(const std::string& onlyName = {});
 
   const std::string& Error() const { return error_; }
   virtual const char* Name() const = 0;
@@ -85,7 +87,7 @@ class FtpServerFixture {
   // One try at starting the server, on wantedPort_ unless it is 0; sets port_ when it
   // listens.
   virtual bool Launch(std::string& error) = 0;
-  bool MakeCertificate();
+  bool MakeCertificate(const std::string& onlyName = {});
 
   ServerProcess process_;
   TempTree work_{"work"};  // configuration, log, anything but the served files
@@ -108,12 +110,16 @@ class PyFtpdServer : public FtpServerFixture {
   // and data.
   explicit PyFtpdServer(bool refusePort = false) : refusePort_(refusePort) {}
   const char* Name() const override { return "pyftpdlib"; }
+  // With TLS: a data connection's handshake may begin before its command, as curl begins
+  // it (pyftpdlib's own handler resets such a connection).
+  void AcceptEarlyHandshake() { earlyHandshake_ = true; }
 
  protected:
   bool Launch(std::string& error) override;
 
  private:
   bool refusePort_ = false;
+  bool earlyHandshake_ = false;
 };
 
 // vsftpd unpacked from its Debian package into <build>/servers/vsftpd (by

@@ -31,7 +31,7 @@ ScriptedControlSession::ScriptedControlSession() {
 
 void ScriptedControlSession::Connect() {
   peer.Start();
-  ftp.SetFtpServer(kLoopback);
+  ftp.SetFtpServer(server);
   ftp.FtpPort = peer.Port();
   ftp.Connect();
 }

@@ -32,6 +32,7 @@ class ScriptedControlSession {
 
   ScriptedPeer peer;  // first, so that it outlives the component's sockets
   TVelaFtp ftp;
+  std::string server = "127.0.0.1";  // as typed: a name must resolve to the peer's address
   FtpEventLog log{ftp};
 
   // Starts the peer's script and connects the component to it.

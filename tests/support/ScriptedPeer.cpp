@@ -272,6 +272,11 @@ ScriptedPeer& ScriptedPeer::SetCertificate(TestCertificate certificate) {
   return *this;
 }
 
+ScriptedPeer& ScriptedPeer::SetDataCertificate(TestCertificate certificate) {
+  if (!started_) dataCertificate_ = std::move(certificate);
+  return *this;
+}
+
 ScriptedPeer& ScriptedPeer::SetStepTimeout(Millis timeout) {
   if (!started_) stepTimeout_ = timeout;
   return *this;
@@ -289,6 +294,13 @@ void ScriptedPeer::Start() {
     tlsContext_ = std::make_unique<TlsServerContext>();
     std::string error;
     if (!tlsContext_->Load(certificate_.certificateFile, certificate_.keyFile, error)) {
+      failure_ = "cannot set up the peer: " + error;
+    }
+  }
+  if (!dataCertificate_.certificateFile.empty() && Failure().empty()) {
+    dataTlsContext_ = std::make_unique<TlsServerContext>();
+    std::string error;
+    if (!dataTlsContext_->Load(dataCertificate_.certificateFile, dataCertificate_.keyFile, error)) {
       failure_ = "cannot set up the peer: " + error;
     }
   }

@@ -175,6 +175,8 @@ class ScriptedPeer {
   ScriptedPeer& SetSplitPause(Millis pause);
   // The certificate (and key) the TLS steps present; the same for every connection.
   ScriptedPeer& SetCertificate(TestCertificate certificate);
+  // Another certificate for the data connections' TLS steps than the control connection's.
+  ScriptedPeer& SetDataCertificate(TestCertificate certificate);
   Millis StepTimeout() const { return stepTimeout_; }
   // The certificate in use; empty until SetCertificate or the first TLS step.
   const TestCertificate& Certificate() const { return certificate_; }
@@ -276,6 +278,8 @@ class ScriptedPeer {
   std::unique_ptr<TempTree> tlsFiles_;
   TestCertificate certificate_;
   std::unique_ptr<TlsServerContext> tlsContext_;
+  TestCertificate dataCertificate_;
+  std::unique_ptr<TlsServerContext> dataTlsContext_;
 };
 
 }  // namespace talvo::test

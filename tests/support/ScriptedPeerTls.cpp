@@ -49,7 +49,8 @@ bool ScriptedPeer::RunStartTls(bool data) {
   }
   auto tls = std::make_unique<TlsServerSession>();
   std::string error;
-  const TlsIo outcome = tls->Accept(*tlsContext_, fd.Get(), Clock::now() + stepTimeout_, stopRead_.Get(), error);
+  TlsServerContext& context = data && dataTlsContext_ ? *dataTlsContext_ : *tlsContext_;
+  const TlsIo outcome = tls->Accept(context, fd.Get(), Clock::now() + stepTimeout_, stopRead_.Get(), error);
   if (outcome != TlsIo::Done) return TlsFailure(outcome, error, "during the client's TLS handshake");
   {
     std::lock_guard lock(mutex_);

@@ -1,5 +1,10 @@
 #include "tests/support/TestCertificate.h"
 
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
+#include <cstdio>
+
 #include "tests/support/ServerProcess.h"
 
 namespace talvo::test {
@@ -52,6 +57,31 @@ bool MakeTestCertificate(TempTree& tree, std::string_view stem, std::string_view
   }
   certificate = std::move(made);
   return true;
+}
+
+bool MakeExpired(TestCertificate& certificate) {
+  constexpr long kDay = 24 * 60 * 60;
+  FILE* in = std::fopen(certificate.certificateFile.c_str(), "r");
+  FILE* keyIn = std::fopen(certificate.keyFile.c_str(), "r");
+  X509* cert = in ? PEM_read_X509(in, nullptr, nullptr, nullptr) : nullptr;
+  EVP_PKEY* key = keyIn ? PEM_read_PrivateKey(keyIn, nullptr, nullptr, nullptr) : nullptr;
+  for (FILE* f : {in, keyIn}) {
+    if (f != nullptr) std::fclose(f);
+  }
+  FILE* out = std::fopen(certificate.certificateFile.c_str(), "w");
+  const bool done = cert && key && out && X509_gmtime_adj(X509_getm_notBefore(cert), -3 * kDay) &&
+                    X509_gmtime_adj(X509_getm_notAfter(cert), -kDay) && X509_sign(cert, key, EVP_sha256()) > 0 &&
+                    PEM_write_X509(out, cert) == 1;
+  if (out) std::fclose(out);
+  X509_free(cert);
+  EVP_PKEY_free(key);
+  if (!done) {
+    certificate.error = "cannot backdate " + certificate.certificateFile;
+    return false;
+  }
+  const std::string& file = certificate.certificateFile;
+  certificate.fingerprint = CertificateFingerprint(file, file + ".log", certificate.error);
+  return !certificate.fingerprint.empty();
 }
 
 }  // namespace talvo::test

@@ -34,6 +34,11 @@ bool MakeTestCertificate(TempTree& tree, std::string_view stem, std::string_view
                          TestCertificate& certificate,
                          const std::vector<std::string>& addresses = {"127.0.0.1"});
 
+// Moves the certificate's dates into the past (valid from three days ago until yesterday)
+// and signs it again with its key: an expired certificate, with a new fingerprint. False
+// with `certificate.error`.
+bool MakeExpired(TestCertificate& certificate);
+
 // The SHA-256 fingerprint of a PEM certificate file, as above; empty with `error`.
 std::string CertificateFingerprint(const std::string& certificateFile, const std::string& logPath,
                                    std::string& error);

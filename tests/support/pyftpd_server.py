@@ -10,6 +10,8 @@ Options:
     refuse-port       active mode is refused (PORT and EPRT answered 500), as behind a firewall
     tls=CERT,KEY      explicit TLS with this PEM certificate and key, TLS 1.2 or newer,
                       required on the control connection (before USER) and on data connections
+    early-handshake   with tls: a data connection's handshake may begin before its command
+                      (pyftpdlib's own handler drops such a client, as curl is)
     address=A         listens on A (a 127.x.y.z address, or ::1) rather than 127.0.0.1
 """
 
@@ -22,14 +24,15 @@ from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import FTPServer
 
 ALL_PERMISSIONS = "elradfmwMT"
-USAGE = "usage: pyftpd_server.py ROOT USER PASSWORD PORT [refuse-port] [tls=CERT,KEY] [address=A]\n"
+USAGE = ("usage: pyftpd_server.py ROOT USER PASSWORD PORT [refuse-port] [tls=CERT,KEY] [early-handshake]"
+         " [address=A]\n")
 
 
 def refuse_active_mode(self, line):
     self.respond("500 Active mode is not allowed here.")
 
 
-def tls_handler(certfile, keyfile):
+def tls_handler(certfile, keyfile, early_handshake):
     """TLS_FTPHandler with a context of its own: TLS 1.2 or newer, sessions resumable."""
     from OpenSSL import SSL
     from pyftpdlib.handlers import TLS_DTPHandler, TLS_FTPHandler
@@ -48,7 +51,7 @@ def tls_handler(certfile, keyfile):
             return self._ssl_accepting or super().readable()
 
     class TestTlsHandler(TLS_FTPHandler):
-        dtp_handler = EarlyHandshakeDtpHandler
+        dtp_handler = EarlyHandshakeDtpHandler if early_handshake else TLS_DTPHandler
 
     TestTlsHandler.certfile = certfile
     TestTlsHandler.keyfile = keyfile
@@ -59,11 +62,11 @@ def tls_handler(certfile, keyfile):
 
 
 def parse_options(arguments):
-    options = {"refuse-port": False, "tls": None, "address": "127.0.0.1"}
+    options = {"refuse-port": False, "tls": None, "early-handshake": False, "address": "127.0.0.1"}
     for argument in arguments:
         name, _, value = argument.partition("=")
-        if argument == "refuse-port":
-            options["refuse-port"] = True
+        if argument in ("refuse-port", "early-handshake"):
+            options[argument] = True
         elif name == "tls" and value.count(",") == 1:
             options["tls"] = value.split(",")
         elif name == "address" and value:
@@ -88,7 +91,7 @@ def main():
         warnings.simplefilter("ignore")
         authorizer.add_anonymous(root, perm=ALL_PERMISSIONS)
 
-    handler = tls_handler(*options["tls"]) if options["tls"] else FTPHandler
+    handler = tls_handler(*options["tls"], options["early-handshake"]) if options["tls"] else FTPHandler
     if options["refuse-port"]:
         handler = type("NoActiveModeHandler", (handler,),
                        {"ftp_PORT": refuse_active_mode, "ftp_EPRT": refuse_active_mode})

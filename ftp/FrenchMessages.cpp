@@ -1,4 +1,4 @@
-#include "ui/FrenchMessages.h"
+#include "ftp/FrenchMessages.h"
 
 namespace talvo::ui {
 
@@ -151,19 +151,56 @@ std::string CertificateProblemText(const std::string& problem) {
   return problem;
 }
 
+// "certificat auto-signé, certificat expiré"; empty when the chain is trusted and current.
+std::string CertificateProblems(const TFtpCertificateQuestion& q) {
+  std::string problems = q.Problem.empty() ? std::string() : CertificateProblemText(q.Problem);
+  const std::string expired = "certificat expiré";
+  if (q.Expired && problems != expired) problems += (problems.empty() ? "" : ", ") + expired;
+  return problems;
+}
+
 }  // namespace
 
 std::string CertificateQuestion(const TFtpCertificateQuestion& q) {
   const std::string server = q.Host + " (port " + std::to_string(q.Port) + ")";
+  const std::string problems = CertificateProblems(q);
+  const std::string otherName = "établi au nom de " + q.CertificateNames + ", et non de " + q.Host + ", le nom saisi";
   if (!q.PinnedFingerprint.empty()) {
-    return "ATTENTION : le certificat du serveur " + server + " a changé depuis la dernière connexion.\n\n"
+    return "ATTENTION : le certificat du serveur " + server + " a changé depuis la dernière connexion" +
+           (q.CertificateNames.empty() ? "" : " ; le nouveau est " + otherName) + ".\n\n"
            "Empreinte SHA-256 connue :\n" + q.PinnedFingerprint + "\n\nNouvelle empreinte SHA-256 :\n" +
            q.Fingerprint + "\n\nQuelqu'un tente peut-être d'intercepter la connexion. Accepter le nouveau "
            "certificat ?";
   }
-  return "Le certificat du serveur " + server + " n'a pas pu être vérifié (" + CertificateProblemText(q.Problem) +
+  if (!q.CertificateNames.empty()) {
+    return "ATTENTION : le certificat présenté par le serveur " + server + " est " + otherName +
+           (problems.empty() ? "" : " (" + problems + ")") + ".\n\nEmpreinte SHA-256 :\n" + q.Fingerprint +
+           "\n\nS'il s'agit bien de votre serveur, connu sous un autre nom, vous pouvez lui faire confiance ; "
+           "sinon, quelqu'un tente peut-être d'intercepter la connexion. Faire confiance à ce certificat ? Il sera "
+           "mémorisé pour " + server + ".";
+  }
+  return "Le certificat du serveur " + server + " n'a pas pu être vérifié (" + problems +
          ").\n\nEmpreinte SHA-256 :\n" + q.Fingerprint +
          "\n\nFaire confiance à ce serveur ? Son certificat sera mémorisé.";
+}
+
+bool CertificateWarning(const TFtpCertificateQuestion& q) {
+  return !q.PinnedFingerprint.empty() || !q.CertificateNames.empty();
+}
+
+std::string CertificateExpiredLine() {
+  return "Le certificat du serveur a expiré ; il est accepté, car vous lui avez fait confiance.";
+}
+
+std::string ServerNotRememberedLine(const std::string& path) {
+  return "Ce serveur n'a pas pu être mémorisé dans " + path + " : s'il refuse un jour le chiffrement, la "
+         "connexion continuera en clair sans avertissement.";
+}
+
+std::string StoppedTransferLine(bool download, long long bytes, const std::string& partName) {
+  const std::string count = std::to_string(bytes) + " octet" + (bytes > 1 ? "s" : "");
+  if (!download) return "Transfert arrêté après " + count + " envoyé" + (bytes > 1 ? "s." : ".");
+  return "Transfert arrêté : la partie reçue (" + count + ") est conservée dans " + partName + ".";
 }
 
 std::string WithFullStop(std::string text) {

@@ -1,6 +1,8 @@
-// The window's French texts that depend on the engine's codes: the message shown for each
-// error code, and the caption and prompt of each request for a missing value. Plain UTF-8
-// strings, no Qt, so the tables are tested on their own.
+// The French texts that depend on the engine's codes, for both front ends: the message of
+// each error code (the window's box, the console tool's error line), the caption and prompt
+// of each request for a missing value, the log's lines and the certificate question.
+// Plain UTF-8 strings, no Qt, so that the console tool links them too and the tables are
+// tested on their own.
 #pragma once
 
 #include <optional>
@@ -39,8 +41,19 @@ std::string TlsSessionLine(const std::string& versionAndCipher);
 std::string TlsRefusedLine(const std::string& what);
 
 // The question asked when a server's certificate does not verify: trust it (first time),
-// or accept a certificate that changed since it was trusted.
+// or accept a certificate that changed since it was trusted. It names each problem, and,
+// for a certificate that names another host, that host and the one typed.
 std::string CertificateQuestion(const TFtpCertificateQuestion& question);
+// Whether that question is a warning (a changed certificate, or one for another host).
+bool CertificateWarning(const TFtpCertificateQuestion& question);
+
+// The log's line when a trusted (pinned) certificate is taken though it has expired, and
+// when the file of known servers at `path` could not be changed.
+std::string CertificateExpiredLine();
+std::string ServerNotRememberedLine(const std::string& path);
+
+// The line of a stopped transfer: `bytes` moved; a download's part was kept as `partName`.
+std::string StoppedTransferLine(bool download, long long bytes, const std::string& partName);
 
 // Adds a full stop unless the text already ends with one.
 std::string WithFullStop(std::string text);
