@@ -19,8 +19,15 @@ std::int64_t SecondsLeft(std::int64_t done, std::int64_t total, std::int64_t ela
 }
 
 std::string ClockText(std::int64_t seconds) {
-  const auto two = [](std::int64_t n) { return (n < 10 ? "0" : "") + std::to_string(n); };
+  // Built by appends: GCC 12 at -O3 warns of a false overlap in "0" + std::to_string(n).
+  const auto appendTwo = [](std::string& text, std::int64_t n) {
+    text += ':';
+    if (n < 10) text += '0';
+    text += std::to_string(n);
+  };
   const std::int64_t hours = seconds / 3600, minutes = seconds / 60 % 60, rest = seconds % 60;
-  if (hours > 0) return std::to_string(hours) + ":" + two(minutes) + ":" + two(rest);
-  return std::to_string(minutes) + ":" + two(rest);
+  std::string text = std::to_string(hours > 0 ? hours : minutes);
+  if (hours > 0) appendTwo(text, minutes);
+  appendTwo(text, rest);
+  return text;
 }

@@ -129,8 +129,9 @@ void TForm1::ConnectHandlers() {
 
 // The keyboard habits of both panes. Each key does what its button or double click does,
 // with the same busy tests and questions: Delete asks to delete the selection (the files
-// of a file list, the folder of the remote folder list), F5 lists again, Enter opens the
-// remote folder (the local tree opens its own), Backspace goes to the parent folder.
+// of a file list, the folder of the remote folder list), F5 lists again (in the local tree,
+// its folders too), Enter opens the remote folder (the local tree opens its own), Backspace
+// goes to the parent folder.
 void TForm1::ConnectKeys() {
   const auto bind = [this](QWidget* widget, std::initializer_list<int> keys, void (TForm1::*handler)()) {
     Keys.Bind(widget, keys, [this, handler] { Shielded(this, [&] { (this->*handler)(); }); });
@@ -140,7 +141,7 @@ void TForm1::ConnectKeys() {
   bind(ui.ListBox1, {Qt::Key_Delete}, &TForm1::RmDirFTPBtnClick);
   bind(ui.ListBox1, {Qt::Key_Return, Qt::Key_Enter}, &TForm1::ListBox1DblClick);
   for (QWidget* local : std::initializer_list<QWidget*>{ui.DriveComboBox1, ui.DirectoryListBox1, ui.FileListBox1}) {
-    bind(local, {Qt::Key_F5}, &TForm1::Button14Click);
+    bind(local, {Qt::Key_F5}, local == ui.DirectoryListBox1 ? &TForm1::RereadLocalTree : &TForm1::Button14Click);
     bind(local, {Qt::Key_Backspace}, &TForm1::OpenLocalParent);
   }
   for (QWidget* remote : std::initializer_list<QWidget*>{ui.ListBox1, ui.ListBox2}) {

@@ -88,6 +88,7 @@ class TForm1 : public QWidget {
 
   // Backspace in either pane: the parent folder.
   void OpenLocalParent();
+  void RereadLocalTree();
   void OpenRemoteParent();
 
   // Read by tests.

@@ -76,6 +76,11 @@ void TForm1::Button14Click() {
   RereadLocalFiles();
 }
 
+// Folders made or removed by other programs show only when the tree is read again.
+void TForm1::RereadLocalTree() {
+  ui.DirectoryListBox1->SetDirectory(ui.DirectoryListBox1->Directory());
+}
+
 void TForm1::OpenLocalParent() {
   const std::string directory = ui.DirectoryListBox1->Directory();
   const std::string parent = ParentDirectory(directory);

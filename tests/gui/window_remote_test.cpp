@@ -126,6 +126,10 @@ TEST_P(WindowRemoteTest, TheKeysOfBothPanesDoWhatTheirButtonsDo) {
   dialogs.Expect(Press("&Non"));
   ASSERT_TRUE(press(form->ui.FileListBox1, Qt::Key_Delete));
   EXPECT_EQ(local.ReadFile("l.txt"), "l");
+  ASSERT_TRUE(local.MakeDirectory("made elsewhere"));
+  ASSERT_TRUE(press(form->ui.DirectoryListBox1, Qt::Key_F5));
+  const Names tree = Rows(*form->ui.DirectoryListBox1);
+  EXPECT_TRUE(std::any_of(tree.begin(), tree.end(), [](const std::string& row) { return row.ends_with("made elsewhere"); }));
   ASSERT_TRUE(press(form->ui.FileListBox1, Qt::Key_Backspace));
   EXPECT_EQ(form->ui.DirectoryListBox1->Directory() + "/", local.Path().substr(0, local.Path().rfind('/') + 1));
 }
