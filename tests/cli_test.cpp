@@ -439,16 +439,18 @@ TEST_F(CliTest, AStoppedDownloadSaysWhereThePartReceivedIsKept) {
   EXPECT_NE(lines.back().find(") est conservée dans " + local.PathOf("big.bin") + ".part."), std::string::npos);
 }
 
+// vsftpd (which lists with LIST) and pyftpdlib (with MLSD), each started by its test.
+const std::function<std::unique_ptr<talvo::test::FtpServerFixture>()> kRealServers[] = {
+    [] { return std::make_unique<talvo::test::VsftpdServer>(); },
+    [] { return std::make_unique<talvo::test::PyFtpdServer>(); },
+};
+
 // Names with blanks, accents and an arrow are listed whole and download byte for byte, by
 // LIST (vsftpd) and by MLSD (pyftpdlib).
 TEST_F(CliTest, OddNamesAreListedWholeAndDownloadedFromRealServers) {
   const std::vector<std::string> names = {"file with blank.txt", "caf\xc3\xa9 d\xc3\xa9j\xc3\xa0.bin",
                                           "two  blanks.txt", "-> arrow.txt"};
-  const std::function<std::unique_ptr<talvo::test::FtpServerFixture>()> servers[] = {
-      [] { return std::make_unique<talvo::test::VsftpdServer>(); },
-      [] { return std::make_unique<talvo::test::PyFtpdServer>(); },
-  };
-  for (const auto& make : servers) {
+  for (const auto& make : kRealServers) {
     const auto server = make();
     SCOPED_TRACE(server->Name());
     ASSERT_TRUE(server->Start()) << server->Error();
@@ -498,11 +500,7 @@ TEST_F(CliTest, SessionTakesThePasswordFromTheEnvironmentAndEscapesListedNames) 
 // down and goes up byte for byte, into folders partly there already; a link back up stops
 // the copy at the depth bound before anything is written.
 TEST_F(CliTest, FoldersBothWaysAndALinkThatLoopsWithRealServers) {
-  const std::function<std::unique_ptr<talvo::test::FtpServerFixture>()> servers[] = {
-      [] { return std::make_unique<talvo::test::VsftpdServer>(); },
-      [] { return std::make_unique<talvo::test::PyFtpdServer>(); },
-  };
-  for (const auto& make : servers) {
+  for (const auto& make : kRealServers) {
     const auto server = make();
     SCOPED_TRACE(server->Name());
     ASSERT_TRUE(server->Start()) << server->Error();

@@ -53,9 +53,11 @@ WireCapture::Started WireCapture::Start() {
   }
   // -U and --immediate-mode: each packet is written as it comes, so the marker proves the
   // packets before it are in the file. -Z root: tcpdump would otherwise switch to a user
-  // of its own, which the unpacked package does not make.
-  const std::vector<std::string> argv = {kTcpdump, "-i", "lo", "-n", "-s", "0", "-U", "--immediate-mode",
-                                         "-Z", "root", "-w", PcapPath(), "host " + address_};
+  // of its own, which the unpacked package does not make. -B: the default 2 MiB ring holds
+  // only a few dozen of loopback's 64 KiB frames, and the kernel dropped packets of a session
+  // when the machine was busy; 32 MiB holds hundreds.
+  const std::vector<std::string> argv = {kTcpdump, "-i", "lo", "-n", "-s", "0", "-B", "32768", "-U",
+                                         "--immediate-mode", "-Z", "root", "-w", PcapPath(), "host " + address_};
   const std::string log = files_.PathOf("tcpdump.log");
   std::string error;
   if (!tcpdump_.Spawn(argv, log, false, error)) {
