@@ -271,7 +271,7 @@ bool TFolderTransfer::PrepareFolder(Folder& folder, bool hasFiles) {
 }
 
 void TFolderTransfer::FileDone() {
-  if (ftp_.Success) bytesDone_ += ftp_.BytesTransferred;
+  if (ftp_.Success) bytesDone_ += ftp_.ResumedFrom + ftp_.BytesTransferred;
   // A file the server refused counts as done, as in a batch; the log shows its reply.
   ++filesDone_;
   ++file_;

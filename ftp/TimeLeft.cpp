@@ -9,12 +9,13 @@ int PerMille(std::int64_t done, std::int64_t total) {
   return static_cast<int>(static_cast<double>(done) * 1000.0 / static_cast<double>(total));
 }
 
-std::int64_t SecondsLeft(std::int64_t done, std::int64_t total, std::int64_t elapsedMs) {
-  if (total < 0 || done <= 0 || elapsedMs < 1000) return -1;
+std::int64_t SecondsLeft(std::int64_t done, std::int64_t total, std::int64_t elapsedMs, std::int64_t startedAt) {
+  const std::int64_t moved = done - startedAt;
+  if (total < 0 || moved <= 0 || elapsedMs < 1000) return -1;
   if (done >= total) return 0;
   // In floating point: bytes times milliseconds overflows 64 bits for large files.
   const double left = static_cast<double>(total - done) * static_cast<double>(elapsedMs) /
-                      static_cast<double>(done) / 1000.0;
+                      static_cast<double>(moved) / 1000.0;
   return static_cast<std::int64_t>(std::ceil(left));
 }
 

@@ -9,8 +9,9 @@
 int PerMille(std::int64_t done, std::int64_t total);
 
 // Seconds left, rounded up, once a second has gone and something has moved; -1 before
-// that, or when the total is unknown.
-std::int64_t SecondsLeft(std::int64_t done, std::int64_t total, std::int64_t elapsedMs);
+// that, or when the total is unknown. `startedAt`: the bytes already there when the clock
+// started (a resumed download's part), which do not count in the pace.
+std::int64_t SecondsLeft(std::int64_t done, std::int64_t total, std::int64_t elapsedMs, std::int64_t startedAt = 0);
 
 // Seconds as a clock: "0:07", "12:05", "1:02:03".
 std::string ClockText(std::int64_t seconds);

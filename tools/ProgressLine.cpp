@@ -4,12 +4,12 @@
 
 #include "ftp/TimeLeft.h"
 
-std::string ProgressText(std::int64_t done, std::int64_t total, std::int64_t elapsedMs) {
+std::string ProgressText(std::int64_t done, std::int64_t total, std::int64_t elapsedMs, std::int64_t startedAt) {
   const int perMille = PerMille(done, total);
   if (perMille < 0) return std::to_string(done) + " octets";
   std::string text = std::to_string(perMille / 10) + " %, " + std::to_string(done) + "/" + std::to_string(total) +
                      " octets";
-  const std::int64_t left = SecondsLeft(done, total, elapsedMs);
+  const std::int64_t left = SecondsLeft(done, total, elapsedMs, startedAt);
   if (left >= 0) text += ", reste " + ClockText(left);
   return text;
 }

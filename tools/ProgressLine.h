@@ -8,7 +8,7 @@
 
 // "45 %, 1234567/2743482 octets, reste 0:42"; only the bytes when the total is unknown, no
 // time left until one can be told.
-std::string ProgressText(std::int64_t done, std::int64_t total, std::int64_t elapsedMs);
+std::string ProgressText(std::int64_t done, std::int64_t total, std::int64_t elapsedMs, std::int64_t startedAt = 0);
 
 class TProgressLine {
  public:

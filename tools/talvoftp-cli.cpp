@@ -493,9 +493,11 @@ class Session {
   // The running file's progress, and in a folder transfer the folder's.
   void ShowProgress() {
     if (!progress_.Enabled()) return;
-    std::int64_t done = ftp_.BytesTransferred, total = ftp_.ExpectedSize, elapsed = ftp_.TransferTime;
+    std::int64_t done = ftp_.ResumedFrom + ftp_.BytesTransferred, total = ftp_.ExpectedSize;
+    std::int64_t elapsed = ftp_.TransferTime, startedAt = ftp_.ResumedFrom;
     std::string text;
     if (folder_.phase() == TFolderTransfer::Phase::Transferring) {
+      startedAt = 0;
       done += folder_.BytesDone();
       total = folder_.KnownBytes();
       elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
@@ -503,7 +505,7 @@ class Session {
       text = "fichier " + std::to_string(folder_.FilesDone() + 1) + "/" + std::to_string(folder_.Files().size()) +
              ", ";
     }
-    progress_.Show(text + ProgressText(done, total, elapsed));
+    progress_.Show(text + ProgressText(done, total, elapsed, startedAt));
   }
 
   const Options& options_;

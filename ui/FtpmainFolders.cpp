@@ -113,9 +113,11 @@ void TForm1::ShowProgress() {
   if (FFolder.phase() == Walk::Phase::Transferring) {
     const QString format = QString::number(FFolder.FilesDone() + 1) + QLatin1Char('/') +
                            QString::number(FFolder.Files().size());
-    FProgress->Show(FFolder.BytesDone() + Ftp1.BytesTransferred, FFolder.KnownBytes(), FFolderClock.elapsed(), format);
+    FProgress->Show(FFolder.BytesDone() + Ftp1.ResumedFrom + Ftp1.BytesTransferred, FFolder.KnownBytes(),
+                    FFolderClock.elapsed(), format);
   } else {
-    FProgress->Show(Ftp1.BytesTransferred, Ftp1.ExpectedSize, Ftp1.TransferTime, QStringLiteral("%p %"));
+    FProgress->Show(Ftp1.ResumedFrom + Ftp1.BytesTransferred, Ftp1.ExpectedSize, Ftp1.TransferTime,
+                    QStringLiteral("%p %"), Ftp1.ResumedFrom);
   }
 }
 

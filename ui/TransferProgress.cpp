@@ -9,7 +9,8 @@ TTransferProgress::TTransferProgress(QProgressBar* bar, QLabel* timeLeft) : bar_
   Hide();
 }
 
-void TTransferProgress::Show(std::int64_t done, std::int64_t total, std::int64_t elapsedMs, const QString& format) {
+void TTransferProgress::Show(std::int64_t done, std::int64_t total, std::int64_t elapsedMs, const QString& format,
+                             std::int64_t startedAt) {
   const int perMille = PerMille(done, total);
   if (perMille < 0) {
     Hide();
@@ -18,7 +19,7 @@ void TTransferProgress::Show(std::int64_t done, std::int64_t total, std::int64_t
   if (bar_->format() != format) bar_->setFormat(format);
   bar_->setValue(perMille);  // repaints only when the value changes
   if (bar_->isHidden()) bar_->show();
-  const std::int64_t seconds = SecondsLeft(done, total, elapsedMs);
+  const std::int64_t seconds = SecondsLeft(done, total, elapsedMs, startedAt);
   if (seconds != secondsShown_) {
     secondsShown_ = seconds;
     timeLeft_->setText(seconds < 0 ? QString() : QStringLiteral("reste ") + QString::fromStdString(ClockText(seconds)));

@@ -15,9 +15,11 @@ class TTransferProgress {
  public:
   TTransferProgress(QProgressBar* bar, QLabel* timeLeft);
 
-  // `done` of `total` bytes (total < 0: unknown) after `elapsedMs`; `format` is the bar's
-  // text, "%p %" for the percentage.
-  void Show(std::int64_t done, std::int64_t total, std::int64_t elapsedMs, const QString& format);
+  // `done` of `total` bytes (total < 0: unknown) after `elapsedMs`, of which `startedAt`
+  // were there before (a resumed part); `format` is the bar's text, "%p %" for the
+  // percentage.
+  void Show(std::int64_t done, std::int64_t total, std::int64_t elapsedMs, const QString& format,
+            std::int64_t startedAt = 0);
   void Hide();
 
  private:
