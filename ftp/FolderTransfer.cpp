@@ -30,6 +30,7 @@ void TFolderTransfer::Reset() {
   filesOf_.clear();
   filesDone_ = 0;
   bytesDone_ = 0;
+  errorReported_ = false;
 }
 
 void TFolderTransfer::Start(Direction direction, std::vector<Top> tops) {
@@ -84,7 +85,7 @@ bool TFolderTransfer::OperationDone() {
     return true;
   }
   // An error the engine reported (it has shown it): the walk ends, as a batch does.
-  if (ftp_.LastError != ftpeNone) {
+  if (std::exchange(errorReported_, false)) {
     End(Outcome::Failed);
     return true;
   }

@@ -88,6 +88,12 @@ class TFolderTransfer {
   // A completion event of the engine: true when it ended a step of this walk (the owner
   // then does nothing more with it).
   bool OperationDone();
+  // The engine's error event, handed on first thing: the step it came in ends the walk.
+  // (LastError alone cannot tell: a later read on the control connection clears it before
+  // the step's completion event comes.)
+  void ErrorReported() {
+    if (step_ != Step::None) errorReported_ = true;
+  }
 
   // Called when the scan is over (Phase Scanned; a scan that fails ends the walk instead)
   // and when the walk is done; each is the last thing the walk does before it waits.
@@ -155,6 +161,7 @@ class TFolderTransfer {
   Outcome outcome_ = Outcome::None;
   Step step_ = Step::None;
   bool stopRequested_ = false;
+  bool errorReported_ = false;  // the running step's operation reported an error
   std::string problem_;
   std::vector<Top> tops_;
   std::vector<Folder> folders_;

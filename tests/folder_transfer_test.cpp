@@ -35,6 +35,10 @@ class FolderTransferTest : public ::testing::Test {
         walk.OperationDone();
       };
     }
+    s.ftp.OnFtpError = [logged = s.ftp.OnFtpError, this](TObject* sender, FtpError error, std::string addinfo) {
+      walk.ErrorReported();
+      logged(sender, error, addinfo);
+    };
   }
 
   // A listing in the folder the server is in, answered with `lines`.

@@ -264,6 +264,7 @@ class Session {
     folder_.OnScanned = [this] { FolderScanned(); };
     folder_.OnFinished = [this] { FolderDone(); };
     ftp_.OnFtpError = [this](TObject*, FtpError error, std::string addinfo) {
+      folder_.ErrorReported();
       failed_ = true;
       std::string line = std::string("error ") + FtpErrorName(error);
       if (const std::optional<std::string> message = talvo::ui::ErrorMessage(error, addinfo)) {

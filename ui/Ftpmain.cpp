@@ -166,6 +166,7 @@ void TForm1::BindEngineEvents() {
     Shielded(this, [&] { Ftp1FtpNeedInfo(sender, need, value); });
   };
   Ftp1.OnFtpError = [this](TObject* sender, FtpError error, std::string addinfo) {
+    FFolder.ErrorReported();  // before the message box, whose loop may bring the step's end
     Shielded(this, [&] { Ftp1FtpError(sender, error, addinfo); });
   };
   Ftp1.OnFtpCertificate = [this](TObject* sender, const TFtpCertificateQuestion& question, bool& trust) {
