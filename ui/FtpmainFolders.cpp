@@ -110,7 +110,9 @@ void TForm1::WaitForFolders() {
 }
 
 void TForm1::ShowProgress() {
-  if (FFolder.phase() == Walk::Phase::Transferring) {
+  const bool folder = FFolder.phase() == Walk::Phase::Transferring;
+  if (!FProgress->Due(folder ? FFolderClock.elapsed() : Ftp1.TransferTime)) return;
+  if (folder) {
     const QString format = QString::number(FFolder.FilesDone() + 1) + QLatin1Char('/') +
                            QString::number(FFolder.Files().size());
     FProgress->Show(FFolder.BytesDone() + Ftp1.ResumedFrom + Ftp1.BytesTransferred, FFolder.KnownBytes(),

@@ -14,8 +14,10 @@ void TTransferProgress::Show(std::int64_t done, std::int64_t total, std::int64_t
   const int perMille = PerMille(done, total);
   if (perMille < 0) {
     Hide();
+    shownAtMs_ = elapsedMs;
     return;
   }
+  shownAtMs_ = elapsedMs;
   if (bar_->format() != format) bar_->setFormat(format);
   bar_->setValue(perMille);  // repaints only when the value changes
   if (bar_->isHidden()) bar_->show();
@@ -27,8 +29,14 @@ void TTransferProgress::Show(std::int64_t done, std::int64_t total, std::int64_t
   }
 }
 
+bool TTransferProgress::Due(std::int64_t elapsedMs) const {
+  constexpr std::int64_t kEveryMs = 100;
+  return shownAtMs_ < 0 || elapsedMs < shownAtMs_ || elapsedMs - shownAtMs_ >= kEveryMs;
+}
+
 void TTransferProgress::Hide() {
   bar_->hide();
   timeLeft_->hide();
   secondsShown_ = -2;
+  shownAtMs_ = -1;
 }

@@ -169,6 +169,9 @@ TEST_F(WindowTest, ProgressShowsOnlyWhatIsKnown) {
   progress.Show(50, 100, 63000, QStringLiteral("%p %"));
   EXPECT_TRUE(form->ui.TimeLeft->isVisible());
   EXPECT_EQ(form->ui.TimeLeft->text(), QStringLiteral("reste 1:03"));
+  // Redrawn ten times a second, and at once for a new transfer.
+  EXPECT_FALSE(progress.Due(63050));
+  EXPECT_TRUE(progress.Due(63100) && progress.Due(0));
   progress.Hide();
   EXPECT_FALSE(form->ui.TransferProgress->isVisible() || form->ui.TimeLeft->isVisible());
 }
