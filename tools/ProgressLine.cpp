@@ -14,11 +14,13 @@ std::string ProgressText(std::int64_t done, std::int64_t total, std::int64_t ela
   return text;
 }
 
+bool TProgressLine::Due() const {
+  return enabled_ && (!shown_ || std::chrono::steady_clock::now() - last_ >= std::chrono::milliseconds(100));
+}
+
 void TProgressLine::Show(const std::string& text) {
-  if (!enabled_) return;
-  const auto now = std::chrono::steady_clock::now();
-  if (shown_ && now - last_ < std::chrono::milliseconds(100)) return;
-  last_ = now;
+  if (!Due()) return;
+  last_ = std::chrono::steady_clock::now();
   shown_ = true;
   std::fprintf(stderr, "\r%s\033[K", text.c_str());
   std::fflush(stderr);

@@ -14,6 +14,9 @@ class TProgressLine {
  public:
   explicit TProgressLine(bool enabled) : enabled_(enabled) {}
   bool Enabled() const { return enabled_; }
+  // Whether Show would write now: enabled, and nothing shown in the last 100 ms. Asked
+  // before the text is made, which progress every 2 KB would otherwise pay for.
+  bool Due() const;
   void Show(const std::string& text);
   // Erases the line, if one shows.
   void Clear();

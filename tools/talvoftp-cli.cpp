@@ -493,7 +493,7 @@ class Session {
 
   // The running file's progress, and in a folder transfer the folder's.
   void ShowProgress() {
-    if (!progress_.Enabled()) return;
+    if (!progress_.Due()) return;
     std::int64_t done = ftp_.ResumedFrom + ftp_.BytesTransferred, total = ftp_.ExpectedSize;
     std::int64_t elapsed = ftp_.TransferTime, startedAt = ftp_.ResumedFrom;
     std::string text;
