@@ -14,7 +14,10 @@ using namespace platform;
 // Installs the data handlers and sends the transfer command. In active mode the accept
 // handler is switched on only once the command has been handed to the socket: a store must
 // not begin before the server has been told STOR. In passive mode the data connection is
-// already open.
+// already open; under PROT P its handshake begins once the command has gone (SendLine
+// hands it to the socket at once; the ClientHello goes at the next dispatch): some servers
+// take bytes that reach a data connection before its command for the client's end, and
+// reset it.
 void TVelaFtp::StartTransfer(TransferKind kind) {
   if (Transfer.Stopped()) {
     EndTransferStoppedBeforeStart();
@@ -62,7 +65,11 @@ void TVelaFtp::StartTransfer(TransferKind kind) {
   SendCommand(TransferVerb(kind, MachineListing()) + (kind == TransferKind::Listing ? std::string() : RemoteFile),
               states.Command);
   DeadlineReply = 0;  // a transfer's replies have waits of their own
-  if (passive || serial != Serial || ShuttingDown || Transfer.phase() != TransferState::Phase::Waiting) return;
+  if (passive) {
+    if (serial == Serial && DataTlsPending) StartDataTls();
+    return;
+  }
+  if (serial != Serial || ShuttingDown || Transfer.phase() != TransferState::Phase::Waiting) return;
   if (kind == TransferKind::Store) {
     ListenSocket->OnSockAccept = [this](TObject* s) { StoreData(s); };
   } else {

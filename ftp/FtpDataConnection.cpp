@@ -144,17 +144,11 @@ void TVelaFtp::PassiveConnected(TransferKind kind) {
     PassiveConnectFailed();
     return;
   }
-  // Under PROT P the handshake begins once the command has gone (SendLine hands it to the
-  // socket at once; the ClientHello goes at the next dispatch): some servers take bytes
-  // that reach a data connection before its command for the client's end, and reset it.
-  // Until the handshake is done, nothing is sent there.
+  // Under PROT P, StartTransfer begins the handshake once the transfer command has gone
+  // (after REST's reply, when REST comes first); until it is done, nothing is sent there.
   DataTlsPending = ProtectData;
   DataTlsFailed = false;
-  const std::uint64_t serial = Serial;
   StartTransfer(kind);
-  if (serial != Serial || !DataTlsPending) return;  // ended, or stopped before it started
-  if (ControlState == csAwaitRetrRest) return;       // RETR, and the handshake, follow REST's reply
-  StartDataTls();
 }
 
 // The server named a port that refused the connection, or never answered within the

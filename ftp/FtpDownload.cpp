@@ -83,10 +83,7 @@ void TVelaFtp::TakeRestReply(const std::string& Line) {
       return;
     }
   }
-  const std::uint64_t serial = Serial;
   StartTransfer(TransferKind::Receive);
-  // A passive data connection under PROT P waited for RETR to begin its handshake.
-  if (serial == Serial && DataTlsPending && DataSetup != TDataSetup::Port) StartDataTls();
 }
 
 void TVelaFtp::TakeAnnouncedSize(const std::string& Line) {
