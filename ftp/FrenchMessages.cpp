@@ -112,6 +112,10 @@ std::string ConnectedLine(const std::string& address, std::uint16_t port) {
   return "Connecté à l'adresse " + address + ", port " + std::to_string(port) + ".";
 }
 
+std::string ResumedLine(const std::string& bytes) {
+  return "Reprise à " + bytes + " octets.";
+}
+
 std::string PassiveModeLine(const std::string& reason) {
   if (reason == "router") {
     return "Mode passif : cet ordinateur est derrière un routeur, le serveur ne pourrait pas ouvrir les "

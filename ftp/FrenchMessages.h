@@ -29,6 +29,9 @@ std::string InOutErrorText(int code);
 // that the server's name has.
 std::string ConnectedLine(const std::string& address, std::uint16_t port);
 
+// The log's line when a download goes on from its earlier part of `bytes` bytes.
+std::string ResumedLine(const std::string& bytes);
+
 // The log's line when the session goes over to passive mode; `reason` is the engine's
 // ("router" when this computer is behind one, otherwise the server refused active mode).
 std::string PassiveModeLine(const std::string& reason);

@@ -3,8 +3,8 @@
 // each error.
 #include <QScrollBar>
 
-#include "ui/Dialogs.h"
 #include "ftp/FrenchMessages.h"
+#include "ui/Dialogs.h"
 #include "ui/Ftpinput.h"
 #include "ui/Ftpmain.h"
 #include "ui/Screen.h"
@@ -57,7 +57,7 @@ void TForm1::Ftp1FtpInfo(TObject*, FtpInfo info, const std::string& addinfo) {
       AppendLog(talvo::ui::TlsRefusedLine(addinfo), true);
       break;
     case ftpiResumed:
-      AppendLog("Reprise à " + addinfo + " octets.", true);
+      AppendLog(talvo::ui::ResumedLine(addinfo), true);
       break;
     case ftpiCertificateExpired:
       AppendLog(talvo::ui::CertificateExpiredLine(), true);
