@@ -43,15 +43,8 @@ VSFTPD="$BUILD_DIR/servers/vsftpd/usr/sbin/vsftpd"
 
 # --- Server and folder -------------------------------------------------------------------
 work="$(mktemp -d "$BENCH_TMPDIR/talvo-folders.XXXXXX")"
-server_pid=""
-cleanup() {
-  if [[ -n "$server_pid" ]]; then
-    kill "$server_pid" 2>/dev/null || true
-    timeout 5 tail --pid="$server_pid" -f /dev/null 2>/dev/null || kill -9 "$server_pid" 2>/dev/null || true
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source bench/vsftpd_anonymous.sh
+trap bench_cleanup EXIT
 trap 'exit 130' INT TERM
 
 root="$work/root"
@@ -69,28 +62,12 @@ PY
 chmod -R a+rX "$root/tree"
 
 port="$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
-source bench/vsftpd_anonymous.sh
 {
   printf 'listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\nlisten_port=%s\n' "$port"
   vsftpd_anonymous_conf "$root" "$work/empty"
   printf 'anon_mkdir_write_enable=YES\npasv_enable=YES\n'
 } >"$work/vsftpd.conf"
-"$VSFTPD" "$work/vsftpd.conf" >"$work/vsftpd.log" 2>&1 &
-server_pid=$!
-ready=0
-for _ in $(seq 50); do
-  if timeout 1 bash -c "exec 3<>/dev/tcp/127.0.0.1/$port" 2>/dev/null; then
-    ready=1
-    break
-  fi
-  kill -0 "$server_pid" 2>/dev/null || break
-  sleep 0.1
-done
-if ((!ready)); then
-  echo "bench: vsftpd did not start on 127.0.0.1:$port" >&2
-  cat "$work/vsftpd.log" >&2
-  exit 1
-fi
+vsftpd_start "$work/vsftpd.conf" 127.0.0.1 "$port"
 
 # --- Timed copies ------------------------------------------------------------------------
 declare -A times=()  # "direction tool" -> space-separated microseconds

@@ -27,15 +27,8 @@ CLI="$BUILD_DIR/tools/talvoftp-cli"
 VSFTPD="$BUILD_DIR/servers/vsftpd/usr/sbin/vsftpd"
 
 work="$(mktemp -d "$BENCH_TMPDIR/talvo-bench-ipv6.XXXXXX")"
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do
-    kill "$pid" 2>/dev/null || true
-    timeout 5 tail --pid="$pid" -f /dev/null 2>/dev/null || kill -9 "$pid" 2>/dev/null || true
-  done
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source bench/vsftpd_anonymous.sh
+trap bench_cleanup EXIT
 trap 'exit 130' INT TERM
 
 root="$work/root"
@@ -45,7 +38,6 @@ echo "bench: writing $MIB MiB of random bytes"
 head -c "$((MIB * 1024 * 1024))" /dev/urandom >"$root/file.bin"
 chmod 0644 "$root/file.bin"
 
-source bench/vsftpd_anonymous.sh
 declare -A port=()
 # serve FAMILY LISTEN_LINES: a vsftpd for anonymous on a free port of that family's loopback.
 serve() {
@@ -54,15 +46,8 @@ serve() {
   p="$(/usr/bin/python3 -c 'import socket, sys; s = socket.socket(socket.AF_INET6 if ":" in sys.argv[1] else socket.AF_INET)
 s.bind((sys.argv[1], 0)); print(s.getsockname()[1])' "$host")"
   { printf '%s\nlisten_port=%s\n' "$listen" "$p"; vsftpd_anonymous_conf "$root" "$work/empty"; } >"$work/$family.conf"
-  "$VSFTPD" "$work/$family.conf" >"$work/$family.log" 2>&1 &
-  pids+=($!)
-  for _ in $(seq 50); do
-    timeout 1 bash -c "exec 3<>/dev/tcp/$host/$p" 2>/dev/null && { port[$family]="$p"; return 0; }
-    sleep 0.1
-  done
-  echo "bench: vsftpd did not start on $host:$p" >&2
-  cat "$work/$family.log" >&2
-  exit 1
+  vsftpd_start "$work/$family.conf" "$host" "$p"
+  port[$family]="$p"
 }
 serve ipv4 $'listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1'
 serve ipv6 $'listen=NO\nlisten_ipv6=YES\nlisten_address6=::1'

@@ -1,4 +1,11 @@
-# Sourced by the benchmarks: the vsftpd configuration they share. Anonymous reads ROOT and
+# Sourced by the benchmarks: the private vsftpd they share, its start, its end, and its
+# configuration.
+#
+#   trap bench_cleanup EXIT               stops every vsftpd started, removes $work
+#   vsftpd_start CONF HOST PORT           starts $VSFTPD with CONF (its log beside it) and
+#                                         waits until HOST:PORT answers; exits otherwise
+#
+# The configuration: anonymous reads ROOT and
 # writes where its folders let it; vsftpd runs as the launching user (no chroot, no account
 # switch, no sandbox), so it needs no system account with a home directory: ftp_username
 # only has to exist.
@@ -25,4 +32,29 @@ isolate=NO
 isolate_network=NO
 xferlog_enable=NO
 CONF
+}
+
+bench_pids=()
+bench_cleanup() {
+  local pid
+  for pid in "${bench_pids[@]}"; do
+    kill "$pid" 2>/dev/null || true
+    timeout 5 tail --pid="$pid" -f /dev/null 2>/dev/null || kill -9 "$pid" 2>/dev/null || true
+  done
+  if [[ -n "${work:-}" ]]; then rm -rf "$work"; fi
+}
+
+vsftpd_start() {
+  local conf="$1" host="$2" port="$3" log="${1%.conf}.log" pid
+  "$VSFTPD" "$conf" >"$log" 2>&1 &
+  pid=$!
+  bench_pids+=("$pid")
+  for _ in $(seq 50); do
+    timeout 1 bash -c "exec 3<>/dev/tcp/$host/$port" 2>/dev/null && return 0
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "bench: vsftpd did not start on $host:$port" >&2
+  cat "$log" >&2
+  exit 1
 }
