@@ -61,7 +61,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   }
   ui.SpeedButton2->setIcon(ArrowIcon(Qt::LeftArrow));
   ui.SpeedButton1->setIcon(ArrowIcon(Qt::RightArrow));
-  FProgress.emplace(ui.TransferProgress, ui.TimeLeft);
+  FProgress.emplace(ui.TransferProgress, ui.TimeLeft, [this] { Shielded(this, [this] { ShowProgress(); }); });
   AcceptDrops();
 
   // The stored settings of the engine.

@@ -111,7 +111,7 @@ void TForm1::WaitForFolders() {
 
 void TForm1::ShowProgress() {
   const bool folder = FFolder.phase() == Walk::Phase::Transferring;
-  if (!FProgress->Due(folder ? FFolderClock.elapsed() : Ftp1.TransferTime)) return;
+  if (!FProgress->Due()) return;
   if (folder) {
     const QString format = QString::number(FFolder.FilesDone() + 1) + QLatin1Char('/') +
                            QString::number(FFolder.Files().size());

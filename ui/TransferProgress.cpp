@@ -5,7 +5,15 @@
 
 #include "ftp/TimeLeft.h"
 
-TTransferProgress::TTransferProgress(QProgressBar* bar, QLabel* timeLeft) : bar_(bar), timeLeft_(timeLeft) {
+namespace {
+constexpr int kEveryMs = 100;
+}
+
+TTransferProgress::TTransferProgress(QProgressBar* bar, QLabel* timeLeft, std::function<void()> refresh)
+    : bar_(bar), timeLeft_(timeLeft) {
+  refresh_.setSingleShot(true);
+  refresh_.setTimerType(Qt::PreciseTimer);  // a coarse one may fire early, before Show is due
+  QObject::connect(&refresh_, &QTimer::timeout, std::move(refresh));
   Hide();
 }
 
@@ -14,10 +22,10 @@ void TTransferProgress::Show(std::int64_t done, std::int64_t total, std::int64_t
   const int perMille = PerMille(done, total);
   if (perMille < 0) {
     Hide();
-    shownAtMs_ = elapsedMs;
+    shown_.start();
     return;
   }
-  shownAtMs_ = elapsedMs;
+  shown_.start();
   if (bar_->format() != format) bar_->setFormat(format);
   bar_->setValue(perMille);  // repaints only when the value changes
   if (bar_->isHidden()) bar_->show();
@@ -29,14 +37,18 @@ void TTransferProgress::Show(std::int64_t done, std::int64_t total, std::int64_t
   }
 }
 
-bool TTransferProgress::Due(std::int64_t elapsedMs) const {
-  constexpr std::int64_t kEveryMs = 100;
-  return shownAtMs_ < 0 || elapsedMs < shownAtMs_ || elapsedMs - shownAtMs_ >= kEveryMs;
+bool TTransferProgress::Due() {
+  if (!shown_.isValid()) return true;
+  const qint64 since = shown_.elapsed();
+  if (since >= kEveryMs) return true;
+  if (!refresh_.isActive()) refresh_.start(static_cast<int>(kEveryMs - since));
+  return false;
 }
 
 void TTransferProgress::Hide() {
   bar_->hide();
   timeLeft_->hide();
   secondsShown_ = -2;
-  shownAtMs_ = -1;
+  shown_.invalidate();
+  refresh_.stop();
 }

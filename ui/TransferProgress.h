@@ -5,15 +5,19 @@
 // changes.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QString>
+#include <QTimer>
 #include <cstdint>
+#include <functional>
 
 class QLabel;
 class QProgressBar;
 
 class TTransferProgress {
  public:
-  TTransferProgress(QProgressBar* bar, QLabel* timeLeft);
+  // `refresh` is called for a Show that Due() put off.
+  TTransferProgress(QProgressBar* bar, QLabel* timeLeft, std::function<void()> refresh);
 
   // `done` of `total` bytes (total < 0: unknown) after `elapsedMs`, of which `startedAt`
   // were there before (a resumed part); `format` is the bar's text, "%p %" for the
@@ -21,14 +25,16 @@ class TTransferProgress {
   void Show(std::int64_t done, std::int64_t total, std::int64_t elapsedMs, const QString& format,
             std::int64_t startedAt = 0);
   void Hide();
-  // Whether a Show at `elapsedMs` would be worth its cost: progress comes every 2 KB, and
-  // redrawing at that pace took a sixth of a download's time. True after Hide, for a new
-  // transfer (its time began again) and every 100 ms.
-  bool Due(std::int64_t elapsedMs) const;
+  // Whether a Show now would be worth its cost: progress comes every 2 KB, and redrawing
+  // at that pace took a sixth of a download's time. True after Hide and 100 ms after the
+  // last Show; otherwise `refresh` is called once those 100 ms are over, so that the end
+  // of a burst of data shows even when nothing follows it for a while.
+  bool Due();
 
  private:
   QProgressBar* bar_;
   QLabel* timeLeft_;
   std::int64_t secondsShown_ = -2;  // what the label shows: -1 nothing, -2 not set yet
-  std::int64_t shownAtMs_ = -1;     // the elapsed time of the last Show; -1 after Hide
+  QElapsedTimer shown_;             // since the last Show; invalid after Hide
+  QTimer refresh_;                  // the Show that Due() put off
 };
