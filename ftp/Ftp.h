@@ -21,11 +21,12 @@
 #include "ftp/ControlStates.h"
 #include "ftp/FtpTypes.h"
 #include "ftp/ListingParser.h"
-#include "ftp/LocalFile.h"
+#include "session/LocalFile.h"
 #include "ftp/TransferState.h"
+#include "session/FileSession.h"
 #include "transport/velasock.h"
 
-class TVelaFtp : public TVelaSocket {
+class TVelaFtp : public TVelaSocket, public TFileSession {
  public:
   static constexpr platform::UINT WM_FTP_QUIT = 1026;
   static constexpr platform::UINT WM_FTP_DONE = 1028;
@@ -55,12 +56,10 @@ class TVelaFtp : public TVelaSocket {
   TVelaFtp();
   ~TVelaFtp() override;
 
-  // Published properties (FtpServer, FtpPort, TimeOutConnect, TimeOutArp live in the base).
-  std::string UserName;
-  std::string UserPassword;
+  // Published properties (FtpServer, FtpPort, TimeOutConnect, TimeOutArp live in the
+  // socket base; UserName, UserPassword, LocalFile, RemoteFile, InitialDirectory and the
+  // completion events in the session base).
   std::string UserAccount;
-  std::string LocalFile;
-  std::string RemoteFile;
   std::string Ftp_URL;
   TTransferType TransferMode = BinaryTransfer;
   // Active as the component always did; owners that want the client to work from behind a
@@ -76,21 +75,9 @@ class TVelaFtp : public TVelaSocket {
   std::string TlsCaFile;
   // Asked when a server's certificate does not verify; without a handler it is refused.
   TFtpCertificateEvent OnFtpCertificate;
-  std::string InitialDirectory;
   TFtpInfoEvent OnFtpInfo;
   TFtpInfoNeededEvent OnFtpNeedInfo;
-  TNotifyEvent OnFtpReady;
   TFtpErrorEvent OnFtpError;
-  TNotifyEvent OnLoggedIn;
-  TNotifyEvent OnDirectoryChanged;
-  TNotifyEvent OnDirectoryCreated;
-  TNotifyEvent OnDirectoryDeleted;
-  TNotifyEvent OnFileDeleted;
-  TNotifyEvent OnFileReceived;
-  TNotifyEvent OnFileStored;
-  TNotifyEvent OnListingDone;
-  TNotifyEvent OnFileRenamed;
-  TNotifyEvent OnFtpQuit;
   TFTPServerType ServerType = ftpstDefault;
 
   static constexpr const char* kVersion = "TFtp 1.4.2";
@@ -100,37 +87,21 @@ class TVelaFtp : public TVelaSocket {
   void SetWinsockStarted(bool value);
 
   // Operations: each returns at once and ends with its completion event.
-  void Connect();
-  void Quit();
-  void ChangeDirectory(const std::string& Directory);
-  void CreateDirectory(const std::string& Directory);
-  void DeleteDirectory(const std::string& Directory);
-  void DeleteFile(const std::string& FileName);
-  void RenameFile(const std::string& OldName, const std::string& NewName);
-  void GetListing();
-  void ReceiveFile();
-  void StoreFile();
-  void Abort();
+  void Connect() override;
+  void Quit() override;
+  void ChangeDirectory(const std::string& Directory) override;
+  void CreateDirectory(const std::string& Directory) override;
+  void DeleteDirectory(const std::string& Directory) override;
+  void DeleteFile(const std::string& FileName) override;
+  void RenameFile(const std::string& OldName, const std::string& NewName) override;
+  void GetListing() override;
+  void ReceiveFile() override;
+  void StoreFile() override;
+  void Abort() override;
 
-  // Public members. Success and Connected are read-only for the owner.
-  bool Success = false;
-  bool Connected = false;
-  std::int64_t BytesTransferred = 0;
-  // The bytes a download already had from an earlier try (its part, continued with REST);
-  // BytesTransferred counts only what comes on top. 0 for a download from the start.
-  std::int64_t ResumedFrom = 0;
-  std::int64_t TransferTime = 0;
-  // The size of the running receive (from SIZE or its 150 reply) or store (the local
-  // file's); -1 while none is known. Read-only for the owner, which shows progress by it.
-  std::int64_t ExpectedSize = -1;
-  std::vector<std::string> FileNames;
-  std::vector<std::string> DirectoryNames;
+  // Public members besides the session base's (Success, Connected, the byte counts, the
+  // listing's names and facts): the lines of the last listing, and the data sockets.
   std::vector<std::string> ListingLines;
-  // What the last listing said of each name besides itself (its size and time), side by
-  // side with FileNames and DirectoryNames; FactsOf finds a name's (nullptr: not listed).
-  std::vector<ListingFacts> FileFacts;
-  std::vector<ListingFacts> DirectoryFacts;
-  const ListingFacts* FactsOf(const std::string& name) const;
   std::unique_ptr<TVelaSocket> ListenSocket;
   std::unique_ptr<TVelaSocket> DataSocket;
 
@@ -149,7 +120,6 @@ class TVelaFtp : public TVelaSocket {
   bool ShuttingDown = false;
   std::string ListingRemainder;
   FtpError LastError = ftpeNone;
-  bool Busy = false;
 
   // Longest control line and listing line kept; longer ones are refused or dropped so that
   // a server that never ends a line cannot grow memory without bound.

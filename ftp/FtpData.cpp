@@ -163,15 +163,6 @@ void TVelaFtp::AddListingLine(std::string line) {
   }
 }
 
-const ListingFacts* TVelaFtp::FactsOf(const std::string& name) const {
-  for (const auto& [names, facts] : {std::pair(&FileNames, &FileFacts), std::pair(&DirectoryNames, &DirectoryFacts)}) {
-    for (std::size_t i = 0; i < names->size() && i < facts->size(); ++i) {
-      if ((*names)[i] == name) return &(*facts)[i];
-    }
-  }
-  return nullptr;
-}
-
 void TVelaFtp::FileRead(TObject*) {
   const std::uint64_t serial = Serial;
   const int n = DataSocket->SockReceive(TransferBuffer, kChunkSize);

@@ -10,7 +10,7 @@
 #include <algorithm>
 
 #include "ftp/Ftp.h"
-#include "ftp/KnownServers.h"
+#include "session/KnownServers.h"
 #include "ftp/ReplyParsing.h"
 #include "platform/AddressText.h"
 

@@ -9,12 +9,7 @@
 #include <string_view>
 
 #include "ftp/FtpTypes.h"
-
-// What a listing line says of an entry besides its name, where it says it.
-struct ListingFacts {
-  std::int64_t Size = -1;      // in bytes; -1: not given
-  std::int64_t Modified = -1;  // the last change, in seconds since 1970 UTC (MLSD); -1: not given
-};
+#include "session/ListingFacts.h"
 
 // An FTP time ("YYYYMMDDHHMMSS" in UTC, maybe with a fraction of a second after a full
 // stop), as MLSD facts and MDTM replies give it, in seconds since 1970; -1 when the text is

@@ -3,13 +3,13 @@
 // cannot be entered, names that would leave the local folder, the stop and an error in the
 // middle of a walk, and MKD only where the server lists no such folder. Real servers are
 // walked in cli_test and in the window's tests.
-#include "ftp/FolderTransfer.h"
+#include "session/FolderTransfer.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
-#include "ftp/TimeLeft.h"
+#include "session/TimeLeft.h"
 #include "tests/support/DataSideSession.h"
 
 namespace talvo::test {

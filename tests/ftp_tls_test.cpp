@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "ftp/KnownServers.h"
+#include "session/KnownServers.h"
 #include "tests/support/ScriptedControlSession.h"
 #include "tests/support/TempTree.h"
 #include "tests/support/TestPattern.h"

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "ftp/TimeLeft.h"
+#include "session/TimeLeft.h"
 
 std::string ProgressText(std::int64_t done, std::int64_t total, std::int64_t elapsedMs, std::int64_t startedAt) {
   const int perMille = PerMille(done, total);

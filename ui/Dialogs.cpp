@@ -4,7 +4,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-#include "ftp/FrenchMessages.h"
+#include "texts/FrenchMessages.h"
 #include "ui/Screen.h"
 
 QString ApplicationTitle() {
@@ -32,7 +32,7 @@ bool Confirm(QWidget* parent, const QString& text, bool warning) {
 
 void ShowApplicationError(QWidget* parent, const QString& message) {
   Screen::TArrowWhileAsking arrow;
-  const QString text = QString::fromStdString(talvo::ui::WithFullStop(message.toStdString()));
+  const QString text = QString::fromStdString(talvo::texts::WithFullStop(message.toStdString()));
   QMessageBox box(QMessageBox::Critical, ApplicationTitle(), text, QMessageBox::NoButton, parent);
   box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
   box.exec();

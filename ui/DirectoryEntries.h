@@ -7,6 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "ftp/LocalNames.h"  // JoinPath
+#include "session/LocalNames.h"  // JoinPath
 
 std::vector<std::string> VisibleEntries(const std::string& directory, bool (*wanted)(mode_t mode));

@@ -11,7 +11,7 @@
 #include <exception>
 #include <utility>
 
-#include "ftp/KnownServers.h"
+#include "session/KnownServers.h"
 #include "ui/ArrowIcon.h"
 #include "ui/Dialogs.h"
 #include "ui/FormUnits.h"

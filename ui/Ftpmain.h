@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "ftp/FolderTransfer.h"
+#include "session/FolderTransfer.h"
 #include "ftp/Ftp.h"
 #include "ui/DesktopLauncher.h"
 #include "ui/KeyBindings.h"

@@ -3,7 +3,7 @@
 // each error.
 #include <QScrollBar>
 
-#include "ftp/FrenchMessages.h"
+#include "texts/FrenchMessages.h"
 #include "ui/Dialogs.h"
 #include "ui/Ftpinput.h"
 #include "ui/Ftpmain.h"
@@ -42,28 +42,28 @@ void TForm1::Ftp1FtpInfo(TObject*, FtpInfo info, const std::string& addinfo) {
       AppendLog(addinfo, true);
       break;
     case ftpiConnected:
-      AppendLog(talvo::ui::ConnectedLine(addinfo, Ftp1.FtpPort), true);
+      AppendLog(talvo::texts::ConnectedLine(addinfo, Ftp1.FtpPort), true);
       break;
     case ftpiPassiveMode:
-      AppendLog(talvo::ui::PassiveModeLine(addinfo), true);
+      AppendLog(talvo::texts::PassiveModeLine(addinfo), true);
       break;
     case ftpiPassiveAddress:
-      AppendLog(talvo::ui::PassiveAddressLine(addinfo, Ftp1.ServerAddress), true);
+      AppendLog(talvo::texts::PassiveAddressLine(addinfo, Ftp1.ServerAddress), true);
       break;
     case ftpiTlsSession:
-      AppendLog(talvo::ui::TlsSessionLine(addinfo), true);
+      AppendLog(talvo::texts::TlsSessionLine(addinfo), true);
       break;
     case ftpiTlsRefused:
-      AppendLog(talvo::ui::TlsRefusedLine(addinfo), true);
+      AppendLog(talvo::texts::TlsRefusedLine(addinfo), true);
       break;
     case ftpiResumed:
-      AppendLog(talvo::ui::ResumedLine(addinfo), true);
+      AppendLog(talvo::texts::ResumedLine(addinfo), true);
       break;
     case ftpiCertificateExpired:
-      AppendLog(talvo::ui::CertificateExpiredLine(), true);
+      AppendLog(talvo::texts::CertificateExpiredLine(), true);
       break;
     case ftpiServerNotRemembered:
-      AppendLog(talvo::ui::ServerNotRememberedLine(addinfo), true);
+      AppendLog(talvo::texts::ServerNotRememberedLine(addinfo), true);
       break;
     case ftpiProgress:
       // The counter follows file transfers; a listing's progress (which carries its line)
@@ -92,10 +92,10 @@ void TForm1::Ftp1FtpInfo(TObject*, FtpInfo info, const std::string& addinfo) {
 }
 
 void TForm1::Ftp1FtpNeedInfo(TObject*, TFtpInfoNeeded need, std::string& value) {
-  const std::string word = talvo::ui::NeedInfoWord(need);
+  const std::string word = talvo::texts::NeedInfoWord(need);
   QString answer;
   const bool secret = need == ftpnPassword || need == ftpnAccount;
-  InputForm->Ask(QString::fromStdString(word), QString::fromStdString(talvo::ui::NeedInfoPrompt(word)), answer,
+  InputForm->Ask(QString::fromStdString(word), QString::fromStdString(talvo::texts::NeedInfoPrompt(word)), answer,
                  secret);
   // Whatever the dialog's result: a cancelled prompt hands back what the field holds.
   value = TypedBytes(answer);
@@ -104,13 +104,13 @@ void TForm1::Ftp1FtpNeedInfo(TObject*, TFtpInfoNeeded need, std::string& value) 
 // Trusted only on "&Oui"; a certificate that changed, or that names another host, asks with
 // a warning, "&Non" by default.
 void TForm1::Ftp1FtpCertificate(TObject*, const TFtpCertificateQuestion& question, bool& trust) {
-  trust = !FClosing && Confirm(this, DisplayText(talvo::ui::CertificateQuestion(question)),
-                               talvo::ui::CertificateWarning(question));
+  trust = !FClosing && Confirm(this, DisplayText(talvo::texts::CertificateQuestion(question)),
+                               talvo::texts::CertificateWarning(question));
 }
 
 void TForm1::Ftp1FtpError(TObject*, FtpError error, const std::string& addinfo) {
   // Once the window is closing, a failure only hastens the end: no message holds it up.
-  const auto message = talvo::ui::ErrorMessage(error, addinfo);
+  const auto message = talvo::texts::ErrorMessage(error, addinfo);
   if (message && !FClosing) ShowInformation(this, QString::fromStdString(*message));
   FOperationFailed = true;
   Screen::SetArrow();

@@ -1,7 +1,7 @@
 // Transfers between the panes: the download and upload batches, the end of each file, the
 // throughput line of each stored file, and the stop button. A folder selected with the
 // files goes first (FtpmainFolders.cpp).
-#include "ftp/LocalNames.h"
+#include "session/LocalNames.h"
 #include "ui/Dialogs.h"
 #include "ui/FileListBox.h"
 #include "ui/Ftpmain.h"

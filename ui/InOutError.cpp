@@ -3,9 +3,9 @@
 #include <cerrno>
 #include <string>
 
-#include "ftp/FrenchMessages.h"
+#include "texts/FrenchMessages.h"
 
-InOutError::InOutError(int code) : InOutError(code, talvo::ui::InOutErrorText(code)) {}
+InOutError::InOutError(int code) : InOutError(code, talvo::texts::InOutErrorText(code)) {}
 
 InOutError::InOutError(int code, const std::string& text) : std::runtime_error(text), code_(code) {}
 

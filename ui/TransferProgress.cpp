@@ -3,7 +3,7 @@
 #include <QLabel>
 #include <QProgressBar>
 
-#include "ftp/TimeLeft.h"
+#include "session/TimeLeft.h"
 
 namespace {
 constexpr int kEveryMs = 100;

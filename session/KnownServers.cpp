@@ -1,4 +1,4 @@
-#include "ftp/KnownServers.h"
+#include "session/KnownServers.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

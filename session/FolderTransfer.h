@@ -1,5 +1,5 @@
 // TFolderTransfer: copies folders and everything under them, from the server or to it,
-// through the engine's own operations (ChangeDirectory, GetListing, CreateDirectory,
+// through the session's own operations (ChangeDirectory, GetListing, CreateDirectory,
 // ReceiveFile, StoreFile), so that each file goes the way single files go.
 //
 // It works in two phases. The scan finds every folder and file (the server's folders are
@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "ftp/Ftp.h"
+#include "session/FileSession.h"
 
 class TFolderTransfer {
  public:
@@ -71,7 +71,7 @@ class TFolderTransfer {
     std::string Local;
   };
 
-  explicit TFolderTransfer(TVelaFtp& ftp) : ftp_(ftp) {}
+  explicit TFolderTransfer(TFileSession& session) : session_(session) {}
   TFolderTransfer(const TFolderTransfer&) = delete;
   TFolderTransfer& operator=(const TFolderTransfer&) = delete;
 
@@ -155,7 +155,7 @@ class TFolderTransfer {
   bool Acceptable(const std::string& name);
   std::string TopNameOf(std::size_t folder) const;
 
-  TVelaFtp& ftp_;
+  TFileSession& session_;
   Direction direction_ = Direction::Download;
   Phase phase_ = Phase::Idle;
   Outcome outcome_ = Outcome::None;

@@ -1,4 +1,4 @@
-#include "ftp/TimeLeft.h"
+#include "session/TimeLeft.h"
 
 #include <cmath>
 

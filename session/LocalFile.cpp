@@ -1,4 +1,4 @@
-#include "ftp/LocalFile.h"
+#include "session/LocalFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,12 +1,12 @@
 // The steps of a folder transfer on the server's side: each starts one engine operation,
 // and the operation's completion (OperationDone) decides the next. The local side (the
 // scan of an upload, the folders a download makes) is in LocalFolders.cpp.
-#include "ftp/FolderTransfer.h"
+#include "session/FolderTransfer.h"
 
 #include <algorithm>
 #include <utility>
 
-#include "ftp/LocalNames.h"
+#include "session/LocalNames.h"
 
 void TFolderTransfer::Reset() {
   phase_ = Phase::Idle;
@@ -43,7 +43,7 @@ void TFolderTransfer::Start(Direction direction, std::vector<Top> tops) {
     return;
   }
   // The starting folder's own listing gives its absolute path (PWD), to come back to.
-  Issue(Step::ListHome, [this] { ftp_.GetListing(); });
+  Issue(Step::ListHome, [this] { session_.GetListing(); });
 }
 
 void TFolderTransfer::Go() {
@@ -53,7 +53,7 @@ void TFolderTransfer::Go() {
   for (std::size_t i = 0; i < files_.size(); ++i) filesOf_[files_[i].Folder].push_back(i);
   if (direction_ == Direction::Upload) {
     // An upload has not asked the server anything yet: where it is, and what it holds.
-    Issue(Step::ListHome, [this] { ftp_.GetListing(); });
+    Issue(Step::ListHome, [this] { session_.GetListing(); });
     return;
   }
   TransferNext();
@@ -80,7 +80,7 @@ bool TFolderTransfer::OperationDone() {
   if (step_ == Step::None) return false;
   const Step step = std::exchange(step_, Step::None);
   if (step == Step::GoHome) {
-    here_ = ftp_.Success ? home_ : std::string();
+    here_ = session_.Success ? home_ : std::string();
     Finish();
     return true;
   }
@@ -99,9 +99,9 @@ bool TFolderTransfer::OperationDone() {
   }
   switch (step) {
     case Step::ListHome:
-      home_ = here_ = ftp_.InitialDirectory;
+      home_ = here_ = session_.InitialDirectory;
       if (direction_ == Direction::Upload) {
-        homeFolders_ = ftp_.DirectoryNames;
+        homeFolders_ = session_.DirectoryNames;
         TransferNext();
       } else {
         for (auto top = tops_.rbegin(); top != tops_.rend(); ++top) pending_.push_back({-1, top->Remote, top->Local, 1});
@@ -109,7 +109,7 @@ bool TFolderTransfer::OperationDone() {
       }
       break;
     case Step::GoTo:
-      if (!ftp_.Success) {
+      if (!session_.Success) {
         End(Outcome::FolderUnreadable, target_);
         break;
       }
@@ -119,29 +119,29 @@ bool TFolderTransfer::OperationDone() {
     case Step::Enter:
       if (phase_ == Phase::Scanning) {
         FolderEntered();
-      } else if (!ftp_.Success) {
+      } else if (!session_.Success) {
         End(Outcome::FolderUnreadable, folders_[folder_].Name);
       } else {
         here_.clear();
-        Issue(Step::ListFolder, [this] { ftp_.GetListing(); });
+        Issue(Step::ListFolder, [this] { session_.GetListing(); });
       }
       break;
     case Step::ListFolder:
-      here_ = ftp_.InitialDirectory;
+      here_ = session_.InitialDirectory;
       if (phase_ == Phase::Scanning) {
         FolderListed();
       } else {
         // An upload's folder, entered: its absolute path and the folders already in it.
         Folder& folder = folders_[folder_];
         folder.Remote = here_;
-        folder.RemoteFolders = ftp_.DirectoryNames;
+        folder.RemoteFolders = session_.DirectoryNames;
         folderStage_ = FolderStage::Ready;
         TransferNext();
       }
       break;
     case Step::MakeFolder:
       // Refused or not: entering it tells whether there is a folder of that name.
-      Issue(Step::Enter, [this] { ftp_.ChangeDirectory(folders_[folder_].Name); });
+      Issue(Step::Enter, [this] { session_.ChangeDirectory(folders_[folder_].Name); });
       break;
     case Step::None:
     case Step::File:
@@ -170,11 +170,11 @@ void TFolderTransfer::ScanNext() {
   const Pending& next = pending_.back();
   if (GoTo(next.Parent < 0 ? home_ : folders_[static_cast<std::size_t>(next.Parent)].Remote)) return;
   const std::string name = next.Name;
-  Issue(Step::Enter, [this, &name] { ftp_.ChangeDirectory(name); });
+  Issue(Step::Enter, [this, &name] { session_.ChangeDirectory(name); });
 }
 
 void TFolderTransfer::FolderEntered() {
-  if (!ftp_.Success) {
+  if (!session_.Success) {
     const Pending refused = pending_.back();
     pending_.pop_back();
     if (refused.Parent < 0) {
@@ -188,24 +188,24 @@ void TFolderTransfer::FolderEntered() {
     return;
   }
   here_.clear();  // entered: where that is, PWD tells
-  Issue(Step::ListFolder, [this] { ftp_.GetListing(); });
+  Issue(Step::ListFolder, [this] { session_.GetListing(); });
 }
 
 void TFolderTransfer::FolderListed() {
   const Pending listed = pending_.back();
   pending_.pop_back();
-  if (!ftp_.Success) {
+  if (!session_.Success) {
     End(Outcome::FolderUnreadable, listed.Name);
     return;
   }
   const std::size_t index = folders_.size();
   folders_.push_back({listed.Name, here_, listed.Local, listed.Parent, listed.Depth, {}});
-  for (std::size_t i = 0; i < ftp_.FileNames.size(); ++i) {
-    const std::string& name = ftp_.FileNames[i];
-    if (Acceptable(name)) AddFile(index, name, i < ftp_.FileFacts.size() ? ftp_.FileFacts[i].Size : -1);
+  for (std::size_t i = 0; i < session_.FileNames.size(); ++i) {
+    const std::string& name = session_.FileNames[i];
+    if (Acceptable(name)) AddFile(index, name, i < session_.FileFacts.size() ? session_.FileFacts[i].Size : -1);
   }
   std::vector<Pending> children;
-  for (const std::string& name : ftp_.DirectoryNames) {
+  for (const std::string& name : session_.DirectoryNames) {
     if (name == "." || name == ".." || !Acceptable(name)) continue;
     if (listed.Depth >= kMaxDepth) {
       End(Outcome::TooDeep, TopNameOf(index));
@@ -226,12 +226,12 @@ void TFolderTransfer::TransferNext() {
     if (folderStage_ != FolderStage::Ready && !PrepareFolder(folder, !files.empty())) return;
     if (file_ < files.size()) {
       const File& file = files_[files[file_]];
-      ftp_.RemoteFile = file.Name;
-      ftp_.LocalFile = file.Local;
+      session_.RemoteFile = file.Name;
+      session_.LocalFile = file.Local;
       if (direction_ == Direction::Download) {
-        Issue(Step::File, [this] { ftp_.ReceiveFile(); });
+        Issue(Step::File, [this] { session_.ReceiveFile(); });
       } else {
-        Issue(Step::File, [this] { ftp_.StoreFile(); });
+        Issue(Step::File, [this] { session_.StoreFile(); });
       }
       return;
     }
@@ -263,16 +263,16 @@ bool TFolderTransfer::PrepareFolder(Folder& folder, bool hasFiles) {
   const bool missing = std::find(existing.begin(), existing.end(), folder.Name) == existing.end();
   if (folderStage_ == FolderStage::New && missing) {
     folderStage_ = FolderStage::Made;
-    Issue(Step::MakeFolder, [this] { ftp_.CreateDirectory(folders_[folder_].Name); });
+    Issue(Step::MakeFolder, [this] { session_.CreateDirectory(folders_[folder_].Name); });
     return false;
   }
   folderStage_ = FolderStage::Made;
-  Issue(Step::Enter, [this] { ftp_.ChangeDirectory(folders_[folder_].Name); });
+  Issue(Step::Enter, [this] { session_.ChangeDirectory(folders_[folder_].Name); });
   return false;
 }
 
 void TFolderTransfer::FileDone() {
-  if (ftp_.Success) bytesDone_ += ftp_.ResumedFrom + ftp_.BytesTransferred;
+  if (session_.Success) bytesDone_ += session_.ResumedFrom + session_.BytesTransferred;
   // A file the server refused counts as done, as in a batch; the log shows its reply.
   ++filesDone_;
   ++file_;
@@ -288,14 +288,14 @@ void TFolderTransfer::FileDone() {
 bool TFolderTransfer::GoTo(const std::string& path) {
   if (here_ == path) return false;
   target_ = path;
-  Issue(Step::GoTo, [this] { ftp_.ChangeDirectory(target_); });
+  Issue(Step::GoTo, [this] { session_.ChangeDirectory(target_); });
   return true;
 }
 
 // Operations are started only when the engine takes them: a request it would refuse at
 // once (busy, or no connection) fires no event, and the walk would wait for ever.
 void TFolderTransfer::Issue(Step step, const std::function<void()>& operation) {
-  if (!ftp_.Connected || ftp_.Busy) {
+  if (!session_.Connected || session_.Busy) {
     if (outcome_ == Outcome::None) outcome_ = Outcome::Abandoned;
     Finish();
     return;
@@ -312,7 +312,7 @@ void TFolderTransfer::End(Outcome outcome, const std::string& problem) {
   if (!home_.empty() && here_ != home_) {
     phase_ = Phase::Returning;
     target_ = home_;
-    Issue(Step::GoHome, [this] { ftp_.ChangeDirectory(target_); });
+    Issue(Step::GoHome, [this] { session_.ChangeDirectory(target_); });
     return;
   }
   Finish();

@@ -1,6 +1,6 @@
-#include "ftp/FrenchMessages.h"
+#include "texts/FrenchMessages.h"
 
-namespace talvo::ui {
+namespace talvo::texts {
 
 std::optional<std::string> ErrorMessage(int error, const std::string& addinfo) {
   switch (error) {
@@ -212,4 +212,4 @@ std::string WithFullStop(std::string text) {
   return text;
 }
 
-}  // namespace talvo::ui
+}  // namespace talvo::texts

@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <memory>
 
-#include "ftp/FolderTransfer.h"
-#include "ftp/LocalNames.h"
+#include "session/FolderTransfer.h"
+#include "session/LocalNames.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ftp/LocalNames.h"
+#include "session/LocalNames.h"
 
 bool IsPlainFileName(const std::string& name) {
   if (name.empty() || name == "." || name == "..") return false;

@@ -10,7 +10,7 @@
 
 #include "ftp/FtpTypes.h"
 
-namespace talvo::ui {
+namespace talvo::texts {
 
 // The message for an error code, or nothing for the codes that show no message.
 std::optional<std::string> ErrorMessage(int error, const std::string& addinfo);
@@ -61,4 +61,4 @@ std::string StoppedTransferLine(bool download, long long bytes, const std::strin
 // Adds a full stop unless the text already ends with one.
 std::string WithFullStop(std::string text);
 
-}  // namespace talvo::ui
+}  // namespace talvo::texts

@@ -1,0 +1,182 @@
+#include "tools/CliOptions.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <string_view>
+
+#include "ftp/Ftp.h"
+#include "session/KnownServers.h"
+
+namespace {
+
+// The password can come from the environment instead of the command line, where every user
+// of the machine could read it in the process list.
+constexpr const char* kPasswordVariable = "TALVOFTP_PASSWORD";
+
+constexpr const char* kUsage =
+    "usage: talvoftp-cli [--port N] [--user U] [--password P] [--account A] [--ascii] [-4 | -6]\n"
+    "                    [--active | --passive] [--tls auto|require|off] [--trust-fingerprint FP]\n"
+    "                    [--timeout-connect S] [--timeout-arp S] [--quiet] HOST COMMAND...\n"
+    "       talvoftp-cli --parse DIALECT   (listing lines on standard input)\n"
+    "       talvoftp-cli --help | --version\n"
+    "commands: ls | cd DIR | mkdir DIR | rmdir DIR | rm FILE | mv OLD NEW |\n"
+    "          get [-r] REMOTE LOCAL | put [-r] LOCAL REMOTE | abort-at BYTES\n"
+    "get -r and put -r copy a folder and everything under it: LOCAL (or REMOTE) is the\n"
+    "folder that receives it, made where missing; folders deeper than 32 levels (a link\n"
+    "that leads back up) stop the copy before anything is sent.\n"
+    "On a terminal, one line on standard error shows each transfer's progress (not with\n"
+    "--quiet).\n"
+    "Without --password, the password is taken from the environment variable TALVOFTP_PASSWORD.\n"
+    "HOST: a name, an IPv4 address (four decimal numbers, 192.0.2.7) or an IPv6 address,\n"
+    "with or without brackets (::1, [2001:db8::7], fe80::1%eth0). A name's addresses of both\n"
+    "families are tried in turn; -4 or -6 uses only IPv4 or only IPv6 addresses.\n"
+    "Data connections: automatic by default (active, then passive when the network or the\n"
+    "server refuses active mode); --active or --passive forces one mode.\n"
+    "Encryption (explicit TLS): auto by default (AUTH TLS, in clear only when the server\n"
+    "refuses it and never did TLS before); require never logs in without it; off never asks.\n"
+    "A certificate that does not verify (self-signed, signed for another host name, expired)\n"
+    "is refused, its problems and SHA-256 fingerprint printed; accept it with\n"
+    "--trust-fingerprint FP (hexadecimal, colons optional). Servers that did TLS are\n"
+    "remembered with their certificate, under the name typed and the address connected to,\n"
+    "in $XDG_CONFIG_HOME/talvo-ftp/known-servers (or ~/.config/talvo-ftp/known-servers).\n"
+    "Output: one line per event; an error prints its code and its French message\n"
+    "(\"error ftpeTlsDowngrade Ce serveur chiffrait ...\"); a transfer stopped by abort-at\n"
+    "prints \"stopped\" and what was kept. Even with --quiet, the error output says when the\n"
+    "session goes on in clear, when a trusted certificate has expired, and when a server\n"
+    "could not be remembered.\n";
+
+bool ParseNumber(const std::string& text, long long min, long long max, long long& value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtoll(text.c_str(), &end, 10);
+  return errno == 0 && *end == '\0' && value >= min && value <= max;
+}
+
+int ArgumentCount(const std::string& verb) {
+  if (verb == "ls") return 0;
+  if (verb == "cd" || verb == "mkdir" || verb == "rmdir" || verb == "rm" || verb == "abort-at") return 1;
+  if (verb == "mv" || verb == "get" || verb == "put") return 2;
+  return -1;
+}
+
+}  // namespace
+
+// The usage, with the dialect names that --parse takes, a few to a line.
+std::string UsageText() {
+  std::string text = std::string(kUsage) + "Dialects for --parse (lines in the Windows style are read in every one):\n ";
+  std::size_t column = 1;
+  for (int i = 0; i <= kServerTypeCount; ++i) {
+    const std::string_view name = i < kServerTypeCount ? ServerTypeName(static_cast<TFTPServerType>(i)) : kMlsdDialect;
+    if (column + 1 + name.size() > 77) {
+      text += "\n ";
+      column = 1;
+    }
+    text += ' ';
+    text += name;
+    column += 1 + name.size();
+  }
+  return text + "\n";
+}
+
+TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
+  TCommandLine result;
+  const auto usage = [&result](const std::string& problem) {
+    result.kind = TCommandLine::Kind::UsageError;
+    result.text = problem;
+    return result;
+  };
+  const auto answer = [&result](const std::string& text) {
+    result.kind = TCommandLine::Kind::Answer;
+    result.text = text;
+    return result;
+  };
+  if (!args.empty() && args[0] == "--parse") {
+    if (args.size() != 2) return usage("--parse needs a dialect");
+    TFTPServerType dialect{};
+    if (args[1] != kMlsdDialect && !ServerTypeFromName(args[1], dialect)) return usage("unknown dialect " + args[1]);
+    result.kind = TCommandLine::Kind::ParseListing;
+    result.text = args[1];
+    return result;
+  }
+  TCliOptions& options = result.options;
+  const std::size_t argc = args.size();
+  bool passwordGiven = false;
+  std::size_t i = 0;
+  const auto value = [&](std::string& out) -> bool {
+    if (i + 1 >= argc) return false;
+    out = args[++i];
+    return true;
+  };
+  for (; i < argc; ++i) {
+    const std::string arg = args[i];
+    if (arg == "-4" || arg == "-6") {
+      options.family = arg == "-4" ? platform::AF_INET_VALUE : platform::AF_INET6_VALUE;
+      continue;
+    }
+    if (arg.rfind("--", 0) != 0) break;
+    std::string text;
+    long long number = 0;
+    if (arg == "--help") {
+      return answer(UsageText());
+    } else if (arg == "--version") {
+      return answer(std::string("talvoftp-cli (") + TVelaFtp::kVersion + ")\n");
+    } else if (arg == "--quiet") {
+      options.quiet = true;
+    } else if (arg == "--ascii") {
+      options.ascii = true;
+    } else if (arg == "--active" || arg == "--passive") {
+      options.dataMode = arg == "--active" ? dcmActive : dcmPassive;
+    } else if (arg == "--tls") {
+      if (!value(text) || (text != "auto" && text != "require" && text != "off")) {
+        return usage("--tls needs auto, require or off");
+      }
+      options.tlsMode = text == "auto" ? tlsmAuto : text == "require" ? tlsmRequire : tlsmOff;
+    } else if (arg == "--trust-fingerprint") {
+      if (!value(text) || (options.trustFingerprint = NormalisedFingerprint(text)).empty()) {
+        return usage("--trust-fingerprint needs a SHA-256 fingerprint (64 hexadecimal digits)");
+      }
+    } else if (arg == "--user") {
+      if (!value(options.user)) return usage("--user needs a value");
+    } else if (arg == "--password") {
+      if (!value(options.password)) return usage("--password needs a value");
+      passwordGiven = true;
+    } else if (arg == "--account") {
+      if (!value(options.account)) return usage("--account needs a value");
+    } else if (arg == "--port") {
+      if (!value(text) || !ParseNumber(text, 1, 65535, number)) return usage("--port needs 1 to 65535");
+      options.port = static_cast<std::uint16_t>(number);
+    } else if (arg == "--timeout-connect" || arg == "--timeout-arp") {
+      if (!value(text) || !ParseNumber(text, 0, 3600, number)) return usage(arg + " needs 0 to 3600 seconds");
+      (arg == "--timeout-connect" ? options.timeoutConnect : options.timeoutArp) = static_cast<int>(number);
+    } else {
+      return usage("unknown option " + arg);
+    }
+  }
+  if (i >= argc) return usage("no host");
+  if (!passwordGiven) {
+    if (const char* password = std::getenv(kPasswordVariable)) options.password = password;
+  }
+  options.host = args[i++];
+  while (i < argc) {
+    TCliCommand command{args[i++], {}};
+    const int count = ArgumentCount(command.verb);
+    if (count < 0) return usage("unknown command " + command.verb);
+    if ((command.verb == "get" || command.verb == "put") && i < argc && args[i] == "-r") {
+      command.recursive = true;
+      ++i;
+    }
+    for (int k = 0; k < count; ++k) {
+      if (i >= argc) return usage(command.verb + " needs " + std::to_string(count) + " argument(s)");
+      command.args.push_back(args[i++]);
+    }
+    long long bytes = 0;
+    if (command.verb == "abort-at" && !ParseNumber(command.args[0], 0, INT64_MAX, bytes)) {
+      return usage("abort-at needs a byte count");
+    }
+    options.commands.push_back(command);
+  }
+  result.kind = TCommandLine::Kind::Session;
+  return result;
+}
+

@@ -1,0 +1,286 @@
+#include "tools/CliSession.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "ftp/Ftp.h"
+#include "platform/MessageLoop.h"
+#include "session/FolderTransfer.h"
+#include "session/KnownServers.h"
+#include "texts/FrenchMessages.h"
+#include "tools/CertificateAnswer.h"
+#include "tools/CliText.h"
+#include "tools/ProgressLine.h"
+
+namespace {
+
+// Drives one session: connect, the commands one after another, quit.
+class TCliSession {
+ public:
+  explicit TCliSession(const TCliOptions& options) : options_(options) {
+    ftp_.SetFtpServer(options.host);
+    ftp_.FtpPort = options.port;
+    ftp_.TimeOutConnect = options.timeoutConnect;
+    ftp_.TimeOutArp = options.timeoutArp;
+    ftp_.AddressFamily = options.family;
+    ftp_.TransferMode = options.ascii ? AsciiTransfer : BinaryTransfer;
+    ftp_.DataConnectionMode = options.dataMode;
+    ftp_.TlsMode = options.tlsMode;
+    ftp_.KnownServersFile = DefaultKnownServersPath();
+    ftp_.OnFtpCertificate = [this](TObject*, const TFtpCertificateQuestion& question, bool& trust) {
+      OnCertificate(question, trust);
+    };
+    ftp_.OnFtpInfo = [this](TObject*, FtpInfo info, const std::string& addinfo) { OnInfo(info, addinfo); };
+    folder_.OnScanned = [this] { FolderScanned(); };
+    folder_.OnFinished = [this] { FolderDone(); };
+    ftp_.OnFtpError = [this](TObject*, FtpError error, std::string addinfo) {
+      folder_.ErrorReported();
+      failed_ = true;
+      std::string line = std::string("error ") + FtpErrorName(error);
+      if (const std::optional<std::string> message = talvo::texts::ErrorMessage(error, addinfo)) {
+        line += ' ';
+        line += Escape(*message);
+      }
+      Print(true, line);
+    };
+    ftp_.OnFtpNeedInfo = [this](TObject*, TFtpInfoNeeded need, std::string& value) { OnNeed(need, value); };
+    ftp_.OnFtpReady = [this](TObject*) { Print(false, "ready"); };
+    ftp_.OnFtpQuit = [this](TObject*) {
+      Print(false, "quit");
+      quitSeen_ = true;
+    };
+    ftp_.OnLoggedIn = [this](TObject*) {
+      Done("OnLoggedIn");
+      if (!ftp_.Success) return;
+      Print(true, std::string("type ") + ServerTypeName(ftp_.ServerType));
+      Next();
+    };
+    const auto simple = [this](const char* name) {
+      return [this, name](TObject*) {
+        if (folder_.OperationDone()) return;
+        Done(name);
+        Next();
+      };
+    };
+    ftp_.OnDirectoryChanged = simple("OnDirectoryChanged");
+    ftp_.OnDirectoryCreated = simple("OnDirectoryCreated");
+    ftp_.OnDirectoryDeleted = simple("OnDirectoryDeleted");
+    ftp_.OnFileDeleted = simple("OnFileDeleted");
+    ftp_.OnFileRenamed = simple("OnFileRenamed");
+    ftp_.OnFileReceived = [this](TObject*) { TransferDone("OnFileReceived"); };
+    ftp_.OnFileStored = [this](TObject*) { TransferDone("OnFileStored"); };
+    ftp_.OnListingDone = [this](TObject*) {
+      if (folder_.OperationDone()) return;
+      Done("OnListingDone");
+      Print(true, "cwd " + Escape(ftp_.InitialDirectory));
+      for (const auto& name : ftp_.DirectoryNames) Print(true, "dir " + Escape(name));
+      for (const auto& name : ftp_.FileNames) Print(true, "file " + Escape(name));
+      Next();
+    };
+  }
+
+  int Run() {
+    auto& loop = platform::MessageLoop::Current();
+    ftp_.Connect();
+    // Refused before any connection attempt: no notification will follow.
+    if (ftp_.LastError == ftpeNoServer || ftp_.LastError == ftpeWinsockNotInitialized) return 1;
+    while (!quitSeen_) loop.RunUntil([this] { return quitSeen_; }, 1000);
+    loop.DispatchPending();  // a second quit notification follows a network error
+    std::fflush(stdout);
+    return failed_ || !allDone_ ? 1 : 0;
+  }
+
+ private:
+  void Print(bool essential, const std::string& line) {
+    if (options_.quiet && !essential) return;
+    if (stdoutIsTerminal_) progress_.Clear();  // not to write over the progress line
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+  }
+
+  void OnInfo(FtpInfo info, const std::string& addinfo) {
+    if (info == ftpiProgress && abortAt_ >= 0 && ftp_.BytesTransferred >= abortAt_) {
+      abortAt_ = -1;
+      stopping_ = true;
+      ftp_.Abort();
+    }
+    Warn(info, addinfo);
+    if (!options_.quiet) Print(false, std::string("info ") + FtpInfoName(info) + " " + Escape(addinfo));
+    if (info == ftpiProgress && addinfo.empty()) ShowProgress();
+  }
+
+  // What weakens the session's protection is said on the error output, even with --quiet:
+  // a session in clear, an expired certificate taken, a server that could not be remembered.
+  void Warn(FtpInfo info, const std::string& addinfo) {
+    std::string line;
+    if (info == ftpiTlsRefused) {
+      line = talvo::texts::TlsRefusedLine(addinfo);
+    } else if (info == ftpiCertificateExpired) {
+      line = talvo::texts::CertificateExpiredLine();
+    } else if (info == ftpiServerNotRemembered) {
+      line = talvo::texts::ServerNotRememberedLine(addinfo);
+    } else {
+      return;
+    }
+    progress_.Clear();
+    std::fprintf(stderr, "talvoftp-cli: %s\n", Escape(line).c_str());
+  }
+
+  // Only a fingerprint given on the command line makes an unverified certificate trusted.
+  void OnCertificate(const TFtpCertificateQuestion& question, bool& trust) {
+    Print(true, "certificate " + question.Fingerprint);
+    trust = AnswerCertificate(question, options_.trustFingerprint);
+  }
+
+  void OnNeed(TFtpInfoNeeded need, std::string& value) {
+    Print(false, std::string("need ") + FtpInfoNeededName(need));
+    switch (need) {
+      case ftpnServer: value = options_.host; break;
+      case ftpnUserName: value = options_.user; break;
+      case ftpnPassword: value = options_.password; break;
+      case ftpnAccount: value = options_.account; break;
+    }
+  }
+
+  void Done(const char* event) {
+    if (!ftp_.Success) failed_ = true;
+    Print(true, std::string("done ") + event + " " + (ftp_.Success ? "1" : "0"));
+  }
+
+  void TransferDone(const char* event) {
+    if (folder_.OperationDone()) return;
+    progress_.Clear();
+    Done(event);
+    Print(true, "bytes " + std::to_string(ftp_.BytesTransferred) + " ms " + std::to_string(ftp_.TransferTime));
+    if (stopping_ && !ftp_.Success) {
+      const bool download = std::string(event) == "OnFileReceived";
+      const long long kept = ftp_.ResumedFrom + ftp_.BytesTransferred;
+      Print(true, "stopped " + Escape(talvo::texts::StoppedTransferLine(download, kept, ftp_.LocalFile + ".part")));
+    }
+    stopping_ = false;
+    Next();
+  }
+
+  // Starts the next command, or quits when none is left.
+  void Next() {
+    while (next_ < options_.commands.size()) {
+      const TCliCommand& c = options_.commands[next_++];
+      if (c.verb == "abort-at") {
+        abortAt_ = std::stoll(c.args[0]);
+        continue;
+      }
+      if (c.verb == "ls") {
+        ftp_.GetListing();
+      } else if (c.verb == "cd") {
+        ftp_.ChangeDirectory(c.args[0]);
+      } else if (c.verb == "mkdir") {
+        ftp_.CreateDirectory(c.args[0]);
+      } else if (c.verb == "rmdir") {
+        ftp_.DeleteDirectory(c.args[0]);
+      } else if (c.verb == "rm") {
+        ftp_.DeleteFile(c.args[0]);
+      } else if (c.verb == "mv") {
+        ftp_.RenameFile(c.args[0], c.args[1]);
+      } else if (c.recursive) {
+        StartFolder(c);
+      } else if (c.verb == "get") {
+        ftp_.RemoteFile = c.args[0];
+        ftp_.LocalFile = c.args[1];
+        ftp_.ReceiveFile();
+      } else if (c.verb == "put") {
+        ftp_.LocalFile = c.args[0];
+        ftp_.RemoteFile = c.args[1];
+        ftp_.StoreFile();
+      }
+      return;
+    }
+    allDone_ = true;
+    ftp_.Quit();
+  }
+
+  // get -r and put -r: the folder's scan, then at once its transfer.
+  void StartFolder(const TCliCommand& c) {
+    const bool get = c.verb == "get";
+    folder_.Start(get ? TFolderTransfer::Direction::Download : TFolderTransfer::Direction::Upload,
+                  {{get ? c.args[0] : c.args[1], get ? c.args[1] : c.args[0]}});
+  }
+
+  void FolderScanned() {
+    std::string counts = "folder files " + std::to_string(folder_.Files().size()) + " bytes " +
+                         std::to_string(folder_.KnownBytes());
+    if (folder_.UnknownSizes() > 0) counts += " unknown " + std::to_string(folder_.UnknownSizes());
+    Print(true, counts);
+    folderStart_ = std::chrono::steady_clock::now();
+    folder_.Go();
+  }
+
+  void FolderDone() {
+    progress_.Clear();
+    for (const std::string& name : folder_.RefusedNames()) {
+      std::fprintf(stderr, "talvoftp-cli: not copied, its name would leave the local folder: %s\n",
+                   Escape(name).c_str());
+    }
+    const std::string problem = Escape(folder_.Problem());
+    switch (folder_.outcome()) {
+      case TFolderTransfer::Outcome::TooDeep:
+        std::fprintf(stderr, "talvoftp-cli: %s holds folders more than %d levels deep (a link that leads back "
+                     "up?); nothing was copied\n", problem.c_str(), TFolderTransfer::kMaxDepth);
+        break;
+      case TFolderTransfer::Outcome::FolderUnreadable:
+      case TFolderTransfer::Outcome::LocalFolderFailed:
+        std::fprintf(stderr, "talvoftp-cli: the folder %s could not be %s\n", problem.c_str(),
+                     folder_.outcome() == TFolderTransfer::Outcome::LocalFolderFailed ? "made" : "read or entered");
+        break;
+      default:
+        break;
+    }
+    const bool sent = folder_.outcome() == TFolderTransfer::Outcome::Sent;
+    if (!sent) failed_ = true;
+    Print(true, std::string("done folder ") + (sent ? "1" : "0") + " files " + std::to_string(folder_.FilesDone()) +
+                    " bytes " + std::to_string(folder_.BytesDone()));
+    if (folder_.outcome() != TFolderTransfer::Outcome::Abandoned) Next();
+  }
+
+  // The running file's progress, and in a folder transfer the folder's.
+  void ShowProgress() {
+    if (!progress_.Due()) return;
+    std::int64_t done = ftp_.ResumedFrom + ftp_.BytesTransferred, total = ftp_.ExpectedSize;
+    std::int64_t elapsed = ftp_.TransferTime, startedAt = ftp_.ResumedFrom;
+    std::string text;
+    if (folder_.phase() == TFolderTransfer::Phase::Transferring) {
+      startedAt = 0;
+      done += folder_.BytesDone();
+      total = folder_.KnownBytes();
+      elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                      folderStart_).count();
+      text = "fichier " + std::to_string(folder_.FilesDone() + 1) + "/" + std::to_string(folder_.Files().size()) +
+             ", ";
+    }
+    progress_.Show(text + ProgressText(done, total, elapsed, startedAt));
+  }
+
+  const TCliOptions& options_;
+  TVelaFtp ftp_;
+  TFolderTransfer folder_{ftp_};
+  TProgressLine progress_{!options_.quiet && ::isatty(2) == 1};
+  const bool stdoutIsTerminal_ = ::isatty(1) == 1;
+  std::chrono::steady_clock::time_point folderStart_;
+  std::size_t next_ = 0;
+  long long abortAt_ = -1;
+  bool stopping_ = false;  // abort-at stopped the running transfer
+  bool failed_ = false;
+  bool allDone_ = false;
+  bool quitSeen_ = false;
+};
+
+}  // namespace
+
+int RunSession(const TCliOptions& options) {
+  TCliSession session(options);
+  return session.Run();
+}
