@@ -78,9 +78,7 @@ void TVelaFtp::StartTransfer(TransferKind kind) {
   if (AcceptWaiting) {
     // A connection that came early is delivered like a fresh accept notification.
     AcceptWaiting = false;
-    MessageLoop::Current().PostMessage(ListenSocket->SockWindow, WM_USER + 1,
-                                       static_cast<WPARAM>(ListenSocket->SockHandle),
-                                       MakeSelectLParam(static_cast<std::uint16_t>(FD_ACCEPT), 0));
+    ListenSocket->SockAcceptAgain();
   }
 }
 

@@ -6,6 +6,7 @@
 #include "platform/MessageLoop.h"
 #include "platform/WinsockErrors.h"
 #include "transport/SocketCalls.h"
+#include "transport/SocketMessages.h"
 
 using namespace platform;
 
@@ -13,7 +14,6 @@ namespace transport {
 
 namespace {
 
-constexpr UINT WM_SOCKET_SELECT = WM_USER + 1;
 constexpr std::uintptr_t kTimerId = 1;
 // Longer than any sound network needs for the few kilobytes that can wait.
 constexpr int kSendSeconds = 30;

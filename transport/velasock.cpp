@@ -5,16 +5,17 @@
 #include "platform/AddressText.h"
 #include "platform/WinsockErrors.h"
 #include "transport/SocketCalls.h"
+#include "transport/SocketMessages.h"
 #include "transport/TlsConnection.h"
 
 using namespace platform;
 using transport::LastError;
 using transport::Lib;
+using transport::WM_SOCKET_LOOKUP;
+using transport::WM_SOCKET_SELECT;
 
 namespace {
 
-constexpr UINT WM_SOCKET_LOOKUP = WM_USER;
-constexpr UINT WM_SOCKET_SELECT = WM_USER + 1;
 constexpr std::uint16_t kWinsockVersion11 = 0x0101;
 
 }  // namespace
@@ -185,6 +186,11 @@ void TVelaSocket::SockAccept(TVelaSocket& Listener) {
   SockError = 0;
   SockConnected = true;
   Lib().WSAAsyncSelect(SockHandle, SockWindow, WM_SOCKET_SELECT, FD_READ | FD_WRITE | FD_CLOSE);
+}
+
+void TVelaSocket::SockAcceptAgain() {
+  MessageLoop::Current().PostMessage(SockWindow, WM_SOCKET_SELECT, static_cast<WPARAM>(SockHandle),
+                                     MakeSelectLParam(FD_ACCEPT, 0));
 }
 
 void TVelaSocket::SockClose() {

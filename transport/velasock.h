@@ -51,6 +51,9 @@ class TVelaSocket : public TObject {
   void SockConnectResolved();
   void SockListen();
   void SockAccept(TVelaSocket& Listener);
+  // A listening socket raises OnSockAccept once more, from the loop: for a connection whose
+  // notification came while nobody was ready to take it.
+  void SockAcceptAgain();
   void SockClose();
   int SockSend(const char* Buffer, int Count);
   int SockSendUrgent(const char* Buffer, int Count);

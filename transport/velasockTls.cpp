@@ -8,6 +8,7 @@
 
 #include "platform/WinsockErrors.h"
 #include "transport/SocketCalls.h"
+#include "transport/SocketMessages.h"
 #include "transport/TlsConnection.h"
 #include "transport/TlsLinger.h"
 #include "transport/velasock.h"
@@ -15,10 +16,10 @@
 using namespace platform;
 using Outcome = TTlsConnection::Outcome;
 using Phase = TTlsConnection::Phase;
+using transport::WM_SOCKET_SELECT;
 
 namespace {
 
-constexpr UINT WM_SOCKET_SELECT = WM_USER + 1;
 // One record's worth: a larger send is taken in part, as a plain socket may do.
 constexpr int kMaxPlainPerSend = 16384;
 // Our own notification, beside the network's: seal the plain bytes gathered so far.
