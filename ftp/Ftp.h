@@ -19,6 +19,7 @@
 
 #include "ftp/ControlLineSplitter.h"
 #include "ftp/ControlStates.h"
+#include "ftp/FtpReply.h"
 #include "ftp/FtpTypes.h"
 #include "ftp/ListingParser.h"
 #include "session/LocalFile.h"
@@ -107,8 +108,6 @@ class TVelaFtp : public TVelaSocket, public TFileSession {
 
   // Internal state, readable for tests and tracing.
   std::uint32_t BeginTick = 0;
-  bool MultiLineReply = false;
-  std::string MultiLineCode;
   TLocalFile LocalFileHandle;  // the local file of the running receive or store
   std::string RenameTarget;
   bool InReplyHandler = false;
@@ -184,8 +183,8 @@ class TVelaFtp : public TVelaSocket, public TFileSession {
   void ControlClosed(TObject* Sender);
   void ControlTimeOut(TObject* Sender);
   void EndConnectionFromServer();
-  void HandleStateReply(const std::string& Line);
-  void HandleLoginReply(const std::string& Line);
+  void HandleStateReply(const TFtpReply& Reply);
+  void HandleLoginReply(const TFtpReply& Reply);
   void SendLoginCommand(const std::string& command, const std::string& value, TControlState nextState);
   void SendUser();
   void AfterLogin();
@@ -193,13 +192,13 @@ class TVelaFtp : public TVelaSocket, public TFileSession {
   void EndLogin();
   void NoteFeature(const std::string& Line);
   void EnterInitialDirectory();
-  void HandlePwdReply(const std::string& Line);
-  void HandleTransferReply(TransferKind kind, const std::string& Line);
-  void TakePreliminaryReply(TransferKind kind, const std::string& Line);
-  void HandleSimpleReply(const std::string& Line);
+  void HandlePwdReply(const TFtpReply& Reply);
+  void HandleTransferReply(TransferKind kind, const TFtpReply& Reply);
+  void TakePreliminaryReply(TransferKind kind, const TFtpReply& Reply);
+  void HandleSimpleReply(const TFtpReply& Reply);
   void EndSimpleCommand(bool accepted);
-  void HandleRenameReply(const std::string& Line);
-  void HandleQuitReply(const std::string& Line);
+  void HandleRenameReply(const TFtpReply& Reply);
+  void HandleQuitReply(const TFtpReply& Reply);
   void SendQuit();
   void SendTransferType(TransferKind kind);
   bool PassLocalChecks();
@@ -208,7 +207,7 @@ class TVelaFtp : public TVelaSocket, public TFileSession {
   void EndTransferCommandRefused();
 
   // The encrypted session.
-  void HandleTlsReply(const std::string& Line);
+  void HandleTlsReply(const TFtpReply& Reply);
   TTlsClientOptions TlsOptions() const;
   void StartControlTls();
   void ControlTlsDone();
@@ -224,10 +223,10 @@ class TVelaFtp : public TVelaSocket, public TFileSession {
   void ChooseSessionDataMode();
   void OpenDataConnection(TransferKind kind);
   void SendPassiveCommand(TransferKind kind);
-  void HandleDataSetupReply(TransferKind kind, const std::string& Line);
+  void HandleDataSetupReply(TransferKind kind, const TFtpReply& Reply);
   void SwitchToPassive(const char* reason);
-  bool RetryPassively(TransferKind kind, const std::string& Line);
-  bool FallBackToList(TransferKind kind, const std::string& Line);
+  bool RetryPassively(TransferKind kind, const TFtpReply& Reply);
+  bool FallBackToList(TransferKind kind, const TFtpReply& Reply);
   void ConnectPassive(TransferKind kind, std::uint16_t port);
   void PassiveConnected(TransferKind kind);
   void PassiveConnectFailed();
@@ -262,12 +261,12 @@ class TVelaFtp : public TVelaSocket, public TFileSession {
 
   // Whole downloads.
   void AskSizeOrOpenData(TransferKind kind);
-  void TakeSizeReply(TransferKind kind, const std::string& Line);
-  void TakeAnnouncedSize(const std::string& Line);
-  void TakeModificationTimeReply(const std::string& Line);
+  void TakeSizeReply(TransferKind kind, const TFtpReply& Reply);
+  void TakeAnnouncedSize(const TFtpReply& Reply);
+  void TakeModificationTimeReply(const TFtpReply& Reply);
   void ChooseResume(std::int64_t remoteModified);
   bool AskRest();
-  void TakeRestReply(const std::string& Line);
+  void TakeRestReply(const TFtpReply& Reply);
   bool DownloadWhole() const;
   void SettleDownload();
 
@@ -275,7 +274,7 @@ class TVelaFtp : public TVelaSocket, public TFileSession {
   void AbortCloseDataSide();
   void EndTransferStoppedBeforeStart();
   bool SendAbortBytes(const char* bytes, int count, bool urgent);
-  bool TakeAbortReply(const std::string& Line);
+  bool TakeAbortReply(const TFtpReply& Reply);
   void StartAbortResync();
   void ForgetAbort();
 
@@ -295,6 +294,7 @@ class TVelaFtp : public TVelaSocket, public TFileSession {
   void EndAfterSilentReply426();
 
   ControlLineSplitter ControlLines{kMaxControlLine};
+  TReplyFraming ReplyFraming;  // the lines of a multi-line reply up to its last
   // The control connection has its own buffer: it is read in the middle of a store, while
   // TransferBuffer holds a block that is not yet sent.
   char ControlBuffer[kChunkSize] = {};

@@ -2,7 +2,6 @@
 // running listing or transfer, if any, ends as stopped, and the reply owed to ABOR is
 // taken out of the reply stream so that it never answers a later command.
 #include "ftp/Ftp.h"
-#include "ftp/ReplyParsing.h"
 
 using namespace platform;
 
@@ -80,11 +79,11 @@ void TVelaFtp::AbortCloseDataSide() {
 
 // Takes a reply out of the stream when it is owed to ABOR, or to the NOOP sent in its
 // place; true when it was (the state machine must not see it).
-bool TVelaFtp::TakeAbortReply(const std::string& Line) {
+bool TVelaFtp::TakeAbortReply(const TFtpReply& Reply) {
   if (AbortResyncing) {
     // Everything up to NOOP's own 200 belongs to the stop: late replies to the transfer
     // or to ABOR. Servers answer in order, so nothing after it is dropped.
-    if (Line.compare(0, 3, "200") == 0) {
+    if (Reply.Code == 200) {
       ForgetAbort();
       RepliesOwed = 0;
       if (Transfer.phase() == TransferState::Phase::DataEnded && !Transfer.FinalReplySeen()) {
@@ -97,7 +96,7 @@ bool TVelaFtp::TakeAbortReply(const std::string& Line) {
     }
     return true;
   }
-  if (!IsFinalReply(Line)) return false;
+  if (!Reply.Final()) return false;
   if (RepliesOwed > 0) --RepliesOwed;
   if (AbortReplyPosition == 0 || --AbortReplyPosition > 0) return false;
   // ABOR's own reply: it ends the stopped transfer's wait, nothing else.

@@ -2,7 +2,6 @@
 // sent exactly as given, after one blank; one that would carry a second command (CR, LF or
 // a zero byte in it) makes the operation end as refused, with nothing sent.
 #include "ftp/Ftp.h"
-#include "ftp/ReplyParsing.h"
 
 using namespace platform;
 
@@ -69,21 +68,21 @@ void TVelaFtp::EndSimpleCommand(bool accepted) {
   PostDone();
 }
 
-void TVelaFtp::HandleSimpleReply(const std::string& Line) {
-  EndSimpleCommand(IsReplyClass(Line, '2'));
+void TVelaFtp::HandleSimpleReply(const TFtpReply& Reply) {
+  EndSimpleCommand(Reply.Class == 2);
 }
 
-void TVelaFtp::HandleRenameReply(const std::string& Line) {
-  if (ControlState == csAwaitRnfr && IsReplyClass(Line, '3')) {
+void TVelaFtp::HandleRenameReply(const TFtpReply& Reply) {
+  if (ControlState == csAwaitRnfr && Reply.Class == 3) {
     SendCommand("RNTO " + RenameTarget, csAwaitRnto);
     return;
   }
   // RNFR answered anything but 3xx, or RNTO answered: the rename ends here.
-  EndSimpleCommand(ControlState == csAwaitRnto && IsReplyClass(Line, '2'));
+  EndSimpleCommand(ControlState == csAwaitRnto && Reply.Class == 2);
 }
 
-void TVelaFtp::HandleQuitReply(const std::string& Line) {
-  if (IsReplyClass(Line, '2')) {
+void TVelaFtp::HandleQuitReply(const TFtpReply& Reply) {
+  if (Reply.Class == 2) {
     ControlState = csIdle;
     // The server should now close; if it does not, the guard closes from this side.
     ArmQuitWait();

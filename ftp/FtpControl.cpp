@@ -33,8 +33,7 @@ void TVelaFtp::Connect() {
     SetFtpServer(server);
   }
   if (FtpPort == 0) FtpPort = 21;
-  MultiLineReply = false;
-  MultiLineCode.clear();
+  ReplyFraming.Reset();
   ControlState = csAwaitGreeting;
   ControlTlsPending = false;
   ProtectData = false;
@@ -182,70 +181,68 @@ void TVelaFtp::AskFor(TFtpInfoNeeded need, std::string& value) {
 
 void TVelaFtp::HandleReply(const std::string& Line) {
   if (Line.empty()) return;
-  if (MultiLineReply && Line.compare(0, 4, MultiLineCode + " ") != 0) {
-    // The lines inside a reply matter only to FEAT, one feature a line.
-    if (ControlState == csAwaitFeat) NoteFeature(Line);
-    return;
+  switch (ReplyFraming.Take(Line)) {
+    case TReplyLine::Opening: return;
+    case TReplyLine::Inside:
+      // The lines inside a reply matter only to FEAT, one feature a line.
+      if (ControlState == csAwaitFeat) NoteFeature(Line);
+      return;
+    case TReplyLine::Last: break;
   }
-  if (Line.size() >= 4 && Line[3] == '-') {
-    MultiLineReply = true;
-    MultiLineCode = Line.substr(0, 3);
-    return;
-  }
-  MultiLineReply = false;
   DeadlineReply = 0;  // the reply waited for is in; the next command arms the wait again
+  const TFtpReply reply = ParseReply(Line);
   // The replies owed to ABOR (and the NOOP that may follow it) are taken out here, so that
   // they are never read as the answer to a later command.
-  if (TakeAbortReply(Line)) return;
-  HandleStateReply(Line);
+  if (TakeAbortReply(reply)) return;
+  HandleStateReply(reply);
 }
 
-void TVelaFtp::HandleStateReply(const std::string& Line) {
+void TVelaFtp::HandleStateReply(const TFtpReply& Reply) {
   switch (ControlState) {
     case csAwaitGreeting: case csAwaitUser: case csAwaitPass: case csAwaitAcct: case csAwaitSyst:
     case csAwaitFeat: case csAwaitOptsUtf8: case csAwaitInitialCwd:
-      HandleLoginReply(Line);
+      HandleLoginReply(Reply);
       break;
     case csAwaitAuthTls: case csAwaitPbsz: case csAwaitProt:
-      HandleTlsReply(Line);
+      HandleTlsReply(Reply);
       break;
     case csAwaitPwd:
-      HandlePwdReply(Line);
+      HandlePwdReply(Reply);
       break;
     case csAwaitListType: case csAwaitListPort: case csAwaitList:
-      HandleTransferReply(TransferKind::Listing, Line);
+      HandleTransferReply(TransferKind::Listing, Reply);
       break;
     case csAwaitRetrType: case csAwaitRetrSize: case csAwaitRetrPort: case csAwaitRetr:
-      HandleTransferReply(TransferKind::Receive, Line);
+      HandleTransferReply(TransferKind::Receive, Reply);
       break;
     case csAwaitRetrMdtm:
-      TakeModificationTimeReply(Line);
+      TakeModificationTimeReply(Reply);
       break;
     case csAwaitRetrRest:
-      TakeRestReply(Line);
+      TakeRestReply(Reply);
       break;
     case csAwaitStorType: case csAwaitStorPort: case csAwaitStor:
-      HandleTransferReply(TransferKind::Store, Line);
+      HandleTransferReply(TransferKind::Store, Reply);
       break;
     case csAwaitRnfr: case csAwaitRnto:
-      HandleRenameReply(Line);
+      HandleRenameReply(Reply);
       break;
     case csAwaitSimple:
-      HandleSimpleReply(Line);
+      HandleSimpleReply(Reply);
       break;
     case csAwaitQuit:
-      HandleQuitReply(Line);
+      HandleQuitReply(Reply);
       break;
     default:
       break;  // idle: the reply is ignored
   }
 }
 
-void TVelaFtp::HandleLoginReply(const std::string& Line) {
-  const char cls = Line[0];
+void TVelaFtp::HandleLoginReply(const TFtpReply& Reply) {
+  const int cls = Reply.Class;
   switch (ControlState) {
     case csAwaitGreeting:
-      if (cls != '2') {
+      if (cls != 2) {
         FatalError(ftpeNoGreeting);
       } else if (TlsMode != tlsmOff) {
         SendCommand("AUTH TLS", csAwaitAuthTls);
@@ -257,12 +254,12 @@ void TVelaFtp::HandleLoginReply(const std::string& Line) {
     case csAwaitPass:
     case csAwaitAcct:
       // A 2xx to USER, PASS or ACCT ends the login; a 3xx asks for the next value.
-      if (cls == '2') {
+      if (cls == 2) {
         AfterLogin();
-      } else if (cls == '3' && ControlState == csAwaitUser) {
+      } else if (cls == 3 && ControlState == csAwaitUser) {
         AskFor(ftpnPassword, UserPassword);
         SendLoginCommand("PASS ", UserPassword, csAwaitPass);
-      } else if (cls == '3' && ControlState == csAwaitPass) {
+      } else if (cls == 3 && ControlState == csAwaitPass) {
         AskFor(ftpnAccount, UserAccount);
         SendLoginCommand("ACCT ", UserAccount, csAwaitAcct);
       } else {
@@ -271,12 +268,12 @@ void TVelaFtp::HandleLoginReply(const std::string& Line) {
       return;
     case csAwaitSyst:
       CurrentOperation = opLogin;
-      ServerType = ServerTypeFromSyst(Line);
+      ServerType = ServerTypeFromSyst(Reply.Line);
       SendCommand("FEAT", csAwaitFeat);
       return;
     case csAwaitFeat:
       // A server that refuses FEAT offers nothing beyond the basic commands.
-      if (cls != '2') MlsdOffered = Utf8Offered = false;
+      if (cls != 2) MlsdOffered = Utf8Offered = false;
       if (Utf8Offered) {
         SendCommand("OPTS UTF8 ON", csAwaitOptsUtf8);
       } else {
@@ -288,7 +285,7 @@ void TVelaFtp::HandleLoginReply(const std::string& Line) {
       EnterInitialDirectory();
       return;
     case csAwaitInitialCwd:
-      if (cls != '2') Info(ftpiCommandFailed, "");
+      if (cls != 2) Info(ftpiCommandFailed, "");
       EndLogin();
       return;
     default:
@@ -352,12 +349,12 @@ void TVelaFtp::EndLogin() {
 }
 
 // A listing begins with PWD, whose reply becomes InitialDirectory.
-void TVelaFtp::HandlePwdReply(const std::string& Line) {
-  if (Line[0] != '2') {
+void TVelaFtp::HandlePwdReply(const TFtpReply& Reply) {
+  if (Reply.Class != 2) {
     FatalError(ftpeUnexpectedReply);
     return;
   }
-  InitialDirectory = DirectoryFromPwd(Line);
+  InitialDirectory = DirectoryFromPwd(Reply.Line);
   SendTransferType(TransferKind::Listing);
 }
 
@@ -369,35 +366,35 @@ void TVelaFtp::SendTransferType(TransferKind kind) {
 
 // The replies of a listing, a receive or a store from TYPE on: one sequence (TYPE, then
 // PORT, EPSV or PASV, then the transfer command), told apart by the kind's states.
-void TVelaFtp::HandleTransferReply(TransferKind kind, const std::string& Line) {
+void TVelaFtp::HandleTransferReply(TransferKind kind, const TFtpReply& Reply) {
   const TTransferStates states = TransferStatesOf(kind);
-  const char cls = Line[0];
+  const int cls = Reply.Class;
   if (ControlState == states.Type) {
-    if (cls == '2') {
+    if (cls == 2) {
       AskSizeOrOpenData(kind);
     } else {
       FatalError(ftpeUnexpectedReply);
     }
   } else if (ControlState == states.Size) {
-    TakeSizeReply(kind, Line);
+    TakeSizeReply(kind, Reply);
   } else if (ControlState == states.Setup) {
-    HandleDataSetupReply(kind, Line);
-  } else if (DataTlsFailed && (cls == '1' || cls == '2')) {
+    HandleDataSetupReply(kind, Reply);
+  } else if (DataTlsFailed && (cls == 1 || cls == 2)) {
     FatalError(ftpeTlsData);  // the server took the command; its data connection failed
-  } else if (cls == '1') {
-    TakePreliminaryReply(kind, Line);
-  } else if (cls == '2' || Transfer.Stopped()) {
+  } else if (cls == 1) {
+    TakePreliminaryReply(kind, Reply);
+  } else if (cls == 2 || Transfer.Stopped()) {
     // During a stop any final reply (426 included) is the transfer's own last word.
     ControlState = states.AfterFinalReply;
-    TakeTransferFinalReply(cls == '2');
-  } else if (RetryPassively(kind, Line)) {
+    TakeTransferFinalReply(cls == 2);
+  } else if (RetryPassively(kind, Reply)) {
     // the same operation runs again in passive mode
-  } else if (FallBackToList(kind, Line)) {
+  } else if (FallBackToList(kind, Reply)) {
     // the listing runs again with LIST
   } else if (states.RefusalIsFatal) {
     CloseDataSockets();
     FatalError(ftpeUnexpectedReply);
-  } else if (Line.compare(0, 3, "426") == 0) {
+  } else if (Reply.Code == 426) {
     ArmReply426Wait();  // the answer of an aborted transfer: the final reply may follow
   } else {
     EndTransferCommandRefused();
@@ -407,11 +404,9 @@ void TVelaFtp::HandleTransferReply(TransferKind kind, const std::string& Line) {
 // A server that offered MLSD and then refuses it as unknown (500, 501, 502) is listed with
 // LIST for the rest of the session, starting with this listing, whose data connection is
 // made again.
-bool TVelaFtp::FallBackToList(TransferKind kind, const std::string& Line) {
+bool TVelaFtp::FallBackToList(TransferKind kind, const TFtpReply& Reply) {
   if (kind != TransferKind::Listing || !MachineListing()) return false;
-  if (Line.compare(0, 3, "500") != 0 && Line.compare(0, 3, "501") != 0 && Line.compare(0, 3, "502") != 0) {
-    return false;
-  }
+  if (Reply.Code != 500 && Reply.Code != 501 && Reply.Code != 502) return false;
   MlsdRefused = true;
   CloseDataSockets();
   Transfer.Begin(kind);
@@ -419,12 +414,12 @@ bool TVelaFtp::FallBackToList(TransferKind kind, const std::string& Line) {
   return true;
 }
 
-void TVelaFtp::TakePreliminaryReply(TransferKind kind, const std::string& Line) {
+void TVelaFtp::TakePreliminaryReply(TransferKind kind, const TFtpReply& Reply) {
   Transfer.PreliminaryReply();
   if (kind == TransferKind::Receive) {
-    TakeAnnouncedSize(Line);
+    TakeAnnouncedSize(Reply);
     std::string size;
-    if (TransferSizeFromReply(Line, size)) Info(ftpiTransferSize, size);
+    if (TransferSizeFromReply(Reply.Line, size)) Info(ftpiTransferSize, size);
   } else if (kind == TransferKind::Store && Transfer.Storing() && DataSetup != TDataSetup::Port) {
     // In passive mode the data connection is already there: the file goes once the
     // server has said it takes it, so that a refused STOR never meets data it did not want.

@@ -52,13 +52,13 @@ void TVelaFtp::SendPassiveCommand(TransferKind kind) {
   SendCommand(EpsvRefused ? "PASV" : "EPSV", TransferStatesOf(kind).Setup);
 }
 
-void TVelaFtp::HandleDataSetupReply(TransferKind kind, const std::string& Line) {
-  const char cls = Line[0];
+void TVelaFtp::HandleDataSetupReply(TransferKind kind, const TFtpReply& Reply) {
+  const int cls = Reply.Class;
   switch (DataSetup) {
     case TDataSetup::Port:
-      if (cls == '2') {
+      if (cls == 2) {
         StartTransfer(kind);
-      } else if (DataConnectionMode == dcmAutomatic && (cls == '4' || cls == '5')) {
+      } else if (DataConnectionMode == dcmAutomatic && (cls == 4 || cls == 5)) {
         ListenSocket->SockClose();
         SwitchToPassive("refused");
         SendPassiveCommand(kind);
@@ -68,9 +68,9 @@ void TVelaFtp::HandleDataSetupReply(TransferKind kind, const std::string& Line) 
       return;
     case TDataSetup::Epsv: {
       std::uint16_t port = 0;
-      if (Line.compare(0, 3, "229") == 0 && PortFromEpsvReply(Line, port)) {
+      if (Reply.Code == 229 && PortFromEpsvReply(Reply.Line, port)) {
         ConnectPassive(kind, port);
-      } else if (cls == '4' || cls == '5') {
+      } else if (cls == 4 || cls == 5) {
         EpsvRefused = true;  // for the rest of the session
         SendPassiveCommand(kind);
       } else {
@@ -81,7 +81,7 @@ void TVelaFtp::HandleDataSetupReply(TransferKind kind, const std::string& Line) 
     case TDataSetup::Pasv: {
       std::string named;
       std::uint16_t port = 0;
-      if (Line.compare(0, 3, "227") != 0 || !AddressFromPasvReply(Line, named, port)) {
+      if (Reply.Code != 227 || !AddressFromPasvReply(Reply.Line, named, port)) {
         FatalError(ftpeUnexpectedReply);
         return;
       }
@@ -101,12 +101,12 @@ void TVelaFtp::HandleDataSetupReply(TransferKind kind, const std::string& Line) 
 // Automatic mode, active so far: a 425 or 426 to LIST, RETR or STOR before the data
 // connection was made means the server could not reach this side. The same operation runs
 // again in passive mode; the local file was not touched, since no data came.
-bool TVelaFtp::RetryPassively(TransferKind kind, const std::string& Line) {
+bool TVelaFtp::RetryPassively(TransferKind kind, const TFtpReply& Reply) {
   if (DataConnectionMode != dcmAutomatic || PassiveSession || DataSetup != TDataSetup::Port ||
       Transfer.DataAccepted() || Transfer.Stopped()) {
     return false;
   }
-  if (Line.compare(0, 3, "425") != 0 && Line.compare(0, 3, "426") != 0) return false;
+  if (Reply.Code != 425 && Reply.Code != 426) return false;
   CloseDataSockets();
   Transfer.Begin(kind);
   SwitchToPassive("refused");

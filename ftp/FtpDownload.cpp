@@ -26,9 +26,9 @@ void TVelaFtp::AskSizeOrOpenData(TransferKind kind) {
 
 // A refusal (500, 502, 550: unknown command, a file it will not size) leaves the size
 // unknown; the download goes on all the same.
-void TVelaFtp::TakeSizeReply(TransferKind kind, const std::string& Line) {
-  if (IsReplyClass(Line, '1')) return;  // not a final reply: the one owed comes later
-  ByteCountFromSizeReply(Line, ExpectedSize);
+void TVelaFtp::TakeSizeReply(TransferKind kind, const TFtpReply& Reply) {
+  if (Reply.Class == 1) return;  // not a final reply: the one owed comes later
+  ByteCountFromSizeReply(Reply.Line, ExpectedSize);
   const std::int64_t part = LocalFileHandle.PartSize();
   if (part > 0 && ExpectedSize > part && !Transfer.Stopped()) {
     const ListingFacts* listed = FactsOf(RemoteFile);
@@ -42,9 +42,9 @@ void TVelaFtp::TakeSizeReply(TransferKind kind, const std::string& Line) {
 }
 
 // MDTM's "213 YYYYMMDDHHMMSS"; a refusal leaves the time unknown.
-void TVelaFtp::TakeModificationTimeReply(const std::string& Line) {
-  if (IsReplyClass(Line, '1')) return;
-  ChooseResume(IsReplyClass(Line, '2') && Line.size() > 4 ? FtpTimeValue(std::string_view(Line).substr(4)) : -1);
+void TVelaFtp::TakeModificationTimeReply(const TFtpReply& Reply) {
+  if (Reply.Class == 1) return;
+  ChooseResume(Reply.Class == 2 && Reply.Line.size() > 4 ? FtpTimeValue(std::string_view(Reply.Line).substr(4)) : -1);
   OpenDataConnection(TransferKind::Receive);
 }
 
@@ -69,9 +69,9 @@ bool TVelaFtp::AskRest() {
 
 // 350: the server sends the rest of its file. Anything else: from the start, into a new
 // file, the part kept as it is.
-void TVelaFtp::TakeRestReply(const std::string& Line) {
-  if (IsReplyClass(Line, '1')) return;
-  if (Line.compare(0, 3, "350") == 0) {
+void TVelaFtp::TakeRestReply(const TFtpReply& Reply) {
+  if (Reply.Class == 1) return;
+  if (Reply.Code == 350) {
     const std::uint64_t serial = Serial;
     Info(ftpiResumed, std::to_string(ResumedFrom));
     if (serial != Serial) return;
@@ -86,8 +86,8 @@ void TVelaFtp::TakeRestReply(const std::string& Line) {
   StartTransfer(TransferKind::Receive);
 }
 
-void TVelaFtp::TakeAnnouncedSize(const std::string& Line) {
-  if (TransferMode == BinaryTransfer && ExpectedSize < 0) ByteCountFromOpeningReply(Line, ExpectedSize);
+void TVelaFtp::TakeAnnouncedSize(const TFtpReply& Reply) {
+  if (TransferMode == BinaryTransfer && ExpectedSize < 0) ByteCountFromOpeningReply(Reply.Line, ExpectedSize);
 }
 
 // In clear with no size known nothing tells a cut from an end: the server's 2xx is taken.

@@ -29,11 +29,10 @@ TTlsClientOptions TVelaFtp::TlsOptions() const {
 }
 
 // Replies to AUTH TLS, PBSZ and PROT.
-void TVelaFtp::HandleTlsReply(const std::string& Line) {
-  const char cls = Line[0];
+void TVelaFtp::HandleTlsReply(const TFtpReply& Reply) {
   switch (ControlState) {
     case csAwaitAuthTls:
-      if (Line.compare(0, 3, "234") == 0) {
+      if (Reply.Code == 234) {
         StartControlTls();
         return;
       }
@@ -50,14 +49,14 @@ void TVelaFtp::HandleTlsReply(const std::string& Line) {
       SendUser();
       return;
     case csAwaitPbsz:
-      if (cls == '2') {
+      if (Reply.Class == 2) {
         SendCommand("PROT P", csAwaitProt);
       } else {
         DataWithoutProtection();
       }
       return;
     case csAwaitProt:
-      if (cls == '2') {
+      if (Reply.Class == 2) {
         ProtectData = true;
         SendCommand("SYST", csAwaitSyst);
       } else {

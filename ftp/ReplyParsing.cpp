@@ -15,7 +15,7 @@ bool ParseCount(const std::string& text, std::int64_t& count) {
 }  // namespace
 
 TFTPServerType ServerTypeFromSyst(const std::string& reply) {
-  if (IsReplyClass(reply, '5')) return ftpstDefault;
+  if (reply.starts_with('5')) return ftpstDefault;  // refused: nothing said
   std::string text = reply.size() > 4 ? reply.substr(4, 99) : std::string();
   std::transform(text.begin(), text.end(), text.begin(),
                  [](unsigned char c) { return static_cast<char>(std::toupper(c)); });

@@ -32,12 +32,3 @@ std::string FeatureName(const std::string& line);
 // The command that names where the client listens: "PORT h1,h2,h3,h4,p1,p2" for an IPv4
 // address, "EPRT |2|address|port|" (RFC 2428, without the zone) for an IPv6 one.
 std::string DataPortCommand(const std::string& address, std::uint16_t port);
-
-// Reply classes: the first character of the line.
-inline bool IsReplyClass(const std::string& line, char digit) {
-  return !line.empty() && line[0] == digit;
-}
-// A final reply (class 2 to 5) answers a command; class 1 is preliminary.
-inline bool IsFinalReply(const std::string& line) {
-  return !line.empty() && line[0] >= '2' && line[0] <= '5';
-}

@@ -7,11 +7,32 @@
 #include <vector>
 
 #include "ftp/ControlLineSplitter.h"
+#include "ftp/FtpReply.h"
 #include "ftp/ReplyParsing.h"
 
 namespace {
 
 using Lines = std::vector<std::string>;
+
+TEST(ReplyParsingTest, CodeAndClassReadOnce) {
+  const struct {
+    std::string line;
+    int code, cls;
+    bool final;
+  } rows[] = {
+      {"226 Transfer complete", 226, 2, true}, {"150 Opening", 150, 1, false}, {"426", 426, 4, true},
+      {"5x0 odd", 0, 5, true},  // the class alone, as the first digit says
+      {"22", 0, 2, true},       {"x26 no", 0, 0, false},                      {"", 0, 0, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.line);
+    const TFtpReply reply = ParseReply(row.line);
+    EXPECT_EQ(reply.Code, row.code);
+    EXPECT_EQ(reply.Class, row.cls);
+    EXPECT_EQ(reply.Final(), row.final);
+    EXPECT_EQ(reply.Line, row.line);
+  }
+}
 
 TEST(ReplyParsingTest, ServerTypeFromSyst) {
   const struct {
