@@ -2,6 +2,9 @@
 // the component's fixed state numbers (ControlState shows them); 100 is idle.
 #pragma once
 
+#include <array>
+#include <cstddef>
+
 #include "ftp/TransferState.h"
 
 enum TControlState : int {
@@ -35,6 +38,68 @@ enum TControlState : int {
   csAwaitOptsUtf8 = 81,  // OPTS UTF8 ON, when FEAT listed UTF8
   csIdle = 100,
 };
+
+// Each state's name, for traces, the fuzzer and the tests. The switch has no default: the
+// compiler refuses a state added above without its name here.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic error "-Wswitch"
+constexpr const char* ControlStateName(TControlState state) {
+  switch (state) {
+    case csAwaitGreeting: return "csAwaitGreeting";
+    case csAwaitUser: return "csAwaitUser";
+    case csAwaitPass: return "csAwaitPass";
+    case csAwaitAcct: return "csAwaitAcct";
+    case csAwaitAuthTls: return "csAwaitAuthTls";
+    case csAwaitSyst: return "csAwaitSyst";
+    case csAwaitInitialCwd: return "csAwaitInitialCwd";
+    case csAwaitPwd: return "csAwaitPwd";
+    case csAwaitListType: return "csAwaitListType";
+    case csAwaitListPort: return "csAwaitListPort";
+    case csAwaitList: return "csAwaitList";
+    case csAwaitRetrType: return "csAwaitRetrType";
+    case csAwaitRetrPort: return "csAwaitRetrPort";
+    case csAwaitRetr: return "csAwaitRetr";
+    case csAwaitRetrSize: return "csAwaitRetrSize";
+    case csAwaitRetrMdtm: return "csAwaitRetrMdtm";
+    case csAwaitRetrRest: return "csAwaitRetrRest";
+    case csAwaitStorType: return "csAwaitStorType";
+    case csAwaitStorPort: return "csAwaitStorPort";
+    case csAwaitStor: return "csAwaitStor";
+    case csAwaitRnfr: return "csAwaitRnfr";
+    case csAwaitRnto: return "csAwaitRnto";
+    case csAwaitSimple: return "csAwaitSimple";
+    case csAwaitQuit: return "csAwaitQuit";
+    case csAwaitPbsz: return "csAwaitPbsz";
+    case csAwaitProt: return "csAwaitProt";
+    case csAwaitFeat: return "csAwaitFeat";
+    case csAwaitOptsUtf8: return "csAwaitOptsUtf8";
+    case csIdle: return "csIdle";
+  }
+  return nullptr;  // a number that is no state
+}
+#pragma GCC diagnostic pop
+
+namespace control_states_detail {
+constexpr int kLargestState = 255;
+constexpr std::size_t CountStates() {
+  std::size_t count = 0;
+  for (int value = 0; value <= kLargestState; ++value) {
+    if (ControlStateName(static_cast<TControlState>(value)) != nullptr) ++count;
+  }
+  return count;
+}
+}  // namespace control_states_detail
+
+// Every state, by value: read from the names above, so that it can miss none.
+inline constexpr auto kControlStates = [] {
+  std::array<TControlState, control_states_detail::CountStates()> states{};
+  std::size_t next = 0;
+  for (int value = 0; value <= control_states_detail::kLargestState; ++value) {
+    if (ControlStateName(static_cast<TControlState>(value)) != nullptr) states[next++] = static_cast<TControlState>(value);
+  }
+  return states;
+}();
+static_assert(kControlStates.front() == csAwaitGreeting && kControlStates.back() == csIdle);
 
 // The states that a listing, a receive or a store goes through after its TYPE
 // command, and the differences between them.

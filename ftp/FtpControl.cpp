@@ -233,8 +233,8 @@ void TVelaFtp::HandleStateReply(const TFtpReply& Reply) {
     case csAwaitQuit:
       HandleQuitReply(Reply);
       break;
-    default:
-      break;  // idle: the reply is ignored
+    case csIdle:
+      break;  // nothing awaited: the reply is ignored
   }
 }
 

@@ -1,5 +1,5 @@
 // Fuzzes the reply handler. Each input is one short life of a component:
-//   byte 0   the reply state it waits in (one of the states the handler knows),
+//   byte 0   the reply state it waits in: every state, by its place in kControlStates,
 //   byte 1   flags: what the owner set beforehand and how its events react,
 //   the rest control text, cut into lines as the control connection does, each line
 //            handed to HandleReply; then the loop runs the notifications it posted.
@@ -28,12 +28,6 @@ std::size_t sink = 0;
 
 namespace {
 
-constexpr TControlState kStates[] = {csAwaitGreeting, csAwaitUser, csAwaitPass, csAwaitAcct, csAwaitAuthTls, csAwaitSyst,
-                                    csAwaitInitialCwd, csAwaitPwd, csAwaitListType, csAwaitListPort, csAwaitList,
-                                    csAwaitRetrType, csAwaitRetrPort, csAwaitRetr, csAwaitStorType, csAwaitStorPort,
-                                    csAwaitStor, csAwaitRnfr, csAwaitRnto, csAwaitSimple, csAwaitQuit, csAwaitPbsz,
-                                    csAwaitProt, csIdle, csAwaitRetrSize, csAwaitFeat, csAwaitOptsUtf8};
-constexpr int kStateCount = static_cast<int>(sizeof(kStates) / sizeof(kStates[0]));
 
 enum Flags : std::uint8_t {
   kInitialDirectory = 1 << 0,  // the login ends with CWD
@@ -175,7 +169,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t flags = data[1];
     AssignEvents(*ftp, (flags & kOwnerReacts) != 0);
     Prepare(*ftp, flags);
-    ftp->ControlState = kStates[data[0] % kStateCount];
+    ftp->ControlState = kControlStates[data[0] % kControlStates.size()];
 
     // The same cutting as the control read: lines end at CR LF only, and text that grows
     // past the cap without one ends the reading.

@@ -106,6 +106,8 @@ std::string ScriptedControlSession::Transcript() const {
   text += "peer commands:";
   for (const std::string& command : peer.Commands()) text += " [" + Escaped(command) + "]";
   text += "\npeer failure: " + peer.Failure();
+  const char* state = ControlStateName(ftp.ControlState);
+  text += std::string("\ncomponent state: ") + (state != nullptr ? state : "?");
   return text;
 }
 
