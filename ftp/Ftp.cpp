@@ -1,26 +1,27 @@
-// Surface of the component: construction, acceptance of operations, the two error paths
-// and the done and quit notifications.
+// Surface of the component: construction, acceptance of operations, the two error paths,
+// the one teardown, and the done and quit notifications.
 #include "ftp/Ftp.h"
 
 #include "ftp/CommandArgument.h"
+#include "ftp/DataChannel.h"
+#include "ftp/FtpLogin.h"
+#include "ftp/FtpTransfer.h"
+#include "ftp/StoreSender.h"
 
 using namespace platform;
 
-TVelaFtp::TVelaFtp() : ListenSocket(std::make_unique<TVelaSocket>()), DataSocket(std::make_unique<TVelaSocket>()) {
-  ListenSocket->InitWinsock();
-  DataSocket->InitWinsock();
+TVelaFtp::TVelaFtp()
+    : Deadlines([this] { GuardTick(); }),
+      Login(std::make_unique<TFtpLogin>(*this)),
+      Transfer(std::make_unique<TFtpTransfer>(*this)) {
   FtpPort = 21;
   OnSockMessage = [this](TMessage& m) { HandleOwnMessage(m); };
-  GuardWindow = MessageLoop::Current().CreateHiddenWindow([this](TMessage& m) {
-    if (m.Msg == WM_TIMER) GuardTick();
-  });
 }
 
+// The transfer goes first (its data sockets, then its local file), then the control socket.
 TVelaFtp::~TVelaFtp() {
-  MessageLoop::Current().DestroyWindow(GuardWindow);
-  DropTransfer();
-  DataSocket.reset();
-  ListenSocket.reset();
+  Transfer->Drop();
+  Transfer.reset();
   SockClose();
 }
 
@@ -31,6 +32,8 @@ void TVelaFtp::SetWinsockStarted(bool value) {
     StopWinsock();
   }
 }
+
+bool TVelaFtp::TransferRunning() const { return Transfer->State.Running(); }
 
 void TVelaFtp::Info(FtpInfo info, const std::string& addinfo) {
   if (OnFtpInfo) OnFtpInfo(this, info, addinfo);
@@ -47,11 +50,11 @@ void TVelaFtp::PostQuit() {
 void TVelaFtp::HandleOwnMessage(TMessage& Message) {
   if (Message.Msg == WM_FTP_DONE) {
     Busy = false;
-    Transfer.Clear();
+    Transfer->State.Clear();
     ClearDeadlines();
     Raise(OnFtpReady);
     if (AbortRequested) {
-      CloseDataSockets();
+      Transfer->Channel().Close();
       AbortRequested = false;
     }
     if (CurrentOperation != opNone) {
@@ -60,7 +63,7 @@ void TVelaFtp::HandleOwnMessage(TMessage& Message) {
       FireCompletion(op);
     }
   } else if (Message.Msg == WM_FTP_STORE) {
-    StoreContinuation(Message.WParam);
+    Transfer->Store().Continuation(Message.WParam);
   } else if (Message.Msg == WM_FTP_QUIT) {
     Busy = false;
     Raise(OnFtpQuit);
@@ -117,39 +120,53 @@ void TVelaFtp::ReportError(FtpError Code) {
   if (OnFtpError) OnFtpError(this, Code, "Error");
 }
 
-void TVelaFtp::FatalError(FtpError Code) {
-  if (ShuttingDown) return;
-  ++Serial;
-  DropTransfer();
-  SockClose();
-  Connected = false;
-  Transfer.Clear();
-  ForgetAbort();
-  ClearDeadlines();
-  StopGuard();
-  Success = false;
-  LastError = Code;
-  if (OnFtpError) OnFtpError(this, Code, "Error");
-  PostQuit();
-}
-
 bool TVelaFtp::CheckSocketError() {
   if (ShuttingDown) return true;
   if (SockError == 0) {
     LastError = ftpeNone;
     return false;
   }
-  FatalError(FtpErrorFromSocketError(SockError));
-  StopAfterError();
+  EndConnection(TConnectionEnd::NetworkError, FtpErrorFromSocketError(SockError));
   return true;
 }
 
-void TVelaFtp::StopAfterError() {
-  if (ShuttingDown) return;
-  ShuttingDown = true;
-  CloseDataSockets();
-  SockClose();
-  PostQuit();
+// The one end of a connection, whatever ended it: the running transfer is dropped (its
+// sockets and its local file), the control socket closed, the waits and a stop forgotten;
+// then the reason says what it has to say. A second call, for any reason, finds the
+// connection ended and does nothing, until the next Connect. The server's close leaves the
+// control socket to the socket component, which closes it after its close notification.
+void TVelaFtp::EndConnection(TConnectionEnd reason, FtpError code) {
+  if (ShuttingDown || Ended) return;
+  Ended = true;
+  ++Serial;
+  Transfer->Drop();
+  Transfer->State.Clear();
+  if (reason != TConnectionEnd::ServerClosed) SockClose();
+  Connected = false;
+  ForgetAbort();
+  ClearDeadlines();
+  Deadlines.StopTicking();
+  switch (reason) {
+    case TConnectionEnd::Fatal:
+    case TConnectionEnd::NetworkError:
+      ReportError(code);
+      PostQuit();
+      if (reason == TConnectionEnd::NetworkError) {
+        // The three sockets once more: the error's handler may have opened one again.
+        ShuttingDown = true;
+        Transfer->Channel().Close();
+        SockClose();
+        PostQuit();
+      }
+      return;
+    case TConnectionEnd::ServerClosed:
+      Info(ftpiDisconnected, "Disconnected");
+      // An operation cut short by the close did not happen: its completion reports a failure.
+      if (Busy && CurrentOperation != opNone) Success = false;
+      PostDone();
+      PostQuit();
+      return;
+  }
 }
 
 // The simple operations of the surface: acceptance, what each records, and the command.
@@ -167,8 +184,7 @@ void TVelaFtp::GetListing() {
   CurrentOperation = opGetListing;
   LastError = ftpeNone;
   Busy = true;
-  Transfer.Begin(TransferKind::Listing);
-  SendCommand("PWD", csAwaitPwd);
+  Transfer->Begin(TransferKind::Listing);
 }
 
 void TVelaFtp::ReceiveFile() {
@@ -182,11 +198,7 @@ void TVelaFtp::ReceiveFile() {
     return;
   }
   BeginOperation(opReceiveFile);
-  ExpectedSize = -1;
-  ResumeCandidate = ResumedFrom = 0;
-  if (!PassLocalChecks()) return;
-  Transfer.Begin(TransferKind::Receive);
-  SendTransferType(TransferKind::Receive);
+  Transfer->Begin(TransferKind::Receive);
 }
 
 void TVelaFtp::StoreFile() {
@@ -203,28 +215,5 @@ void TVelaFtp::StoreFile() {
     return;
   }
   BeginOperation(opStoreFile);
-  ExpectedSize = -1;
-  if (!PassLocalChecks()) return;
-  ExpectedSize = LocalFileHandle.Size();
-  Transfer.Begin(TransferKind::Store);
-  SendTransferType(TransferKind::Store);
-}
-
-// The checks of a receive or a store before anything is sent; a failure is reported (or,
-// for a remote name that cannot be sent, refused) and ends the operation.
-bool TVelaFtp::PassLocalChecks() {
-  if (!RemoteFile.empty() && RefuseUnsendable(RemoteFile)) return false;
-  FtpError error = ftpeNone;
-  if (RemoteFile.empty()) {
-    error = ftpeNoRemoteFile;
-  } else if (LocalFile.empty()) {
-    error = ftpeLocalFileOpen;
-  } else if (!(CurrentOperation == opReceiveFile ? LocalFileHandle.OpenForReceive(LocalFile)
-                                                  : LocalFileHandle.OpenForStore(LocalFile))) {
-    error = ftpeLocalFileOpen;
-  }
-  if (error == ftpeNone) return true;
-  ReportError(error);
-  PostDone();
-  return false;
+  Transfer->Begin(TransferKind::Store);
 }

@@ -1,15 +1,15 @@
 // TVelaFtp: the FTP client component. Its own socket (the base TVelaSocket) is the control
-// connection; it owns a listening socket and a data socket for the data connections (the
-// server connects to the listening socket in active mode, the data socket connects to the
-// server in passive mode), and the lists that every listing refills. Every operation returns at once
-// and ends with an event delivered through the done (1028) or quit (1026) notification that
-// the component posts to its own window.
+// connection. Every operation returns at once and ends with an event delivered through the
+// done (1028) or quit (1026) notification that the component posts to its own window.
 //
-// The component is split over a few files by concern: surface and notifications (Ftp.cpp),
-// control connection and replies (FtpControl.cpp), simple commands (FtpCommands.cpp), data
-// side (FtpData.cpp, FtpStore.cpp), making data connections in either mode
-// (FtpDataConnection.cpp), whole downloads (FtpDownload.cpp), the encrypted session
-// (FtpTls.cpp), abort (FtpAbort.cpp), bounded waits (FtpGuard.cpp).
+// This header is what a caller uses. Inside, the component is a few parts, each in its own
+// file pair: the login (FtpLogin), listings and transfers (FtpTransfer) with their data
+// connections (DataChannel), stored files (StoreSender) and listing text (ListingReader), the
+// bounded waits (ReplyDeadlines) and the replies owed to a stop (AbortReplies). The
+// component itself holds the control connection and its replies (FtpControl.cpp), the
+// simple commands (FtpCommands.cpp), the stop (FtpAbort.cpp), the tick of the waits
+// (FtpGuard.cpp), and its surface, notifications and one teardown (Ftp.cpp). Tests reach
+// inside through TFtpProbe (FtpProbe.h).
 #pragma once
 
 #include <cstdint>
@@ -17,28 +17,29 @@
 #include <string>
 #include <vector>
 
+#include "ftp/AbortReplies.h"
 #include "ftp/ControlLineSplitter.h"
 #include "ftp/ControlStates.h"
 #include "ftp/FtpReply.h"
 #include "ftp/FtpTypes.h"
-#include "ftp/ListingParser.h"
-#include "session/LocalFile.h"
-#include "ftp/TransferState.h"
+#include "ftp/ReplyDeadlines.h"
 #include "session/FileSession.h"
 #include "transport/velasock.h"
+
+class TFtpLogin;
+class TFtpTransfer;
+class TDataChannel;
+class TStoreSender;
+class TFtpProbe;
 
 class TVelaFtp : public TVelaSocket, public TFileSession {
  public:
   static constexpr platform::UINT WM_FTP_QUIT = 1026;
   static constexpr platform::UINT WM_FTP_DONE = 1028;
   static constexpr platform::UINT WM_FTP_STORE = 1029;  // the next pass of a running store
-  static constexpr int kChunkSize = 2048;
-  // Blocks a store sends in one pass of the loop when the socket takes them whole: the
-  // loop still runs every 16 KiB, and the cost of a pass is shared by a few blocks.
-  static constexpr int kStoreBlocksPerPass = 8;
-  // Over TLS the session holds a record (16 KiB) anyway: the local file is then read and
-  // written a record at a time rather than a chunk at a time.
-  static constexpr std::size_t kTlsFileBuffer = 16384;
+  // Longest control line kept; a longer one is refused, so that a server that never ends
+  // a line cannot grow memory without bound.
+  static constexpr std::size_t kMaxControlLine = 64 * 1024;
 
   // What the next done notification completes (fixed values).
   enum TCurrentOperation : std::uint8_t {
@@ -100,69 +101,32 @@ class TVelaFtp : public TVelaSocket, public TFileSession {
   void StoreFile() override;
   void Abort() override;
 
-  // Public members besides the session base's (Success, Connected, the byte counts, the
-  // listing's names and facts): the lines of the last listing, and the data sockets.
+  // Besides the session base's members: the lines of the last listing, the code of the
+  // last error (ftpeNone while nothing failed), the operation that runs, and whether a
+  // listing, receive or store is under way.
   std::vector<std::string> ListingLines;
-  std::unique_ptr<TVelaSocket> ListenSocket;
-  std::unique_ptr<TVelaSocket> DataSocket;
-
-  // Internal state, readable for tests and tracing.
-  std::uint32_t BeginTick = 0;
-  TLocalFile LocalFileHandle;  // the local file of the running receive or store
-  std::string RenameTarget;
-  bool InReplyHandler = false;
-  bool AbortRequested = false;
-  TCurrentOperation CurrentOperation = opNone;
-  TransferState Transfer;  // the running listing, receive or store
-  char TransferBuffer[kChunkSize + 1] = {};
-  TControlState ControlState = csAwaitGreeting;
-  bool ShuttingDown = false;
-  std::string ListingRemainder;
   FtpError LastError = ftpeNone;
+  TCurrentOperation Operation() const { return CurrentOperation; }
+  bool TransferRunning() const;
 
-  // Longest control line and listing line kept; longer ones are refused or dropped so that
-  // a server that never ends a line cannot grow memory without bound.
-  static constexpr std::size_t kMaxControlLine = 64 * 1024;
-  static constexpr std::size_t kMaxListingLine = 10000;
-
-  // Bounded waits, in seconds (see FtpGuard.cpp). Tests may shorten them.
-  struct TGuardTimes {
-    int Reply = 60;           // after the greeting's connect or a command, for its reply
-    int QuitReply = 10;       // after QUIT, for any reply (or the close)
-    int QuitClose = 3;        // after the 2xx to QUIT, for the server to close
-    int DataConnect = 60;     // after LIST/RETR/STOR, for the server to open the data connection
-    int FinalReply = 30;      // after the data side ended, for the final reply
-    int Reply426 = 5;         // after a 426 outside an abort, for anything more
-    int AbortReplies = 15;    // after ABOR (or the NOOP that follows it), for its reply
-    int AbortResync = 2;      // a stopped transfer has its own replies: for ABOR's, before NOOP
-    int Stall = 300;          // a data connection that moves nothing
-  };
-  TGuardTimes GuardTimes;
-
-  // Control side.
   void DoResolved() override;
-  void SendLine(const std::string& Line);
-  void SendCommand(const std::string& Line, TControlState NextState);
-  void HandleReply(const std::string& Line);
-  void ReportError(FtpError Code);
-  void FatalError(FtpError Code);
-  bool CheckSocketError();
-  void StopAfterError();
-
-  // Data side. The PORT (or, over IPv6, EPRT) command for a new listening socket.
-  std::string PrepareDataPort();
-  // This session makes its data connections in passive mode (chosen at the connect, or
-  // switched to by the automatic mode).
-  bool PassiveSession = false;
-
-  // What the server's FEAT reply offered this session, and whether it then refused MLSD.
-  bool MlsdOffered = false;
-  bool Utf8Offered = false;
-  bool MlsdRefused = false;
-  // Listings of this session use MLSD.
-  bool MachineListing() const { return MlsdOffered && !MlsdRefused; }
 
  private:
+  friend class TFtpLogin;
+  friend class TFtpTransfer;
+  friend class TDataChannel;
+  friend class TStoreSender;
+  friend class TFtpProbe;
+
+  // Why a connection ends. The teardown is the same for all; they differ in what is said.
+  enum class TConnectionEnd : std::uint8_t {
+    Fatal,         // OnFtpError, then the quit notification
+    NetworkError,  // the same, then ShuttingDown and a second quit notification
+    ServerClosed,  // ftpiDisconnected, the running operation's end (failed), the quit
+  };
+
+  static constexpr int kChunkSize = 2048;
+
   // Notifications and events.
   void Info(FtpInfo info, const std::string& addinfo);
   void PostDone();
@@ -177,170 +141,66 @@ class TVelaFtp : public TVelaSocket, public TFileSession {
   bool AcceptSimpleCommand(TCurrentOperation op);
   bool RefuseUnsendable(const std::string& argument);
 
-  // Control connection handlers.
-  void ControlConnected(TObject* Sender);
-  void ControlRead(TObject* Sender);
-  void ControlClosed(TObject* Sender);
-  void ControlTimeOut(TObject* Sender);
-  void EndConnectionFromServer();
+  // Errors and the end of the connection.
+  void ReportError(FtpError Code);
+  void FatalError(FtpError Code) { EndConnection(TConnectionEnd::Fatal, Code); }
+  bool CheckSocketError();
+  void EndConnection(TConnectionEnd reason, FtpError code);
+
+  // The control connection.
+  void ControlConnected();
+  void ControlRead();
+  void ControlClosed();
+  void SendLine(const std::string& Line);
+  void SendCommand(const std::string& Line, TControlState NextState);
+  void AskFor(TFtpInfoNeeded need, std::string& value);
+  void HandleReply(const std::string& Line);
   void HandleStateReply(const TFtpReply& Reply);
-  void HandleLoginReply(const TFtpReply& Reply);
-  void SendLoginCommand(const std::string& command, const std::string& value, TControlState nextState);
-  void SendUser();
-  void AfterLogin();
-  void RefuseLogin();
-  void EndLogin();
-  void NoteFeature(const std::string& Line);
-  void EnterInitialDirectory();
-  void HandlePwdReply(const TFtpReply& Reply);
-  void HandleTransferReply(TransferKind kind, const TFtpReply& Reply);
-  void TakePreliminaryReply(TransferKind kind, const TFtpReply& Reply);
-  void HandleSimpleReply(const TFtpReply& Reply);
+
+  // The simple commands and QUIT.
   void EndSimpleCommand(bool accepted);
   void HandleRenameReply(const TFtpReply& Reply);
   void HandleQuitReply(const TFtpReply& Reply);
   void SendQuit();
-  void SendTransferType(TransferKind kind);
-  bool PassLocalChecks();
-  void AskFor(TFtpInfoNeeded need, std::string& value);
-  void TakeTransferFinalReply(bool accepted);
-  void EndTransferCommandRefused();
 
-  // The encrypted session.
-  void HandleTlsReply(const TFtpReply& Reply);
-  TTlsClientOptions TlsOptions() const;
-  void StartControlTls();
-  void ControlTlsDone();
-  std::vector<std::string> KnownServerNames() const;
-  bool AcceptCertificate();
-  void DataWithoutProtection();
-  void StartDataTls();
-  void DataTlsDone();
-  bool AwaitReplyAfterDataTlsFailure();
-  void MaybeBeginStore();
-
-  // Data connections, both ways.
-  void ChooseSessionDataMode();
-  void OpenDataConnection(TransferKind kind);
-  void SendPassiveCommand(TransferKind kind);
-  void HandleDataSetupReply(TransferKind kind, const TFtpReply& Reply);
-  void SwitchToPassive(const char* reason);
-  bool RetryPassively(TransferKind kind, const TFtpReply& Reply);
-  bool FallBackToList(TransferKind kind, const TFtpReply& Reply);
-  void ConnectPassive(TransferKind kind, std::uint16_t port);
-  void PassiveConnected(TransferKind kind);
-  void PassiveConnectFailed();
-
-  // Data side.
-  void StartTransfer(TransferKind kind);
-  void BeginDataCounters();
-  void BeginStore();
-  void PendingAccept(TObject* Sender);
-  bool TakeDataConnection();
-  void AcceptData(TObject* Sender);
-  void StoreData(TObject* Sender);
-  void ContinueStore();
-  bool StoreBlock();
-  void PostStorePass();
-  void StoreContinuation(platform::WPARAM run);
-  void NudgeStore();
-  void EndStore();
-  void ListingRead(TObject* Sender);
-  void FileRead(TObject* Sender);
-  bool DataClosedInError(TObject* Sender);
-  void ListingClosed(TObject* Sender);
-  void TransferClosed(TObject* Sender);
-  void AddListingLine(std::string line);
-  void DataSideFinished();
-  void TryFinishTransfer();
-  void CloseDataSockets();
-  void DropTransfer();
-  void CloseLocalFile();
-  void ClaimLocalFile();
-  void EndStoreAfterReadFailure();
-
-  // Whole downloads.
-  void AskSizeOrOpenData(TransferKind kind);
-  void TakeSizeReply(TransferKind kind, const TFtpReply& Reply);
-  void TakeAnnouncedSize(const TFtpReply& Reply);
-  void TakeModificationTimeReply(const TFtpReply& Reply);
-  void ChooseResume(std::int64_t remoteModified);
-  bool AskRest();
-  void TakeRestReply(const TFtpReply& Reply);
-  bool DownloadWhole() const;
-  void SettleDownload();
-
-  // Abort.
-  void AbortCloseDataSide();
-  void EndTransferStoppedBeforeStart();
+  // The stop, and the bounded waits.
   bool SendAbortBytes(const char* bytes, int count, bool urgent);
   bool TakeAbortReply(const TFtpReply& Reply);
   void StartAbortResync();
   void ForgetAbort();
-
-  // Bounded waits.
-  void StartGuard();
-  void StopGuard();
-  void GuardTick();
   void ClearDeadlines();
-  void ArmReply426Wait();
-  void ArmReplyWait();
-  void ArmQuitReplyWait();
-  void ArmQuitWait();
-  void ArmDataConnectWait();
-  void ArmAbortWait();
-  void ArmAbortResyncWait();
-  void ArmFinalReplyWait();
-  void EndAfterSilentReply426();
+  void GuardTick();
+
+  // Internal state.
+  TCurrentOperation CurrentOperation = opNone;
+  TControlState ControlState = csAwaitGreeting;
+  bool InReplyHandler = false;
+  bool AbortRequested = false;
+  bool ShuttingDown = false;  // a network error tore the connection down
+  bool Ended = false;         // the connection was torn down (until the next Connect)
+  std::uint64_t Serial = 0;   // bumped at every teardown, so pumped loops know to stop
+  std::string RenameTarget;
+
+  // What the server offered this session: MLSD and UTF-8 in its FEAT reply, MLSD refused
+  // later, and PROT P accepted (every data connection is TLS).
+  struct TSessionFeatures {
+    bool MlsdOffered = false;
+    bool Utf8Offered = false;
+    bool MlsdRefused = false;
+    bool ProtectData = false;
+    bool MachineListing() const { return MlsdOffered && !MlsdRefused; }
+  };
+  TSessionFeatures Features;
 
   ControlLineSplitter ControlLines{kMaxControlLine};
-  TReplyFraming ReplyFraming;  // the lines of a multi-line reply up to its last
+  TReplyFraming ReplyFraming;
   // The control connection has its own buffer: it is read in the middle of a store, while
-  // TransferBuffer holds a block that is not yet sent.
+  // the transfer's buffer holds a block that is not yet sent.
   char ControlBuffer[kChunkSize] = {};
-  platform::HWND GuardWindow = 0;
-  bool GuardRunning = false;
 
-  // Replies owed: every command sent owes one final reply (class 2 to 5); the count lets
-  // the component recognise the reply that answers ABOR, whatever came before it.
-  int RepliesOwed = 0;
-  int AbortReplyPosition = 0;  // > 0: ABOR's reply is the n-th final reply from now
-  // NOOP was sent because ABOR's reply did not come: every reply up to NOOP's is dropped.
-  bool AbortResyncing = false;
-
-  // The running store: what is left of the file and the block on its way. Run numbers the
-  // stores, so that a pass posted for an earlier one is never taken for a pass of this one.
-  struct TStoreProgress {
-    std::int64_t Remaining = 0;
-    int BlockSize = 0;
-    int BlockSent = 0;
-    bool WaitingForWrite = false;
-    bool ContinuationPosted = false;
-    bool Started = false;  // the data connection is taken and the first pass was posted
-    bool ServerReady = false;  // active: the server connected; passive: it answered STOR
-    std::uint64_t Run = 0;
-  };
-  TStoreProgress Store;
-
-  // The command that prepares the next data connection, whose reply is awaited.
-  enum class TDataSetup : std::uint8_t { Port, Epsv, Pasv };
-  TDataSetup DataSetup = TDataSetup::Port;
-  bool EpsvRefused = false;       // this server refused EPSV: PASV from now on
-  bool ControlTlsPending = false; // AUTH TLS was accepted and the handshake is under way
-  bool ProtectData = false;       // PROT P was accepted: every data connection is TLS
-  bool DataTlsPending = false;    // the data connection's TLS handshake is under way
-  bool DataTlsFailed = false;     // it failed before the command was answered
-  bool PassiveConnecting = false; // the data socket's connect to the server is under way
-
-  // The part of an earlier try that the running download may continue (REST), from
-  // after SIZE until REST is answered; 0: none.
-  std::int64_t ResumeCandidate = 0;
-  bool DataCloseNotify = false;  // the download's TLS data connection ended with close_notify
-  bool AcceptWaiting = false;    // a connection arrived before the handlers were installed
-  bool SkippingListingLine = false;
-  std::uint64_t Serial = 0;      // bumped at every teardown, so pumped loops know to stop
-  std::uint32_t DeadlineReply = 0, DeadlineQuit = 0, DeadlineDataConnect = 0, DeadlineFinalReply = 0,
-                Deadline426 = 0, DeadlineAbort = 0, DeadlineAbortResync = 0;
-  std::int64_t StallBytes = -1;
-  int StallSeconds = 0;
+  TGuardTimes GuardTimes;
+  TReplyDeadlines Deadlines;
+  TAbortReplies Replies;
+  std::unique_ptr<TFtpLogin> Login;
+  std::unique_ptr<TFtpTransfer> Transfer;
 };

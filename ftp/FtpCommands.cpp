@@ -56,7 +56,7 @@ void TVelaFtp::Quit() {
 // closed from this side after a while, so that the owner's wait for OnFtpQuit ends.
 void TVelaFtp::SendQuit() {
   SendCommand("QUIT", csAwaitQuit);
-  ArmQuitReplyWait();
+  Deadlines.Arm(TAwaited::Quit, GuardTimes.QuitReply);
 }
 
 void TVelaFtp::EndSimpleCommand(bool accepted) {
@@ -66,10 +66,6 @@ void TVelaFtp::EndSimpleCommand(bool accepted) {
   }
   ControlState = csIdle;
   PostDone();
-}
-
-void TVelaFtp::HandleSimpleReply(const TFtpReply& Reply) {
-  EndSimpleCommand(Reply.Class == 2);
 }
 
 void TVelaFtp::HandleRenameReply(const TFtpReply& Reply) {
@@ -85,7 +81,7 @@ void TVelaFtp::HandleQuitReply(const TFtpReply& Reply) {
   if (Reply.Class == 2) {
     ControlState = csIdle;
     // The server should now close; if it does not, the guard closes from this side.
-    ArmQuitWait();
+    Deadlines.Arm(TAwaited::Quit, GuardTimes.QuitClose);
     return;
   }
   FatalError(ftpeNone);

@@ -1,11 +1,13 @@
 // Control connection: connecting (lookup, connect, time limits), reading and cutting the
-// replies into lines, sending command lines, and the reply state machine of the login and
-// of the listing, receive and store sequences.
+// replies into lines, sending command lines, and handing each reply to the handler of the
+// state that awaits it.
 #include <cstring>
 
 #include "ftp/CommandArgument.h"
+#include "ftp/DataChannel.h"
 #include "ftp/Ftp.h"
-#include "ftp/ReplyParsing.h"
+#include "ftp/FtpLogin.h"
+#include "ftp/FtpTransfer.h"
 #include "platform/WinsockErrors.h"
 
 using namespace platform;
@@ -15,10 +17,11 @@ void TVelaFtp::Connect() {
     Info(ftpiBusy, "");
     return;
   }
-  OnSockTimeOut = [this](TObject* s) { ControlTimeOut(s); };
+  OnSockTimeOut = [this](TObject*) { FatalError(ftpeTimeout); };
   LastError = ftpeNone;
   Success = true;
   ShuttingDown = false;
+  Ended = false;
   if (!InitWinsock()) {
     ReportError(ftpeWinsockNotInitialized);
     return;
@@ -35,14 +38,13 @@ void TVelaFtp::Connect() {
   if (FtpPort == 0) FtpPort = 21;
   ReplyFraming.Reset();
   ControlState = csAwaitGreeting;
-  ControlTlsPending = false;
-  ProtectData = false;
-  MlsdOffered = Utf8Offered = MlsdRefused = false;
-  RepliesOwed = 1;  // the greeting
+  Login->Restart();
+  Features = {};
   ForgetAbort();
-  OnSockConnect = [this](TObject* s) { ControlConnected(s); };
-  OnSockRead = [this](TObject* s) { ControlRead(s); };
-  OnSockClose = [this](TObject* s) { ControlClosed(s); };
+  Replies.Restart(1);  // the greeting
+  OnSockConnect = [this](TObject*) { ControlConnected(); };
+  OnSockRead = [this](TObject*) { ControlRead(); };
+  OnSockClose = [this](TObject*) { ControlClosed(); };
   // The socket is opened once the address, and so its family, is known.
   if (ServerAddress.empty()) {
     Info(ftpiResolvingHost, ServerHostName);
@@ -72,11 +74,7 @@ void TVelaFtp::DoResolved() {
   CheckSocketError();
 }
 
-void TVelaFtp::ControlTimeOut(TObject*) {
-  FatalError(ftpeTimeout);
-}
-
-void TVelaFtp::ControlConnected(TObject*) {
+void TVelaFtp::ControlConnected() {
   if (CheckSocketError()) return;
   ControlState = csAwaitGreeting;
   ServerAddress = SockAddressText();  // the address that answered, of all a name has
@@ -84,38 +82,20 @@ void TVelaFtp::ControlConnected(TObject*) {
   Connected = true;
   ControlLines.Clear();
   InReplyHandler = false;
-  StartGuard();
-  ArmReplyWait();  // for the greeting
-  ChooseSessionDataMode();
+  Deadlines.StartTicking();
+  Deadlines.Arm(TAwaited::Reply, GuardTimes.Reply);  // for the greeting
+  Transfer->Channel().ChooseSessionMode();
 }
 
-void TVelaFtp::ControlClosed(TObject*) {
+void TVelaFtp::ControlClosed() {
   // A reset or an abort arrives as a close that carries its error: that is a network
   // failure, not the server's goodbye.
   if (CheckSocketError()) return;
-  EndConnectionFromServer();
+  EndConnection(TConnectionEnd::ServerClosed, ftpeNone);
 }
 
-// The server closed the control connection (or, after QUIT, was taken as having closed).
-void TVelaFtp::EndConnectionFromServer() {
-  ++Serial;
-  StopGuard();
-  ClearDeadlines();
-  Info(ftpiDisconnected, "Disconnected");
-  // An operation cut short by the close did not happen: its completion reports a failure.
-  if (Busy && CurrentOperation != opNone) Success = false;
-  if (Transfer.Running() || LocalFileHandle.IsOpen()) {
-    // Nothing more can arrive for a running transfer: end its data side too.
-    DropTransfer();
-    Transfer.Clear();
-  }
-  PostDone();
-  PostQuit();
-  Connected = false;
-}
-
-void TVelaFtp::ControlRead(TObject*) {
-  if (InReplyHandler || ShuttingDown || ControlTlsPending) return;
+void TVelaFtp::ControlRead() {
+  if (InReplyHandler || ShuttingDown || Login->TlsPending()) return;
   const std::uint64_t serial = Serial;
   while (!ShuttingDown) {
     const int n = SockReceive(ControlBuffer, kChunkSize);
@@ -125,7 +105,8 @@ void TVelaFtp::ControlRead(TObject*) {
     Info(ftpiReceived, text);
     if (serial != Serial) return;  // the owner's handler ended the connection
     if (text.empty()) return;
-    if (DeadlineReply != 0) ArmReplyWait();  // the server is answering, however slowly
+    // The server is answering, however slowly.
+    if (Deadlines.Armed(TAwaited::Reply)) Deadlines.Arm(TAwaited::Reply, GuardTimes.Reply);
     ControlLines.Append(text);
     std::string line;
     while (ControlLines.NextLine(line)) {
@@ -133,7 +114,7 @@ void TVelaFtp::ControlRead(TObject*) {
       HandleReply(line);
       InReplyHandler = false;
       if (ShuttingDown || serial != Serial) return;
-      if (ControlTlsPending) {
+      if (Login->TlsPending()) {
         // The handshake has begun: nothing that came in clear after the 234 is taken.
         ControlLines.Clear();
         return;
@@ -154,7 +135,7 @@ void TVelaFtp::SendLine(const std::string& Line) {
   if (ShuttingDown || !Connected) return;
   const std::string text = Line + "\r\n";
   Info(ftpiSent, ShownCommandLine(text));
-  ++RepliesOwed;
+  Replies.CommandSent();
   std::size_t sent = 0;
   const std::uint64_t serial = Serial;
   for (;;) {
@@ -170,7 +151,7 @@ void TVelaFtp::SendLine(const std::string& Line) {
 }
 
 void TVelaFtp::SendCommand(const std::string& Line, TControlState NextState) {
-  ArmReplyWait();
+  Deadlines.Arm(TAwaited::Reply, GuardTimes.Reply);
   SendLine(Line);
   ControlState = NextState;
 }
@@ -185,11 +166,11 @@ void TVelaFtp::HandleReply(const std::string& Line) {
     case TReplyLine::Opening: return;
     case TReplyLine::Inside:
       // The lines inside a reply matter only to FEAT, one feature a line.
-      if (ControlState == csAwaitFeat) NoteFeature(Line);
+      if (ControlState == csAwaitFeat) Login->NoteFeature(Line);
       return;
     case TReplyLine::Last: break;
   }
-  DeadlineReply = 0;  // the reply waited for is in; the next command arms the wait again
+  Deadlines.Disarm(TAwaited::Reply);  // the reply waited for is in; the next command arms it again
   const TFtpReply reply = ParseReply(Line);
   // The replies owed to ABOR (and the NOOP that may follow it) are taken out here, so that
   // they are never read as the answer to a later command.
@@ -197,38 +178,39 @@ void TVelaFtp::HandleReply(const std::string& Line) {
   HandleStateReply(reply);
 }
 
+// Every state, each to the handler of the part that sent its command.
 void TVelaFtp::HandleStateReply(const TFtpReply& Reply) {
   switch (ControlState) {
     case csAwaitGreeting: case csAwaitUser: case csAwaitPass: case csAwaitAcct: case csAwaitSyst:
     case csAwaitFeat: case csAwaitOptsUtf8: case csAwaitInitialCwd:
-      HandleLoginReply(Reply);
+      Login->TakeLoginReply(Reply);
       break;
     case csAwaitAuthTls: case csAwaitPbsz: case csAwaitProt:
-      HandleTlsReply(Reply);
+      Login->TakeTlsReply(Reply);
       break;
     case csAwaitPwd:
-      HandlePwdReply(Reply);
+      Transfer->TakePwdReply(Reply);
       break;
     case csAwaitListType: case csAwaitListPort: case csAwaitList:
-      HandleTransferReply(TransferKind::Listing, Reply);
+      Transfer->TakeReply(TransferKind::Listing, Reply);
       break;
     case csAwaitRetrType: case csAwaitRetrSize: case csAwaitRetrPort: case csAwaitRetr:
-      HandleTransferReply(TransferKind::Receive, Reply);
+      Transfer->TakeReply(TransferKind::Receive, Reply);
       break;
     case csAwaitRetrMdtm:
-      TakeModificationTimeReply(Reply);
+      Transfer->TakeModificationTimeReply(Reply);
       break;
     case csAwaitRetrRest:
-      TakeRestReply(Reply);
+      Transfer->TakeRestReply(Reply);
       break;
     case csAwaitStorType: case csAwaitStorPort: case csAwaitStor:
-      HandleTransferReply(TransferKind::Store, Reply);
+      Transfer->TakeReply(TransferKind::Store, Reply);
       break;
     case csAwaitRnfr: case csAwaitRnto:
       HandleRenameReply(Reply);
       break;
     case csAwaitSimple:
-      HandleSimpleReply(Reply);
+      EndSimpleCommand(Reply.Class == 2);
       break;
     case csAwaitQuit:
       HandleQuitReply(Reply);
@@ -236,212 +218,4 @@ void TVelaFtp::HandleStateReply(const TFtpReply& Reply) {
     case csIdle:
       break;  // nothing awaited: the reply is ignored
   }
-}
-
-void TVelaFtp::HandleLoginReply(const TFtpReply& Reply) {
-  const int cls = Reply.Class;
-  switch (ControlState) {
-    case csAwaitGreeting:
-      if (cls != 2) {
-        FatalError(ftpeNoGreeting);
-      } else if (TlsMode != tlsmOff) {
-        SendCommand("AUTH TLS", csAwaitAuthTls);
-      } else {
-        SendUser();
-      }
-      return;
-    case csAwaitUser:
-    case csAwaitPass:
-    case csAwaitAcct:
-      // A 2xx to USER, PASS or ACCT ends the login; a 3xx asks for the next value.
-      if (cls == 2) {
-        AfterLogin();
-      } else if (cls == 3 && ControlState == csAwaitUser) {
-        AskFor(ftpnPassword, UserPassword);
-        SendLoginCommand("PASS ", UserPassword, csAwaitPass);
-      } else if (cls == 3 && ControlState == csAwaitPass) {
-        AskFor(ftpnAccount, UserAccount);
-        SendLoginCommand("ACCT ", UserAccount, csAwaitAcct);
-      } else {
-        RefuseLogin();
-      }
-      return;
-    case csAwaitSyst:
-      CurrentOperation = opLogin;
-      ServerType = ServerTypeFromSyst(Reply.Line);
-      SendCommand("FEAT", csAwaitFeat);
-      return;
-    case csAwaitFeat:
-      // A server that refuses FEAT offers nothing beyond the basic commands.
-      if (cls != 2) MlsdOffered = Utf8Offered = false;
-      if (Utf8Offered) {
-        SendCommand("OPTS UTF8 ON", csAwaitOptsUtf8);
-      } else {
-        EnterInitialDirectory();
-      }
-      return;
-    case csAwaitOptsUtf8:
-      // Refused or not, names go back to the server as the bytes it listed.
-      EnterInitialDirectory();
-      return;
-    case csAwaitInitialCwd:
-      if (cls != 2) Info(ftpiCommandFailed, "");
-      EndLogin();
-      return;
-    default:
-      return;
-  }
-}
-
-// A login value holding CR, LF or a zero byte is not sent: the login is refused as if the
-// server had refused it (ftpeLoginRefused, then QUIT).
-void TVelaFtp::SendLoginCommand(const std::string& command, const std::string& value, TControlState nextState) {
-  if (!IsSendableArgument(value)) {
-    RefuseLogin();
-    return;
-  }
-  SendCommand(command + value, nextState);
-}
-
-void TVelaFtp::SendUser() {
-  AskFor(ftpnUserName, UserName);
-  SendLoginCommand("USER ", UserName, csAwaitUser);
-}
-
-// Logged in: over TLS the data connections are protected too (PBSZ, PROT), then SYST.
-void TVelaFtp::AfterLogin() {
-  if (SockTlsActive()) {
-    SendCommand("PBSZ 0", csAwaitPbsz);
-  } else {
-    SendCommand("SYST", csAwaitSyst);
-  }
-}
-
-// One line inside the FEAT reply: " MLST type*;size*;modify*;" offers MLSD, " UTF8" UTF-8
-// names.
-void TVelaFtp::NoteFeature(const std::string& Line) {
-  const std::string feature = FeatureName(Line);
-  if (feature == "MLST") MlsdOffered = true;
-  if (feature == "UTF8") Utf8Offered = true;
-}
-
-// The end of the login: into InitialDirectory, when one was set.
-void TVelaFtp::EnterInitialDirectory() {
-  if (InitialDirectory.empty()) {
-    EndLogin();
-  } else if (!IsSendableArgument(InitialDirectory)) {
-    Info(ftpiCommandFailed, "");  // as if the server had refused that directory
-    EndLogin();
-  } else {
-    SendCommand("CWD " + InitialDirectory, csAwaitInitialCwd);
-  }
-}
-
-void TVelaFtp::RefuseLogin() {
-  ReportError(ftpeLoginRefused);
-  SendQuit();
-}
-
-void TVelaFtp::EndLogin() {
-  Info(ftpiLoggedIn, "Logged in");
-  ControlState = csIdle;
-  PostDone();
-}
-
-// A listing begins with PWD, whose reply becomes InitialDirectory.
-void TVelaFtp::HandlePwdReply(const TFtpReply& Reply) {
-  if (Reply.Class != 2) {
-    FatalError(ftpeUnexpectedReply);
-    return;
-  }
-  InitialDirectory = DirectoryFromPwd(Reply.Line);
-  SendTransferType(TransferKind::Listing);
-}
-
-// "TYPE A" for a listing; for a file, the type of TransferMode.
-void TVelaFtp::SendTransferType(TransferKind kind) {
-  const bool ascii = kind == TransferKind::Listing || TransferMode == AsciiTransfer;
-  SendCommand(ascii ? "TYPE A" : "TYPE I", TransferStatesOf(kind).Type);
-}
-
-// The replies of a listing, a receive or a store from TYPE on: one sequence (TYPE, then
-// PORT, EPSV or PASV, then the transfer command), told apart by the kind's states.
-void TVelaFtp::HandleTransferReply(TransferKind kind, const TFtpReply& Reply) {
-  const TTransferStates states = TransferStatesOf(kind);
-  const int cls = Reply.Class;
-  if (ControlState == states.Type) {
-    if (cls == 2) {
-      AskSizeOrOpenData(kind);
-    } else {
-      FatalError(ftpeUnexpectedReply);
-    }
-  } else if (ControlState == states.Size) {
-    TakeSizeReply(kind, Reply);
-  } else if (ControlState == states.Setup) {
-    HandleDataSetupReply(kind, Reply);
-  } else if (DataTlsFailed && (cls == 1 || cls == 2)) {
-    FatalError(ftpeTlsData);  // the server took the command; its data connection failed
-  } else if (cls == 1) {
-    TakePreliminaryReply(kind, Reply);
-  } else if (cls == 2 || Transfer.Stopped()) {
-    // During a stop any final reply (426 included) is the transfer's own last word.
-    ControlState = states.AfterFinalReply;
-    TakeTransferFinalReply(cls == 2);
-  } else if (RetryPassively(kind, Reply)) {
-    // the same operation runs again in passive mode
-  } else if (FallBackToList(kind, Reply)) {
-    // the listing runs again with LIST
-  } else if (states.RefusalIsFatal) {
-    CloseDataSockets();
-    FatalError(ftpeUnexpectedReply);
-  } else if (Reply.Code == 426) {
-    ArmReply426Wait();  // the answer of an aborted transfer: the final reply may follow
-  } else {
-    EndTransferCommandRefused();
-  }
-}
-
-// A server that offered MLSD and then refuses it as unknown (500, 501, 502) is listed with
-// LIST for the rest of the session, starting with this listing, whose data connection is
-// made again.
-bool TVelaFtp::FallBackToList(TransferKind kind, const TFtpReply& Reply) {
-  if (kind != TransferKind::Listing || !MachineListing()) return false;
-  if (Reply.Code != 500 && Reply.Code != 501 && Reply.Code != 502) return false;
-  MlsdRefused = true;
-  CloseDataSockets();
-  Transfer.Begin(kind);
-  OpenDataConnection(kind);
-  return true;
-}
-
-void TVelaFtp::TakePreliminaryReply(TransferKind kind, const TFtpReply& Reply) {
-  Transfer.PreliminaryReply();
-  if (kind == TransferKind::Receive) {
-    TakeAnnouncedSize(Reply);
-    std::string size;
-    if (TransferSizeFromReply(Reply.Line, size)) Info(ftpiTransferSize, size);
-  } else if (kind == TransferKind::Store && Transfer.Storing() && DataSetup != TDataSetup::Port) {
-    // In passive mode the data connection is already there: the file goes once the
-    // server has said it takes it, so that a refused STOR never meets data it did not want.
-    Store.ServerReady = true;
-    MaybeBeginStore();
-  }
-}
-
-// The final reply of a listing or transfer; during a stop, whatever final reply comes.
-// A stopped transfer whose final reply is not 2xx did not succeed either.
-void TVelaFtp::TakeTransferFinalReply(bool accepted) {
-  if (!accepted) Success = false;
-  Transfer.FinalReply();
-  TryFinishTransfer();
-}
-
-// RETR or STOR refused: the operation ends at once, as refused, with the connection kept.
-void TVelaFtp::EndTransferCommandRefused() {
-  DropTransfer();
-  Info(ftpiCommandFailed, "");
-  Success = false;
-  Transfer.Finish();
-  ClearDeadlines();
-  PostDone();
 }

@@ -10,109 +10,111 @@
 // file as it was and keeps the part received beside it. A later download of the same file
 // continues that part (REST) when the server's file is larger than it and, where the
 // server tells when its file last changed (MLSD or MDTM), not newer than the part.
+#include "ftp/DataChannel.h"
 #include "ftp/Ftp.h"
+#include "ftp/FtpTransfer.h"
 #include "ftp/ListingParser.h"
 #include "ftp/ReplyParsing.h"
 
 // After the reply to TYPE: SIZE before a binary download, unless it was stopped meanwhile.
-void TVelaFtp::AskSizeOrOpenData(TransferKind kind) {
+void TFtpTransfer::AskSizeOrOpenData(TransferKind kind) {
   const TControlState sizeState = TransferStatesOf(kind).Size;
-  if (sizeState != csIdle && TransferMode == BinaryTransfer && !Transfer.Stopped()) {
-    SendCommand("SIZE " + RemoteFile, sizeState);
+  if (sizeState != csIdle && ftp_.TransferMode == BinaryTransfer && !State.Stopped()) {
+    ftp_.SendCommand("SIZE " + ftp_.RemoteFile, sizeState);
   } else {
-    OpenDataConnection(kind);
+    Channel().Open(kind);
   }
 }
 
 // A refusal (500, 502, 550: unknown command, a file it will not size) leaves the size
 // unknown; the download goes on all the same.
-void TVelaFtp::TakeSizeReply(TransferKind kind, const TFtpReply& Reply) {
+void TFtpTransfer::TakeSizeReply(TransferKind kind, const TFtpReply& Reply) {
   if (Reply.Class == 1) return;  // not a final reply: the one owed comes later
-  ByteCountFromSizeReply(Reply.Line, ExpectedSize);
+  ByteCountFromSizeReply(Reply.Line, ftp_.ExpectedSize);
   const std::int64_t part = LocalFileHandle.PartSize();
-  if (part > 0 && ExpectedSize > part && !Transfer.Stopped()) {
-    const ListingFacts* listed = FactsOf(RemoteFile);
+  if (part > 0 && ftp_.ExpectedSize > part && !State.Stopped()) {
+    const ListingFacts* listed = ftp_.FactsOf(ftp_.RemoteFile);
     if (listed == nullptr || listed->Modified < 0) {
-      SendCommand("MDTM " + RemoteFile, csAwaitRetrMdtm);
+      ftp_.SendCommand("MDTM " + ftp_.RemoteFile, csAwaitRetrMdtm);
       return;
     }
     ChooseResume(listed->Modified);
   }
-  OpenDataConnection(kind);
+  Channel().Open(kind);
 }
 
 // MDTM's "213 YYYYMMDDHHMMSS"; a refusal leaves the time unknown.
-void TVelaFtp::TakeModificationTimeReply(const TFtpReply& Reply) {
+void TFtpTransfer::TakeModificationTimeReply(const TFtpReply& Reply) {
   if (Reply.Class == 1) return;
   ChooseResume(Reply.Class == 2 && Reply.Line.size() > 4 ? FtpTimeValue(std::string_view(Reply.Line).substr(4)) : -1);
-  OpenDataConnection(TransferKind::Receive);
+  Channel().Open(TransferKind::Receive);
 }
 
 // The part is continued unless the server's file changed after it was written.
-void TVelaFtp::ChooseResume(std::int64_t remoteModified) {
+void TFtpTransfer::ChooseResume(std::int64_t remoteModified) {
   if (remoteModified < 0 || remoteModified <= LocalFileHandle.PartModified()) {
-    ResumeCandidate = LocalFileHandle.PartSize();
+    resumeCandidate_ = LocalFileHandle.PartSize();
   }
 }
 
 // Just before RETR: REST when a part is to be continued; true when it was sent (RETR then
 // waits for its reply).
-bool TVelaFtp::AskRest() {
-  if (ResumeCandidate <= 0) return false;
-  const std::int64_t offset = ResumeCandidate;
-  ResumeCandidate = 0;
+bool TFtpTransfer::AskRest() {
+  if (resumeCandidate_ <= 0) return false;
+  const std::int64_t offset = resumeCandidate_;
+  resumeCandidate_ = 0;
   if (!LocalFileHandle.ContinuePart(offset)) return false;
-  ResumedFrom = offset;
-  SendCommand("REST " + std::to_string(offset), csAwaitRetrRest);
+  ftp_.ResumedFrom = offset;
+  ftp_.SendCommand("REST " + std::to_string(offset), csAwaitRetrRest);
   return true;
 }
 
 // 350: the server sends the rest of its file. Anything else: from the start, into a new
 // file, the part kept as it is.
-void TVelaFtp::TakeRestReply(const TFtpReply& Reply) {
+void TFtpTransfer::TakeRestReply(const TFtpReply& Reply) {
   if (Reply.Class == 1) return;
   if (Reply.Code == 350) {
-    const std::uint64_t serial = Serial;
-    Info(ftpiResumed, std::to_string(ResumedFrom));
-    if (serial != Serial) return;
+    const std::uint64_t serial = ftp_.Serial;
+    ftp_.Info(ftpiResumed, std::to_string(ftp_.ResumedFrom));
+    if (serial != ftp_.Serial) return;
   } else {
-    ResumedFrom = 0;
+    ftp_.ResumedFrom = 0;
     if (!LocalFileHandle.StartOver()) {
-      EndTransferCommandRefused();  // ends the operation before the report's message box
-      ReportError(ftpeLocalFileOpen);
+      EndCommandRefused();  // ends the operation before the report's message box
+      ftp_.ReportError(ftpeLocalFileOpen);
       return;
     }
   }
-  StartTransfer(TransferKind::Receive);
+  Start(TransferKind::Receive);
 }
 
-void TVelaFtp::TakeAnnouncedSize(const TFtpReply& Reply) {
-  if (TransferMode == BinaryTransfer && ExpectedSize < 0) ByteCountFromOpeningReply(Reply.Line, ExpectedSize);
+void TFtpTransfer::TakeAnnouncedSize(const TFtpReply& Reply) {
+  if (ftp_.TransferMode == BinaryTransfer && ftp_.ExpectedSize < 0) ByteCountFromOpeningReply(Reply.Line, ftp_.ExpectedSize);
 }
 
 // In clear with no size known nothing tells a cut from an end: the server's 2xx is taken.
-bool TVelaFtp::DownloadWhole() const {
-  if (ExpectedSize >= 0) return ResumedFrom + BytesTransferred == ExpectedSize;
-  return !ProtectData || DataCloseNotify;
+bool TFtpTransfer::DownloadWhole() const {
+  if (ftp_.ExpectedSize >= 0) return ftp_.ResumedFrom + ftp_.BytesTransferred == ftp_.ExpectedSize;
+  return !ftp_.Features.ProtectData || closeNotify_;
 }
 
 // The end of a download, its data side over and its final reply in.
-void TVelaFtp::SettleDownload() {
-  if (!Success) {
+void TFtpTransfer::SettleDownload() {
+  if (!ftp_.Success) {
     LocalFileHandle.Forget();
     return;
   }
   const bool whole = DownloadWhole();
-  if (!whole && ResumedFrom > 0 && ResumedFrom + BytesTransferred > ExpectedSize) {
+  if (!whole && ftp_.ResumedFrom > 0 && ftp_.ResumedFrom + ftp_.BytesTransferred > ftp_.ExpectedSize) {
     // More than the file holds: the server did not go on where it was asked to, and the
     // part is of no use to a later try.
     LocalFileHandle.Discard();
-    ReportError(ftpeDownloadIncomplete);
+    ftp_.ReportError(ftpeDownloadIncomplete);
     return;
   }
   // A target written in place is emptied even when no data came: the file is empty on the
   // server too.
   if (whole && LocalFileHandle.Claim() && LocalFileHandle.Commit()) return;
   LocalFileHandle.Forget();  // before the report, whose message box runs the loop
-  ReportError(whole ? ftpeLocalFileWrite : ftpeDownloadIncomplete);
+  ftp_.ReportError(whole ? ftpeLocalFileWrite : ftpeDownloadIncomplete);
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ftp/Ftp.h"
+#include "ftp/FtpProbe.h"
 #include "platform/MessageLoop.h"
 #include "tests/support/FakeSocketLibrary.h"
 #include "tests/support/FtpEventLog.h"
@@ -116,19 +117,19 @@ class FtpErrorTest : public ::testing::Test {
   void SetUp() override {
     ftp.InitWinsock();
     ftp.SockOpen();
-    ftp.ListenSocket->SockOpen();
-    ftp.DataSocket->SockOpen();
+    TFtpProbe(ftp).ListenSocket().SockOpen();
+    TFtpProbe(ftp).DataSocket().SockOpen();
     ftp.Connected = true;
     ftp.Busy = true;
     ftp.Success = true;
-    ftp.CurrentOperation = TVelaFtp::opChangeDirectory;
+    TFtpProbe(ftp).SetOperation(TVelaFtp::opChangeDirectory);
   }
 
 
   void ExpectTornDown() {
     EXPECT_EQ(ftp.SockHandle, INVALID_SOCKET);
-    EXPECT_EQ(ftp.ListenSocket->SockHandle, INVALID_SOCKET);
-    EXPECT_EQ(ftp.DataSocket->SockHandle, INVALID_SOCKET);
+    EXPECT_EQ(TFtpProbe(ftp).ListenSocket().SockHandle, INVALID_SOCKET);
+    EXPECT_EQ(TFtpProbe(ftp).DataSocket().SockHandle, INVALID_SOCKET);
     EXPECT_FALSE(ftp.Connected);
     EXPECT_FALSE(ftp.Success);
   }
@@ -145,37 +146,37 @@ TEST(ErrorTableThroughTheComponent, MappedErrorFiresOneErrorAndTwoQuits) {
     component.Connected = true;
     component.Success = true;
     component.Busy = true;
-    component.CurrentOperation = TVelaFtp::opDeleteFile;
+    TFtpProbe(component).SetOperation(TVelaFtp::opDeleteFile);
     component.SockError = row.sockError;
 
-    EXPECT_TRUE(component.CheckSocketError());
+    EXPECT_TRUE(TFtpProbe(component).CheckSocketError());
     EXPECT_EQ(events.Lines(), std::vector<std::string>{std::string(FtpErrorName(row.code)) + ":Error"});
     EXPECT_EQ(component.LastError, row.code);
     EXPECT_FALSE(component.Connected);
     EXPECT_FALSE(component.Success);
-    EXPECT_TRUE(component.ShuttingDown);
+    EXPECT_TRUE(TFtpProbe(component).ShuttingDown());
     Settle();
     EXPECT_EQ(events.Lines(), (std::vector<std::string>{std::string(FtpErrorName(row.code)) + ":Error",
                                                         "quit", "quit"}));
     EXPECT_FALSE(component.Busy);
-    EXPECT_EQ(component.CurrentOperation, TVelaFtp::opDeleteFile) << "no done notification";
+    EXPECT_EQ(component.Operation(), TVelaFtp::opDeleteFile) << "no done notification";
   }
 }
 
 TEST_F(FtpErrorTest, MappedErrorClosesAllThreeSockets) {
   ftp.SockError = 10054;
-  EXPECT_TRUE(ftp.CheckSocketError());
+  EXPECT_TRUE(TFtpProbe(ftp).CheckSocketError());
   ExpectTornDown();
   EXPECT_EQ(ftp.LastError, ftpeConnectionReset);
 }
 
 TEST_F(FtpErrorTest, SecondErrorWhileShuttingDownProducesNoEvent) {
   ftp.SockError = 10054;
-  ftp.CheckSocketError();
+  TFtpProbe(ftp).CheckSocketError();
   ftp.SockError = 10061;
-  ftp.CheckSocketError();
-  ftp.FatalError(ftpeTimeout);
-  ftp.StopAfterError();
+  TFtpProbe(ftp).CheckSocketError();
+  TFtpProbe(ftp).FatalError(ftpeTimeout);
+  TFtpProbe(ftp).NetworkError(ftpeTimeout);
   Settle();
   EXPECT_EQ(log.Lines(), (std::vector<std::string>{"ftpeConnectionReset:Error", "quit", "quit"}));
   EXPECT_EQ(ftp.LastError, ftpeConnectionReset);
@@ -184,7 +185,7 @@ TEST_F(FtpErrorTest, SecondErrorWhileShuttingDownProducesNoEvent) {
 TEST_F(FtpErrorTest, CleanCheckResetsLastError) {
   ftp.LastError = ftpeTimeout;
   ftp.SockError = 0;
-  EXPECT_FALSE(ftp.CheckSocketError());
+  EXPECT_FALSE(TFtpProbe(ftp).CheckSocketError());
   EXPECT_EQ(ftp.LastError, ftpeNone);
   EXPECT_TRUE(ftp.Connected);
   EXPECT_NE(ftp.SockHandle, INVALID_SOCKET);
@@ -193,35 +194,37 @@ TEST_F(FtpErrorTest, CleanCheckResetsLastError) {
 }
 
 TEST_F(FtpErrorTest, FatalErrorWithoutMappingQuitsOnceAndDoesNotShutDown) {
-  ftp.FatalError(ftpeTimeout);
+  TFtpProbe(ftp).FatalError(ftpeTimeout);
   ExpectTornDown();
   EXPECT_EQ(ftp.LastError, ftpeTimeout);
-  EXPECT_FALSE(ftp.ShuttingDown);
+  EXPECT_FALSE(TFtpProbe(ftp).ShuttingDown());
   Settle();
   EXPECT_EQ(log.Lines(), (std::vector<std::string>{"ftpeTimeout:Error", "quit"}));
   EXPECT_FALSE(ftp.Busy);
-  EXPECT_EQ(ftp.CurrentOperation, TVelaFtp::opChangeDirectory);
+  EXPECT_EQ(ftp.Operation(), TVelaFtp::opChangeDirectory);
 }
 
 TEST_F(FtpErrorTest, ReportedErrorLeavesTheConnectionAndTheOperation) {
-  ftp.ReportError(ftpeLocalFileOpen);
+  TFtpProbe(ftp).ReportError(ftpeLocalFileOpen);
   EXPECT_FALSE(ftp.Success);
   EXPECT_EQ(ftp.LastError, ftpeLocalFileOpen);
   EXPECT_TRUE(ftp.Connected);
   EXPECT_TRUE(ftp.Busy);
-  EXPECT_EQ(ftp.CurrentOperation, TVelaFtp::opChangeDirectory);
+  EXPECT_EQ(ftp.Operation(), TVelaFtp::opChangeDirectory);
   EXPECT_NE(ftp.SockHandle, INVALID_SOCKET);
   Settle();
   EXPECT_EQ(log.Lines(), std::vector<std::string>{"ftpeLocalFileOpen:Error"});
 }
 
-TEST_F(FtpErrorTest, StopAfterErrorPostsOneQuitHoweverOftenCalled) {
-  ftp.StopAfterError();
-  ftp.StopAfterError();
-  EXPECT_TRUE(ftp.ShuttingDown);
-  EXPECT_EQ(ftp.SockHandle, INVALID_SOCKET);
+TEST_F(FtpErrorTest, EveryEndOfTheConnectionAfterTheFirstDoesNothing) {
+  TFtpProbe(ftp).FatalError(ftpeTimeout);
+  TFtpProbe(ftp).FatalError(ftpeUnexpectedReply);
+  TFtpProbe(ftp).ServerClosed();
+  TFtpProbe(ftp).NetworkError(ftpeConnectionReset);
+  EXPECT_FALSE(TFtpProbe(ftp).ShuttingDown());
   Settle();
-  EXPECT_EQ(log.Lines(), std::vector<std::string>{"quit"});
+  EXPECT_EQ(log.Lines(), (std::vector<std::string>{"ftpeTimeout:Error", "quit"}));
+  EXPECT_EQ(ftp.LastError, ftpeTimeout);
 }
 
 // The road through a real connection: a send that the network resets.

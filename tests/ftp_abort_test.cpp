@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "ftp/FtpProbe.h"
 #include "platform/MessageLoop.h"
 #include "tests/support/DataSideSession.h"
 #include "tests/support/TestPattern.h"
@@ -257,7 +258,7 @@ TEST(FtpAbortTest, AbortTheServerIgnoresTimesOut) {
   DataSideSession s;
   ReceiveUntilAbor(s);
   ASSERT_TRUE(s.LogIn());
-  s.ftp.GuardTimes.AbortReplies = 1;
+  TFtpProbe(s.ftp).GuardTimes().AbortReplies = 1;
   ReceiveAndAbort(s);
   ASSERT_TRUE(s.WaitFor("quit"));
   const Lines events = s.EventsWithoutProgress();
@@ -349,7 +350,7 @@ TEST(FtpAbortTest, StopEndsWhenAborIsAnsweredOnceOrLate) {
     s.peer.Reply("200 NOOP ok.\r\n");
     s.CwdNext();
     ASSERT_TRUE(s.LogIn());
-    s.ftp.GuardTimes.AbortResync = 1;
+    TFtpProbe(s.ftp).GuardTimes().AbortResync = 1;
     const std::string completion = row.store ? "fileStored" : "fileReceived";
     if (row.store) {
       s.StartStore("big.bin", "big.bin");
@@ -373,7 +374,7 @@ TEST(FtpAbortTest, AStopAfterAResynchronisedOneCountsItsRepliesAfresh) {
   ReceiveUntilAbor(s).Reply("426 Transfer aborted.\r\n").Reply("226 Abort successful.\r\n");
   s.CwdNext();  // a NOOP instead would fail the peer's script
   ASSERT_TRUE(s.LogIn());
-  s.ftp.GuardTimes.AbortResync = 1;
+  TFtpProbe(s.ftp).GuardTimes().AbortResync = 1;
   for (int round = 1; round <= 2; ++round) {
     SCOPED_TRACE("stop " + std::to_string(round));
     ReceiveAndAbort(s);
@@ -395,7 +396,7 @@ TEST(FtpAbortTest, StopAfterARefusedCommandNeedsNoResync) {
   ReceiveUntilAbor(s).Reply("426 Transfer aborted.\r\n").Reply("226 Abort successful.\r\n");
   s.CwdNext();  // a NOOP instead would fail the peer's script
   ASSERT_TRUE(s.LogIn());
-  s.ftp.GuardTimes.AbortResync = 1;
+  TFtpProbe(s.ftp).GuardTimes().AbortResync = 1;
   s.ftp.ChangeDirectory("nowhere");
   ASSERT_TRUE(s.WaitFor("directoryChanged"));
   ASSERT_FALSE(s.ftp.Success);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ftp/Ftp.h"
+#include "ftp/FtpProbe.h"
 #include "tests/support/ScriptedControlSession.h"
 
 namespace talvo::test {
@@ -79,7 +80,7 @@ TEST_F(FtpCommandsTest, SimpleCommandsEndWithTheirCompletionEvent) {
     EXPECT_EQ(ftp.Success, row.success);
     EXPECT_FALSE(ftp.Busy);
     EXPECT_TRUE(ftp.Connected) << "a refusal keeps the connection";
-    EXPECT_EQ(ftp.ControlState, 100);
+    EXPECT_EQ(TFtpProbe(ftp).State(), 100);
   }
   EXPECT_TRUE(FinishPeer());
   EXPECT_EQ(CommandsAfterLogin(), commands);
@@ -151,12 +152,12 @@ TEST_F(FtpCommandsTest, RenameSendsRntoOnlyAfterA3xxToRnfr) {
     SCOPED_TRACE(row.name);
     log.Clear();
     ftp.RenameFile(row.oldName, row.newName);
-    EXPECT_EQ(ftp.RenameTarget, row.newName);
+    EXPECT_EQ(TFtpProbe(ftp).RenameTarget(), row.newName);
     ASSERT_TRUE(RunUntilEvent("fileRenamed"));
     Settle();
     EXPECT_EQ(Events(), Ended("fileRenamed", row.success));
     EXPECT_EQ(ftp.Success, row.success);
-    EXPECT_EQ(ftp.ControlState, 100);
+    EXPECT_EQ(TFtpProbe(ftp).State(), 100);
   }
   EXPECT_TRUE(FinishPeer());
   EXPECT_EQ(CommandsAfterLogin(), commands);
@@ -186,8 +187,8 @@ TEST(FtpQuitTest, QuitNeverFollowedByTheServersCloseIsClosedByTheClient) {
   for (const bool answered : {true, false}) {
     SCOPED_TRACE(answered ? "answered 221, never closed" : "never answered");
     ScriptedControlSession s;
-    s.ftp.GuardTimes.QuitClose = answered ? 1 : 60;
-    s.ftp.GuardTimes.QuitReply = answered ? 60 : 1;
+    TFtpProbe(s.ftp).GuardTimes().QuitClose = answered ? 1 : 60;
+    TFtpProbe(s.ftp).GuardTimes().QuitReply = answered ? 60 : 1;
     s.peer.Login().Expect("QUIT");
     if (answered) s.peer.Reply("221 Goodbye\r\n");
     s.peer.AwaitClose();
@@ -234,7 +235,7 @@ TEST(FtpSilentServerTest, EveryCommandWaitingForItsReplyTimesOut) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     ScriptedControlSession s;
-    s.ftp.GuardTimes.Reply = 1;
+    TFtpProbe(s.ftp).GuardTimes().Reply = 1;
     row.script(s.peer);
     s.peer.SetStepTimeout(Millis(8000));
     if (row.call) {

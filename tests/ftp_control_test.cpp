@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ftp/Ftp.h"
+#include "ftp/FtpProbe.h"
 #include "tests/support/FakeSocketLibrary.h"
 #include "tests/support/ScriptedControlSession.h"
 
@@ -149,7 +150,7 @@ TEST(FtpLoginTest, LoginSequences) {
     EXPECT_TRUE(s.ftp.Success);
     EXPECT_TRUE(s.ftp.Connected);
     EXPECT_FALSE(s.ftp.Busy);
-    EXPECT_EQ(s.ftp.ControlState, 100);
+    EXPECT_EQ(TFtpProbe(s.ftp).State(), 100);
     EXPECT_STREQ(ServerTypeName(s.ftp.ServerType), "ftpstUNIX");
     EXPECT_TRUE(s.FinishPeer());
     EXPECT_EQ(s.peer.Commands(), row.commands);
@@ -257,7 +258,7 @@ TEST(FtpLoginTest, InitialDirectoryIsEnteredAfterSyst) {
     s.Settle();
     EXPECT_EQ(s.Events(), row.events);
     EXPECT_TRUE(s.ftp.Success);
-    EXPECT_EQ(s.ftp.ControlState, 100);
+    EXPECT_EQ(TFtpProbe(s.ftp).State(), 100);
     EXPECT_EQ(s.ftp.InitialDirectory, "/pub/My Files");
     EXPECT_TRUE(s.FinishPeer());
     EXPECT_EQ(s.peer.Commands(), (Lines{"USER alice", "PASS secret", "SYST", "FEAT", "CWD /pub/My Files"}));
@@ -337,7 +338,7 @@ TEST(FtpControlFaultTest, ResetWhileALineIsBeingSentGivesConnectionReset) {
   EXPECT_EQ(s.ftp.LastError, ftpeConnectionReset);
   EXPECT_FALSE(s.ftp.Connected);
   EXPECT_FALSE(s.ftp.Busy);
-  EXPECT_TRUE(s.ftp.ShuttingDown);
+  EXPECT_TRUE(TFtpProbe(s.ftp).ShuttingDown());
   EXPECT_TRUE(s.FinishPeer());
   EXPECT_EQ(s.peer.ControlBytes().substr(s.peer.ControlBytes().rfind("FEAT\r\n") + 6), "CWD ");
   fake.Reset();

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ftp/Ftp.h"
+#include "ftp/FtpProbe.h"
 #include "platform/MessageLoop.h"
 #include "tests/support/FakeSocketLibrary.h"
 #include "tests/support/FtpEventLog.h"
@@ -62,7 +63,7 @@ class FtpSurfaceTest : public ::testing::Test {
     EXPECT_EQ(log.Count("ftpiResolvingHost:" + server), server[0] >= '0' && server[0] <= '9' ? 0 : 1);
     EXPECT_TRUE(ftp.Connected);
     EXPECT_TRUE(ftp.Success);
-    EXPECT_FALSE(ftp.ShuttingDown);
+    EXPECT_FALSE(TFtpProbe(ftp).ShuttingDown());
     EXPECT_EQ(ftp.LastError, ftpeNone);
     ftp.SockClose();
     EXPECT_TRUE(peer.WaitFinished(Millis(5000)));
@@ -99,13 +100,13 @@ TEST_F(FtpSurfaceTest, ConstructionValues) {
   EXPECT_EQ(ftp.LastError, ftpeNone);
   EXPECT_FALSE(ftp.Connected);
   EXPECT_FALSE(ftp.Success);
-  EXPECT_FALSE(ftp.ShuttingDown);
-  EXPECT_EQ(ftp.CurrentOperation, TVelaFtp::opNone);
-  EXPECT_EQ(ftp.ControlState, 0);
+  EXPECT_FALSE(TFtpProbe(ftp).ShuttingDown());
+  EXPECT_EQ(ftp.Operation(), TVelaFtp::opNone);
+  EXPECT_EQ(TFtpProbe(ftp).State(), 0);
   EXPECT_EQ(ftp.SockHandle, INVALID_SOCKET);
   EXPECT_FALSE(ftp.GetWinsockStarted()) << "the control socket starts the library at Connect";
-  EXPECT_TRUE(ftp.ListenSocket->WinsockStarted);
-  EXPECT_TRUE(ftp.DataSocket->WinsockStarted);
+  EXPECT_TRUE(TFtpProbe(ftp).ListenSocket().WinsockStarted);
+  EXPECT_TRUE(TFtpProbe(ftp).DataSocket().WinsockStarted);
 
   ftp.SetVersion("TFtp 9.9");
   EXPECT_EQ(ftp.Version(), "TFtp 1.4.2");
@@ -155,11 +156,11 @@ TEST_F(FtpSurfaceTest, RefusalsWhileNotConnected) {
 
     row.call(component);
     EXPECT_EQ(component.Success, row.success);
-    EXPECT_EQ(component.CurrentOperation, row.operation);
+    EXPECT_EQ(component.Operation(), row.operation);
     EXPECT_EQ(component.LastError, row.lastError);
     EXPECT_FALSE(component.Busy);
     EXPECT_EQ(component.InitialDirectory, "");
-    EXPECT_EQ(component.RenameTarget, "");
+    EXPECT_EQ(TFtpProbe(component).RenameTarget(), "");
     EXPECT_EQ(component.SockHandle, INVALID_SOCKET) << "nothing may be sent";
     EXPECT_EQ(events.Lines(), Lines{"ftpiDisconnected:"}) << "completion comes from the loop only";
     Settle();
@@ -175,7 +176,7 @@ TEST_F(FtpSurfaceTest, NotConnectedIsCheckedBeforeBusy) {
   ftp.Busy = true;
   ftp.ChangeDirectory("/pub");
   EXPECT_EQ(log.Lines(), Lines{"ftpiDisconnected:"});
-  EXPECT_EQ(ftp.CurrentOperation, TVelaFtp::opChangeDirectory);
+  EXPECT_EQ(ftp.Operation(), TVelaFtp::opChangeDirectory);
 }
 
 TEST_F(FtpSurfaceTest, RefusalWhileBusyChangesNothingAndTheRunningOperationEndsItsOwnWay) {
@@ -192,7 +193,7 @@ TEST_F(FtpSurfaceTest, RefusalWhileBusyChangesNothingAndTheRunningOperationEndsI
   // Values that no refusal may write.
   ftp.Success = false;
   ftp.LastError = ftpeTimeout;
-  const int controlState = ftp.ControlState;
+  const int controlState = TFtpProbe(ftp).State();
 
   const std::pair<const char*, std::function<void()>> calls[] = {
       {"ChangeDirectory", [&] { ftp.ChangeDirectory("/second"); }},
@@ -213,10 +214,10 @@ TEST_F(FtpSurfaceTest, RefusalWhileBusyChangesNothingAndTheRunningOperationEndsI
     EXPECT_TRUE(ftp.Busy);
     EXPECT_FALSE(ftp.Success);
     EXPECT_EQ(ftp.LastError, ftpeTimeout);
-    EXPECT_EQ(ftp.CurrentOperation, TVelaFtp::opChangeDirectory);
-    EXPECT_EQ(ftp.ControlState, controlState);
+    EXPECT_EQ(ftp.Operation(), TVelaFtp::opChangeDirectory);
+    EXPECT_EQ(TFtpProbe(ftp).State(), controlState);
     EXPECT_EQ(ftp.InitialDirectory, "/first");
-    EXPECT_EQ(ftp.RenameTarget, "");
+    EXPECT_EQ(TFtpProbe(ftp).RenameTarget(), "");
     EXPECT_NE(::access(ftp.LocalFile.c_str(), F_OK), 0) << "the local file was touched";
   }
 
@@ -308,7 +309,7 @@ TEST_F(FtpSurfaceTest, FailedLookupGivesAddressResolutionAndTwoQuits) {
   ASSERT_TRUE(RunUntil([&] { return log.Count("quit") == 2; }));
   Settle();
   EXPECT_EQ(log.Lines(), (Lines{"ftpiResolvingHost:ftp.nowhere.example", "ftpeAddressResolution:Error", "quit", "quit"}));
-  EXPECT_TRUE(ftp.ShuttingDown);
+  EXPECT_TRUE(TFtpProbe(ftp).ShuttingDown());
   EXPECT_FALSE(ftp.Success);
 
   // The same name, looked up again, now found.
@@ -353,7 +354,7 @@ TEST_F(FtpSurfaceTest, LookupThatNeverAnswersTimesOutWithOneQuit) {
   Settle();
   EXPECT_EQ(log.Lines(), (Lines{"ftpiResolvingHost:ftp.silent.example", "ftpeTimeout:Error", "quit"}));
   EXPECT_EQ(ftp.LastError, ftpeTimeout);
-  EXPECT_FALSE(ftp.ShuttingDown);
+  EXPECT_FALSE(TFtpProbe(ftp).ShuttingDown());
   EXPECT_EQ(ftp.LookupHandle, 0u);
   EXPECT_EQ(fake->LookupCancels(), 1);
   EXPECT_EQ(ftp.SockHandle, INVALID_SOCKET);

@@ -17,6 +17,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "ftp/FtpProbe.h"
 #include "tests/support/DataSideSession.h"
 #include "tests/support/TestPattern.h"
 
@@ -234,7 +235,7 @@ TEST(FtpTransferTest, ResetOfTheDataConnectionDuringAReceiveIsFatal) {
     DataSideSession s;
     s.RetrOpens("big.bin", RetrOpening("big.bin", 4 << 20)).DataSendPattern(row.size).Pause(row.pause).DataReset();
     ASSERT_TRUE(s.LogIn());
-    s.ftp.GuardTimes.FinalReply = 2;  // a reset taken for a normal end would wait this long
+    TFtpProbe(s.ftp).GuardTimes().FinalReply = 2;  // a reset taken for a normal end would wait this long
     s.StartReceive("big.bin", "big.bin");
     ASSERT_TRUE(s.WaitFor("quit")) << ::testing::PrintToString(s.EventsWithoutProgress());
     EXPECT_EQ(s.EventsWithoutProgress(), (Lines{"ftpiTransferSize:4194304", "ftpeDataConnection:Error", "quit"}));
@@ -449,7 +450,7 @@ TEST(FtpTransferTest, Lone426EndsTheTransferAsFailedAndTheConnectionStays) {
     row.script(s);
     s.CwdNext();
     ASSERT_TRUE(s.LogIn());
-    s.ftp.GuardTimes.Reply426 = 1;
+    TFtpProbe(s.ftp).GuardTimes().Reply426 = 1;
     row.start(s);
     ASSERT_TRUE(s.WaitFor(row.completion)) << ::testing::PrintToString(s.EventsWithoutProgress());
 
@@ -500,7 +501,7 @@ TEST(FtpTransferTest, ServerThatNeverOpensTheDataConnectionTimesOut) {
     op.upTo150(s);
     ASSERT_TRUE(s.tree.WriteFile("f", "precious"));
     ASSERT_TRUE(s.LogIn());
-    s.ftp.GuardTimes.DataConnect = 1;
+    TFtpProbe(s.ftp).GuardTimes().DataConnect = 1;
     op.start(s);
     ASSERT_TRUE(s.WaitFor("quit"));
     EXPECT_EQ(s.log.Events(), (Lines{"ftpeTimeout:Error", "quit"}));
@@ -521,7 +522,7 @@ TEST(FtpTransferTest, FinalReplyThatNeverComesAfterTheDataTimesOut) {
     }
     ASSERT_TRUE(s.tree.WriteFile("f", "abc"));
     ASSERT_TRUE(s.LogIn());
-    s.ftp.GuardTimes.FinalReply = 1;
+    TFtpProbe(s.ftp).GuardTimes().FinalReply = 1;
     op.start(s);
     ASSERT_TRUE(s.WaitFor("quit"));
     const Lines events = s.EventsWithoutProgress();

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "ftp/FtpProbe.h"
 #include "tests/support/RealServerSession.h"
 
 namespace talvo::test {
@@ -74,7 +75,7 @@ TEST_P(RealServerCommandsTest, LogsInAnonymouslyAndReads) {
 
 TEST_P(RealServerCommandsTest, WrongPasswordIsRefusedAndTheSessionQuits) {
   // Only the server's own close may end the session here, not the client's wait for it.
-  ftp().GuardTimes.QuitClose = 60;
+  TFtpProbe(ftp()).GuardTimes().QuitClose = 60;
   ftp().UserName = server_->User();
   ftp().UserPassword = "wrong-password";
   ftp().SetFtpServer(server_->Host());
@@ -215,7 +216,7 @@ TEST_P(RealServerCommandsTest, RenamesAFileAndRefusesAMissingSource) {
 }
 
 TEST_P(RealServerCommandsTest, QuitEndsTheSessionWhenTheServerCloses) {
-  ftp().GuardTimes.QuitClose = 60;  // only the server's own close may end it here
+  TFtpProbe(ftp()).GuardTimes().QuitClose = 60;  // only the server's own close may end it here
   LogIn();
   log().Clear();
   ftp().Quit();

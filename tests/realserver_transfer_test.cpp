@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "ftp/FtpProbe.h"
 #include "platform/MessageLoop.h"
 #include "tests/support/RealServerSession.h"
 #include "tests/support/TestPattern.h"
@@ -134,7 +135,7 @@ TEST_P(RealServerTransferTest, ListsFilesDirectoriesALinkAndNamesWithBlanks) {
   EXPECT_EQ(ftp().ListingLines.size(), 5u) << Transcript();
   // Names with blanks are whole; a symbolic link is offered as a directory. pyftpdlib lists
   // by MLSD (a link as the folder it points to), vsftpd by LIST.
-  EXPECT_EQ(ftp().MachineListing(), IsPyFtpd());
+  EXPECT_EQ(TFtpProbe(ftp()).MachineListing(), IsPyFtpd());
   Lines files = ftp().FileNames;
   Lines directories = ftp().DirectoryNames;
   std::sort(files.begin(), files.end());

@@ -286,7 +286,7 @@ void TForm1::FormCloseQuery(bool& CanClose) {
   }
   CanClose = false;
   FClosing = true;
-  if (Ftp1.Transfer.Running()) Ftp1.Abort();
+  if (Ftp1.TransferRunning()) Ftp1.Abort();
   QuitForClose();
 }
 

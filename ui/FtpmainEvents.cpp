@@ -76,7 +76,7 @@ void TForm1::Ftp1FtpInfo(TObject*, FtpInfo info, const std::string& addinfo) {
     case ftpiTransferSize:
       // Reported when the server's 1xx announces a download's size, and when a store has
       // its data connection and begins to send.
-      if (Ftp1.CurrentOperation == TVelaFtp::opStoreFile) FStoreDataOpened = true;
+      if (Ftp1.Operation() == TVelaFtp::opStoreFile) FStoreDataOpened = true;
       break;
     case ftpiBusy:
       if (FWatchingRefusal) FRequestRefused = true;

@@ -18,6 +18,7 @@
 
 #include "ftp/ControlLineSplitter.h"
 #include "ftp/Ftp.h"
+#include "ftp/FtpProbe.h"
 #include "platform/MessageLoop.h"
 #include "platform/Winsock.h"
 
@@ -150,8 +151,8 @@ void Prepare(TVelaFtp& ftp, std::uint8_t flags) {
       TVelaFtp::opGetListing,  TVelaFtp::opReceiveFile, TVelaFtp::opStoreFile,
       TVelaFtp::opRenameFile,  TVelaFtp::opDeleteFile,
   };
-  ftp.CurrentOperation = kOperations[(flags >> 4) & 7];
-  ftp.Busy = ftp.CurrentOperation != TVelaFtp::opNone;
+  TFtpProbe(ftp).SetOperation(kOperations[(flags >> 4) & 7]);
+  ftp.Busy = ftp.Operation() != TVelaFtp::opNone;
 }
 
 }  // namespace
@@ -169,18 +170,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t flags = data[1];
     AssignEvents(*ftp, (flags & kOwnerReacts) != 0);
     Prepare(*ftp, flags);
-    ftp->ControlState = kControlStates[data[0] % kControlStates.size()];
+    TFtpProbe probe(*ftp);
+    probe.SetState(kControlStates[data[0] % kControlStates.size()]);
 
     // The same cutting as the control read: lines end at CR LF only, and text that grows
     // past the cap without one ends the reading.
     ControlLineSplitter lines(TVelaFtp::kMaxControlLine);
     lines.Append(std::string_view(reinterpret_cast<const char*>(data) + 2, size - 2));
     std::string line;
-    while (lines.NextLine(line)) {
-      ftp->InReplyHandler = true;
-      ftp->HandleReply(line);
-      ftp->InReplyHandler = false;
-    }
+    while (lines.NextLine(line)) probe.HandleReply(line);
     // The done and quit notifications, and whatever their handlers post in turn.
     for (int round = 0; round < 4; ++round) loop.DispatchPending();
   }

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <fstream>
 
+#include "ftp/FtpProbe.h"
 #include "tests/gui/WindowHarness.h"
 #include "tests/support/ScriptedPeer.h"
 #include "ui/Screen.h"
@@ -212,7 +213,7 @@ TEST_F(WindowReentryTest, AServerThatStopsAnsweringLeavesAUsableWindow) {
   ScriptListing(peer, {"again.txt"});
   peer.Expect("QUIT").Reply("221 bye\r\n").Close();
   ASSERT_TRUE(LogInTo(peer)) << dialogs.Describe() << LogText();
-  form->Ftp1.GuardTimes.Reply = 1;
+  TFtpProbe(form->Ftp1).GuardTimes().Reply = 1;
 
   dialogs.Expect(Press("OK"));
   DoubleClick(*form->ui.ListBox1, "sub");
@@ -270,7 +271,7 @@ TEST_F(WindowReentryTest, AnUploadKeepsGoingWhileAMessageIsOpen) {
     atClose = form->Ftp1.BytesTransferred;
     Press("&Non")(box);
   });
-  Trigger ask([&] { return form->Ftp1.Transfer.Storing() && form->Ftp1.BytesTransferred > (1 << 20); },
+  Trigger ask([&] { return TFtpProbe(form->Ftp1).Storing() && form->Ftp1.BytesTransferred > (1 << 20); },
               [&] {
                 Select(*form->ui.FileListBox1, {"other.txt"});
                 Click(form->ui.Button9);

@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "ftp/FtpProbe.h"
 #include "tests/gui/WindowHarness.h"
 #include "tests/support/LoopbackSockets.h"
 #include "tests/support/ScriptedPeer.h"
@@ -149,7 +150,7 @@ TEST_F(WindowSessionTest, ClosingEndsTheProgramEvenWhenTheServerNeverAnswersTheQ
   peer.Expect("QUIT").Pause(30000);
   peer.Start();
   form->Ftp1.FtpPort = peer.Port();
-  form->Ftp1.GuardTimes.QuitReply = 1;
+  TFtpProbe(form->Ftp1).GuardTimes().QuitReply = 1;
   dialogs.Expect(Type("127.0.0.1")).Expect(Type("u")).Expect(Type("p"));
   Click(form->ui.ConnectBtn);
   ASSERT_TRUE(WaitUntil([&] { return Idle() && form->ui.ListBox2->Count() == 1; })) << LogText();
@@ -169,7 +170,7 @@ TEST_F(WindowSessionTest, ClosingWhileBusyKeepsTheWindowUntilTheConnectionEnds) 
   form->Ftp1.FtpPort = peer.Port();
   dialogs.Expect(Type("127.0.0.1")).Expect(Type("u")).Expect(Type("p"));
   Click(form->ui.ConnectBtn);
-  ASSERT_TRUE(WaitUntil([&] { return form->Ftp1.Busy && form->Ftp1.ControlState == csAwaitPwd; })) << LogText();
+  ASSERT_TRUE(WaitUntil([&] { return form->Ftp1.Busy && TFtpProbe(form->Ftp1).State() == csAwaitPwd; })) << LogText();
 
   form->close();
   EXPECT_TRUE(form->isVisible());

@@ -1,3 +1,4 @@
+#include "ftp/FtpProbe.h"
 #include "tests/support/ScriptedControlSession.h"
 
 #include "platform/MessageLoop.h"
@@ -82,7 +83,7 @@ void ScriptedControlSession::Settle() {
   const bool loggedIn = platform::MessageLoop::Current().RunUntil(
       [&] { return log.Count("loggedIn") == 1; }, kWaitMs);
   const bool clean = log.CountPrefix("ftpe") == 0 && ftp.Connected && ftp.Success &&
-                     !ftp.ShuttingDown && ftp.LastError == ftpeNone;
+                     !TFtpProbe(ftp).ShuttingDown() && ftp.LastError == ftpeNone;
   ftp.SockClose();
   const bool finished = again.WaitFinished(Millis(kWaitMs));
   if (loggedIn && clean && finished && again.Failure().empty()) return ::testing::AssertionSuccess();
@@ -106,7 +107,7 @@ std::string ScriptedControlSession::Transcript() const {
   text += "peer commands:";
   for (const std::string& command : peer.Commands()) text += " [" + Escaped(command) + "]";
   text += "\npeer failure: " + peer.Failure();
-  const char* state = ControlStateName(ftp.ControlState);
+  const char* state = ControlStateName(TFtpProbe::StateOf(ftp));
   text += std::string("\ncomponent state: ") + (state != nullptr ? state : "?");
   return text;
 }

@@ -1,0 +1,264 @@
+// The data side of a listing or transfer: the transfer command and the data handlers,
+// listing text cut into lines (TListingReader), received files written as they come, and
+// the joining of the data side with the final reply. Data connections are made by the data
+// channel (DataChannel.cpp), stored files sent by the store sender (StoreSender.cpp).
+#include <cstring>
+
+#include "ftp/DataChannel.h"
+#include "ftp/Ftp.h"
+#include "ftp/FtpTransfer.h"
+#include "ftp/ListingParser.h"
+#include "ftp/StoreSender.h"
+
+using namespace platform;
+
+// Installs the data handlers and sends the transfer command. In active mode the accept
+// handler is switched on only once the command has been handed to the socket: a store must
+// not begin before the server has been told STOR. In passive mode the data connection is
+// already open; under PROT P its handshake begins once the command has gone (SendLine
+// hands it to the socket at once; the ClientHello goes at the next dispatch): some servers
+// take bytes that reach a data connection before its command for the client's end, and
+// reset it.
+void TFtpTransfer::Start(TransferKind kind) {
+  if (State.Stopped()) {
+    EndStoppedBeforeStart();
+    return;
+  }
+  if (kind == TransferKind::Receive && AskRest()) return;  // RETR follows REST's reply
+  if (kind == TransferKind::Listing) {
+    // The last listing stays until a new one is really asked for.
+    ftp_.ListingLines.clear();
+    ftp_.FileNames.clear();
+    ftp_.DirectoryNames.clear();
+    ftp_.FileFacts.clear();
+    ftp_.DirectoryFacts.clear();
+  }
+  listing_.Clear();
+  Store().Reset();
+  TVelaSocket& data = Channel().Data();
+  data.OnSockWrite = nullptr;
+  if (kind == TransferKind::Store) {
+    data.OnSockRead = nullptr;
+    data.OnSockClose = [this](TObject*) { TransferClosed(); };
+  } else if (kind == TransferKind::Listing) {
+    data.OnSockRead = [this](TObject*) { ListingRead(); };
+    data.OnSockClose = [this](TObject*) { ListingClosed(); };
+  } else {
+    data.OnSockRead = [this](TObject*) { FileRead(); };
+    data.OnSockClose = [this](TObject*) { TransferClosed(); };
+  }
+  // Waiting from before the command is handed over: a stop pressed meanwhile stops a
+  // transfer that is under way.
+  State.CommandSent();
+  ftp_.ClearDeadlines();
+  stallBytes_ = -1;
+  stallSeconds_ = 0;
+  const bool passive = Channel().Passive();
+  if (passive) {
+    State.DataTaken();
+    BeginDataCounters();
+  } else {
+    ftp_.Deadlines.Arm(TAwaited::DataConnect, ftp_.GuardTimes.DataConnect);
+  }
+  const std::uint64_t serial = ftp_.Serial;
+  const TTransferStates states = TransferStatesOf(kind);
+  ftp_.SendCommand(TransferVerb(kind, ftp_.Features.MachineListing()) +
+                       (kind == TransferKind::Listing ? std::string() : ftp_.RemoteFile),
+                   states.Command);
+  ftp_.Deadlines.Disarm(TAwaited::Reply);  // a transfer's replies have waits of their own
+  if (passive) {
+    if (serial == ftp_.Serial && Channel().TlsPending()) Channel().StartTls();
+    return;
+  }
+  if (serial != ftp_.Serial || ftp_.ShuttingDown || State.phase() != TransferState::Phase::Waiting) return;
+  if (kind == TransferKind::Store) {
+    Channel().AwaitAccept([this] { Store().DataAccepted(); });
+  } else {
+    Channel().AwaitAccept([this] { DataAccepted(); });
+  }
+}
+
+// The counters of a data connection that has just opened.
+void TFtpTransfer::BeginDataCounters() {
+  ftp_.BytesTransferred = 0;
+  ftp_.Success = true;
+  StartClock();
+  ftp_.AbortRequested = false;
+  closeNotify_ = false;
+}
+
+void TFtpTransfer::StartClock() {
+  beginTick_ = GetTickCount();
+  ftp_.TransferTime = 0;
+}
+
+void TFtpTransfer::NoteTime() { ftp_.TransferTime = static_cast<std::int64_t>(GetTickCount() - beginTick_); }
+
+// Active mode, a listing or a receive: the server connected.
+void TFtpTransfer::DataAccepted() {
+  if (State.phase() != TransferState::Phase::Waiting) return;
+  if (!Channel().Take()) return;
+  BeginDataCounters();
+  if (ftp_.Features.ProtectData) Channel().StartTls();
+}
+
+void TFtpTransfer::ListingRead() {
+  const std::uint64_t serial = ftp_.Serial;
+  TVelaSocket& data = Channel().Data();
+  const int n = data.SockReceive(buffer_, kChunkSize);
+  if (data.SockError != 0) {
+    if (!State.Stopped()) ftp_.FatalError(ftpeDataConnection);
+    return;
+  }
+  const std::size_t length = strnlen(buffer_, static_cast<std::size_t>(n));
+  if (length == 0) return;
+  ftp_.BytesTransferred += static_cast<std::int64_t>(length);
+  listing_.Append(std::string_view(buffer_, length), [this, serial](std::string line) {
+    NoteTime();
+    ftp_.Info(ftpiProgress, line);
+    if (serial != ftp_.Serial) return false;
+    AddListingLine(std::move(line));
+    return serial == ftp_.Serial;
+  });
+}
+
+// The line is parsed first and then kept, moved rather than copied: a large listing
+// costs one copy of each line less.
+void TFtpTransfer::AddListingLine(std::string line) {
+  try {
+    const std::uint64_t serial = ftp_.Serial;
+    ftp_.Info(ftpiListingLine, line);
+    if (serial != ftp_.Serial) return;  // the owner's handler ended the session
+    ListingEntry entry;
+    if (ftp_.Features.MachineListing() ? ParseMlsdLine(line, entry) : ParseListingLine(ftp_.ServerType, line, entry)) {
+      std::vector<std::string>& names = entry.IsDirectory ? ftp_.DirectoryNames : ftp_.FileNames;
+      std::vector<ListingFacts>& facts = entry.IsDirectory ? ftp_.DirectoryFacts : ftp_.FileFacts;
+      names.push_back(std::move(entry.Name));
+      try {
+        facts.push_back(entry.Facts);
+      } catch (...) {
+        names.pop_back();  // the two lists stay side by side
+        throw;
+      }
+    }
+    ftp_.ListingLines.push_back(std::move(line));
+  } catch (...) {
+    // One bad line costs only its own entry.
+  }
+}
+
+void TFtpTransfer::FileRead() {
+  const std::uint64_t serial = ftp_.Serial;
+  TVelaSocket& data = Channel().Data();
+  const int n = data.SockReceive(buffer_, kChunkSize);
+  if (data.SockError != 0) {
+    if (!State.Stopped()) ftp_.FatalError(ftpeDataConnection);
+    return;
+  }
+  if (n == 0) return;
+  ftp_.BytesTransferred += n;
+  NoteTime();
+  // Data came: the download is on, whether or not its 1xx reply is in yet.
+  ClaimLocalFile();
+  // Written before the progress report, whose handler may abort: what was counted is on disk.
+  if (LocalFileHandle.IsOpen() && !LocalFileHandle.Write(buffer_, n)) {
+    // A full disk: the rest of the transfer is received but not written. The file is
+    // closed before the report, whose message box runs the loop: the chunks that arrive
+    // meanwhile must find nothing to write (and nothing more to report).
+    LocalFileHandle.Close();
+    ftp_.ReportError(ftpeLocalFileWrite);
+    if (serial != ftp_.Serial) return;
+  }
+  ftp_.Info(ftpiProgress, std::string());
+}
+
+// A close that carries an error (a reset) is a failure of the data connection, even when the
+// last read still finds data that came before it.
+bool TFtpTransfer::DataClosedInError() {
+  TVelaSocket& data = Channel().Data();
+  const std::uint16_t closeError = data.SockError;
+  const std::uint64_t serial = ftp_.Serial;
+  if (data.OnSockRead) data.OnSockRead(&data);
+  if (serial != ftp_.Serial) return true;
+  if (closeError != 0 && !State.Stopped()) {
+    ftp_.FatalError(ftpeDataConnection);
+    return true;
+  }
+  return false;
+}
+
+void TFtpTransfer::ListingClosed() {
+  const std::uint64_t serial = ftp_.Serial;
+  if (DataClosedInError() || serial != ftp_.Serial || State.phase() != TransferState::Phase::Open) return;
+  NoteTime();
+  Channel().Close();
+  ftp_.Info(ftpiListingReady, "Listing ready");
+  ftp_.Info(ftpiTransferDone, "Transfer done");
+  if (serial != ftp_.Serial) return;
+  DataSideFinished();
+}
+
+void TFtpTransfer::TransferClosed() {
+  const std::uint64_t serial = ftp_.Serial;
+  if (DataClosedInError() || serial != ftp_.Serial || State.phase() != TransferState::Phase::Open) return;
+  if (State.Storing()) {
+    // Only this side ends a store's data connection: the server closing it first failed it.
+    ftp_.FatalError(ftpeDataConnection);
+    return;
+  }
+  NoteTime();
+  closeNotify_ = ftp_.Features.ProtectData && Channel().Data().TlsInfo.PeerCloseNotify;
+  Channel().Close();
+  CloseLocalFile();
+  ftp_.Info(ftpiTransferDone, "Transfer done");
+  if (serial != ftp_.Serial) return;
+  DataSideFinished();
+}
+
+void TFtpTransfer::DataSideFinished() {
+  State.EndData();
+  ftp_.Deadlines.Disarm(TAwaited::DataConnect);
+  if (!State.FinalReplySeen()) ftp_.Deadlines.Arm(TAwaited::FinalReply, ftp_.GuardTimes.FinalReply);
+  TryFinish();
+}
+
+// The done notification of a listing or transfer, once its data side and its final reply
+// are both in, in either order, and nothing is owed to an ABOR any more. When only ABOR's
+// reply is missing, the wait for it is short (see TVelaFtp::StartAbortResync).
+void TFtpTransfer::TryFinish() {
+  const bool stopPending = ftp_.Replies.Pending();
+  if (stopPending && State.phase() == TransferState::Phase::DataEnded) {
+    if (!ftp_.Deadlines.Armed(TAwaited::AbortResync) && !ftp_.Replies.Resyncing()) {
+      ftp_.Deadlines.Arm(TAwaited::AbortResync, ftp_.GuardTimes.AbortResync);
+    }
+    return;
+  }
+  if (!State.ReadyToFinish() || stopPending) return;
+  if (State.CutShort()) ftp_.Success = false;
+  State.Finish();
+  if (State.kind() == TransferKind::Receive) {
+    const std::uint64_t serial = ftp_.Serial;
+    SettleDownload();
+    if (serial != ftp_.Serial) return;
+  }
+  ftp_.PostDone();
+}
+
+void TFtpTransfer::Drop() {
+  Channel().Reset();
+  CloseLocalFile();
+  LocalFileHandle.Forget();
+}
+
+void TFtpTransfer::CloseLocalFile() {
+  if (!LocalFileHandle.Close()) ftp_.ReportError(ftpeLocalFileWrite);
+}
+
+// The download is on (data came): a target written in place is emptied now, and only
+// now, so that a refused, failed or stopped download that brought nothing leaves an
+// existing file as it was.
+void TFtpTransfer::ClaimLocalFile() {
+  if (LocalFileHandle.Claim()) return;
+  LocalFileHandle.Close();  // before the report, as after a failed write
+  ftp_.ReportError(ftpeLocalFileWrite);
+}
