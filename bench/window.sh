@@ -3,7 +3,7 @@
 #
 #   bench/window.sh                 512 MiB transfers, 3 rounds
 #   BENCH_MIB=64 bench/window.sh    a quicker run; BENCH_RUNS sets the rounds
-#   BENCH_MIB=0 bench/window.sh     the listings only
+#   BENCH_MIB=0 bench/window.sh     the listings only (BENCH_ENTRIES sets their length, 100000)
 # Then the program's own window is left idle for 5 s, and the processor time it used is shown.
 set -euo pipefail
 cd "$(dirname "$0")/.."

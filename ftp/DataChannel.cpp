@@ -45,6 +45,7 @@ void TDataChannel::SwitchToPassive(const char* reason) {
 }
 
 void TDataChannel::Open(TransferKind kind) {
+  failure_ = ftpeNone;
   if (passiveSession_) {
     SendPassiveCommand(kind);
     return;
@@ -156,7 +157,6 @@ void TDataChannel::PassiveConnected(TransferKind kind) {
   // Under PROT P, the transfer begins the handshake once the transfer command has gone
   // (after REST's reply, when REST comes first); until it is done, nothing is sent there.
   tlsPending_ = ftp_.Features.ProtectData;
-  tlsFailed_ = false;
   transfer_.Start(kind);
 }
 
@@ -241,7 +241,10 @@ void TDataChannel::StartTls() {
 void TDataChannel::TlsDone() {
   if (!tlsPending_) return;
   tlsPending_ = false;
-  if (data_->SockError != 0 && AwaitReplyAfterTlsFailure()) return;
+  // A server that refuses the transfer command may close a data connection it already
+  // has (passive, or active where it connected at PORT) before it answers, and the
+  // handshake, begun after the command, then fails.
+  if (data_->SockError != 0 && AwaitReplyAfterFailure(ftpeTlsData)) return;
   if (data_->SockError != 0 || data_->TlsInfo.PeerFingerprint != ftp_.TlsInfo.PeerFingerprint) {
     // Not TLS (a server sending its data in clear), or another certificate than the
     // server's own: nothing of it is taken.
@@ -252,14 +255,9 @@ void TDataChannel::TlsDone() {
   transfer_.Store().MaybeBegin();
 }
 
-// A server that refuses the transfer command may close a data connection it already has
-// (passive, or active where it connected at PORT) before it answers, and the handshake,
-// begun after the command, then fails. Until the reply says which it was, the failure
-// waits: a refusal ends the operation as refused (the connection stays), a 1xx or 2xx makes
-// it the data connection's failure.
-bool TDataChannel::AwaitReplyAfterTlsFailure() {
+bool TDataChannel::AwaitReplyAfterFailure(FtpError failure) {
   if (transfer_.State.PreliminaryReplySeen() || transfer_.State.FinalReplySeen()) return false;
-  tlsFailed_ = true;
+  failure_ = failure;
   data_->SockClose();
   ftp_.Deadlines.Arm(TAwaited::FinalReply, ftp_.GuardTimes.FinalReply);
   return true;
@@ -273,6 +271,6 @@ void TDataChannel::Close() {
 void TDataChannel::Reset() {
   connecting_ = false;
   tlsPending_ = false;
-  tlsFailed_ = false;
+  failure_ = ftpeNone;
   Close();
 }

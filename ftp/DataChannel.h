@@ -13,6 +13,7 @@
 
 #include "ftp/FtpReply.h"
 #include "ftp/TransferState.h"
+#include "transport/FtpErrorCodes.h"
 #include "transport/velasock.h"
 
 class TVelaFtp;
@@ -48,8 +49,15 @@ class TDataChannel {
   // The handshake under PROT P, resuming the control connection's session.
   void StartTls();
   bool TlsPending() const { return tlsPending_; }
-  // It failed before the transfer command was answered: the reply says whose failure.
-  bool TlsFailed() const { return tlsFailed_; }
+
+  // A data connection that failed before the transfer command was answered: it is closed,
+  // and the reply says whose failure it was. A server that refuses the command may end a
+  // data connection it already has before it says so; its refusal then ends the operation
+  // as refused, while a 1xx or 2xx makes `failure` the data connection's. False when the
+  // command was answered already.
+  bool AwaitReplyAfterFailure(FtpError failure);
+  // The failure that waits for the reply; ftpeNone when none does.
+  FtpError FailureBeforeReply() const { return failure_; }
 
   void Close();
   // Close, and forget every connection on its way.
@@ -65,7 +73,6 @@ class TDataChannel {
   void PassiveConnectFailed();
   std::string Listen();
   void TlsDone();
-  bool AwaitReplyAfterTlsFailure();
 
   TVelaFtp& ftp_;
   TFtpTransfer& transfer_;
@@ -77,5 +84,5 @@ class TDataChannel {
   bool connecting_ = false;      // the data socket's connect to the server is under way
   bool acceptWaiting_ = false;   // a connection arrived before anyone waited for it
   bool tlsPending_ = false;
-  bool tlsFailed_ = false;
+  FtpError failure_ = ftpeNone;
 };

@@ -25,15 +25,10 @@ void TFtpTransfer::Start(TransferKind kind) {
     return;
   }
   if (kind == TransferKind::Receive && AskRest()) return;  // RETR follows REST's reply
-  if (kind == TransferKind::Listing) {
-    // The last listing stays until a new one is really asked for.
-    ftp_.ListingLines.clear();
-    ftp_.FileNames.clear();
-    ftp_.DirectoryNames.clear();
-    ftp_.FileFacts.clear();
-    ftp_.DirectoryFacts.clear();
-  }
+  // The last listing stays until a new one is really asked for.
+  if (kind == TransferKind::Listing) ClearListing();
   listing_.Clear();
+  listingRefusal_ = ftpeNone;
   Store().Reset();
   TVelaSocket& data = Channel().Data();
   data.OnSockWrite = nullptr;
@@ -107,19 +102,25 @@ void TFtpTransfer::ListingRead() {
   TVelaSocket& data = Channel().Data();
   const int n = data.SockReceive(buffer_, kChunkSize);
   if (data.SockError != 0) {
-    if (!State.Stopped()) ftp_.FatalError(ftpeDataConnection);
+    DataFailed();
     return;
   }
   const std::size_t length = strnlen(buffer_, static_cast<std::size_t>(n));
   if (length == 0) return;
   ftp_.BytesTransferred += static_cast<std::int64_t>(length);
-  listing_.Append(std::string_view(buffer_, length), [this, serial](std::string line) {
+  const bool goOn = listing_.Append(std::string_view(buffer_, length), [this, serial](std::string line) {
     NoteTime();
     ftp_.Info(ftpiProgress, line);
     if (serial != ftp_.Serial) return false;
     AddListingLine(std::move(line));
     return serial == ftp_.Serial;
   });
+  if (!goOn && listing_.TooLarge() && serial == ftp_.Serial && listingRefusal_ == ftpeNone) {
+    // A listing that would not end: it is stopped as the stop button stops one, and
+    // refused once its replies are in.
+    listingRefusal_ = ftpeListingTooLarge;
+    ftp_.Abort();
+  }
 }
 
 // The line is parsed first and then kept, moved rather than copied: a large listing
@@ -152,7 +153,7 @@ void TFtpTransfer::FileRead() {
   TVelaSocket& data = Channel().Data();
   const int n = data.SockReceive(buffer_, kChunkSize);
   if (data.SockError != 0) {
-    if (!State.Stopped()) ftp_.FatalError(ftpeDataConnection);
+    DataFailed();
     return;
   }
   if (n == 0) return;
@@ -181,16 +182,26 @@ bool TFtpTransfer::DataClosedInError() {
   if (data.OnSockRead) data.OnSockRead(&data);
   if (serial != ftp_.Serial) return true;
   if (closeError != 0 && !State.Stopped()) {
-    ftp_.FatalError(ftpeDataConnection);
+    DataFailed();
     return true;
   }
   return false;
+}
+
+// A failure of the data connection (a reset, a read that fails) outside a stop. One that
+// brought nothing before the transfer command was answered may be the server's way of
+// refusing the command: the reply decides (TDataChannel::AwaitReplyAfterFailure).
+void TFtpTransfer::DataFailed() {
+  if (State.Stopped() || Channel().FailureBeforeReply() != ftpeNone) return;
+  if (ftp_.BytesTransferred == 0 && Channel().AwaitReplyAfterFailure(ftpeDataConnection)) return;
+  ftp_.FatalError(ftpeDataConnection);
 }
 
 void TFtpTransfer::ListingClosed() {
   const std::uint64_t serial = ftp_.Serial;
   if (DataClosedInError() || serial != ftp_.Serial || State.phase() != TransferState::Phase::Open) return;
   NoteTime();
+  closeNotify_ = ftp_.Features.ProtectData && Channel().Data().TlsInfo.PeerCloseNotify;
   Channel().Close();
   ftp_.Info(ftpiListingReady, "Listing ready");
   ftp_.Info(ftpiTransferDone, "Transfer done");
@@ -203,7 +214,7 @@ void TFtpTransfer::TransferClosed() {
   if (DataClosedInError() || serial != ftp_.Serial || State.phase() != TransferState::Phase::Open) return;
   if (State.Storing()) {
     // Only this side ends a store's data connection: the server closing it first failed it.
-    ftp_.FatalError(ftpeDataConnection);
+    DataFailed();
     return;
   }
   NoteTime();
@@ -236,12 +247,32 @@ void TFtpTransfer::TryFinish() {
   if (!State.ReadyToFinish() || stopPending) return;
   if (State.CutShort()) ftp_.Success = false;
   State.Finish();
-  if (State.kind() == TransferKind::Receive) {
-    const std::uint64_t serial = ftp_.Serial;
-    SettleDownload();
-    if (serial != ftp_.Serial) return;
-  }
+  const std::uint64_t serial = ftp_.Serial;
+  if (State.kind() == TransferKind::Receive) SettleDownload();
+  if (State.kind() == TransferKind::Listing) SettleListing();
+  if (serial != ftp_.Serial) return;
   ftp_.PostDone();
+}
+
+void TFtpTransfer::ClearListing() {
+  ftp_.ListingLines.clear();
+  ftp_.FileNames.clear();
+  ftp_.DirectoryNames.clear();
+  ftp_.FileFacts.clear();
+  ftp_.DirectoryFacts.clear();
+}
+
+// The end of a listing, its data side over and its final reply in. One that went past its
+// bound, or whose TLS data connection ended without close_notify (cut short, for all anyone
+// can tell), is refused whole, as a download would be: none of its names is taken.
+void TFtpTransfer::SettleListing() {
+  FtpError refusal = listingRefusal_;
+  if (refusal == ftpeNone && ftp_.Success && ftp_.Features.ProtectData && !closeNotify_) {
+    refusal = ftpeListingIncomplete;
+  }
+  if (refusal == ftpeNone) return;
+  ClearListing();
+  ftp_.ReportError(refusal);
 }
 
 void TFtpTransfer::Drop() {

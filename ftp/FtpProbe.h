@@ -24,6 +24,8 @@ class TFtpProbe {
   TGuardTimes& GuardTimes() { return ftp_.GuardTimes; }
   TVelaSocket& ListenSocket() { return ftp_.Transfer->Channel().Listener(); }
   TVelaSocket& DataSocket() { return ftp_.Transfer->Channel().Data(); }
+  // A listing's bound, smaller than the program's, so that a test reaches it quickly.
+  void SetListingBound(std::int64_t bytes) { ftp_.Transfer->listing_ = TListingReader(bytes); }
 
   // A complete control line, handed on as the control connection does.
   void HandleReply(const std::string& line) {

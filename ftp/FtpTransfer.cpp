@@ -76,8 +76,8 @@ void TFtpTransfer::TakeReply(TransferKind kind, const TFtpReply& Reply) {
     TakeSizeReply(kind, Reply);
   } else if (ftp_.ControlState == states.Setup) {
     Channel().TakeSetupReply(kind, Reply);
-  } else if (Channel().TlsFailed() && (cls == 1 || cls == 2)) {
-    ftp_.FatalError(ftpeTlsData);  // the server took the command; its data connection failed
+  } else if (Channel().FailureBeforeReply() != ftpeNone && (cls == 1 || cls == 2)) {
+    ftp_.FatalError(Channel().FailureBeforeReply());  // the server took the command; its data connection failed
   } else if (cls == 1) {
     TakePreliminaryReply(kind, Reply);
   } else if (cls == 2 || State.Stopped()) {

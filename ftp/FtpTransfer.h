@@ -15,6 +15,7 @@
 #include "ftp/ListingReader.h"
 #include "ftp/TransferState.h"
 #include "session/LocalFile.h"
+#include "transport/FtpErrorCodes.h"
 
 class TVelaFtp;
 class TDataChannel;
@@ -22,6 +23,7 @@ class TStoreSender;
 
 class TFtpTransfer {
  public:
+  friend class TFtpProbe;
   static constexpr int kChunkSize = 2048;
   // Over TLS the session holds a record (16 KiB) anyway: the local file is then read and
   // written a record at a time rather than a chunk at a time.
@@ -82,6 +84,7 @@ class TFtpTransfer {
 
   // The data side.
   void DataAccepted();
+  void DataFailed();
   void ListingRead();
   void AddListingLine(std::string line);
   void FileRead();
@@ -89,6 +92,8 @@ class TFtpTransfer {
   void ListingClosed();
   void TransferClosed();
   void ClaimLocalFile();
+  void ClearListing();
+  void SettleListing();
   void AbortCloseDataSide();
   void EndAfterSilentReply426();
 
@@ -110,7 +115,8 @@ class TFtpTransfer {
   // The part of an earlier try that the running download may continue (REST), from
   // after SIZE until REST is answered; 0: none.
   std::int64_t resumeCandidate_ = 0;
-  bool closeNotify_ = false;  // the download's TLS data connection ended with close_notify
+  bool closeNotify_ = false;  // the TLS data connection ended with close_notify
+  FtpError listingRefusal_ = ftpeNone;  // why the running listing is refused whole
   std::int64_t stallBytes_ = -1;
   int stallSeconds_ = 0;
 };

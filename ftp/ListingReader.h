@@ -13,7 +13,9 @@
 class TListingReader {
  public:
   static constexpr std::size_t kMaxLine = 10000;
-  static constexpr std::int64_t kMaxBytes = std::int64_t{256} << 20;
+  static constexpr std::int64_t kMaxBytes = std::int64_t{128} << 20;
+
+  explicit TListingReader(std::int64_t maxBytes = kMaxBytes) : maxBytes_(maxBytes) {}
 
   // Called with each complete line; false stops the reading at once (the owner's handler
   // ended the session meanwhile).
@@ -23,9 +25,10 @@ class TListingReader {
   // False when a handler stopped it, or the listing has gone past its bound (nothing of
   // the text that went past it is handed on).
   bool Append(std::string_view text, const TLineHandler& onLine);
-  bool TooLarge() const { return bytes_ > kMaxBytes; }
+  bool TooLarge() const { return bytes_ > maxBytes_; }
 
  private:
+  std::int64_t maxBytes_;
   std::string remainder_;  // text not yet ended by CR LF
   bool skipping_ = false;  // the rest of an overlong line is dropped up to its CR LF
   std::int64_t bytes_ = 0;

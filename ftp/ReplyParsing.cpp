@@ -3,10 +3,17 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <string_view>
 
 namespace {
 
 // Decimal digits only, within range.
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+  });
+}
+
 bool ParseCount(const std::string& text, std::int64_t& count) {
   if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
   return std::from_chars(text.data(), text.data() + text.size(), count).ec == std::errc();
@@ -39,9 +46,18 @@ TFTPServerType ServerTypeFromSyst(const std::string& reply) {
 std::string DirectoryFromPwd(const std::string& reply) {
   const std::size_t open = reply.find('"');
   if (open == std::string::npos) return {};
-  const std::size_t close = reply.find('"', open + 1);
-  if (close == std::string::npos) return {};
-  return reply.substr(open + 1, close - open - 1);
+  std::string directory;
+  for (std::size_t i = open + 1; i < reply.size(); ++i) {
+    if (reply[i] != '"') {
+      directory += reply[i];
+    } else if (i + 1 < reply.size() && reply[i + 1] == '"') {
+      directory += '"';  // a quote inside the name is written twice
+      ++i;
+    } else {
+      return directory;
+    }
+  }
+  return {};  // no closing quote
 }
 
 bool TransferSizeFromReply(const std::string& reply, std::string& size) {
@@ -82,5 +98,12 @@ std::string FeatureName(const std::string& line) {
 
 std::string DataPortCommand(const std::string& address, std::uint16_t port) {
   if (address.find(':') == std::string::npos) return "PORT " + PortArgument(address, port);
+  // An IPv4 address mapped into IPv6 is an IPv4 address to the server, which refuses it
+  // in EPRT's IPv6 form.
+  constexpr std::string_view kMapped = "::ffff:";
+  if (address.size() > kMapped.size() && EqualsIgnoringCase(std::string_view(address).substr(0, kMapped.size()), kMapped) &&
+      address.find(':', kMapped.size()) == std::string::npos) {
+    return "PORT " + PortArgument(address.substr(kMapped.size()), port);
+  }
   return "EPRT |2|" + address.substr(0, address.find('%')) + "|" + std::to_string(port) + "|";
 }

@@ -10,7 +10,8 @@
 
 TFTPServerType ServerTypeFromSyst(const std::string& reply);
 
-// The text between the first two double quotes; empty when there are not two.
+// The quoted name after the first double quote, where a quote inside the name is written
+// twice ("/a""b" is /a"b); empty when the name is not closed.
 std::string DirectoryFromPwd(const std::string& reply);
 
 // The text between the first "(" and the first blank after it; false when there is none.
@@ -30,5 +31,6 @@ std::string PortArgument(const std::string& dottedAddress, std::uint16_t port);
 std::string FeatureName(const std::string& line);
 
 // The command that names where the client listens: "PORT h1,h2,h3,h4,p1,p2" for an IPv4
-// address, "EPRT |2|address|port|" (RFC 2428, without the zone) for an IPv6 one.
+// address (also one mapped into IPv6, "::ffff:a.b.c.d"), "EPRT |2|address|port|" (RFC 2428,
+// without the zone) for an IPv6 one.
 std::string DataPortCommand(const std::string& address, std::uint16_t port);

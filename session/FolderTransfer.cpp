@@ -97,6 +97,14 @@ bool TFolderTransfer::OperationDone() {
     End(Outcome::Stopped);
     return true;
   }
+  // A listing whose PWD named no folder leaves the walk without its absolute paths: it
+  // would copy into the wrong folders, and could not come back.
+  if ((step == Step::ListHome || step == Step::ListFolder) && session_.InitialDirectory.empty()) {
+    End(Outcome::FolderUnreadable, step == Step::ListHome         ? tops_.front().Remote
+                                   : phase_ == Phase::Scanning ? pending_.back().Name
+                                                               : folders_[folder_].Name);
+    return true;
+  }
   switch (step) {
     case Step::ListHome:
       home_ = here_ = session_.InitialDirectory;

@@ -132,6 +132,24 @@ TEST_F(FolderTransferTest, AnErrorEndsTheWalk) {
   EndsAfterTheFirstFile("1", false, Walk::Outcome::Failed);
 }
 
+// A PWD reply that names no folder leaves the walk without its absolute paths: it ends
+// there with one message, before any file is asked for, and goes back where it began.
+TEST_F(FolderTransferTest, APwdThatNamesNoFolderEndsTheWalk) {
+  Listing("/home/anna", "");
+  Cwd("top");
+  s.ListingOpens("257 the current directory\r\n").DataSend(FileLine("one", 3)).DataClose().Reply(kTransferComplete);
+  Cwd("/home/anna");
+  ASSERT_TRUE(s.LogIn());
+  walk.Start(Walk::Direction::Download, {{"top", s.tree.PathOf("top")}});
+  ASSERT_TRUE(s.WaitUntil([&] { return walk.phase() == Walk::Phase::Done || walk.phase() == Walk::Phase::Scanned; }));
+  if (walk.phase() == Walk::Phase::Scanned) walk.Go();
+  ASSERT_TRUE(RunUntil(Walk::Phase::Done));
+  EXPECT_EQ(walk.outcome(), Walk::Outcome::FolderUnreadable);
+  EXPECT_EQ(walk.Problem(), "top");
+  EXPECT_EQ(Commands(), (Lines{"CWD top", "CWD /home/anna"}));
+  EXPECT_EQ(s.PeerFailure(), "");
+}
+
 // An upload makes a folder only where the server lists none of its name, and stores each
 // file from inside its folder.
 TEST_F(FolderTransferTest, UploadMakesOnlyTheMissingFolders) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ftp/FtpProbe.h"
 #include "tests/support/DataSideSession.h"
 
 namespace talvo::test {
@@ -201,6 +202,25 @@ TEST(FtpListingTest, PwdWithoutQuotesEmptiesInitialDirectoryAndTheListingGoesOn)
   ASSERT_TRUE(s.List()) << ::testing::PrintToString(s.log.Events());
   EXPECT_EQ(s.ftp.InitialDirectory, "");
   EXPECT_EQ(s.ftp.FileNames, Lines{"a"});
+  EXPECT_EQ(s.PeerFailure(), "");
+}
+
+// A listing that goes past its bound (here 1000 bytes) is stopped as the stop button stops
+// one, and refused whole with its own error; the connection goes on.
+TEST(FtpListingTest, AListingPastItsBoundIsStoppedAndRefusedWhole) {
+  DataSideSession s;
+  std::string text;
+  for (int i = 0; i < 100; ++i) text += "-rw-r--r-- 1 ftp ftp 1 Jan 10 12:00 f" + std::to_string(i) + "\r\n";
+  s.ListingOpens().DataSend(text).Expect("ABOR").Reply("426 Aborted.\r\n").Reply("226 ABOR ok.\r\n");
+  s.CwdNext();
+  TFtpProbe(s.ftp).SetListingBound(1000);
+  ASSERT_TRUE(s.LogIn());
+  ASSERT_TRUE(s.List()) << ::testing::PrintToString(s.log.Events());
+  EXPECT_EQ(s.log.Count("ftpeListingTooLarge:Error"), 1);
+  EXPECT_FALSE(s.ftp.Success);
+  EXPECT_TRUE(s.ftp.FileNames.empty());
+  EXPECT_TRUE(s.ftp.ListingLines.empty());
+  s.ExpectCwdAnsweredByItsOwnReply();
   EXPECT_EQ(s.PeerFailure(), "");
 }
 

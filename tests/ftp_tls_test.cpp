@@ -258,28 +258,45 @@ TEST(FtpTlsAbortTest, AStopInsideTlsSendsAborAloneAndTheConnectionGoesOn) {
 }
 
 // With no size known, a download over TLS is whole only when its data connection ended
-// with close_notify: without it, the connection may have been cut.
-TEST(FtpTlsDownloadTest, WithNoSizeKnownOnlyCloseNotifyMakesADownloadWhole) {
-  for (const bool closeNotify : {true, false}) {
-    SCOPED_TRACE(closeNotify ? "close_notify" : "no close_notify");
-    ScriptedControlSession s;
-    TempTree local("tls-local");
-    ASSERT_TRUE(local.WriteFile("f", "old"));
-    s.ftp.TlsMode = tlsmRequire;
-    s.ftp.DataConnectionMode = dcmPassive;
-    s.ftp.OnFtpCertificate = [](TObject*, const TFtpCertificateQuestion&, bool& trust) { trust = true; };
-    TlsLogin(s.peer).Expect("TYPE I").Reply("200 ok\r\n").Expect("SIZE f").Reply("550 no\r\n").Expect("EPSV")
-        .ReplyEpsv().Expect("RETR f").Reply("150 here\r\n").DataAccept().DataStartTls().DataSendPattern(3000);
-    closeNotify ? s.peer.DataClose() : s.peer.DataCloseWithoutNotify();
-    s.peer.Reply("226 done\r\n").AwaitClose();
-    ASSERT_TRUE(s.ConnectAndLogin()) << s.Transcript();
-    s.ftp.RemoteFile = "f";
-    s.ftp.LocalFile = local.PathOf("f");
-    s.ftp.ReceiveFile();
-    ASSERT_TRUE(s.RunUntilEvent("fileReceived")) << s.Transcript();
-    EXPECT_EQ(s.log.Count("ftpeDownloadIncomplete:Error"), closeNotify ? 0 : 1) << s.Transcript();
-    EXPECT_TRUE(local.ReadFile("f") == (closeNotify ? PatternBytes(3000) : "old"));
-    EXPECT_TRUE(s.FinishPeer());
+// with close_notify: without it, the connection may have been cut. A listing has no size:
+// without close_notify none of its names is taken.
+TEST(FtpTlsDownloadTest, WithNoSizeKnownOnlyCloseNotifyMakesADownloadOrAListingWhole) {
+  for (const bool listing : {false, true}) {
+    for (const bool closeNotify : {true, false}) {
+      SCOPED_TRACE(std::string(listing ? "listing, " : "download, ") + (closeNotify ? "close_notify" : "no close_notify"));
+      ScriptedControlSession s;
+      TempTree local("tls-local");
+      ASSERT_TRUE(local.WriteFile("f", "old"));
+      s.ftp.TlsMode = tlsmRequire;
+      s.ftp.DataConnectionMode = dcmPassive;
+      s.ftp.OnFtpCertificate = [](TObject*, const TFtpCertificateQuestion&, bool& trust) { trust = true; };
+      if (listing) {
+        TlsLogin(s.peer).Expect("PWD").Reply("257 \"/\"\r\n").Expect("TYPE A").Reply("200 ok\r\n").Expect("EPSV")
+            .ReplyEpsv().Expect("LIST").Reply("150 here\r\n").DataAccept().DataStartTls()
+            .DataSend("-rw-r--r-- 1 ftp ftp 3 Jan 10 12:00 a\r\n");
+      } else {
+        TlsLogin(s.peer).Expect("TYPE I").Reply("200 ok\r\n").Expect("SIZE f").Reply("550 no\r\n").Expect("EPSV")
+            .ReplyEpsv().Expect("RETR f").Reply("150 here\r\n").DataAccept().DataStartTls().DataSendPattern(3000);
+      }
+      closeNotify ? s.peer.DataClose() : s.peer.DataCloseWithoutNotify();
+      s.peer.Reply("226 done\r\n").AwaitClose();
+      ASSERT_TRUE(s.ConnectAndLogin()) << s.Transcript();
+      if (listing) {
+        s.ftp.GetListing();
+        ASSERT_TRUE(s.RunUntilEvent("listingDone")) << s.Transcript();
+        EXPECT_EQ(s.log.Count("ftpeListingIncomplete:Error"), closeNotify ? 0 : 1) << s.Transcript();
+        EXPECT_EQ(s.ftp.FileNames, closeNotify ? std::vector<std::string>{"a"} : std::vector<std::string>{});
+      } else {
+        s.ftp.RemoteFile = "f";
+        s.ftp.LocalFile = local.PathOf("f");
+        s.ftp.ReceiveFile();
+        ASSERT_TRUE(s.RunUntilEvent("fileReceived")) << s.Transcript();
+        EXPECT_EQ(s.log.Count("ftpeDownloadIncomplete:Error"), closeNotify ? 0 : 1) << s.Transcript();
+        EXPECT_TRUE(local.ReadFile("f") == (closeNotify ? PatternBytes(3000) : "old"));
+      }
+      EXPECT_EQ(s.ftp.Success, closeNotify);
+      EXPECT_TRUE(s.FinishPeer());
+    }
   }
 }
 

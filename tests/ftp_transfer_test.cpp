@@ -104,12 +104,23 @@ TEST(FtpTransferTest, TransferSizeComesFromTheBytesInParentheses) {
 }
 
 // A refused download brings no data: an existing local file keeps its content, and a file
-// the download would have created is not left behind.
+// the download would have created is not left behind. A server may reset the passive data
+// connection it had accepted before it says 550 (proftpd in clear): that too is a refusal.
 TEST(FtpTransferTest, RefusedReceiveLeavesTheLocalFileAlone) {
-  for (const bool existed : {true, false}) {
-    SCOPED_TRACE(existed ? "local file existed" : "no local file");
+  const struct {
+    const char* name;
+    bool existed;
+    bool passiveReset;
+  } rows[] = {{"local file existed", true, false},
+              {"no local file", false, false},
+              {"passive data connection reset before the refusal", true, true}};
+  for (const auto& [name, existed, passiveReset] : rows) {
+    SCOPED_TRACE(name);
     DataSideSession s;
-    s.UpToCommand("TYPE I", "RETR missing.txt").Reply("550 Failed to open file.\r\n");
+    s.passive = passiveReset;
+    ScriptedPeer& refused = s.UpToCommand("TYPE I", "RETR missing.txt");
+    if (passiveReset) refused.DataReset().Pause(200);
+    refused.Reply("550 Failed to open file.\r\n");
     s.CwdNext();
     if (existed) {
       ASSERT_TRUE(s.tree.WriteFile("missing.txt", "precious"));
@@ -390,11 +401,10 @@ TEST(FtpTransferTest, DataConnectionBeforeThePortReplyIsTaken) {
 
 // Only the server may connect to the data port: a connection from another address is
 // closed at once (the peer sees its end close without data) and the real one still works.
-// In both families: over IPv6 (EPRT) with IPv4-mapped addresses, the only second IPv6
-// address that loopback has.
+// Also on an IPv6 socket whose server is an IPv4-mapped address (the server is told PORT).
 TEST(FtpTransferTest, DataConnectionFromAnotherAddressIsClosedAndTheServerStillConnects) {
   const std::pair<const char*, const char*> families[] = {{"127.0.0.1", "127.0.0.2"},
-                                                          {"::ffff:127.0.0.1", "::ffff:127.0.0.2"}};
+                                                          {"::ffff:127.0.0.1", "127.0.0.2"}};
   for (const auto& [server, stranger] : families) {
     for (const Operation& op : Operations()) {
       SCOPED_TRACE(std::string(op.name) + " from " + stranger);

@@ -87,7 +87,9 @@ TEST(ReplyParsingTest, DirectoryFromPwd) {
       {"257 \"\" is empty", ""},
       {"257 /home/anna without quotes", ""},
       {"257 \"/unterminated", ""},
-      {"257 \"/say \"\"hi\"\"\" is current", "/say "},  // a doubled quote ends the name
+      {"257 \"/say \"\"hi\"\"\" is current", "/say \"hi\""},  // a quote inside is written twice
+      {"257 \"/site/q\"\"x\"", "/site/q\"x"},
+      {"257 \"/a\"\"", ""},  // no closing quote
       {"257 \"" + longName + "\" is current", longName},
       {"", ""},
   };
@@ -134,6 +136,7 @@ TEST(ReplyParsingTest, DataPortCommand) {
       {"10.0.0.1", 255, "PORT 10,0,0,1,0,255"},
       {"10.0.0.1", 256, "PORT 10,0,0,1,1,0"},
       {"::1", 6446, "EPRT |2|::1|6446|"},
+      {"::ffff:127.0.0.1", 21, "PORT 127,0,0,1,0,21"},  // an IPv4 address to the server
       {"fe80::1%eth0", 21, "EPRT |2|fe80::1|21|"},  // the zone means nothing to the server
   };
   for (const auto& row : rows) {

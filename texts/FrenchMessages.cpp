@@ -1,5 +1,7 @@
 #include "texts/FrenchMessages.h"
 
+#include "ftp/ListingReader.h"
+
 namespace talvo::texts {
 
 std::optional<std::string> ErrorMessage(int error, const std::string& addinfo) {
@@ -72,8 +74,14 @@ std::optional<std::string> ErrorMessage(int error, const std::string& addinfo) {
       return "Le fichier n'a pas été reçu en entier : la connexion de données a été coupée, ou le nombre d'octets "
              "reçus diffère de la taille annoncée par le serveur. Le fichier local n'a pas été remplacé ; la partie "
              "reçue est gardée à côté, sous le même nom suivi de « .part ».";
+    case ftpeListingTooLarge:
+      return "Le contenu de ce dossier du serveur dépasse " + std::to_string(TListingReader::kMaxBytes >> 20) +
+             " Mo de texte : sa lecture est arrêtée, et il n'est pas affiché.";
+    case ftpeListingIncomplete:
+      return "Le contenu de ce dossier du serveur n'a pas été reçu en entier : la connexion de données chiffrée "
+             "s'est fermée sans sa fin (TLS). Il n'est pas affiché.";
     default:
-      return std::nullopt;  // 0, 20, 25 and every code above 35
+      return std::nullopt;  // 0, 20, 25 and every code above 37
   }
 }
 

@@ -88,6 +88,8 @@ constexpr std::array<const char*, kFtpErrorCount> kNames = {
     "ftpeCertificateChanged",
     "ftpeTlsData",
     "ftpeDownloadIncomplete",
+    "ftpeListingTooLarge",
+    "ftpeListingIncomplete",
 };
 
 }  // namespace
@@ -123,6 +125,8 @@ const char* FtpErrorDescription(FtpError code) {
     case ftpeCertificateChanged: return "Server certificate changed";
     case ftpeTlsData: return "TLS data connection failed";
     case ftpeDownloadIncomplete: return "Download incomplete";
+    case ftpeListingTooLarge: return "Listing too large";
+    case ftpeListingIncomplete: return "Listing incomplete";
     default: return "";
   }
 }

@@ -44,8 +44,12 @@ enum FtpError : std::uint8_t {
   // A download whose data connection ended before the size known for the file (or, with
   // none known, a TLS data connection that ended without close_notify).
   ftpeDownloadIncomplete = 35,
+  // A listing refused whole: longer than the bound of a listing, or ended (its TLS data
+  // connection without close_notify) where nothing tells that it was complete.
+  ftpeListingTooLarge = 36,
+  ftpeListingIncomplete = 37,
 };
-constexpr int kFtpErrorCount = 36;
+constexpr int kFtpErrorCount = 38;
 
 // Socket error number (non-zero) to the component's code; unknown numbers give
 // ftpeUnknownError.

@@ -41,7 +41,8 @@ ScriptedPeer& DataSideSession::UpToCommand(const std::string& type, const std::s
   peer.Expect(type).Reply("200 Switching mode.\r\n");
   if (type == "TYPE I" && command.starts_with("RETR ")) peer.Expect("SIZE " + command.substr(5)).Reply(sizeReply);
   if (passive) return peer.Expect("EPSV").ReplyEpsv().DataAccept().Expect(command);
-  return peer.Expect(host.find(':') == std::string::npos ? "PORT " : "EPRT |2|")
+  const bool ipv6 = host.find(':') != std::string::npos && !host.starts_with("::ffff:");
+  return peer.Expect(ipv6 ? "EPRT |2|" : "PORT ")
       .Reply("200 PORT command successful.\r\n")
       .Expect(command);
 }
