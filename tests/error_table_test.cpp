@@ -13,6 +13,7 @@
 #include "platform/MessageLoop.h"
 #include "tests/support/FakeSocketLibrary.h"
 #include "tests/support/FtpEventLog.h"
+#include "tests/support/LoopRuns.h"
 #include "tests/support/ScriptedPeer.h"
 #include "transport/FtpErrorCodes.h"
 
@@ -21,13 +22,6 @@ namespace {
 
 using platform::INVALID_SOCKET;
 using platform::MessageLoop;
-
-// Delivers what is queued now and what that posts in turn.
-void Settle() {
-  for (int i = 0; i < 3; ++i) MessageLoop::Current().DispatchPending();
-}
-
-bool RunUntil(const std::function<bool()>& done) { return MessageLoop::Current().RunUntil(done, 5000); }
 
 struct MappingRow {
   std::uint16_t sockError;

@@ -200,7 +200,7 @@ TEST(FtpQuitTest, QuitNeverFollowedByTheServersCloseIsClosedByTheClient) {
       EXPECT_TRUE(s.ftp.Connected) << "the client first leaves the close to the server";
     }
     ASSERT_TRUE(s.RunUntilEvent("quit"));
-    s.Settle();
+    Settle();
     EXPECT_EQ(s.Events(), (Lines{"ftpiDisconnected:Disconnected", "ready", "quit"}));
     EXPECT_FALSE(s.ftp.Connected);
     EXPECT_FALSE(s.ftp.Busy);

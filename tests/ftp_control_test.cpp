@@ -142,7 +142,7 @@ TEST(FtpLoginTest, LoginSequences) {
         .Expect("SYST").Reply("215-Remote system\r\n215 UNIX Type: L8\r\n")
         .Expect("FEAT").Reply("211-Features:\r\n SIZE\r\n211 End\r\n").AwaitClose();
     ASSERT_TRUE(s.ConnectAndLogin());
-    s.Settle();
+    Settle();
     Lines expected = {"ftpiConnected:127.0.0.1"};
     expected.insert(expected.end(), row.needs.begin(), row.needs.end());
     expected.insert(expected.end(), kLoggedInEvents.begin() + 1, kLoggedInEvents.end());
@@ -181,7 +181,7 @@ TEST(FtpLoginTest, GreetingNotOfClass2EndsWithNoGreetingAndNoUser) {
     s.peer.Reply(greeting).AwaitClose();
     s.Connect();
     ASSERT_TRUE(s.RunUntilEvent("quit"));
-    s.Settle();
+    Settle();
     EXPECT_EQ(s.Events(), (Lines{"ftpiConnected:127.0.0.1", "ftpeNoGreeting:Error", "quit"}));
     EXPECT_FALSE(s.ftp.Connected);
     EXPECT_EQ(s.ftp.LastError, ftpeNoGreeting);
@@ -228,7 +228,7 @@ TEST(FtpLoginTest, RefusedLoginQuitsAndEndsWithTheServersClose) {
     Play(s.peer.Reply("220 ready\r\n"), row.exchange).Expect("QUIT").Reply("221 Goodbye\r\n").Close();
     s.Connect();
     ASSERT_TRUE(s.RunUntilEvent("quit"));
-    s.Settle();
+    Settle();
     EXPECT_EQ(s.Events(), (Lines{"ftpiConnected:127.0.0.1", "ftpeLoginRefused:Error",
                                  "ftpiDisconnected:Disconnected", "ready", "quit"}));
     EXPECT_FALSE(s.ftp.Connected);
@@ -255,7 +255,7 @@ TEST(FtpLoginTest, InitialDirectoryIsEnteredAfterSyst) {
     s.ftp.InitialDirectory = "/pub/My Files";
     s.peer.Login().Expect("CWD").Reply(row.reply).AwaitClose();
     ASSERT_TRUE(s.ConnectAndLogin());
-    s.Settle();
+    Settle();
     EXPECT_EQ(s.Events(), row.events);
     EXPECT_TRUE(s.ftp.Success);
     EXPECT_EQ(TFtpProbe(s.ftp).State(), 100);
@@ -316,7 +316,7 @@ TEST(FtpControlFaultTest, ControlTextWithoutLineEndBeyond64KiBIsRefused) {
   s.log.Clear();
   s.ftp.ChangeDirectory("/pub");
   ASSERT_TRUE(s.RunUntilEvent("quit"));
-  s.Settle();
+  Settle();
   EXPECT_EQ(s.Events(), (Lines{"ftpeUnexpectedReply:Error", "quit"}));
   EXPECT_FALSE(s.ftp.Connected);
   EXPECT_EQ(s.ftp.SockHandle, platform::INVALID_SOCKET);
@@ -333,7 +333,7 @@ TEST(FtpControlFaultTest, ResetWhileALineIsBeingSentGivesConnectionReset) {
   fake.SendFailsAfter(4, 10054, s.ftp.SockHandle);  // "CWD " goes, the rest fails
   s.ftp.ChangeDirectory("/pub");
   ASSERT_TRUE(s.RunUntilEvent("quit", 2));
-  s.Settle();
+  Settle();
   EXPECT_EQ(s.Events(), (Lines{"ftpeConnectionReset:Error", "quit", "quit"}));
   EXPECT_EQ(s.ftp.LastError, ftpeConnectionReset);
   EXPECT_FALSE(s.ftp.Connected);

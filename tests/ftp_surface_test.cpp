@@ -16,6 +16,7 @@
 #include "platform/MessageLoop.h"
 #include "tests/support/FakeSocketLibrary.h"
 #include "tests/support/FtpEventLog.h"
+#include "tests/support/LoopRuns.h"
 #include "tests/support/ScriptedPeer.h"
 #include "tests/support/TempTree.h"
 
@@ -35,12 +36,6 @@ class FtpSurfaceTest : public ::testing::Test {
   void TearDown() override {
     SetDefaultSocketLibrary("");
     FakeSocketLibrary::BindPosix();
-  }
-
-  static bool RunUntil(const std::function<bool()>& done) { return MessageLoop::Current().RunUntil(done, 5000); }
-  // Delivers what is queued now and what that posts in turn.
-  static void Settle() {
-    for (int i = 0; i < 3; ++i) MessageLoop::Current().DispatchPending();
   }
 
   void ConnectTo(const std::string& server, std::uint16_t port) {

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "tests/support/LoopbackSockets.h"
+#include "tests/support/RawFtpClient.h"
 #include "tests/support/RealServers.h"
 #include "tests/support/ScriptedPeer.h"
 #include "tests/support/ServerProcess.h"
@@ -33,143 +34,6 @@ namespace {
 
 constexpr Millis kWait{10000};
 
-// --- A small blocking FTPS client ---
-
-struct SslCtxFree {
-  void operator()(SSL_CTX* ctx) const { SSL_CTX_free(ctx); }
-};
-struct SslFree {
-  void operator()(SSL* ssl) const { SSL_free(ssl); }
-};
-struct SessionFree {
-  void operator()(SSL_SESSION* session) const { SSL_SESSION_free(session); }
-};
-using Session = std::unique_ptr<SSL_SESSION, SessionFree>;
-
-// One connection, plain until StartTls; reads wait at most the socket's receive limit.
-class Connection {
- public:
-  explicit Connection(UniqueFd fd, int limitSeconds = 10) : fd_(std::move(fd)) {
-    const timeval limit{limitSeconds, 0};
-    ::setsockopt(fd_.Get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    ::setsockopt(fd_.Get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-  }
-
-  static Connection To(const std::string& host, std::uint16_t port, int limitSeconds = 10) {
-    std::string error;
-    UniqueFd fd = ConnectTo(host, port, {}, kWait, error);
-    EXPECT_TRUE(fd.Valid()) << error;
-    return Connection(std::move(fd), limitSeconds);
-  }
-
-  // A TLS client handshake (SNI "localhost", no verification: the tests compare the
-  // fingerprint), offering `resume` when given. False with the OpenSSL error in `error`.
-  bool StartTls(const Session& resume = nullptr) {
-    static const std::unique_ptr<SSL_CTX, SslCtxFree> context(SSL_CTX_new(TLS_client_method()));
-    ssl_.reset(SSL_new(context.get()));
-    SSL_set_fd(ssl_.get(), fd_.Get());
-    SSL_set_tlsext_host_name(ssl_.get(), "localhost");
-    if (resume) SSL_set_session(ssl_.get(), resume.get());
-    ERR_clear_error();
-    const int result = SSL_connect(ssl_.get());
-    if (result == 1) return true;
-    lastError_ = SSL_get_error(ssl_.get(), result);
-    char text[256] = "no OpenSSL error";
-    if (const unsigned long code = ERR_get_error()) ERR_error_string_n(code, text, sizeof text);
-    error = text;
-    ssl_.reset();
-    return false;
-  }
-
-  void Send(const std::string& bytes) {
-    const ssize_t sent = ssl_ ? SSL_write(ssl_.get(), bytes.data(), static_cast<int>(bytes.size()))
-                              : ::send(fd_.Get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
-    ASSERT_EQ(sent, static_cast<ssize_t>(bytes.size()));
-  }
-
-  // One read; "" at the end of the stream or on an error.
-  std::string ReceiveOnce() {
-    char buffer[65536];
-    const long n = ssl_ ? SSL_read(ssl_.get(), buffer, sizeof buffer) : ::recv(fd_.Get(), buffer, sizeof buffer, 0);
-    if (n <= 0) {
-      closeNotify_ = ssl_ && SSL_get_error(ssl_.get(), static_cast<int>(n)) == SSL_ERROR_ZERO_RETURN;
-      return {};
-    }
-    return std::string(buffer, static_cast<std::size_t>(n));
-  }
-
-  std::string ReceiveAll() {
-    std::string all;
-    for (std::string piece = ReceiveOnce(); !piece.empty(); piece = ReceiveOnce()) all += piece;
-    return all;
-  }
-
-  // One FTP reply, multi-line ones whole, lines joined with "\n".
-  std::string Reply() {
-    std::string text;
-    for (;;) {
-      while (pending_.find("\r\n") == std::string::npos) {
-        const std::string piece = ReceiveOnce();
-        if (piece.empty()) return text + pending_;
-        pending_ += piece;
-      }
-      const auto end = pending_.find("\r\n");
-      const std::string line = pending_.substr(0, end);
-      pending_.erase(0, end + 2);
-      text += line + "\n";
-      if (line.size() >= 4 && line[3] == ' ' && text.compare(0, 3, line, 0, 3) == 0) return text;
-    }
-  }
-
-  std::string Command(const std::string& line) {
-    Send(line + "\r\n");
-    return Reply();
-  }
-
-  // Sends close_notify and closes once the other side has closed too (a close with unread
-  // bytes, such as TLS session tickets, would reset the connection).
-  void Finish() {
-    if (ssl_) SSL_shutdown(ssl_.get());
-    ::shutdown(fd_.Get(), SHUT_WR);
-    char buffer[4096];
-    while (::recv(fd_.Get(), buffer, sizeof buffer, 0) > 0) {
-    }
-    ssl_.reset();
-    fd_.Reset();
-  }
-
-  Session TlsSession() const { return Session(ssl_ ? SSL_get1_session(ssl_.get()) : nullptr); }
-  bool Resumed() const { return ssl_ && SSL_session_reused(ssl_.get()) == 1; }
-  bool CloseNotify() const { return closeNotify_; }
-  int LastError() const { return lastError_; }
-
-  // The server certificate's SHA-256, "AB:CD:...".
-  std::string PeerFingerprint() const {
-    X509* certificate = ssl_ ? SSL_get1_peer_certificate(ssl_.get()) : nullptr;
-    if (certificate == nullptr) return {};
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    X509_digest(certificate, EVP_sha256(), digest, &length);
-    X509_free(certificate);
-    std::string text;
-    for (unsigned int i = 0; i < length; ++i) {
-      char pair[4];
-      std::snprintf(pair, sizeof pair, i == 0 ? "%02X" : ":%02X", digest[i]);
-      text += pair;
-    }
-    return text;
-  }
-
-  std::string error;
-
- private:
-  UniqueFd fd_;
-  std::unique_ptr<SSL, SslFree> ssl_;
-  std::string pending_;
-  bool closeNotify_ = false;
-  int lastError_ = 0;
-};
-
 UniqueFd AcceptWithin(const UniqueFd& listener) {
   if (WaitFor(listener.Get(), POLLIN, -1, Clock::now() + kWait) != WaitResult::Ready) return {};
   return UniqueFd(::accept(listener.Get(), nullptr, nullptr));
@@ -180,7 +44,7 @@ std::string PortCommand(std::uint16_t port) {
 }
 
 // AUTH TLS, the handshake, the login and PROT P on a new control connection.
-void LoginWithTls(Connection& control, const std::string& user, const std::string& password) {
+void LoginWithTls(RawFtpClient& control, const std::string& user, const std::string& password) {
   ASSERT_EQ(control.Reply().substr(0, 3), "220");
   ASSERT_EQ(control.Command("AUTH TLS").substr(0, 3), "234");
   ASSERT_TRUE(control.StartTls()) << control.error;
@@ -296,7 +160,7 @@ TEST_P(TlsRealServerTest, CurlListsDownloadsAndUploadsOnlyWithTls) {
 // connection's session works both ways; vsftpd (require_ssl_reuse) refuses one that does not.
 TEST_P(TlsRealServerTest, ActiveModeDataConnectionsResumeTheSession) {
   ASSERT_TRUE(server_->Root().WritePatternFile("pattern.bin", 70000));
-  Connection control = Connection::To(server_->Host(), server_->Port());
+  RawFtpClient control = RawFtpClient::To(server_->Host(), server_->Port());
   ASSERT_NO_FATAL_FAILURE(LoginWithTls(control, server_->User(), server_->Password()));
   EXPECT_EQ(control.PeerFingerprint(), server_->Certificate().fingerprint);
   ASSERT_EQ(control.Command("TYPE I").substr(0, 3), "200");
@@ -318,7 +182,7 @@ TEST_P(TlsRealServerTest, ActiveModeDataConnectionsResumeTheSession) {
     ASSERT_EQ(toPort.substr(0, 3), "200") << toPort;
     const std::string opening = control.Command(c.command);
     ASSERT_EQ(opening.substr(0, 1), "1") << opening;
-    Connection data(AcceptWithin(listener));
+    RawFtpClient data(AcceptWithin(listener));
     ASSERT_TRUE(data.StartTls(c.resume ? control.TlsSession() : nullptr)) << data.error;
     const bool resumed = data.Resumed();
     const bool upload = c.command.rfind("STOR", 0) == 0;
@@ -347,7 +211,7 @@ TEST_P(TlsRealServerTest, RestartOnTheSamePortPresentsAChangedCertificate) {
   EXPECT_EQ(server_->Port(), port);
   EXPECT_NE(server_->Certificate().fingerprint, before);
 
-  Connection control = Connection::To(server_->Host(), server_->Port());
+  RawFtpClient control = RawFtpClient::To(server_->Host(), server_->Port());
   ASSERT_EQ(control.Reply().substr(0, 3), "220");
   ASSERT_EQ(control.Command("AUTH TLS").substr(0, 3), "234");
   ASSERT_TRUE(control.StartTls()) << control.error;
@@ -374,7 +238,7 @@ TEST(ScriptedPeerTlsTest, ControlAndDataConnectionsInTlsRecordThePlainCommands) 
       .Reply("150 Go\r\n").DataReceive().DataClose().Reply("226 Stored\r\n");
   peer.Start();
 
-  Connection control = Connection::To("127.0.0.1", peer.Port());
+  RawFtpClient control = RawFtpClient::To("127.0.0.1", peer.Port());
   ASSERT_NO_FATAL_FAILURE(LoginWithTls(control, "talvo", "secret"));
   EXPECT_EQ(control.PeerFingerprint(), peer.Certificate().fingerprint);
 
@@ -384,7 +248,7 @@ TEST(ScriptedPeerTlsTest, ControlAndDataConnectionsInTlsRecordThePlainCommands) 
   ASSERT_NE(bar, std::string::npos) << epsv;
   const auto dataPort = static_cast<std::uint16_t>(std::stoi(epsv.substr(bar + 4)));
   control.Send("RETR f\r\n");
-  Connection download = Connection::To("127.0.0.1", dataPort);
+  RawFtpClient download = RawFtpClient::To("127.0.0.1", dataPort);
   ASSERT_TRUE(download.StartTls(control.TlsSession())) << download.error;
   EXPECT_EQ(control.Reply(), "150 Here\n");
   EXPECT_EQ(download.ReceiveAll(), PatternBytes(100000));
@@ -396,7 +260,7 @@ TEST(ScriptedPeerTlsTest, ControlAndDataConnectionsInTlsRecordThePlainCommands) 
   ASSERT_TRUE(listener.Valid()) << error;
   EXPECT_EQ(control.Command(PortCommand(LocalPort(listener.Get()))), "200 Port\n");
   control.Send("STOR u\r\n");
-  Connection upload(AcceptWithin(listener));
+  RawFtpClient upload(AcceptWithin(listener));
   ASSERT_TRUE(upload.StartTls()) << upload.error;
   EXPECT_EQ(control.Reply(), "150 Go\n");
   upload.Send("uploaded bytes");
@@ -439,14 +303,14 @@ TEST(ScriptedPeerTlsTest, DataCloseSendsCloseNotifyAndTheOtherCloseDoesNot) {
         .Expect("EPSV").ReplyEpsv().DataAccept().DataStartTls().DataSend("all of it");
     c.close(peer);
     peer.Start();
-    Connection control = Connection::To("127.0.0.1", peer.Port());
+    RawFtpClient control = RawFtpClient::To("127.0.0.1", peer.Port());
     EXPECT_EQ(control.Reply(), "220 hi\n");
     EXPECT_EQ(control.Command("AUTH TLS"), "234 Proceed\n");
     ASSERT_TRUE(control.StartTls()) << control.error;
     const std::string epsv = control.Command("EPSV");
     const auto bar = epsv.find("(|||");
     ASSERT_NE(bar, std::string::npos) << epsv;
-    Connection data = Connection::To("127.0.0.1", static_cast<std::uint16_t>(std::stoi(epsv.substr(bar + 4))));
+    RawFtpClient data = RawFtpClient::To("127.0.0.1", static_cast<std::uint16_t>(std::stoi(epsv.substr(bar + 4))));
     ASSERT_TRUE(data.StartTls(control.TlsSession())) << data.error;
     EXPECT_EQ(data.ReceiveAll(), "all of it");
     EXPECT_EQ(data.CloseNotify(), c.closeNotify);
@@ -473,7 +337,7 @@ TEST(ScriptedPeerTlsTest, GarbageOrSilenceAfter234FailsTheClientsHandshake) {
     peer.Reply("220 hi\r\n").Expect("AUTH TLS").Reply("234 Proceed\r\n");
     c.after234(peer);
     peer.Start();
-    Connection control = Connection::To("127.0.0.1", peer.Port(), 1);
+    RawFtpClient control = RawFtpClient::To("127.0.0.1", peer.Port(), 1);
     EXPECT_EQ(control.Reply(), "220 hi\n");
     EXPECT_EQ(control.Command("AUTH TLS"), "234 Proceed\n");
     EXPECT_FALSE(control.StartTls());

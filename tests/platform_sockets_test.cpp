@@ -19,11 +19,13 @@
 #include "platform/MessageLoop.h"
 #include "platform/Winsock.h"
 #include "platform/WinsockErrors.h"
+#include "tests/support/LoopRuns.h"
 #include "tests/support/LoopbackSockets.h"
 
 namespace platform {
 namespace {
 
+using talvo::test::RunFor;
 using talvo::test::UniqueFd;
 
 constexpr UINT kLookupMsg = WM_USER;
@@ -154,8 +156,6 @@ class PosixSocketsTest : public ::testing::Test {
     return loop.RunUntil([&] { return Find(s, event) != nullptr; }, kWaitMs);
   }
   bool WaitFor(const std::function<bool()>& done) { return loop.RunUntil(done, kWaitMs); }
-  // Lets late notifications arrive, to check that none does.
-  void Settle() { loop.RunUntil([] { return false; }, 200); }
 
   const SocketLibraryTable& lib = PosixSocketLibrary();
   MessageLoop& loop = MessageLoop::Current();
@@ -172,7 +172,7 @@ TEST_F(PosixSocketsTest, ConnectToClosedPortReportsRefusedOnce) {
   const SOCKET s = StartConnect(talvo::test::PickFreePort());
   ASSERT_TRUE(WaitFor(s, FD_CONNECT));
   EXPECT_EQ(Find(s, FD_CONNECT)->error, WSAECONNREFUSED);
-  Settle();
+  RunFor(200);
   EXPECT_EQ(notes.size(), 1u) << "nothing follows a failed connect";
 }
 
@@ -194,7 +194,7 @@ TEST_F(PosixSocketsTest, PeerDataIsReadToTheLastByteBeforeClose) {
   EXPECT_EQ(Find(s, FD_CLOSE)->error, 0);
   EXPECT_EQ(Find(s, FD_CLOSE)->bytesReadBefore, sent.size());
   EXPECT_TRUE(received[s] == sent);
-  Settle();
+  RunFor(200);
   EXPECT_EQ(Count(s, FD_CLOSE), 1);
   char byte;
   EXPECT_EQ(lib.recv(s, &byte, 1, 0), 0) << "end of stream reads as 0, not an error";
@@ -211,7 +211,7 @@ TEST_F(PosixSocketsTest, CloseWaitsForUnreadDataToBeRead) {
   ASSERT_EQ(::send(conn.Get(), "abc", 3, 0), 3);
   conn.Reset();
   ASSERT_TRUE(WaitFor(s, FD_READ));
-  Settle();
+  RunFor(200);
   EXPECT_EQ(Count(s, FD_CLOSE), 0) << "the data are not read yet";
   char buf[16];
   EXPECT_EQ(lib.recv(s, buf, sizeof buf, 0), 3);
@@ -225,7 +225,7 @@ TEST_F(PosixSocketsTest, AcceptFillsPeerAddressAndReEnablesForTheNextConnection)
   UniqueFd first = PeerConnect(port);
   ASSERT_TRUE(WaitFor(listener, FD_ACCEPT));
   UniqueFd second = PeerConnect(port);
-  Settle();
+  RunFor(200);
   EXPECT_EQ(Count(listener, FD_ACCEPT), 1) << "one notification until accept is called";
 
   SOCKADDR_INET peer{};
@@ -244,7 +244,7 @@ TEST_F(PosixSocketsTest, AcceptFillsPeerAddressAndReEnablesForTheNextConnection)
   EXPECT_EQ(lib.accept(listener, nullptr, nullptr), INVALID_SOCKET);
   EXPECT_EQ(lib.WSAGetLastError(), WSAEWOULDBLOCK);
 
-  Settle();
+  RunFor(200);
   EXPECT_EQ(Find(a, FD_READ), nullptr) << "nothing before the accepted socket is selected";
   ASSERT_EQ(lib.WSAAsyncSelect(a, window, kSelectMsg, kAcceptedEvents), 0);
   ASSERT_EQ(::send(first.Get(), "hello", 5, 0), 5);
@@ -284,7 +284,7 @@ TEST_F(PosixSocketsTest, AbortiveCloseByPeerReportsReset) {
   talvo::test::ResetConnection(conn);
   ASSERT_TRUE(WaitFor(s, FD_CLOSE));
   EXPECT_EQ(Find(s, FD_CLOSE)->error, WSAECONNRESET);
-  Settle();
+  RunFor(200);
   EXPECT_EQ(Count(s, FD_CLOSE), 1);
 }
 
@@ -298,7 +298,7 @@ TEST_F(PosixSocketsTest, CloseSocketDropsItsQueuedNotifications) {
   };
   const SOCKET s = StartConnect(port);
   ASSERT_TRUE(WaitFor(s, FD_CONNECT));
-  Settle();
+  RunFor(200);
   EXPECT_EQ(Count(s, FD_WRITE), 0);
   EXPECT_EQ(lib.recv(s, nullptr, 0, 0), SOCKET_ERROR) << "the closed SOCKET is unknown now";
   EXPECT_EQ(lib.WSAGetLastError(), WSAENOTSOCK);
@@ -395,7 +395,7 @@ TEST_F(HostLookupTest, CancelledLookupNeverDelivers) {
   ASSERT_NE(cancelled, 0u);
   EXPECT_EQ(lib.WSACancelAsyncRequest(cancelled), 0);
   ASSERT_TRUE(WaitForLookup(kept));
-  Settle();
+  RunFor(200);
   EXPECT_FALSE(Delivered(cancelled));
   EXPECT_EQ(lib.WSACancelAsyncRequest(cancelled), SOCKET_ERROR) << "already cancelled";
 }
@@ -414,7 +414,7 @@ TEST_F(HostLookupTest, CancelWithdrawsAnEndAlreadyQueued) {
   });
   loop.PostMessage(canceller, WM_USER + 5, 0, 0);
   loop.DispatchPending();
-  Settle();
+  RunFor(200);
   EXPECT_FALSE(Delivered(h));
   loop.DestroyWindow(canceller);
 }

@@ -18,27 +18,13 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-class RealServerCommandsTest : public ::testing::TestWithParam<ServerKind> {
+class RealServerCommandsTest : public RealServerTest {
  protected:
   void SetUp() override {
-    server_ = GetParam().make();
-    ASSERT_TRUE(server_->Start()) << server_->Error();
-    ASSERT_TRUE(server_->Root().MakeDirectory("docs"));
-    ASSERT_TRUE(server_->Root().WriteFile("docs/inside.txt", "inside\n"));
-    session_ = std::make_unique<RealServerSession>(*server_, GetParam().mode);
+    RealServerTest::SetUp();
+    ASSERT_TRUE(root().MakeDirectory("docs"));
+    ASSERT_TRUE(root().WriteFile("docs/inside.txt", "inside\n"));
   }
-
-  TVelaFtp& ftp() { return session_->ftp; }
-  FtpEventLog& log() { return session_->log; }
-  TempTree& root() { return server_->Root(); }
-
-  void LogIn() {
-    ASSERT_TRUE(session_->LogIn(server_->User(), server_->Password())) << Transcript();
-  }
-  void Listing() {
-    ASSERT_TRUE(session_->Run([this] { ftp().GetListing(); }, "listingDone")) << Transcript();
-  }
-  std::string Transcript() const { return session_->Transcript() + "--- server log ---\n" + server_->Log(); }
   // The login's commands: FEAT after SYST, and OPTS UTF8 ON where FEAT lists UTF8
   // (pyftpdlib does, vsftpd not in its default configuration).
   Lines LoginCommands(const std::string& user) const {
@@ -46,9 +32,6 @@ class RealServerCommandsTest : public ::testing::TestWithParam<ServerKind> {
     if (std::string(server_->Name()) == "pyftpdlib") commands.push_back("OPTS UTF8 ON");
     return commands;
   }
-
-  std::unique_ptr<FtpServerFixture> server_;
-  std::unique_ptr<RealServerSession> session_;  // goes before the server
 };
 
 TEST_P(RealServerCommandsTest, LogsInWithUserAndPassword) {

@@ -59,22 +59,14 @@ std::string ReadAt(const std::string& path, std::uint64_t offset, std::size_t co
   return bytes;
 }
 
-class RealServerTransferTest : public ::testing::TestWithParam<ServerKind> {
+class RealServerTransferTest : public RealServerTest {
  protected:
   void SetUp() override {
-    server_ = GetParam().make();
-    ASSERT_TRUE(server_->Start()) << server_->Error();
     ASSERT_TRUE(local_.Valid());
-    session_ = std::make_unique<RealServerSession>(*server_, GetParam().mode);
+    RealServerTest::SetUp();
   }
 
-  TVelaFtp& ftp() { return session_->ftp; }
-  FtpEventLog& log() { return session_->log; }
-  TempTree& root() { return server_->Root(); }
   bool IsPyFtpd() const { return std::string(server_->Name()) == "pyftpdlib"; }
-  std::string Transcript() const { return session_->Transcript() + "--- server log ---\n" + server_->Log(); }
-
-  void LogIn() { ASSERT_TRUE(session_->LogIn(server_->User(), server_->Password())) << Transcript(); }
 
   void Download(const std::string& remote, const std::string& local, TTransferType mode,
                 int timeoutMs = RealServerSession::kWaitMs) {
@@ -90,7 +82,6 @@ class RealServerTransferTest : public ::testing::TestWithParam<ServerKind> {
     ftp().RemoteFile = remote;
     ASSERT_TRUE(session_->Run([this] { ftp().StoreFile(); }, "fileStored", timeoutMs)) << Transcript();
   }
-  void Listing() { ASSERT_TRUE(session_->Run([this] { ftp().GetListing(); }, "listingDone")) << Transcript(); }
 
   // Every size around the block size, then a large one, one after another on one
   // connection, each compared byte for byte.
@@ -118,9 +109,7 @@ class RealServerTransferTest : public ::testing::TestWithParam<ServerKind> {
     EXPECT_EQ(log().Count("ftpiCommandFailed:"), 0) << Transcript();
   }
 
-  std::unique_ptr<FtpServerFixture> server_;
   TempTree local_{"local"};
-  std::unique_ptr<RealServerSession> session_;  // goes before the server
 };
 
 TEST_P(RealServerTransferTest, ListsFilesDirectoriesALinkAndNamesWithBlanks) {

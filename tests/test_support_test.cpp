@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "tests/support/LoopbackSockets.h"
+#include "tests/support/RawFtpClient.h"
 #include "tests/support/RealServers.h"
 #include "tests/support/ScriptedPeer.h"
 #include "tests/support/TestPattern.h"
@@ -25,67 +26,6 @@ namespace talvo::test {
 namespace {
 
 constexpr Millis kWait{10000};
-
-// A blocking client with a receive time limit, so a broken tool fails instead of hanging.
-class RawClient {
- public:
-  explicit RawClient(std::uint16_t port, const std::string& source = {}) {
-    std::string error;
-    fd_ = ConnectTo("127.0.0.1", port, source, kWait, error);
-    EXPECT_TRUE(fd_.Valid()) << error;
-    const timeval limit{10, 0};
-    ::setsockopt(fd_.Get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-  }
-
-  void Send(const std::string& bytes, int flags = 0) {
-    ASSERT_EQ(::send(fd_.Get(), bytes.data(), bytes.size(), flags | MSG_NOSIGNAL),
-              static_cast<ssize_t>(bytes.size()));
-  }
-
-  // One recv; "" on end of stream, "<errno N>" on an error.
-  std::string ReceiveOnce() {
-    char buffer[4096];
-    const ssize_t n = ::recv(fd_.Get(), buffer, sizeof buffer, 0);
-    if (n < 0) return "<errno " + std::to_string(errno) + ">";
-    return std::string(buffer, static_cast<std::size_t>(n));
-  }
-
-  std::string ReceiveAll() {
-    std::string all;
-    for (std::string piece = ReceiveOnce(); !piece.empty() && piece[0] != '<'; piece = ReceiveOnce()) {
-      all += piece;
-    }
-    return all;
-  }
-
-  // One FTP reply, multi-line ones whole; returns its text.
-  std::string Reply() {
-    std::string text;
-    for (;;) {
-      while (pending_.find("\r\n") == std::string::npos) {
-        const std::string piece = ReceiveOnce();
-        if (piece.empty() || piece[0] == '<') return text + pending_ + piece;
-        pending_ += piece;
-      }
-      const auto end = pending_.find("\r\n");
-      const std::string line = pending_.substr(0, end);
-      pending_.erase(0, end + 2);
-      text += line + "\n";
-      if (line.size() >= 4 && line[3] == ' ' && text.compare(0, 3, line, 0, 3) == 0) return text;
-    }
-  }
-
-  std::string Command(const std::string& line) {
-    Send(line + "\r\n");
-    return Reply();
-  }
-
-  int Fd() const { return fd_.Get(); }
-
- private:
-  UniqueFd fd_;
-  std::string pending_;
-};
 
 // Accepts one connection on `listener` within kWait.
 UniqueFd AcceptWithin(const UniqueFd& listener, std::string* peerAddress = nullptr) {
@@ -124,7 +64,7 @@ TEST(ScriptedPeerTest, PlaysLoginAndRecordsTheCommands) {
   peer.Login().Expect("QUIT").Reply("221 Bye\r\n").AwaitClose();
   peer.Start();
 
-  RawClient client(peer.Port());
+  RawFtpClient client = RawFtpClient::To("127.0.0.1", peer.Port());
   EXPECT_EQ(client.Reply(), "220 Talvo scripted peer ready\n");
   EXPECT_EQ(client.Command("USER bob"), "331 Password required\n");
   EXPECT_EQ(client.Command("PASS secret"), "230 Logged in\n");
@@ -145,7 +85,7 @@ TEST(ScriptedPeerTest, LoginWithoutPasswordWhenUserIsAccepted) {
   peer.Login(replies);
   peer.Start();
 
-  RawClient client(peer.Port());
+  RawFtpClient client = RawFtpClient::To("127.0.0.1", peer.Port());
   client.Reply();
   EXPECT_EQ(client.Command("USER anonymous"), "230 Welcome\n");
   EXPECT_EQ(client.Command("SYST"), "215 UNIX Type: L8\n");
@@ -159,7 +99,7 @@ TEST(ScriptedPeerTest, SplitReplyArrivesInSeparateReads) {
   peer.ReplySplit("220 hello\r\n230 x\r\n", {10, 12}).Pause(5000);
   peer.Start();
 
-  RawClient client(peer.Port());
+  RawFtpClient client = RawFtpClient::To("127.0.0.1", peer.Port());
   EXPECT_EQ(client.ReceiveOnce(), "220 hello\r");
   EXPECT_EQ(client.ReceiveOnce(), "\n2");
   EXPECT_EQ(client.ReceiveOnce(), "30 x\r\n");
@@ -170,7 +110,7 @@ TEST(ScriptedPeerTest, UnexpectedCommandFailsAndStopsTheScript) {
   peer.Reply("220 hi\r\n").Expect("USER").Reply("331 never sent\r\n");
   peer.Start();
 
-  RawClient client(peer.Port());
+  RawFtpClient client = RawFtpClient::To("127.0.0.1", peer.Port());
   client.Reply();
   client.Send("PASS oops\r\n");
   ASSERT_TRUE(peer.WaitFinished(kWait));
@@ -184,7 +124,7 @@ TEST(ScriptedPeerTest, KeepsAbortBytesAndTheUrgentMark) {
   peer.ExpectRaw("\xFF\xF4\xFF\xF2").Expect("ABOR").Expect("LIST");
   peer.Start();
 
-  RawClient client(peer.Port());
+  RawFtpClient client = RawFtpClient::To("127.0.0.1", peer.Port());
   client.Send("\xFF\xF4");
   client.Send("\xFF\xF2", MSG_OOB);
   client.Send("ABOR\r\n");
@@ -214,7 +154,7 @@ TEST(ScriptedPeerTest, CloseAndResetReachTheClientAsSuch) {
     peer.Reply("220 hi\r\n");
     c.end(peer);
     peer.Start();
-    RawClient client(peer.Port());
+    RawFtpClient client = RawFtpClient::To("127.0.0.1", peer.Port());
     ASSERT_TRUE(peer.WaitFinished(kWait));
     EXPECT_EQ(client.ReceiveOnce(), "220 hi\r\n");
     EXPECT_EQ(client.ReceiveOnce(), c.expected);
@@ -227,7 +167,7 @@ TEST(ScriptedPeerTest, ActiveDataConnectionsBothWaysAndFromAnotherAddress) {
       .Expect("PORT").DataConnect("127.0.0.2").DataReceive();
   peer.Start();
 
-  RawClient client(peer.Port());
+  RawFtpClient client = RawFtpClient::To("127.0.0.1", peer.Port());
   std::string error;
   const UniqueFd listener = ListenLoopback(0, error);
   ASSERT_TRUE(listener.Valid()) << error;
@@ -260,7 +200,7 @@ TEST(ScriptedPeerTest, DestructionEndsAScriptThatWaits) {
   auto peer = std::make_unique<ScriptedPeer>();
   peer->Reply("220 hi\r\n").Expect("USER");
   peer->Start();
-  RawClient client(peer->Port());
+  RawFtpClient client = RawFtpClient::To("127.0.0.1", peer->Port());
   EXPECT_EQ(client.ReceiveOnce(), "220 hi\r\n");
   peer.reset();  // must wake the thread that waits for USER, not hang
   EXPECT_EQ(client.ReceiveOnce(), "");
@@ -283,7 +223,7 @@ class RealServerTest : public ::testing::TestWithParam<ServerKind> {
   }
 
   // Logs in on a new connection; returns the reply to PASS (or to USER when that ends it).
-  std::string Login(RawClient& client, const std::string& user, const std::string& password) {
+  std::string Login(RawFtpClient& client, const std::string& user, const std::string& password) {
     const std::string greeting = client.Reply();
     EXPECT_EQ(greeting.substr(0, 3), "220") << greeting;
     const std::string toUser = client.Command("USER " + user);
@@ -292,7 +232,7 @@ class RealServerTest : public ::testing::TestWithParam<ServerKind> {
   }
 
   // RETR or STOR in active mode; returns the bytes received (RETR) and checks the replies.
-  std::string Transfer(RawClient& client, const std::string& command, const std::string& upload = {}) {
+  std::string Transfer(RawFtpClient& client, const std::string& command, const std::string& upload = {}) {
     std::string error;
     const UniqueFd listener = ListenLoopback(0, error);
     EXPECT_TRUE(listener.Valid()) << error;
@@ -319,16 +259,16 @@ class RealServerTest : public ::testing::TestWithParam<ServerKind> {
 
 TEST_P(RealServerTest, AcceptsTheUserAndAnonymousAndRefusesAWrongPassword) {
   {
-    RawClient client(server_->Port());
+    RawFtpClient client = RawFtpClient::To("127.0.0.1", server_->Port());
     EXPECT_EQ(Login(client, server_->User(), server_->Password()).substr(0, 3), "230")
         << "(vsftpd needs libpam-pwdfile; see scripts/install-deps.sh)\n" << server_->Log();
   }
   {
-    RawClient client(server_->Port());
+    RawFtpClient client = RawFtpClient::To("127.0.0.1", server_->Port());
     EXPECT_EQ(Login(client, server_->User(), "wrong").substr(0, 3), "530");
   }
   {
-    RawClient client(server_->Port());
+    RawFtpClient client = RawFtpClient::To("127.0.0.1", server_->Port());
     EXPECT_EQ(Login(client, FtpServerFixture::kAnonymousUser, FtpServerFixture::kAnonymousPassword).substr(0, 3),
               "230");
   }
@@ -338,14 +278,14 @@ TEST_P(RealServerTest, TransfersInActiveModeWithTheFilesOfTheRoot) {
   ASSERT_TRUE(server_->Root().WritePatternFile("pattern.bin", 100000));
   ASSERT_TRUE(server_->Root().MakeDirectory("incoming"));
   {
-    RawClient client(server_->Port());
+    RawFtpClient client = RawFtpClient::To("127.0.0.1", server_->Port());
     ASSERT_EQ(Login(client, server_->User(), server_->Password()).substr(0, 3), "230");
     EXPECT_EQ(client.Command("TYPE I").substr(0, 3), "200");
     EXPECT_EQ(Transfer(client, "RETR pattern.bin"), PatternBytes(100000));
     Transfer(client, "STOR uploaded by user.bin", "user bytes");
   }
   {
-    RawClient client(server_->Port());
+    RawFtpClient client = RawFtpClient::To("127.0.0.1", server_->Port());
     ASSERT_EQ(Login(client, FtpServerFixture::kAnonymousUser, FtpServerFixture::kAnonymousPassword).substr(0, 3),
               "230");
     EXPECT_EQ(client.Command("TYPE I").substr(0, 3), "200");
@@ -363,7 +303,7 @@ TEST_P(RealServerTest, StopLeavesNoProcess) {
   {
     // A logged-in session makes vsftpd fork (and start sessions of its own); those
     // processes must go too.
-    RawClient client(server_->Port());
+    RawFtpClient client = RawFtpClient::To("127.0.0.1", server_->Port());
     ASSERT_EQ(Login(client, server_->User(), server_->Password()).substr(0, 3), "230");
     processes = DescendantsOf(pid);
     processes.push_back(pid);

@@ -18,6 +18,8 @@
 #include "platform/Winsock.h"
 #include "platform/WinsockErrors.h"
 #include "tests/support/FakeSocketLibrary.h"
+#include "tests/support/LoopRuns.h"
+#include "tests/support/SocketEvents.h"
 #include "tests/support/LoopbackSockets.h"
 #include "tests/support/TestPattern.h"
 #include "transport/velasock.h"
@@ -29,14 +31,6 @@ using namespace platform;
 
 constexpr int kWaitMs = 5000;
 constexpr std::uint32_t kLoopbackAddress = 0x0100007F;  // 127.0.0.1 in network order
-
-// What one socket raised: a letter per event in order (R resolved, C connect, X close,
-// T time-out, r read, w write, A accept), and SockError as each handler saw it.
-struct SocketEvents {
-  std::string order;
-  std::vector<std::uint16_t> errors;
-  int Count(char event) const { return static_cast<int>(std::count(order.begin(), order.end(), event)); }
-};
 
 class VelaSocketTest : public ::testing::Test {
  protected:
@@ -53,19 +47,7 @@ class VelaSocketTest : public ::testing::Test {
     sockets_.push_back(std::make_unique<TVelaSocket>());
     TVelaSocket& s = *sockets_.back();
     EXPECT_TRUE(s.InitWinsock());
-    const auto note = [&s, &events](char event) {
-      return [&s, &events, event](TObject*) {
-        events.order += event;
-        events.errors.push_back(s.SockError);
-      };
-    };
-    s.OnSockResolved = note('R');
-    s.OnSockConnect = note('C');
-    s.OnSockClose = note('X');
-    s.OnSockTimeOut = note('T');
-    s.OnSockRead = note('r');
-    s.OnSockWrite = note('w');
-    s.OnSockAccept = note('A');
+    events.Record(s);
     return s;
   }
 
@@ -76,12 +58,6 @@ class VelaSocketTest : public ::testing::Test {
     s.SockSetPort(port);
     s.SockConnect();
   }
-
-  static bool RunUntil(const std::function<bool()>& done, int ms = kWaitMs) {
-    return MessageLoop::Current().RunUntil(done, ms);
-  }
-  // Lets the loop run for `ms` so that anything still owed would arrive.
-  static void Settle(int ms) { MessageLoop::Current().RunUntil([] { return false; }, ms); }
 
   UniqueFd Listen() {
     std::string error;
@@ -116,7 +92,7 @@ TEST_F(VelaSocketTest, RefusedConnectNotifiesWith10061AndSetsConnected) {
   ASSERT_TRUE(RunUntil([&] { return events.Count('C') == 1; }));
   EXPECT_EQ(events.errors.back(), WSAECONNREFUSED);
   EXPECT_TRUE(s.SockConnected);
-  Settle(100);
+  RunFor(100);
   EXPECT_EQ(events.order, "C");
 }
 
@@ -298,7 +274,7 @@ TEST_F(VelaSocketFakeTest, ConnectThatNeverAnswersTimesOutOnceAndCloses) {
   EXPECT_EQ(s.SockHandle, INVALID_SOCKET);
   EXPECT_FALSE(s.SockConnected);
   EXPECT_EQ(s.TimerId, 0u);
-  Settle(1300);  // a countdown left running would tick again
+  RunFor(1300);  // a countdown left running would tick again
   EXPECT_EQ(events.order, "T");
 }
 
@@ -312,7 +288,7 @@ TEST_F(VelaSocketFakeTest, TimeOutZeroArmsNoCountdown) {
   resolving.SockResolve("ftp.example.org");
   EXPECT_EQ(connecting.TimerId, 0u);
   EXPECT_EQ(resolving.TimerId, 0u);
-  Settle(1300);
+  RunFor(1300);
   EXPECT_EQ(events.order, "");
 }
 
@@ -324,7 +300,7 @@ TEST_F(VelaSocketTest, ConnectNotificationDisarmsTheCountdown) {
   StartConnect(s, LocalPort(listener.Get()));
   ASSERT_TRUE(RunUntil([&] { return events.Count('C') == 1; }));
   EXPECT_EQ(s.TimerId, 0u);
-  Settle(1300);
+  RunFor(1300);
   EXPECT_EQ(events.Count('T'), 0);
   EXPECT_NE(s.SockHandle, INVALID_SOCKET);
 }
@@ -346,7 +322,7 @@ TEST_F(VelaSocketFakeTest, SockCloseCancelsAPendingLookupAndItsCountdown) {
   EXPECT_EQ(s.TimerId, 0u);
   EXPECT_EQ(fake.LookupCancels(), 1);
   EXPECT_EQ(s.SockError, 77) << "without a socket SockClose takes no error";
-  Settle(1300);
+  RunFor(1300);
   EXPECT_EQ(events.order, "");
 
   // A new lookup may start after the cancel.
@@ -365,7 +341,7 @@ TEST_F(VelaSocketTest, SockCloseCancelsARealLookup) {
   // A second lookup of the same name shows how long the first would have taken.
   witness.SockResolve("localhost");
   ASSERT_TRUE(RunUntil([&] { return witnessEvents.Count('R') == 1; }));
-  Settle(200);
+  RunFor(200);
   EXPECT_EQ(cancelledEvents.order, "");
 }
 
@@ -438,7 +414,7 @@ TEST_F(VelaSocketFakeTest, HostNamesUpToTheDnsLimitAreLookedUpWholeLongerOnesFai
   EXPECT_EQ(s.LookupHandle, 0u);
   EXPECT_EQ(s.TimerId, 0u);
   EXPECT_EQ(fake.LookupsStarted(), started);
-  Settle(1300);
+  RunFor(1300);
   EXPECT_EQ(events.order, "");
 }
 

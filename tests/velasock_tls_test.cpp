@@ -16,6 +16,8 @@
 #include "platform/MessageLoop.h"
 #include "platform/WinsockErrors.h"
 #include "tests/support/FakeSocketLibrary.h"
+#include "tests/support/LoopRuns.h"
+#include "tests/support/SocketEvents.h"
 #include "tests/support/LoopbackSockets.h"
 #include "tests/support/OpenSslServer.h"
 #include "tests/support/TestPattern.h"
@@ -30,23 +32,6 @@ using namespace platform;
 constexpr int kWaitMs = 10000;
 constexpr int kChunk = 2048;  // what the FTP component reads and writes at a time
 
-// What one socket raised: a letter per event in order (C connect, D TLS done, r read,
-// w write, X close, T time-out), and SockError as each handler saw it.
-struct TlsEvents {
-  std::string order;
-  std::vector<std::uint16_t> errors;
-  int Count(char event) const { return static_cast<int>(std::count(order.begin(), order.end(), event)); }
-  // SockError as the first such event saw it; 65535 (with a failure) when none came.
-  std::uint16_t ErrorOf(char event) const {
-    const auto at = order.find(event);
-    if (at == std::string::npos) {
-      ADD_FAILURE() << "no '" << event << "' event in \"" << order << "\"";
-      return 65535;
-    }
-    return errors[at];
-  }
-};
-
 class VelaSocketTlsTest : public ::testing::Test {
  protected:
   void TearDown() override {
@@ -56,22 +41,11 @@ class VelaSocketTlsTest : public ::testing::Test {
   }
 
   // A socket connected to 127.0.0.1:port, every event recorded in `events`.
-  TVelaSocket& Connected(std::uint16_t port, TlsEvents& events) {
+  TVelaSocket& Connected(std::uint16_t port, SocketEvents& events) {
     sockets_.push_back(std::make_unique<TVelaSocket>());
     TVelaSocket& s = *sockets_.back();
     EXPECT_TRUE(s.InitWinsock());
-    const auto note = [&s, &events](char event) {
-      return [&s, &events, event](TObject*) {
-        events.order += event;
-        events.errors.push_back(s.SockError);
-      };
-    };
-    s.OnSockConnect = note('C');
-    s.OnSockTlsDone = note('D');
-    s.OnSockRead = note('r');
-    s.OnSockWrite = note('w');
-    s.OnSockClose = note('X');
-    s.OnSockTimeOut = note('T');
+    events.Record(s);
     s.TimeOutConnect = 5;
     s.SockOpen();
     s.SockSetAddress("127.0.0.1");
@@ -79,12 +53,12 @@ class VelaSocketTlsTest : public ::testing::Test {
     s.SockConnect();
     EXPECT_TRUE(RunUntil([&] { return events.Count('C') == 1; }));
     EXPECT_EQ(events.ErrorOf('C'), 0);
-    events = TlsEvents{};
+    events = SocketEvents{};
     return s;
   }
 
   // Starts the handshake and waits for its end (done or time-out).
-  static void Handshake(TVelaSocket& s, TlsEvents& events, const TTlsClientOptions& options) {
+  static void Handshake(TVelaSocket& s, SocketEvents& events, const TTlsClientOptions& options) {
     s.SockStartTls(options);
     ASSERT_EQ(s.SockError, 0);
     ASSERT_TRUE(RunUntil([&] { return events.Count('D') + events.Count('T') > 0; }));
@@ -97,11 +71,6 @@ class VelaSocketTlsTest : public ::testing::Test {
     options.CaFile = caFile;
     return options;
   }
-
-  static bool RunUntil(const std::function<bool()>& done, int ms = kWaitMs) {
-    return MessageLoop::Current().RunUntil(done, ms);
-  }
-  static void Settle(int ms) { MessageLoop::Current().RunUntil([] { return false; }, ms); }
 
   static void StartServer(OpenSslServer& server) { ASSERT_TRUE(server.Start()) << server.Error(); }
 
@@ -137,7 +106,7 @@ TEST_F(VelaSocketTlsTest, HandshakeSendsTheServerNameAndChecksTheCertificate) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    TlsEvents events;
+    SocketEvents events;
     TVelaSocket& s = Connected(server.Port(), events);
     Handshake(s, events, c.options);
     EXPECT_EQ(events.order, "D");
@@ -184,7 +153,7 @@ TEST_F(VelaSocketTlsTest, PlainBytesGoBothWaysByteForByte) {
   constexpr std::size_t kSize = 4 << 20;
   OpenSslServer server;
   StartServer(server);
-  TlsEvents events;
+  SocketEvents events;
   TVelaSocket& s = Connected(server.Port(), events);
   Handshake(s, events, Options("tls.test", false));
   ASSERT_EQ(events.ErrorOf('D'), 0);
@@ -224,12 +193,12 @@ TEST_F(VelaSocketTlsTest, TheCloseComesAfterTheLastPlainByte) {
     SCOPED_TRACE(closeNotify ? "close_notify, then the close" : "a bare close (the server killed)");
     OpenSslServer server;
     StartServer(server);
-    TlsEvents events;
+    SocketEvents events;
     TVelaSocket& s = Connected(server.Port(), events);
     Handshake(s, events, Options("tls.test", false));
     ASSERT_EQ(events.ErrorOf('D'), 0);
     PlainReader reader(s);
-    Settle(100);  // the TLS 1.3 tickets
+    RunFor(100);  // the TLS 1.3 tickets
 
     // The loop does not run meanwhile: the burst and the close wait in the socket together.
     server.SendToClient(PatternBytes(kBurst), /*thenEnd=*/closeNotify);
@@ -238,7 +207,7 @@ TEST_F(VelaSocketTlsTest, TheCloseComesAfterTheLastPlainByte) {
     if (!closeNotify) server.Kill();
 
     ASSERT_TRUE(RunUntil([&] { return s.SockHandle == INVALID_SOCKET; }));
-    Settle(100);
+    RunFor(100);
     EXPECT_EQ(reader.closes, 1);
     EXPECT_EQ(reader.receivedAtClose, kBurst);
     EXPECT_TRUE(reader.received == PatternBytes(kBurst));
@@ -253,11 +222,11 @@ TEST_F(VelaSocketTlsTest, ARecordLargerThanOneReadIsReadWithoutFurtherNetworkDat
   constexpr std::size_t kRecord = 16000;
   OpenSslServer server;
   StartServer(server);
-  TlsEvents events;
+  SocketEvents events;
   TVelaSocket& s = Connected(server.Port(), events);
   Handshake(s, events, Options("tls.test", false));
   ASSERT_EQ(events.ErrorOf('D'), 0);
-  Settle(200);  // the TLS 1.3 tickets come first, on their own
+  RunFor(200);  // the TLS 1.3 tickets come first, on their own
 
   std::string received;
   int reads = 0;
@@ -296,7 +265,7 @@ TEST_F(VelaSocketTlsTest, DataConnectionsOneAfterAnotherResumeTheControlSession)
     SCOPED_TRACE(c.what);
     OpenSslServer server(c.serverArgs);
     StartServer(server);
-    TlsEvents controlEvents;
+    SocketEvents controlEvents;
     TVelaSocket& control = Connected(server.Port(), controlEvents);
     // Taken when the handshake ends, before a TLS 1.3 server has sent its ticket: the
     // handle must follow the connection.
@@ -314,7 +283,7 @@ TEST_F(VelaSocketTlsTest, DataConnectionsOneAfterAnotherResumeTheControlSession)
 
     for (int round = 1; round <= 3; ++round) {
       SCOPED_TRACE("data connection " + std::to_string(round));
-      TlsEvents dataEvents;
+      SocketEvents dataEvents;
       TVelaSocket& data = Connected(server.Port(), dataEvents);
       TTlsClientOptions options = Options("tls.test", false);
       options.Session = session;
@@ -323,7 +292,7 @@ TEST_F(VelaSocketTlsTest, DataConnectionsOneAfterAnotherResumeTheControlSession)
       EXPECT_TRUE(data.TlsInfo.Resumed);
       EXPECT_EQ(data.TlsInfo.Version, c.version);
       EXPECT_EQ(data.TlsInfo.PeerFingerprint, control.TlsInfo.PeerFingerprint);
-      if (c.dataReadsItsTicket) Settle(200);
+      if (c.dataReadsItsTicket) RunFor(200);
       data.SockClose();
     }
   }
@@ -334,7 +303,7 @@ TEST_F(VelaSocketTlsTest, DataConnectionsOneAfterAnotherResumeTheControlSession)
 TEST_F(VelaSocketTlsTest, CloseAfterTheLastSendDeliversEverythingThenCloseNotify) {
   OpenSslServer server;
   StartServer(server);
-  TlsEvents events;
+  SocketEvents events;
   TVelaSocket& s = Connected(server.Port(), events);
   Handshake(s, events, Options("tls.test", false));
   ASSERT_EQ(events.ErrorOf('D'), 0);
@@ -427,10 +396,10 @@ TEST_F(VelaSocketTlsTest, APeerThatBreaksTheHandshakeEndsItWithAnError) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     BadPeer peer(c.misdeed);
-    TlsEvents events;
+    SocketEvents events;
     TVelaSocket& s = Connected(peer.Port(), events);
     Handshake(s, events, Options("tls.test", false));
-    Settle(200);
+    RunFor(200);
     EXPECT_EQ(events.order, "D") << "one ending, and nothing after it";
     EXPECT_EQ(events.ErrorOf('D'), c.error);
     EXPECT_EQ(s.SockHandle == INVALID_SOCKET, c.socketClosed);
@@ -441,15 +410,15 @@ TEST_F(VelaSocketTlsTest, APeerThatBreaksTheHandshakeEndsItWithAnError) {
 
 TEST_F(VelaSocketTlsTest, APeerThatNeverAnswersIsBoundedByTheConnectTimeOut) {
   BadPeer peer(PeerMisdeed::NeverSpeaks);
-  TlsEvents events;
+  SocketEvents events;
   TVelaSocket& s = Connected(peer.Port(), events);
   s.TimeOutConnect = 1;
-  Settle(100);  // the write notification after the connect must not stop the countdown
+  RunFor(100);  // the write notification after the connect must not stop the countdown
   Handshake(s, events, Options("tls.test", false));
   EXPECT_EQ(events.order, "T");
   EXPECT_EQ(s.SockHandle, INVALID_SOCKET);
   EXPECT_FALSE(s.SockTlsActive());
-  Settle(1300);
+  RunFor(1300);
   EXPECT_EQ(events.order, "T");
 }
 
@@ -463,7 +432,7 @@ class VelaSocketTlsFakeTest : public VelaSocketTlsTest {
 TEST_F(VelaSocketTlsFakeTest, TheEncryptedBytesGoThroughTheSocketLibrary) {
   OpenSslServer server;
   StartServer(server);
-  TlsEvents events;
+  SocketEvents events;
   TVelaSocket& s = Connected(server.Port(), events);
   Handshake(s, events, Options("tls.test", false));
   ASSERT_EQ(events.ErrorOf('D'), 0);

@@ -27,6 +27,14 @@ bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
   return true;
 }
 
+int RunProgramLoop(int timeoutMs) {
+  QTimer guard;
+  guard.setSingleShot(true);
+  QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(-1); });
+  guard.start(timeoutMs);
+  return QCoreApplication::exec();
+}
+
 DialogAnswers::DialogAnswers() {
   timer_.setInterval(20);
   connect(&timer_, &QTimer::timeout, this, &DialogAnswers::Check);
@@ -179,6 +187,14 @@ bool WindowTest::ConnectTo(const FtpServerFixture& server, const std::string& us
   dialogs.Expect(Type(server.TypedHost())).Expect(Type(user)).Expect(Type(password));
   Click(form->ui.ConnectBtn);
   return WaitUntil([&] { return form->Ftp1.Connected && Idle() && form->ui.ListBox1->Count() > 0; });
+}
+
+bool WindowTest::LogInTo(ScriptedPeer& peer) {
+  peer.Start();
+  form->Ftp1.FtpPort = peer.Port();
+  dialogs.Expect(Type("127.0.0.1")).Expect(Type("u")).Expect(Type("p"));
+  Click(form->ui.ConnectBtn);
+  return WaitUntil([&] { return Idle() && form->ui.ListBox1->Count() > 0; });
 }
 
 bool WindowTest::Disconnect() {

@@ -32,6 +32,9 @@ namespace talvo::test {
 
 // Lets the event loop run until `done` or `timeoutMs`; false on time-out.
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 30000);
+// Runs the application's own loop, as the program does, until something ends it; the exit
+// code, or -1 when nothing did within the time.
+int RunProgramLoop(int timeoutMs);
 
 // One dialog as the test saw it.
 struct SeenDialog {
@@ -101,6 +104,9 @@ class WindowTest : public ::testing::Test {
   void DoubleClick(TListBox& list, const std::string& row);
   // Logs in through the three prompts; true once the first listing is shown.
   bool ConnectTo(const FtpServerFixture& server, const std::string& user, const std::string& password);
+  // Starts the peer's script and logs in to it (as "u", "p"); true once the first listing
+  // is shown.
+  bool LogInTo(ScriptedPeer& peer);
   // Ends the connection if there is one; true once it has ended.
   bool Disconnect();
   // The engine is idle and the arrow shows.

@@ -16,16 +16,7 @@ namespace {
 
 using Names = std::vector<std::string>;
 
-class WindowBatchTest : public WindowTest {
- protected:
-  bool LogInTo(ScriptedPeer& peer) {
-    peer.Start();
-    form->Ftp1.FtpPort = peer.Port();
-    dialogs.Expect(Type("127.0.0.1")).Expect(Type("u")).Expect(Type("p"));
-    Click(form->ui.ConnectBtn);
-    return WaitUntil([&] { return Idle() && form->ui.ListBox2->Count() > 0; });
-  }
-};
+using WindowBatchTest = WindowTest;
 
 // Whether the names came by LIST or by MLSD.
 TEST_F(WindowBatchTest, ADownloadNeverWritesOutsideTheLocalDirectory) {

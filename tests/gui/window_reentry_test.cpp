@@ -55,25 +55,8 @@ bool SameFiles(const std::string& a, const std::string& b) {
   return fa.eof() && fb.eof();
 }
 
-// Runs the application's own loop, as the program does, until something ends it; the exit
-// code, or -1 when nothing did within the time.
-int RunProgramLoop(int timeoutMs) {
-  QTimer guard;
-  guard.setSingleShot(true);
-  QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(-1); });
-  guard.start(timeoutMs);
-  return QCoreApplication::exec();
-}
-
 class WindowReentryTest : public WindowTest {
  protected:
-  bool LogInTo(ScriptedPeer& peer) {
-    peer.Start();
-    form->Ftp1.FtpPort = peer.Port();
-    dialogs.Expect(Type("127.0.0.1")).Expect(Type("u")).Expect(Type("p"));
-    Click(form->ui.ConnectBtn);
-    return WaitUntil([&] { return Idle() && form->ui.ListBox1->Count() > 0; });
-  }
   bool Settled() { return WaitUntil([&] { return dialogs.Pending() == 0 && Idle(); }); }
   int MessagesSaying(const std::string& text) const {
     int count = 0;

@@ -18,16 +18,6 @@
 namespace talvo::test {
 namespace {
 
-// Runs the application's own loop, as the program does, until something ends it; the exit
-// code, or -1 when nothing did within the time.
-int RunProgramLoop(int timeoutMs) {
-  QTimer guard;
-  guard.setSingleShot(true);
-  QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(-1); });
-  guard.start(timeoutMs);
-  return QCoreApplication::exec();
-}
-
 class WindowSessionTest : public WindowTest {};
 
 TEST_F(WindowSessionTest, ConnectsThroughThePromptsShowsTheConversationAndKeepsTheListAfterDisconnecting) {

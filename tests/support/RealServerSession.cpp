@@ -151,4 +151,20 @@ std::string RealServerSession::Transcript() const {
   return text;
 }
 
+void RealServerTest::SetUp() {
+  server_ = GetParam().make();
+  ASSERT_TRUE(server_->Start()) << server_->Error();
+  session_ = std::make_unique<RealServerSession>(*server_, GetParam().mode);
+}
+
+void RealServerTest::LogIn() { ASSERT_TRUE(session_->LogIn(server_->User(), server_->Password())) << Transcript(); }
+
+void RealServerTest::Listing() {
+  ASSERT_TRUE(session_->Run([this] { ftp().GetListing(); }, "listingDone")) << Transcript();
+}
+
+std::string RealServerTest::Transcript() const {
+  return session_->Transcript() + "--- server log ---\n" + server_->Log();
+}
+
 }  // namespace talvo::test

@@ -88,4 +88,23 @@ class RealServerSession {
   std::uint16_t port_;
 };
 
+// The fixture of the engine's tests against real servers: the parameter's server started,
+// and a session against it (in the server's data connection mode).
+class RealServerTest : public ::testing::TestWithParam<ServerKind> {
+ protected:
+  void SetUp() override;
+
+  TVelaFtp& ftp() { return session_->ftp; }
+  FtpEventLog& log() { return session_->log; }
+  TempTree& root() { return server_->Root(); }
+  // Logs in as the server's user (a fatal failure otherwise).
+  void LogIn();
+  void Listing();
+  // The session's log, then the server's.
+  std::string Transcript() const;
+
+  std::unique_ptr<FtpServerFixture> server_;
+  std::unique_ptr<RealServerSession> session_;  // goes before the server
+};
+
 }  // namespace talvo::test

@@ -56,10 +56,6 @@ void ScriptedControlSession::Connect() {
   return ::testing::AssertionFailure() << "never saw " << what << "\n" << Transcript();
 }
 
-void ScriptedControlSession::Settle() {
-  for (int i = 0; i < 3; ++i) platform::MessageLoop::Current().DispatchPending();
-}
-
 ::testing::AssertionResult ScriptedControlSession::FinishPeer() {
   if (ftp.SockHandle != platform::INVALID_SOCKET) ftp.SockClose();
   if (!peer.WaitFinished(Millis(kWaitMs))) {

@@ -18,6 +18,7 @@
 
 #include "ftp/Ftp.h"
 #include "tests/support/FtpEventLog.h"
+#include "tests/support/LoopRuns.h"
 #include "tests/support/ScriptedPeer.h"
 
 namespace talvo::test {
@@ -44,10 +45,6 @@ class ScriptedControlSession {
                                            int timeoutMs = kWaitMs);
   ::testing::AssertionResult RunUntil(const std::function<bool()>& done, const std::string& what,
                                       int timeoutMs = kWaitMs);
-  // Delivers what is queued now and what that posts in turn, so that a test can see that
-  // nothing more comes.
-  static void Settle();
-
   // Closes the client's end (if still open) and waits for the script to end; true when
   // every step succeeded.
   ::testing::AssertionResult FinishPeer();
