@@ -57,6 +57,15 @@ class VelaSocketTlsTest : public ::testing::Test {
     return s;
   }
 
+  // `server` started, and a socket through its handshake with it.
+  TVelaSocket& Established(OpenSslServer& server, SocketEvents& events) {
+    StartServer(server);
+    TVelaSocket& s = Connected(server.Port(), events);
+    Handshake(s, events, Options("tls.test", false));
+    EXPECT_EQ(events.ErrorOf('D'), 0);
+    return s;
+  }
+
   // Starts the handshake and waits for its end (done or time-out).
   static void Handshake(TVelaSocket& s, SocketEvents& events, const TTlsClientOptions& options) {
     s.SockStartTls(options);
@@ -152,11 +161,8 @@ struct PlainReader {
 TEST_F(VelaSocketTlsTest, PlainBytesGoBothWaysByteForByte) {
   constexpr std::size_t kSize = 4 << 20;
   OpenSslServer server;
-  StartServer(server);
   SocketEvents events;
-  TVelaSocket& s = Connected(server.Port(), events);
-  Handshake(s, events, Options("tls.test", false));
-  ASSERT_EQ(events.ErrorOf('D'), 0);
+  TVelaSocket& s = Established(server, events);
   PlainReader reader(s);
   const std::string upload = PatternBytes(kSize);
   std::size_t sent = 0;
@@ -192,11 +198,8 @@ TEST_F(VelaSocketTlsTest, TheCloseComesAfterTheLastPlainByte) {
   for (const bool closeNotify : {true, false}) {
     SCOPED_TRACE(closeNotify ? "close_notify, then the close" : "a bare close (the server killed)");
     OpenSslServer server;
-    StartServer(server);
     SocketEvents events;
-    TVelaSocket& s = Connected(server.Port(), events);
-    Handshake(s, events, Options("tls.test", false));
-    ASSERT_EQ(events.ErrorOf('D'), 0);
+    TVelaSocket& s = Established(server, events);
     PlainReader reader(s);
     RunFor(100);  // the TLS 1.3 tickets
 
@@ -221,11 +224,8 @@ TEST_F(VelaSocketTlsTest, TheCloseComesAfterTheLastPlainByte) {
 TEST_F(VelaSocketTlsTest, ARecordLargerThanOneReadIsReadWithoutFurtherNetworkData) {
   constexpr std::size_t kRecord = 16000;
   OpenSslServer server;
-  StartServer(server);
   SocketEvents events;
-  TVelaSocket& s = Connected(server.Port(), events);
-  Handshake(s, events, Options("tls.test", false));
-  ASSERT_EQ(events.ErrorOf('D'), 0);
+  TVelaSocket& s = Established(server, events);
   RunFor(200);  // the TLS 1.3 tickets come first, on their own
 
   std::string received;
@@ -302,11 +302,8 @@ TEST_F(VelaSocketTlsTest, DataConnectionsOneAfterAnotherResumeTheControlSession)
 // close_notify after them, still reach the server.
 TEST_F(VelaSocketTlsTest, CloseAfterTheLastSendDeliversEverythingThenCloseNotify) {
   OpenSslServer server;
-  StartServer(server);
   SocketEvents events;
-  TVelaSocket& s = Connected(server.Port(), events);
-  Handshake(s, events, Options("tls.test", false));
-  ASSERT_EQ(events.ErrorOf('D'), 0);
+  TVelaSocket& s = Established(server, events);
 
   // Nobody reads the server's output yet: it stops reading, and the socket fills up.
   constexpr std::size_t kLimit = 256 << 20;
@@ -431,11 +428,8 @@ class VelaSocketTlsFakeTest : public VelaSocketTlsTest {
 
 TEST_F(VelaSocketTlsFakeTest, TheEncryptedBytesGoThroughTheSocketLibrary) {
   OpenSslServer server;
-  StartServer(server);
   SocketEvents events;
-  TVelaSocket& s = Connected(server.Port(), events);
-  Handshake(s, events, Options("tls.test", false));
-  ASSERT_EQ(events.ErrorOf('D'), 0);
+  TVelaSocket& s = Established(server, events);
 
   fake.SendFailsAfter(0, WSAECONNRESET, s.SockHandle);
   // A whole record's worth is sealed and sent at once (smaller sends are gathered first).
