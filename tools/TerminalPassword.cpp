@@ -66,12 +66,13 @@ void WriteAll(int fd, const std::string& text) {
 
 std::optional<std::string> ReadTerminalPassword(int fd, const std::string& prompt) {
   if (::isatty(fd) != 1) return std::nullopt;
-  WriteAll(2, prompt);
   std::string line;
   bool ended = false;
   {
     const EchoOff quiet(fd);
     if (!quiet.Active()) return std::nullopt;  // never read a password that would show
+    // Asked once the echo is off, so that nothing typed after the question shows.
+    WriteAll(2, prompt);
     char c = 0;
     for (;;) {
       const ssize_t n = ::read(fd, &c, 1);
