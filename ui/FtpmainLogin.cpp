@@ -1,0 +1,183 @@
+// The login's prompts and what follows the login: the server read as typed (a name,
+// host:port or a link, with the servers used before offered), the password from the
+// desktop's keyring or asked for (with "Mémoriser le mot de passe" where a keyring runs),
+// a refused remembered password asked for again, the recent servers, and the link's
+// folder entered once logged in.
+#include <QStringList>
+#include <QTimer>
+
+#include "credentials/Keyring.h"
+#include "session/RecentServers.h"
+#include "texts/FrenchMessages.h"
+#include "ui/Dialogs.h"
+#include "ui/Ftpinput.h"
+#include "ui/Ftpmain.h"
+#include "ui/TextCodec.h"
+
+namespace {
+
+TKeyringKey KeyOf(const TVelaFtp& ftp, const TServerTarget& target) {
+  return KeyringKeyFor(SchemeName(target.Protocol), ftp.FtpServer, ftp.FtpPort, ftp.UserName);
+}
+
+}  // namespace
+
+void TForm1::ConnectToServer(const std::string& server) {
+  FLogin.PresetServer = server;
+  ConnectBtnClick();
+}
+
+// Asks until the text can be read (each problem said in one message) or is empty, which
+// the engine reports as no server.
+void TForm1::AskServer(std::string& value) {
+  if (FLogin.Retry) {
+    FLogin.Target = *std::exchange(FLogin.Retry, std::nullopt);
+    value = FLogin.Target.Host;
+    return;
+  }
+  const std::string word = talvo::texts::NeedInfoWord(ftpnServer);
+  for (;;) {
+    std::string typed = std::exchange(FLogin.PresetServer, std::string());
+    if (typed.empty()) {
+      TPromptOffer offer;
+      std::vector<std::string> links;
+      TRecentServers(RecentServersFile).Read(links);  // one that cannot be read offers nothing
+      for (const std::string& link : links) offer.Suggestions << DisplayText(link);
+      QString answer;
+      InputForm->Ask(QString::fromStdString(word), QString::fromStdString(talvo::texts::NeedInfoPrompt(word)),
+                     answer, offer);
+      typed = TypedBytes(answer);
+    }
+    if (TakeServer(typed, value)) return;
+  }
+}
+
+// Takes what the text gives: the host (handed to the engine), the port and encryption of
+// this connection, the user and password of a link, and its folder. False after saying
+// what is wrong with it.
+bool TForm1::TakeServer(const std::string& typed, std::string& value) {
+  value.clear();
+  if (typed.find_first_not_of(" \t") == std::string::npos) return true;  // no server
+  TServerTarget target;
+  std::string problem;
+  if (!ParseServerText(typed, target, problem)) {
+    ShowInformation(this, DisplayText(problem));
+    return false;
+  }
+  if (target.Protocol == TServerProtocol::Sftp) {
+    ShowInformation(this, QString::fromStdString(talvo::texts::ProtocolNotTakenMessage("sftp")));
+    return false;
+  }
+  if (target.Port != 0 || target.Link) {
+    FLogin.LinkSettings = true;
+    Ftp1.FtpPort = target.Port != 0 ? target.Port : DefaultPort(target.Protocol);
+  }
+  if (target.Protocol == TServerProtocol::Ftps) {
+    FLogin.LinkSettings = true;
+    Ftp1.TlsMode = tlsmRequire;
+  }
+  if (target.User) Ftp1.UserName = *target.User;
+  if (target.Password) Ftp1.UserPassword = *target.Password;
+  if (target.Link) {
+    // A link names its folder from the login folder, not from where an earlier session was.
+    Ftp1.InitialDirectory.clear();
+    FLogin.StartPath = LoginRelativePath(target);
+    FLogin.PathStep = FLogin.StartPath.empty() ? TLoginState::Path::None : TLoginState::Path::Enter;
+  }
+  target.Password.reset();
+  FLogin.Target = target;
+  value = target.Host;
+  return true;
+}
+
+void TForm1::AskPassword(std::string& value) {
+  const bool keyring = TKeyring::Running();
+  const TKeyringKey key = KeyOf(Ftp1, FLogin.Target);
+  if (keyring && !FLogin.OfferReplace) {
+    if (std::optional<std::string> remembered = TKeyring::Lookup(key)) {
+      value = std::move(*remembered);
+      FLogin.FromKeyring = true;
+      AppendLog(talvo::texts::PasswordFromKeyringLine(), true);
+      return;
+    }
+  }
+  const std::string word = talvo::texts::NeedInfoWord(ftpnPassword);
+  TPromptOffer offer;
+  offer.Secret = true;
+  offer.OfferRemember = keyring;
+  offer.RememberChecked = std::exchange(FLogin.OfferReplace, false);
+  QString answer;
+  bool remember = false;
+  InputForm->Ask(QString::fromStdString(word), QString::fromStdString(talvo::texts::NeedInfoPrompt(word)), answer,
+                 offer, &remember);
+  value = TypedBytes(answer);
+  FLogin.Remember = remember;
+  if (remember) FLogin.TypedPassword = value;
+}
+
+// A refused remembered password is asked for again once the connection has ended, on a
+// new connection to the same server, with the offer to replace it.
+void TForm1::NoteLoginRefused() {
+  if (!FLogin.FromKeyring || FClosing) return;
+  AppendLog(talvo::texts::KeyringPasswordRefusedLine(), true);
+  TServerTarget again = FLogin.Target;
+  again.User = Ftp1.UserName;
+  again.Port = Ftp1.FtpPort;
+  FLogin.Retry = again;
+  FLogin.OfferReplace = true;
+}
+
+void TForm1::Ftp1LoggedIn(TObject* Sender) {
+  if (FLogin.Remember && !TKeyring::Store(KeyOf(Ftp1, FLogin.Target), FLogin.TypedPassword)) {
+    AppendLog(talvo::texts::PasswordNotRememberedLine(), true);
+  }
+  FLogin.Remember = false;
+  FLogin.TypedPassword.clear();
+  TServerTarget used = FLogin.Target;
+  if (used.Host.empty()) used.Host = Ftp1.FtpServer;
+  used.Port = Ftp1.FtpPort;
+  used.User = Ftp1.UserName;
+  if (const TRecentServers recent(RecentServersFile); !recent.Path().empty() && !recent.Add(used)) {
+    AppendLog(talvo::texts::RecentServersNotChangedLine(recent.Path()), true);
+  }
+  NeedNewFTPListing(Sender);
+}
+
+bool TForm1::FollowStartPath() {
+  using Path = TLoginState::Path;
+  const auto enter = [this](const std::string& folder) {
+    return !MakeRequest([&] { Ftp1.ChangeDirectory(folder); });
+  };
+  switch (FLogin.PathStep) {
+    case Path::None:
+      return false;
+    case Path::Enter:
+      FLogin.PathStep = Path::Entering;
+      if (enter(FLogin.StartPath)) return true;
+      break;
+    case Path::Entering: {
+      if (Ftp1.Success) break;
+      // Not a folder: a file, whose folder is entered and the file selected.
+      std::string path = FLogin.StartPath;
+      if (path.empty() || path.back() == '/') break;
+      const std::size_t slash = path.rfind('/');
+      FLogin.SelectName = slash == std::string::npos ? path : path.substr(slash + 1);
+      if (slash == std::string::npos) break;  // in the login folder
+      FLogin.PathStep = Path::EnteringParent;
+      if (enter(slash == 0 ? "/" : path.substr(0, slash))) return true;
+      break;
+    }
+    case Path::EnteringParent:
+      break;
+  }
+  FLogin.PathStep = Path::None;
+  return false;
+}
+
+void TForm1::SelectStartFile() {
+  const std::string name = std::exchange(FLogin.SelectName, std::string());
+  const int row = name.empty() ? -1 : ui.ListBox2->IndexOf(name);
+  if (row < 0) return;
+  ui.ListBox2->SetItemIndex(row);
+  ui.ListBox2->SetSelected(row, true);
+}
