@@ -144,6 +144,7 @@ class TForm1 : public QWidget {
   // from the keyring or asked for.
   void AskServer(std::string& value);
   bool TakeServer(const std::string& typed, std::string& value);
+  void UseServer(TServerTarget target, std::string& value);
   void AskPassword(std::string& value);
   void NoteLoginRefused();
   // Enters the link's folder after the login, step by step; false once there is nothing

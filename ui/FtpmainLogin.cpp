@@ -31,8 +31,7 @@ void TForm1::ConnectToServer(const std::string& server) {
 // the engine reports as no server.
 void TForm1::AskServer(std::string& value) {
   if (FLogin.Retry) {
-    FLogin.Target = *std::exchange(FLogin.Retry, std::nullopt);
-    value = FLogin.Target.Host;
+    UseServer(*std::exchange(FLogin.Retry, std::nullopt), value);
     return;
   }
   const std::string word = talvo::texts::NeedInfoWord(ftpnServer);
@@ -52,9 +51,7 @@ void TForm1::AskServer(std::string& value) {
   }
 }
 
-// Takes what the text gives: the host (handed to the engine), the port and encryption of
-// this connection, the user and password of a link, and its folder. False after saying
-// what is wrong with it.
+// Reads the text; false after saying what is wrong with it.
 bool TForm1::TakeServer(const std::string& typed, std::string& value) {
   value.clear();
   if (typed.find_first_not_of(" \t") == std::string::npos) return true;  // no server
@@ -68,6 +65,13 @@ bool TForm1::TakeServer(const std::string& typed, std::string& value) {
     ShowInformation(this, QString::fromStdString(talvo::texts::ProtocolNotTakenMessage("sftp")));
     return false;
   }
+  UseServer(target, value);
+  return true;
+}
+
+// Takes what the server's text gave: the host (handed to the engine), the port and
+// encryption of this connection, the user and password of a link, and its folder.
+void TForm1::UseServer(TServerTarget target, std::string& value) {
   if (target.Port != 0 || target.Link) {
     FLogin.LinkSettings = true;
     Ftp1.FtpPort = target.Port != 0 ? target.Port : DefaultPort(target.Protocol);
@@ -87,7 +91,6 @@ bool TForm1::TakeServer(const std::string& typed, std::string& value) {
   target.Password.reset();
   FLogin.Target = target;
   value = target.Host;
-  return true;
 }
 
 void TForm1::AskPassword(std::string& value) {
