@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <memory>
+#include <string>
 
 #include "platform/AddressText.h"
 
@@ -92,6 +93,24 @@ bool SessionBusKnown() {
          ::stat((std::string(runtime) + "/bus").c_str(), &status) == 0 && S_ISSOCK(status.st_mode);
 }
 
+// The entry's attributes, as libsecret's *v calls take them (an integer as its decimal text).
+class Attributes {
+ public:
+  explicit Attributes(const TKeyringKey& key) : table_(g_hash_table_new_full(g_str_hash, g_str_equal, nullptr, g_free)) {
+    g_hash_table_insert(table_, const_cast<char*>("protocol"), g_strdup(key.Protocol.c_str()));
+    g_hash_table_insert(table_, const_cast<char*>("server"), g_strdup(key.Server.c_str()));
+    g_hash_table_insert(table_, const_cast<char*>("port"), g_strdup(std::to_string(key.Port).c_str()));
+    g_hash_table_insert(table_, const_cast<char*>("user"), g_strdup(key.User.c_str()));
+  }
+  ~Attributes() { g_hash_table_unref(table_); }
+  Attributes(const Attributes&) = delete;
+  Attributes& operator=(const Attributes&) = delete;
+  GHashTable* get() const { return table_; }
+
+ private:
+  GHashTable* table_;
+};
+
 void ClearError(GError*& error) {
   if (error != nullptr) g_error_free(error);
   error = nullptr;
@@ -139,9 +158,7 @@ std::optional<std::string> TKeyring::Lookup(const TKeyringKey& key) {
   RunBounded(
       kCallMs,
       [&key](GCancellable* c, GAsyncReadyCallback done, gpointer data) {
-        secret_password_lookup(Schema(), c, done, data, "protocol", key.Protocol.c_str(), "server",
-                               key.Server.c_str(), "port", static_cast<int>(key.Port), "user", key.User.c_str(),
-                               nullptr);
+        secret_password_lookupv(Schema(), Attributes(key).get(), c, done, data);
       },
       [&password](GObject*, GAsyncResult* result) {
         GError* error = nullptr;
@@ -160,9 +177,8 @@ bool TKeyring::Store(const TKeyringKey& key, const std::string& password) {
   RunBounded(
       kCallMs,
       [&](GCancellable* c, GAsyncReadyCallback done, gpointer data) {
-        secret_password_store(Schema(), SECRET_COLLECTION_DEFAULT, label.c_str(), password.c_str(), c, done, data,
-                              "protocol", key.Protocol.c_str(), "server", key.Server.c_str(), "port",
-                              static_cast<int>(key.Port), "user", key.User.c_str(), nullptr);
+        secret_password_storev(Schema(), Attributes(key).get(), SECRET_COLLECTION_DEFAULT, label.c_str(),
+                               password.c_str(), c, done, data);
       },
       [&stored](GObject*, GAsyncResult* result) {
         GError* error = nullptr;
@@ -177,9 +193,7 @@ bool TKeyring::Forget(const TKeyringKey& key) {
   RunBounded(
       kCallMs,
       [&key](GCancellable* c, GAsyncReadyCallback done, gpointer data) {
-        secret_password_clear(Schema(), c, done, data, "protocol", key.Protocol.c_str(), "server",
-                              key.Server.c_str(), "port", static_cast<int>(key.Port), "user", key.User.c_str(),
-                              nullptr);
+        secret_password_clearv(Schema(), Attributes(key).get(), c, done, data);
       },
       [&failed](GObject*, GAsyncResult* result) {
         GError* error = nullptr;

@@ -96,7 +96,8 @@ TNetrcOutcome ReadNetrc(const std::string& path, const std::string& host, const 
   entry = TNetrcEntry{};
   problem.clear();
   if (path.empty()) return TNetrcOutcome::NotFound;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Opened without waiting: a FIFO in its place is refused, not waited on.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0 && errno == ENOENT) return TNetrcOutcome::NotFound;
   struct stat status {};
   std::string text;
@@ -104,7 +105,7 @@ TNetrcOutcome ReadNetrc(const std::string& path, const std::string& host, const 
   char buffer[4096];
   ssize_t n = 0;
   while (read && (n = ::read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(n));
-  const int error = fd < 0 ? errno : n < 0 ? errno : S_ISREG(status.st_mode) ? 0 : EISDIR;
+  const int error = fd < 0 || n < 0 ? errno : S_ISREG(status.st_mode) ? 0 : S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
   if (fd >= 0) ::close(fd);
   if (!read || n < 0) {
     problem = "Le fichier " + path + " ne peut pas être lu (" + std::strerror(error != 0 ? error : EIO) +

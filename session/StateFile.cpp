@@ -12,13 +12,18 @@
 
 namespace talvo::state {
 
+// Opened without waiting, so that a FIFO put in the file's place cannot hold the program;
+// anything but a plain file cannot be read.
 bool ReadWhole(const std::string& path, std::string& text) {
   text.clear();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return errno == ENOENT;
-  char buffer[4096];
-  ssize_t n = 0;
-  while ((n = ::read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(n));
+  struct stat status {};
+  ssize_t n = -1;
+  if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
+    char buffer[4096];
+    while ((n = ::read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(n));
+  }
   ::close(fd);
   return n == 0;
 }

@@ -62,6 +62,8 @@ TEST(NetrcTest, APasswordOthersMayReadAndAnUnreadableFileAreRefused) {
   ASSERT_TRUE(home.MakeDirectory("folder.netrc"));
   EXPECT_EQ(ReadNetrc(home.PathOf("folder.netrc"), "h", {}, entry, problem), TNetrcOutcome::Refused);
   EXPECT_NE(problem.find("ne peut pas être lu"), std::string::npos) << problem;
+  ASSERT_EQ(::mkfifo(home.PathOf("fifo").c_str(), 0600), 0);  // not waited on
+  EXPECT_EQ(ReadNetrc(home.PathOf("fifo"), "h", {}, entry, problem), TNetrcOutcome::Refused);
   EXPECT_EQ(ReadNetrc(home.PathOf("missing"), "h", {}, entry, problem), TNetrcOutcome::NotFound);
 }
 

@@ -48,6 +48,9 @@ TEST(RecentServersTest, AFileThatCannotBeReadIsReportedAndKept) {
   struct stat status {};
   ASSERT_EQ(::stat(recent.Path().c_str(), &status), 0);
   EXPECT_TRUE(S_ISDIR(status.st_mode));
+  // A FIFO in its place is not waited on.
+  ASSERT_EQ(::mkfifo(config.PathOf("fifo").c_str(), 0600), 0);
+  EXPECT_FALSE(TRecentServers(config.PathOf("fifo")).Read(links));
 }
 
 }  // namespace

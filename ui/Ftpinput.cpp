@@ -3,6 +3,7 @@
 #include <QAbstractItemView>
 #include <QCompleter>
 #include <QStringListModel>
+#include <algorithm>
 
 #include "ui/FormUnits.h"
 #include "ui/Screen.h"
@@ -45,6 +46,10 @@ bool TInputForm::Ask(const QString& caption, const QString& question, QString& a
     completer_->setFilterMode(Qt::MatchContains);
     completer_->setCaseSensitivity(Qt::CaseInsensitive);
     completer_->setMaxVisibleItems(static_cast<int>(offer.Suggestions.size()));
+    // As wide as the longest line (within reason): a link cut short tells little.
+    int widest = 0;
+    for (const QString& line : offer.Suggestions) widest = std::max(widest, ui.Input->fontMetrics().horizontalAdvance(line));
+    completer_->popup()->setMinimumWidth(std::min(widest + kListMargin, kListMaxWidth));
     ui.Input->setCompleter(completer_);
   }
   ui.RememberBox->setVisible(offer.OfferRemember);

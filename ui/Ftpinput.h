@@ -43,6 +43,8 @@ class TInputForm : public QDialog {
   QCompleter* Suggestions() const { return completer_; }
 
   static constexpr int kWidth = 165, kHeight = 79, kRememberHeight = 20;
+  // The suggestions' list: its margins and scroll bar, and its widest.
+  static constexpr int kListMargin = 30, kListMaxWidth = 480;
 
  protected:
   void showEvent(QShowEvent* event) override;

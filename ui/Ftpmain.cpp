@@ -253,18 +253,7 @@ void TForm1::ConnectBtnClick() {
   Ftp1.UserName.clear();
   Ftp1.UserPassword.clear();
   Ftp1.UserAccount.clear();
-  // A port or an ftps link was for the last connection only.
-  if (std::exchange(FLogin.LinkSettings, false)) {
-    Ftp1.FtpPort = FLogin.StoredPort;
-    Ftp1.TlsMode = FLogin.StoredTls;
-  }
-  FLogin.StoredPort = Ftp1.FtpPort;
-  FLogin.StoredTls = Ftp1.TlsMode;
-  FLogin.Target = TServerTarget{};
-  FLogin.FromKeyring = FLogin.Remember = false;
-  FLogin.TypedPassword.clear();
-  FLogin.PathStep = TLoginState::Path::None;
-  FLogin.SelectName.clear();
+  FLogin.BeginConnection(Ftp1.FtpPort, Ftp1.TlsMode);
   StartOperation([this] { Ftp1.Connect(); });
 }
 

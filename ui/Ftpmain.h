@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "session/FolderTransfer.h"
+#include "credentials/Keyring.h"
 #include "ftp/Ftp.h"
 #include "ui/DesktopLauncher.h"
 #include "ui/KeyBindings.h"
@@ -146,6 +147,8 @@ class TForm1 : public QWidget {
   bool TakeServer(const std::string& typed, std::string& value);
   void UseServer(TServerTarget target, std::string& value);
   void AskPassword(std::string& value);
+  void AskKeyring();
+  TKeyringKey KeyringKey() const;
   void NoteLoginRefused();
   // Enters the link's folder after the login, step by step; false once there is nothing
   // more to do than list.

@@ -117,8 +117,8 @@ void TForm1::Ftp1FtpCertificate(TObject*, const TFtpCertificateQuestion& questio
 }
 
 void TForm1::Ftp1FtpError(TObject*, FtpError error, const std::string& addinfo) {
-  // Once the window is closing, a failure only hastens the end: no message holds it up.
   if (error == ftpeLoginRefused) NoteLoginRefused();
+  // Once the window is closing, a failure only hastens the end: no message holds it up.
   const auto message = talvo::texts::ErrorMessage(error, addinfo);
   if (message && !FClosing) ShowInformation(this, QString::fromStdString(*message));
   FOperationFailed = true;

@@ -14,13 +14,21 @@
 #include "ui/Ftpmain.h"
 #include "ui/TextCodec.h"
 
-namespace {
-
-TKeyringKey KeyOf(const TVelaFtp& ftp, const TServerTarget& target) {
-  return KeyringKeyFor(SchemeName(target.Protocol), ftp.FtpServer, ftp.FtpPort, ftp.UserName);
+TKeyringKey TForm1::KeyringKey() const {
+  const std::string& host = FLogin.Target.Host.empty() ? Ftp1.FtpServer : FLogin.Target.Host;
+  return KeyringKeyFor(SchemeName(FLogin.Target.Protocol), host, Ftp1.FtpPort, Ftp1.UserName);
 }
 
-}  // namespace
+// Asks the keyring once for this server, port and user: whether it runs, and what it
+// remembers (unless the remembered password was just refused). Bounded (see Keyring.h);
+// called before the connection starts when a link or a recent server gives the user.
+void TForm1::AskKeyring() {
+  if (FLogin.KeyringRuns && FLogin.KeyringUser == Ftp1.UserName) return;
+  FLogin.KeyringRuns = TKeyring::Running();
+  FLogin.KeyringUser = Ftp1.UserName;
+  FLogin.Remembered.reset();
+  if (*FLogin.KeyringRuns && !FLogin.OfferReplace) FLogin.Remembered = TKeyring::Lookup(KeyringKey());
+}
 
 void TForm1::ConnectToServer(const std::string& server) {
   FLogin.PresetServer = server;
@@ -91,18 +99,17 @@ void TForm1::UseServer(TServerTarget target, std::string& value) {
   target.Password.reset();
   FLogin.Target = target;
   value = target.Host;
+  if (target.User && !target.Password) AskKeyring();
 }
 
 void TForm1::AskPassword(std::string& value) {
-  const bool keyring = TKeyring::Running();
-  const TKeyringKey key = KeyOf(Ftp1, FLogin.Target);
-  if (keyring && !FLogin.OfferReplace) {
-    if (std::optional<std::string> remembered = TKeyring::Lookup(key)) {
-      value = std::move(*remembered);
-      FLogin.FromKeyring = true;
-      AppendLog(talvo::texts::PasswordFromKeyringLine(), true);
-      return;
-    }
+  AskKeyring();
+  const bool keyring = *FLogin.KeyringRuns;
+  if (std::optional<std::string> remembered = std::exchange(FLogin.Remembered, std::nullopt)) {
+    value = std::move(*remembered);
+    FLogin.FromKeyring = true;
+    AppendLog(talvo::texts::PasswordFromKeyringLine(), true);
+    return;
   }
   const std::string word = talvo::texts::NeedInfoWord(ftpnPassword);
   TPromptOffer offer;
@@ -131,10 +138,12 @@ void TForm1::NoteLoginRefused() {
 }
 
 void TForm1::Ftp1LoggedIn(TObject* Sender) {
-  if (FLogin.Remember && !TKeyring::Store(KeyOf(Ftp1, FLogin.Target), FLogin.TypedPassword)) {
-    AppendLog(talvo::texts::PasswordNotRememberedLine(), true);
+  if (std::exchange(FLogin.Remember, false)) {
+    // Kept once the engine's event is over, not inside it.
+    QTimer::singleShot(0, this, [this, key = KeyringKey(), password = std::exchange(FLogin.TypedPassword, {})] {
+      if (!TKeyring::Store(key, password)) AppendLog(talvo::texts::PasswordNotRememberedLine(), true);
+    });
   }
-  FLogin.Remember = false;
   FLogin.TypedPassword.clear();
   TServerTarget used = FLogin.Target;
   if (used.Host.empty()) used.Host = Ftp1.FtpServer;

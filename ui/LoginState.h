@@ -21,6 +21,11 @@ struct TLoginState {
   std::uint16_t StoredPort = 21;
   TTlsMode StoredTls = tlsmAuto;
 
+  // What the keyring said for this connection's server, port and user (KeyringUser), asked
+  // once, before the connection starts when the user is known by then.
+  std::optional<bool> KeyringRuns;
+  std::string KeyringUser;
+  std::optional<std::string> Remembered;
   bool FromKeyring = false;       // the password sent was the keyring's
   bool OfferReplace = false;      // the next password prompt offers to replace the keyring's
   bool Remember = false;          // keep the typed password in the keyring once logged in
@@ -32,4 +37,24 @@ struct TLoginState {
   Path PathStep = Path::None;
   std::string StartPath;
   std::string SelectName;
+
+  // A new connection: the port and encryption a link set for the last one are put back,
+  // and what was kept of the last login goes (not the server given for this one).
+  void BeginConnection(std::uint16_t& port, TTlsMode& tls) {
+    if (LinkSettings) {
+      port = StoredPort;
+      tls = StoredTls;
+      LinkSettings = false;
+    }
+    StoredPort = port;
+    StoredTls = tls;
+    Target = TServerTarget{};
+    KeyringRuns.reset();
+    KeyringUser.clear();
+    Remembered.reset();
+    FromKeyring = Remember = false;
+    TypedPassword.clear();
+    PathStep = Path::None;
+    SelectName.clear();
+  }
 };
