@@ -46,10 +46,13 @@ bool TInputForm::Ask(const QString& caption, const QString& question, QString& a
     completer_->setFilterMode(Qt::MatchContains);
     completer_->setCaseSensitivity(Qt::CaseInsensitive);
     completer_->setMaxVisibleItems(static_cast<int>(offer.Suggestions.size()));
-    // As wide as the longest line (within reason): a link cut short tells little.
+    // In the field's font, as wide as the longest line (within reason): a link cut short
+    // tells little.
+    QAbstractItemView* list = completer_->popup();
+    list->setFont(ui.Input->font());
     int widest = 0;
-    for (const QString& line : offer.Suggestions) widest = std::max(widest, ui.Input->fontMetrics().horizontalAdvance(line));
-    completer_->popup()->setMinimumWidth(std::min(widest + kListMargin, kListMaxWidth));
+    for (const QString& line : offer.Suggestions) widest = std::max(widest, list->fontMetrics().horizontalAdvance(line));
+    list->setMinimumWidth(std::min(widest + kListMargin, kListMaxWidth));
     ui.Input->setCompleter(completer_);
   }
   ui.RememberBox->setVisible(offer.OfferRemember);

@@ -77,10 +77,13 @@ TEST_F(WindowLinksTest, APortTypedAndARecentServerChosenFromTheList) {
   PyFtpdServer server;
   ASSERT_TRUE(server.Start()) << server.Error();
   form->Ftp1.FtpPort = 21;  // the port comes from what is typed
-  dialogs.Expect(Type("127.0.0.1:" + std::to_string(server.Port()))).Expect(Type(server.User()))
-      .Expect(Type(server.Password()));
+  // A text that cannot be read: one message, and the prompt again.
+  dialogs.Expect(Type("127.0.0.1:70000")).Expect(Press("OK")).Expect(Type("127.0.0.1:" + std::to_string(server.Port())))
+      .Expect(Type(server.User())).Expect(Type(server.Password()));
   Click(form->ui.ConnectBtn);
   ASSERT_TRUE(LoggedIn()) << dialogs.Describe() << LogText();
+  EXPECT_EQ(dialogs.Seen()[1].text,
+            "Adresse du serveur illisible : le port « 70000 » n'est pas un nombre de 1 à 65535.");
   ASSERT_TRUE(Disconnect());
   EXPECT_EQ(form->Ftp1.FtpPort, server.Port());
 
