@@ -215,10 +215,11 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   }
   options.protocol = server.Protocol;
   options.host = server.Host;
-  if (server.Port != 0 || server.Link) {
-    const std::uint16_t port = server.Port != 0 ? server.Port : DefaultPort(server.Protocol);
-    if (portGiven && port != options.port) return usage("--port and the port of HOST differ");
-    options.port = port;
+  if (server.Port != 0) {
+    if (portGiven && server.Port != options.port) return usage("--port and the port of HOST differ");
+    options.port = server.Port;
+  } else if (server.Link && !portGiven) {
+    options.port = DefaultPort(server.Protocol);
   }
   if (!userGiven && server.User) options.user = *server.User;
   if (!passwordGiven && server.Password) {
