@@ -99,7 +99,7 @@ void TForm1::UseServer(TServerTarget target, std::string& value) {
   target.Password.reset();
   FLogin.Target = target;
   value = target.Host;
-  if (target.User && !target.Password) AskKeyring();
+  if (target.User && Ftp1.UserPassword.empty()) AskKeyring();
 }
 
 void TForm1::AskPassword(std::string& value) {
