@@ -23,7 +23,6 @@ class TStoreSender;
 
 class TFtpTransfer {
  public:
-  friend class TFtpProbe;
   static constexpr int kChunkSize = 2048;
   // Over TLS the session holds a record (16 KiB) anyway: the local file is then read and
   // written a record at a time rather than a chunk at a time.
@@ -75,6 +74,8 @@ class TFtpTransfer {
   TLocalFile LocalFileHandle;  // the local file of the running receive or store
 
  private:
+  friend class TFtpProbe;
+
   bool PassLocalChecks();
   void SendTransferType(TransferKind kind);
   void TakePreliminaryReply(TransferKind kind, const TFtpReply& Reply);

@@ -18,10 +18,10 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-class RealServerCommandsTest : public RealServerTest {
+class RealServerCommandsTest : public RealServerSessionTest {
  protected:
   void SetUp() override {
-    RealServerTest::SetUp();
+    RealServerSessionTest::SetUp();
     ASSERT_TRUE(root().MakeDirectory("docs"));
     ASSERT_TRUE(root().WriteFile("docs/inside.txt", "inside\n"));
   }

@@ -59,11 +59,11 @@ std::string ReadAt(const std::string& path, std::uint64_t offset, std::size_t co
   return bytes;
 }
 
-class RealServerTransferTest : public RealServerTest {
+class RealServerTransferTest : public RealServerSessionTest {
  protected:
   void SetUp() override {
     ASSERT_TRUE(local_.Valid());
-    RealServerTest::SetUp();
+    RealServerSessionTest::SetUp();
   }
 
   bool IsPyFtpd() const { return std::string(server_->Name()) == "pyftpdlib"; }

@@ -151,19 +151,19 @@ std::string RealServerSession::Transcript() const {
   return text;
 }
 
-void RealServerTest::SetUp() {
+void RealServerSessionTest::SetUp() {
   server_ = GetParam().make();
   ASSERT_TRUE(server_->Start()) << server_->Error();
   session_ = std::make_unique<RealServerSession>(*server_, GetParam().mode);
 }
 
-void RealServerTest::LogIn() { ASSERT_TRUE(session_->LogIn(server_->User(), server_->Password())) << Transcript(); }
+void RealServerSessionTest::LogIn() { ASSERT_TRUE(session_->LogIn(server_->User(), server_->Password())) << Transcript(); }
 
-void RealServerTest::Listing() {
+void RealServerSessionTest::Listing() {
   ASSERT_TRUE(session_->Run([this] { ftp().GetListing(); }, "listingDone")) << Transcript();
 }
 
-std::string RealServerTest::Transcript() const {
+std::string RealServerSessionTest::Transcript() const {
   return session_->Transcript() + "--- server log ---\n" + server_->Log();
 }
 

@@ -90,7 +90,7 @@ class RealServerSession {
 
 // The fixture of the engine's tests against real servers: the parameter's server started,
 // and a session against it (in the server's data connection mode).
-class RealServerTest : public ::testing::TestWithParam<ServerKind> {
+class RealServerSessionTest : public ::testing::TestWithParam<ServerKind> {
  protected:
   void SetUp() override;
 
