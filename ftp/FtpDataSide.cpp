@@ -97,14 +97,19 @@ void TFtpTransfer::DataAccepted() {
   if (ftp_.Features.ProtectData) Channel().StartTls();
 }
 
-void TFtpTransfer::ListingRead() {
-  const std::uint64_t serial = ftp_.Serial;
+// One read of the data connection into the buffer; -1 when it failed.
+int TFtpTransfer::ReceiveChunk() {
   TVelaSocket& data = Channel().Data();
   const int n = data.SockReceive(buffer_, kChunkSize);
-  if (data.SockError != 0) {
-    DataFailed();
-    return;
-  }
+  if (data.SockError == 0) return n;
+  DataFailed();
+  return -1;
+}
+
+void TFtpTransfer::ListingRead() {
+  const std::uint64_t serial = ftp_.Serial;
+  const int n = ReceiveChunk();
+  if (n < 0) return;
   const std::size_t length = strnlen(buffer_, static_cast<std::size_t>(n));
   if (length == 0) return;
   ftp_.BytesTransferred += static_cast<std::int64_t>(length);
@@ -150,13 +155,8 @@ void TFtpTransfer::AddListingLine(std::string line) {
 
 void TFtpTransfer::FileRead() {
   const std::uint64_t serial = ftp_.Serial;
-  TVelaSocket& data = Channel().Data();
-  const int n = data.SockReceive(buffer_, kChunkSize);
-  if (data.SockError != 0) {
-    DataFailed();
-    return;
-  }
-  if (n == 0) return;
+  const int n = ReceiveChunk();
+  if (n <= 0) return;
   ftp_.BytesTransferred += n;
   NoteTime();
   // Data came: the download is on, whether or not its 1xx reply is in yet.

@@ -85,6 +85,7 @@ class TFtpTransfer {
 
   // The data side.
   void DataAccepted();
+  int ReceiveChunk();
   void DataFailed();
   void ListingRead();
   void AddListingLine(std::string line);
