@@ -53,8 +53,10 @@ bool OpenTerminal(int fds[2]) {
 // Starts the tool with `args` (and `env` added to the environment), writes `input` to its
 // standard input, collects its output and waits for its end. Past `limit` the process is
 // killed and `finished` stays false. With errOnTerminal its standard error is a terminal.
+// `watch` sees the process and its output so far whenever more came.
+using CliWatch = std::function<void(pid_t, const CliRun&)>;
 CliRun RunCli(const std::vector<std::string>& args, const std::string& input, Millis limit,
-              const std::vector<std::string>& env = {}, bool errOnTerminal = false) {
+              const std::vector<std::string>& env = {}, bool errOnTerminal = false, const CliWatch& watch = {}) {
   CliRun run;
   int in[2], out[2], err[2];
   if (pipe2(in, O_CLOEXEC) != 0) return run;
@@ -118,6 +120,7 @@ CliRun RunCli(const std::vector<std::string>& args, const std::string& input, Mi
     };
     drain(fromChild, fds[0].revents, run.out);
     drain(errFromChild, fds[1].revents, run.err);
+    if (watch) watch(pid, run);
   }
 
   int status = 0;
@@ -546,9 +549,37 @@ TEST_F(CliTest, ProgressLineOnlyOnATerminal) {
   };
   const std::string shown = run(false, true);
   EXPECT_NE(shown.find("\r"), std::string::npos) << shown;
-  EXPECT_NE(shown.find("/1048576 octets"), std::string::npos) << shown;
+  // The whole transfer's end stays shown, with its rate.
+  EXPECT_NE(shown.find("100 %, 1048576/1048576 octets, "), std::string::npos) << shown;
+  EXPECT_NE(shown.find("o/s, durée "), std::string::npos) << shown;
   EXPECT_EQ(run(true, true).find("octets"), std::string::npos);
   EXPECT_EQ(run(false, false).find("octets"), std::string::npos);
+}
+
+// Ctrl-C in the middle of a download (the server sends slowly): the transfer stops the way
+// abort-at stops it, keeping what it keeps, the progress line is erased, and the tool exits
+// as a shell reports an interrupted program.
+TEST_F(CliTest, CtrlCStopsTheTransferErasesTheLineAndExitsWith130) {
+  talvo::test::PyFtpdServer server;
+  server.Throttle(1 << 20);
+  ASSERT_TRUE(server.Start()) << server.Error();
+  ASSERT_TRUE(server.Root().WritePatternFile("big.bin", 8 << 20));
+  talvo::test::TempTree local("cli-interrupt");
+  bool interrupted = false;
+  const CliRun run = RunCli({"--port", std::to_string(server.Port()), "--user", server.User(), "--password",
+                             server.Password(), "--tls", "off", server.Host(), "get", "big.bin",
+                             local.PathOf("big.bin")},
+                            "", kLimit, {}, true, [&](pid_t pid, const CliRun& sofar) {
+                              if (interrupted || sofar.err.find(" %, ") == std::string::npos) return;
+                              interrupted = ::kill(pid, SIGINT) == 0;
+                            });
+  ASSERT_TRUE(interrupted) << run.err;
+  EXPECT_EQ(run.exitStatus, 130) << run.err;
+  const std::string erased = "\r\033[K";
+  ASSERT_GE(run.err.size(), erased.size());
+  EXPECT_EQ(run.err.substr(run.err.size() - erased.size()), erased) << run.err;
+  EXPECT_NE(run.out.find("\nstopped "), std::string::npos) << run.out.substr(run.out.size() - std::min<std::size_t>(run.out.size(), 2000));
+  EXPECT_EQ(Lines(run.out).back(), "quit");
 }
 
 }  // namespace
