@@ -26,6 +26,8 @@ constexpr const char* kUsage =
     "that leads back up) stop the copy before anything is sent.\n"
     "On a terminal, one line on standard error shows each transfer's progress (not with\n"
     "--quiet).\n"
+    "Ctrl-C or SIGTERM stops the running transfer as abort-at does, runs no further\n"
+    "command and exits with 130 (Ctrl-C) or 143 (SIGTERM).\n"
     "Without --password, the password is taken from the environment variable TALVOFTP_PASSWORD.\n"
     "HOST: a name, an IPv4 address (four decimal numbers, 192.0.2.7) or an IPv6 address,\n"
     "with or without brackets (::1, [2001:db8::7], fe80::1%eth0). A name's addresses of both\n"
