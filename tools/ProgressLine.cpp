@@ -1,5 +1,8 @@
 #include "tools/ProgressLine.h"
 
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <cstdio>
 
 #include "platform/MessageLoop.h"
@@ -12,6 +15,20 @@ constexpr unsigned kRedrawMs = 100;
 
 std::string BytesOf(std::int64_t done, std::int64_t total) {
   return std::to_string(done) + "/" + std::to_string(total) + " octets";
+}
+
+// The text cut to one column less than the terminal is wide: a line that wraps is no
+// longer written over by "\r", and every redraw would leave a row behind.
+std::string FitToTerminal(const std::string& text) {
+  winsize size{};
+  if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col < 2) return text;
+  std::size_t columns = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    // UTF-8 continuation bytes take no column of their own.
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
+    if (++columns == size.ws_col) return text.substr(0, i);
+  }
+  return text;
 }
 
 }  // namespace
@@ -67,13 +84,13 @@ void TProgressLine::Stop() {
 void TProgressLine::Show(const std::string& text) {
   if (!enabled_) return;
   shown_ = true;
-  std::fprintf(stderr, "\r%s\033[K", text.c_str());
+  std::fprintf(stderr, "\r%s\033[K", FitToTerminal(text).c_str());
   std::fflush(stderr);
 }
 
 void TProgressLine::Finish(const std::string& text) {
   if (!enabled_) return;
-  std::fprintf(stderr, "\r%s\033[K\n", text.c_str());
+  std::fprintf(stderr, "\r%s\033[K\n", FitToTerminal(text).c_str());
   std::fflush(stderr);
   shown_ = false;
 }
