@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "session/KnownServers.h"
+#include "session/RecentServers.h"
 #include "ui/ArrowIcon.h"
 #include "ui/Dialogs.h"
 #include "ui/FormUnits.h"
@@ -71,6 +72,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   Ftp1.DataConnectionMode = dcmAutomatic;
   Ftp1.TlsMode = tlsmAuto;
   Ftp1.KnownServersFile = DefaultKnownServersPath();
+  RecentServersFile = DefaultRecentServersPath();
   Ftp1.ServerType = ftpstDefault;
   Ftp1.TimeOutConnect = 30;
   Ftp1.TimeOutArp = 20;
@@ -172,7 +174,7 @@ void TForm1::BindEngineEvents() {
   Ftp1.OnFtpCertificate = [this](TObject* sender, const TFtpCertificateQuestion& question, bool& trust) {
     Shielded(this, [&] { Ftp1FtpCertificate(sender, question, trust); });
   };
-  Ftp1.OnLoggedIn = notify(&TForm1::NeedNewFTPListing);
+  Ftp1.OnLoggedIn = notify(&TForm1::Ftp1LoggedIn);
   Ftp1.OnDirectoryChanged = notify(&TForm1::NeedNewFTPListing);
   Ftp1.OnDirectoryCreated = notify(&TForm1::NeedNewFTPListing);
   Ftp1.OnDirectoryDeleted = notify(&TForm1::NeedNewFTPListing);
@@ -251,6 +253,7 @@ void TForm1::ConnectBtnClick() {
   Ftp1.UserName.clear();
   Ftp1.UserPassword.clear();
   Ftp1.UserAccount.clear();
+  FLogin.BeginConnection(Ftp1.FtpPort, Ftp1.TlsMode);
   StartOperation([this] { Ftp1.Connect(); });
 }
 
@@ -309,5 +312,8 @@ void TForm1::Ftp1FtpQuit(TObject*) {
   if (FClosing) {
     FEnding = true;
     QCoreApplication::exit(0);
+    return;
   }
+  // A remembered password was refused: the same server again, its password asked for.
+  if (FLogin.Retry) QTimer::singleShot(0, this, [this] { Shielded(this, [this] { ConnectBtnClick(); }); });
 }
