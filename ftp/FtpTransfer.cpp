@@ -21,7 +21,9 @@ void TFtpTransfer::Begin(TransferKind kind) {
     return;
   }
   ftp_.ExpectedSize = -1;
-  if (kind == TransferKind::Receive) resumeCandidate_ = ftp_.ResumedFrom = 0;
+  // Either kind starts from the beginning: nothing of an earlier download counts.
+  ftp_.ResumedFrom = 0;
+  if (kind == TransferKind::Receive) resumeCandidate_ = 0;
   if (!PassLocalChecks()) return;
   if (kind == TransferKind::Store) ftp_.ExpectedSize = LocalFileHandle.Size();
   State.Begin(kind);
