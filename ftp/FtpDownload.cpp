@@ -109,7 +109,7 @@ void TFtpTransfer::SettleDownload() {
     // More than the file holds: the server did not go on where it was asked to, and the
     // part is of no use to a later try.
     LocalFileHandle.Discard();
-    ftp_.ReportError(ftpeDownloadIncomplete);
+    ftp_.ReportError(ftpeResumeIgnored);
     return;
   }
   // A target written in place is emptied even when no data came: the file is empty on the

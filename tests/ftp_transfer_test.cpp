@@ -213,6 +213,7 @@ TEST(FtpTransferTest, APartIsContinuedOnlyWhenTheServerFileIsLargerAndNotNewerAn
     ASSERT_TRUE(s.Receive("f", "f"));
 
     EXPECT_EQ(s.ftp.Success, row.whole) << ::testing::PrintToString(s.log.Events());
+    EXPECT_EQ(s.log.Count("ftpeResumeIgnored:Error"), row.whole ? 0 : 1) << "a message that says the part went";
     EXPECT_EQ(s.log.Count("ftpiResumed:1000"), row.restReply != nullptr && row.restReply[0] == '3' ? 1 : 0);
     EXPECT_EQ(s.ftp.BytesTransferred, static_cast<std::int64_t>(3000 - row.from));
     EXPECT_TRUE(s.tree.ReadFile("f") == (row.whole ? PatternBytes(3000) : "old"));

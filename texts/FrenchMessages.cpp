@@ -80,8 +80,12 @@ std::optional<std::string> ErrorMessage(int error, const std::string& addinfo) {
     case ftpeListingIncomplete:
       return "Le contenu de ce dossier du serveur n'a pas été reçu en entier : la connexion de données chiffrée "
              "s'est fermée sans sa fin (TLS). Il n'est pas affiché.";
+    case ftpeResumeIgnored:
+      return "Le serveur a accepté de reprendre le téléchargement là où la partie reçue s'arrêtait, puis a "
+             "envoyé le fichier depuis le début : le fichier local n'a pas été remplacé, et la partie reçue, "
+             "devenue inutilisable, a été supprimée. Un nouveau téléchargement recevra le fichier en entier.";
     default:
-      return std::nullopt;  // 0, 20, 25 and every code above 37
+      return std::nullopt;  // 0, 20, 25 and every code above 38
   }
 }
 

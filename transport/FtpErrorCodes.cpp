@@ -90,6 +90,7 @@ constexpr std::array<const char*, kFtpErrorCount> kNames = {
     "ftpeDownloadIncomplete",
     "ftpeListingTooLarge",
     "ftpeListingIncomplete",
+    "ftpeResumeIgnored",
 };
 
 }  // namespace
@@ -127,6 +128,7 @@ const char* FtpErrorDescription(FtpError code) {
     case ftpeDownloadIncomplete: return "Download incomplete";
     case ftpeListingTooLarge: return "Listing too large";
     case ftpeListingIncomplete: return "Listing incomplete";
+    case ftpeResumeIgnored: return "Resume ignored by the server";
     default: return "";
   }
 }

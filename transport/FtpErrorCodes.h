@@ -48,8 +48,11 @@ enum FtpError : std::uint8_t {
   // connection without close_notify) where nothing tells that it was complete.
   ftpeListingTooLarge = 36,
   ftpeListingIncomplete = 37,
+  // A download that was to continue a part (REST taken) brought the file from its first
+  // byte: the part was dropped.
+  ftpeResumeIgnored = 38,
 };
-constexpr int kFtpErrorCount = 38;
+constexpr int kFtpErrorCount = 39;
 
 // Socket error number (non-zero) to the component's code; unknown numbers give
 // ftpeUnknownError.
