@@ -1,6 +1,6 @@
-// The table from socket error numbers to the component's error codes, and the two error
-// roads of TVelaFtp: a mapped network error (CheckSocketError, then StopAfterError) and a
-// fatal or reported error raised directly.
+// The table from socket error numbers to the component's error codes, and the ends of a
+// connection in TVelaFtp: a mapped network error (CheckSocketError), a fatal error, the
+// server's close, each through the one teardown; and a reported error, which ends nothing.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -108,24 +108,17 @@ class FtpErrorTest : public ::testing::Test {
  protected:
   FtpErrorTest() : log(ftp) {}
 
-  void SetUp() override {
-    ftp.InitWinsock();
-    ftp.SockOpen();
-    TFtpProbe(ftp).ListenSocket().SockOpen();
-    TFtpProbe(ftp).DataSocket().SockOpen();
-    ftp.Connected = true;
-    ftp.Busy = true;
-    ftp.Success = true;
-    TFtpProbe(ftp).SetOperation(TVelaFtp::opChangeDirectory);
-  }
+  void SetUp() override { OpenMidOperation(ftp); }
 
-
-  void ExpectTornDown() {
-    EXPECT_EQ(ftp.SockHandle, INVALID_SOCKET);
-    EXPECT_EQ(TFtpProbe(ftp).ListenSocket().SockHandle, INVALID_SOCKET);
-    EXPECT_EQ(TFtpProbe(ftp).DataSocket().SockHandle, INVALID_SOCKET);
-    EXPECT_FALSE(ftp.Connected);
-    EXPECT_FALSE(ftp.Success);
+  static void OpenMidOperation(TVelaFtp& component) {
+    component.InitWinsock();
+    component.SockOpen();
+    TFtpProbe(component).ListenSocket().SockOpen();
+    TFtpProbe(component).DataSocket().SockOpen();
+    component.Connected = true;
+    component.Busy = true;
+    component.Success = true;
+    TFtpProbe(component).SetOperation(TVelaFtp::opChangeDirectory);
   }
 
   TVelaFtp ftp;
@@ -157,23 +150,48 @@ TEST(ErrorTableThroughTheComponent, MappedErrorFiresOneErrorAndTwoQuits) {
   }
 }
 
-TEST_F(FtpErrorTest, MappedErrorClosesAllThreeSockets) {
-  ftp.SockError = 10054;
-  EXPECT_TRUE(TFtpProbe(ftp).CheckSocketError());
-  ExpectTornDown();
-  EXPECT_EQ(ftp.LastError, ftpeConnectionReset);
-}
-
-TEST_F(FtpErrorTest, SecondErrorWhileShuttingDownProducesNoEvent) {
-  ftp.SockError = 10054;
-  TFtpProbe(ftp).CheckSocketError();
-  ftp.SockError = 10061;
-  TFtpProbe(ftp).CheckSocketError();
-  TFtpProbe(ftp).FatalError(ftpeTimeout);
-  TFtpProbe(ftp).NetworkError(ftpeTimeout);
-  Settle();
-  EXPECT_EQ(log.Lines(), (std::vector<std::string>{"ftpeConnectionReset:Error", "quit", "quit"}));
-  EXPECT_EQ(ftp.LastError, ftpeConnectionReset);
+// Every end of a connection closes the sockets it owns and ends the operation; they differ
+// in what they say. A second end of any kind, after the first, does nothing.
+TEST_F(FtpErrorTest, EachEndTearsDownOnceAndSaysItsOwnThing) {
+  const struct {
+    const char* name;
+    std::function<void(TVelaFtp&)> end;
+    std::vector<std::string> events;
+    FtpError lastError;
+    bool shuttingDown;
+    bool controlClosed;  // the server's close leaves the control socket to its own close
+  } rows[] = {
+      {"network error", [](TVelaFtp& f) { f.SockError = 10054; TFtpProbe(f).CheckSocketError(); },
+       {"ftpeConnectionReset:Error", "quit", "quit"}, ftpeConnectionReset, true, true},
+      {"fatal error", [](TVelaFtp& f) { TFtpProbe(f).FatalError(ftpeTimeout); }, {"ftpeTimeout:Error", "quit"}, ftpeTimeout, false, true},
+      {"server's close", [](TVelaFtp& f) { TFtpProbe(f).ServerClosed(); },
+       {"ftpiDisconnected:Disconnected", "ready", "directoryChanged", "quit"}, ftpeNone, false, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    TVelaFtp component;
+    FtpEventLog events(component);
+    OpenMidOperation(component);
+    row.end(component);
+    EXPECT_EQ(component.SockHandle == INVALID_SOCKET, row.controlClosed);
+    EXPECT_EQ(TFtpProbe(component).ListenSocket().SockHandle, INVALID_SOCKET);
+    EXPECT_EQ(TFtpProbe(component).DataSocket().SockHandle, INVALID_SOCKET);
+    EXPECT_FALSE(component.Connected);
+    EXPECT_FALSE(component.Success);
+    EXPECT_EQ(TFtpProbe(component).ShuttingDown(), row.shuttingDown);
+    EXPECT_EQ(component.LastError, row.lastError);
+    component.SockError = 10061;
+    TFtpProbe(component).CheckSocketError();
+    TFtpProbe(component).FatalError(ftpeUnexpectedReply);
+    TFtpProbe(component).ServerClosed();
+    TFtpProbe(component).NetworkError(ftpeConnectionReset);
+    Settle();
+    EXPECT_EQ(events.Lines(), row.events);
+    EXPECT_EQ(component.LastError, row.lastError);
+    EXPECT_FALSE(component.Busy);
+    // The server's close ends the operation with its completion; an error only with its quit.
+    EXPECT_EQ(component.Operation(), row.events[1] == "ready" ? TVelaFtp::opNone : TVelaFtp::opChangeDirectory);
+  }
 }
 
 TEST_F(FtpErrorTest, CleanCheckResetsLastError) {
@@ -187,17 +205,6 @@ TEST_F(FtpErrorTest, CleanCheckResetsLastError) {
   EXPECT_TRUE(log.Lines().empty());
 }
 
-TEST_F(FtpErrorTest, FatalErrorWithoutMappingQuitsOnceAndDoesNotShutDown) {
-  TFtpProbe(ftp).FatalError(ftpeTimeout);
-  ExpectTornDown();
-  EXPECT_EQ(ftp.LastError, ftpeTimeout);
-  EXPECT_FALSE(TFtpProbe(ftp).ShuttingDown());
-  Settle();
-  EXPECT_EQ(log.Lines(), (std::vector<std::string>{"ftpeTimeout:Error", "quit"}));
-  EXPECT_FALSE(ftp.Busy);
-  EXPECT_EQ(ftp.Operation(), TVelaFtp::opChangeDirectory);
-}
-
 TEST_F(FtpErrorTest, ReportedErrorLeavesTheConnectionAndTheOperation) {
   TFtpProbe(ftp).ReportError(ftpeLocalFileOpen);
   EXPECT_FALSE(ftp.Success);
@@ -208,17 +215,6 @@ TEST_F(FtpErrorTest, ReportedErrorLeavesTheConnectionAndTheOperation) {
   EXPECT_NE(ftp.SockHandle, INVALID_SOCKET);
   Settle();
   EXPECT_EQ(log.Lines(), std::vector<std::string>{"ftpeLocalFileOpen:Error"});
-}
-
-TEST_F(FtpErrorTest, EveryEndOfTheConnectionAfterTheFirstDoesNothing) {
-  TFtpProbe(ftp).FatalError(ftpeTimeout);
-  TFtpProbe(ftp).FatalError(ftpeUnexpectedReply);
-  TFtpProbe(ftp).ServerClosed();
-  TFtpProbe(ftp).NetworkError(ftpeConnectionReset);
-  EXPECT_FALSE(TFtpProbe(ftp).ShuttingDown());
-  Settle();
-  EXPECT_EQ(log.Lines(), (std::vector<std::string>{"ftpeTimeout:Error", "quit"}));
-  EXPECT_EQ(ftp.LastError, ftpeTimeout);
 }
 
 // The road through a real connection: a send that the network resets.

@@ -46,7 +46,9 @@ class FtpSurfaceTest : public ::testing::Test {
 
   // A new Connect after a failure: the component logs in to a scripted peer as usual.
   void ExpectReconnectWorks(const std::string& server) {
+    const bool name = !(server[0] >= '0' && server[0] <= '9');
     if (fake) fake->Reset();
+    if (fake && name) fake->LookupResolvesTo({"127.0.0.1"});  // the same name, now found
     ScriptedPeer peer;
     peer.Login().AwaitClose();
     peer.Start();
@@ -55,7 +57,8 @@ class FtpSurfaceTest : public ::testing::Test {
     ASSERT_TRUE(RunUntil([&] { return log.Count("loggedIn") == 1; })) << ::testing::PrintToString(log.Events());
     EXPECT_EQ(log.CountPrefix("ftpe"), 0);
     EXPECT_EQ(log.Count("ftpiConnected:127.0.0.1"), 1);
-    EXPECT_EQ(log.Count("ftpiResolvingHost:" + server), server[0] >= '0' && server[0] <= '9' ? 0 : 1);
+    EXPECT_EQ(log.Count("ftpiResolvingHost:" + server), name ? 1 : 0);
+    EXPECT_EQ(log.Count("ftpiHostResolved:127.0.0.1"), name ? 1 : 0);
     EXPECT_TRUE(ftp.Connected);
     EXPECT_TRUE(ftp.Success);
     EXPECT_FALSE(TFtpProbe(ftp).ShuttingDown());
@@ -297,84 +300,43 @@ TEST_F(FtpSurfaceTest, ConnectPutsPortZeroBackTo21) {
 
 // ---- Connect: lookups and connects that fail or never answer ----
 
-TEST_F(FtpSurfaceTest, FailedLookupGivesAddressResolutionAndTwoQuits) {
-  fake.emplace().LookupFailsLater(11001);
-  ConnectTo("ftp.nowhere.example", 21);
-  EXPECT_EQ(log.Lines(), Lines{"ftpiResolvingHost:ftp.nowhere.example"});
-  ASSERT_TRUE(RunUntil([&] { return log.Count("quit") == 2; }));
-  Settle();
-  EXPECT_EQ(log.Lines(), (Lines{"ftpiResolvingHost:ftp.nowhere.example", "ftpeAddressResolution:Error", "quit", "quit"}));
-  EXPECT_TRUE(TFtpProbe(ftp).ShuttingDown());
-  EXPECT_FALSE(ftp.Success);
-
-  // The same name, looked up again, now found.
-  fake->Reset();
-  fake->LookupResolvesTo({"127.0.0.1"});
-  ScriptedPeer peer;
-  peer.Login().AwaitClose();
-  peer.Start();
-  log.Clear();
-  ConnectTo("ftp.nowhere.example", peer.Port());
-  ASSERT_TRUE(RunUntil([&] { return log.Count("loggedIn") == 1; }));
-  EXPECT_EQ(log.Count("ftpiHostResolved:127.0.0.1"), 1);
-  EXPECT_EQ(log.CountPrefix("ftpe"), 0);
-  ftp.SockClose();
-  EXPECT_TRUE(peer.WaitFinished(Millis(5000)));
-}
-
-// A name's addresses are tried in turn, each within the connect time: one that never
-// answers, one that refuses, then the server; the log names the address that answered.
-TEST_F(FtpSurfaceTest, EachAddressOfANameIsTriedInTurnUntilOneAnswers) {
-  fake.emplace().LookupResolvesTo({"::1", "127.0.0.2", "127.0.0.1"});
-  fake->ConnectNeverAnswers("::1");
-  ScriptedPeer peer;
-  peer.Login().AwaitClose();
-  peer.Start();
-  ftp.TimeOutConnect = 1;
-  ConnectTo("both.example", peer.Port());
-  ASSERT_TRUE(RunUntil([&] { return log.Count("loggedIn") == 1; })) << ::testing::PrintToString(log.Events());
-  EXPECT_EQ(fake->Connects(), 3);
-  EXPECT_EQ(log.Count("ftpiHostResolved:::1"), 1);
-  EXPECT_EQ(log.Count("ftpiConnected:127.0.0.1"), 1);
-  EXPECT_EQ(log.CountPrefix("ftpe"), 0);
-  ftp.SockClose();
-  EXPECT_TRUE(peer.WaitFinished(Millis(5000)));
-}
-
-TEST_F(FtpSurfaceTest, LookupThatNeverAnswersTimesOutWithOneQuit) {
-  fake.emplace().LookupNeverEnds();
-  ftp.TimeOutArp = 1;
-  ConnectTo("ftp.silent.example", 21);
-  ASSERT_TRUE(RunUntil([&] { return log.Count("quit") == 1; }));
-  Settle();
-  EXPECT_EQ(log.Lines(), (Lines{"ftpiResolvingHost:ftp.silent.example", "ftpeTimeout:Error", "quit"}));
-  EXPECT_EQ(ftp.LastError, ftpeTimeout);
-  EXPECT_FALSE(TFtpProbe(ftp).ShuttingDown());
-  EXPECT_EQ(ftp.LookupHandle, 0u);
-  EXPECT_EQ(fake->LookupCancels(), 1);
-  EXPECT_EQ(ftp.SockHandle, INVALID_SOCKET);
-  ExpectReconnectWorks("127.0.0.1");
-}
-
-TEST_F(FtpSurfaceTest, ConnectThatNeverAnswersTimesOutWithOneQuit) {
-  fake.emplace().ConnectNeverAnswers();
-  ftp.TimeOutConnect = 1;
-  ConnectTo("127.0.0.1", 21);
-  ASSERT_TRUE(RunUntil([&] { return log.Count("quit") == 1; }));
-  Settle();
-  EXPECT_EQ(log.Lines(), (Lines{"ftpeTimeout:Error", "quit"}));
-  EXPECT_FALSE(ftp.Connected);
-  EXPECT_EQ(ftp.SockHandle, INVALID_SOCKET);
-  ExpectReconnectWorks("127.0.0.1");
-}
-
-TEST_F(FtpSurfaceTest, RefusedConnectGivesConnectionRefusedAndTwoQuits) {
-  ConnectTo("127.0.0.1", PickFreePort());
-  ASSERT_TRUE(RunUntil([&] { return log.Count("quit") == 2; }));
-  Settle();
-  EXPECT_EQ(log.Lines(), (Lines{"ftpeConnectionRefused:Error", "quit", "quit"}));
-  EXPECT_FALSE(ftp.Connected);
-  ExpectReconnectWorks("127.0.0.1");
+// Each way a connect fails ends with its error and its quits (two where the network said
+// no, one where a wait ran out), leaves nothing open, and a new Connect then works.
+TEST_F(FtpSurfaceTest, AConnectThatFailsEndsWithItsErrorAndTheNextOneWorks) {
+  const struct {
+    const char* server;
+    std::function<void(FakeSocketLibrary&)> arrange;
+    Lines events;
+    bool shuttingDown;  // a network error's second quit
+    int lookupCancels;
+  } rows[] = {
+      {"ftp.nowhere.example", [](FakeSocketLibrary& f) { f.LookupFailsLater(11001); },
+       {"ftpiResolvingHost:ftp.nowhere.example", "ftpeAddressResolution:Error", "quit", "quit"}, true, 0},
+      {"ftp.silent.example", [](FakeSocketLibrary& f) { f.LookupNeverEnds(); },
+       {"ftpiResolvingHost:ftp.silent.example", "ftpeTimeout:Error", "quit"}, false, 1},
+      {"127.0.0.1", [](FakeSocketLibrary& f) { f.ConnectNeverAnswers(); }, {"ftpeTimeout:Error", "quit"}, false, 0},
+      {"127.0.0.1", [](FakeSocketLibrary&) {}, {"ftpeConnectionRefused:Error", "quit", "quit"}, true, 0},
+  };
+  fake.emplace();
+  for (const auto& row : rows) {
+    SCOPED_TRACE(::testing::PrintToString(row.events));
+    fake->Reset();
+    row.arrange(*fake);
+    ftp.TimeOutArp = ftp.TimeOutConnect = 1;
+    log.Clear();
+    const int cancels = fake->LookupCancels();
+    ConnectTo(row.server, PickFreePort());
+    ASSERT_TRUE(RunUntil([&] { return log.Count("quit") == (row.shuttingDown ? 2 : 1); }));
+    Settle();
+    EXPECT_EQ(log.Lines(), row.events);
+    EXPECT_FALSE(ftp.Success);
+    EXPECT_FALSE(ftp.Connected);
+    EXPECT_EQ(TFtpProbe(ftp).ShuttingDown(), row.shuttingDown);
+    EXPECT_EQ(ftp.SockHandle, INVALID_SOCKET);
+    EXPECT_EQ(ftp.LookupHandle, 0u);
+    EXPECT_EQ(fake->LookupCancels() - cancels, row.lookupCancels);
+    ExpectReconnectWorks(row.server);
+  }
 }
 
 }  // namespace
