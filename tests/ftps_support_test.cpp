@@ -5,7 +5,6 @@
 #include <openssl/evp.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -33,15 +32,6 @@ namespace talvo::test {
 namespace {
 
 constexpr Millis kWait{10000};
-
-UniqueFd AcceptWithin(const UniqueFd& listener) {
-  if (WaitFor(listener.Get(), POLLIN, -1, Clock::now() + kWait) != WaitResult::Ready) return {};
-  return UniqueFd(::accept(listener.Get(), nullptr, nullptr));
-}
-
-std::string PortCommand(std::uint16_t port) {
-  return "PORT 127,0,0,1," + std::to_string(port / 256) + "," + std::to_string(port % 256);
-}
 
 // AUTH TLS, the handshake, the login and PROT P on a new control connection.
 void LoginWithTls(RawFtpClient& control, const std::string& user, const std::string& password) {
@@ -182,7 +172,7 @@ TEST_P(TlsRealServerTest, ActiveModeDataConnectionsResumeTheSession) {
     ASSERT_EQ(toPort.substr(0, 3), "200") << toPort;
     const std::string opening = control.Command(c.command);
     ASSERT_EQ(opening.substr(0, 1), "1") << opening;
-    RawFtpClient data(AcceptWithin(listener));
+    RawFtpClient data(AcceptWithin(listener, kWait));
     ASSERT_TRUE(data.StartTls(c.resume ? control.TlsSession() : nullptr)) << data.error;
     const bool resumed = data.Resumed();
     const bool upload = c.command.rfind("STOR", 0) == 0;
@@ -260,7 +250,7 @@ TEST(ScriptedPeerTlsTest, ControlAndDataConnectionsInTlsRecordThePlainCommands) 
   ASSERT_TRUE(listener.Valid()) << error;
   EXPECT_EQ(control.Command(PortCommand(LocalPort(listener.Get()))), "200 Port\n");
   control.Send("STOR u\r\n");
-  RawFtpClient upload(AcceptWithin(listener));
+  RawFtpClient upload(AcceptWithin(listener, kWait));
   ASSERT_TRUE(upload.StartTls()) << upload.error;
   EXPECT_EQ(control.Reply(), "150 Go\n");
   upload.Send("uploaded bytes");

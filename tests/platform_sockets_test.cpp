@@ -129,10 +129,7 @@ class PosixSocketsTest : public ::testing::Test {
     return fd;
   }
   static UniqueFd PeerAccept(const UniqueFd& listener) {
-    const auto deadline = talvo::test::Clock::now() + std::chrono::milliseconds(kWaitMs);
-    if (talvo::test::WaitFor(listener.Get(), POLLIN, -1, deadline) != talvo::test::WaitResult::Ready)
-      return UniqueFd();
-    return UniqueFd(::accept(listener.Get(), nullptr, nullptr));
+    return talvo::test::AcceptWithin(listener, std::chrono::milliseconds(kWaitMs));
   }
   UniqueFd PeerConnect(std::uint16_t port) {
     std::string error;

@@ -1,6 +1,5 @@
 // Self-tests of the test tools: the scripted peer and the real-server fixtures, driven by
 // a plain blocking-socket client so that they do not depend on the engine they test.
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -26,24 +25,6 @@ namespace talvo::test {
 namespace {
 
 constexpr Millis kWait{10000};
-
-// Accepts one connection on `listener` within kWait.
-UniqueFd AcceptWithin(const UniqueFd& listener, std::string* peerAddress = nullptr) {
-  if (WaitFor(listener.Get(), POLLIN, -1, Clock::now() + kWait) != WaitResult::Ready) return {};
-  sockaddr_in from{};
-  socklen_t length = sizeof from;
-  UniqueFd fd(::accept(listener.Get(), reinterpret_cast<sockaddr*>(&from), &length));
-  if (peerAddress != nullptr) {
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
-    *peerAddress = text;
-  }
-  return fd;
-}
-
-std::string PortCommand(std::uint16_t port) {
-  return "PORT 127,0,0,1," + std::to_string(port / 256) + "," + std::to_string(port % 256);
-}
 
 std::string ReadAll(const UniqueFd& fd) {
   std::string all;
@@ -175,13 +156,13 @@ TEST(ScriptedPeerTest, ActiveDataConnectionsBothWaysAndFromAnotherAddress) {
 
   client.Send(PortCommand(dataPort) + "\r\n");
   std::string from;
-  UniqueFd download = AcceptWithin(listener, &from);
+  UniqueFd download = AcceptWithin(listener, kWait, &from);
   ASSERT_TRUE(download.Valid());
   EXPECT_EQ(from, "127.0.0.1");
   EXPECT_EQ(ReadAll(download), PatternBytes(300000));
 
   client.Send(PortCommand(dataPort) + "\r\n");
-  UniqueFd upload = AcceptWithin(listener, &from);
+  UniqueFd upload = AcceptWithin(listener, kWait, &from);
   ASSERT_TRUE(upload.Valid());
   EXPECT_EQ(from, "127.0.0.2");
   ASSERT_EQ(::send(upload.Get(), "uploaded", 8, MSG_NOSIGNAL), 8);
@@ -240,7 +221,7 @@ class RealServerTest : public ::testing::TestWithParam<ServerKind> {
     const std::string opening = client.Command(command);
     // 150, or 125 from a server that connected already at PORT (pyftpdlib).
     EXPECT_EQ(opening.substr(0, 1), "1") << command << ": " << opening;
-    UniqueFd data = AcceptWithin(listener);
+    UniqueFd data = AcceptWithin(listener, kWait);
     EXPECT_TRUE(data.Valid()) << command;
     std::string received;
     if (command.rfind("STOR", 0) == 0) {

@@ -78,10 +78,7 @@ class VelaSocketTest : public ::testing::Test {
     return state != nullptr && ::getsockopt(state->fd, IPPROTO_TCP, TCP_NODELAY, &on, &length) == 0 && on != 0;
   }
 
-  static UniqueFd AcceptFrom(const UniqueFd& listener) {
-    if (WaitFor(listener.Get(), POLLIN, -1, Clock::now() + Millis(kWaitMs)) != WaitResult::Ready) return {};
-    return UniqueFd(::accept(listener.Get(), nullptr, nullptr));
-  }
+  static UniqueFd AcceptFrom(const UniqueFd& listener) { return AcceptWithin(listener, Millis(kWaitMs)); }
 
  private:
   std::vector<std::unique_ptr<TVelaSocket>> sockets_;

@@ -61,6 +61,23 @@ int RemainingMs(Clock::time_point deadline) {
 
 }  // namespace
 
+UniqueFd AcceptWithin(const UniqueFd& listener, Millis timeout, std::string* peerAddress) {
+  if (WaitFor(listener.Get(), POLLIN, -1, Clock::now() + timeout) != WaitResult::Ready) return {};
+  sockaddr_in from{};
+  socklen_t length = sizeof from;
+  UniqueFd fd(::accept(listener.Get(), reinterpret_cast<sockaddr*>(&from), &length));
+  if (peerAddress != nullptr) {
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
+    *peerAddress = text;
+  }
+  return fd;
+}
+
+std::string PortCommand(std::uint16_t port) {
+  return "PORT 127,0,0,1," + std::to_string(port / 256) + "," + std::to_string(port % 256);
+}
+
 UniqueFd ListenLoopback(std::uint16_t port, std::string& error, int backlog) {
   UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!fd.Valid()) {

@@ -36,6 +36,13 @@ class UniqueFd {
 // A TCP listener on 127.0.0.1; port 0 picks a free one. Invalid on failure, with `error`.
 UniqueFd ListenLoopback(std::uint16_t port, std::string& error, int backlog = 8);
 
+// One connection accepted on `listener` within `timeout` (invalid when none came); the
+// peer's IPv4 address in `peerAddress` when given.
+UniqueFd AcceptWithin(const UniqueFd& listener, Millis timeout, std::string* peerAddress = nullptr);
+
+// "PORT 127,0,0,1,p1,p2" for a port of 127.0.0.1.
+std::string PortCommand(std::uint16_t port);
+
 // The local port of a bound socket, 0 on failure.
 std::uint16_t LocalPort(int fd);
 
