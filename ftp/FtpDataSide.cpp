@@ -29,6 +29,7 @@ void TFtpTransfer::Start(TransferKind kind) {
   if (kind == TransferKind::Listing) ClearListing();
   listing_.Clear();
   listingRefusal_ = ftpeNone;
+  emptyCloseDeferred_ = false;
   Store().Reset();
   TVelaSocket& data = Channel().Data();
   data.OnSockWrite = nullptr;
@@ -202,6 +203,7 @@ void TFtpTransfer::ListingClosed() {
   if (DataClosedInError() || serial != ftp_.Serial || State.phase() != TransferState::Phase::Open) return;
   NoteTime();
   closeNotify_ = ftp_.Features.ProtectData && Channel().Data().TlsInfo.PeerCloseNotify;
+  if (DeferEmptyClose()) return;
   Channel().Close();
   ftp_.Info(ftpiListingReady, "Listing ready");
   ftp_.Info(ftpiTransferDone, "Transfer done");
@@ -219,11 +221,38 @@ void TFtpTransfer::TransferClosed() {
   }
   NoteTime();
   closeNotify_ = ftp_.Features.ProtectData && Channel().Data().TlsInfo.PeerCloseNotify;
+  if (DeferEmptyClose()) return;
   Channel().Close();
   CloseLocalFile();
   ftp_.Info(ftpiTransferDone, "Transfer done");
   if (serial != ftp_.Serial) return;
   DataSideFinished();
+}
+
+// A data connection that closed with nothing on it before the transfer command was answered
+// may be the server refusing the command (proftpd closes the passive connection it had
+// accepted, then says 550): nothing is said of the data side until the reply has decided
+// between an empty file (or listing) and a refusal.
+bool TFtpTransfer::DeferEmptyClose() {
+  if (ftp_.BytesTransferred != 0 || State.PreliminaryReplySeen() || State.FinalReplySeen()) return false;
+  Channel().Close();
+  emptyCloseDeferred_ = true;
+  ftp_.Deadlines.Arm(TAwaited::FinalReply, ftp_.GuardTimes.FinalReply);
+  return true;
+}
+
+// The reply accepted the command: the empty data side ends as it would have. False when
+// the connection ended meanwhile.
+bool TFtpTransfer::EndDeferredDataSide() {
+  if (!emptyCloseDeferred_) return true;
+  emptyCloseDeferred_ = false;
+  const std::uint64_t serial = ftp_.Serial;
+  if (State.kind() == TransferKind::Listing) ftp_.Info(ftpiListingReady, "Listing ready");
+  if (State.kind() == TransferKind::Receive) CloseLocalFile();
+  ftp_.Info(ftpiTransferDone, "Transfer done");
+  if (serial != ftp_.Serial) return false;
+  DataSideFinished();
+  return serial == ftp_.Serial;
 }
 
 void TFtpTransfer::DataSideFinished() {

@@ -82,9 +82,11 @@ void TFtpTransfer::TakeReply(TransferKind kind, const TFtpReply& Reply) {
     ftp_.FatalError(Channel().FailureBeforeReply());  // the server took the command; its data connection failed
   } else if (cls == 1) {
     TakePreliminaryReply(kind, Reply);
+    EndDeferredDataSide();
   } else if (cls == 2 || State.Stopped()) {
     // During a stop any final reply (426 included) is the transfer's own last word.
     ftp_.ControlState = states.AfterFinalReply;
+    if (!EndDeferredDataSide()) return;
     TakeFinalReply(cls == 2);
   } else if (Channel().RetryPassively(kind, Reply)) {
     // the same operation runs again in passive mode
@@ -137,6 +139,7 @@ void TFtpTransfer::TakeFinalReply(bool accepted) {
 
 // RETR or STOR refused: the operation ends at once, as refused, with the connection kept.
 void TFtpTransfer::EndCommandRefused() {
+  emptyCloseDeferred_ = false;
   Drop();
   ftp_.Info(ftpiCommandFailed, "");
   ftp_.Success = false;

@@ -93,6 +93,8 @@ class TFtpTransfer {
   bool DataClosedInError();
   void ListingClosed();
   void TransferClosed();
+  bool DeferEmptyClose();
+  bool EndDeferredDataSide();
   void ClaimLocalFile();
   void ClearListing();
   void SettleListing();
@@ -118,6 +120,9 @@ class TFtpTransfer {
   // after SIZE until REST is answered; 0: none.
   std::int64_t resumeCandidate_ = 0;
   bool closeNotify_ = false;  // the TLS data connection ended with close_notify
+  // The data connection closed with nothing on it before any reply to the transfer command:
+  // the reply says whether that was an empty file or listing, or a refusal.
+  bool emptyCloseDeferred_ = false;
   FtpError listingRefusal_ = ftpeNone;  // why the running listing is refused whole
   std::int64_t stallBytes_ = -1;
   int stallSeconds_ = 0;

@@ -105,21 +105,25 @@ TEST(FtpTransferTest, TransferSizeComesFromTheBytesInParentheses) {
 
 // A refused download brings no data: an existing local file keeps its content, and a file
 // the download would have created is not left behind. A server may reset the passive data
-// connection it had accepted before it says 550 (proftpd in clear): that too is a refusal.
+// connection it had accepted (closed or reset) before it says 550 (proftpd in clear): that
+// too is a refusal.
 TEST(FtpTransferTest, RefusedReceiveLeavesTheLocalFileAlone) {
+  enum class DataEnd { None, Close, Reset };
   const struct {
     const char* name;
     bool existed;
-    bool passiveReset;
-  } rows[] = {{"local file existed", true, false},
-              {"no local file", false, false},
-              {"passive data connection reset before the refusal", true, true}};
-  for (const auto& [name, existed, passiveReset] : rows) {
+    DataEnd passiveEnd;
+  } rows[] = {{"local file existed", true, DataEnd::None},
+              {"no local file", false, DataEnd::None},
+              {"passive data connection closed before the refusal", false, DataEnd::Close},
+              {"passive data connection reset before the refusal", true, DataEnd::Reset}};
+  for (const auto& [name, existed, passiveEnd] : rows) {
     SCOPED_TRACE(name);
     DataSideSession s;
-    s.passive = passiveReset;
+    s.passive = passiveEnd != DataEnd::None;
     ScriptedPeer& refused = s.UpToCommand("TYPE I", "RETR missing.txt");
-    if (passiveReset) refused.DataReset().Pause(200);
+    if (passiveEnd == DataEnd::Close) refused.DataClose().Pause(200);
+    if (passiveEnd == DataEnd::Reset) refused.DataReset().Pause(200);
     refused.Reply("550 Failed to open file.\r\n");
     s.CwdNext();
     if (existed) {
