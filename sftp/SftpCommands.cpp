@@ -1,0 +1,341 @@
+// The operations: acceptance, the simple requests, the listing and the transfers. Each runs
+// as the component's Work, a step at a time, and ends with EndOperation.
+#include <sys/stat.h>
+
+#include "sftp/Sftp.h"
+#include "sftp/SftpChannel.h"
+#include "sftp/SftpDownload.h"
+#include "sftp/SftpListing.h"
+#include "sftp/SftpUpload.h"
+#include "sftp/SshSession.h"
+
+using namespace platform;
+
+bool TVelaSftp::AcceptCommand() {
+  if (!Connected || phase_ != Phase::Ready) {
+    Info(ftpiDisconnected, "");
+    return false;
+  }
+  if (Busy) {
+    Info(ftpiBusy, "");
+    return false;
+  }
+  return true;
+}
+
+void TVelaSftp::Begin(TCurrentOperation op, TWork work, std::string argument, std::string second) {
+  Success = true;
+  LastError = ftpeNone;
+  CurrentOperation = op;
+  Busy = true;
+  AbortRequested = false;
+  Argument = std::move(argument);
+  SecondArgument = std::move(second);
+  ChangeStage = 0;
+  StallSeconds = 0;
+  Work = work;
+  Drive();
+}
+
+void TVelaSftp::EndOperation(bool success) {
+  if (!success) Success = false;
+  Work = nullptr;
+  PostDone();
+}
+
+std::string TVelaSftp::RemotePathOf(const std::string& name) const { return RemotePath(InitialDirectory, name); }
+
+// A request that did not succeed: a refusal ends the operation as the server's "no"; a
+// broken session or a reply that makes no sense ends the session.
+TSshStatus TVelaSftp::Refused(int rc) {
+  switch (Channel->Classify(rc)) {
+    case TSftpChannel::Failure::Refused:
+      Info(ftpiCommandFailed, "");
+      EndOperation(false);
+      break;
+    case TSftpChannel::Failure::Broken:
+      FatalError(ftpeConnectionLost);
+      break;
+    case TSftpChannel::Failure::Nonsense:
+      FatalError(AsFtpError(sftpeProtocol), Ssh ? Ssh->LastErrorText() : std::string());
+      break;
+  }
+  return TSshStatus::Failed;
+}
+
+void TVelaSftp::ChangeDirectory(const std::string& Directory) {
+  if (!AcceptCommand()) return;
+  Begin(opChangeDirectory, &TVelaSftp::ChangeDirectoryStep, RemotePathOf(Directory));
+}
+
+TSshStatus TVelaSftp::ChangeDirectoryStep() {
+  const TSshStatus status = ResolveFolder();
+  if (status == TSshStatus::Done) {
+    InitialDirectory = Resolved;
+    EndOperation(true);
+  }
+  return status;
+}
+
+TSshStatus TVelaSftp::ResolveFolder() {
+  LIBSSH2_SFTP* sftp = Channel->Handle();
+  if (ChangeStage == 0) {
+    char target[4096];
+    const int n = libssh2_sftp_symlink_ex(sftp, Argument.c_str(), static_cast<unsigned>(Argument.size()), target,
+                                          sizeof target, LIBSSH2_SFTP_REALPATH);
+    if (n == LIBSSH2_ERROR_EAGAIN) return TSshStatus::Again;
+    if (n < 0) return Refused(n);
+    Resolved.assign(target, static_cast<std::size_t>(n));
+    ChangeStage = 1;
+  }
+  LIBSSH2_SFTP_ATTRIBUTES attrs{};
+  const int rc = libssh2_sftp_stat_ex(sftp, Resolved.c_str(), static_cast<unsigned>(Resolved.size()), LIBSSH2_SFTP_STAT,
+                                      &attrs);
+  if (rc == LIBSSH2_ERROR_EAGAIN) return TSshStatus::Again;
+  if (rc != 0) return Refused(rc);
+  if ((attrs.flags & LIBSSH2_SFTP_ATTR_PERMISSIONS) != 0 && !S_ISDIR(attrs.permissions)) {
+    Info(ftpiCommandFailed, "");  // not a folder
+    EndOperation(false);
+    return TSshStatus::Failed;
+  }
+  return TSshStatus::Done;
+}
+
+void TVelaSftp::CreateDirectory(const std::string& Directory) {
+  if (!AcceptCommand()) return;
+  Begin(opCreateDirectory, &TVelaSftp::SimpleStep, RemotePathOf(Directory));
+}
+
+void TVelaSftp::DeleteDirectory(const std::string& Directory) {
+  if (!AcceptCommand()) return;
+  Begin(opDeleteDirectory, &TVelaSftp::SimpleStep, RemotePathOf(Directory));
+}
+
+void TVelaSftp::DeleteFile(const std::string& FileName) {
+  if (!AcceptCommand()) return;
+  Begin(opDeleteFile, &TVelaSftp::SimpleStep, RemotePathOf(FileName));
+}
+
+void TVelaSftp::RenameFile(const std::string& OldName, const std::string& NewName) {
+  if (!AcceptCommand()) return;
+  Begin(opRenameFile, &TVelaSftp::SimpleStep, RemotePathOf(OldName), RemotePathOf(NewName));
+}
+
+// MKDIR, RMDIR, REMOVE, RENAME: one request, its status the outcome.
+TSshStatus TVelaSftp::SimpleStep() {
+  LIBSSH2_SFTP* sftp = Channel->Handle();
+  const auto length = [](const std::string& s) { return static_cast<unsigned>(s.size()); };
+  int rc = 0;
+  switch (CurrentOperation) {
+    case opCreateDirectory:
+      rc = libssh2_sftp_mkdir_ex(sftp, Argument.c_str(), length(Argument), 0755);
+      break;
+    case opDeleteDirectory:
+      rc = libssh2_sftp_rmdir_ex(sftp, Argument.c_str(), length(Argument));
+      break;
+    case opDeleteFile:
+      rc = libssh2_sftp_unlink_ex(sftp, Argument.c_str(), length(Argument));
+      break;
+    case opRenameFile:
+      // A plain rename: it does not replace a file of the new name.
+      rc = libssh2_sftp_rename_ex(sftp, Argument.c_str(), length(Argument), SecondArgument.c_str(),
+                                  length(SecondArgument), LIBSSH2_SFTP_RENAME_ATOMIC | LIBSSH2_SFTP_RENAME_NATIVE);
+      break;
+    default:
+      break;
+  }
+  if (rc == LIBSSH2_ERROR_EAGAIN) return TSshStatus::Again;
+  if (rc != 0) return Refused(rc);
+  EndOperation(true);
+  return TSshStatus::Done;
+}
+
+// --- Listing ---
+
+void TVelaSftp::GetListing() {
+  if (!AcceptCommand()) {
+    CurrentOperation = opGetListing;
+    return;
+  }
+  Listing = std::make_unique<TSftpListing>(*Channel, InitialDirectory);
+  Begin(opGetListing, &TVelaSftp::ListingStep);
+}
+
+TSshStatus TVelaSftp::ListingStep() {
+  if (AbortRequested) {
+    Listing.reset();
+    EndOperation(false);
+    return TSshStatus::Failed;
+  }
+  const TSshStatus status = Listing->Step();
+  if (status == TSshStatus::Again || status == TSshStatus::Progress) return status;
+  if (status == TSshStatus::Failed) {
+    const int code = Listing->FailureCode();
+    Listing.reset();
+    if (code == 0) {  // too long to be kept
+      FatalError(AsFtpError(sftpeProtocol), "listing");
+      return TSshStatus::Failed;
+    }
+    return Refused(code);
+  }
+  FileNames.clear();
+  DirectoryNames.clear();
+  FileFacts.clear();
+  DirectoryFacts.clear();
+  for (const TSftpListing::Entry& entry : Listing->Entries()) {
+    (entry.Folder ? DirectoryNames : FileNames).push_back(entry.Name);
+    (entry.Folder ? DirectoryFacts : FileFacts).push_back(entry.Facts);
+  }
+  Listing.reset();
+  const std::uint64_t serial = Serial;
+  Info(ftpiListingReady, "Listing ready");
+  if (serial != Serial) return TSshStatus::Failed;
+  EndOperation(true);
+  return TSshStatus::Done;
+}
+
+// --- Transfers ---
+
+bool TVelaSftp::Progress() {
+  TransferTime = static_cast<std::int64_t>(GetTickCount() - BeginTick);
+  const std::uint64_t serial = Serial;
+  Info(ftpiProgress, std::string());
+  return serial == Serial && !AbortRequested;
+}
+
+void TVelaSftp::ReceiveFile() {
+  if (!AcceptCommand()) return;
+  Success = true;
+  ExpectedSize = -1;
+  ResumedFrom = BytesTransferred = TransferTime = 0;
+  if (RemoteFile.empty() || LocalFile.empty() || !LocalFileHandle.OpenForReceive(LocalFile)) {
+    CurrentOperation = opReceiveFile;
+    Busy = true;
+    ReportError(RemoteFile.empty() ? ftpeNoRemoteFile : ftpeLocalFileOpen, RemoteFile.empty() ? "" : LocalFile);
+    EndOperation(false);
+    return;
+  }
+  Download = std::make_unique<TSftpDownload>(*Channel, RemotePathOf(RemoteFile), LocalFileHandle);
+  Download->OnStarted = [this](std::int64_t resumedFrom) {
+    ExpectedSize = Download->ExpectedSize();
+    ResumedFrom = resumedFrom;
+    BeginTick = GetTickCount();
+    const std::uint64_t serial = Serial;
+    if (ExpectedSize >= 0) Info(ftpiTransferSize, std::to_string(ExpectedSize));
+    if (serial == Serial && resumedFrom > 0) Info(ftpiResumed, std::to_string(resumedFrom));
+    return serial == Serial;
+  };
+  Download->OnProgress = [this] {
+    BytesTransferred = Download->Received();
+    return Progress();
+  };
+  BeginTick = GetTickCount();
+  Begin(opReceiveFile, &TVelaSftp::DownloadStep);
+}
+
+TSshStatus TVelaSftp::DownloadStep() {
+  if (AbortRequested) {
+    Download->Stop();
+    Download.reset();
+    EndOperation(false);
+    return TSshStatus::Failed;
+  }
+  const std::uint64_t serial = Serial;
+  const TSshStatus status = Download->Step();
+  if (serial != Serial) return TSshStatus::Failed;  // the session ended while the owner was told of progress
+  if (AbortRequested) return DownloadStep();        // stopped from the progress handler
+  if (status == TSshStatus::Again || status == TSshStatus::Progress) return status;
+  BytesTransferred = Download->Received();
+  TransferTime = static_cast<std::int64_t>(GetTickCount() - BeginTick);
+  const TSftpDownload::Result result = Download->result();
+  const int code = Download->FailureCode();
+  Download.reset();
+  switch (result) {
+    case TSftpDownload::Result::Whole: {
+      const std::uint64_t serial = Serial;
+      Info(ftpiTransferDone, "Transfer done");
+      if (serial == Serial) EndOperation(true);
+      return TSshStatus::Done;
+    }
+    case TSftpDownload::Result::Incomplete: ReportError(ftpeDownloadIncomplete); break;
+    case TSftpDownload::Result::LocalWrite: ReportError(ftpeLocalFileWrite, LocalFile); break;
+    case TSftpDownload::Result::None: break;
+    default: return Refused(code);
+  }
+  if (Connected) EndOperation(false);
+  return TSshStatus::Failed;
+}
+
+void TVelaSftp::StoreFile() {
+  if (!AcceptCommand()) return;
+  Success = true;
+  ExpectedSize = -1;
+  ResumedFrom = BytesTransferred = TransferTime = 0;
+  struct stat st {};
+  if (RemoteFile.empty() || LocalFile.empty() || !LocalFileHandle.OpenForStore(LocalFile) ||
+      ::stat(LocalFile.c_str(), &st) != 0) {
+    LocalFileHandle.Forget();
+    CurrentOperation = opStoreFile;
+    Busy = true;
+    ReportError(RemoteFile.empty() ? ftpeNoRemoteFile : ftpeLocalFileOpen, RemoteFile.empty() ? "" : LocalFile);
+    EndOperation(false);
+    return;
+  }
+  ExpectedSize = LocalFileHandle.Size();
+  Upload = std::make_unique<TSftpUpload>(*Channel, RemotePathOf(RemoteFile), LocalFileHandle, st.st_mode);
+  Upload->OnStarted = [this] {
+    BeginTick = GetTickCount();
+    const std::uint64_t serial = Serial;
+    Info(ftpiTransferSize, std::to_string(ExpectedSize));
+    return serial == Serial;
+  };
+  Upload->OnProgress = [this] {
+    BytesTransferred = Upload->Sent();
+    return Progress();
+  };
+  BeginTick = GetTickCount();
+  Begin(opStoreFile, &TVelaSftp::UploadStep);
+}
+
+TSshStatus TVelaSftp::UploadStep() {
+  if (AbortRequested) {
+    Upload->Stop();
+    Upload.reset();
+    LocalFileHandle.Forget();
+    EndOperation(false);
+    return TSshStatus::Failed;
+  }
+  const std::uint64_t serial = Serial;
+  const TSshStatus status = Upload->Step();
+  if (serial != Serial) return TSshStatus::Failed;
+  if (AbortRequested) return UploadStep();
+  if (status == TSshStatus::Again || status == TSshStatus::Progress) return status;
+  BytesTransferred = Upload->Sent();
+  TransferTime = static_cast<std::int64_t>(GetTickCount() - BeginTick);
+  const TSftpUpload::Result result = Upload->result();
+  const int code = Upload->FailureCode();
+  Upload.reset();
+  LocalFileHandle.Forget();
+  switch (result) {
+    case TSftpUpload::Result::Whole: {
+      const std::uint64_t serial = Serial;
+      Info(ftpiTransferDone, "Transfer done");
+      if (serial == Serial) EndOperation(true);
+      return TSshStatus::Done;
+    }
+    case TSftpUpload::Result::LocalRead: ReportError(ftpeLocalFileRead, LocalFile); break;
+    case TSftpUpload::Result::None: break;
+    default: return Refused(code);
+  }
+  if (Connected) EndOperation(false);
+  return TSshStatus::Failed;
+}
+
+// The stop: the running listing or transfer ends at its next step, which the pass posted
+// here brings at once; the session stays.
+void TVelaSftp::Abort() {
+  if (!Connected || !Busy || Work == nullptr) return;
+  AbortRequested = true;
+  if (InDrive) return;  // the step that called out to the owner sees it on return
+  Drive();
+}
