@@ -1,5 +1,8 @@
 #include "sftp/SshSession.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <climits>
 #include <mutex>
@@ -14,14 +17,15 @@ void InitLibrary() {
   std::call_once(once, [] { libssh2_init(0); });
 }
 
-// The handshake asks for a socket to remember; the callbacks never use it. An invalid one
-// keeps libssh2 from changing the blocking mode of some unrelated descriptor.
-constexpr libssh2_socket_t kNoSocket = -1;
 
 }  // namespace
 
 TSshSession::TSshSession(TVelaSocket& socket) : socket_(socket) {
   InitLibrary();
+  // The handshake wants a descriptor to remember, which the callbacks never use: one of no
+  // consequence, already non-blocking so that libssh2 leaves its mode alone.
+  placeholder_ = ::open("/dev/null", O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  if (placeholder_ < 0) return;
   session_ = libssh2_session_init_ex(nullptr, nullptr, nullptr, this);
   if (session_ == nullptr) return;
   libssh2_session_set_blocking(session_, 0);
@@ -37,6 +41,7 @@ TSshSession::~TSshSession() {
   // guards against a library that would still say "again".
   for (int tries = 0; tries < 8 && libssh2_session_free(session_) == LIBSSH2_ERROR_EAGAIN; ++tries) {
   }
+  if (placeholder_ >= 0) ::close(placeholder_);
 }
 
 ssize_t TSshSession::Send(libssh2_socket_t, const void* buffer, size_t length, int, void** abstract) {
@@ -69,7 +74,7 @@ void TSshSession::PreferHostKeyTypes(const std::string& types) {
 }
 
 TSshStatus TSshSession::Handshake() {
-  const int rc = libssh2_session_handshake(session_, kNoSocket);
+  const int rc = libssh2_session_handshake(session_, placeholder_);
   if (rc == LIBSSH2_ERROR_EAGAIN) return TSshStatus::Again;
   return rc == 0 ? TSshStatus::Done : TSshStatus::Failed;
 }

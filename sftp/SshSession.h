@@ -54,6 +54,7 @@ class TSshSession {
 
   TVelaSocket& socket_;
   LIBSSH2_SESSION* session_ = nullptr;
+  int placeholder_ = -1;
   bool peerClosed_ = false;
   bool detached_ = false;
   std::uint64_t received_ = 0;

@@ -4,15 +4,20 @@
 
 namespace talvo::test {
 
-FtpEventLog::FtpEventLog(TVelaFtp& ftp) {
+FtpEventLog::FtpEventLog(TVelaFtp& ftp) { Bind(ftp); }
+
+FtpEventLog::FtpEventLog(TVelaSftp& sftp) { Bind(sftp); }
+
+template <typename Component>
+void FtpEventLog::Bind(Component& ftp) {
   ftp.OnFtpInfo = [this](TObject*, FtpInfo info, std::string addinfo) {
-    Add(std::string(FtpInfoName(info)) + ":" + addinfo);
+    Add(std::string(SessionInfoName(info)) + ":" + addinfo);
   };
   ftp.OnFtpError = [this](TObject*, FtpError error, std::string addinfo) {
-    Add(std::string(FtpErrorName(error)) + ":" + addinfo);
+    Add(std::string(SessionErrorName(error)) + ":" + addinfo);
   };
   ftp.OnFtpNeedInfo = [this](TObject*, TFtpInfoNeeded need, std::string& value) {
-    Add(std::string("need ") + FtpInfoNeededName(need));
+    Add(std::string("need ") + SessionInfoNeededName(need));
     if (const auto it = Answers.find(need); it != Answers.end()) value = it->second;
   };
   const auto note = [this](const char* word) { return [this, word](TObject*) { Add(word); }; };
