@@ -37,7 +37,8 @@ TVelaSftp::TVelaSftp() {
   DefaultIdentityFiles = {ssh + "id_ed25519", ssh + "id_ecdsa", ssh + "id_rsa"};
   OnSockMessage = [this](TMessage& m) { HandleOwnMessage(m); };
   GuardWindow = MessageLoop::Current().CreateHiddenWindow([this](TMessage& m) {
-    if (m.Msg == WM_TIMER) GuardTick();
+    if (m.Msg != WM_TIMER) return;
+    GuardTick();
   });
 }
 
@@ -131,7 +132,7 @@ void TVelaSftp::FatalError(FtpError Code, const std::string& addinfo) {
 
 void TVelaSftp::Teardown() {
   ++Serial;
-  MessageLoop::Current().KillTimer(GuardWindow, 1);
+  MessageLoop::Current().KillTimer(GuardWindow, kGuardTimer);
   Work = nullptr;
   // Parts are freed in the order they lean on one another: the transfers on the channel,
   // the channel and the login on the session.

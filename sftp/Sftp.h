@@ -50,6 +50,8 @@ class TVelaSftp : public TVelaSocket, public TFileSession {
   static constexpr platform::UINT WM_SFTP_PASS = 1030;  // the next pass of the running work
   // Steps of the running work in one pass of the loop (each moves a bounded amount).
   static constexpr int kStepsPerPass = 8;
+  // The guard's timer: once a second, the bounded waits.
+  static constexpr std::uintptr_t kGuardTimer = 1;
 
   enum TCurrentOperation : std::uint8_t {
     opNone = 0,

@@ -132,7 +132,7 @@ void TVelaSftp::SocketConnected(TObject*) {
   phase_ = Phase::Handshake;
   HandshakeSeconds = StallSeconds = 0;
   LastReceived = 0;
-  MessageLoop::Current().SetTimer(GuardWindow, 1, 1000);
+  MessageLoop::Current().SetTimer(GuardWindow, kGuardTimer, 1000);
   Drive();
 }
 

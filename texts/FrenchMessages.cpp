@@ -73,7 +73,7 @@ std::optional<std::string> ErrorMessage(int error, const std::string& addinfo) {
              "reçus diffère de la taille annoncée par le serveur. Le fichier local n'a pas été remplacé ; la partie "
              "reçue est gardée à côté, sous le même nom suivi de « .part ».";
     default:
-      return std::nullopt;  // 0, 20, 25 and every code above 35
+      return SshErrorMessage(error, addinfo);  // nothing for 0, 20, 25 and unknown codes
   }
 }
 
@@ -83,6 +83,7 @@ std::string NeedInfoWord(int need) {
     case ftpnUserName: return "Nom d'utilisateur";
     case ftpnPassword: return "Mot de passe";
     case ftpnAccount: return "Compte";
+    case sftpnPassphrase: return "Phrase secrète";
     default: return "";
   }
 }

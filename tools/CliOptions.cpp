@@ -6,6 +6,7 @@
 
 #include "ftp/Ftp.h"
 #include "session/KnownServers.h"
+#include "tools/SftpTarget.h"
 
 namespace {
 
@@ -16,7 +17,8 @@ constexpr const char* kPasswordVariable = "TALVOFTP_PASSWORD";
 constexpr const char* kUsage =
     "usage: talvoftp-cli [--port N] [--user U] [--password P] [--account A] [--ascii] [-4 | -6]\n"
     "                    [--active | --passive] [--tls auto|require|off] [--trust-fingerprint FP]\n"
-    "                    [--timeout-connect S] [--timeout-arp S] [--quiet] HOST COMMAND...\n"
+    "                    [--timeout-connect S] [--timeout-arp S] [--trust-host-key SHA256:...]\n"
+    "                    [--quiet] HOST COMMAND...\n"
     "       talvoftp-cli --parse DIALECT   (listing lines on standard input)\n"
     "       talvoftp-cli --help | --version\n"
     "commands: ls | cd DIR | mkdir DIR | rmdir DIR | rm FILE | mv OLD NEW |\n"
@@ -28,7 +30,8 @@ constexpr const char* kUsage =
     "--quiet).\n"
     "Without --password, the password is taken from the environment variable TALVOFTP_PASSWORD.\n"
     "HOST: a name, an IPv4 address (four decimal numbers, 192.0.2.7) or an IPv6 address,\n"
-    "with or without brackets (::1, [2001:db8::7], fe80::1%eth0). A name's addresses of both\n"
+    "with or without brackets (::1, [2001:db8::7], fe80::1%eth0), or sftp://[USER@]HOST[:PORT][/PATH]\n"
+    "for a server that speaks SFTP (port 22 unless given). A name's addresses of both\n"
     "families are tried in turn; -4 or -6 uses only IPv4 or only IPv6 addresses.\n"
     "Data connections: automatic by default (active, then passive when the network or the\n"
     "server refuses active mode); --active or --passive forces one mode.\n"
@@ -39,6 +42,12 @@ constexpr const char* kUsage =
     "--trust-fingerprint FP (hexadecimal, colons optional). Servers that did TLS are\n"
     "remembered with their certificate, under the name typed and the address connected to,\n"
     "in $XDG_CONFIG_HOME/talvo-ftp/known-servers (or ~/.config/talvo-ftp/known-servers).\n"
+    "SFTP: the server's key must be known in ~/.ssh/known_hosts (hashed lines too); an unknown\n"
+    "key is refused, its fingerprint printed; accept it (and add it there) with\n"
+    "--trust-host-key SHA256:... . A key that changed is always refused. ~/.ssh/config gives\n"
+    "Host aliases, HostName, Port, User and IdentityFile; the login tries the keys of a\n"
+    "running ssh-agent, then ~/.ssh/id_ed25519, id_ecdsa and id_rsa (or IdentityFile), then\n"
+    "the password.\n"
     "Output: one line per event; an error prints its code and its French message\n"
     "(\"error ftpeTlsDowngrade Ce serveur chiffrait ...\"); a transfer stopped by abort-at\n"
     "prints \"stopped\" and what was kept. Even with --quiet, the error output says when the\n"
@@ -102,6 +111,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   TCliOptions& options = result.options;
   const std::size_t argc = args.size();
   bool passwordGiven = false;
+  bool portGiven = false;
   std::size_t i = 0;
   const auto value = [&](std::string& out) -> bool {
     if (i + 1 >= argc) return false;
@@ -136,6 +146,10 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
       if (!value(text) || (options.trustFingerprint = NormalisedFingerprint(text)).empty()) {
         return usage("--trust-fingerprint needs a SHA-256 fingerprint (64 hexadecimal digits)");
       }
+    } else if (arg == "--trust-host-key") {
+      if (!value(options.trustHostKey) || options.trustHostKey.rfind("SHA256:", 0) != 0) {
+        return usage("--trust-host-key needs a key's fingerprint, SHA256:...");
+      }
     } else if (arg == "--user") {
       if (!value(options.user)) return usage("--user needs a value");
     } else if (arg == "--password") {
@@ -146,6 +160,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     } else if (arg == "--port") {
       if (!value(text) || !ParseNumber(text, 1, 65535, number)) return usage("--port needs 1 to 65535");
       options.port = static_cast<std::uint16_t>(number);
+      portGiven = true;
     } else if (arg == "--timeout-connect" || arg == "--timeout-arp") {
       if (!value(text) || !ParseNumber(text, 0, 3600, number)) return usage(arg + " needs 0 to 3600 seconds");
       (arg == "--timeout-connect" ? options.timeoutConnect : options.timeoutArp) = static_cast<int>(number);
@@ -158,6 +173,17 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     if (const char* password = std::getenv(kPasswordVariable)) options.password = password;
   }
   options.host = args[i++];
+  TSftpTarget target;
+  std::string problem;
+  if (ParseSftpTarget(options.host, target, problem)) {
+    options.sftp = true;
+    options.host = target.host;
+    if (!portGiven) options.port = target.port != 0 ? target.port : 22;
+    if (!target.user.empty() && options.user.empty()) options.user = target.user;
+    options.startFolder = target.path;
+  } else if (!problem.empty()) {
+    return usage(problem);
+  }
   while (i < argc) {
     TCliCommand command{args[i++], {}};
     const int count = ArgumentCount(command.verb);

@@ -25,6 +25,11 @@ struct TCliOptions {
   TTlsMode tlsMode = tlsmAuto;
   int family = platform::AF_UNSPEC_VALUE;
   std::string trustFingerprint;  // normalised
+  // The server speaks SFTP (an sftp:// host): the folder to start in, and the server key
+  // to trust when it is not known ("SHA256:...").
+  bool sftp = false;
+  std::string startFolder;
+  std::string trustHostKey;
   int timeoutConnect = 30;
   int timeoutArp = 20;
   std::vector<TCliCommand> commands;

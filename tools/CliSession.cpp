@@ -5,10 +5,12 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "ftp/Ftp.h"
+#include "sftp/Sftp.h"
 #include "platform/MessageLoop.h"
 #include "session/FolderTransfer.h"
 #include "session/KnownServers.h"
@@ -19,45 +21,44 @@
 
 namespace {
 
-// Drives one session: connect, the commands one after another, quit.
+// Drives one session: connect, the commands one after another, quit. The session is FTP's
+// or, for an sftp:// host, SFTP's; both are driven the same way.
 class TCliSession {
  public:
-  explicit TCliSession(const TCliOptions& options) : options_(options) {
-    ftp_.SetFtpServer(options.host);
-    ftp_.FtpPort = options.port;
-    ftp_.TimeOutConnect = options.timeoutConnect;
-    ftp_.TimeOutArp = options.timeoutArp;
-    ftp_.AddressFamily = options.family;
-    ftp_.TransferMode = options.ascii ? AsciiTransfer : BinaryTransfer;
-    ftp_.DataConnectionMode = options.dataMode;
-    ftp_.TlsMode = options.tlsMode;
-    ftp_.KnownServersFile = DefaultKnownServersPath();
-    ftp_.OnFtpCertificate = [this](TObject*, const TFtpCertificateQuestion& question, bool& trust) {
-      OnCertificate(question, trust);
-    };
-    ftp_.OnFtpInfo = [this](TObject*, FtpInfo info, const std::string& addinfo) { OnInfo(info, addinfo); };
+  explicit TCliSession(const TCliOptions& options)
+      : options_(options),
+        ftp_(options.sftp ? nullptr : std::make_unique<TVelaFtp>()),
+        sftp_(options.sftp ? std::make_unique<TVelaSftp>() : nullptr),
+        session_(options.sftp ? static_cast<TFileSession&>(*sftp_) : static_cast<TFileSession&>(*ftp_)) {
+    if (ftp_) {
+      Bind(*ftp_);
+      ftp_->TransferMode = options.ascii ? AsciiTransfer : BinaryTransfer;
+      ftp_->DataConnectionMode = options.dataMode;
+      ftp_->TlsMode = options.tlsMode;
+      ftp_->KnownServersFile = DefaultKnownServersPath();
+      ftp_->OnFtpCertificate = [this](TObject*, const TFtpCertificateQuestion& question, bool& trust) {
+        OnCertificate(question, trust);
+      };
+    } else {
+      Bind(*sftp_);
+      sftp_->UserName = options.user;
+      sftp_->UserPassword = options.password;
+      sftp_->InitialDirectory = options.startFolder;
+      sftp_->OnSftpHostKey = [this](TObject*, const TSftpHostKeyQuestion& question, bool& trust) {
+        OnHostKey(question, trust);
+      };
+    }
     folder_.OnScanned = [this] { FolderScanned(); };
     folder_.OnFinished = [this] { FolderDone(); };
-    ftp_.OnFtpError = [this](TObject*, FtpError error, std::string addinfo) {
-      folder_.ErrorReported();
-      failed_ = true;
-      std::string line = std::string("error ") + FtpErrorName(error);
-      if (const std::optional<std::string> message = talvo::texts::ErrorMessage(error, addinfo)) {
-        line += ' ';
-        line += Escape(*message);
-      }
-      Print(true, line);
-    };
-    ftp_.OnFtpNeedInfo = [this](TObject*, TFtpInfoNeeded need, std::string& value) { OnNeed(need, value); };
-    ftp_.OnFtpReady = [this](TObject*) { Print(false, "ready"); };
-    ftp_.OnFtpQuit = [this](TObject*) {
+    session_.OnFtpReady = [this](TObject*) { Print(false, "ready"); };
+    session_.OnFtpQuit = [this](TObject*) {
       Print(false, "quit");
       quitSeen_ = true;
     };
-    ftp_.OnLoggedIn = [this](TObject*) {
+    session_.OnLoggedIn = [this](TObject*) {
       Done("OnLoggedIn");
-      if (!ftp_.Success) return;
-      Print(true, std::string("type ") + ServerTypeName(ftp_.ServerType));
+      if (!session_.Success) return;
+      Print(true, std::string("type ") + (ftp_ ? ServerTypeName(ftp_->ServerType) : "sftp"));
       Next();
     };
     const auto simple = [this](const char* name) {
@@ -67,28 +68,29 @@ class TCliSession {
         Next();
       };
     };
-    ftp_.OnDirectoryChanged = simple("OnDirectoryChanged");
-    ftp_.OnDirectoryCreated = simple("OnDirectoryCreated");
-    ftp_.OnDirectoryDeleted = simple("OnDirectoryDeleted");
-    ftp_.OnFileDeleted = simple("OnFileDeleted");
-    ftp_.OnFileRenamed = simple("OnFileRenamed");
-    ftp_.OnFileReceived = [this](TObject*) { TransferDone("OnFileReceived"); };
-    ftp_.OnFileStored = [this](TObject*) { TransferDone("OnFileStored"); };
-    ftp_.OnListingDone = [this](TObject*) {
+    session_.OnDirectoryChanged = simple("OnDirectoryChanged");
+    session_.OnDirectoryCreated = simple("OnDirectoryCreated");
+    session_.OnDirectoryDeleted = simple("OnDirectoryDeleted");
+    session_.OnFileDeleted = simple("OnFileDeleted");
+    session_.OnFileRenamed = simple("OnFileRenamed");
+    session_.OnFileReceived = [this](TObject*) { TransferDone("OnFileReceived"); };
+    session_.OnFileStored = [this](TObject*) { TransferDone("OnFileStored"); };
+    session_.OnListingDone = [this](TObject*) {
       if (folder_.OperationDone()) return;
       Done("OnListingDone");
-      Print(true, "cwd " + Escape(ftp_.InitialDirectory));
-      for (const auto& name : ftp_.DirectoryNames) Print(true, "dir " + Escape(name));
-      for (const auto& name : ftp_.FileNames) Print(true, "file " + Escape(name));
+      Print(true, "cwd " + Escape(session_.InitialDirectory));
+      for (const auto& name : session_.DirectoryNames) Print(true, "dir " + Escape(name));
+      for (const auto& name : session_.FileNames) Print(true, "file " + Escape(name));
       Next();
     };
   }
 
   int Run() {
     auto& loop = platform::MessageLoop::Current();
-    ftp_.Connect();
+    session_.Connect();
     // Refused before any connection attempt: no notification will follow.
-    if (ftp_.LastError == ftpeNoServer || ftp_.LastError == ftpeWinsockNotInitialized) return 1;
+    const FtpError error = ftp_ ? ftp_->LastError : sftp_->LastError;
+    if (error == ftpeNoServer || error == ftpeWinsockNotInitialized) return 1;
     while (!quitSeen_) loop.RunUntil([this] { return quitSeen_; }, 1000);
     loop.DispatchPending();  // a second quit notification follows a network error
     std::fflush(stdout);
@@ -96,6 +98,29 @@ class TCliSession {
   }
 
  private:
+  // What both components have beside the session surface: the socket's settings and the
+  // information, request and error events.
+  template <typename Component>
+  void Bind(Component& component) {
+    component.SetFtpServer(options_.host);
+    component.FtpPort = options_.port;
+    component.TimeOutConnect = options_.timeoutConnect;
+    component.TimeOutArp = options_.timeoutArp;
+    component.AddressFamily = options_.family;
+    component.OnFtpInfo = [this](TObject*, FtpInfo info, const std::string& addinfo) { OnInfo(info, addinfo); };
+    component.OnFtpError = [this](TObject*, FtpError error, std::string addinfo) {
+      folder_.ErrorReported();
+      failed_ = true;
+      std::string line = std::string("error ") + SessionErrorName(error);
+      if (const std::optional<std::string> message = talvo::texts::ErrorMessage(error, addinfo)) {
+        line += ' ';
+        line += Escape(*message);
+      }
+      Print(true, line);
+    };
+    component.OnFtpNeedInfo = [this](TObject*, TFtpInfoNeeded need, std::string& value) { OnNeed(need, value); };
+  }
+
   void Print(bool essential, const std::string& line) {
     if (options_.quiet && !essential) return;
     if (stdoutIsTerminal_) progress_.Clear();  // not to write over the progress line
@@ -104,13 +129,13 @@ class TCliSession {
   }
 
   void OnInfo(FtpInfo info, const std::string& addinfo) {
-    if (info == ftpiProgress && abortAt_ >= 0 && ftp_.BytesTransferred >= abortAt_) {
+    if (info == ftpiProgress && abortAt_ >= 0 && session_.BytesTransferred >= abortAt_) {
       abortAt_ = -1;
       stopping_ = true;
-      ftp_.Abort();
+      session_.Abort();
     }
     Warn(info, addinfo);
-    if (!options_.quiet) Print(false, std::string("info ") + FtpInfoName(info) + " " + Escape(addinfo));
+    if (!options_.quiet) Print(false, std::string("info ") + SessionInfoName(info) + " " + Escape(addinfo));
     if (info == ftpiProgress && addinfo.empty()) ShowProgress();
   }
 
@@ -124,6 +149,8 @@ class TCliSession {
       line = talvo::texts::CertificateExpiredLine();
     } else if (info == ftpiServerNotRemembered) {
       line = talvo::texts::ServerNotRememberedLine(addinfo);
+    } else if (static_cast<int>(info) == sftpiHostKeyAdded || static_cast<int>(info) == sftpiNotRemembered) {
+      line = talvo::texts::SshInfoLine(info, addinfo);
     } else {
       return;
     }
@@ -137,30 +164,42 @@ class TCliSession {
     trust = AnswerCertificate(question, options_.trustFingerprint);
   }
 
+  // Only a key's fingerprint given on the command line makes an unknown server key trusted.
+  void OnHostKey(const TSftpHostKeyQuestion& question, bool& trust) {
+    Print(true, "hostkey " + question.KeyType + " " + question.Fingerprint);
+    trust = !options_.trustHostKey.empty() && options_.trustHostKey == question.Fingerprint;
+    if (!trust) {
+      progress_.Clear();
+      std::fprintf(stderr, "talvoftp-cli: the server's key %s %s is not known; trust it with --trust-host-key %s\n",
+                   question.KeyType.c_str(), question.Fingerprint.c_str(), question.Fingerprint.c_str());
+    }
+  }
+
   void OnNeed(TFtpInfoNeeded need, std::string& value) {
-    Print(false, std::string("need ") + FtpInfoNeededName(need));
-    switch (need) {
+    Print(false, std::string("need ") + SessionInfoNeededName(need));
+    switch (static_cast<int>(need)) {
       case ftpnServer: value = options_.host; break;
       case ftpnUserName: value = options_.user; break;
       case ftpnPassword: value = options_.password; break;
       case ftpnAccount: value = options_.account; break;
+      default: value.clear(); break;  // a key's passphrase: the key is left out
     }
   }
 
   void Done(const char* event) {
-    if (!ftp_.Success) failed_ = true;
-    Print(true, std::string("done ") + event + " " + (ftp_.Success ? "1" : "0"));
+    if (!session_.Success) failed_ = true;
+    Print(true, std::string("done ") + event + " " + (session_.Success ? "1" : "0"));
   }
 
   void TransferDone(const char* event) {
     if (folder_.OperationDone()) return;
     progress_.Clear();
     Done(event);
-    Print(true, "bytes " + std::to_string(ftp_.BytesTransferred) + " ms " + std::to_string(ftp_.TransferTime));
-    if (stopping_ && !ftp_.Success) {
+    Print(true, "bytes " + std::to_string(session_.BytesTransferred) + " ms " + std::to_string(session_.TransferTime));
+    if (stopping_ && !session_.Success) {
       const bool download = std::string(event) == "OnFileReceived";
-      const long long kept = ftp_.ResumedFrom + ftp_.BytesTransferred;
-      Print(true, "stopped " + Escape(talvo::texts::StoppedTransferLine(download, kept, ftp_.LocalFile + ".part")));
+      const long long kept = session_.ResumedFrom + session_.BytesTransferred;
+      Print(true, "stopped " + Escape(talvo::texts::StoppedTransferLine(download, kept, session_.LocalFile + ".part")));
     }
     stopping_ = false;
     Next();
@@ -175,32 +214,32 @@ class TCliSession {
         continue;
       }
       if (c.verb == "ls") {
-        ftp_.GetListing();
+        session_.GetListing();
       } else if (c.verb == "cd") {
-        ftp_.ChangeDirectory(c.args[0]);
+        session_.ChangeDirectory(c.args[0]);
       } else if (c.verb == "mkdir") {
-        ftp_.CreateDirectory(c.args[0]);
+        session_.CreateDirectory(c.args[0]);
       } else if (c.verb == "rmdir") {
-        ftp_.DeleteDirectory(c.args[0]);
+        session_.DeleteDirectory(c.args[0]);
       } else if (c.verb == "rm") {
-        ftp_.DeleteFile(c.args[0]);
+        session_.DeleteFile(c.args[0]);
       } else if (c.verb == "mv") {
-        ftp_.RenameFile(c.args[0], c.args[1]);
+        session_.RenameFile(c.args[0], c.args[1]);
       } else if (c.recursive) {
         StartFolder(c);
       } else if (c.verb == "get") {
-        ftp_.RemoteFile = c.args[0];
-        ftp_.LocalFile = c.args[1];
-        ftp_.ReceiveFile();
+        session_.RemoteFile = c.args[0];
+        session_.LocalFile = c.args[1];
+        session_.ReceiveFile();
       } else if (c.verb == "put") {
-        ftp_.LocalFile = c.args[0];
-        ftp_.RemoteFile = c.args[1];
-        ftp_.StoreFile();
+        session_.LocalFile = c.args[0];
+        session_.RemoteFile = c.args[1];
+        session_.StoreFile();
       }
       return;
     }
     allDone_ = true;
-    ftp_.Quit();
+    session_.Quit();
   }
 
   // get -r and put -r: the folder's scan, then at once its transfer.
@@ -249,8 +288,8 @@ class TCliSession {
   // The running file's progress, and in a folder transfer the folder's.
   void ShowProgress() {
     if (!progress_.Due()) return;
-    std::int64_t done = ftp_.ResumedFrom + ftp_.BytesTransferred, total = ftp_.ExpectedSize;
-    std::int64_t elapsed = ftp_.TransferTime, startedAt = ftp_.ResumedFrom;
+    std::int64_t done = session_.ResumedFrom + session_.BytesTransferred, total = session_.ExpectedSize;
+    std::int64_t elapsed = session_.TransferTime, startedAt = session_.ResumedFrom;
     std::string text;
     if (folder_.phase() == TFolderTransfer::Phase::Transferring) {
       startedAt = 0;
@@ -265,8 +304,10 @@ class TCliSession {
   }
 
   const TCliOptions& options_;
-  TVelaFtp ftp_;
-  TFolderTransfer folder_{ftp_};
+  std::unique_ptr<TVelaFtp> ftp_;
+  std::unique_ptr<TVelaSftp> sftp_;
+  TFileSession& session_;
+  TFolderTransfer folder_{session_};
   TProgressLine progress_{!options_.quiet && ::isatty(2) == 1};
   const bool stdoutIsTerminal_ = ::isatty(1) == 1;
   std::chrono::steady_clock::time_point folderStart_;
