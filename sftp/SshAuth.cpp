@@ -28,16 +28,6 @@ TSshAuth::TSshAuth(LIBSSH2_SESSION* session, std::string user, std::string agent
       password_(password),
       ask_(std::move(ask)) {}
 
-TSshAuth::~TSshAuth() { CloseAgent(); }
-
-void TSshAuth::CloseAgent() {
-  if (agent_ == nullptr) return;
-  libssh2_agent_disconnect(agent_);
-  libssh2_agent_free(agent_);
-  agent_ = nullptr;
-  identity_ = nullptr;
-}
-
 bool TSshAuth::Offered(const char* method) const {
   return ("," + offered_ + ",").find(std::string(",") + method + ",") != std::string::npos;
 }
@@ -57,7 +47,7 @@ std::string TSshAuth::Tried() const {
 
 TSshStatus TSshAuth::Accept(const std::string& way) {
   accepted_ = way;
-  CloseAgent();
+  agent_.reset();
   return TSshStatus::Done;
 }
 
@@ -92,35 +82,46 @@ TSshStatus TSshAuth::List() {
 }
 
 TSshStatus TSshAuth::Agent() {
-  if (agent_ == nullptr) {
+  if (!agent_) {
     if (agentSocket_.empty() || !Offered("publickey")) {
       stage_ = Stage::Keys;
       return TSshStatus::Progress;
     }
-    // The agent is a local process on a local socket: libssh2 speaks to it in blocking calls.
-    agent_ = libssh2_agent_init(session_);
-    if (agent_ != nullptr) libssh2_agent_set_identity_path(agent_, agentSocket_.c_str());
-    if (agent_ == nullptr || libssh2_agent_connect(agent_) != 0 || libssh2_agent_list_identities(agent_) != 0) {
-      CloseAgent();
+    agent_ = std::make_unique<TSshAgent>(agentSocket_);
+    if (!agent_->ListIdentities(identities_) || identities_.empty()) {
       stage_ = Stage::Keys;
       return TSshStatus::Progress;
     }
     Note("agent");
   }
-  for (;;) {
-    if (!identityPending_) {
-      struct libssh2_agent_publickey* next = nullptr;
-      if (libssh2_agent_get_identity(agent_, &next, identity_) != 0) break;  // no more keys
-      identity_ = next;
-    }
-    const int rc = libssh2_agent_userauth(agent_, user_.c_str(), identity_);
-    identityPending_ = rc == LIBSSH2_ERROR_EAGAIN;
-    if (identityPending_) return TSshStatus::Again;
+  while (identity_ < identities_.size()) {
+    const std::string& blob = identities_[identity_].Blob;
+    const int rc = libssh2_userauth_publickey(session_, user_.c_str(), reinterpret_cast<const unsigned char*>(blob.data()),
+                                              blob.size(), &TSshAuth::SignWithAgent, &self_);
+    if (rc == LIBSSH2_ERROR_EAGAIN) return TSshStatus::Again;
     if (rc == 0) return Accept("agent");
+    ++identity_;
   }
-  CloseAgent();
+  agent_.reset();
   stage_ = Stage::Keys;
   return TSshStatus::Progress;
+}
+
+// libssh2 asks for the signature that proves the key; the agent makes it.
+int TSshAuth::SignWithAgent(LIBSSH2_SESSION*, unsigned char** sig, size_t* length, const unsigned char* data,
+                            size_t dataLength, void** abstract) {
+  auto* self = static_cast<TSshAuth*>(*abstract);
+  std::string signature;
+  if (!self->agent_ || !self->agent_->Sign(self->identities_[self->identity_].Blob,
+                                           std::string(reinterpret_cast<const char*>(data), dataLength), signature)) {
+    return -1;
+  }
+  // libssh2 frees it with free().
+  *sig = static_cast<unsigned char*>(std::malloc(signature.size()));
+  if (*sig == nullptr) return -1;
+  std::memcpy(*sig, signature.data(), signature.size());
+  *length = signature.size();
+  return 0;
 }
 
 TSshStatus TSshAuth::Keys() {

@@ -9,9 +9,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "sftp/SshAgent.h"
 #include "sftp/SshStatus.h"
 
 class TSshAuth {
@@ -22,7 +24,6 @@ class TSshAuth {
 
   TSshAuth(LIBSSH2_SESSION* session, std::string user, std::string agentSocket, std::vector<std::string> keyFiles,
            std::string& password, TAsk ask);
-  ~TSshAuth();
   TSshAuth(const TSshAuth&) = delete;
   TSshAuth& operator=(const TSshAuth&) = delete;
 
@@ -50,8 +51,9 @@ class TSshAuth {
   TSshStatus Interactive();
   bool Offered(const char* method) const;
   void Note(const std::string& way);
-  void CloseAgent();
   TSshStatus Accept(const std::string& way);
+  static int SignWithAgent(LIBSSH2_SESSION*, unsigned char** sig, size_t* length, const unsigned char* data,
+                           size_t dataLength, void** abstract);
   static void Respond(const char*, int, const char*, int, int count, const LIBSSH2_USERAUTH_KBDINT_PROMPT* prompts,
                       LIBSSH2_USERAUTH_KBDINT_RESPONSE* responses, void** abstract);
 
@@ -69,9 +71,10 @@ class TSshAuth {
   bool abandoned_ = false;
   bool passwordRefused_ = false;
 
-  LIBSSH2_AGENT* agent_ = nullptr;
-  struct libssh2_agent_publickey* identity_ = nullptr;
-  bool identityPending_ = false;  // identity_ was tried and answered "again"
+  std::unique_ptr<TSshAgent> agent_;
+  std::vector<TSshAgent::Identity> identities_;
+  std::size_t identity_ = 0;
+  void* self_ = this;  // handed to the signing callback
 
   std::size_t key_ = 0;
   bool keyPending_ = false;

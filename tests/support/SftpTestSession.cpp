@@ -19,7 +19,8 @@ SftpTestSession::SftpTestSession(SshdServer& server, bool trustServer, bool with
                                       server.HostKeyLine() + "\n");
   }
   if (withKey) {
-    key = server.MakeUserKey("id_session_" + std::to_string(server.Port()));
+    static int keys = 0;
+    key = server.MakeUserKey("id_session_" + std::to_string(++keys));
     sftp.DefaultIdentityFiles.push_back(key);
   }
 }

@@ -45,6 +45,7 @@ class SshdServer : public FtpServerFixture {
   // The host key's public line ("ssh-ed25519 AAAA..."), as known_hosts holds it after the
   // host's name.
   std::string HostKeyLine() const;
+  std::string HostKeyPublicFile() const { return work_.PathOf("host_key_" + std::to_string(hostKeys_) + ".pub"); }
   uid_t Uid() const { return uid_; }
 
  protected:
