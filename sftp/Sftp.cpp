@@ -255,8 +255,11 @@ void TVelaSftp::GuardTick() {
   LastReceived = received;
   if (phase_ == Phase::Handshake || phase_ == Phase::Login || phase_ == Phase::OpenSftp) {
     if (++HandshakeSeconds >= GuardTimes.Handshake) {
+      // A peer that answered with something else than SSH's banner is no SSH server.
+      const std::string banner = Ssh ? Ssh->ServerBanner() : std::string();
       FatalError(phase_ == Phase::Handshake ? AsFtpError(sftpeHandshake) : ftpeTimeout,
-                 phase_ == Phase::Handshake ? "timeout" : "Error");
+                 phase_ != Phase::Handshake ? "Error" : !banner.empty() && banner.rfind("SSH-", 0) != 0 ? "banner"
+                                                                                                       : "timeout");
       return;
     }
   } else if (phase_ == Phase::Quitting) {
