@@ -73,18 +73,29 @@ TSshStatus TVelaSftp::ChangeDirectoryStep() {
   if (status == TSshStatus::Done) {
     InitialDirectory = Resolved;
     EndOperation(true);
+  } else if (status == TSshStatus::Failed && Connected) {
+    Info(ftpiCommandFailed, "");
+    EndOperation(false);
   }
   return status;
 }
 
+// A refusal (or a path that is no folder) leaves the session as it is; a broken session or
+// a nonsense reply ends it.
 TSshStatus TVelaSftp::ResolveFolder() {
   LIBSSH2_SFTP* sftp = Channel->Handle();
+  const auto failed = [this](int rc) {
+    const TSftpChannel::Failure failure = Channel->Classify(rc);
+    if (failure == TSftpChannel::Failure::Broken) FatalError(ftpeConnectionLost);
+    if (failure == TSftpChannel::Failure::Nonsense) FatalError(AsFtpError(sftpeProtocol), Ssh->LastErrorText());
+    return TSshStatus::Failed;
+  };
   if (ChangeStage == 0) {
     char target[4096];
     const int n = libssh2_sftp_symlink_ex(sftp, Argument.c_str(), static_cast<unsigned>(Argument.size()), target,
                                           sizeof target, LIBSSH2_SFTP_REALPATH);
     if (n == LIBSSH2_ERROR_EAGAIN) return TSshStatus::Again;
-    if (n < 0) return Refused(n);
+    if (n < 0) return failed(n);
     Resolved.assign(target, static_cast<std::size_t>(n));
     ChangeStage = 1;
   }
@@ -92,13 +103,9 @@ TSshStatus TVelaSftp::ResolveFolder() {
   const int rc = libssh2_sftp_stat_ex(sftp, Resolved.c_str(), static_cast<unsigned>(Resolved.size()), LIBSSH2_SFTP_STAT,
                                       &attrs);
   if (rc == LIBSSH2_ERROR_EAGAIN) return TSshStatus::Again;
-  if (rc != 0) return Refused(rc);
-  if ((attrs.flags & LIBSSH2_SFTP_ATTR_PERMISSIONS) != 0 && !S_ISDIR(attrs.permissions)) {
-    Info(ftpiCommandFailed, "");  // not a folder
-    EndOperation(false);
-    return TSshStatus::Failed;
-  }
-  return TSshStatus::Done;
+  if (rc != 0) return failed(rc);
+  const bool folder = (attrs.flags & LIBSSH2_SFTP_ATTR_PERMISSIONS) == 0 || S_ISDIR(attrs.permissions);
+  return folder ? TSshStatus::Done : TSshStatus::Failed;
 }
 
 void TVelaSftp::CreateDirectory(const std::string& Directory) {

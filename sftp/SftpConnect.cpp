@@ -251,9 +251,14 @@ TSshStatus TVelaSftp::OpenSftpStep() {
   }
   const TSshStatus status = ResolveFolder();
   if (status == TSshStatus::Again || status == TSshStatus::Progress) return status;
+  if (!Connected) return TSshStatus::Failed;
   if (OpenStage == 1) {
-    // The home folder, where the server starts the session.
-    if (status != TSshStatus::Done) return TSshStatus::Failed;
+    // The home folder, where the server starts the session: a server that cannot say
+    // where that is makes no sense.
+    if (status != TSshStatus::Done) {
+      FatalError(AsFtpError(sftpeProtocol), "home");
+      return TSshStatus::Failed;
+    }
     InitialDirectory = Resolved;
     if (EnterAfterLogin.empty()) {
       EndLogin();
@@ -264,11 +269,12 @@ TSshStatus TVelaSftp::OpenSftpStep() {
     ChangeStage = 0;
     return TSshStatus::Progress;
   }
-  // The folder asked for before the login: refused, the session stays in its home.
+  // The folder asked for before the login: refused, the session stays in its home, as the
+  // FTP component does.
   if (status == TSshStatus::Done) {
     InitialDirectory = Resolved;
-  } else if (!Connected) {
-    return TSshStatus::Failed;
+  } else {
+    Info(ftpiCommandFailed, "");
   }
   EndLogin();
   return TSshStatus::Progress;

@@ -120,7 +120,11 @@ TEST_F(SftpSessionTest, FoldersRenamesDeletionsAndRefusals) {
   ASSERT_TRUE(server_.Root().WriteFile("a.txt", "A"));
   SftpTestSession s(server_);
   ASSERT_TRUE(s.local.WriteFile("kept.txt", "mine"));
+  s.sftp.InitialDirectory = "absent";  // refused: the session starts in its home
   LogIn(s);
+  EXPECT_TRUE(s.sftp.Success);
+  EXPECT_EQ(s.log.Count("ftpiCommandFailed:"), 1) << s.Transcript();
+  EXPECT_EQ(s.sftp.InitialDirectory, server_.Root().Path());
   ASSERT_TRUE(s.Run([&] { s.sftp.CreateDirectory("neuf"); }, "directoryCreated"));
   EXPECT_TRUE(s.sftp.Success);
   ASSERT_TRUE(s.Run([&] { s.sftp.ChangeDirectory("neuf"); }, "directoryChanged"));
