@@ -6,7 +6,7 @@
 
 #include "ftp/Ftp.h"
 #include "session/KnownServers.h"
-#include "tools/SftpTarget.h"
+#include "session/SftpTarget.h"
 
 namespace {
 

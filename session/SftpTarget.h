@@ -1,4 +1,5 @@
-// "sftp://[user@]host[:port][/path]" as the console tool takes it: the server speaks SFTP.
+// "sftp://[user@]host[:port][/path]" as the front ends take it: the server speaks SFTP. The
+// path is absolute, or relative to the home folder when it begins with "/~/".
 #pragma once
 
 #include <cstdint>

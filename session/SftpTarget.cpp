@@ -1,4 +1,4 @@
-#include "tools/SftpTarget.h"
+#include "session/SftpTarget.h"
 
 #include <cstdlib>
 
