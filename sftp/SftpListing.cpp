@@ -56,7 +56,8 @@ TSshStatus TSftpListing::Read() {
       stage_ = Stage::Close;
       return TSshStatus::Progress;
     }
-    if (entries_.size() >= kMaxEntries) return Fail(0);
+    nameBytes_ += static_cast<std::size_t>(n);
+    if (entries_.size() >= kMaxEntries || nameBytes_ > kMaxNameBytes) return Fail(0);
     Take(name_, static_cast<std::size_t>(n), attrs);
   }
   return TSshStatus::Progress;

@@ -24,8 +24,10 @@ class TSftpListing {
     bool Link = false;
     ListingFacts Facts;
   };
-  // A listing longer than this fails rather than grow memory without bound.
+  // A listing longer than this (in names, or in their bytes) fails rather than grow memory
+  // without bound.
   static constexpr std::size_t kMaxEntries = 1000000;
+  static constexpr std::size_t kMaxNameBytes = 64 * 1024 * 1024;
 
   TSftpListing(TSftpChannel& channel, std::string folder) : channel_(channel), folder_(std::move(folder)) {}
   ~TSftpListing();
@@ -51,6 +53,7 @@ class TSftpListing {
   LIBSSH2_SFTP_HANDLE* handle_ = nullptr;
   std::vector<Entry> entries_;
   std::size_t link_ = 0;
+  std::size_t nameBytes_ = 0;
   int failure_ = 0;
   char name_[8192] = {};
 };
