@@ -4,7 +4,8 @@
 # (Debian's, unpacked, run unprivileged as a user of its own through nss_wrapper, key login
 # only). Rounds alternate the clients; every copy is compared with the source; the median
 # wall time, the paired ratio to OpenSSH's client and each client's peak memory (largest
-# resident set, /usr/bin/time) are printed.
+# resident set, /usr/bin/time) are printed. Then the stop: how soon a transfer stopped a
+# quarter of the way ends, and a listing after it in the same session.
 #
 #   bench/sftp.sh                              512 MiB, 3 rounds
 #   BENCH_MIB=64 BENCH_RUNS=1 bench/sftp.sh
@@ -29,8 +30,8 @@ LIMIT=$((60 + MIB))  # seconds for one copy: generous, only a bound
 # --- Tools and build ---------------------------------------------------------------------
 scripts/install-deps.sh "$BUILD_DIR/servers" >/dev/null
 cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-if ! build_log="$(cmake --build "$BUILD_DIR" --target talvoftp-cli 2>&1)"; then
-  echo "bench: building talvoftp-cli failed" >&2
+if ! build_log="$(cmake --build "$BUILD_DIR" --target talvoftp-cli sftp_stop_bench 2>&1)"; then
+  echo "bench: building talvoftp-cli and sftp_stop_bench failed" >&2
   tail -n 40 <<<"$build_log" >&2
   exit 1
 fi
@@ -181,4 +182,8 @@ for direction in download upload; do
   done
 done
 echo "All $((RUNS * 6)) copies identical to the source."
+echo
+echo "The stop (within 100 ms), then a listing in the same session:"
+"$BUILD_DIR/bench/sftp_stop_bench" 127.0.0.1 "$port" bench "$home/.ssh/id_ed25519" big.bin "$root/big.bin" "$work/copies" \
+  $(((MIB << 20) / 4)) || { echo "bench: the stop benchmark failed" >&2; verdict=1; }
 exit "$verdict"

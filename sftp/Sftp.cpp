@@ -8,9 +8,8 @@
 #include <cstdlib>
 
 #include "sftp/SftpChannel.h"
-#include "sftp/SftpDownload.h"
 #include "sftp/SftpListing.h"
-#include "sftp/SftpUpload.h"
+#include "sftp/SftpTransfer.h"
 #include "sftp/SshAuth.h"
 #include "sftp/SshSession.h"
 
@@ -86,20 +85,9 @@ void TVelaSftp::HandleOwnMessage(TMessage& Message) {
   }
 }
 
-void TVelaSftp::FireCompletion(TCurrentOperation op) {
-  switch (op) {
-    case opLogin: Raise(OnLoggedIn); break;
-    case opChangeDirectory: Raise(OnDirectoryChanged); break;
-    case opCreateDirectory: Raise(OnDirectoryCreated); break;
-    case opDeleteDirectory: Raise(OnDirectoryDeleted); break;
-    case opDeleteFile: Raise(OnFileDeleted); break;
-    case opReceiveFile: Raise(OnFileReceived); break;
-    case opStoreFile: Raise(OnFileStored); break;
-    case opGetListing: Raise(OnListingDone); break;
-    case opRenameFile: Raise(OnFileRenamed); break;
-    case opNone: break;
-  }
-}
+// The operations are numbered as the session surface numbers them.
+static_assert(TVelaSftp::opLogin == 1 && TVelaSftp::opGetListing == 8 && TVelaSftp::opRenameFile == 9);
+void TVelaSftp::FireCompletion(TCurrentOperation op) { RaiseCompletion(op, this); }
 
 // The owner is asked for a value; its prompt may run the loop for as long as the user
 // takes, which the guard does not count. False when the session ended meanwhile.
@@ -153,8 +141,7 @@ void TVelaSftp::FreeRetired() {
 
 void TVelaSftp::Retire() {
   if (Listing) Retired.emplace_back(std::move(Listing));
-  if (Download) Retired.emplace_back(std::move(Download));
-  if (Upload) Retired.emplace_back(std::move(Upload));
+  if (Transfer) Retired.emplace_back(std::move(Transfer));
   LocalFileHandle.Forget();
   if (Channel) Retired.emplace_back(std::move(Channel));
   if (Auth) Retired.emplace_back(std::move(Auth));

@@ -19,7 +19,7 @@
 //
 // Inner parts, a file pair each: the libssh2 session over the socket (SshSession), the
 // known hosts, the configuration, the login, the SFTP channel and its background work
-// (SftpChannel), the listing, the download and the upload. The component itself is spread
+// (SftpChannel), the listing, the download and the upload (SftpTransfer). The component itself is spread
 // over Sftp.cpp (surface, notifications, the drive), SftpConnect.cpp (connection, key,
 // login, quit) and SftpCommands.cpp (the operations).
 #pragma once
@@ -40,8 +40,7 @@ class TSshSession;
 class TSshAuth;
 class TSftpChannel;
 class TSftpListing;
-class TSftpDownload;
-class TSftpUpload;
+class TSftpTransfer;
 
 class TVelaSftp : public TVelaSocket, public TFileSession {
  public:
@@ -163,9 +162,9 @@ class TVelaSftp : public TVelaSocket, public TFileSession {
   TSshStatus SimpleStep();
   TSshStatus ChangeDirectoryStep();
   TSshStatus ListingStep();
-  TSshStatus DownloadStep();
-  TSshStatus UploadStep();
-  bool Progress();
+  bool LocalFileReady(TCurrentOperation op);
+  void StartTransfer(std::unique_ptr<TSftpTransfer> transfer, TCurrentOperation op);
+  TSshStatus TransferStep();
   std::string RemotePathOf(const std::string& name) const;
 
   Phase phase_ = Phase::Idle;
@@ -173,8 +172,7 @@ class TVelaSftp : public TVelaSocket, public TFileSession {
   std::unique_ptr<TSshAuth> Auth;
   std::unique_ptr<TSftpChannel> Channel;
   std::unique_ptr<TSftpListing> Listing;
-  std::unique_ptr<TSftpDownload> Download;
-  std::unique_ptr<TSftpUpload> Upload;
+  std::unique_ptr<TSftpTransfer> Transfer;  // the running receive or store
   TLocalFile LocalFileHandle;
   TWork Work = nullptr;  // the running operation's step, until it ends
   std::string Argument, SecondArgument;  // the running operation's paths

@@ -203,28 +203,29 @@ TSshStatus TVelaSftp::ListingStep() {
 
 // --- Transfers ---
 
-bool TVelaSftp::Progress() {
-  TransferTime = static_cast<std::int64_t>(GetTickCount() - BeginTick);
-  const std::uint64_t serial = Serial;
-  Info(ftpiProgress, std::string());
-  return serial == Serial && !AbortRequested;
-}
-
-void TVelaSftp::ReceiveFile() {
-  if (!AcceptCommand()) return;
+// A receive or a store whose local file cannot be had ends at once, reported, as FTP's does.
+bool TVelaSftp::LocalFileReady(TCurrentOperation op) {
   Success = true;
   ExpectedSize = -1;
   ResumedFrom = BytesTransferred = TransferTime = 0;
-  if (RemoteFile.empty() || LocalFile.empty() || !LocalFileHandle.OpenForReceive(LocalFile)) {
-    CurrentOperation = opReceiveFile;
-    Busy = true;
-    ReportError(RemoteFile.empty() ? ftpeNoRemoteFile : ftpeLocalFileOpen, RemoteFile.empty() ? "" : LocalFile);
-    EndOperation(false);
-    return;
+  const bool receiving = op == opReceiveFile;
+  if (!RemoteFile.empty() && !LocalFile.empty() &&
+      (receiving ? LocalFileHandle.OpenForReceive(LocalFile) : LocalFileHandle.OpenForStore(LocalFile))) {
+    return true;
   }
-  Download = std::make_unique<TSftpDownload>(*Channel, RemotePathOf(RemoteFile), LocalFileHandle);
-  Download->OnStarted = [this](std::int64_t resumedFrom) {
-    ExpectedSize = Download->ExpectedSize();
+  LocalFileHandle.Forget();
+  CurrentOperation = op;
+  Busy = true;
+  ReportError(RemoteFile.empty() ? ftpeNoRemoteFile : ftpeLocalFileOpen, RemoteFile.empty() ? "" : LocalFile);
+  EndOperation(false);
+  return false;
+}
+
+void TVelaSftp::ReceiveFile() {
+  if (!AcceptCommand() || !LocalFileReady(opReceiveFile)) return;
+  auto download = std::make_unique<TSftpDownload>(*Channel, RemotePathOf(RemoteFile), LocalFileHandle);
+  download->OnStarted = [this, &size = *download](std::int64_t resumedFrom) {
+    ExpectedSize = size.ExpectedSize();
     ResumedFrom = resumedFrom;
     BeginTick = GetTickCount();
     const std::uint64_t serial = Serial;
@@ -232,109 +233,64 @@ void TVelaSftp::ReceiveFile() {
     if (serial == Serial && resumedFrom > 0) Info(ftpiResumed, std::to_string(resumedFrom));
     return serial == Serial;
   };
-  Download->OnProgress = [this] {
-    BytesTransferred = Download->Received();
-    return Progress();
-  };
-  BeginTick = GetTickCount();
-  Begin(opReceiveFile, &TVelaSftp::DownloadStep);
-}
-
-TSshStatus TVelaSftp::DownloadStep() {
-  if (AbortRequested) {
-    Download->Stop();
-    Download.reset();
-    EndOperation(false);
-    return TSshStatus::Failed;
-  }
-  const std::uint64_t serial = Serial;
-  const TSshStatus status = Download->Step();
-  if (serial != Serial) return TSshStatus::Failed;  // the session ended while the owner was told of progress
-  if (AbortRequested) return DownloadStep();        // stopped from the progress handler
-  if (status == TSshStatus::Again || status == TSshStatus::Progress) return status;
-  BytesTransferred = Download->Received();
-  TransferTime = static_cast<std::int64_t>(GetTickCount() - BeginTick);
-  const TSftpDownload::Result result = Download->result();
-  const int code = Download->FailureCode();
-  Download.reset();
-  switch (result) {
-    case TSftpDownload::Result::Whole: {
-      const std::uint64_t serial = Serial;
-      Info(ftpiTransferDone, "Transfer done");
-      if (serial == Serial) EndOperation(true);
-      return TSshStatus::Done;
-    }
-    case TSftpDownload::Result::Incomplete: ReportError(ftpeDownloadIncomplete); break;
-    case TSftpDownload::Result::LocalWrite: ReportError(ftpeLocalFileWrite, LocalFile); break;
-    case TSftpDownload::Result::None: break;
-    default: return Refused(code);
-  }
-  if (Connected) EndOperation(false);
-  return TSshStatus::Failed;
+  StartTransfer(std::move(download), opReceiveFile);
 }
 
 void TVelaSftp::StoreFile() {
-  if (!AcceptCommand()) return;
-  Success = true;
-  ExpectedSize = -1;
-  ResumedFrom = BytesTransferred = TransferTime = 0;
+  if (!AcceptCommand() || !LocalFileReady(opStoreFile)) return;
   struct stat st {};
-  if (RemoteFile.empty() || LocalFile.empty() || !LocalFileHandle.OpenForStore(LocalFile) ||
-      ::stat(LocalFile.c_str(), &st) != 0) {
-    LocalFileHandle.Forget();
-    CurrentOperation = opStoreFile;
-    Busy = true;
-    ReportError(RemoteFile.empty() ? ftpeNoRemoteFile : ftpeLocalFileOpen, RemoteFile.empty() ? "" : LocalFile);
-    EndOperation(false);
-    return;
-  }
   ExpectedSize = LocalFileHandle.Size();
-  Upload = std::make_unique<TSftpUpload>(*Channel, RemotePathOf(RemoteFile), LocalFileHandle, st.st_mode);
-  Upload->OnStarted = [this] {
+  auto upload = std::make_unique<TSftpUpload>(*Channel, RemotePathOf(RemoteFile), LocalFileHandle,
+                                              ::stat(LocalFile.c_str(), &st) == 0 ? st.st_mode : 0644);
+  upload->OnStarted = [this] {
     BeginTick = GetTickCount();
     const std::uint64_t serial = Serial;
     Info(ftpiTransferSize, std::to_string(ExpectedSize));
     return serial == Serial;
   };
-  Upload->OnProgress = [this] {
-    BytesTransferred = Upload->Sent();
-    return Progress();
-  };
-  BeginTick = GetTickCount();
-  Begin(opStoreFile, &TVelaSftp::UploadStep);
+  StartTransfer(std::move(upload), opStoreFile);
 }
 
-TSshStatus TVelaSftp::UploadStep() {
-  if (AbortRequested) {
-    Upload->Stop();
-    Upload.reset();
-    LocalFileHandle.Forget();
-    EndOperation(false);
-    return TSshStatus::Failed;
-  }
+void TVelaSftp::StartTransfer(std::unique_ptr<TSftpTransfer> transfer, TCurrentOperation op) {
+  Transfer = std::move(transfer);
+  Transfer->OnProgress = [this] {
+    BytesTransferred = Transfer->Moved();
+    TransferTime = static_cast<std::int64_t>(GetTickCount() - BeginTick);
+    const std::uint64_t serial = Serial;
+    Info(ftpiProgress, std::string());
+    return serial == Serial && !AbortRequested;
+  };
+  BeginTick = GetTickCount();
+  Begin(op, &TVelaSftp::TransferStep);
+}
+
+TSshStatus TVelaSftp::TransferStep() {
   const std::uint64_t serial = Serial;
-  const TSshStatus status = Upload->Step();
-  if (serial != Serial) return TSshStatus::Failed;
-  if (AbortRequested) return UploadStep();
-  if (status == TSshStatus::Again || status == TSshStatus::Progress) return status;
-  BytesTransferred = Upload->Sent();
+  const TSshStatus status = AbortRequested ? TSshStatus::Failed : Transfer->Step();
+  if (serial != Serial) return TSshStatus::Failed;  // the session ended while the owner was told of progress
+  if (!AbortRequested && (status == TSshStatus::Again || status == TSshStatus::Progress)) return status;
+  // A stopped transfer leaves its remote file to the channel's background work.
+  if (AbortRequested) Transfer->Stop();
+  BytesTransferred = Transfer->Moved();
   TransferTime = static_cast<std::int64_t>(GetTickCount() - BeginTick);
-  const TSftpUpload::Result result = Upload->result();
-  const int code = Upload->FailureCode();
-  Upload.reset();
-  LocalFileHandle.Forget();
+  const TSftpTransfer::Result result = AbortRequested ? TSftpTransfer::Result::None : Transfer->result();
+  const int code = Transfer->FailureCode();
+  Transfer.reset();
+  if (CurrentOperation == opStoreFile) LocalFileHandle.Forget();  // the source, read to its end or not
   switch (result) {
-    case TSftpUpload::Result::Whole: {
-      const std::uint64_t serial = Serial;
+    case TSftpTransfer::Result::Whole:
       Info(ftpiTransferDone, "Transfer done");
       if (serial == Serial) EndOperation(true);
       return TSshStatus::Done;
-    }
-    case TSftpUpload::Result::LocalRead: ReportError(ftpeLocalFileRead, LocalFile); break;
-    case TSftpUpload::Result::None: break;
-    default: return Refused(code);
+    case TSftpTransfer::Result::Incomplete: ReportError(ftpeDownloadIncomplete); break;
+    case TSftpTransfer::Result::LocalWrite: ReportError(ftpeLocalFileWrite, LocalFile); break;
+    case TSftpTransfer::Result::LocalRead: ReportError(ftpeLocalFileRead, LocalFile); break;
+    case TSftpTransfer::Result::None: break;  // stopped
+    case TSftpTransfer::Result::Refused:
+    case TSftpTransfer::Result::Broken:
+    case TSftpTransfer::Result::Nonsense: return Refused(code);
   }
-  if (Connected) EndOperation(false);
+  if (serial == Serial && Connected) EndOperation(false);
   return TSshStatus::Failed;
 }
 

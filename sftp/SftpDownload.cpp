@@ -3,7 +3,7 @@
 #include "sftp/SftpListing.h"
 
 TSftpDownload::TSftpDownload(TSftpChannel& channel, std::string remotePath, TLocalFile& local)
-    : channel_(channel), path_(std::move(remotePath)), local_(local), buffer_(std::make_unique<char[]>(kReadSize)) {}
+    : TSftpTransfer(channel), path_(std::move(remotePath)), local_(local), buffer_(std::make_unique<char[]>(kReadSize)) {}
 
 TSftpDownload::~TSftpDownload() { Stop(); }
 
@@ -14,22 +14,8 @@ void TSftpDownload::Stop() {
   stage_ = Stage::Settled;
 }
 
-TSshStatus TSftpDownload::Fail(int rc) {
-  failure_ = rc;
-  const TSftpChannel::Failure failure = channel_.Classify(rc);
-  return End(failure == TSftpChannel::Failure::Refused  ? Result::Refused
-             : failure == TSftpChannel::Failure::Broken ? Result::Broken
-                                                        : Result::Nonsense);
-}
-
-TSshStatus TSftpDownload::End(Result result) {
-  result_ = result;
-  if (result != Result::Whole) Stop();
-  stage_ = Stage::Settled;
-  return result == Result::Whole ? TSshStatus::Done : TSshStatus::Failed;
-}
-
 TSshStatus TSftpDownload::Step() {
+  if (result_ != Result::None) stage_ = Stage::Settled;
   switch (stage_) {
     case Stage::Open: return Open();
     case Stage::Stat: return Stat();

@@ -16,58 +16,43 @@
 
 #include "session/DownloadRules.h"
 #include "session/LocalFile.h"
-#include "sftp/SftpChannel.h"
-#include "sftp/SshStatus.h"
+#include "sftp/SftpTransfer.h"
 
-class TSftpDownload {
+class TSftpDownload : public TSftpTransfer {
  public:
   // Bytes asked for in one read call; libssh2 keeps four times as much in flight.
   static constexpr std::size_t kReadSize = 256 * 1024;
   static constexpr int kReadsPerPass = 4;
 
-  // How it ended (once Step() said Done or Failed).
-  enum class Result : std::uint8_t { None, Whole, Incomplete, LocalWrite, Refused, Broken, Nonsense };
-
   TSftpDownload(TSftpChannel& channel, std::string remotePath, TLocalFile& local);
-  ~TSftpDownload();
-  TSftpDownload(const TSftpDownload&) = delete;
-  TSftpDownload& operator=(const TSftpDownload&) = delete;
+  ~TSftpDownload() override;
 
-  TSshStatus Step();
+  TSshStatus Step() override;
   // Ends it now: the local part is kept, the remote file is closed in the background.
-  void Stop();
+  void Stop() override;
+  std::int64_t Moved() const override { return received_; }
 
-  Result result() const { return result_; }
-  int FailureCode() const { return failure_; }
   std::int64_t ExpectedSize() const { return expected_; }
   std::int64_t ResumedFrom() const { return resumedFrom_; }
-  std::int64_t Received() const { return received_; }
 
-  // Called once the size is known and the transfer begins (with the offset it goes on
-  // from), and after every block written; each returns false when the owner ended the
-  // session meanwhile (nothing more may be touched then).
+  // Called once the size is known and the transfer begins, with the offset it goes on
+  // from; false when the owner ended the session meanwhile.
   std::function<bool(std::int64_t resumedFrom)> OnStarted;
-  std::function<bool()> OnProgress;
 
  private:
   enum class Stage : std::uint8_t { Open, Stat, Read, Close, Settled };
-  TSshStatus Fail(int rc);
-  TSshStatus End(Result result);
   TSshStatus Open();
   TSshStatus Stat();
   TSshStatus Read();
   TSshStatus Close();
 
-  TSftpChannel& channel_;
   std::string path_;
   TLocalFile& local_;
   Stage stage_ = Stage::Open;
-  Result result_ = Result::None;
   LIBSSH2_SFTP_HANDLE* handle_ = nullptr;
   std::int64_t expected_ = -1;
   std::int64_t modified_ = -1;
   std::int64_t resumedFrom_ = 0;
   std::int64_t received_ = 0;
-  int failure_ = 0;
   std::unique_ptr<char[]> buffer_;
 };

@@ -16,7 +16,7 @@ std::string TemporaryUploadName(const std::string& path) {
 }
 
 TSftpUpload::TSftpUpload(TSftpChannel& channel, std::string remotePath, TLocalFile& local, long localMode)
-    : channel_(channel),
+    : TSftpTransfer(channel),
       target_(std::move(remotePath)),
       temporary_(TemporaryUploadName(target_)),
       local_(local),
@@ -34,22 +34,8 @@ void TSftpUpload::Stop() {
   stage_ = Stage::Done;
 }
 
-TSshStatus TSftpUpload::Fail(int rc) {
-  failure_ = rc;
-  const TSftpChannel::Failure failure = channel_.Classify(rc);
-  return End(failure == TSftpChannel::Failure::Refused  ? Result::Refused
-             : failure == TSftpChannel::Failure::Broken ? Result::Broken
-                                                        : Result::Nonsense);
-}
-
-TSshStatus TSftpUpload::End(Result result) {
-  result_ = result;
-  if (result != Result::Whole) Stop();
-  stage_ = Stage::Done;
-  return result == Result::Whole ? TSshStatus::Done : TSshStatus::Failed;
-}
-
 TSshStatus TSftpUpload::Step() {
+  if (result_ != Result::None) stage_ = Stage::Done;
   switch (stage_) {
     case Stage::StatTarget: return StatTarget();
     case Stage::OpenTemporary: return Open(true);

@@ -15,38 +15,28 @@
 #include <string>
 
 #include "session/LocalFile.h"
-#include "sftp/SftpChannel.h"
-#include "sftp/SshStatus.h"
+#include "sftp/SftpTransfer.h"
 
-class TSftpUpload {
+class TSftpUpload : public TSftpTransfer {
  public:
   static constexpr std::size_t kBufferSize = 1024 * 1024;
   static constexpr int kWritesPerPass = 4;
 
-  enum class Result : std::uint8_t { None, Whole, LocalRead, Refused, Broken, Nonsense };
-
   TSftpUpload(TSftpChannel& channel, std::string remotePath, TLocalFile& local, long localMode);
-  ~TSftpUpload();
-  TSftpUpload(const TSftpUpload&) = delete;
-  TSftpUpload& operator=(const TSftpUpload&) = delete;
+  ~TSftpUpload() override;
 
-  TSshStatus Step();
+  TSshStatus Step() override;
   // Ends it now: the remote file is closed and the temporary one removed in the background.
-  void Stop();
-
-  Result result() const { return result_; }
-  int FailureCode() const { return failure_; }
-  std::int64_t Sent() const { return acknowledged_; }
+  void Stop() override;
+  std::int64_t Moved() const override { return acknowledged_; }
   // The name being written (the temporary one, or the target).
   const std::string& WrittenPath() const { return written_; }
 
+  // Called once the remote file is open and the bytes begin to go.
   std::function<bool()> OnStarted;
-  std::function<bool()> OnProgress;
 
  private:
   enum class Stage : std::uint8_t { StatTarget, OpenTemporary, OpenTarget, Write, Close, Rename, Replace, Done };
-  TSshStatus Fail(int rc);
-  TSshStatus End(Result result);
   TSshStatus StatTarget();
   TSshStatus Open(bool temporary);
   TSshStatus Write();
@@ -55,14 +45,12 @@ class TSftpUpload {
   TSshStatus Replace();
   bool Fill();
 
-  TSftpChannel& channel_;
   std::string target_;
   std::string temporary_;
   std::string written_;
   TLocalFile& local_;
   long mode_;
   Stage stage_ = Stage::StatTarget;
-  Result result_ = Result::None;
   LIBSSH2_SFTP_HANDLE* handle_ = nullptr;
   std::unique_ptr<char[]> buffer_;
   std::size_t start_ = 0;  // the first byte not yet acknowledged by the server
@@ -71,7 +59,6 @@ class TSftpUpload {
   std::int64_t acknowledged_ = 0;
   std::int64_t size_;       // the local file's size when the upload began
   std::int64_t read_ = 0;   // bytes read from it so far
-  int failure_ = 0;
 };
 
 // "NAME.part.XXXXXX" beside `path`, the X random letters and digits.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/MessageLoop.h"
+
 namespace talvo::test {
 
 FtpEventLog::FtpEventLog(TVelaFtp& ftp) { Bind(ftp); }
@@ -50,6 +52,16 @@ int FtpEventLog::Count(const std::string& line) const {
 int FtpEventLog::CountPrefix(const std::string& prefix) const {
   return static_cast<int>(std::count_if(lines_.begin(), lines_.end(),
                                         [&prefix](const std::string& l) { return l.starts_with(prefix); }));
+}
+
+bool RunUntilLogged(const FtpEventLog& log, const std::function<void()>& start, const std::string& completion,
+                    int timeoutMs) {
+  const int before = log.Count(completion);
+  const int quitsBefore = log.Count("quit");
+  start();
+  platform::MessageLoop::Current().RunUntil(
+      [&] { return log.Count(completion) > before || log.Count("quit") > quitsBefore; }, timeoutMs);
+  return log.Count(completion) > before;
 }
 
 }  // namespace talvo::test

@@ -4,6 +4,7 @@
 // event ("loggedIn", "directoryChanged", ...). It also answers OnFtpNeedInfo from a table.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -36,5 +37,11 @@ class FtpEventLog {
   void Add(std::string line) { lines_.push_back(std::move(line)); }
   std::vector<std::string> lines_;
 };
+
+// Calls start, then runs the loop until `completion` (a word of the log, such as
+// "fileReceived") has come once more, or the session ended ("quit"), or timeoutMs passed;
+// true when the completion came.
+bool RunUntilLogged(const FtpEventLog& log, const std::function<void()>& start, const std::string& completion,
+                    int timeoutMs);
 
 }  // namespace talvo::test

@@ -28,12 +28,7 @@ SftpTestSession::SftpTestSession(SshdServer& server, bool trustServer, bool with
 bool SftpTestSession::LogIn() { return Run([this] { sftp.Connect(); }, "loggedIn"); }
 
 bool SftpTestSession::Run(const std::function<void()>& start, const std::string& completion, int timeoutMs) {
-  const int before = log.Count(completion);
-  const int quitsBefore = log.Count("quit");
-  start();
-  platform::MessageLoop::Current().RunUntil(
-      [&] { return log.Count(completion) > before || log.Count("quit") > quitsBefore; }, timeoutMs);
-  return log.Count(completion) > before;
+  return RunUntilLogged(log, start, completion, timeoutMs);
 }
 
 bool SftpTestSession::WaitQuit(int timeoutMs) {
