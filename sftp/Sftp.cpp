@@ -191,7 +191,12 @@ TSshStatus TVelaSftp::StepOnce() {
     }
     if (tidy != TSshStatus::Done) return tidy;
   }
-  if (Work == nullptr) return TSshStatus::Again;  // nothing to do until the next operation
+  if (Work == nullptr) {
+    // Nothing to do until the next operation but to take in what the server sends.
+    const TSshStatus idle = Channel->Idle();
+    if (idle == TSshStatus::Failed) FatalError(ftpeConnectionLost);
+    return idle;
+  }
   const TSshStatus status = (this->*Work)();
   if (status == TSshStatus::Done || status == TSshStatus::Failed) {
     Work = nullptr;

@@ -56,6 +56,19 @@ TSshStatus TSftpChannel::TidyStep() {
   return TSshStatus::Done;
 }
 
+TSshStatus TSftpChannel::Idle() {
+  LIBSSH2_CHANNEL* channel = sftp_ != nullptr ? libssh2_sftp_get_channel(sftp_) : nullptr;
+  if (channel == nullptr) return TSshStatus::Again;
+  char sink[4096];
+  for (int reads = 0; reads < 64; ++reads) {
+    const ssize_t n = libssh2_channel_read_stderr(channel, sink, sizeof sink);
+    if (n > 0) continue;
+    if (n == 0 || n == LIBSSH2_ERROR_EAGAIN) return TSshStatus::Again;
+    return Classify(static_cast<int>(n)) == Failure::Broken ? TSshStatus::Failed : TSshStatus::Again;
+  }
+  return TSshStatus::Progress;
+}
+
 TSshStatus TSftpChannel::Shutdown() {
   if (sftp_ == nullptr) return TSshStatus::Done;
   const int rc = libssh2_sftp_shutdown(sftp_);

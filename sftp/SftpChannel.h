@@ -45,6 +45,11 @@ class TSftpChannel {
   // Advances the background work: Done once none is left (a failure only drops that item).
   TSshStatus TidyStep();
 
+  // Between operations: takes in what the server sent meanwhile, so that libssh2 answers
+  // its keep-alive requests (a server that hears nothing back ends an idle session). The
+  // subsystem's own stream is left alone; its error stream is read and dropped.
+  TSshStatus Idle();
+
   // Ends the subsystem (its channel closed); Done or Failed once over.
   TSshStatus Shutdown();
 

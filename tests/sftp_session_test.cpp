@@ -195,6 +195,19 @@ TEST_F(SftpSessionTest, StopEndsTheTransferAndTheSessionGoesOn) {
   EXPECT_EQ(s.log.CountPrefix("ftpe"), 0) << s.Transcript();
 }
 
+// A server that checks on idle clients ends a session that never answers; between
+// operations the session takes in the server's requests, and libssh2 answers them.
+TEST_F(SftpSessionTest, IdleSessionAnswersTheServersChecks) {
+  SshdServer checking({"ClientAliveInterval 1", "ClientAliveCountMax 1"});
+  ASSERT_TRUE(checking.Start()) << checking.Error();
+  SftpTestSession s(checking);
+  LogIn(s);
+  platform::MessageLoop::Current().RunUntil([&] { return s.log.Count("quit") > 0; }, 6000);
+  ASSERT_TRUE(List(s)) << s.Transcript();
+  EXPECT_TRUE(s.sftp.Success);
+  EXPECT_EQ(s.log.Count("quit"), 0) << s.Transcript();
+}
+
 // --- Host keys ---
 
 class SftpHostKeyTest : public SftpSessionTest {
