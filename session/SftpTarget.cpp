@@ -21,8 +21,8 @@ bool ParseSftpTarget(const std::string& text, TSftpTarget& target, std::string& 
   std::size_t colon = rest.rfind(':');
   if (!rest.empty() && rest[0] == '[') {  // [IPv6]:port
     const std::size_t close = rest.find(']');
-    colon = close != std::string::npos && close + 1 < rest.size() && rest[close + 1] == ':' ? close + 1
-                                                                                             : std::string::npos;
+    colon =
+        close != std::string::npos && close + 1 < rest.size() && rest[close + 1] == ':' ? close + 1 : std::string::npos;
   } else if (colon != std::string::npos && rest.find(':') != colon) {
     colon = std::string::npos;  // a bare IPv6 address
   }

@@ -17,7 +17,6 @@
 
 namespace {
 
-
 // "|1|salt|hash": HMAC-SHA1 of the name, keyed by the salt.
 bool HashedMatch(const std::string& field, const std::string& name) {
   const std::size_t bar = field.find('|', 3);

@@ -174,13 +174,19 @@ void TVelaSftp::Drive() {
 
 TSshStatus TVelaSftp::StepOnce() {
   switch (phase_) {
-    case Phase::Handshake: return HandshakeStep();
-    case Phase::Login: return LoginStep();
-    case Phase::OpenSftp: return OpenSftpStep();
-    case Phase::Quitting: return QuitStep();
-    case Phase::Ready: break;
+    case Phase::Handshake:
+      return HandshakeStep();
+    case Phase::Login:
+      return LoginStep();
+    case Phase::OpenSftp:
+      return OpenSftpStep();
+    case Phase::Quitting:
+      return QuitStep();
+    case Phase::Ready:
+      break;
     case Phase::Idle:
-    case Phase::Connecting: return TSshStatus::Again;
+    case Phase::Connecting:
+      return TSshStatus::Again;
   }
   // What a stopped transfer left is done first.
   if (!Channel->Tidy()) {
@@ -250,8 +256,9 @@ void TVelaSftp::GuardTick() {
       // A peer that answered with something else than SSH's banner is no SSH server.
       const std::string banner = Ssh ? Ssh->ServerBanner() : std::string();
       FatalError(phase_ == Phase::Handshake ? AsFtpError(sftpeHandshake) : ftpeTimeout,
-                 phase_ != Phase::Handshake ? "Error" : !banner.empty() && banner.rfind("SSH-", 0) != 0 ? "banner"
-                                                                                                       : "timeout");
+                 phase_ != Phase::Handshake                        ? "Error"
+                 : !banner.empty() && banner.rfind("SSH-", 0) != 0 ? "banner"
+                                                                   : "timeout");
       return;
     }
   } else if (phase_ == Phase::Quitting) {

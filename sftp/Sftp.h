@@ -98,8 +98,8 @@ class TVelaSftp : public TVelaSocket, public TFileSession {
   // Read-only state.
   FtpError LastError = ftpeNone;
   TCurrentOperation CurrentOperation = opNone;
-  std::string ServerBanner;   // the server's "SSH-2.0-..." line
-  std::string HostKeyType;    // "ssh-ed25519", ...
+  std::string ServerBanner;  // the server's "SSH-2.0-..." line
+  std::string HostKeyType;   // "ssh-ed25519", ...
   std::string HostKeyFingerprint;
 
   // Bounded waits, in seconds. Tests may shorten them.
@@ -120,7 +120,9 @@ class TVelaSftp : public TVelaSocket, public TFileSession {
   void Info(SftpInfo info, const std::string& addinfo) { Info(AsFtpInfo(info), addinfo); }
   void HandleOwnMessage(platform::TMessage& Message);
   void FireCompletion(TCurrentOperation op);
-  void Raise(const TNotifyEvent& event) { if (event) event(this); }
+  void Raise(const TNotifyEvent& event) {
+    if (event) event(this);
+  }
   void PostDone();
   void PostQuit();
   void PostPass();
@@ -174,29 +176,29 @@ class TVelaSftp : public TVelaSocket, public TFileSession {
   std::unique_ptr<TSftpListing> Listing;
   std::unique_ptr<TSftpTransfer> Transfer;  // the running receive or store
   TLocalFile LocalFileHandle;
-  TWork Work = nullptr;  // the running operation's step, until it ends
+  TWork Work = nullptr;                  // the running operation's step, until it ends
   std::string Argument, SecondArgument;  // the running operation's paths
-  int ChangeStage = 0;   // ResolveFolder: 0 resolve the path, 1 check it is a folder
-  int OpenStage = 0;     // OpenSftp: 0 the subsystem, 1 the home folder, 2 the folder to enter
+  int ChangeStage = 0;                   // ResolveFolder: 0 resolve the path, 1 check it is a folder
+  int OpenStage = 0;                     // OpenSftp: 0 the subsystem, 1 the home folder, 2 the folder to enter
   std::string Resolved;
   // Parts a teardown took away while one of them may still be running: freed once the
   // drive is out of them.
   std::vector<std::shared_ptr<void>> Retired;
 
   // What the configuration made of the server typed.
-  std::string HostAlias;   // as typed (known hosts and the question use the real name)
+  std::string HostAlias;  // as typed (known hosts and the question use the real name)
   std::string HostName;
   std::vector<std::string> IdentityFiles;
   std::string EnterAfterLogin;
 
   bool InDrive = false;
-  bool DriveWanted = false;   // an event came while the drive ran: another pass is due
+  bool DriveWanted = false;  // an event came while the drive ran: another pass is due
   bool PassPosted = false;
   bool AbortRequested = false;
   bool PeerClosed = false;
-  bool Asking = false;        // the owner is being asked something: the guard waits
+  bool Asking = false;  // the owner is being asked something: the guard waits
   bool ShuttingDown = false;
-  std::uint64_t Serial = 0;   // bumped at every teardown, so that pumped handlers know to stop
+  std::uint64_t Serial = 0;  // bumped at every teardown, so that pumped handlers know to stop
   platform::HWND GuardWindow = 0;
   int HandshakeSeconds = 0;
   int StallSeconds = 0;

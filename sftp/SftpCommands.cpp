@@ -100,8 +100,8 @@ TSshStatus TVelaSftp::ResolveFolder() {
     ChangeStage = 1;
   }
   LIBSSH2_SFTP_ATTRIBUTES attrs{};
-  const int rc = libssh2_sftp_stat_ex(sftp, Resolved.c_str(), static_cast<unsigned>(Resolved.size()), LIBSSH2_SFTP_STAT,
-                                      &attrs);
+  const int rc =
+      libssh2_sftp_stat_ex(sftp, Resolved.c_str(), static_cast<unsigned>(Resolved.size()), LIBSSH2_SFTP_STAT, &attrs);
   if (rc == LIBSSH2_ERROR_EAGAIN) return TSshStatus::Again;
   if (rc != 0) return failed(rc);
   const bool folder = (attrs.flags & LIBSSH2_SFTP_ATTR_PERMISSIONS) == 0 || S_ISDIR(attrs.permissions);
@@ -282,13 +282,21 @@ TSshStatus TVelaSftp::TransferStep() {
       Info(ftpiTransferDone, "Transfer done");
       if (serial == Serial) EndOperation(true);
       return TSshStatus::Done;
-    case TSftpTransfer::Result::Incomplete: ReportError(ftpeDownloadIncomplete); break;
-    case TSftpTransfer::Result::LocalWrite: ReportError(ftpeLocalFileWrite, LocalFile); break;
-    case TSftpTransfer::Result::LocalRead: ReportError(ftpeLocalFileRead, LocalFile); break;
-    case TSftpTransfer::Result::None: break;  // stopped
+    case TSftpTransfer::Result::Incomplete:
+      ReportError(ftpeDownloadIncomplete);
+      break;
+    case TSftpTransfer::Result::LocalWrite:
+      ReportError(ftpeLocalFileWrite, LocalFile);
+      break;
+    case TSftpTransfer::Result::LocalRead:
+      ReportError(ftpeLocalFileRead, LocalFile);
+      break;
+    case TSftpTransfer::Result::None:
+      break;  // stopped
     case TSftpTransfer::Result::Refused:
     case TSftpTransfer::Result::Broken:
-    case TSftpTransfer::Result::Nonsense: return Refused(code);
+    case TSftpTransfer::Result::Nonsense:
+      return Refused(code);
   }
   if (serial == Serial && Connected) EndOperation(false);
   return TSshStatus::Failed;

@@ -1,10 +1,10 @@
 // Connection: the configuration for the server typed, the lookup and connect (the socket's,
 // as FTP's), the SSH handshake, the server's key against the known hosts, the login, the
 // SFTP subsystem and the folder to start in; and the quit.
+#include <pwd.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <pwd.h>
 
 #include "platform/WinsockErrors.h"
 #include "sftp/KnownHosts.h"
@@ -74,9 +74,9 @@ void TVelaSftp::Connect() {
 void TVelaSftp::ReadConfiguration() {
   HostAlias = FtpServer;
   const std::string home = HomeOf(SshConfigFile);
-  const TSshHostConfig config =
-      SshConfigFile.empty() ? TSshHostConfig{FtpServer, 0, {}, {}}
-                            : ReadSshConfigFile(SshConfigFile, FtpServer, home, LocalUserName());
+  const TSshHostConfig config = SshConfigFile.empty()
+                                    ? TSshHostConfig{FtpServer, 0, {}, {}}
+                                    : ReadSshConfigFile(SshConfigFile, FtpServer, home, LocalUserName());
   HostName = config.HostName;
   if (HostName != FtpServer) {
     const std::string alias = FtpServer;
@@ -145,14 +145,14 @@ TSshStatus TVelaSftp::HandshakeStep() {
     if (!Ask(ftpnUserName, UserName)) return TSshStatus::Failed;
     if (UserName.empty()) UserName = LocalUserName();
   }
-  Auth = std::make_unique<TSshAuth>(
-      Ssh->Handle(), UserName, AgentSocket, IdentityFiles, UserPassword,
-      [this](bool passphrase, const std::string& key, std::string& value) {
-        value = key;  // the key's path, for the prompt; the answer replaces it
-        const bool asked = Ask(passphrase ? AsInfoNeeded(sftpnPassphrase) : ftpnPassword, value);
-        if (passphrase && value == key) value.clear();
-        return asked;
-      });
+  Auth = std::make_unique<TSshAuth>(Ssh->Handle(), UserName, AgentSocket, IdentityFiles, UserPassword,
+                                    [this](bool passphrase, const std::string& key, std::string& value) {
+                                      value = key;  // the key's path, for the prompt; the answer replaces it
+                                      const bool asked =
+                                          Ask(passphrase ? AsInfoNeeded(sftpnPassphrase) : ftpnPassword, value);
+                                      if (passphrase && value == key) value.clear();
+                                      return asked;
+                                    });
   phase_ = Phase::Login;
   return TSshStatus::Progress;
 }

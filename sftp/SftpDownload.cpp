@@ -3,7 +3,10 @@
 #include "sftp/SftpListing.h"
 
 TSftpDownload::TSftpDownload(TSftpChannel& channel, std::string remotePath, TLocalFile& local)
-    : TSftpTransfer(channel), path_(std::move(remotePath)), local_(local), buffer_(std::make_unique<char[]>(kReadSize)) {}
+    : TSftpTransfer(channel),
+      path_(std::move(remotePath)),
+      local_(local),
+      buffer_(std::make_unique<char[]>(kReadSize)) {}
 
 TSftpDownload::~TSftpDownload() { Stop(); }
 
@@ -17,11 +20,16 @@ void TSftpDownload::Stop() {
 TSshStatus TSftpDownload::Step() {
   if (result_ != Result::None) stage_ = Stage::Settled;
   switch (stage_) {
-    case Stage::Open: return Open();
-    case Stage::Stat: return Stat();
-    case Stage::Read: return Read();
-    case Stage::Close: return Close();
-    case Stage::Settled: break;
+    case Stage::Open:
+      return Open();
+    case Stage::Stat:
+      return Stat();
+    case Stage::Read:
+      return Read();
+    case Stage::Close:
+      return Close();
+    case Stage::Settled:
+      break;
   }
   return result_ == Result::Whole ? TSshStatus::Done : TSshStatus::Failed;
 }
@@ -84,9 +92,15 @@ TSshStatus TSftpDownload::Close() {
   // SFTP reports the end of the file in a message of its own, inside the session: an end
   // seen is a true end.
   switch (EndDownload(local_, expected_, resumedFrom_, received_, true)) {
-    case TDownloadEnd::Whole: result_ = Result::Whole; break;
-    case TDownloadEnd::Incomplete: result_ = Result::Incomplete; break;
-    case TDownloadEnd::WriteFailed: result_ = Result::LocalWrite; break;
+    case TDownloadEnd::Whole:
+      result_ = Result::Whole;
+      break;
+    case TDownloadEnd::Incomplete:
+      result_ = Result::Incomplete;
+      break;
+    case TDownloadEnd::WriteFailed:
+      result_ = Result::LocalWrite;
+      break;
   }
   stage_ = Stage::Settled;
   return result_ == Result::Whole ? TSshStatus::Done : TSshStatus::Failed;

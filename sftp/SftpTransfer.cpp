@@ -3,9 +3,12 @@
 TSshStatus TSftpTransfer::Fail(int rc) {
   failure_ = rc;
   switch (channel_.Classify(rc)) {
-    case TSftpChannel::Failure::Refused: return End(Result::Refused);
-    case TSftpChannel::Failure::Broken: return End(Result::Broken);
-    case TSftpChannel::Failure::Nonsense: break;
+    case TSftpChannel::Failure::Refused:
+      return End(Result::Refused);
+    case TSftpChannel::Failure::Broken:
+      return End(Result::Broken);
+    case TSftpChannel::Failure::Nonsense:
+      break;
   }
   return End(Result::Nonsense);
 }

@@ -5,8 +5,8 @@
 namespace {
 
 constexpr const char* kErrorNames[] = {
-    "sftpeHandshake",         "sftpeHostKeyUnknown", "sftpeHostKeyChanged", "sftpeKnownHostsUnreadable",
-    "sftpeLoginRefused",      "sftpeNoSftp",         "sftpeProtocol",
+    "sftpeHandshake",    "sftpeHostKeyUnknown", "sftpeHostKeyChanged", "sftpeKnownHostsUnreadable",
+    "sftpeLoginRefused", "sftpeNoSftp",         "sftpeProtocol",
 };
 static_assert(std::size(kErrorNames) == kSftpErrorEnd - kSftpCodeBase);
 

@@ -14,21 +14,21 @@
 constexpr int kSftpCodeBase = 64;
 
 enum SftpError : std::uint8_t {
-  sftpeHandshake = 64,          // no SSH session could be set up (not an SSH server, a broken banner, a cut key exchange)
-  sftpeHostKeyUnknown = 65,     // the server's key is not known and was not accepted
-  sftpeHostKeyChanged = 66,     // the server's key differs from the one known: addinfo "FILE:LINE"
+  sftpeHandshake = 64,       // no SSH session could be set up (not an SSH server, a broken banner, a cut key exchange)
+  sftpeHostKeyUnknown = 65,  // the server's key is not known and was not accepted
+  sftpeHostKeyChanged = 66,  // the server's key differs from the one known: addinfo "FILE:LINE"
   sftpeKnownHostsUnreadable = 67,  // the file of known hosts exists but cannot be read (addinfo: its path)
-  sftpeLoginRefused = 68,       // every way of logging in was refused: addinfo, the ways tried
-  sftpeNoSftp = 69,             // the server logged in but offers no SFTP
-  sftpeProtocol = 70,           // an SFTP reply that makes no sense
+  sftpeLoginRefused = 68,          // every way of logging in was refused: addinfo, the ways tried
+  sftpeNoSftp = 69,                // the server logged in but offers no SFTP
+  sftpeProtocol = 70,              // an SFTP reply that makes no sense
 };
 constexpr int kSftpErrorEnd = sftpeProtocol + 1;
 
 enum SftpInfo : std::uint8_t {
-  sftpiHostKey = 64,         // the server's key, "TYPE SHA256:..."
-  sftpiHostKeyAdded = 65,    // the key was added to the known hosts: addinfo, the file
-  sftpiLoggedInWith = 66,    // the way the login went through ("agent", a key's path, "password", ...)
-  sftpiNotRemembered = 67,   // the key could not be added to the file of known hosts (addinfo: its path)
+  sftpiHostKey = 64,        // the server's key, "TYPE SHA256:..."
+  sftpiHostKeyAdded = 65,   // the key was added to the known hosts: addinfo, the file
+  sftpiLoggedInWith = 66,   // the way the login went through ("agent", a key's path, "password", ...)
+  sftpiNotRemembered = 67,  // the key could not be added to the file of known hosts (addinfo: its path)
 };
 constexpr int kSftpInfoEnd = sftpiNotRemembered + 1;
 

@@ -37,14 +37,22 @@ void TSftpUpload::Stop() {
 TSshStatus TSftpUpload::Step() {
   if (result_ != Result::None) stage_ = Stage::Done;
   switch (stage_) {
-    case Stage::StatTarget: return StatTarget();
-    case Stage::OpenTemporary: return Open(true);
-    case Stage::OpenTarget: return Open(false);
-    case Stage::Write: return Write();
-    case Stage::Close: return Close();
-    case Stage::Rename: return Rename();
-    case Stage::Replace: return Replace();
-    case Stage::Done: break;
+    case Stage::StatTarget:
+      return StatTarget();
+    case Stage::OpenTemporary:
+      return Open(true);
+    case Stage::OpenTarget:
+      return Open(false);
+    case Stage::Write:
+      return Write();
+    case Stage::Close:
+      return Close();
+    case Stage::Rename:
+      return Rename();
+    case Stage::Replace:
+      return Replace();
+    case Stage::Done:
+      break;
   }
   return result_ == Result::Whole ? TSshStatus::Done : TSshStatus::Failed;
 }
@@ -138,10 +146,10 @@ TSshStatus TSftpUpload::Close() {
 // removed first and the rename made again (the new file, whole, stays under its temporary
 // name if even that fails).
 TSshStatus TSftpUpload::Rename() {
-  const int rc = libssh2_sftp_rename_ex(channel_.Handle(), temporary_.c_str(), static_cast<unsigned>(temporary_.size()),
-                                        target_.c_str(), static_cast<unsigned>(target_.size()),
-                                        LIBSSH2_SFTP_RENAME_OVERWRITE | LIBSSH2_SFTP_RENAME_ATOMIC |
-                                            LIBSSH2_SFTP_RENAME_NATIVE);
+  const int rc =
+      libssh2_sftp_rename_ex(channel_.Handle(), temporary_.c_str(), static_cast<unsigned>(temporary_.size()),
+                             target_.c_str(), static_cast<unsigned>(target_.size()),
+                             LIBSSH2_SFTP_RENAME_OVERWRITE | LIBSSH2_SFTP_RENAME_ATOMIC | LIBSSH2_SFTP_RENAME_NATIVE);
   if (rc == LIBSSH2_ERROR_EAGAIN) return TSshStatus::Again;
   if (rc == 0) return End(Result::Whole);
   if (channel_.Classify(rc) != TSftpChannel::Failure::Refused) return Fail(rc);

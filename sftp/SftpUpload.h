@@ -57,8 +57,8 @@ class TSftpUpload : public TSftpTransfer {
   std::size_t end_ = 0;    // the end of what was read from the local file
   bool localEnd_ = false;
   std::int64_t acknowledged_ = 0;
-  std::int64_t size_;       // the local file's size when the upload began
-  std::int64_t read_ = 0;   // bytes read from it so far
+  std::int64_t size_;      // the local file's size when the upload began
+  std::int64_t read_ = 0;  // bytes read from it so far
 };
 
 // "NAME.part.XXXXXX" beside `path`, the X random letters and digits.

@@ -86,7 +86,8 @@ bool TSshAgent::Transact(const std::string& request, std::string& answer) {
   PutString(out, request);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kAnswerMs);
   const auto wait = [&](short events) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     pollfd p{fd_, events, 0};
     return left.count() > 0 && ::poll(&p, 1, static_cast<int>(left.count())) == 1;
   };

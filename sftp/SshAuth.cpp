@@ -55,12 +55,23 @@ TSshStatus TSshAuth::Step() {
   for (;;) {
     TSshStatus status = TSshStatus::Failed;
     switch (stage_) {
-      case Stage::List: status = List(); break;
-      case Stage::Agent: status = Agent(); break;
-      case Stage::Keys: status = Keys(); break;
-      case Stage::Password: status = Password(); break;
-      case Stage::Interactive: status = Interactive(); break;
-      case Stage::Refused: return TSshStatus::Failed;
+      case Stage::List:
+        status = List();
+        break;
+      case Stage::Agent:
+        status = Agent();
+        break;
+      case Stage::Keys:
+        status = Keys();
+        break;
+      case Stage::Password:
+        status = Password();
+        break;
+      case Stage::Interactive:
+        status = Interactive();
+        break;
+      case Stage::Refused:
+        return TSshStatus::Failed;
     }
     // Progress: this way is over, on to the next one.
     if (status != TSshStatus::Progress || abandoned_) return abandoned_ ? TSshStatus::Failed : status;
@@ -96,8 +107,9 @@ TSshStatus TSshAuth::Agent() {
   }
   while (identity_ < identities_.size()) {
     const std::string& blob = identities_[identity_].Blob;
-    const int rc = libssh2_userauth_publickey(session_, user_.c_str(), reinterpret_cast<const unsigned char*>(blob.data()),
-                                              blob.size(), &TSshAuth::SignWithAgent, &self_);
+    const int rc =
+        libssh2_userauth_publickey(session_, user_.c_str(), reinterpret_cast<const unsigned char*>(blob.data()),
+                                   blob.size(), &TSshAuth::SignWithAgent, &self_);
     if (rc == LIBSSH2_ERROR_EAGAIN) return TSshStatus::Again;
     if (rc == 0) return Accept("agent");
     ++identity_;
@@ -239,7 +251,8 @@ bool TSshAuth::KeyFileEncrypted(const std::string& path) {
   const std::string blob = Base64Decode(base64);
   const std::size_t at = std::strlen("openssh-key-v1") + 1;
   if (blob.size() < at + 4) return false;
-  const std::uint32_t length = (static_cast<std::uint8_t>(blob[at]) << 24) | (static_cast<std::uint8_t>(blob[at + 1]) << 16) |
+  const std::uint32_t length = (static_cast<std::uint8_t>(blob[at]) << 24) |
+                               (static_cast<std::uint8_t>(blob[at + 1]) << 16) |
                                (static_cast<std::uint8_t>(blob[at + 2]) << 8) | static_cast<std::uint8_t>(blob[at + 3]);
   return blob.compare(at + 4, length, "none") != 0;
 }

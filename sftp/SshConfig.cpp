@@ -9,7 +9,6 @@
 
 namespace {
 
-
 // The words of a line: blanks separate them, "=" may stand between keyword and value, and
 // double quotes hold a word with blanks.
 std::vector<std::string> Words(const std::string& line) {
@@ -39,8 +38,8 @@ std::string Lower(std::string text) {
   return text;
 }
 
-std::string Expand(const std::string& value, const std::string& alias, const std::string& user,
-                   const std::string& home, const std::string& localUser) {
+std::string Expand(const std::string& value, const std::string& alias, const std::string& user, const std::string& home,
+                   const std::string& localUser) {
   std::string out;
   std::size_t i = 0;
   if (value.rfind("~/", 0) == 0 || value == "~") {
@@ -53,12 +52,25 @@ std::string Expand(const std::string& value, const std::string& alias, const std
       continue;
     }
     switch (value[++i]) {
-      case 'd': out += home; break;
-      case 'h': out += alias; break;
-      case 'r': out += user; break;
-      case 'u': out += localUser; break;
-      case '%': out += '%'; break;
-      default: out += '%'; out += value[i]; break;
+      case 'd':
+        out += home;
+        break;
+      case 'h':
+        out += alias;
+        break;
+      case 'r':
+        out += user;
+        break;
+      case 'u':
+        out += localUser;
+        break;
+      case '%':
+        out += '%';
+        break;
+      default:
+        out += '%';
+        out += value[i];
+        break;
     }
   }
   return out;
@@ -101,8 +113,8 @@ TSshHostConfig ReadSshConfig(const std::string& text, const std::string& alias, 
   }
   if (config.HostName.empty()) config.HostName = alias;
   for (const std::string& identity : identities) {
-    config.IdentityFiles.push_back(Expand(identity, config.HostName, config.User.empty() ? localUser : config.User,
-                                          home, localUser));
+    config.IdentityFiles.push_back(
+        Expand(identity, config.HostName, config.User.empty() ? localUser : config.User, home, localUser));
   }
   return config;
 }

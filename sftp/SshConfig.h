@@ -10,9 +10,9 @@
 #include <vector>
 
 struct TSshHostConfig {
-  std::string HostName;  // the name to connect to (the alias itself when none is given)
-  std::uint16_t Port = 0;  // 0: none given
-  std::string User;        // empty: none given
+  std::string HostName;                    // the name to connect to (the alias itself when none is given)
+  std::uint16_t Port = 0;                  // 0: none given
+  std::string User;                        // empty: none given
   std::vector<std::string> IdentityFiles;  // "~" and %d %h %r %u %% expanded
 };
 

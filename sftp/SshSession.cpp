@@ -17,7 +17,6 @@ void InitLibrary() {
   std::call_once(once, [] { libssh2_init(0); });
 }
 
-
 }  // namespace
 
 TSshSession::TSshSession(TVelaSocket& socket) : socket_(socket) {
@@ -70,7 +69,8 @@ ssize_t TSshSession::Receive(libssh2_socket_t, void* buffer, size_t length, int,
 }
 
 void TSshSession::PreferHostKeyTypes(const std::string& types) {
-  if (session_ != nullptr && !types.empty()) libssh2_session_method_pref(session_, LIBSSH2_METHOD_HOSTKEY, types.c_str());
+  if (session_ != nullptr && !types.empty())
+    libssh2_session_method_pref(session_, LIBSSH2_METHOD_HOSTKEY, types.c_str());
 }
 
 TSshStatus TSshSession::Handshake() {

@@ -6,8 +6,9 @@
 
 std::string Base64Encode(const std::string& bytes) {
   std::string text(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-  const int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()),
-                                     reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
+  const int length =
+      EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()),
+                      reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
   text.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
   return text;
 }
@@ -15,8 +16,9 @@ std::string Base64Encode(const std::string& bytes) {
 std::string Base64Decode(const std::string& text) {
   if (text.empty() || text.size() % 4 != 0) return {};
   std::string bytes(3 * (text.size() / 4) + 1, '\0');
-  const int length = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(bytes.data()),
-                                     reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
+  const int length =
+      EVP_DecodeBlock(reinterpret_cast<unsigned char*>(bytes.data()),
+                      reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
   if (length < 0) return {};
   // The decoder counts the padding as zero bytes.
   std::size_t size = static_cast<std::size_t>(length);

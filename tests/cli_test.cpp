@@ -577,10 +577,11 @@ TEST_F(CliTest, SftpUrlsWithTheSameCommandsAndLines) {
                             "", kLimit, env);
   EXPECT_EQ(run.exitStatus, 0) << run.out << run.err << server.Log();
   const std::vector<std::string> lines = Lines(run.out);
-  for (const std::string& line : std::vector<std::string>{"done OnLoggedIn 1", "type sftp", "cwd " + root.PathOf("site"), "dir empty",
-                                  "file a b.txt", "done OnDirectoryCreated 1", "done OnFileStored 1",
-                                  "done OnFileRenamed 1", "done OnFileReceived 1", "done OnFileDeleted 1",
-                                  "done OnDirectoryDeleted 1", "done OnDirectoryChanged 1"}) {
+  const std::vector<std::string> expected = {
+      "done OnLoggedIn 1",     "type sftp",           "cwd " + root.PathOf("site"), "dir empty",
+      "file a b.txt",          "done OnDirectoryCreated 1", "done OnFileStored 1", "done OnFileRenamed 1",
+      "done OnFileReceived 1", "done OnFileDeleted 1", "done OnDirectoryDeleted 1",  "done OnDirectoryChanged 1"};
+  for (const std::string& line : expected) {
     EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line << "\n" << run.out;
   }
   EXPECT_EQ(local.ReadFile("down.txt"), "envoyé");

@@ -1,11 +1,9 @@
 // The known hosts as OpenSSH writes them: patterns, ports, hashed names, revoked keys, the
 // line of a changed key, a file that cannot be read; and the lines Add() writes.
-#include "sftp/KnownHosts.h"
-
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <gtest/gtest.h>
-
+#include "sftp/KnownHosts.h"
 #include "sftp/SshText.h"
 #include "tests/support/TempTree.h"
 
@@ -43,8 +41,8 @@ TEST(KnownHostsTest, VerdictOfEachKindOfLine) {
       {"hashed, another name", kHashed2222 + " " + kKeyLine + "\n", "other.example", 2222, Verdict::Unknown, 0},
       {"changed key names its line", "# comment\n\nsrv.example " + kOtherLine + "\n", "srv.example", 22,
        Verdict::Changed, 3},
-      {"the right key anywhere wins", "srv.example " + kOtherLine + "\nsrv.example " + kKeyLine + "\n", "srv.example", 22,
-       Verdict::Known, 0},
+      {"the right key anywhere wins", "srv.example " + kOtherLine + "\nsrv.example " + kKeyLine + "\n", "srv.example",
+       22, Verdict::Known, 0},
       {"another type is not a change", "srv.example ecdsa-sha2-nistp256 " + Base64Encode("xyz") + "\n", "srv.example",
        22, Verdict::Unknown, 0},
       {"revoked key", "@revoked * " + kKeyLine + "\nsrv.example " + kKeyLine + "\n", "srv.example", 22,

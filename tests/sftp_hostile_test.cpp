@@ -3,11 +3,10 @@
 // Each ends the session with one clear message, within the bounded wait, and touches no
 // local file.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>

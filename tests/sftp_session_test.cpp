@@ -3,9 +3,8 @@
 // among them), resume, stop and go on, folders, host keys unknown, known, hashed and
 // changed, the ways to log in and a refused login, the user's SSH configuration, and the
 // folder walk over SFTP.
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -51,7 +50,9 @@ class SftpSessionTest : public ::testing::Test {
     s.sftp.RemoteFile = remote;
     return s.Run([&] { s.sftp.StoreFile(); }, "fileStored", waitMs);
   }
-  bool List(SftpTestSession& s) { return s.Run([&] { s.sftp.GetListing(); }, "listingDone"); }
+  bool List(SftpTestSession& s) {
+    return s.Run([&] { s.sftp.GetListing(); }, "listingDone");
+  }
   // A request the server refuses fails alone: ftpiCommandFailed, Success false, the session
   // goes on.
   void ExpectRefused(SftpTestSession& s, const std::function<void()>& request, const std::string& completion) {
@@ -81,7 +82,8 @@ TEST_F(SftpSessionTest, ListsFromAttributesWithAnyNameAndResolvedLinks) {
   ASSERT_TRUE(List(s)) << s.Transcript();
   EXPECT_EQ(s.sftp.InitialDirectory, root.Path());
   EXPECT_EQ(Sorted(s.sftp.DirectoryNames), (Names{"dossier à part", "lien dossier"}));
-  EXPECT_EQ(Sorted(s.sftp.FileNames), (Names{"  deux  blancs  ", "lien fichier", "lien mort", "é\x01\x1b[31m\xff.txt"}));
+  EXPECT_EQ(Sorted(s.sftp.FileNames),
+            (Names{"  deux  blancs  ", "lien fichier", "lien mort", "é\x01\x1b[31m\xff.txt"}));
   ASSERT_NE(s.sftp.FactsOf("lien fichier"), nullptr);
   EXPECT_EQ(s.sftp.FactsOf("lien fichier")->Size, 2);
   EXPECT_EQ(s.sftp.FactsOf("lien mort")->Size, -1);
@@ -133,12 +135,16 @@ TEST_F(SftpSessionTest, FoldersRenamesDeletionsAndRefusals) {
   EXPECT_EQ(s.sftp.InitialDirectory, server_.Root().Path());
   ASSERT_TRUE(s.Run([&] { s.sftp.RenameFile("a.txt", "neuf/b.txt"); }, "fileRenamed"));
   EXPECT_EQ(server_.Root().ReadFile("neuf/b.txt"), "A");
-  ExpectRefused(s, [&] { s.sftp.ChangeDirectory("neuf/b.txt"); }, "directoryChanged");
-  ExpectRefused(s, [&] { s.sftp.DeleteDirectory("neuf"); }, "directoryDeleted");
-  ExpectRefused(s, [&] { s.sftp.CreateDirectory("neuf"); }, "directoryCreated");
+  ExpectRefused(
+      s, [&] { s.sftp.ChangeDirectory("neuf/b.txt"); }, "directoryChanged");
+  ExpectRefused(
+      s, [&] { s.sftp.DeleteDirectory("neuf"); }, "directoryDeleted");
+  ExpectRefused(
+      s, [&] { s.sftp.CreateDirectory("neuf"); }, "directoryCreated");
   s.sftp.RemoteFile = "absent.txt";
   s.sftp.LocalFile = s.local.PathOf("kept.txt");
-  ExpectRefused(s, [&] { s.sftp.ReceiveFile(); }, "fileReceived");
+  ExpectRefused(
+      s, [&] { s.sftp.ReceiveFile(); }, "fileReceived");
   EXPECT_EQ(s.local.ReadFile("kept.txt"), "mine");
   EXPECT_FALSE(s.local.Exists("kept.txt.part"));
   ASSERT_TRUE(s.Run([&] { s.sftp.DeleteFile("neuf/b.txt"); }, "fileDeleted"));
@@ -267,7 +273,9 @@ TEST_F(SftpHostKeyTest, ChangedKeyRefusedHashedKeyKnown) {
   ASSERT_TRUE(s.home.WriteFile("known_hosts", name + " " + server_.HostKeyLine() + "\n"));
   std::string output, error;
   ASSERT_EQ(RunCommand({"/usr/bin/ssh-keygen", "-H", "-f", s.home.PathOf("known_hosts")}, "/dev/null", Millis(10000),
-                       &output, error), 0) << error;
+                       &output, error),
+            0)
+      << error;
   ASSERT_EQ(s.home.ReadFile("known_hosts").rfind("|1|", 0), 0u);
   s.log.Clear();
   EXPECT_TRUE(Connect(s, false)) << s.Transcript();
@@ -323,8 +331,9 @@ TEST_F(SftpSessionTest, RefusedLoginSaysWhatWasTried) {
   s.sftp.UserPassword = "pas le bon";
   EXPECT_FALSE(s.LogIn());
   ASSERT_TRUE(s.WaitQuit()) << s.Transcript();
-  EXPECT_EQ(s.log.Count("sftpeLoginRefused:" + stranger + "\npassword\noffered:publickey,password,keyboard-interactive"),
-            1) << s.Transcript();
+  EXPECT_EQ(
+      s.log.Count("sftpeLoginRefused:" + stranger + "\npassword\noffered:publickey,password,keyboard-interactive"), 1)
+      << s.Transcript();
   EXPECT_EQ(s.log.CountPrefix("sftpe"), 1);
   EXPECT_FALSE(s.sftp.Connected);
 }

@@ -1,8 +1,8 @@
 // The user's SSH configuration as OpenSSH reads it, for the keywords the SFTP component
 // takes: Host blocks with patterns, the first value winning, IdentityFile adding up.
-#include "sftp/SshConfig.h"
-
 #include <gtest/gtest.h>
+
+#include "sftp/SshConfig.h"
 
 namespace talvo::test {
 namespace {
@@ -27,7 +27,8 @@ TEST(SshConfigTest, WhatEachHostGets) {
   };
   const std::vector<Row> rows = {
       {"prod", {"srv-prod.internal", 2222, "deploy", {"/home/anna/.ssh/id_all", "/home/anna/.ssh/my key"}}},
-      {"web.example", {"srv-web.example.internal", 2222, "deploy", {"/home/anna/.ssh/id_all", "/home/anna/.ssh/my key"}}},
+      {"web.example",
+       {"srv-web.example.internal", 2222, "deploy", {"/home/anna/.ssh/id_all", "/home/anna/.ssh/my key"}}},
       {"bad.example", {"bad.example", 2200, "everyone", {"/home/anna/.ssh/id_all"}}},
       {"PROD", {"srv-PROD.internal", 2222, "deploy", {"/home/anna/.ssh/id_all", "/home/anna/.ssh/my key"}}},
   };

@@ -32,7 +32,8 @@ std::string LoginRefusedText(const std::string& tried) {
     return "Accès refusé : aucune des méthodes de connexion que le serveur accepte (" + offered +
            ") n'a pu être essayée.";
   }
-  return "Accès refusé. Méthodes essayées : " + ways + ". Veuillez vérifier votre nom d'utilisateur, vos clés et "
+  return "Accès refusé. Méthodes essayées : " + ways +
+         ". Veuillez vérifier votre nom d'utilisateur, vos clés et "
          "votre mot de passe.";
 }
 
@@ -53,17 +54,19 @@ std::optional<std::string> SshErrorMessage(int error, const std::string& addinfo
     case sftpeHandshake:
       return HandshakeText(addinfo);
     case sftpeHostKeyUnknown:
-      return "La clé du serveur (" + addinfo + ") n'a pas été acceptée ; la connexion est abandonnée sans que "
+      return "La clé du serveur (" + addinfo +
+             ") n'a pas été acceptée ; la connexion est abandonnée sans que "
              "rien d'autre ait été envoyé.";
     case sftpeHostKeyChanged: {
       const std::size_t colon = addinfo.rfind(':');
       return "ATTENTION : la clé du serveur a changé depuis la dernière connexion. Quelqu'un tente peut-être "
              "d'intercepter la connexion : elle est abandonnée sans que rien d'autre ait été envoyé. Si le "
-             "changement est voulu, retirez l'ancienne clé de " + addinfo.substr(0, colon) + ", ligne " +
-             addinfo.substr(colon + 1) + ".";
+             "changement est voulu, retirez l'ancienne clé de " +
+             addinfo.substr(0, colon) + ", ligne " + addinfo.substr(colon + 1) + ".";
     }
     case sftpeKnownHostsUnreadable:
-      return "Le fichier des serveurs connus " + addinfo + " ne peut pas être lu : la clé du serveur ne peut pas "
+      return "Le fichier des serveurs connus " + addinfo +
+             " ne peut pas être lu : la clé du serveur ne peut pas "
              "être vérifiée et la connexion est abandonnée.";
     case sftpeLoginRefused:
       return LoginRefusedText(addinfo);
@@ -77,24 +80,28 @@ std::optional<std::string> SshErrorMessage(int error, const std::string& addinfo
   }
 }
 
-std::string PassphrasePrompt(const std::string& key) {
-  return "Saisissez la phrase secrète de la clé " + key + " :";
-}
+std::string PassphrasePrompt(const std::string& key) { return "Saisissez la phrase secrète de la clé " + key + " :"; }
 
 std::string HostKeyQuestion(const TSftpHostKeyQuestion& q) {
-  return "La clé du serveur " + q.Host + " (port " + std::to_string(q.Port) + ") n'est pas connue.\n\nType : " +
-         q.KeyType + "\nEmpreinte : " + q.Fingerprint +
+  return "La clé du serveur " + q.Host + " (port " + std::to_string(q.Port) +
+         ") n'est pas connue.\n\nType : " + q.KeyType + "\nEmpreinte : " + q.Fingerprint +
          "\n\nS'il s'agit bien de votre serveur (son administrateur peut vous confirmer l'empreinte), vous pouvez "
-         "lui faire confiance. Faire confiance à cette clé ? Elle sera ajoutée à " + q.KnownHostsFile + ".";
+         "lui faire confiance. Faire confiance à cette clé ? Elle sera ajoutée à " +
+         q.KnownHostsFile + ".";
 }
 
 std::string SshInfoLine(int info, const std::string& addinfo) {
   switch (info) {
-    case sftpiHostKey: return "Clé du serveur : " + addinfo + ".";
-    case sftpiHostKeyAdded: return "La clé du serveur a été ajoutée à " + addinfo + ".";
-    case sftpiNotRemembered: return "La clé du serveur n'a pas pu être ajoutée à " + addinfo + ".";
-    case sftpiLoggedInWith: return "Connecté avec " + WayText(addinfo) + ".";
-    default: return "";
+    case sftpiHostKey:
+      return "Clé du serveur : " + addinfo + ".";
+    case sftpiHostKeyAdded:
+      return "La clé du serveur a été ajoutée à " + addinfo + ".";
+    case sftpiNotRemembered:
+      return "La clé du serveur n'a pas pu être ajoutée à " + addinfo + ".";
+    case sftpiLoggedInWith:
+      return "Connecté avec " + WayText(addinfo) + ".";
+    default:
+      return "";
   }
 }
 

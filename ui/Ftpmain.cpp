@@ -301,7 +301,7 @@ void TForm1::FormCloseQuery(bool& CanClose) {
   }
   CanClose = false;
   FClosing = true;
-  if (Session().Busy) Session().Abort();
+  if (FSession == &Sftp1 ? Sftp1.Busy : Ftp1.Transfer.Running()) Session().Abort();
   QuitForClose();
 }
 

@@ -104,7 +104,8 @@ bool TForm1::TransferFolders(TFolderTransfer::Direction direction, std::vector<T
 // Until the walk waits for its question or is done; the end of the connection or of the
 // program ends the wait too, since no event would come.
 void TForm1::WaitForFolders() {
-  while (Folder().Running() && Folder().phase() != Walk::Phase::Scanned && Session().Connected && !FEnding && !FClosing) {
+  while (Folder().Running() && Folder().phase() != Walk::Phase::Scanned && Session().Connected && !FEnding &&
+         !FClosing) {
     TQtLoopBridge::WaitForEvents();
   }
 }
@@ -115,11 +116,11 @@ void TForm1::ShowProgress() {
   if (folder) {
     const QString format = QString::number(Folder().FilesDone() + 1) + QLatin1Char('/') +
                            QString::number(Folder().Files().size());
-    FProgress->Show(Folder().BytesDone() + Session().ResumedFrom + Session().BytesTransferred, Folder().KnownBytes(),
-                    FFolderClock.elapsed(), format);
+    FProgress->Show(Folder().BytesDone() + Session().ResumedFrom + Session().BytesTransferred,
+                    Folder().KnownBytes(), FFolderClock.elapsed(), format);
   } else {
-    FProgress->Show(Session().ResumedFrom + Session().BytesTransferred, Session().ExpectedSize, Session().TransferTime,
-                    QStringLiteral("%p %"), Session().ResumedFrom);
+    FProgress->Show(Session().ResumedFrom + Session().BytesTransferred, Session().ExpectedSize,
+                    Session().TransferTime, QStringLiteral("%p %"), Session().ResumedFrom);
   }
 }
 

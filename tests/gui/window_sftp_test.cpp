@@ -28,7 +28,9 @@ class WindowSftpTest : public WindowTest {
     WindowTest::TearDown();
     server.Stop();
   }
-  std::string Url() const { return "sftp://" + server.User() + "@" + server.Host() + ":" + std::to_string(server.Port()); }
+  std::string Url() const {
+    return "sftp://" + server.User() + "@" + server.Host() + ":" + std::to_string(server.Port());
+  }
   bool Listed(const std::vector<std::string>& files) {
     return WaitUntil([&] { return dialogs.Pending() == 0 && Idle() && Rows(*form->ui.ListBox2) == files; });
   }
@@ -49,14 +51,18 @@ TEST_F(WindowSftpTest, ConnectsAsksTheKeyAndThePasswordThenCopiesBothWays) {
   std::string defaultButton;
   bool passwordMasked = false;
   dialogs.Expect(Type(Url()))
-      .Expect(Checked([&](QWidget* box) {
-        if (auto* message = qobject_cast<QMessageBox*>(box); message && message->defaultButton()) {
-          defaultButton = message->defaultButton()->text().toStdString();
-        }
-      }, Press("&Oui")))
-      .Expect(Checked([&](QWidget* prompt) {
-        passwordMasked = static_cast<TInputForm*>(prompt)->ui.Input->echoMode() == QLineEdit::Password;
-      }, Type(server.Password())));
+      .Expect(Checked(
+          [&](QWidget* box) {
+            if (auto* message = qobject_cast<QMessageBox*>(box); message && message->defaultButton()) {
+              defaultButton = message->defaultButton()->text().toStdString();
+            }
+          },
+          Press("&Oui")))
+      .Expect(Checked(
+          [&](QWidget* prompt) {
+            passwordMasked = static_cast<TInputForm*>(prompt)->ui.Input->echoMode() == QLineEdit::Password;
+          },
+          Type(server.Password())));
   Click(form->ui.ConnectBtn);
   ASSERT_TRUE(Listed({"distant.txt"})) << dialogs.Describe() << LogText();
   const SeenDialog& question = dialogs.Seen()[1];
@@ -90,12 +96,15 @@ TEST_F(WindowSftpTest, AsksAKeysPassphraseMaskedAndRefusesAChangedKey) {
   const std::string key = server.MakeUserKey("id_window", "secret de cle");
   ASSERT_FALSE(key.empty()) << server.Error();
   form->Sftp1.DefaultIdentityFiles = {key};
-  ASSERT_TRUE(ssh.WriteFile("known_hosts", "[" + server.Host() + "]:" + std::to_string(server.Port()) + " " +
-                                               server.HostKeyLine() + "\n"));
+  ASSERT_TRUE(ssh.WriteFile(
+      "known_hosts", "[" + server.Host() + "]:" + std::to_string(server.Port()) + " " + server.HostKeyLine() + "\n"));
   bool masked = false;
-  dialogs.Expect(Type(Url())).Expect(Checked([&](QWidget* prompt) {
-    masked = static_cast<TInputForm*>(prompt)->ui.Input->echoMode() == QLineEdit::Password;
-  }, Type("secret de cle")));
+  dialogs.Expect(Type(Url()))
+      .Expect(Checked(
+          [&](QWidget* prompt) {
+            masked = static_cast<TInputForm*>(prompt)->ui.Input->echoMode() == QLineEdit::Password;
+          },
+          Type("secret de cle")));
   Click(form->ui.ConnectBtn);
   ASSERT_TRUE(Listed({"distant.txt"})) << dialogs.Describe() << LogText();
   EXPECT_EQ(dialogs.Seen()[1].caption, "Phrase secrète");

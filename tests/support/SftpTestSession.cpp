@@ -15,8 +15,8 @@ SftpTestSession::SftpTestSession(SshdServer& server, bool trustServer, bool with
   sftp.AgentSocket.clear();
   sftp.DefaultIdentityFiles.clear();
   if (trustServer) {
-    home.WriteFile("known_hosts", "[" + server.Host() + "]:" + std::to_string(server.Port()) + " " +
-                                      server.HostKeyLine() + "\n");
+    home.WriteFile("known_hosts",
+                   "[" + server.Host() + "]:" + std::to_string(server.Port()) + " " + server.HostKeyLine() + "\n");
   }
   if (withKey) {
     static int keys = 0;
@@ -25,7 +25,9 @@ SftpTestSession::SftpTestSession(SshdServer& server, bool trustServer, bool with
   }
 }
 
-bool SftpTestSession::LogIn() { return Run([this] { sftp.Connect(); }, "loggedIn"); }
+bool SftpTestSession::LogIn() {
+  return Run([this] { sftp.Connect(); }, "loggedIn");
+}
 
 bool SftpTestSession::Run(const std::function<void()>& start, const std::string& completion, int timeoutMs) {
   return RunUntilLogged(log, start, completion, timeoutMs);

@@ -91,8 +91,8 @@ bool SshdServer::Prepare(std::string& error) {
   }
   const std::string id = std::to_string(uid_);
   if (!root_.SetOwner(uid_, uid_, 0755) || !SetOwner(work_.Path(), uid_, 0755) ||
-      !work_.WriteFile("passwd", std::string(kUser) + ":x:" + id + ":" + id + ":Talvo test:" + root_.Path() +
-                                     ":/bin/sh\n") ||
+      !work_.WriteFile("passwd",
+                       std::string(kUser) + ":x:" + id + ":" + id + ":Talvo test:" + root_.Path() + ":/bin/sh\n") ||
       !work_.WriteFile("group", std::string(kUser) + ":x:" + id + ":\n") ||
       !work_.WriteFile("pam_passwd", PasswordFileLine(kUser)) || !work_.WriteFile("authorized_keys", "")) {
     error = "cannot prepare the server's files";
@@ -181,7 +181,8 @@ bool SshAgent::Start(std::string& error) {
 
 bool SshAgent::Add(const std::string& key, std::string& error) {
   ::setenv("SSH_AUTH_SOCK", socket_.c_str(), 1);
-  const int status = RunCommand({"/usr/bin/ssh-add", "-q", key}, folder_.PathOf("agent.log"), kKeyGenTimeout, nullptr, error);
+  const int status =
+      RunCommand({"/usr/bin/ssh-add", "-q", key}, folder_.PathOf("agent.log"), kKeyGenTimeout, nullptr, error);
   ::unsetenv("SSH_AUTH_SOCK");
   if (status != 0 && error.empty()) error = "ssh-add failed: " + folder_.ReadFile("agent.log");
   return status == 0;
