@@ -238,7 +238,7 @@ TSshStatus TVelaSftp::OpenSftpStep() {
       return TSshStatus::Failed;
     }
     OpenStage = 1;
-    Argument = ".";
+    Argument.assign(1, '.');  // the home folder (an assignment of "." trips GCC 12 at -O3)
     ChangeStage = 0;
   }
   const TSshStatus status = ResolveFolder();
