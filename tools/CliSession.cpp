@@ -16,8 +16,11 @@
 #include "session/KnownServers.h"
 #include "texts/FrenchMessages.h"
 #include "tools/CertificateAnswer.h"
+#include "tools/CliCredentials.h"
 #include "tools/CliText.h"
+#include "tools/Interruption.h"
 #include "tools/ProgressLine.h"
+#include "tools/TerminalPassword.h"
 
 namespace {
 
@@ -27,9 +30,9 @@ class TCliSession {
  public:
   explicit TCliSession(const TCliOptions& options)
       : options_(options),
-        ftp_(options.sftp ? nullptr : std::make_unique<TVelaFtp>()),
-        sftp_(options.sftp ? std::make_unique<TVelaSftp>() : nullptr),
-        session_(options.sftp ? static_cast<TFileSession&>(*sftp_) : static_cast<TFileSession&>(*ftp_)) {
+        ftp_(Sftp(options) ? nullptr : std::make_unique<TVelaFtp>()),
+        sftp_(Sftp(options) ? std::make_unique<TVelaSftp>() : nullptr),
+        session_(sftp_ ? static_cast<TFileSession&>(*sftp_) : static_cast<TFileSession&>(*ftp_)) {
     if (ftp_) {
       Bind(*ftp_);
       ftp_->TransferMode = options.ascii ? AsciiTransfer : BinaryTransfer;
@@ -43,7 +46,6 @@ class TCliSession {
       Bind(*sftp_);
       sftp_->UserName = options.user;
       sftp_->UserPassword = options.password;
-      sftp_->InitialDirectory = options.startFolder;
       sftp_->OnSftpHostKey = [this](TObject*, const TSftpHostKeyQuestion& question, bool& trust) {
         OnHostKey(question, trust);
       };
@@ -92,8 +94,10 @@ class TCliSession {
     const FtpError error = ftp_ ? ftp_->LastError : sftp_->LastError;
     if (error == ftpeNoServer || error == ftpeWinsockNotInitialized) return 1;
     while (!quitSeen_) loop.RunUntil([this] { return quitSeen_; }, 1000);
-    loop.DispatchPending();  // a second quit notification follows a network error
+    if (interrupted_ == 0) loop.DispatchPending();  // a second quit notification follows a network error
     std::fflush(stdout);
+    // As a shell reports a program that a signal ended.
+    if (interrupted_ != 0) return 128 + interrupted_;
     return failed_ || !allDone_ ? 1 : 0;
   }
 
@@ -134,9 +138,11 @@ class TCliSession {
       stopping_ = true;
       session_.Abort();
     }
+    // A file's data moving (a listing's progress carries its line): from now on its
+    // counters are this file's.
+    if (info == ftpiProgress && addinfo.empty()) fileMoving_ = true;
     Warn(info, addinfo);
     if (!options_.quiet) Print(false, std::string("info ") + SessionInfoName(info) + " " + Escape(addinfo));
-    if (info == ftpiProgress && addinfo.empty()) ShowProgress();
   }
 
   // What weakens the session's protection is said on the error output, even with --quiet:
@@ -180,10 +186,18 @@ class TCliSession {
     switch (static_cast<int>(need)) {
       case ftpnServer: value = options_.host; break;
       case ftpnUserName: value = options_.user; break;
-      case ftpnPassword: value = options_.password; break;
+      case ftpnPassword: value = options_.passwordGiven ? options_.password : AskPassword(); break;
       case ftpnAccount: value = options_.account; break;
       default: value.clear(); break;  // a key's passphrase: the key is left out
     }
+  }
+
+  // Nothing gave a password and the server wants one: asked on the terminal, if there is
+  // one, without echo.
+  std::string AskPassword() {
+    progress_.Clear();
+    std::fflush(stdout);
+    return ReadTerminalPassword(0, PasswordPrompt(session_.UserName, options_.host)).value_or("");
   }
 
   void Done(const char* event) {
@@ -192,8 +206,15 @@ class TCliSession {
   }
 
   void TransferDone(const char* event) {
+    fileMoving_ = false;
     if (folder_.OperationDone()) return;
-    progress_.Clear();
+    progress_.Stop();
+    if (session_.Success) {
+      const std::int64_t bytes = session_.ResumedFrom + session_.BytesTransferred;
+      progress_.Finish(FinishedText(bytes, session_.BytesTransferred, MillisecondsSinceStart()));
+    } else {
+      progress_.Clear();
+    }
     Done(event);
     Print(true, "bytes " + std::to_string(session_.BytesTransferred) + " ms " + std::to_string(session_.TransferTime));
     if (stopping_ && !session_.Success) {
@@ -205,8 +226,9 @@ class TCliSession {
     Next();
   }
 
-  // Starts the next command, or quits when none is left.
+  // Starts the next command, or quits when none is left (or the tool was interrupted).
   void Next() {
+    if (interrupted_ != 0) next_ = options_.commands.size();
     while (next_ < options_.commands.size()) {
       const TCliCommand& c = options_.commands[next_++];
       if (c.verb == "abort-at") {
@@ -223,17 +245,19 @@ class TCliSession {
         session_.DeleteDirectory(c.args[0]);
       } else if (c.verb == "rm") {
         session_.DeleteFile(c.args[0]);
-      } else if (c.verb == "mv") {
+      } else if (c.verb == "rename" || c.verb == "mv") {
         session_.RenameFile(c.args[0], c.args[1]);
       } else if (c.recursive) {
         StartFolder(c);
       } else if (c.verb == "get") {
         session_.RemoteFile = c.args[0];
         session_.LocalFile = c.args[1];
+        StartProgress();
         session_.ReceiveFile();
       } else if (c.verb == "put") {
         session_.LocalFile = c.args[0];
         session_.RemoteFile = c.args[1];
+        StartProgress();
         session_.StoreFile();
       }
       return;
@@ -254,12 +278,18 @@ class TCliSession {
                          std::to_string(folder_.KnownBytes());
     if (folder_.UnknownSizes() > 0) counts += " unknown " + std::to_string(folder_.UnknownSizes());
     Print(true, counts);
-    folderStart_ = std::chrono::steady_clock::now();
+    StartProgress();
     folder_.Go();
   }
 
   void FolderDone() {
-    progress_.Clear();
+    progress_.Stop();
+    if (folder_.outcome() == TFolderTransfer::Outcome::Sent) {
+      progress_.Finish("fichier " + std::to_string(folder_.FilesDone()) + "/" + std::to_string(folder_.Files().size()) +
+                       ", " + FinishedText(folder_.BytesDone(), folder_.BytesDone(), MillisecondsSinceStart()));
+    } else {
+      progress_.Clear();
+    }
     for (const std::string& name : folder_.RefusedNames()) {
       std::fprintf(stderr, "talvoftp-cli: not copied, its name would leave the local folder: %s\n",
                    Escape(name).c_str());
@@ -285,23 +315,51 @@ class TCliSession {
     if (folder_.outcome() != TFolderTransfer::Outcome::Abandoned) Next();
   }
 
-  // The running file's progress, and in a folder transfer the folder's.
-  void ShowProgress() {
-    if (!progress_.Due()) return;
-    std::int64_t done = session_.ResumedFrom + session_.BytesTransferred, total = session_.ExpectedSize;
-    std::int64_t elapsed = session_.TransferTime, startedAt = session_.ResumedFrom;
-    std::string text;
-    if (folder_.phase() == TFolderTransfer::Phase::Transferring) {
-      startedAt = 0;
-      done += folder_.BytesDone();
-      total = folder_.KnownBytes();
-      elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                      folderStart_).count();
-      text = "fichier " + std::to_string(folder_.FilesDone() + 1) + "/" + std::to_string(folder_.Files().size()) +
-             ", ";
-    }
-    progress_.Show(text + ProgressText(done, total, elapsed, startedAt));
+  // The progress line of a transfer from now on, redrawn on its timer.
+  void StartProgress() {
+    transferStart_ = std::chrono::steady_clock::now();
+    fileMoving_ = false;
+    progress_.Start([this] { return ProgressNow(); });
   }
+
+  std::int64_t MillisecondsSinceStart() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - transferStart_)
+        .count();
+  }
+
+  // The running file's progress, and in a folder transfer the folder's. The counters of a
+  // file are its own only once its data moves: until then they still hold the last file's.
+  std::string ProgressNow() const {
+    const std::int64_t file = fileMoving_ ? session_.ResumedFrom + session_.BytesTransferred : 0;
+    const std::int64_t elapsed = MillisecondsSinceStart();
+    if (folder_.phase() != TFolderTransfer::Phase::Transferring) {
+      return ProgressText(file, session_.ExpectedSize, elapsed, fileMoving_ ? session_.ResumedFrom : 0);
+    }
+    return "fichier " + std::to_string(folder_.FilesDone() + 1) + "/" + std::to_string(folder_.Files().size()) +
+           ", " + ProgressText(folder_.BytesDone() + file, folder_.KnownBytes(), elapsed);
+  }
+
+  // Ctrl-C or SIGTERM: a running transfer (or folder) stops the way the stop button stops
+  // it, so that what it keeps is kept, and the session then quits; with nothing to stop
+  // the tool ends at once.
+  void Interrupted(int signal) {
+    interrupted_ = signal;
+    progress_.Stop();
+    progress_.Clear();
+    if (!session_.Connected || (!folder_.Running() && !TransferRunning())) {
+      quitSeen_ = true;
+      return;
+    }
+    stopping_ = true;
+    folder_.Stop();
+    if (TransferRunning()) session_.Abort();
+  }
+
+  // A listing or a transfer runs; over SFTP, any operation (the stop ends it at its next
+  // step).
+  bool TransferRunning() const { return ftp_ ? ftp_->Transfer.Running() : sftp_->Busy; }
+
+  static bool Sftp(const TCliOptions& options) { return options.protocol == TServerProtocol::Sftp; }
 
   const TCliOptions& options_;
   std::unique_ptr<TVelaFtp> ftp_;
@@ -310,10 +368,13 @@ class TCliSession {
   TFolderTransfer folder_{session_};
   TProgressLine progress_{!options_.quiet && ::isatty(2) == 1};
   const bool stdoutIsTerminal_ = ::isatty(1) == 1;
-  std::chrono::steady_clock::time_point folderStart_;
+  TInterruption interruption_{[this](int signal) { Interrupted(signal); }};
+  int interrupted_ = 0;  // the signal that interrupted the tool
+  std::chrono::steady_clock::time_point transferStart_;
+  bool fileMoving_ = false;
   std::size_t next_ = 0;
   long long abortAt_ = -1;
-  bool stopping_ = false;  // abort-at stopped the running transfer
+  bool stopping_ = false;  // abort-at or an interruption stopped the running transfer
   bool failed_ = false;
   bool allDone_ = false;
   bool quitSeen_ = false;

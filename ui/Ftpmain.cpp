@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "session/KnownServers.h"
+#include "session/RecentServers.h"
 #include "ui/ArrowIcon.h"
 #include "ui/Dialogs.h"
 #include "ui/FormUnits.h"
@@ -71,6 +72,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   Ftp1.DataConnectionMode = dcmAutomatic;
   Ftp1.TlsMode = tlsmAuto;
   Ftp1.KnownServersFile = DefaultKnownServersPath();
+  RecentServersFile = DefaultRecentServersPath();
   Ftp1.ServerType = ftpstDefault;
   Ftp1.TimeOutConnect = 30;
   Ftp1.TimeOutArp = 20;
@@ -174,7 +176,7 @@ void TForm1::BindEngineEvents() {
     Shielded(this, [&] { Sftp1SftpHostKey(sender, question, trust); });
   };
   for (TFileSession* session : {static_cast<TFileSession*>(&Ftp1), static_cast<TFileSession*>(&Sftp1)}) {
-    session->OnLoggedIn = notify(&TForm1::NeedNewFTPListing);
+    session->OnLoggedIn = notify(&TForm1::Ftp1LoggedIn);
     session->OnDirectoryChanged = notify(&TForm1::NeedNewFTPListing);
     session->OnDirectoryCreated = notify(&TForm1::NeedNewFTPListing);
     session->OnDirectoryDeleted = notify(&TForm1::NeedNewFTPListing);
@@ -324,5 +326,8 @@ void TForm1::Ftp1FtpQuit(TObject*) {
   if (FClosing) {
     FEnding = true;
     QCoreApplication::exit(0);
+    return;
   }
+  // A remembered password was refused: the same server again, its password asked for.
+  if (FLogin.Retry) QTimer::singleShot(0, this, [this] { Shielded(this, [this] { ConnectBtnClick(); }); });
 }

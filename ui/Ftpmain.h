@@ -19,11 +19,13 @@
 #include <vector>
 
 #include "session/FolderTransfer.h"
+#include "credentials/Keyring.h"
 #include "ftp/Ftp.h"
 #include "sftp/Sftp.h"
 #include "ui/DesktopLauncher.h"
 #include "ui/KeyBindings.h"
 #include "ui/ListBox.h"
+#include "ui/LoginState.h"
 #include "ui/TransferProgress.h"
 #include "ui_Ftpmain.h"
 
@@ -38,8 +40,15 @@ class TForm1 : public QWidget {
   // The session the panes show and the buttons drive: Ftp1 unless SFTP was asked for.
   TFileSession& Session() { return *FSession; }
   const TFileSession& Session() const { return *FSession; }
+  // The same engine as the socket that carries it (its server and port).
+  const TVelaSocket& SessionSocket() const {
+    return FSession == &Sftp1 ? static_cast<const TVelaSocket&>(Sftp1) : static_cast<const TVelaSocket&>(Ftp1);
+  }
   // The text editor and the opener of the local pane (desktop defaults unless set).
   TDesktopLauncher Launcher;
+
+  // Where the servers logged in to are remembered, for the server prompt to offer.
+  std::string RecentServersFile;
 
   // Most text the log holds: an append that would go past it counts as failed, which
   // empties the log before the new text goes in.
@@ -51,6 +60,9 @@ class TForm1 : public QWidget {
 
   // Connection and closing.
   void ConnectBtnClick();
+  // Connects to `server` (as typed at the server prompt: a name, host:port or a link)
+  // without asking for it: the server of the command line.
+  void ConnectToServer(const std::string& server);
   void Button11Click();
   void Button10Click();
   void Ftp1FtpQuit(TObject* Sender);
@@ -62,6 +74,10 @@ class TForm1 : public QWidget {
   void Ftp1FtpError(TObject* Sender, FtpError error, const std::string& addinfo);
   void Ftp1FtpCertificate(TObject* Sender, const TFtpCertificateQuestion& question, bool& trust);
   void Sftp1SftpHostKey(TObject* Sender, const TSftpHostKeyQuestion& question, bool& trust);
+
+  // The end of the login: the keyring and the recent servers, then the link's folder or
+  // the listing.
+  void Ftp1LoggedIn(TObject* Sender);
 
   // Remote pane.
   void NeedNewFTPListing(TObject* Sender);
@@ -113,8 +129,7 @@ class TForm1 : public QWidget {
   void BindEngineEvents();
   template <typename Component>
   void BindComponentEvents(Component& component);
-  // Asks for the server as the FTP component would, and connects the engine the answer
-  // names (FtpmainSftp.cpp).
+  // Asks for the server and connects the engine it names (FtpmainLogin.cpp).
   void ConnectAsked();
   TFolderTransfer& Folder() { return FSession == &Sftp1 ? FSftpFolder : FFolder; }
   // The busy tests of every command that starts an engine operation.
@@ -142,6 +157,19 @@ class TForm1 : public QWidget {
   void WaitForFolders();
   void AcceptDrops();
   void ShowProgress();
+  // The login's prompts (FtpmainLogin.cpp): the server, read as typed, and the password,
+  // from the keyring or asked for.
+  void AskServer(std::string& value);
+  bool TakeServer(const std::string& typed, std::string& value);
+  void UseServer(TServerTarget target, std::string& value);
+  void AskPassword(std::string& value);
+  void AskKeyring();
+  TKeyringKey KeyringKey() const;
+  void NoteLoginRefused();
+  // Enters the link's folder after the login, step by step; false once there is nothing
+  // more to do than list.
+  bool FollowStartPath();
+  void SelectStartFile();
 
   bool FClosing = false;
   bool FOperationDone = false;
@@ -153,8 +181,7 @@ class TForm1 : public QWidget {
   bool FStoreDataOpened = false; // the running store has opened its data connection
   TKeyBindings Keys;
   TFileSession* FSession = &Ftp1;
-  bool FServerAsked = false;     // the server prompt was answered before the FTP connect
-  std::string FServerAnswer;
+  TLoginState FLogin;
   TFolderTransfer FFolder{Ftp1};  // the folder transfer of the running batch, if any
   TFolderTransfer FSftpFolder{Sftp1};
   QElapsedTimer FFolderClock;     // since the folder transfer began, for its time left

@@ -42,7 +42,7 @@ void TForm1::Ftp1FtpInfo(TObject*, FtpInfo info, const std::string& addinfo) {
       AppendLog(addinfo, true);
       break;
     case ftpiConnected:
-      AppendLog(talvo::texts::ConnectedLine(addinfo, FSession == &Sftp1 ? Sftp1.FtpPort : Ftp1.FtpPort), true);
+      AppendLog(talvo::texts::ConnectedLine(addinfo, SessionSocket().FtpPort), true);
       break;
     case ftpiPassiveMode:
       AppendLog(talvo::texts::PassiveModeLine(addinfo), true);
@@ -98,8 +98,13 @@ void TForm1::Ftp1FtpInfo(TObject*, FtpInfo info, const std::string& addinfo) {
 }
 
 void TForm1::Ftp1FtpNeedInfo(TObject*, TFtpInfoNeeded need, std::string& value) {
-  if (need == ftpnServer && FServerAsked) {
-    value = FServerAnswer;  // asked already, before the engine was chosen
+  if (need == ftpnServer) {
+    // Asked already, before the engine was chosen (ConnectAsked).
+    value = FLogin.ServerAnswer.value_or(std::string());
+    return;
+  }
+  if (need == ftpnPassword) {
+    AskPassword(value);
     return;
   }
   const std::string word = talvo::texts::NeedInfoWord(need);
@@ -125,6 +130,7 @@ void TForm1::Sftp1SftpHostKey(TObject*, const TSftpHostKeyQuestion& question, bo
 }
 
 void TForm1::Ftp1FtpError(TObject*, FtpError error, const std::string& addinfo) {
+  if (error == ftpeLoginRefused || error == AsFtpError(sftpeLoginRefused)) NoteLoginRefused();
   // Once the window is closing, a failure only hastens the end: no message holds it up.
   const auto message = talvo::texts::ErrorMessage(error, addinfo);
   if (message && !FClosing) ShowInformation(this, QString::fromStdString(*message));
