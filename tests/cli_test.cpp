@@ -613,7 +613,7 @@ TEST_F(CliTest, SftpUrlsWithTheSameCommandsAndLines) {
 
   ASSERT_TRUE(local.WriteFile("up.txt", "envoyé"));
   const CliRun run = RunCli({"--quiet", "--trust-host-key", fingerprint, url + "/~/site", "ls", "mkdir", "neuf", "put",
-                             local.PathOf("up.txt"), "neuf/up.txt", "mv", "neuf/up.txt", "neuf/moved.txt", "get",
+                             local.PathOf("up.txt"), "neuf/up.txt", "rename", "neuf/up.txt", "neuf/moved.txt", "get",
                              "neuf/moved.txt", local.PathOf("down.txt"), "rm", "neuf/moved.txt", "rmdir", "neuf", "cd",
                              "..", "get", "-r", "site", local.PathOf("site")},
                             "", kLimit, env);

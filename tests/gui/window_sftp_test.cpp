@@ -1,12 +1,17 @@
 // The window over SFTP against a real sshd: sftp:// typed at the server prompt, the
 // question about the unknown server key ("&Non" by default, its type and fingerprint), the
-// password and a key's passphrase asked masked in the prompt dialog, the listing, a file
-// down and up with the byte counter and the throughput line, and the log's own lines.
+// password and a key's passphrase asked masked in the prompt dialog (the password kept in a
+// real keyring when asked to, and taken from it next time), the listing, a file
+// down and up with the byte counter and the throughput line, the log's own lines, and a
+// link that names a file under the home folder (its folder entered, the file selected,
+// the server remembered).
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 
+#include "credentials/Keyring.h"
 #include "tests/gui/WindowHarness.h"
+#include "tests/support/SecretService.h"
 #include "tests/support/SshdServer.h"
 #include "ui/ByteCounter.h"
 
@@ -48,6 +53,8 @@ DialogAnswers::Action Checked(std::function<void(QWidget*)> check, DialogAnswers
 }
 
 TEST_F(WindowSftpTest, ConnectsAsksTheKeyAndThePasswordThenCopiesBothWays) {
+  SecretService secrets;
+  ASSERT_TRUE(secrets.Start(true)) << secrets.Error();
   std::string defaultButton;
   bool passwordMasked = false;
   dialogs.Expect(Type(Url()))
@@ -61,6 +68,7 @@ TEST_F(WindowSftpTest, ConnectsAsksTheKeyAndThePasswordThenCopiesBothWays) {
       .Expect(Checked(
           [&](QWidget* prompt) {
             passwordMasked = static_cast<TInputForm*>(prompt)->ui.Input->echoMode() == QLineEdit::Password;
+            static_cast<TInputForm*>(prompt)->ui.RememberBox->setChecked(true);
           },
           Type(server.Password())));
   Click(form->ui.ConnectBtn);
@@ -90,6 +98,15 @@ TEST_F(WindowSftpTest, ConnectsAsksTheKeyAndThePasswordThenCopiesBothWays) {
   EXPECT_EQ(server.Root().ReadFile("local.txt"), local.ReadFile("local.txt"));
   EXPECT_NE(LogText().find(std::to_string(4 << 20) + " octets transférés en "), std::string::npos) << LogText();
   ASSERT_TRUE(Disconnect());
+
+  // The password went to the keyring under this SFTP server's own key, and comes from
+  // there at the next connection, without a prompt.
+  EXPECT_EQ(TKeyring::Lookup(KeyringKeyFor("sftp", server.Host(), server.Port(), server.User())), server.Password());
+  dialogs.Expect(Type(Url()));
+  Click(form->ui.ConnectBtn);
+  ASSERT_TRUE(Listed({"distant.txt", "local.txt"})) << dialogs.Describe() << LogText();
+  EXPECT_NE(LogText().find("Mot de passe pris dans le trousseau de clés."), std::string::npos) << LogText();
+  ASSERT_TRUE(Disconnect());
 }
 
 TEST_F(WindowSftpTest, AsksAKeysPassphraseMaskedAndRefusesAChangedKey) {
@@ -99,17 +116,20 @@ TEST_F(WindowSftpTest, AsksAKeysPassphraseMaskedAndRefusesAChangedKey) {
   ASSERT_TRUE(ssh.WriteFile(
       "known_hosts", "[" + server.Host() + "]:" + std::to_string(server.Port()) + " " + server.HostKeyLine() + "\n"));
   bool masked = false;
-  dialogs.Expect(Type(Url()))
+  ASSERT_TRUE(server.Root().WriteFile("sous/choisi.txt", "x"));
+  dialogs.Expect(Type(Url() + "/~/sous/choisi.txt"))
       .Expect(Checked(
           [&](QWidget* prompt) {
             masked = static_cast<TInputForm*>(prompt)->ui.Input->echoMode() == QLineEdit::Password;
           },
           Type("secret de cle")));
   Click(form->ui.ConnectBtn);
-  ASSERT_TRUE(Listed({"distant.txt"})) << dialogs.Describe() << LogText();
+  ASSERT_TRUE(Listed({"choisi.txt"})) << dialogs.Describe() << LogText();
   EXPECT_EQ(dialogs.Seen()[1].caption, "Phrase secrète");
   EXPECT_EQ(dialogs.Seen()[1].text, "Saisissez la phrase secrète de la clé " + key + " :");
   EXPECT_TRUE(masked);
+  EXPECT_EQ(form->ui.ListBox2->SelectedRows(), std::vector<int>{0});
+  EXPECT_EQ(config.ReadFile("recent-servers"), Url() + "\n");
   ASSERT_TRUE(Disconnect());
 
   ASSERT_TRUE(server.ChangeHostKey() && server.Restart()) << server.Error();
