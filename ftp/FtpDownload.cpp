@@ -15,6 +15,7 @@
 #include "ftp/FtpTransfer.h"
 #include "ftp/ListingParser.h"
 #include "ftp/ReplyParsing.h"
+#include "session/DownloadRules.h"
 
 // After the reply to TYPE: SIZE before a binary download, unless it was stopped meanwhile.
 void TFtpTransfer::AskSizeOrOpenData(TransferKind kind) {
@@ -52,9 +53,7 @@ void TFtpTransfer::TakeModificationTimeReply(const TFtpReply& Reply) {
 
 // The part is continued unless the server's file changed after it was written.
 void TFtpTransfer::ChooseResume(std::int64_t remoteModified) {
-  if (remoteModified < 0 || remoteModified <= LocalFileHandle.PartModified()) {
-    resumeCandidate_ = LocalFileHandle.PartSize();
-  }
+  resumeCandidate_ = PartToContinue(LocalFileHandle, ftp_.ExpectedSize, remoteModified);
 }
 
 // Just before RETR: REST when a part is to be continued; true when it was sent (RETR then
@@ -92,29 +91,19 @@ void TFtpTransfer::TakeAnnouncedSize(const TFtpReply& Reply) {
   if (ftp_.TransferMode == BinaryTransfer && ftp_.ExpectedSize < 0) ByteCountFromOpeningReply(Reply.Line, ftp_.ExpectedSize);
 }
 
-// In clear with no size known nothing tells a cut from an end: the server's 2xx is taken.
-bool TFtpTransfer::DownloadWhole() const {
-  if (ftp_.ExpectedSize >= 0) return ftp_.ResumedFrom + ftp_.BytesTransferred == ftp_.ExpectedSize;
-  return !ftp_.Features.ProtectData || closeNotify_;
-}
-
-// The end of a download, its data side over and its final reply in.
+// The end of a download, its data side over and its final reply in. In clear with no size
+// known nothing tells a cut from an end: the server's 2xx is taken.
 void TFtpTransfer::SettleDownload() {
   if (!ftp_.Success) {
     LocalFileHandle.Forget();
     return;
   }
-  const bool whole = DownloadWhole();
-  if (!whole && ftp_.ResumedFrom > 0 && ftp_.ResumedFrom + ftp_.BytesTransferred > ftp_.ExpectedSize) {
-    // More than the file holds: the server did not go on where it was asked to, and the
-    // part is of no use to a later try.
-    LocalFileHandle.Discard();
-    ftp_.ReportError(ftpeResumeIgnored);
-    return;
+  // The local file is settled before the report, whose message box runs the loop.
+  const bool endTrusted = !ftp_.Features.ProtectData || closeNotify_;
+  switch (EndDownload(LocalFileHandle, ftp_.ExpectedSize, ftp_.ResumedFrom, ftp_.BytesTransferred, endTrusted)) {
+    case TDownloadEnd::Whole: return;
+    case TDownloadEnd::Incomplete: ftp_.ReportError(ftpeDownloadIncomplete); return;
+    case TDownloadEnd::PartDropped: ftp_.ReportError(ftpeResumeIgnored); return;
+    case TDownloadEnd::WriteFailed: ftp_.ReportError(ftpeLocalFileWrite); return;
   }
-  // A target written in place is emptied even when no data came: the file is empty on the
-  // server too.
-  if (whole && LocalFileHandle.Claim() && LocalFileHandle.Commit()) return;
-  LocalFileHandle.Forget();  // before the report, whose message box runs the loop
-  ftp_.ReportError(whole ? ftpeLocalFileWrite : ftpeDownloadIncomplete);
 }

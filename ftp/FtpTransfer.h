@@ -107,7 +107,6 @@ class TFtpTransfer {
   void TakeAnnouncedSize(const TFtpReply& Reply);
   void ChooseResume(std::int64_t remoteModified);
   bool AskRest();
-  bool DownloadWhole() const;
   void SettleDownload();
 
   TVelaFtp& ftp_;
