@@ -8,8 +8,8 @@
 //
 // Only a whole download replaces the local file (TLocalFile::Commit); any other leaves the
 // file as it was and keeps the part received beside it. A later download of the same file
-// continues that part (REST) when the server's file is larger than it and, where the
-// server tells when its file last changed (MLSD or MDTM), not newer than the part.
+// continues that part (REST) when the part was begun for that file as it is now: the same
+// server, port and path, the same size and the same last change (MLSD or MDTM).
 #include "ftp/Ftp.h"
 #include "ftp/ListingParser.h"
 #include "ftp/ReplyParsing.h"
@@ -25,19 +25,18 @@ void TVelaFtp::AskSizeOrOpenData(TransferKind kind) {
 }
 
 // A refusal (500, 502, 550: unknown command, a file it will not size) leaves the size
-// unknown; the download goes on all the same.
+// unknown; the download goes on all the same. The file's time comes from its own facts,
+// else from MDTM, asked when a part may be continued or the file is large enough that a
+// later try would rather continue it.
 void TVelaFtp::TakeSizeReply(TransferKind kind, const std::string& Line) {
   if (IsReplyClass(Line, '1')) return;  // not a final reply: the one owed comes later
   ByteCountFromSizeReply(Line, ExpectedSize);
-  const std::int64_t part = LocalFileHandle.PartSize();
-  if (part > 0 && ExpectedSize > part && !Transfer.Stopped()) {
-    const ListingFacts* listed = FactsOf(RemoteFile);
-    if (listed == nullptr || listed->Modified < 0) {
-      SendCommand("MDTM " + RemoteFile, csAwaitRetrMdtm);
-      return;
-    }
-    ChooseResume(listed->Modified);
+  const bool worthATime = LocalFileHandle.PartSize() > 0 || ExpectedSize >= kTimeWorthAsking;
+  if (ReceiveFacts.Modified < 0 && ExpectedSize > 0 && worthATime && !Transfer.Stopped()) {
+    SendCommand("MDTM " + RemoteFile, csAwaitRetrMdtm);
+    return;
   }
+  ChooseResume(ReceiveFacts.Modified);
   OpenDataConnection(kind);
 }
 
@@ -48,27 +47,29 @@ void TVelaFtp::TakeModificationTimeReply(const std::string& Line) {
   OpenDataConnection(TransferKind::Receive);
 }
 
-// The part is continued unless the server's file changed after it was written.
+// The part is continued only when it was begun for this same file, unchanged.
 void TVelaFtp::ChooseResume(std::int64_t remoteModified) {
-  if (remoteModified < 0 || remoteModified <= LocalFileHandle.PartModified()) {
-    ResumeCandidate = LocalFileHandle.PartSize();
-  }
+  ResumeCandidate = LocalFileHandle.ResumableFrom(ExpectedSize, remoteModified);
 }
 
-// Just before RETR: REST when a part is to be continued; true when it was sent (RETR then
-// waits for its reply).
+// Just before RETR: the part begun (from the start, or on where it ends) and REST when it
+// goes on; true when REST was sent (RETR then waits for its reply), or when the part could
+// not be begun (the operation then ends).
 bool TVelaFtp::AskRest() {
-  if (ResumeCandidate <= 0) return false;
   const std::int64_t offset = ResumeCandidate;
   ResumeCandidate = 0;
-  if (!LocalFileHandle.ContinuePart(offset)) return false;
+  if (const int error = LocalFileHandle.Begin(offset); error != 0) {
+    EndTransferCommandRefused();  // ends the operation before the report's message box
+    ReportLocalError(ftpeLocalFileOpen, error);
+    return true;
+  }
+  if (offset <= 0) return false;
   ResumedFrom = offset;
   SendCommand("REST " + std::to_string(offset), csAwaitRetrRest);
   return true;
 }
 
-// 350: the server sends the rest of its file. Anything else: from the start, into a new
-// file, the part kept as it is.
+// 350: the server sends the rest of its file. Anything else: from the start of the part.
 void TVelaFtp::TakeRestReply(const std::string& Line) {
   if (IsReplyClass(Line, '1')) return;
   if (Line.compare(0, 3, "350") == 0) {
@@ -77,9 +78,9 @@ void TVelaFtp::TakeRestReply(const std::string& Line) {
     if (serial != Serial) return;
   } else {
     ResumedFrom = 0;
-    if (!LocalFileHandle.StartOver()) {
-      EndTransferCommandRefused();  // ends the operation before the report's message box
-      ReportError(ftpeLocalFileOpen);
+    if (const int error = LocalFileHandle.StartOver(); error != 0) {
+      EndTransferCommandRefused();
+      ReportLocalError(ftpeLocalFileOpen, error);
       return;
     }
   }
@@ -99,7 +100,7 @@ bool TVelaFtp::DownloadWhole() const {
 // The end of a download, its data side over and its final reply in.
 void TVelaFtp::SettleDownload() {
   if (!Success) {
-    LocalFileHandle.Forget();
+    ForgetLocalFile();
     return;
   }
   const bool whole = DownloadWhole();
@@ -107,12 +108,27 @@ void TVelaFtp::SettleDownload() {
     // More than the file holds: the server did not go on where it was asked to, and the
     // part is of no use to a later try.
     LocalFileHandle.Discard();
+    ForgetLocalFile();
+    ReportError(ftpeDownloadIncomplete);
+    return;
+  }
+  if (!whole) {
+    ForgetLocalFile();  // before the report, whose message box runs the loop
     ReportError(ftpeDownloadIncomplete);
     return;
   }
   // A target written in place is emptied even when no data came: the file is empty on the
   // server too.
-  if (whole && LocalFileHandle.Claim() && LocalFileHandle.Commit()) return;
-  LocalFileHandle.Forget();  // before the report, whose message box runs the loop
-  ReportError(whole ? ftpeLocalFileWrite : ftpeDownloadIncomplete);
+  int error = LocalFileHandle.Claim();
+  if (error == 0) error = LocalFileHandle.Commit();
+  if (error == 0) return;
+  ForgetLocalFile();
+  ReportLocalError(ftpeLocalFileWrite, error);
+}
+
+// Ends the local file's story without a whole download, and notes what it left.
+void TVelaFtp::ForgetLocalFile() {
+  LocalFileHandle.Forget();
+  LeftOnDisk = LocalFileHandle.Left();
+  LeftPath = LocalFileHandle.LeftPath();
 }

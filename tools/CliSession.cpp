@@ -42,7 +42,8 @@ class TCliSession {
       folder_.ErrorReported();
       failed_ = true;
       std::string line = std::string("error ") + FtpErrorName(error);
-      if (const std::optional<std::string> message = talvo::texts::ErrorMessage(error, addinfo)) {
+      if (const std::optional<std::string> message =
+              talvo::texts::ErrorMessage(error, addinfo, talvo::texts::LocalContextOf(ftp_))) {
         line += ' ';
         line += Escape(*message);
       }
@@ -114,8 +115,9 @@ class TCliSession {
     if (info == ftpiProgress && addinfo.empty()) ShowProgress();
   }
 
-  // What weakens the session's protection is said on the error output, even with --quiet:
-  // a session in clear, an expired certificate taken, a server that could not be remembered.
+  // What weakens the session's protection or puts local data at risk is said on the error
+  // output, even with --quiet: a session in clear, an expired certificate taken, a server
+  // that could not be remembered, a file written in place, a file that changed as it was sent.
   void Warn(FtpInfo info, const std::string& addinfo) {
     std::string line;
     if (info == ftpiTlsRefused) {
@@ -124,6 +126,10 @@ class TCliSession {
       line = talvo::texts::CertificateExpiredLine();
     } else if (info == ftpiServerNotRemembered) {
       line = talvo::texts::ServerNotRememberedLine(addinfo);
+    } else if (info == ftpiLocalFileInPlace) {
+      line = talvo::texts::InPlaceLine(addinfo);
+    } else if (info == ftpiLocalFileChanged) {
+      line = talvo::texts::ChangedWhileSentLine(addinfo);
     } else {
       return;
     }
@@ -160,7 +166,8 @@ class TCliSession {
     if (stopping_ && !ftp_.Success) {
       const bool download = std::string(event) == "OnFileReceived";
       const long long kept = ftp_.ResumedFrom + ftp_.BytesTransferred;
-      Print(true, "stopped " + Escape(talvo::texts::StoppedTransferLine(download, kept, ftp_.LocalFile + ".part")));
+      Print(true, "stopped " + Escape(talvo::texts::StoppedTransferLine(download, kept,
+                                                                          talvo::texts::LocalContextOf(ftp_))));
     }
     stopping_ = false;
     Next();
