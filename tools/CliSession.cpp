@@ -12,6 +12,7 @@
 #include "platform/MessageLoop.h"
 #include "session/FolderTransfer.h"
 #include "session/KnownServers.h"
+#include "session/WalkEvents.h"
 #include "texts/FrenchMessages.h"
 #include "tools/CertificateAnswer.h"
 #include "tools/CliText.h"
@@ -38,8 +39,7 @@ class TCliSession {
     ftp_.OnFtpInfo = [this](TObject*, FtpInfo info, const std::string& addinfo) { OnInfo(info, addinfo); };
     folder_.OnScanned = [this] { FolderScanned(); };
     folder_.OnFinished = [this] { FolderDone(); };
-    ftp_.OnFtpError = [this](TObject*, FtpError error, std::string addinfo) {
-      folder_.ErrorReported();
+    ftp_.OnFtpError = WalkFirst(folder_, TFtpErrorEvent([this](TObject*, FtpError error, std::string addinfo) {
       failed_ = true;
       std::string line = std::string("error ") + FtpErrorName(error);
       if (const std::optional<std::string> message =
@@ -48,9 +48,12 @@ class TCliSession {
         line += Escape(*message);
       }
       Print(true, line);
-    };
+    }));
     ftp_.OnFtpNeedInfo = [this](TObject*, TFtpInfoNeeded need, std::string& value) { OnNeed(need, value); };
-    ftp_.OnFtpReady = [this](TObject*) { Print(false, "ready"); };
+    ftp_.OnFtpReady = [this](TObject*) {
+      lastReply_.clear();
+      Print(false, "ready");
+    };
     ftp_.OnFtpQuit = [this](TObject*) {
       Print(false, "quit");
       quitSeen_ = true;
@@ -63,7 +66,6 @@ class TCliSession {
     };
     const auto simple = [this](const char* name) {
       return [this, name](TObject*) {
-        if (folder_.OperationDone()) return;
         Done(name);
         Next();
       };
@@ -76,13 +78,13 @@ class TCliSession {
     ftp_.OnFileReceived = [this](TObject*) { TransferDone("OnFileReceived"); };
     ftp_.OnFileStored = [this](TObject*) { TransferDone("OnFileStored"); };
     ftp_.OnListingDone = [this](TObject*) {
-      if (folder_.OperationDone()) return;
       Done("OnListingDone");
       Print(true, "cwd " + Escape(ftp_.InitialDirectory));
       for (const auto& name : ftp_.DirectoryNames) Print(true, "dir " + Escape(name));
       for (const auto& name : ftp_.FileNames) Print(true, "file " + Escape(name));
       Next();
     };
+    PutWalkFirst(ftp_, folder_);
   }
 
   int Run() {
@@ -111,6 +113,8 @@ class TCliSession {
       ftp_.Abort();
     }
     Warn(info, addinfo);
+    if (info == ftpiReceived) lastReply_ = addinfo;
+    if (info == ftpiCommandFailed) Refused();
     if (!options_.quiet) Print(false, std::string("info ") + FtpInfoName(info) + " " + Escape(addinfo));
     if (info == ftpiProgress && addinfo.empty()) ShowProgress();
   }
@@ -137,6 +141,19 @@ class TCliSession {
     std::fprintf(stderr, "talvoftp-cli: %s\n", Escape(line).c_str());
   }
 
+  // Why a command failed, on the error output even with --quiet: the server's reply, or
+  // that its argument could not be sent (nothing came since the last command ended).
+  void Refused() {
+    std::string reply = lastReply_;
+    while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r')) reply.pop_back();
+    progress_.Clear();
+    if (reply.empty()) {
+      std::fprintf(stderr, "talvoftp-cli: refused: the name holds a line break and cannot be sent\n");
+    } else {
+      std::fprintf(stderr, "talvoftp-cli: refused by the server: %s\n", Escape(reply).c_str());
+    }
+  }
+
   // Only a fingerprint given on the command line makes an unverified certificate trusted.
   void OnCertificate(const TFtpCertificateQuestion& question, bool& trust) {
     Print(true, "certificate " + question.Fingerprint);
@@ -159,7 +176,6 @@ class TCliSession {
   }
 
   void TransferDone(const char* event) {
-    if (folder_.OperationDone()) return;
     progress_.Clear();
     Done(event);
     Print(true, "bytes " + std::to_string(ftp_.BytesTransferred) + " ms " + std::to_string(ftp_.TransferTime));
@@ -228,25 +244,26 @@ class TCliSession {
 
   void FolderDone() {
     progress_.Clear();
-    for (const std::string& name : folder_.RefusedNames()) {
-      std::fprintf(stderr, "talvoftp-cli: not copied, its name would leave the local folder: %s\n",
-                   Escape(name).c_str());
+    for (const TFolderTransfer::Skip& skip : folder_.Skipped()) {
+      std::fprintf(stderr, "talvoftp-cli: not copied, %s: %s\n", SkipText(skip.Reason), Escape(skip.Path).c_str());
     }
     const std::string problem = Escape(folder_.Problem());
     switch (folder_.outcome()) {
       case TFolderTransfer::Outcome::TooDeep:
-        std::fprintf(stderr, "talvoftp-cli: %s holds folders more than %d levels deep (a link that leads back "
-                     "up?); nothing was copied\n", problem.c_str(), TFolderTransfer::kMaxDepth);
+        std::fprintf(stderr, "talvoftp-cli: %s holds folders more than %d levels deep; nothing was copied\n",
+                     problem.c_str(), TFolderTransfer::kMaxDepth);
         break;
       case TFolderTransfer::Outcome::FolderUnreadable:
+        std::fprintf(stderr, "talvoftp-cli: the folder %s could not be read or entered\n", problem.c_str());
+        break;
       case TFolderTransfer::Outcome::LocalFolderFailed:
-        std::fprintf(stderr, "talvoftp-cli: the folder %s could not be %s\n", problem.c_str(),
-                     folder_.outcome() == TFolderTransfer::Outcome::LocalFolderFailed ? "made" : "read or entered");
+        std::fprintf(stderr, "talvoftp-cli: the folder %s could not be made: %s\n", problem.c_str(),
+                     talvo::texts::LocalErrorReason(folder_.ProblemError()).c_str());
         break;
       default:
         break;
     }
-    const bool sent = folder_.outcome() == TFolderTransfer::Outcome::Sent;
+    const bool sent = folder_.outcome() == TFolderTransfer::Outcome::Sent && folder_.Skipped().empty();
     if (!sent) failed_ = true;
     Print(true, std::string("done folder ") + (sent ? "1" : "0") + " files " + std::to_string(folder_.FilesDone()) +
                     " bytes " + std::to_string(folder_.BytesDone()));
@@ -271,6 +288,16 @@ class TCliSession {
     progress_.Show(text + ProgressText(done, total, elapsed, startedAt));
   }
 
+  static const char* SkipText(TFolderTransfer::SkipReason reason) {
+    switch (reason) {
+      case TFolderTransfer::SkipReason::Failed: return "its transfer failed";
+      case TFolderTransfer::SkipReason::NameLeaves: return "its name would leave the local folder";
+      case TFolderTransfer::SkipReason::LinkLeaves: return "a link that leads out of the folder";
+      case TFolderTransfer::SkipReason::Loop: return "a folder that leads back to one that holds it";
+    }
+    return "";
+  }
+
   const TCliOptions& options_;
   TVelaFtp ftp_;
   TFolderTransfer folder_{ftp_};
@@ -283,6 +310,7 @@ class TCliSession {
   bool failed_ = false;
   bool allDone_ = false;
   bool quitSeen_ = false;
+  std::string lastReply_;  // the server's last reply since the last operation ended
 };
 
 }  // namespace

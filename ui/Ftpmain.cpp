@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "session/KnownServers.h"
+#include "session/WalkEvents.h"
 #include "ui/ArrowIcon.h"
 #include "ui/Dialogs.h"
 #include "ui/FormUnits.h"
@@ -151,13 +152,8 @@ void TForm1::ConnectKeys() {
 }
 
 void TForm1::BindEngineEvents() {
-  // A completion that ends a step of the running folder transfer is that transfer's alone.
   const auto notify = [this](void (TForm1::*handler)(TObject*)) {
-    return [this, handler](TObject* sender) {
-      Shielded(this, [&] {
-        if (!FFolder.OperationDone()) (this->*handler)(sender);
-      });
-    };
+    return [this, handler](TObject* sender) { Shielded(this, [&] { (this->*handler)(sender); }); };
   };
   Ftp1.OnFtpInfo = [this](TObject* sender, FtpInfo info, const std::string& addinfo) {
     Shielded(this, [&] { Ftp1FtpInfo(sender, info, addinfo); });
@@ -165,10 +161,10 @@ void TForm1::BindEngineEvents() {
   Ftp1.OnFtpNeedInfo = [this](TObject* sender, TFtpInfoNeeded need, std::string& value) {
     Shielded(this, [&] { Ftp1FtpNeedInfo(sender, need, value); });
   };
-  Ftp1.OnFtpError = [this](TObject* sender, FtpError error, std::string addinfo) {
-    FFolder.ErrorReported();  // before the message box, whose loop may bring the step's end
+  // The walk hears of an error before the message box, whose loop may bring the step's end.
+  Ftp1.OnFtpError = WalkFirst(FFolder, TFtpErrorEvent([this](TObject* sender, FtpError error, std::string addinfo) {
     Shielded(this, [&] { Ftp1FtpError(sender, error, addinfo); });
-  };
+  }));
   Ftp1.OnFtpCertificate = [this](TObject* sender, const TFtpCertificateQuestion& question, bool& trust) {
     Shielded(this, [&] { Ftp1FtpCertificate(sender, question, trust); });
   };
@@ -180,12 +176,12 @@ void TForm1::BindEngineEvents() {
   Ftp1.OnListingDone = notify(&TForm1::Ftp1ListingDone);
   Ftp1.OnFileDeleted = notify(&TForm1::Ftp1FileDeleted);
   Ftp1.OnFileReceived = notify(&TForm1::Ftp1FileReceived);
-  // A stored file has its throughput line and empties the counter in a folder transfer too.
-  Ftp1.OnFileStored = [this](TObject* sender) {
-    Shielded(this, [&] {
-      Ftp1FileStored(sender);
-      FFolder.OperationDone();
-    });
+  Ftp1.OnFileStored = notify(&TForm1::Ftp1FileStored);
+  // A completion that ends a step of the running folder transfer is that transfer's alone.
+  PutWalkFirst(Ftp1, FFolder);
+  // A file of a folder sent has its throughput line and empties the counter too.
+  FFolder.OnFileDone = [this] {
+    if (FFolder.direction() == TFolderTransfer::Direction::Upload) Shielded(this, [&] { Ftp1FileStored(&Ftp1); });
   };
   Ftp1.OnFtpQuit = [this](TObject* sender) { Shielded(this, [&] { Ftp1FtpQuit(sender); }); };
   Ftp1.OnFtpReady = [this](TObject* sender) { Shielded(this, [&] { Ftp1FtpReady(sender); }); };
