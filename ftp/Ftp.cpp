@@ -127,7 +127,9 @@ void TVelaFtp::ReportLocalError(FtpError Code, int error) {
   if (OnFtpError) OnFtpError(this, Code, LocalFile);
 }
 
-void TVelaFtp::FatalError(FtpError Code) {
+void TVelaFtp::FatalError(FtpError Code) { FatalErrorWithText(Code, "Error"); }
+
+void TVelaFtp::FatalErrorWithText(FtpError Code, const std::string& text) {
   if (ShuttingDown) return;
   ++Serial;
   DropTransfer();
@@ -139,7 +141,7 @@ void TVelaFtp::FatalError(FtpError Code) {
   StopGuard();
   Success = false;
   LastError = Code;
-  if (OnFtpError) OnFtpError(this, Code, "Error");
+  if (OnFtpError) OnFtpError(this, Code, text);
   PostQuit();
 }
 

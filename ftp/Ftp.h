@@ -24,6 +24,7 @@
 #include "session/LocalFile.h"
 #include "ftp/TransferState.h"
 #include "session/FileSession.h"
+#include "session/KnownServersWriter.h"
 #include "session/RemotePlace.h"
 #include "transport/velasock.h"
 
@@ -147,6 +148,8 @@ class TVelaFtp : public TVelaSocket, public TFileSession {
   void SendCommand(const std::string& Line, TControlState NextState);
   void HandleReply(const std::string& Line);
   void ReportError(FtpError Code);
+  // FatalError whose event carries `text` (what the error is about) instead of "Error".
+  void FatalErrorWithText(FtpError Code, const std::string& text);
   // A local file failed with the system's `error`: the event's text is LocalFile.
   void ReportLocalError(FtpError Code, int error);
   void FatalError(FtpError Code);
@@ -217,6 +220,7 @@ class TVelaFtp : public TVelaSocket, public TFileSession {
   void ControlTlsDone();
   std::vector<std::string> KnownServerNames() const;
   bool AcceptCertificate();
+  TKnownServersWriter ServerMemory;
   void DataWithoutProtection();
   void StartDataTls();
   void DataTlsDone();

@@ -11,15 +11,22 @@
 #include <chrono>
 #include <cstdlib>
 #include <sstream>
+#include <string_view>
 #include <thread>
 
 #include "platform/AddressText.h"
 
 namespace {
 
-// An address is one server in whatever form it was typed ("::1", "[::1]", ...).
+constexpr std::string_view kMappedPrefix = "::ffff:";
+
+// An address is one server in whatever form it was typed ("::1", "[::1]", ...), an IPv4
+// address mapped into IPv6 the IPv4 address itself.
 std::string Key(const std::string& host, std::uint16_t port) {
-  const std::string address = platform::CanonicalAddressText(host);
+  std::string address = platform::CanonicalAddressText(host);
+  if (address.starts_with(kMappedPrefix) && address.find('.') != std::string::npos) {
+    address.erase(0, kMappedPrefix.size());
+  }
   std::string lowered = address.empty() ? host : address;
   std::transform(lowered.begin(), lowered.end(), lowered.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -29,6 +36,7 @@ std::string Key(const std::string& host, std::uint16_t port) {
 struct Line {
   std::string key;  // "host port"
   std::string fingerprint;
+  bool address = false;  // an address connected to, not a name typed: no pin
 };
 
 // The file's lines; false when it exists and cannot be read (a rewrite would lose them).
@@ -46,8 +54,8 @@ bool ReadLines(const std::string& path, std::vector<Line>& lines) {
   std::string row;
   while (std::getline(in, row)) {
     std::istringstream fields(row);
-    std::string host, port, fingerprint;
-    if (fields >> host >> port >> fingerprint) lines.push_back({host + " " + port, fingerprint});
+    std::string host, port, fingerprint, kind;
+    if (fields >> host >> port >> fingerprint) lines.push_back({host + " " + port, fingerprint, (fields >> kind) && kind == "address"});
   }
   return true;
 }
@@ -68,7 +76,8 @@ bool MakeFolders(const std::string& folder) {
 }
 
 // The exclusive lock of one read-change-write, held until destruction; Held() is false
-// when the lock file cannot be opened or another process keeps the lock too long.
+// when the lock file cannot be opened or another process keeps the lock longer than
+// `waitMs` (Busy() then tells the second case).
 class ChangeLock {
  public:
   ChangeLock(const std::string& path, int waitMs) {
@@ -76,6 +85,7 @@ class ChangeLock {
     if (fd_ < 0) return;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
     while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+      busy_ = errno == EWOULDBLOCK;
       if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() >= deadline) {
         ::close(fd_);
         fd_ = -1;
@@ -83,6 +93,7 @@ class ChangeLock {
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    busy_ = false;
   }
   ~ChangeLock() {
     if (fd_ >= 0) ::close(fd_);  // releases the lock
@@ -90,9 +101,11 @@ class ChangeLock {
   ChangeLock(const ChangeLock&) = delete;
   ChangeLock& operator=(const ChangeLock&) = delete;
   bool Held() const { return fd_ >= 0; }
+  bool Busy() const { return busy_; }
 
  private:
   int fd_ = -1;
+  bool busy_ = false;
 };
 
 // Writes `text` to a new file beside `path` and renames it over `path`. The temporary is
@@ -116,43 +129,58 @@ bool ReplaceFile(const std::string& path, const std::string& text) {
 }  // namespace
 
 std::optional<std::string> TKnownServers::Find(const std::string& host, std::uint16_t port) const {
-  const std::vector<std::string> found = Fingerprints({host}, port);
-  if (found.empty()) return std::nullopt;
-  return found.front();
+  if (path_.empty()) return std::nullopt;
+  const std::string key = Key(host, port);
+  for (const Line& line : LinesOf(path_)) {
+    if (line.key == key && !line.address) return line.fingerprint;
+  }
+  return std::nullopt;
 }
 
-std::vector<std::string> TKnownServers::Fingerprints(const std::vector<std::string>& hosts,
-                                                     std::uint16_t port) const {
-  std::vector<std::string> found;
-  if (path_.empty()) return found;
+bool TKnownServers::DidTls(const std::vector<std::string>& hosts, std::uint16_t port) const {
+  if (path_.empty()) return false;
   const std::vector<Line> lines = LinesOf(path_);
   for (const std::string& host : hosts) {
     const std::string key = Key(host, port);
-    for (const Line& line : lines) {
-      if (line.key == key && std::find(found.begin(), found.end(), line.fingerprint) == found.end()) {
-        found.push_back(line.fingerprint);
-      }
-    }
+    if (std::any_of(lines.begin(), lines.end(), [&key](const Line& line) { return line.key == key; })) return true;
   }
-  return found;
+  return false;
 }
 
-bool TKnownServers::Remember(const std::vector<std::string>& hosts, std::uint16_t port,
-                             const std::string& fingerprint) const {
-  if (path_.empty() || fingerprint.empty() || hosts.empty()) return false;
-  const std::size_t slash = path_.rfind('/');
-  if (slash != std::string::npos && slash > 0 && !MakeFolders(path_.substr(0, slash))) return false;
-  const ChangeLock lock(path_ + ".lock", kLockWaitMs);
+bool TKnownServers::Unreadable() const {
   std::vector<Line> lines;
-  if (!lock.Held() || !ReadLines(path_, lines)) return false;
-  for (const std::string& host : hosts) {
-    const std::string key = Key(host, port);
-    std::erase_if(lines, [&key](const Line& line) { return line.key == key; });
-    lines.push_back({key, fingerprint});
-  }
+  return !path_.empty() && !ReadLines(path_, lines);
+}
+
+TKnownServers::TChange TKnownServers::TryRemember(const std::string& name, const std::string& address,
+                                                  std::uint16_t port, const std::string& fingerprint) const {
+  return Change(name, address, port, fingerprint, 0);
+}
+
+bool TKnownServers::Remember(const std::string& name, const std::string& address, std::uint16_t port,
+                             const std::string& fingerprint) const {
+  return Change(name, address, port, fingerprint, kLockWaitMs) == TChange::Done;
+}
+
+TKnownServers::TChange TKnownServers::Change(const std::string& name, const std::string& address, std::uint16_t port,
+                                             const std::string& fingerprint, int waitMs) const {
+  if (path_.empty() || fingerprint.empty() || name.empty()) return TChange::Failed;
+  const std::size_t slash = path_.rfind('/');
+  if (slash != std::string::npos && slash > 0 && !MakeFolders(path_.substr(0, slash))) return TChange::Failed;
+  const ChangeLock lock(path_ + ".lock", waitMs);
+  if (lock.Busy()) return TChange::Busy;
+  std::vector<Line> lines;
+  if (!lock.Held() || !ReadLines(path_, lines)) return TChange::Failed;
+  const auto record = [&lines, &fingerprint](const std::string& key, bool isAddress) {
+    std::erase_if(lines, [&](const Line& line) { return line.key == key && line.address == isAddress; });
+    lines.push_back({key, fingerprint, isAddress});
+  };
+  const std::string nameKey = Key(name, port);
+  record(nameKey, false);
+  if (!address.empty() && Key(address, port) != nameKey) record(Key(address, port), true);
   std::string text;
-  for (const Line& line : lines) text += line.key + " " + line.fingerprint + "\n";
-  return ReplaceFile(path_, text);
+  for (const Line& line : lines) text += line.key + " " + line.fingerprint + (line.address ? " address" : "") + "\n";
+  return ReplaceFile(path_, text) ? TChange::Done : TChange::Failed;
 }
 
 std::string DefaultKnownServersPath() {

@@ -127,8 +127,12 @@ std::optional<std::string> ErrorMessage(int error, const std::string& addinfo, c
     case ftpeDownloadIncomplete:
       return "Le fichier n'a pas été reçu en entier : la connexion de données a été coupée, ou le nombre d'octets "
              "reçus diffère de la taille annoncée par le serveur. " + WhatIsOnDisk(local);
+    case ftpeKnownServersUnreadable:
+      return "Le serveur ne propose pas de connexion chiffrée (TLS), et la liste des serveurs connus (" + addinfo +
+             ") ne peut pas être lue : rien ne dit que ce serveur ne chiffrait pas ses connexions auparavant. La "
+             "connexion est abandonnée sans que votre nom d'utilisateur ni votre mot de passe aient été envoyés.";
     default:
-      return std::nullopt;  // 0, 20, 25 and every code above 35
+      return std::nullopt;  // 0, 20, 25 and every code above 36
   }
 }
 
