@@ -100,7 +100,7 @@ void TVelaFtp::BeginOperation(TCurrentOperation op) {
   LastError = ftpeNone;
   Busy = true;
   // The last listing's facts hold for its folder, as long as nothing there changed.
-  if (op != opReceiveFile && op != opGetListing && op != opLogin) ListedDirectory.clear();
+  if (op != opReceiveFile && op != opGetListing && op != opLogin) ListingFactsHold = false;
 }
 
 // An argument that would carry a second command ends the accepted operation as refused,
@@ -197,10 +197,8 @@ void TVelaFtp::ReceiveFile() {
   ExpectedSize = -1;
   ResumeCandidate = ResumedFrom = 0;
   // What is known of this file: what the owner gives, or the listing of its folder.
-  const ListingFacts* listed = RemoteFile.find('/') == std::string::npos && !ListedDirectory.empty() &&
-                                       ListedDirectory == Place.Absolute()
-                                   ? FactsOf(RemoteFile)
-                                   : nullptr;
+  const ListingFacts* listed =
+      ListingFactsHold && RemoteFile.find('/') == std::string::npos ? FactsOf(RemoteFile) : nullptr;
   ReceiveFacts = RemoteFileFacts.Size >= 0 || RemoteFileFacts.Modified >= 0 || listed == nullptr ? RemoteFileFacts
                                                                                                  : *listed;
   RemoteFileFacts = {};

@@ -346,10 +346,11 @@ class TVelaFtp : public TVelaSocket, public TFileSession {
   // A download's time is asked (MDTM) from this size on, when no listing gave it: a later
   // try may then continue its part. Smaller files are fetched whole again.
   static constexpr std::int64_t kTimeWorthAsking = 1 << 20;
-  // Where the server's current folder is; the folder of the last listing, while its facts
-  // hold (nothing changed there since); what is known of the running download's file.
+  // Where the server's current folder is; whether the last listing's facts hold (it is of
+  // this folder, and nothing changed there since); what is known of the running download's
+  // file.
   TRemotePlace Place;
-  std::string ListedDirectory;
+  bool ListingFactsHold = false;
   ListingFacts ReceiveFacts;
   bool DataCloseNotify = false;  // the download's TLS data connection ended with close_notify
   bool AcceptWaiting = false;    // a connection arrived before the handlers were installed

@@ -40,7 +40,7 @@ void TVelaFtp::Connect() {
   ProtectData = false;
   MlsdOffered = Utf8Offered = MlsdRefused = false;
   Place.Lost();
-  ListedDirectory.clear();
+  ListingFactsHold = false;
   RepliesOwed = 1;  // the greeting
   ForgetAbort();
   OnSockConnect = [this](TObject* s) { ControlConnected(s); };
@@ -366,7 +366,7 @@ void TVelaFtp::HandlePwdReply(const std::string& Line) {
   }
   InitialDirectory = DirectoryFromPwd(Line);
   Place.Printed(InitialDirectory);
-  ListedDirectory = Place.Absolute();
+  ListingFactsHold = true;
   SendTransferType(TransferKind::Listing);
 }
 

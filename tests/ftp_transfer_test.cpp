@@ -242,6 +242,30 @@ TEST(FtpTransferTest, APartIsContinuedOnlyWhenItWasBegunForThisSameFileUnchanged
   }
 }
 
+// The facts of a listing hold for its folder only: after "ls", "cd sub", "get f", the
+// time of the f listed in the first folder is not taken for sub/f's; MDTM asks it.
+TEST(FtpTransferTest, TheFactsOfAnotherFoldersListingAreNeverTaken) {
+  DataSideSession s(ScriptedPeer::MlsdLogin());
+  s.ListingOpens(kPwdReply, "MLSD").DataSend("type=file;size=3000;modify=20250101000000; f\r\n").DataClose()
+      .Reply(kTransferComplete);
+  s.peer.Expect("CWD sub").Reply("250 ok\r\n");
+  s.peer.Expect("TYPE I").Reply("200 ok\r\n").Expect("SIZE f").Reply("213 3000\r\n").Expect("MDTM f")
+      .Reply("213 20260102030405\r\n").Expect("PORT ").Reply("200 ok\r\n").Expect("REST 1000")
+      .Reply("350 Restarting at 1000.\r\n").Expect("RETR f").Reply(RetrOpening("f", 2000)).DataConnect()
+      .DataSend(PatternBytes(3000).substr(1000)).DataClose().Reply(kTransferComplete);
+  ASSERT_TRUE(s.tree.WriteFile("f.part", PatternBytes(1000)));
+  ASSERT_TRUE(MarkPart(s.tree.PathOf("f.part"),
+                       {"127.0.0.1", s.peer.Port(), "anna", "/home/anna/sub/f", "", 3000, 1767323045, "f"}));
+  ASSERT_TRUE(s.LogIn());
+  ASSERT_TRUE(s.List());
+  s.ftp.ChangeDirectory("sub");
+  ASSERT_TRUE(s.WaitFor("directoryChanged"));
+  ASSERT_TRUE(s.Receive("f", "f"));
+  EXPECT_TRUE(s.ftp.Success) << ::testing::PrintToString(s.log.Events());
+  EXPECT_TRUE(s.tree.ReadFile("f") == PatternBytes(3000));
+  EXPECT_EQ(s.PeerFailure(), "");
+}
+
 // A name that leaves no room for the part's suffix (as a folder that takes no new file
 // leaves none for the file): the download writes the target itself, as it always did.
 TEST(FtpTransferTest, WhereNoPartCanBeMadeTheTargetIsWrittenInPlace) {
