@@ -214,6 +214,23 @@ TEST_F(FolderTransferTest, UploadMakesOnlyTheMissingFolders) {
   EXPECT_EQ(received[1].bytes, "B");
 }
 
+// An upload's scan follows links that stay inside the chosen folder, as a file manager
+// shows them; a link that leads out of it (to ~/.ssh, say) is skipped and named, and so is a
+// folder that leads back to one that holds it.
+TEST_F(FolderTransferTest, AnUploadNeverLeavesTheChosenFolder) {
+  ASSERT_TRUE(s.tree.WriteFile("secret/key", "K") && s.tree.WriteFile("top/a", "A") && s.tree.WriteFile("top/sub/b", "B"));
+  ASSERT_TRUE(s.tree.MakeSymlink("top/docs", "../secret") && s.tree.MakeSymlink("top/key", "../secret/key") &&
+              s.tree.MakeSymlink("top/alias", "sub") && s.tree.MakeSymlink("top/sub/loop", ".."));
+  walk.Start(Walk::Direction::Upload, {{"top", s.tree.PathOf("top")}});
+  ASSERT_EQ(walk.phase(), Walk::Phase::Scanned);
+  Lines sent;
+  for (const Walk::File& file : walk.Files()) sent.push_back(file.Local.substr(s.tree.PathOf("top").size()));
+  EXPECT_EQ(sent, (Lines{"/a", "/alias/b", "/sub/b"}));
+  Lines skipped;
+  for (const Walk::Skip& skip : walk.Skipped()) skipped.push_back(skip.Path.substr(s.tree.PathOf("top").size()));
+  EXPECT_EQ(skipped, (Lines{"/docs", "/key", "/alias/loop", "/sub/loop"}));
+}
+
 TEST(TimeLeftTest, PerMilleSecondsLeftAndClock) {
   EXPECT_EQ(PerMille(5, -1), -1);
   EXPECT_EQ(PerMille(0, 0), 1000);
