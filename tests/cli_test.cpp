@@ -1,10 +1,16 @@
 // The console tool as scripts see it: a separate process, its standard output line by line,
 // its standard error and its exit status. Covers the --parse mode, --help and --version, the
 // usage errors, a connection that is refused, and a session against the scripted peer.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <algorithm>
 #include <functional>
 #include <string>
@@ -16,6 +22,8 @@
 #include "tests/support/LoopbackSockets.h"
 #include "tests/support/RealServers.h"
 #include "tests/support/TestPattern.h"
+
+extern char** environ;
 
 namespace {
 
@@ -32,6 +40,27 @@ std::string Join(const std::vector<std::string>& args) {
 }
 
 constexpr Millis kLimit{30000};
+
+// Starts the tool with `args` and kills it (SIGKILL) once `path` holds `bytes`, or after
+// kLimit.
+void KillWhenItHas(const std::vector<std::string>& args, const std::string& path, off_t bytes) {
+  std::vector<char*> argv{const_cast<char*>(kCli.c_str())};
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  ASSERT_EQ(posix_spawn(&pid, kCli.c_str(), &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  const auto deadline = std::chrono::steady_clock::now() + kLimit;
+  struct stat st {};
+  while ((::stat(path.c_str(), &st) != 0 || st.st_size < bytes) && std::chrono::steady_clock::now() < deadline) {
+    ::usleep(200);
+  }
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+}
 
 class CliTest : public ::testing::Test {
  protected:
@@ -348,23 +377,30 @@ TEST_F(CliTest, OddNamesAreListedWholeAndDownloadedFromRealServers) {
 }
 
 // Without --password the password comes from TALVOFTP_PASSWORD (never seen in the process
-// list); a listed name holding an LF is printed escaped on one line, so it cannot forge a
-// line of the output.
-TEST_F(CliTest, SessionTakesThePasswordFromTheEnvironmentAndEscapesListedNames) {
+// list); a listed name holding an LF, ESC or BEL is printed escaped on one line, so it can
+// neither forge a line of the output nor command the terminal. A refused cd or rm says the
+// server's reply on the error output, even with --quiet, and the exit status is 1.
+TEST_F(CliTest, SessionTakesThePasswordFromTheEnvironmentEscapesNamesAndSaysWhyACommandFailed) {
   talvo::test::DataSideSession s;
   s.ListingOpens()
-      .DataSend("-rw-r--r-- 1 ftp ftp 5 Jan 10 12:00 x\nquit\r\n")
+      .DataSend("-rw-r--r-- 1 ftp ftp 5 Jan 10 12:00 x\nquit\r\n-rw-r--r-- 1 ftp ftp 5 Jan 10 12:00 \x1b]0;t\x07\x7f\r\n")
       .DataClose()
       .Reply(talvo::test::kTransferComplete);
+  s.peer.Expect("CWD nowhere").Reply("550 nowhere: No such directory \x1b[2J\r\n");
+  s.peer.Expect("DELE kept").Reply("550 kept: Permission denied\r\n");
   s.peer.Expect("QUIT").Reply("221 Goodbye\r\n").Close();
   s.peer.Start();
   const CliRun run = RunCli({"--port", std::to_string(s.peer.Port()), "--user", "anna", "--quiet", "--tls", "off",
-                             "127.0.0.1", "ls"},
+                             "127.0.0.1", "ls", "cd", "nowhere", "rm", "kept"},
                             "", kLimit, {"TALVOFTP_PASSWORD=from-env"});
   ASSERT_TRUE(run.finished);
-  EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
+  EXPECT_EQ(run.exitStatus, 1) << run.out << run.err;
   EXPECT_EQ(Lines(run.out), (std::vector<std::string>{"done OnLoggedIn 1", "type ftpstUNIX", "done OnListingDone 1",
-                                                      "cwd /home/anna", "file x\\nquit"}));
+                                                      "cwd /home/anna", "file x\\nquit", "file \\x1B]0;t\\x07\\x7F",
+                                                      "done OnDirectoryChanged 0", "done OnFileDeleted 0"}));
+  EXPECT_EQ(run.err,
+            "talvoftp-cli: refused by the server: 550 nowhere: No such directory \\x1B[2J\n"
+            "talvoftp-cli: refused by the server: 550 kept: Permission denied\n");
   EXPECT_EQ(s.PeerFailure(), "");
   const std::vector<std::string> commands = s.peer.Commands();
   ASSERT_GE(commands.size(), 2u);
@@ -373,8 +409,9 @@ TEST_F(CliTest, SessionTakesThePasswordFromTheEnvironmentAndEscapesListedNames) 
 
 // get -r and put -r with real servers (LIST for vsftpd, MLSD for pyftpdlib): a tree of
 // three levels with an empty folder, names with blanks and accents and a 50 MiB file comes
-// down and goes up byte for byte, into folders partly there already; a link back up stops
-// the copy at the depth bound before anything is written.
+// down and goes up byte for byte, into folders partly there already; a link back up is a
+// loop (vsftpd's PWD names the folder it leads to, pyftpdlib's MLSD its identity): it is
+// skipped and named, the rest copied, and the exit status is 1.
 TEST_F(CliTest, FoldersBothWaysAndALinkThatLoopsWithRealServers) {
   for (const auto& make : kRealServers) {
     const auto server = make();
@@ -402,8 +439,49 @@ TEST_F(CliTest, FoldersBothWaysAndALinkThatLoopsWithRealServers) {
     args.insert(args.end(), {"get", "-r", "site", local.PathOf("again")});
     const CliRun looped = RunCli(args, "", kLimit);
     EXPECT_EQ(looped.exitStatus, 1) << looped.out << looped.err;
-    EXPECT_NE(looped.err.find("more than 32 levels deep"), std::string::npos) << looped.err;
-    EXPECT_FALSE(local.Exists("again"));
+    EXPECT_NE(looped.err.find("talvoftp-cli: not copied, a folder that leads back to one that holds it: "
+                              "/site/empty/loop\n"),
+              std::string::npos)
+        << looped.err;
+    EXPECT_EQ(talvo::test::TreeContents(local.PathOf("again")), original);
+  }
+}
+
+// A folder of the server holding a "data.bin.part" of its own is mirrored twice, byte for
+// byte: that part is another program's, neither appended to data.bin nor removed. A download
+// killed half-way leaves its part, marked, and nothing else; the next one continues it.
+TEST_F(CliTest, MirroringTwiceAndAKilledDownloadLoseNothingWithRealServers) {
+  for (const auto& make : kRealServers) {
+    const auto server = make();
+    SCOPED_TRACE(server->Name());
+    ASSERT_TRUE(server->Start()) << server->Error();
+    talvo::test::TempTree& root = server->Root();
+    ASSERT_TRUE(root.WritePatternFile("site/data.bin", 3 << 20) && root.WriteFile("site/data.bin.part", "a leftover") &&
+                root.WritePatternFile("big.bin", 64 << 20));
+    talvo::test::TempTree local("cli-mirror");
+    const std::vector<std::string> login = {"--port", std::to_string(server->Port()), "--user", server->User(),
+                                            "--password", server->Password(), "--tls", "off"};
+    std::vector<std::string> mirror = login;
+    mirror.insert(mirror.end(), {"--quiet", server->Host(), "get", "-r", "site", local.PathOf("site")});
+    for (int round = 0; round < 2; ++round) {
+      const CliRun run = RunCli(mirror, "", kLimit);
+      EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
+      EXPECT_EQ(talvo::test::TreeContents(local.PathOf("site")), talvo::test::TreeContents(root.PathOf("site")));
+    }
+
+    std::vector<std::string> get = login;
+    get.insert(get.end(), {server->Host(), "get", "big.bin", local.PathOf("big.bin")});
+    KillWhenItHas(get, local.PathOf("big.bin.part"), 1 << 20);
+    ASSERT_FALSE(local.Exists("big.bin"));
+    const std::uint64_t part = local.FileSize("big.bin.part").value_or(0);
+    const CliRun again = RunCli(get, "", kLimit);
+    EXPECT_EQ(again.exitStatus, 0) << again.err;
+    EXPECT_NE(again.out.find("info ftpiResumed " + std::to_string(part)), std::string::npos);
+    auto copied = talvo::test::TreeContents(local.Path());
+    std::vector<std::string> names;
+    for (const auto& [name, contents] : copied) names.push_back(name);
+    EXPECT_EQ(names, (std::vector<std::string>{"big.bin", "site", "site/data.bin", "site/data.bin.part"}));
+    EXPECT_EQ(copied["big.bin"], talvo::test::TreeContents(root.Path())["big.bin"]);
   }
 }
 

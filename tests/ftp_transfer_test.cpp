@@ -358,28 +358,37 @@ TEST(FtpTransferTest, StoreOfAMissingLocalFileSendsNothing) {
   EXPECT_EQ(s.PeerFailure(), "");
 }
 
-// The local file shrinks during the store: the block that can no longer be read in full is
-// a read failure; the operation ends with the server's final reply.
-TEST(FtpTransferTest, LocalFileShrinkingDuringAStoreEndsItWithAReadError) {
-  DataSideSession s;
-  s.StorOpens("remote.bin").DataReceive().Reply(kTransferComplete);
-  s.CwdNext();
-  ASSERT_TRUE(s.tree.WritePatternFile("local.bin", 8192));
-  const std::string path = s.tree.PathOf("local.bin");
-  s.OnProgress([&path] { ASSERT_EQ(::truncate(path.c_str(), 3000), 0); });
-  ASSERT_TRUE(s.LogIn());
-  ASSERT_TRUE(s.Store("local.bin", "remote.bin")) << ::testing::PrintToString(s.log.Events());
+// The local file changes during the store. Shrunk: the block that can no longer be read in
+// full is a read failure, which says why; the operation ends with the server's final reply.
+// Grown: only the bytes it held when the store began are sent, and the log says that the
+// file changed while it was sent.
+TEST(FtpTransferTest, ALocalFileThatChangesDuringAStoreIsSaidToHave) {
+  for (const bool grows : {false, true}) {
+    SCOPED_TRACE(grows ? "grows" : "shrinks");
+    DataSideSession s;
+    s.StorOpens("remote.bin").DataReceive().Reply(kTransferComplete);
+    s.CwdNext();
+    ASSERT_TRUE(s.tree.WritePatternFile("local.bin", 8192));
+    const std::string path = s.tree.PathOf("local.bin");
+    s.OnProgress([&path, grows] { ASSERT_EQ(::truncate(path.c_str(), grows ? 9000 : 3000), 0); });
+    ASSERT_TRUE(s.LogIn());
+    ASSERT_TRUE(s.Store("local.bin", "remote.bin")) << ::testing::PrintToString(s.log.Events());
 
-  EXPECT_EQ(s.EventsWithoutProgress(),
-            (Lines{"ftpiTransferSize:8192", "ftpeLocalFileRead:" + path, "ready", "fileStored"}));
-  EXPECT_EQ(s.ftp.LocalError, kFileShrank);
-  EXPECT_GT(s.LineAt("fileStored"), s.ReceivedAt("226 Transfer complete"));
-  EXPECT_FALSE(s.ftp.Success);
-  const auto received = s.peer.DataReceived();
-  ASSERT_EQ(received.size(), 1u);
-  EXPECT_EQ(received[0].bytes, PatternBytes(2048));
-  s.ExpectCwdAnsweredByItsOwnReply();
-  EXPECT_EQ(s.PeerFailure(), "");
+    const Lines failed{"ftpiTransferSize:8192", "ftpeLocalFileRead:" + path, "ready", "fileStored"};
+    const Lines changed{"ftpiTransferSize:8192", "ftpiLocalFileChanged:" + path, "ftpiTransferDone:Transfer done",
+                        "ready", "fileStored"};
+    EXPECT_EQ(s.EventsWithoutProgress(), grows ? changed : failed);
+    EXPECT_GT(s.LineAt("fileStored"), s.ReceivedAt("226 Transfer complete"));
+    EXPECT_EQ(s.ftp.Success, grows);
+    if (!grows) {
+      EXPECT_EQ(s.ftp.LocalError, kFileShrank);
+    }
+    const auto received = s.peer.DataReceived();
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(received[0].bytes, PatternBytes(grows ? 8192 : 2048));
+    s.ExpectCwdAnsweredByItsOwnReply();
+    EXPECT_EQ(s.PeerFailure(), "");
+  }
 }
 
 // ---- The data connection: early, from a stranger ----
