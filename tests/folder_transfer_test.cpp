@@ -229,6 +229,14 @@ TEST_F(FolderTransferTest, AnUploadNeverLeavesTheChosenFolder) {
   Lines skipped;
   for (const Walk::Skip& skip : walk.Skipped()) skipped.push_back(skip.Path.substr(s.tree.PathOf("top").size()));
   EXPECT_EQ(skipped, (Lines{"/docs", "/key", "/alias/loop", "/sub/loop"}));
+
+  // A tree really deeper than the bound is refused whole, by the local folder's name.
+  std::string deep = "deep";
+  for (int level = 0; level < Walk::kMaxDepth; ++level) deep += "/d";
+  ASSERT_TRUE(s.tree.MakeDirectory(deep));
+  walk.Start(Walk::Direction::Upload, {{"deep", s.tree.PathOf("deep")}});
+  EXPECT_EQ(walk.outcome(), Walk::Outcome::TooDeep);
+  EXPECT_EQ(walk.Problem(), s.tree.PathOf("deep"));
 }
 
 TEST(TimeLeftTest, PerMilleSecondsLeftAndClock) {

@@ -72,11 +72,14 @@ QString Question(const Walk& walk) {
   }
   if (const auto links = SkippedFor(walk, Walk::SkipReason::LinkLeaves); !links.empty()) {
     text += QStringLiteral("\n\n") + Count(links.size(), "lien n'est pas suivi", "liens ne sont pas suivis") +
-            QStringLiteral(" : ils mènent hors du dossier choisi (") + FirstNames(links) + QStringLiteral(").");
+            (links.size() < 2 ? QStringLiteral(" : il mène") : QStringLiteral(" : ils mènent")) +
+            QStringLiteral(" hors du dossier choisi (") + FirstNames(links) + QStringLiteral(").");
   }
   if (const auto loops = SkippedFor(walk, Walk::SkipReason::Loop); !loops.empty()) {
     text += QStringLiteral("\n\n") + Count(loops.size(), "dossier n'est pas copié", "dossiers ne sont pas copiés") +
-            QStringLiteral(" : ils ramènent à un dossier qui les contient (") + FirstNames(loops) + QStringLiteral(").");
+            (loops.size() < 2 ? QStringLiteral(" : il ramène à un dossier qui le contient (")
+                              : QStringLiteral(" : ils ramènent à un dossier qui les contient (")) +
+            FirstNames(loops) + QStringLiteral(").");
   }
   return text;
 }
