@@ -1,6 +1,7 @@
 #include "session/LocalFile.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -55,21 +56,45 @@ int TLocalFile::OpenPart() {
       continue;  // not this program's part of this file: left alone
     }
     if (errno != ENOENT) return errno;
-    const int fd = ::open(part.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
-    if (fd < 0) {
-      if (errno == EEXIST) continue;  // made by someone else meanwhile
-      return errno;
-    }
-    fd_ = fd;
-    part_ = part;
-    const int error = WritePartMark(fd_, part_, origin_, markPlace_);
-    if (error != 0) {
-      ::unlink(part_.c_str());
-      return error;
-    }
-    return 0;
+    const int error = CreateMarkedPart(part);
+    if (error != EEXIST) return error;  // else made by someone else meanwhile
   }
   return EEXIST;
+}
+
+// The part is made unnamed, marked, then given its name, so that no crash ever leaves it
+// without its mark; where the file system cannot do that, it is marked at once after it is
+// made.
+int TLocalFile::CreateMarkedPart(const std::string& part) {
+  int fd = ::open(FolderOf(part).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd >= 0) {
+    int error = WriteAttributeMark(fd, origin_);
+    if (error == 0) {
+      const std::string self = "/proc/self/fd/" + std::to_string(fd);
+      error = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, part.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+    }
+    if (error == 0) {
+      ::flock(fd, LOCK_EX | LOCK_NB);
+      fd_ = fd;
+      part_ = part;
+      markPlace_ = TMarkPlace::Attribute;
+      return 0;
+    }
+    ::close(fd);
+    if (error != ENOTSUP && error != EOPNOTSUPP && error != ENOENT) return error;
+  } else if (errno == EACCES || errno == EPERM || errno == EROFS || errno == ENOSPC || errno == EDQUOT) {
+    return errno;
+  }
+  fd = ::open(part.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+  if (fd < 0) return errno;
+  ::flock(fd, LOCK_EX | LOCK_NB);
+  fd_ = fd;
+  part_ = part;
+  if (const int error = WritePartMark(fd_, part_, origin_, markPlace_); error != 0) {
+    ::unlink(part_.c_str());
+    return error;
+  }
+  return 0;
 }
 
 // An existing part is this program's only when it is a plain file of this user marked for
@@ -80,7 +105,10 @@ int TLocalFile::TakeEarlierPart(const std::string& part) {
   struct stat st {};
   TMarkPlace place = TMarkPlace::None;
   std::optional<TPartOrigin> mark;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid()) mark = ReadPartMark(fd, part, place);
+  // A part another copy of the program is receiving into is locked: it is left to it.
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    mark = ReadPartMark(fd, part, place);
+  }
   if (!mark || mark->Target != origin_.Target) {
     ::close(fd);
     return EEXIST;

@@ -10,9 +10,10 @@
 // later download of the same file, unchanged on the server, continues it.
 //
 // A "NAME.part" that is not this program's part of this file (another program's, or one
-// the server sent) is left alone: the part is then "NAME~1.part" (or ~2, ... ~9). A part of
-// this program for this file that does not match the server's file any more is emptied
-// and begun again.
+// the server sent), or that another copy of this program is receiving into (a part is
+// locked while it is received), is left alone: the part is then "NAME~1.part" (or ~2, ...
+// ~9). A part of this program for this file that does not match the server's file any
+// more is emptied and begun again.
 //
 // Where the folder takes no new file but the target can be written (or no part name fits),
 // the receive writes the target itself: opened at once, so that a file that cannot be
@@ -100,6 +101,7 @@ class TLocalFile {
 
  private:
   int OpenPart();
+  int CreateMarkedPart(const std::string& part);
   int TakeEarlierPart(const std::string& part);
   int OpenInPlace(bool existed);
   int WriteOut(const char* bytes, std::size_t count);

@@ -64,6 +64,11 @@ std::optional<TPartOrigin> ReadPartMark(int fd, const std::string& partPath, TMa
   return TPartOrigin::Parse(*companion);
 }
 
+int WriteAttributeMark(int fd, const TPartOrigin& origin) {
+  const std::string text = origin.Text();
+  return ::fsetxattr(fd, kAttribute, text.data(), text.size(), 0) == 0 ? 0 : errno;
+}
+
 int WritePartMark(int fd, const std::string& partPath, const TPartOrigin& origin, TMarkPlace& place) {
   const std::string text = origin.Text();
   if (::fsetxattr(fd, kAttribute, text.data(), text.size(), 0) == 0) {

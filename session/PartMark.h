@@ -17,6 +17,9 @@ enum class TMarkPlace : std::uint8_t { None, Attribute, Companion };
 // The mark of the open part `fd` at `partPath`; nothing when it has none that can be read.
 // `place` tells where the file system keeps marks.
 std::optional<TPartOrigin> ReadPartMark(int fd, const std::string& partPath, TMarkPlace& place);
+// Marks a part not yet named (made with O_TMPFILE) in its extended attribute: 0, or the
+// system's error (ENOTSUP where the file system keeps none).
+int WriteAttributeMark(int fd, const TPartOrigin& origin);
 // Marks the open part with `origin`: 0, or the system's error; `place` tells where.
 int WritePartMark(int fd, const std::string& partPath, const TPartOrigin& origin, TMarkPlace& place);
 // The part at `partPath`, marked at `place`, became the file at `finalPath` (the same

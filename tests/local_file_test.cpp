@@ -115,8 +115,8 @@ TEST(LocalFileTest, AFolderThatTakesNoNewFileAndAReadOnlyFileToSend) {
 
 // A part is marked from its first byte, where the file system keeps extended attributes and
 // (in a companion file) where it keeps none; the next receive of the same file continues
-// it, and once whole neither the part nor its mark is left. A part of another program
-// beside it is neither taken nor touched.
+// it, and once whole neither the part nor its mark is left. Another copy of the program
+// receiving the same file at the same time makes a part of its own.
 TEST(LocalFileTest, APartIsMarkedAndContinuedWithOrWithoutExtendedAttributes) {
   for (const bool ramfs : {false, true}) {
     SCOPED_TRACE(ramfs ? "ramfs: no extended attributes" : "extended attributes");
@@ -139,6 +139,14 @@ TEST(LocalFileTest, APartIsMarkedAndContinuedWithOrWithoutExtendedAttributes) {
     ASSERT_EQ(file.OpenForReceive(target, Origin()), 0);
     EXPECT_EQ(file.ResumableFrom(3000, 1767323046), 0) << "the server's file changed";
     ASSERT_EQ(file.ResumableFrom(3000, 1767323045), 1000);
+    {
+      // Another copy of the program receiving the same file meanwhile: a part of its own.
+      TLocalFile other;
+      ASSERT_EQ(other.OpenForReceive(target, Origin()), 0);
+      EXPECT_EQ(other.PartSize(), -1);
+      EXPECT_TRUE(tree.Exists("fs/f~1.part"));
+    }
+    EXPECT_FALSE(tree.Exists("fs/f~1.part")) << "nothing came: nothing kept";
     ASSERT_EQ(file.Begin(1000), 0);
     ASSERT_EQ(file.Write(std::string(2000, 'b').data(), 2000), 0);
     ASSERT_EQ(file.Commit(), 0);
