@@ -366,7 +366,6 @@ void TVelaFtp::HandlePwdReply(const std::string& Line) {
   }
   InitialDirectory = DirectoryFromPwd(Line);
   Place.Printed(InitialDirectory);
-  ListingFactsHold = true;
   SendTransferType(TransferKind::Listing);
 }
 

@@ -31,6 +31,7 @@ void TVelaFtp::StartTransfer(TransferKind kind) {
     DirectoryNames.clear();
     FileFacts.clear();
     DirectoryFacts.clear();
+    ListingFactsHold = true;  // of the folder PWD just named
   }
   ListingRemainder.clear();
   SkippingListingLine = false;

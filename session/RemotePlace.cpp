@@ -17,7 +17,7 @@ std::string FromHome(const std::string& path, const std::string& home) {
 void TRemotePlace::LoggedIn() {
   absolute_.clear();
   home_.clear();
-  login_ = "~";
+  login_.assign(1, '~');  // not = "~": GCC 12 at -O3 sees a false overlap there
 }
 
 void TRemotePlace::Lost() {

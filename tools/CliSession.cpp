@@ -148,7 +148,7 @@ class TCliSession {
     while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r')) reply.pop_back();
     progress_.Clear();
     if (reply.empty()) {
-      std::fprintf(stderr, "talvoftp-cli: refused: the name holds a line break and cannot be sent\n");
+      std::fprintf(stderr, "talvoftp-cli: refused: the name holds a line break or a zero byte and cannot be sent\n");
     } else {
       std::fprintf(stderr, "talvoftp-cli: refused by the server: %s\n", Escape(reply).c_str());
     }
