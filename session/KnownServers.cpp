@@ -1,20 +1,12 @@
 #include "session/KnownServers.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cctype>
-#include <chrono>
-#include <cstdlib>
 #include <sstream>
 #include <string_view>
-#include <thread>
 
 #include "platform/AddressText.h"
+#include "session/StateFile.h"
 
 namespace {
 
@@ -42,14 +34,8 @@ struct Line {
 // The file's lines; false when it exists and cannot be read (a rewrite would lose them).
 bool ReadLines(const std::string& path, std::vector<Line>& lines) {
   lines.clear();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT;
   std::string text;
-  char buffer[4096];
-  ssize_t n = 0;
-  while ((n = ::read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(n));
-  ::close(fd);
-  if (n < 0) return false;
+  if (!talvo::state::ReadWhole(path, text)) return false;
   std::istringstream in(text);
   std::string row;
   while (std::getline(in, row)) {
@@ -64,66 +50,6 @@ std::vector<Line> LinesOf(const std::string& path) {
   std::vector<Line> lines;
   ReadLines(path, lines);
   return lines;
-}
-
-// mkdir -p, each new folder for the owner only.
-bool MakeFolders(const std::string& folder) {
-  for (std::size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
-    const std::string part = folder.substr(0, slash);
-    if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
-    if (slash == std::string::npos) return true;
-  }
-}
-
-// The exclusive lock of one read-change-write, held until destruction; Held() is false
-// when the lock file cannot be opened or another process keeps the lock longer than
-// `waitMs` (Busy() then tells the second case).
-class ChangeLock {
- public:
-  ChangeLock(const std::string& path, int waitMs) {
-    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd_ < 0) return;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
-    while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-      busy_ = errno == EWOULDBLOCK;
-      if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() >= deadline) {
-        ::close(fd_);
-        fd_ = -1;
-        return;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    busy_ = false;
-  }
-  ~ChangeLock() {
-    if (fd_ >= 0) ::close(fd_);  // releases the lock
-  }
-  ChangeLock(const ChangeLock&) = delete;
-  ChangeLock& operator=(const ChangeLock&) = delete;
-  bool Held() const { return fd_ >= 0; }
-  bool Busy() const { return busy_; }
-
- private:
-  int fd_ = -1;
-  bool busy_ = false;
-};
-
-// Writes `text` to a new file beside `path` and renames it over `path`. The temporary is
-// created exclusively and never through a symbolic link; one left by an earlier process
-// that ended half-way is removed first (the caller holds the lock, so nobody writes it).
-bool ReplaceFile(const std::string& path, const std::string& text) {
-  const std::string temporary = path + ".new-" + std::to_string(::getpid());
-  ::unlink(temporary.c_str());
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
-                       ::fsync(fd) == 0;
-  const bool closed = ::close(fd) == 0;
-  if (!written || !closed || ::rename(temporary.c_str(), path.c_str()) != 0) {
-    ::unlink(temporary.c_str());
-    return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -165,9 +91,8 @@ bool TKnownServers::Remember(const std::string& name, const std::string& address
 TKnownServers::TChange TKnownServers::Change(const std::string& name, const std::string& address, std::uint16_t port,
                                              const std::string& fingerprint, int waitMs) const {
   if (path_.empty() || fingerprint.empty() || name.empty()) return TChange::Failed;
-  const std::size_t slash = path_.rfind('/');
-  if (slash != std::string::npos && slash > 0 && !MakeFolders(path_.substr(0, slash))) return TChange::Failed;
-  const ChangeLock lock(path_ + ".lock", waitMs);
+  if (!talvo::state::MakeFolderOf(path_)) return TChange::Failed;
+  const talvo::state::ChangeLock lock(path_ + ".lock", waitMs);
   if (lock.Busy()) return TChange::Busy;
   std::vector<Line> lines;
   if (!lock.Held() || !ReadLines(path_, lines)) return TChange::Failed;
@@ -180,17 +105,11 @@ TKnownServers::TChange TKnownServers::Change(const std::string& name, const std:
   if (!address.empty() && Key(address, port) != nameKey) record(Key(address, port), true);
   std::string text;
   for (const Line& line : lines) text += line.key + " " + line.fingerprint + (line.address ? " address" : "") + "\n";
-  return ReplaceFile(path_, text) ? TChange::Done : TChange::Failed;
+  return talvo::state::ReplaceFile(path_, text) ? TChange::Done : TChange::Failed;
 }
 
 std::string DefaultKnownServersPath() {
-  if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && config[0] == '/') {
-    return std::string(config) + "/talvo-ftp/known-servers";
-  }
-  if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
-    return std::string(home) + "/.config/talvo-ftp/known-servers";
-  }
-  return {};
+  return talvo::state::ConfigPath("known-servers");
 }
 
 std::string NormalisedFingerprint(const std::string& typed) {

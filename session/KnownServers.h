@@ -18,10 +18,12 @@
 #include <string>
 #include <vector>
 
+#include "session/StateFile.h"
+
 class TKnownServers {
  public:
   // How long a change waits for another process's change to end before it gives up.
-  static constexpr int kLockWaitMs = 3000;
+  static constexpr int kLockWaitMs = talvo::state::kLockWaitMs;
 
   // An empty path keeps nothing (and finds nothing).
   explicit TKnownServers(std::string path) : path_(std::move(path)) {}

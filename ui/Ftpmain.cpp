@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "session/KnownServers.h"
+#include "session/RecentServers.h"
 #include "session/WalkEvents.h"
 #include "ui/ArrowIcon.h"
 #include "ui/Dialogs.h"
@@ -72,6 +73,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   Ftp1.DataConnectionMode = dcmAutomatic;
   Ftp1.TlsMode = tlsmAuto;
   Ftp1.KnownServersFile = DefaultKnownServersPath();
+  RecentServersFile = DefaultRecentServersPath();
   Ftp1.ServerType = ftpstDefault;
   Ftp1.TimeOutConnect = 30;
   Ftp1.TimeOutArp = 20;
@@ -168,7 +170,7 @@ void TForm1::BindEngineEvents() {
   Ftp1.OnFtpCertificate = [this](TObject* sender, const TFtpCertificateQuestion& question, bool& trust) {
     Shielded(this, [&] { Ftp1FtpCertificate(sender, question, trust); });
   };
-  Ftp1.OnLoggedIn = notify(&TForm1::NeedNewFTPListing);
+  Ftp1.OnLoggedIn = notify(&TForm1::Ftp1LoggedIn);
   Ftp1.OnDirectoryChanged = notify(&TForm1::NeedNewFTPListing);
   Ftp1.OnDirectoryCreated = notify(&TForm1::NeedNewFTPListing);
   Ftp1.OnDirectoryDeleted = notify(&TForm1::NeedNewFTPListing);
@@ -247,6 +249,7 @@ void TForm1::ConnectBtnClick() {
   Ftp1.UserName.clear();
   Ftp1.UserPassword.clear();
   Ftp1.UserAccount.clear();
+  FLogin.BeginConnection(Ftp1.FtpPort, Ftp1.TlsMode);
   StartOperation([this] { Ftp1.Connect(); });
 }
 
@@ -305,5 +308,8 @@ void TForm1::Ftp1FtpQuit(TObject*) {
   if (FClosing) {
     FEnding = true;
     QCoreApplication::exit(0);
+    return;
   }
+  // A remembered password was refused: the same server again, its password asked for.
+  if (FLogin.Retry) QTimer::singleShot(0, this, [this] { Shielded(this, [this] { ConnectBtnClick(); }); });
 }

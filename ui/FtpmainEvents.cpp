@@ -98,6 +98,14 @@ void TForm1::Ftp1FtpInfo(TObject*, FtpInfo info, const std::string& addinfo) {
 }
 
 void TForm1::Ftp1FtpNeedInfo(TObject*, TFtpInfoNeeded need, std::string& value) {
+  if (need == ftpnServer) {
+    AskServer(value);
+    return;
+  }
+  if (need == ftpnPassword) {
+    AskPassword(value);
+    return;
+  }
   const std::string word = talvo::texts::NeedInfoWord(need);
   QString answer;
   const bool secret = need == ftpnPassword || need == ftpnAccount;
@@ -115,6 +123,7 @@ void TForm1::Ftp1FtpCertificate(TObject*, const TFtpCertificateQuestion& questio
 }
 
 void TForm1::Ftp1FtpError(TObject*, FtpError error, const std::string& addinfo) {
+  if (error == ftpeLoginRefused) NoteLoginRefused();
   // Once the window is closing, a failure only hastens the end: no message holds it up.
   const auto message = talvo::texts::ErrorMessage(error, addinfo, talvo::texts::LocalContextOf(Ftp1));
   if (message && !FClosing) ShowInformation(this, QString::fromStdString(*message));

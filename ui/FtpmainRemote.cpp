@@ -11,6 +11,7 @@
 
 void TForm1::NeedNewFTPListing(TObject*) {
   if (FClosing) return;  // the session is ending: QUIT comes next, not a listing
+  if (FollowStartPath()) return;
   // No busy test and no cursor change; but a listing refused at once ends nothing, so the
   // hourglass of the operation that led here must not stay.
   if (MakeRequest([this] { Ftp1.GetListing(); })) Screen::SetArrow();
@@ -23,6 +24,7 @@ void TForm1::Ftp1ListingDone(TObject*) {
   }
   ui.ListBox1->Assign(std::move(directories));
   ui.ListBox2->Assign(Ftp1.FileNames);
+  SelectStartFile();
   Screen::SetArrow();
 }
 

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -31,10 +32,15 @@ bool OpenTerminal(int fds[2]) {
 }  // namespace
 
 CliRun RunCli(const std::vector<std::string>& args, const std::string& input, Millis limit,
-              const std::vector<std::string>& env, bool errOnTerminal) {
+              const std::vector<std::string>& env, bool errOnTerminal, const std::optional<TerminalInput>& terminal) {
   CliRun run;
   int in[2], out[2], err[2];
-  if (pipe2(in, O_CLOEXEC) != 0) return run;
+  if (terminal) {
+    if (!OpenTerminal(in)) return run;
+    std::swap(in[0], in[1]);  // the child reads the terminal's side, the test types on the other
+  } else if (pipe2(in, O_CLOEXEC) != 0) {
+    return run;
+  }
   if (pipe2(out, O_CLOEXEC) != 0) return run;
   if (errOnTerminal ? !OpenTerminal(err) : pipe2(err, O_CLOEXEC) != 0) return run;
   UniqueFd toChild(in[1]), fromChild(out[0]), errFromChild(err[0]);
@@ -48,14 +54,22 @@ CliRun RunCli(const std::vector<std::string>& args, const std::string& input, Mi
   std::vector<char*> argv{const_cast<char*>(kCli.c_str())};
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
+  // The servers the tool remembers go to a folder of the test's, not to $HOME; neither the
+  // user's ~/.netrc nor the user's keyring is read, unless a test gives its own.
   static TempTree config("cli-config");
-  const std::string configHome = "XDG_CONFIG_HOME=" + config.Path();
+  const std::vector<std::string> isolation = {"XDG_CONFIG_HOME=" + config.Path(), "NETRC=" + config.PathOf("netrc"),
+                                              "DBUS_SESSION_BUS_ADDRESS=unix:path=" + config.PathOf("no-bus")};
   std::vector<char*> envp;
+  for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));  // found first
+  for (const auto& e : isolation) envp.push_back(const_cast<char*>(e.c_str()));
   for (char** e = environ; *e != nullptr; ++e) {
-    if (std::string_view(*e).rfind("XDG_CONFIG_HOME=", 0) != 0) envp.push_back(*e);
+    const std::string_view entry(*e);
+    if (std::none_of(isolation.begin(), isolation.end(), [&](const std::string& i) {
+          return entry.substr(0, entry.find('=') + 1) == i.substr(0, i.find('=') + 1);
+        })) {
+      envp.push_back(*e);
+    }
   }
-  envp.push_back(const_cast<char*>(configHome.c_str()));
-  for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
   envp.push_back(nullptr);
   pid_t pid = -1;
   const int spawned = posix_spawn(&pid, kCli.c_str(), &actions, nullptr, argv.data(), envp.data());
@@ -71,16 +85,32 @@ CliRun RunCli(const std::vector<std::string>& args, const std::string& input, Mi
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
   }
   std::size_t written = 0;
-  if (input.empty()) toChild.Reset();
+  bool prompted = !terminal;
+  if (input.empty() && !terminal) toChild.Reset();
   const auto deadline = Clock::now() + limit;
   while ((fromChild.Valid() || errFromChild.Valid()) && Clock::now() < deadline) {
-    pollfd fds[3] = {{fromChild.Get(), POLLIN, 0}, {errFromChild.Get(), POLLIN, 0}, {toChild.Get(), POLLOUT, 0}};
-    const auto left = std::chrono::duration_cast<Millis>(deadline - Clock::now()).count();
+    if (!prompted && run.err.find(terminal->prompt) != std::string::npos) {
+      prompted = true;
+      if (terminal->interrupt) kill(pid, SIGINT);
+    }
+    // The terminal's side shows what the tool echoes; typing waits for the prompt.
+    pollfd fds[3] = {{fromChild.Get(), POLLIN, 0}, {errFromChild.Get(), POLLIN, 0},
+                     {toChild.Get(), static_cast<short>((prompted && written < input.size() ? POLLOUT : 0) |
+                                                        (terminal ? POLLIN : 0)), 0}};
+    const auto left = std::chrono::duration_cast<Millis>(std::min<Clock::duration>(deadline - Clock::now(), Millis(50))).count();
     if (poll(fds, 3, static_cast<int>(std::max<long long>(left, 1))) < 0) break;
-    if (fds[2].revents != 0) {
+    if (terminal && (fds[2].revents & POLLIN) != 0) {
+      char buffer[256];
+      const ssize_t n = read(toChild.Get(), buffer, sizeof buffer);
+      if (n > 0) run.terminal.append(buffer, static_cast<std::size_t>(n));
+    }
+    if (!terminal && fds[2].revents != 0) {
       const ssize_t n = write(toChild.Get(), input.data() + written, input.size() - written);
       if (n > 0) written += static_cast<std::size_t>(n);
       if (n < 0 || written == input.size()) toChild.Reset();
+    } else if (terminal && prompted && written < input.size() && (fds[2].revents & POLLOUT) != 0) {
+      const ssize_t n = write(toChild.Get(), input.data() + written, input.size() - written);
+      if (n > 0) written += static_cast<std::size_t>(n);
     }
     const auto drain = [](UniqueFd& fd, short revents, std::string& text) {
       if (revents == 0) return;
@@ -107,6 +137,9 @@ CliRun RunCli(const std::vector<std::string>& args, const std::string& input, Mi
   }
   run.finished = WIFEXITED(status);
   if (run.finished) run.exitStatus = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
+  termios settings{};
+  if (terminal && tcgetattr(toChild.Get(), &settings) == 0) run.echoAfter = (settings.c_lflag & ECHO) != 0;
   return run;
 }
 
@@ -124,6 +157,5 @@ std::vector<std::string> Lines(const std::string& text) {
   }
   return lines;
 }
-
 
 }  // namespace talvo::test

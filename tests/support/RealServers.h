@@ -113,6 +113,9 @@ class PyFtpdServer : public FtpServerFixture {
   // With TLS: a data connection's handshake may begin before its command, as curl begins
   // it (pyftpdlib's own handler resets such a connection).
   void AcceptEarlyHandshake() { earlyHandshake_ = true; }
+  // In clear: each data connection moves at most `bytesPerSecond` each way, in bursts (the
+  // first two seconds' worth at once), so that a transfer is still running a while later.
+  void Throttle(int bytesPerSecond) { throttle_ = bytesPerSecond; }
 
  protected:
   bool Launch(std::string& error) override;
@@ -120,6 +123,7 @@ class PyFtpdServer : public FtpServerFixture {
  private:
   bool refusePort_ = false;
   bool earlyHandshake_ = false;
+  int throttle_ = 0;
 };
 
 // vsftpd unpacked from its Debian package into <build>/servers/vsftpd (by
