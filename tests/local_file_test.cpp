@@ -1,8 +1,8 @@
 // The local file of a transfer on the odd trees a user's disk holds: links (the user's own,
 // followed to the file they name; another user's in a shared folder, never written
 // through), pipes and folders where a file is expected, a folder that takes no new file,
-// a read-only file to send; and the mark of a part, where the file system has extended
-// attributes and where it has none (ramfs).
+// a read-only file to send, a walk's folder that is another user's link; and the mark of a
+// part, where the file system has extended attributes and where it has none (ramfs).
 #include "session/LocalFile.h"
 
 #include <fcntl.h>
@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <functional>
 
+#include "session/FolderTransfer.h"
 #include "session/LocalErrors.h"
 #include "tests/support/TempTree.h"
 #include "tests/support/Unprivileged.h"
@@ -83,6 +84,11 @@ TEST(LocalFileTest, ReceivesIntoOddTrees) {
     }
     EXPECT_FALSE(tree.Exists("shared/dl.part") || tree.Exists("notes.txt.part"));
   }
+  // A folder a download walk would make, where another user put a link: never gone through.
+  TempTree tree("local-odd-folder");
+  ASSERT_TRUE(tree.MakeDirectory("mine") && tree.MakeSymlink("dl", "mine"));
+  ASSERT_EQ(::lchown(tree.PathOf("dl").c_str(), kDaemon, kDaemon), 0);
+  EXPECT_EQ(MakeLocalFolder(tree.PathOf("dl")), EPERM);
 }
 
 // A folder that takes no new file, with a file in it that may be written: the download
