@@ -13,6 +13,7 @@
 #include "ftp/Ftp.h"
 #include "ftp/ListingParser.h"
 #include "ftp/ReplyParsing.h"
+#include "session/DownloadRules.h"
 
 // After the reply to TYPE: SIZE before a binary download, unless it was stopped meanwhile.
 void TVelaFtp::AskSizeOrOpenData(TransferKind kind) {
@@ -49,7 +50,7 @@ void TVelaFtp::TakeModificationTimeReply(const std::string& Line) {
 
 // The part is continued only when it was begun for this same file, unchanged.
 void TVelaFtp::ChooseResume(std::int64_t remoteModified) {
-  ResumeCandidate = LocalFileHandle.ResumableFrom(ExpectedSize, remoteModified);
+  ResumeCandidate = PartToContinue(LocalFileHandle, ExpectedSize, remoteModified);
 }
 
 // Just before RETR: the part begun (from the start, or on where it ends) and REST when it
@@ -91,39 +92,23 @@ void TVelaFtp::TakeAnnouncedSize(const std::string& Line) {
   if (TransferMode == BinaryTransfer && ExpectedSize < 0) ByteCountFromOpeningReply(Line, ExpectedSize);
 }
 
-// In clear with no size known nothing tells a cut from an end: the server's 2xx is taken.
-bool TVelaFtp::DownloadWhole() const {
-  if (ExpectedSize >= 0) return ResumedFrom + BytesTransferred == ExpectedSize;
-  return !ProtectData || DataCloseNotify;
-}
-
-// The end of a download, its data side over and its final reply in.
+// The end of a download, its data side over and its final reply in. In clear with no size
+// known nothing tells a cut from an end: the server's 2xx is taken.
 void TVelaFtp::SettleDownload() {
   if (!Success) {
     ForgetLocalFile();
     return;
   }
-  const bool whole = DownloadWhole();
-  if (!whole && ResumedFrom > 0 && ResumedFrom + BytesTransferred > ExpectedSize) {
-    // More than the file holds: the server did not go on where it was asked to, and the
-    // part is of no use to a later try.
-    LocalFileHandle.Discard();
-    ForgetLocalFile();
+  int error = 0;
+  const TDownloadEnd end =
+      EndDownload(LocalFileHandle, ExpectedSize, ResumedFrom, BytesTransferred, !ProtectData || DataCloseNotify, error);
+  if (end == TDownloadEnd::Whole) return;
+  ForgetLocalFile();  // before the report, whose message box runs the loop
+  if (end == TDownloadEnd::Incomplete) {
     ReportError(ftpeDownloadIncomplete);
-    return;
+  } else {
+    ReportLocalError(ftpeLocalFileWrite, error);
   }
-  if (!whole) {
-    ForgetLocalFile();  // before the report, whose message box runs the loop
-    ReportError(ftpeDownloadIncomplete);
-    return;
-  }
-  // A target written in place is emptied even when no data came: the file is empty on the
-  // server too.
-  int error = LocalFileHandle.Claim();
-  if (error == 0) error = LocalFileHandle.Commit();
-  if (error == 0) return;
-  ForgetLocalFile();
-  ReportLocalError(ftpeLocalFileWrite, error);
 }
 
 // Ends the local file's story without a whole download, and notes what it left.

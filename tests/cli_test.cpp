@@ -13,8 +13,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -23,6 +26,7 @@
 #include "tests/support/FolderTrees.h"
 #include "tests/support/LoopbackSockets.h"
 #include "tests/support/RealServers.h"
+#include "tests/support/SshdServer.h"
 #include "tests/support/TestPattern.h"
 
 extern char** environ;
@@ -486,6 +490,68 @@ TEST_F(CliTest, MirroringTwiceAndAKilledDownloadLoseNothingWithRealServers) {
     EXPECT_EQ(names, (std::vector<std::string>{"big.bin", "site", "site/data.bin", "site/data.bin.part"}));
     EXPECT_EQ(copied["big.bin"], talvo::test::TreeContents(root.Path())["big.bin"]);
   }
+}
+
+// sftp:// URLs take the same commands and print the same lines. An unknown server key is
+// refused with its fingerprint until --trust-host-key names it (then it is known); a stop
+// keeps the part; a link that loops stops a folder copy at the depth bound.
+TEST_F(CliTest, SftpUrlsWithTheSameCommandsAndLines) {
+  talvo::test::SshdServer server;
+  ASSERT_TRUE(server.Start()) << server.Error();
+  talvo::test::TempTree& root = server.Root();
+  ASSERT_TRUE(talvo::test::MakeFolderTree(root, "site", 1 << 20));
+  ASSERT_TRUE(root.WritePatternFile("big.bin", 64 << 20));
+  talvo::test::TempTree home("cli-sftp-home");
+  const std::string key = server.MakeUserKey("id_cli");
+  std::ifstream keyFile(key, std::ios::binary);
+  std::ostringstream keyText;
+  keyText << keyFile.rdbuf();
+  ASSERT_TRUE(home.WriteFile(".ssh/id_ed25519", keyText.str()));
+  ASSERT_EQ(chmod(home.PathOf(".ssh/id_ed25519").c_str(), 0600), 0);
+  const std::vector<std::string> env = {"HOME=" + home.Path(), "SSH_AUTH_SOCK="};
+  const std::string url = "sftp://" + server.User() + "@" + server.Host() + ":" + std::to_string(server.Port());
+  talvo::test::TempTree local("cli-sftp");
+
+  const CliRun refused = RunCli({"--quiet", url, "ls"}, "", kLimit, env);
+  EXPECT_EQ(refused.exitStatus, 1) << refused.out << refused.err;
+  const std::size_t at = refused.out.find("hostkey ssh-ed25519 SHA256:");
+  ASSERT_NE(at, std::string::npos) << refused.out;
+  const std::string fingerprint = refused.out.substr(at + 20, refused.out.find('\n', at) - at - 20);
+  EXPECT_NE(refused.out.find("error sftpeHostKeyUnknown La clé du serveur (" + fingerprint + ")"), std::string::npos)
+      << refused.out;
+  EXPECT_NE(refused.err.find("--trust-host-key " + fingerprint), std::string::npos) << refused.err;
+
+  ASSERT_TRUE(local.WriteFile("up.txt", "envoyé"));
+  const CliRun run = RunCli({"--quiet", "--trust-host-key", fingerprint, url + "/~/site", "ls", "mkdir", "neuf", "put",
+                             local.PathOf("up.txt"), "neuf/up.txt", "rename", "neuf/up.txt", "neuf/moved.txt", "get",
+                             "neuf/moved.txt", local.PathOf("down.txt"), "rm", "neuf/moved.txt", "rmdir", "neuf", "cd",
+                             "..", "get", "-r", "site", local.PathOf("site")},
+                            "", kLimit, env);
+  EXPECT_EQ(run.exitStatus, 0) << run.out << run.err << server.Log();
+  const std::vector<std::string> lines = Lines(run.out);
+  const std::vector<std::string> expected = {
+      "done OnLoggedIn 1",     "type sftp",           "cwd " + root.PathOf("site"), "dir empty",
+      "file a b.txt",          "done OnDirectoryCreated 1", "done OnFileStored 1", "done OnFileRenamed 1",
+      "done OnFileReceived 1", "done OnFileDeleted 1", "done OnDirectoryDeleted 1",  "done OnDirectoryChanged 1"};
+  for (const std::string& line : expected) {
+    EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line << "\n" << run.out;
+  }
+  EXPECT_EQ(local.ReadFile("down.txt"), "envoyé");
+  EXPECT_EQ(talvo::test::TreeContents(local.PathOf("site")), talvo::test::TreeContents(root.PathOf("site")));
+  EXPECT_NE(home.ReadFile(".ssh/known_hosts").find("ssh-ed25519"), std::string::npos) << "the key is known now";
+
+  ASSERT_TRUE(root.MakeSymlink("site/empty/loop", ".."));
+  const CliRun stopped = RunCli({"--quiet", url, "abort-at", "100000", "get", "big.bin", local.PathOf("big.bin"), "get",
+                                 "-r", "site", local.PathOf("again")},
+                                "", kLimit, env);
+  EXPECT_EQ(stopped.exitStatus, 1) << stopped.out << stopped.err;
+  EXPECT_NE(stopped.out.find("stopped Transfert arrêté : la partie reçue ("), std::string::npos) << stopped.out;
+  EXPECT_TRUE(local.Exists("big.bin.part"));
+  // The folder that leads back is named and skipped; the rest is copied.
+  EXPECT_NE(stopped.err.find("not copied, a folder that leads back to one that holds it: "), std::string::npos)
+      << stopped.err;
+  EXPECT_TRUE(local.Exists("again/a b.txt"));
+  EXPECT_FALSE(local.Exists("again/empty/loop"));
 }
 
 // The progress line goes to standard error when it is a terminal, unless --quiet.

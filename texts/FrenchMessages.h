@@ -10,6 +10,7 @@
 
 #include "ftp/FtpTypes.h"
 #include "session/FileSession.h"
+#include "sftp/SftpTypes.h"
 
 namespace talvo::texts {
 
@@ -85,9 +86,6 @@ std::string KeyringPasswordRefusedLine();
 std::string PasswordNotRememberedLine();
 std::string RecentServersNotChangedLine(const std::string& path);
 
-// The message for a link of a protocol that this program does not speak (`scheme`).
-std::string ProtocolNotTakenMessage(const std::string& scheme);
-
 // The line of a stopped transfer: `bytes` moved; for a download, what it left on the disk.
 std::string StoppedTransferLine(bool download, long long bytes, const TLocalContext& local);
 
@@ -95,6 +93,15 @@ std::string StoppedTransferLine(bool download, long long bytes, const TLocalCont
 // an upload whose local file (`path`) changed while it was sent.
 std::string InPlaceLine(const std::string& path);
 std::string ChangedWhileSentLine(const std::string& path);
+
+// The SFTP component's own (SshMessages.cpp): the message of each of its error codes
+// (ErrorMessage gives them too), the prompt for a key's passphrase, the question about an
+// unknown server key, and the log's line of each of its information codes (empty for the
+// others).
+std::optional<std::string> SshErrorMessage(int error, const std::string& addinfo);
+std::string PassphrasePrompt(const std::string& key);
+std::string HostKeyQuestion(const TSftpHostKeyQuestion& question);
+std::string SshInfoLine(int info, const std::string& addinfo);
 
 // Adds a full stop unless the text already ends with one.
 std::string WithFullStop(std::string text);

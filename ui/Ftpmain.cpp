@@ -66,7 +66,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   FProgress.emplace(ui.TransferProgress, ui.TimeLeft, [this] { Shielded(this, [this] { ShowProgress(); }); });
   AcceptDrops();
 
-  // The stored settings of the engine.
+  // The stored settings of the engines.
   Ftp1.SetFtpServer("localhost");
   Ftp1.FtpPort = 21;
   Ftp1.TransferMode = BinaryTransfer;
@@ -78,6 +78,8 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   Ftp1.TimeOutConnect = 30;
   Ftp1.TimeOutArp = 20;
   Ftp1.SetWinsockStarted(false);
+  Sftp1.TimeOutConnect = 30;
+  Sftp1.TimeOutArp = 20;
 
   // The local controls are bound to one another and start at the process's directory.
   ui.DriveComboBox1->SetDirList(ui.DirectoryListBox1);
@@ -96,11 +98,15 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
 }
 
 TForm1::~TForm1() {
-  // The engine outlives nothing of the window: its events are unbound before it goes.
+  // The engines outlive nothing of the window: their events are unbound before they go.
   Ftp1.OnFtpInfo = nullptr;
   Ftp1.OnFtpNeedInfo = nullptr;
   Ftp1.OnFtpError = nullptr;
   Ftp1.OnFtpQuit = nullptr;
+  Sftp1.OnFtpInfo = nullptr;
+  Sftp1.OnFtpNeedInfo = nullptr;
+  Sftp1.OnFtpError = nullptr;
+  Sftp1.OnFtpQuit = nullptr;
 }
 
 void TForm1::ConnectHandlers() {
@@ -157,36 +163,50 @@ void TForm1::BindEngineEvents() {
   const auto notify = [this](void (TForm1::*handler)(TObject*)) {
     return [this, handler](TObject* sender) { Shielded(this, [&] { (this->*handler)(sender); }); };
   };
-  Ftp1.OnFtpInfo = [this](TObject* sender, FtpInfo info, const std::string& addinfo) {
-    Shielded(this, [&] { Ftp1FtpInfo(sender, info, addinfo); });
-  };
-  Ftp1.OnFtpNeedInfo = [this](TObject* sender, TFtpInfoNeeded need, std::string& value) {
-    Shielded(this, [&] { Ftp1FtpNeedInfo(sender, need, value); });
-  };
-  // The walk hears of an error before the message box, whose loop may bring the step's end.
-  Ftp1.OnFtpError = WalkFirst(FFolder, TFtpErrorEvent([this](TObject* sender, FtpError error, std::string addinfo) {
-    Shielded(this, [&] { Ftp1FtpError(sender, error, addinfo); });
-  }));
+  BindComponentEvents(Ftp1, FFolder);
+  BindComponentEvents(Sftp1, FSftpFolder);
   Ftp1.OnFtpCertificate = [this](TObject* sender, const TFtpCertificateQuestion& question, bool& trust) {
     Shielded(this, [&] { Ftp1FtpCertificate(sender, question, trust); });
   };
-  Ftp1.OnLoggedIn = notify(&TForm1::Ftp1LoggedIn);
-  Ftp1.OnDirectoryChanged = notify(&TForm1::NeedNewFTPListing);
-  Ftp1.OnDirectoryCreated = notify(&TForm1::NeedNewFTPListing);
-  Ftp1.OnDirectoryDeleted = notify(&TForm1::NeedNewFTPListing);
-  Ftp1.OnFileRenamed = notify(&TForm1::NeedNewFTPListing);
-  Ftp1.OnListingDone = notify(&TForm1::Ftp1ListingDone);
-  Ftp1.OnFileDeleted = notify(&TForm1::Ftp1FileDeleted);
-  Ftp1.OnFileReceived = notify(&TForm1::Ftp1FileReceived);
-  Ftp1.OnFileStored = notify(&TForm1::Ftp1FileStored);
-  // A completion that ends a step of the running folder transfer is that transfer's alone.
-  PutWalkFirst(Ftp1, FFolder);
-  // A file of a folder sent has its throughput line and empties the counter too.
-  FFolder.OnFileDone = [this] {
-    if (FFolder.direction() == TFolderTransfer::Direction::Upload) Shielded(this, [&] { Ftp1FileStored(&Ftp1); });
+  Sftp1.OnSftpHostKey = [this](TObject* sender, const TSftpHostKeyQuestion& question, bool& trust) {
+    Shielded(this, [&] { Sftp1SftpHostKey(sender, question, trust); });
   };
-  Ftp1.OnFtpQuit = [this](TObject* sender) { Shielded(this, [&] { Ftp1FtpQuit(sender); }); };
-  Ftp1.OnFtpReady = [this](TObject* sender) { Shielded(this, [&] { Ftp1FtpReady(sender); }); };
+  const auto bindSession = [&](auto& session, TFolderTransfer& walk) {
+    session.OnLoggedIn = notify(&TForm1::Ftp1LoggedIn);
+    session.OnDirectoryChanged = notify(&TForm1::NeedNewFTPListing);
+    session.OnDirectoryCreated = notify(&TForm1::NeedNewFTPListing);
+    session.OnDirectoryDeleted = notify(&TForm1::NeedNewFTPListing);
+    session.OnFileRenamed = notify(&TForm1::NeedNewFTPListing);
+    session.OnListingDone = notify(&TForm1::Ftp1ListingDone);
+    session.OnFileDeleted = notify(&TForm1::Ftp1FileDeleted);
+    session.OnFileReceived = notify(&TForm1::Ftp1FileReceived);
+    session.OnFileStored = notify(&TForm1::Ftp1FileStored);
+    session.OnFtpQuit = notify(&TForm1::Ftp1FtpQuit);
+    session.OnFtpReady = notify(&TForm1::Ftp1FtpReady);
+    // A completion that ends a step of the running folder transfer is that transfer's alone.
+    PutWalkFirst(session, walk);
+    // A file of a folder sent has its throughput line and empties the counter too.
+    walk.OnFileDone = [this, &session, &walk] {
+      if (walk.direction() == TFolderTransfer::Direction::Upload) Shielded(this, [&] { Ftp1FileStored(&session); });
+    };
+  };
+  bindSession(Ftp1, FFolder);
+  bindSession(Sftp1, FSftpFolder);
+}
+
+// The information, request and error events, which both engines raise alike.
+template <typename Component>
+void TForm1::BindComponentEvents(Component& component, TFolderTransfer& walk) {
+  component.OnFtpInfo = [this](TObject* sender, FtpInfo info, const std::string& addinfo) {
+    Shielded(this, [&] { Ftp1FtpInfo(sender, info, addinfo); });
+  };
+  component.OnFtpNeedInfo = [this](TObject* sender, TFtpInfoNeeded need, std::string& value) {
+    Shielded(this, [&] { Ftp1FtpNeedInfo(sender, need, value); });
+  };
+  // The walk hears of an error before the message box, whose loop may bring the step's end.
+  component.OnFtpError = WalkFirst(walk, TFtpErrorEvent([this](TObject* sender, FtpError error, std::string addinfo) {
+    Shielded(this, [&] { Ftp1FtpError(sender, error, addinfo); });
+  }));
 }
 
 void TForm1::FormCreate() {
@@ -201,7 +221,7 @@ void TForm1::FormCreate() {
 }
 
 bool TForm1::MayStartOperation() const {
-  return Ftp1.Connected && !Screen::IsHourglass() && !FBatchRunning && !FClosing;
+  return Session().Connected && !Screen::IsHourglass() && !FBatchRunning && !FClosing;
 }
 
 bool TForm1::MakeRequest(const std::function<void()>& request) {
@@ -231,7 +251,7 @@ bool TForm1::BeginBatch() {
 }
 
 bool TForm1::WaitForItem(const std::function<void()>& request) {
-  if (FOperationFailed || FRequestRefused || FEnding || FClosing || !Ftp1.Connected) return false;
+  if (FOperationFailed || FRequestRefused || FEnding || FClosing || !Session().Connected) return false;
   FOperationDone = false;
   StartOperation(request);
   // Every request ends in an event (its completion, an error, the end of the connection)
@@ -240,23 +260,19 @@ bool TForm1::WaitForItem(const std::function<void()>& request) {
     TQtLoopBridge::WaitForEvents();
   }
   FOperationDone = false;
-  return !FOperationFailed && !FRequestRefused && !FEnding && Ftp1.Connected;
+  return !FOperationFailed && !FRequestRefused && !FEnding && Session().Connected;
 }
 
 void TForm1::ConnectBtnClick() {
-  if (Ftp1.Connected || Screen::IsHourglass() || FBatchRunning || FClosing) return;
-  Ftp1.SetFtpServer("");
-  Ftp1.UserName.clear();
-  Ftp1.UserPassword.clear();
-  Ftp1.UserAccount.clear();
-  FLogin.BeginConnection(Ftp1.FtpPort, Ftp1.TlsMode);
-  StartOperation([this] { Ftp1.Connect(); });
+  if (Session().Connected || Screen::IsHourglass() || FBatchRunning || FClosing) return;
+  Screen::SetHourglass();
+  ConnectAsked();
 }
 
 // Also between two files of a batch: the batch ends there, since its connection ends.
 void TForm1::Button11Click() {
-  if (!Ftp1.Connected || Screen::IsHourglass() || FClosing) return;
-  StartOperation([this] { Ftp1.Quit(); });
+  if (!Session().Connected || Screen::IsHourglass() || FClosing) return;
+  StartOperation([this] { Session().Quit(); });
 }
 
 void TForm1::Button10Click() {
@@ -279,21 +295,21 @@ void TForm1::closeEvent(QCloseEvent* event) {
 // item, and QUIT goes as soon as the engine is free; the end of the connection ends the
 // program. The engine's waits are all bounded, so that end always comes.
 void TForm1::FormCloseQuery(bool& CanClose) {
-  if (!Ftp1.Connected) {
+  if (!Session().Connected) {
     CanClose = true;
     return;
   }
   CanClose = false;
   FClosing = true;
-  if (Ftp1.Transfer.Running()) Ftp1.Abort();
+  if (FSession == &Sftp1 ? Sftp1.Busy : Ftp1.Transfer.Running()) Session().Abort();
   QuitForClose();
 }
 
 void TForm1::QuitForClose() {
-  if (!FClosing || FEnding || !Ftp1.Connected || Ftp1.Busy) return;
+  if (!FClosing || FEnding || !Session().Connected || Session().Busy) return;
   // That request is not one the window's own waits are watching.
   const bool watching = std::exchange(FWatchingRefusal, false);
-  Ftp1.Quit();
+  Session().Quit();
   FWatchingRefusal = watching;
 }
 

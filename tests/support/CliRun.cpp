@@ -60,15 +60,19 @@ CliRun RunCli(const std::vector<std::string>& args, const std::string& input, Mi
   const std::vector<std::string> isolation = {"XDG_CONFIG_HOME=" + config.Path(), "NETRC=" + config.PathOf("netrc"),
                                               "DBUS_SESSION_BUS_ADDRESS=unix:path=" + config.PathOf("no-bus")};
   std::vector<char*> envp;
-  for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));  // found first
-  for (const auto& e : isolation) envp.push_back(const_cast<char*>(e.c_str()));
+  // The test's own variables, then the isolation's that it does not give, then the inherited
+  // ones that neither names: each variable once.
+  std::vector<std::string> own = env;
+  const auto named = [&own](std::string_view entry) {
+    const std::string_view name = entry.substr(0, entry.find('=') + 1);
+    return std::any_of(own.begin(), own.end(), [name](const std::string& e) { return e.rfind(name, 0) == 0; });
+  };
+  for (const auto& i : isolation) {
+    if (!named(i)) own.push_back(i);
+  }
+  for (const auto& e : own) envp.push_back(const_cast<char*>(e.c_str()));
   for (char** e = environ; *e != nullptr; ++e) {
-    const std::string_view entry(*e);
-    if (std::none_of(isolation.begin(), isolation.end(), [&](const std::string& i) {
-          return entry.substr(0, entry.find('=') + 1) == i.substr(0, i.find('=') + 1);
-        })) {
-      envp.push_back(*e);
-    }
+    if (!named(*e)) envp.push_back(*e);
   }
   envp.push_back(nullptr);
   pid_t pid = -1;
