@@ -89,6 +89,8 @@ void TVelaFtp::BeginOperation(TCurrentOperation op) {
   CurrentOperation = op;
   LastError = ftpeNone;
   Busy = true;
+  // The last listing's facts hold for its folder, as long as nothing there changed.
+  if (op != opReceiveFile && op != opGetListing && op != opLogin) ListingFactsHold = false;
 }
 
 // An argument that would carry a second command ends the accepted operation as refused,
@@ -101,10 +103,18 @@ bool TVelaFtp::RefuseUnsendable(const std::string& argument) {
   return true;
 }
 
-void TVelaFtp::ReportError(FtpError Code) {
+void TVelaFtp::ReportError(FtpError Code, const std::string& text) {
   Success = false;
   LastError = Code;
-  if (OnFtpError) OnFtpError(this, Code, "Error");
+  if (OnFtpError) OnFtpError(this, Code, text);
+}
+
+// A local file failed: the event names the file, LocalError keeps the system's reason.
+void TVelaFtp::ReportLocalError(FtpError Code, int error) {
+  Success = false;
+  LastError = Code;
+  LocalError = error;
+  if (OnFtpError) OnFtpError(this, Code, LocalFile);
 }
 
 bool TVelaFtp::CheckSocketError() {
@@ -122,7 +132,7 @@ bool TVelaFtp::CheckSocketError() {
 // then the reason says what it has to say. A second call, for any reason, finds the
 // connection ended and does nothing, until the next Connect. The server's close leaves the
 // control socket to the socket component, which closes it after its close notification.
-void TVelaFtp::EndConnection(TConnectionEnd reason, FtpError code) {
+void TVelaFtp::EndConnection(TConnectionEnd reason, FtpError code, const std::string& text) {
   if (ShuttingDown || Ended) return;
   Ended = true;
   ++Serial;
@@ -136,7 +146,7 @@ void TVelaFtp::EndConnection(TConnectionEnd reason, FtpError code) {
   switch (reason) {
     case TConnectionEnd::Fatal:
     case TConnectionEnd::NetworkError:
-      ReportError(code);
+      ReportError(code, text);
       PostQuit();
       if (reason == TConnectionEnd::NetworkError) {
         // The three sockets once more: the error's handler may have opened one again.

@@ -24,6 +24,7 @@
 #include "ftp/FtpTypes.h"
 #include "ftp/ReplyDeadlines.h"
 #include "session/FileSession.h"
+#include "session/RemotePlace.h"
 #include "transport/velasock.h"
 
 class TFtpLogin;
@@ -141,11 +142,15 @@ class TVelaFtp : public TVelaSocket, public TFileSession {
   bool AcceptSimpleCommand(TCurrentOperation op);
   bool RefuseUnsendable(const std::string& argument);
 
-  // Errors and the end of the connection.
-  void ReportError(FtpError Code);
+  // Errors and the end of the connection. The error event's text is "Error", or what the
+  // error is about (FatalErrorWithText); a local file's failure names the file and keeps
+  // the system's `error` in LocalError.
+  void ReportError(FtpError Code, const std::string& text = "Error");
+  void ReportLocalError(FtpError Code, int error);
   void FatalError(FtpError Code) { EndConnection(TConnectionEnd::Fatal, Code); }
+  void FatalErrorWithText(FtpError Code, const std::string& text) { EndConnection(TConnectionEnd::Fatal, Code, text); }
   bool CheckSocketError();
-  void EndConnection(TConnectionEnd reason, FtpError code);
+  void EndConnection(TConnectionEnd reason, FtpError code, const std::string& text = "Error");
 
   // The control connection.
   void ControlConnected();
@@ -203,4 +208,9 @@ class TVelaFtp : public TVelaSocket, public TFileSession {
   TAbortReplies Replies;
   std::unique_ptr<TFtpLogin> Login;
   std::unique_ptr<TFtpTransfer> Transfer;
+
+  // Where the server's current folder is; whether the last listing's facts hold (it is of
+  // this folder, and nothing changed there since).
+  TRemotePlace Place;
+  bool ListingFactsHold = false;
 };

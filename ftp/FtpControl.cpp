@@ -40,6 +40,8 @@ void TVelaFtp::Connect() {
   ControlState = csAwaitGreeting;
   Login->Restart();
   Features = {};
+  Place.Lost();
+  ListingFactsHold = false;
   ForgetAbort();
   Replies.Restart(1);  // the greeting
   OnSockConnect = [this](TObject*) { ControlConnected(); };

@@ -26,7 +26,10 @@ void TFtpTransfer::Start(TransferKind kind) {
   }
   if (kind == TransferKind::Receive && AskRest()) return;  // RETR follows REST's reply
   // The last listing stays until a new one is really asked for.
-  if (kind == TransferKind::Listing) ClearListing();
+  if (kind == TransferKind::Listing) {
+    ClearListing();
+    ftp_.ListingFactsHold = true;  // of the folder PWD just named
+  }
   listing_.Clear();
   listingRefusal_ = ftpeNone;
   emptyCloseDeferred_ = false;
@@ -163,12 +166,12 @@ void TFtpTransfer::FileRead() {
   // Data came: the download is on, whether or not its 1xx reply is in yet.
   ClaimLocalFile();
   // Written before the progress report, whose handler may abort: what was counted is on disk.
-  if (LocalFileHandle.IsOpen() && !LocalFileHandle.Write(buffer_, n)) {
+  if (const int error = LocalFileHandle.IsOpen() ? LocalFileHandle.Write(buffer_, n) : 0; error != 0) {
     // A full disk: the rest of the transfer is received but not written. The file is
     // closed before the report, whose message box runs the loop: the chunks that arrive
     // meanwhile must find nothing to write (and nothing more to report).
     LocalFileHandle.Close();
-    ftp_.ReportError(ftpeLocalFileWrite);
+    ftp_.ReportLocalError(ftpeLocalFileWrite, error);
     if (serial != ftp_.Serial) return;
   }
   ftp_.Info(ftpiProgress, std::string());
@@ -307,18 +310,19 @@ void TFtpTransfer::SettleListing() {
 void TFtpTransfer::Drop() {
   Channel().Reset();
   CloseLocalFile();
-  LocalFileHandle.Forget();
+  ForgetLocalFile();
 }
 
 void TFtpTransfer::CloseLocalFile() {
-  if (!LocalFileHandle.Close()) ftp_.ReportError(ftpeLocalFileWrite);
+  if (const int error = LocalFileHandle.Close(); error != 0) ftp_.ReportLocalError(ftpeLocalFileWrite, error);
 }
 
 // The download is on (data came): a target written in place is emptied now, and only
 // now, so that a refused, failed or stopped download that brought nothing leaves an
 // existing file as it was.
 void TFtpTransfer::ClaimLocalFile() {
-  if (LocalFileHandle.Claim()) return;
+  const int error = LocalFileHandle.Claim();
+  if (error == 0) return;
   LocalFileHandle.Close();  // before the report, as after a failed write
-  ftp_.ReportError(ftpeLocalFileWrite);
+  ftp_.ReportLocalError(ftpeLocalFileWrite, error);
 }

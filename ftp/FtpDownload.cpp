@@ -8,8 +8,8 @@
 //
 // Only a whole download replaces the local file (TLocalFile::Commit); any other leaves the
 // file as it was and keeps the part received beside it. A later download of the same file
-// continues that part (REST) when the server's file is larger than it and, where the
-// server tells when its file last changed (MLSD or MDTM), not newer than the part.
+// continues that part (REST) when the part was begun for that file as it is now: the same
+// server, port and path, the same size and the same last change (MLSD or MDTM).
 #include "ftp/DataChannel.h"
 #include "ftp/Ftp.h"
 #include "ftp/FtpTransfer.h"
@@ -28,19 +28,18 @@ void TFtpTransfer::AskSizeOrOpenData(TransferKind kind) {
 }
 
 // A refusal (500, 502, 550: unknown command, a file it will not size) leaves the size
-// unknown; the download goes on all the same.
+// unknown; the download goes on all the same. The file's time comes from its own facts,
+// else from MDTM, asked when a part may be continued or the file is large enough that a
+// later try would rather continue it.
 void TFtpTransfer::TakeSizeReply(TransferKind kind, const TFtpReply& Reply) {
   if (Reply.Class == 1) return;  // not a final reply: the one owed comes later
   ByteCountFromSizeReply(Reply.Line, ftp_.ExpectedSize);
-  const std::int64_t part = LocalFileHandle.PartSize();
-  if (part > 0 && ftp_.ExpectedSize > part && !State.Stopped()) {
-    const ListingFacts* listed = ftp_.FactsOf(ftp_.RemoteFile);
-    if (listed == nullptr || listed->Modified < 0) {
-      ftp_.SendCommand("MDTM " + ftp_.RemoteFile, csAwaitRetrMdtm);
-      return;
-    }
-    ChooseResume(listed->Modified);
+  const bool worthATime = LocalFileHandle.PartSize() > 0 || ftp_.ExpectedSize >= kTimeWorthAsking;
+  if (receiveFacts_.Modified < 0 && ftp_.ExpectedSize > 0 && worthATime && !State.Stopped()) {
+    ftp_.SendCommand("MDTM " + ftp_.RemoteFile, csAwaitRetrMdtm);
+    return;
   }
+  ChooseResume(receiveFacts_.Modified);
   Channel().Open(kind);
 }
 
@@ -51,25 +50,29 @@ void TFtpTransfer::TakeModificationTimeReply(const TFtpReply& Reply) {
   Channel().Open(TransferKind::Receive);
 }
 
-// The part is continued unless the server's file changed after it was written.
+// The part is continued only when it was begun for this same file, unchanged.
 void TFtpTransfer::ChooseResume(std::int64_t remoteModified) {
   resumeCandidate_ = PartToContinue(LocalFileHandle, ftp_.ExpectedSize, remoteModified);
 }
 
-// Just before RETR: REST when a part is to be continued; true when it was sent (RETR then
-// waits for its reply).
+// Just before RETR: the part begun (from the start, or on where it ends) and REST when it
+// goes on; true when REST was sent (RETR then waits for its reply), or when the part could
+// not be begun (the operation then ends).
 bool TFtpTransfer::AskRest() {
-  if (resumeCandidate_ <= 0) return false;
   const std::int64_t offset = resumeCandidate_;
   resumeCandidate_ = 0;
-  if (!LocalFileHandle.ContinuePart(offset)) return false;
+  if (const int error = LocalFileHandle.Begin(offset); error != 0) {
+    EndCommandRefused();  // ends the operation before the report's message box
+    ftp_.ReportLocalError(ftpeLocalFileOpen, error);
+    return true;
+  }
+  if (offset <= 0) return false;
   ftp_.ResumedFrom = offset;
   ftp_.SendCommand("REST " + std::to_string(offset), csAwaitRetrRest);
   return true;
 }
 
-// 350: the server sends the rest of its file. Anything else: from the start, into a new
-// file, the part kept as it is.
+// 350: the server sends the rest of its file. Anything else: from the start of the part.
 void TFtpTransfer::TakeRestReply(const TFtpReply& Reply) {
   if (Reply.Class == 1) return;
   if (Reply.Code == 350) {
@@ -78,9 +81,9 @@ void TFtpTransfer::TakeRestReply(const TFtpReply& Reply) {
     if (serial != ftp_.Serial) return;
   } else {
     ftp_.ResumedFrom = 0;
-    if (!LocalFileHandle.StartOver()) {
-      EndCommandRefused();  // ends the operation before the report's message box
-      ftp_.ReportError(ftpeLocalFileOpen);
+    if (const int error = LocalFileHandle.StartOver(); error != 0) {
+      EndCommandRefused();
+      ftp_.ReportLocalError(ftpeLocalFileOpen, error);
       return;
     }
   }
@@ -95,15 +98,26 @@ void TFtpTransfer::TakeAnnouncedSize(const TFtpReply& Reply) {
 // known nothing tells a cut from an end: the server's 2xx is taken.
 void TFtpTransfer::SettleDownload() {
   if (!ftp_.Success) {
-    LocalFileHandle.Forget();
+    ForgetLocalFile();
     return;
   }
-  // The local file is settled before the report, whose message box runs the loop.
+  int error = 0;
   const bool endTrusted = !ftp_.Features.ProtectData || closeNotify_;
-  switch (EndDownload(LocalFileHandle, ftp_.ExpectedSize, ftp_.ResumedFrom, ftp_.BytesTransferred, endTrusted)) {
-    case TDownloadEnd::Whole: return;
+  const TDownloadEnd end =
+      EndDownload(LocalFileHandle, ftp_.ExpectedSize, ftp_.ResumedFrom, ftp_.BytesTransferred, endTrusted, error);
+  if (end == TDownloadEnd::Whole) return;
+  ForgetLocalFile();  // before the report, whose message box runs the loop
+  switch (end) {
     case TDownloadEnd::Incomplete: ftp_.ReportError(ftpeDownloadIncomplete); return;
     case TDownloadEnd::PartDropped: ftp_.ReportError(ftpeResumeIgnored); return;
-    case TDownloadEnd::WriteFailed: ftp_.ReportError(ftpeLocalFileWrite); return;
+    case TDownloadEnd::WriteFailed: ftp_.ReportLocalError(ftpeLocalFileWrite, error); return;
+    case TDownloadEnd::Whole: return;
   }
+}
+
+// Ends the local file's story without a whole download, and notes what it left.
+void TFtpTransfer::ForgetLocalFile() {
+  LocalFileHandle.Forget();
+  ftp_.LeftOnDisk = LocalFileHandle.Left();
+  ftp_.LeftPath = LocalFileHandle.LeftPath();
 }

@@ -51,7 +51,11 @@ void TFtpLogin::TakeLoginReply(const TFtpReply& Reply) {
       EnterInitialDirectory();
       return;
     case csAwaitInitialCwd:
-      if (cls != 2) ftp_.Info(ftpiCommandFailed, "");
+      if (cls != 2) {
+        ftp_.Info(ftpiCommandFailed, "");
+      } else {
+        ftp_.Place.Entered(ftp_.InitialDirectory);
+      }
       End();
       return;
     default:
@@ -93,6 +97,7 @@ void TFtpLogin::NoteFeature(const std::string& Line) {
 
 // The end of the login: into InitialDirectory, when one was set.
 void TFtpLogin::EnterInitialDirectory() {
+  ftp_.Place.LoggedIn();
   if (ftp_.InitialDirectory.empty()) {
     End();
   } else if (!IsSendableArgument(ftp_.InitialDirectory)) {

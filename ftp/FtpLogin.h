@@ -12,6 +12,7 @@
 #include "ftp/ControlStates.h"
 #include "ftp/FtpReply.h"
 #include "ftp/FtpTypes.h"
+#include "session/KnownServersWriter.h"
 #include "transport/TlsTypes.h"
 
 class TVelaFtp;
@@ -48,4 +49,5 @@ class TFtpLogin {
 
   TVelaFtp& ftp_;
   bool tlsPending_ = false;
+  TKnownServersWriter serverMemory_;  // remembers a server that did TLS, never waiting on the file's lock
 };

@@ -5,9 +5,10 @@
 //
 // Certificates: one that verifies (trusted chain, the host name typed, within its dates) is
 // taken; any other (self-signed, for another host, expired) must match the fingerprint
-// remembered for that port under the name typed or the address connected to, or the owner
-// is asked (OnFtpCertificate) and the answer pinned under both.
-#include <algorithm>
+// pinned for that port under the name typed, or the owner is asked (OnFtpCertificate) and
+// the answer pinned for that name (the address connected to is recorded as one that did
+// TLS, for the downgrade refusal alone).
+#include <optional>
 
 #include "ftp/Ftp.h"
 #include "ftp/FtpLogin.h"
@@ -40,7 +41,11 @@ void TFtpLogin::TakeTlsReply(const TFtpReply& Reply) {
         ftp_.FatalError(ftpeTlsNotOffered);  // nothing of the login goes in clear
         return;
       }
-      if (!TKnownServers(ftp_.KnownServersFile).Fingerprints(KnownServerNames(), ftp_.FtpPort).empty()) {
+      if (const TKnownServers known(ftp_.KnownServersFile); known.Unreadable()) {
+        // Whether it did TLS before cannot be told: the login does not go in clear.
+        ftp_.FatalErrorWithText(ftpeKnownServersUnreadable, ftp_.KnownServersFile);
+        return;
+      } else if (known.DidTls(KnownServerNames(), ftp_.FtpPort)) {
         // It did TLS before: someone in between may be taking the encryption away.
         ftp_.FatalError(ftpeTlsDowngrade);
         return;
@@ -107,7 +112,7 @@ void TFtpLogin::ControlTlsDone() {
   SendUser();
 }
 
-// The server as typed and the address connected to: a server is known under either.
+// The server as typed and the address connected to: either tells that it did TLS before.
 std::vector<std::string> TFtpLogin::KnownServerNames() const {
   std::vector<std::string> names{ftp_.FtpServer};
   if (!ftp_.ServerAddress.empty() && ftp_.ServerAddress != ftp_.FtpServer) names.push_back(ftp_.ServerAddress);
@@ -117,9 +122,9 @@ std::vector<std::string> TFtpLogin::KnownServerNames() const {
 bool TFtpLogin::AcceptCertificate() {
   const TTlsInfo info = ftp_.TlsInfo;
   const TKnownServers known(ftp_.KnownServersFile);
-  const std::vector<std::string> names = KnownServerNames();
-  const std::vector<std::string> pinned = known.Fingerprints(names, ftp_.FtpPort);
-  const bool pinnedHere = std::find(pinned.begin(), pinned.end(), info.PeerFingerprint) != pinned.end();
+  // A pin answers for the name typed alone: not for another name of the same address.
+  const std::optional<std::string> pinned = known.Find(ftp_.FtpServer, ftp_.FtpPort);
+  const bool pinnedHere = pinned == info.PeerFingerprint;
   const std::uint64_t serial = ftp_.Serial;
   if (!info.PeerVerified && !pinnedHere) {
     TFtpCertificateQuestion question;
@@ -129,12 +134,12 @@ bool TFtpLogin::AcceptCertificate() {
     question.Problem = info.VerifyProblem;
     question.CertificateNames = info.PeerNameMatches ? std::string() : info.PeerNames;
     question.Expired = info.PeerExpired;
-    question.PinnedFingerprint = pinned.empty() ? std::string() : pinned.front();
+    question.PinnedFingerprint = pinned.value_or("");
     bool trust = false;
     if (ftp_.OnFtpCertificate) ftp_.OnFtpCertificate(&ftp_, question, trust);
     if (serial != ftp_.Serial || !ftp_.Connected) return false;  // the connection ended meanwhile
     if (!trust) {
-      ftp_.FatalError(pinned.empty() ? ftpeCertificateRejected : ftpeCertificateChanged);
+      ftp_.FatalError(pinned ? ftpeCertificateChanged : ftpeCertificateRejected);
       return false;
     }
   } else if (!info.PeerVerified && info.PeerExpired) {
@@ -142,9 +147,11 @@ bool TFtpLogin::AcceptCertificate() {
     if (serial != ftp_.Serial) return false;
   }
   // This server does TLS, with this certificate. Unremembered, a later refusal of TLS
-  // would go unnoticed: the owner is told.
-  if (!known.Remember(names, ftp_.FtpPort, info.PeerFingerprint) && !ftp_.KnownServersFile.empty()) {
-    ftp_.Info(ftpiServerNotRemembered, ftp_.KnownServersFile);
+  // would go unnoticed: the owner is told. The file's lock is never waited for here.
+  if (!ftp_.KnownServersFile.empty()) {
+    const std::string address = ftp_.ServerAddress != ftp_.FtpServer ? ftp_.ServerAddress : std::string();
+    serverMemory_.Remember(known, ftp_.FtpServer, address, ftp_.FtpPort, info.PeerFingerprint,
+                           [this] { ftp_.Info(ftpiServerNotRemembered, ftp_.KnownServersFile); });
     if (serial != ftp_.Serial) return false;
   }
   return true;

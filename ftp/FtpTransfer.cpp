@@ -23,7 +23,16 @@ void TFtpTransfer::Begin(TransferKind kind) {
   ftp_.ExpectedSize = -1;
   // Either kind starts from the beginning: nothing of an earlier download counts.
   ftp_.ResumedFrom = 0;
-  if (kind == TransferKind::Receive) resumeCandidate_ = 0;
+  if (kind == TransferKind::Receive) {
+    resumeCandidate_ = 0;
+    // What is known of this file: what the owner gives, or the listing of its folder.
+    const std::string& name = ftp_.RemoteFile;
+    const ListingFacts* listed =
+        ftp_.ListingFactsHold && name.find('/') == std::string::npos ? ftp_.FactsOf(name) : nullptr;
+    const ListingFacts& given = ftp_.RemoteFileFacts;
+    receiveFacts_ = given.Size >= 0 || given.Modified >= 0 || listed == nullptr ? given : *listed;
+    ftp_.RemoteFileFacts = {};
+  }
   if (!PassLocalChecks()) return;
   if (kind == TransferKind::Store) ftp_.ExpectedSize = LocalFileHandle.Size();
   State.Begin(kind);
@@ -34,19 +43,36 @@ void TFtpTransfer::Begin(TransferKind kind) {
 // for a remote name that cannot be sent, refused) and ends the operation.
 bool TFtpTransfer::PassLocalChecks() {
   if (!ftp_.RemoteFile.empty() && ftp_.RefuseUnsendable(ftp_.RemoteFile)) return false;
-  FtpError error = ftpeNone;
-  if (ftp_.RemoteFile.empty()) {
-    error = ftpeNoRemoteFile;
-  } else if (ftp_.LocalFile.empty()) {
-    error = ftpeLocalFileOpen;
-  } else if (!(ftp_.CurrentOperation == TVelaFtp::opReceiveFile ? LocalFileHandle.OpenForReceive(ftp_.LocalFile)
-                                                                 : LocalFileHandle.OpenForStore(ftp_.LocalFile))) {
-    error = ftpeLocalFileOpen;
+  ftp_.LocalError = 0;
+  ftp_.LeftOnDisk = TLeftOnDisk::Untouched;
+  ftp_.LeftPath.clear();
+  if (ftp_.RemoteFile.empty() || ftp_.LocalFile.empty()) {
+    ftp_.ReportError(ftp_.RemoteFile.empty() ? ftpeNoRemoteFile : ftpeLocalFileOpen);
+    ftp_.PostDone();
+    return false;
   }
-  if (error == ftpeNone) return true;
-  ftp_.ReportError(error);
-  ftp_.PostDone();
-  return false;
+  const bool receive = ftp_.CurrentOperation == TVelaFtp::opReceiveFile;
+  TPartOrigin origin;
+  origin.Server = ftp_.FtpServer;
+  origin.User = ftp_.UserName;
+  origin.Port = ftp_.FtpPort;
+  origin.RemotePath = ftp_.Place.AbsolutePathOf(ftp_.RemoteFile);
+  origin.LoginPath = ftp_.Place.LoginPathOf(ftp_.RemoteFile);
+  const int error =
+      receive ? LocalFileHandle.OpenForReceive(ftp_.LocalFile, origin) : LocalFileHandle.OpenForStore(ftp_.LocalFile);
+  if (error != 0) {
+    ftp_.ReportLocalError(ftpeLocalFileOpen, error);
+    ftp_.PostDone();
+    return false;
+  }
+  // Said before the first byte: a download cut short would leave the file holding only
+  // what came.
+  if (receive && LocalFileHandle.OverwritesInPlace()) {
+    const std::uint64_t serial = ftp_.Serial;
+    ftp_.Info(ftpiLocalFileInPlace, ftp_.LocalFile);
+    if (serial != ftp_.Serial) return false;
+  }
+  return true;
 }
 
 // A listing begins with PWD, whose reply becomes InitialDirectory.
@@ -56,6 +82,7 @@ void TFtpTransfer::TakePwdReply(const TFtpReply& Reply) {
     return;
   }
   ftp_.InitialDirectory = DirectoryFromPwd(Reply.Line);
+  ftp_.Place.Printed(ftp_.InitialDirectory);
   SendTransferType(TransferKind::Listing);
 }
 

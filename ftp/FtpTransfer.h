@@ -14,6 +14,7 @@
 #include "ftp/FtpReply.h"
 #include "ftp/ListingReader.h"
 #include "ftp/TransferState.h"
+#include "session/ListingFacts.h"
 #include "session/LocalFile.h"
 #include "transport/FtpErrorCodes.h"
 
@@ -108,6 +109,7 @@ class TFtpTransfer {
   void ChooseResume(std::int64_t remoteModified);
   bool AskRest();
   void SettleDownload();
+  void ForgetLocalFile();
 
   TVelaFtp& ftp_;
   std::unique_ptr<TDataChannel> channel_;
@@ -118,6 +120,10 @@ class TFtpTransfer {
   // The part of an earlier try that the running download may continue (REST), from
   // after SIZE until REST is answered; 0: none.
   std::int64_t resumeCandidate_ = 0;
+  // A download's time is asked (MDTM) from this size on, when no listing gave it: a later
+  // try may then continue its part. Smaller files are fetched whole again.
+  static constexpr std::int64_t kTimeWorthAsking = 1 << 20;
+  ListingFacts receiveFacts_;  // what is known of the running download's file
   bool closeNotify_ = false;  // the TLS data connection ended with close_notify
   // The data connection closed with nothing on it before any reply to the transfer command:
   // the reply says whether that was an empty file or listing, or a refusal.

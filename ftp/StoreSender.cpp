@@ -34,7 +34,7 @@ void TStoreSender::Begin() {
   ftp_.BytesTransferred = 0;
   transfer_.StartClock();
   ++run_;  // passes posted for an earlier store are stale from now on
-  remaining_ = transfer_.LocalFileHandle.Size();
+  remaining_ = transfer_.LocalFileHandle.SizeToSend();
   blockSize_ = blockSent_ = 0;
   waitingForWrite_ = passPosted_ = false;
   transfer_.Channel().Data().OnSockWrite = [this](TObject*) {
@@ -124,9 +124,13 @@ void TStoreSender::Nudge() {
 void TStoreSender::End() {
   transfer_.State.EndData();
   transfer_.Channel().Close();
+  // Sent as it was when the store began: a file written to meanwhile is said to be so.
+  const bool changed = ftp_.Success && transfer_.LocalFileHandle.ChangedSinceSized();
   transfer_.CloseLocalFile();
   transfer_.NoteTime();
   const std::uint64_t serial = ftp_.Serial;
+  if (changed) ftp_.Info(ftpiLocalFileChanged, ftp_.LocalFile);
+  if (serial != ftp_.Serial) return;
   ftp_.Info(ftpiTransferDone, "Transfer done");
   if (serial != ftp_.Serial) return;
   transfer_.DataSideFinished();
@@ -141,7 +145,7 @@ void TStoreSender::EndAfterReadFailure() {
   transfer_.Channel().Close();
   ftp_.Success = false;
   const std::uint64_t serial = ftp_.Serial;
-  ftp_.ReportError(ftpeLocalFileRead);
+  ftp_.ReportLocalError(ftpeLocalFileRead, transfer_.LocalFileHandle.ReadError());
   if (serial != ftp_.Serial) return;
   transfer_.DataSideFinished();
 }

@@ -4,7 +4,10 @@
 // about, pinned, and a changed one asked about again with a warning); the faults (garbage
 // after 234, a handshake that never ends, a data connection in clear under PROT P); the
 // stop inside TLS; a download or a listing whose data connection ends without close_notify.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <string>
@@ -30,12 +33,17 @@ TEST(FtpTlsModeTest, AServerWithoutTlsPerMode) {
     bool knownBefore;
     const char* error;  // empty: the login goes on in clear
     const char* typed = "127.0.0.1";
+    bool unreadable = false;  // the file of known servers exists and cannot be read
   } rows[] = {
       {"auto, a server never seen", tlsmAuto, false, ""},
       {"require", tlsmRequire, false, "ftpeTlsNotOffered:Error"},
       {"auto, a server that did TLS before", tlsmAuto, true, "ftpeTlsDowngrade:Error"},
       // Known by the address it was reached at before, typed by its name now.
       {"auto, typed by name, did TLS before", tlsmAuto, true, "ftpeTlsDowngrade:Error", "localhost"},
+      // The same address, mapped into IPv6.
+      {"auto, the address mapped, did TLS before", tlsmAuto, true, "ftpeTlsDowngrade:Error", "::ffff:127.0.0.1"},
+      // Whether it did TLS before is not known: not in clear.
+      {"auto, the list cannot be read", tlsmAuto, false, "ftpeKnownServersUnreadable:", "127.0.0.1", true},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -44,6 +52,9 @@ TEST(FtpTlsModeTest, AServerWithoutTlsPerMode) {
     s.server = row.typed;
     s.ftp.TlsMode = row.mode;
     s.ftp.KnownServersFile = config.PathOf("known-servers");
+    if (row.unreadable) {
+      ASSERT_TRUE(config.MakeDirectory("known-servers"));  // even root cannot read it
+    }
     s.peer.Reply("220 ready\r\n").Expect("AUTH TLS").Reply("500 AUTH not understood\r\n");
     if (row.error[0] == '\0') {
       s.peer.Expect("USER alice").Reply("331 go on\r\n").Expect("PASS secret").Reply("230 in\r\n").Expect("SYST")
@@ -51,7 +62,8 @@ TEST(FtpTlsModeTest, AServerWithoutTlsPerMode) {
     }
     s.peer.AwaitClose();
     if (row.knownBefore) {
-      ASSERT_TRUE(TKnownServers(s.ftp.KnownServersFile).Remember({"127.0.0.1"}, s.peer.Port(), kFingerprint));
+      ASSERT_TRUE(TKnownServers(s.ftp.KnownServersFile).Remember("elsewhere.test", "127.0.0.1", s.peer.Port(),
+                                                                 kFingerprint));
     }
     if (row.error[0] == '\0') {
       ASSERT_TRUE(s.ConnectAndLogin()) << s.Transcript();
@@ -60,7 +72,8 @@ TEST(FtpTlsModeTest, AServerWithoutTlsPerMode) {
     } else {
       s.Connect();
       ASSERT_TRUE(s.RunUntilEvent("quit")) << s.Transcript();
-      EXPECT_EQ(s.log.Count(row.error), 1) << s.Transcript();
+      const std::string expected = row.error + (row.unreadable ? s.ftp.KnownServersFile : "");
+      EXPECT_EQ(s.log.Count(expected), 1) << s.Transcript();
     }
     EXPECT_TRUE(s.FinishPeer());
     const Lines sent = s.peer.Commands();
@@ -107,6 +120,8 @@ TEST(FtpTlsCertificateTest, AnUnverifiedOneIsAskedAboutWithItsProblemsAndPinned)
     const char* error;  // empty: logged in, and the certificate shown is pinned afterwards
     bool signedByTrustedAuthority = false;
     bool unwritable = false;  // the file of known servers cannot be written
+    // The name the pin was made for; another name of the same address is not trusted by it.
+    const char* pinnedFor = "127.0.0.1";
   } rows[] = {
       {"another host's, trusted", &other, nullptr, true, true, ""},
       {"another host's, a trusted authority's", &other, nullptr, true, true, "", true},
@@ -118,6 +133,7 @@ TEST(FtpTlsCertificateTest, AnUnverifiedOneIsAskedAboutWithItsProblemsAndPinned)
       {"changed, accepted", &changed, &mine, true, true, ""},
       {"expired, refused", &expired, nullptr, false, true, "ftpeCertificateRejected:Error"},
       {"pinned, expired since", &expired, &expired, false, false, ""},
+      {"pinned for another name of this address", &mine, &mine, true, true, "", false, false, "localhost"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -132,7 +148,7 @@ TEST(FtpTlsCertificateTest, AnUnverifiedOneIsAskedAboutWithItsProblemsAndPinned)
     if (row.signedByTrustedAuthority) s.ftp.TlsCaFile = row.shown->certificateFile;
     const TKnownServers known(s.ftp.KnownServersFile);
     if (row.pinnedBefore) {
-      ASSERT_TRUE(known.Remember({"127.0.0.1"}, s.peer.Port(), row.pinnedBefore->fingerprint));
+      ASSERT_TRUE(known.Remember(row.pinnedFor, "", s.peer.Port(), row.pinnedBefore->fingerprint));
     }
     s.peer.SetCertificate(*row.shown);
     if (row.error[0] == '\0') {
@@ -160,7 +176,8 @@ TEST(FtpTlsCertificateTest, AnUnverifiedOneIsAskedAboutWithItsProblemsAndPinned)
     ASSERT_EQ(questions.size(), row.asked ? 1u : 0u);
     if (row.asked) {
       EXPECT_EQ(questions[0].Fingerprint, row.shown->fingerprint);
-      EXPECT_EQ(questions[0].PinnedFingerprint, row.pinnedBefore ? row.pinnedBefore->fingerprint : "");
+      const bool pinnedHere = row.pinnedBefore != nullptr && std::string(row.pinnedFor) == "127.0.0.1";
+      EXPECT_EQ(questions[0].PinnedFingerprint, pinnedHere ? row.pinnedBefore->fingerprint : "");
       EXPECT_EQ(questions[0].CertificateNames, row.shown == &other ? "ftp.elsewhere.test" : "");
       EXPECT_EQ(questions[0].Problem, row.signedByTrustedAuthority ? "" : "self-signed certificate");
       EXPECT_EQ(questions[0].Expired, row.shown == &expired);
@@ -168,6 +185,30 @@ TEST(FtpTlsCertificateTest, AnUnverifiedOneIsAskedAboutWithItsProblemsAndPinned)
     EXPECT_EQ(s.log.CountPrefix("ftpiCertificateExpired"), row.shown == &expired && row.pinnedBefore ? 1 : 0);
     EXPECT_TRUE(s.FinishPeer());
   }
+}
+
+// Another process holding the file of known servers' lock for as long as the login takes
+// holds nothing up: the login goes on at once, and the pin is written once the lock is free.
+TEST(FtpTlsCertificateTest, RememberingNeverWaitsForTheLockOfAnotherProcess) {
+  TempTree files("tls-certs"), config("tls-config");
+  TestCertificate mine;
+  ASSERT_TRUE(MakeTestCertificate(files, "mine", "localhost", mine)) << mine.error;
+  ScriptedControlSession s;
+  s.ftp.TlsMode = tlsmRequire;
+  s.ftp.KnownServersFile = config.PathOf("known-servers");
+  s.ftp.OnFtpCertificate = [](TObject*, const TFtpCertificateQuestion&, bool& trust) { trust = true; };
+  s.peer.SetCertificate(mine);
+  TlsLogin(s.peer).AwaitClose();
+  const int lock = ::open((s.ftp.KnownServersFile + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_GE(lock, 0);
+  ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+  ASSERT_TRUE(s.ConnectAndLogin()) << s.Transcript();
+  const TKnownServers known(s.ftp.KnownServersFile);
+  EXPECT_FALSE(known.Find("127.0.0.1", s.peer.Port()));
+  ::close(lock);
+  EXPECT_TRUE(s.RunUntil([&] { return known.Find("127.0.0.1", s.peer.Port()).has_value(); }, "the pin"));
+  EXPECT_EQ(s.log.CountPrefix("ftpiServerNotRemembered"), 0);
+  EXPECT_TRUE(s.FinishPeer());
 }
 
 // Faults of a server that says yes to TLS: garbage instead of the handshake, a handshake it

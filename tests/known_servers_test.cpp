@@ -24,9 +24,9 @@ TEST(KnownServersTest, RemembersEachServerOnceInAFileOnlyItsOwnerReads) {
   TempTree config("known");
   const TKnownServers known(config.PathOf("talvo-ftp/known-servers"));
   EXPECT_FALSE(known.Find("ftp.example.org", 21));
-  ASSERT_TRUE(known.Remember({"FTP.Example.org"}, 21, kFingerprint));
-  ASSERT_TRUE(known.Remember({"ftp.example.org"}, 2121, "AA"));
-  ASSERT_TRUE(known.Remember({"ftp.example.org"}, 21, "BB"));
+  ASSERT_TRUE(known.Remember("FTP.Example.org", "", 21, kFingerprint));
+  ASSERT_TRUE(known.Remember("ftp.example.org", "", 2121, "AA"));
+  ASSERT_TRUE(known.Remember("ftp.example.org", "", 21, "BB"));
   EXPECT_EQ(known.Find("ftp.example.org", 21), "BB");
   EXPECT_EQ(known.Find("ftp.example.org", 2121), "AA");
   EXPECT_FALSE(known.Find("ftp.example.org", 22));
@@ -36,11 +36,17 @@ TEST(KnownServersTest, RemembersEachServerOnceInAFileOnlyItsOwnerReads) {
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   ASSERT_EQ(::stat(config.PathOf("talvo-ftp").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
-  EXPECT_FALSE(TKnownServers("").Remember({"h"}, 21, "AA"));
-  // Under the name typed and the address connected to; an address in any of its spellings.
-  ASSERT_TRUE(known.Remember({"LocalHost", "[::1]"}, 21, "CC"));
-  EXPECT_EQ(known.Fingerprints({"nas.example", "0:0:0:0:0:0:0:1"}, 21), std::vector<std::string>{"CC"});
+  EXPECT_FALSE(TKnownServers("").Remember("h", "", 21, "AA"));
+  // Pinned for the name typed; the address connected to, in any of its spellings (an IPv4
+  // address mapped into IPv6 too), only tells that the server did TLS.
+  ASSERT_TRUE(known.Remember("LocalHost", "[::1]", 21, "CC"));
+  ASSERT_TRUE(known.Remember("nas.example", "::ffff:192.0.2.7", 21, "DD"));
   EXPECT_EQ(known.Find("localhost", 21), "CC");
+  EXPECT_FALSE(known.Find("::1", 21));
+  EXPECT_TRUE(known.DidTls({"other.example", "0:0:0:0:0:0:0:1"}, 21));
+  EXPECT_TRUE(known.DidTls({"192.0.2.7"}, 21));
+  EXPECT_FALSE(known.DidTls({"other.example"}, 21));
+  EXPECT_FALSE(known.Unreadable());
 }
 
 // Twenty processes remembering a server each at the same moment keep all twenty lines; the
@@ -59,11 +65,11 @@ TEST(KnownServersTest, TwentyProcessesAtOnceKeepEveryLineAndNoLinkIsFollowed) {
     char byte;
     ::close(go[1]);
     if (::read(go[0], &byte, 1) != 0) ::_exit(1);  // all start when the pipe closes
-    ::_exit(TKnownServers(path).Remember({"host" + std::to_string(i)}, 21, kFingerprint) ? 0 : 1);
+    ::_exit(TKnownServers(path).Remember("host" + std::to_string(i), "", 21, kFingerprint) ? 0 : 1);
   }
   ::close(go[0]);
   ::close(go[1]);
-  EXPECT_TRUE(TKnownServers(path).Remember({"host0"}, 21, kFingerprint));
+  EXPECT_TRUE(TKnownServers(path).Remember("host0", "", 21, kFingerprint));
   for (const pid_t child : children) ::waitpid(child, nullptr, 0);
   const std::string text = config.ReadFile("known-servers");
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 20) << text;

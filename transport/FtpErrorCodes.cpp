@@ -91,6 +91,7 @@ constexpr std::array<const char*, kFtpErrorCount> kNames = {
     "ftpeListingTooLarge",
     "ftpeListingIncomplete",
     "ftpeResumeIgnored",
+    "ftpeKnownServersUnreadable",
 };
 
 }  // namespace
@@ -129,6 +130,7 @@ const char* FtpErrorDescription(FtpError code) {
     case ftpeListingTooLarge: return "Listing too large";
     case ftpeListingIncomplete: return "Listing incomplete";
     case ftpeResumeIgnored: return "Resume ignored by the server";
+    case ftpeKnownServersUnreadable: return "Known servers file unreadable";
     default: return "";
   }
 }

@@ -51,8 +51,11 @@ enum FtpError : std::uint8_t {
   // A download that was to continue a part (REST taken) brought the file from its first
   // byte: the part was dropped.
   ftpeResumeIgnored = 38,
+  // The server refused TLS and the file of known servers cannot be read: whether it did
+  // TLS before is not known, so the session does not go on in clear (automatic TLS).
+  ftpeKnownServersUnreadable = 39,
 };
-constexpr int kFtpErrorCount = 39;
+constexpr int kFtpErrorCount = 40;
 
 // Socket error number (non-zero) to the component's code; unknown numbers give
 // ftpeUnknownError.
