@@ -100,13 +100,13 @@ TEST_P(WindowRemoteTest, TheKeysOfBothPanesDoWhatTheirButtonsDo) {
   ASSERT_TRUE(server->Root().MakeDirectory("sub"));
   ASSERT_TRUE(server->Root().WriteFile("a.txt", "a"));
   ASSERT_TRUE(LogIn()) << dialogs.Describe() << LogText();
-  const auto press = [&](TListBox* list, Qt::Key key) {
+  const auto press = [&](TListBox* list, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
     list->setFocus();
-    QTest::keyClick(list, key);
+    QTest::keyClick(list, key, modifiers);
     return Settled();
   };
   Select(*form->ui.ListBox1, {"sub"});
-  ASSERT_TRUE(press(form->ui.ListBox1, Qt::Key_Return));
+  ASSERT_TRUE(press(form->ui.ListBox1, Qt::Key_Enter, Qt::KeypadModifier));  // the keypad's Enter
   EXPECT_EQ(Rows(*form->ui.ListBox2), Names{});
   ASSERT_TRUE(press(form->ui.ListBox2, Qt::Key_Backspace));
   EXPECT_EQ(Rows(*form->ui.ListBox2), (Names{"a.txt"}));
