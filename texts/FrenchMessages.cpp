@@ -33,8 +33,8 @@ std::optional<std::string> ErrorMessage(int error, const std::string& addinfo) {
       return "Le serveur refuse la connection. Veuillez vérifier que vous avez correctement saisi le nom "
              "du serveur FTP.";
     case ftpeUnexpectedReply:
-      return "Une réponse inattendue a été reçue du serveur. Veuillez vérifier que vous avez correctement "
-             "saisi la valeur du port FTP.";
+      return "Une réponse inattendue a été reçue du serveur. Veuillez vérifier que le port saisi après le nom "
+             "du serveur (serveur:port) est bien celui d'un serveur FTP.";
     case ftpeCancelled:
       return "Transaction annulée.";
     case ftpeNoServer:
@@ -73,8 +73,24 @@ std::optional<std::string> ErrorMessage(int error, const std::string& addinfo) {
              "reçus diffère de la taille annoncée par le serveur. Le fichier local n'a pas été remplacé ; la partie "
              "reçue est gardée à côté, sous le même nom suivi de « .part ».";
     default:
-      return std::nullopt;  // 0, 20, 25 and every code above 35
+      return SshErrorMessage(error, addinfo);  // nothing for 0, 20, 25 and unknown codes
   }
+}
+
+std::string PasswordFromKeyringLine() {
+  return "Mot de passe pris dans le trousseau de clés.";
+}
+
+std::string KeyringPasswordRefusedLine() {
+  return "Le mot de passe mémorisé dans le trousseau de clés a été refusé par le serveur.";
+}
+
+std::string PasswordNotRememberedLine() {
+  return "Le mot de passe n'a pas pu être mémorisé dans le trousseau de clés.";
+}
+
+std::string RecentServersNotChangedLine(const std::string& path) {
+  return "La liste des serveurs récents (" + path + ") n'a pas pu être lue ou écrite ; elle n'a pas été modifiée.";
 }
 
 std::string NeedInfoWord(int need) {
@@ -83,6 +99,7 @@ std::string NeedInfoWord(int need) {
     case ftpnUserName: return "Nom d'utilisateur";
     case ftpnPassword: return "Mot de passe";
     case ftpnAccount: return "Compte";
+    case sftpnPassphrase: return "Phrase secrète";
     default: return "";
   }
 }

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "ftp/FtpTypes.h"
+#include "sftp/SftpTypes.h"
 
 namespace talvo::texts {
 
@@ -55,8 +56,25 @@ bool CertificateWarning(const TFtpCertificateQuestion& question);
 std::string CertificateExpiredLine();
 std::string ServerNotRememberedLine(const std::string& path);
 
+// The log's lines of the password kept in the desktop's keyring: taken from it, refused by
+// the server, not taken by the keyring; and when the recent servers file at `path` could not
+// be changed.
+std::string PasswordFromKeyringLine();
+std::string KeyringPasswordRefusedLine();
+std::string PasswordNotRememberedLine();
+std::string RecentServersNotChangedLine(const std::string& path);
+
 // The line of a stopped transfer: `bytes` moved; a download's part was kept as `partName`.
 std::string StoppedTransferLine(bool download, long long bytes, const std::string& partName);
+
+// The SFTP component's own (SshMessages.cpp): the message of each of its error codes
+// (ErrorMessage gives them too), the prompt for a key's passphrase, the question about an
+// unknown server key, and the log's line of each of its information codes (empty for the
+// others).
+std::optional<std::string> SshErrorMessage(int error, const std::string& addinfo);
+std::string PassphrasePrompt(const std::string& key);
+std::string HostKeyQuestion(const TSftpHostKeyQuestion& question);
+std::string SshInfoLine(int info, const std::string& addinfo);
 
 // Adds a full stop unless the text already ends with one.
 std::string WithFullStop(std::string text);

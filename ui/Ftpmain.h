@@ -1,5 +1,6 @@
-// TForm1: the main window. It owns the FTP engine `Ftp1`, starts its operations from the
-// buttons and reacts to its events; the local pane works on the disk directly. The
+// TForm1: the main window. It owns the FTP engine `Ftp1` and the SFTP engine `Sftp1`, one
+// of which is the session of the moment (the server typed says which: sftp:// is SFTP's),
+// starts its operations from the buttons and reacts to its events; the local pane works on the disk directly. The
 // window's shared state is the busy cursor (Screen), the three private marks, the log and
 // the byte counter.
 //
@@ -18,10 +19,13 @@
 #include <vector>
 
 #include "session/FolderTransfer.h"
+#include "credentials/Keyring.h"
 #include "ftp/Ftp.h"
+#include "sftp/Sftp.h"
 #include "ui/DesktopLauncher.h"
 #include "ui/KeyBindings.h"
 #include "ui/ListBox.h"
+#include "ui/LoginState.h"
 #include "ui/TransferProgress.h"
 #include "ui_Ftpmain.h"
 
@@ -32,8 +36,19 @@ class TForm1 : public QWidget {
 
   Ui::TForm1 ui;
   TVelaFtp Ftp1;
+  TVelaSftp Sftp1;
+  // The session the panes show and the buttons drive: Ftp1 unless SFTP was asked for.
+  TFileSession& Session() { return *FSession; }
+  const TFileSession& Session() const { return *FSession; }
+  // The same engine as the socket that carries it (its server and port).
+  const TVelaSocket& SessionSocket() const {
+    return FSession == &Sftp1 ? static_cast<const TVelaSocket&>(Sftp1) : static_cast<const TVelaSocket&>(Ftp1);
+  }
   // The text editor and the opener of the local pane (desktop defaults unless set).
   TDesktopLauncher Launcher;
+
+  // Where the servers logged in to are remembered, for the server prompt to offer.
+  std::string RecentServersFile;
 
   // Most text the log holds: an append that would go past it counts as failed, which
   // empties the log before the new text goes in.
@@ -45,6 +60,9 @@ class TForm1 : public QWidget {
 
   // Connection and closing.
   void ConnectBtnClick();
+  // Connects to `server` (as typed at the server prompt: a name, host:port or a link)
+  // without asking for it: the server of the command line.
+  void ConnectToServer(const std::string& server);
   void Button11Click();
   void Button10Click();
   void Ftp1FtpQuit(TObject* Sender);
@@ -55,6 +73,11 @@ class TForm1 : public QWidget {
   void Ftp1FtpNeedInfo(TObject* Sender, TFtpInfoNeeded need, std::string& value);
   void Ftp1FtpError(TObject* Sender, FtpError error, const std::string& addinfo);
   void Ftp1FtpCertificate(TObject* Sender, const TFtpCertificateQuestion& question, bool& trust);
+  void Sftp1SftpHostKey(TObject* Sender, const TSftpHostKeyQuestion& question, bool& trust);
+
+  // The end of the login: the keyring and the recent servers, then the link's folder or
+  // the listing.
+  void Ftp1LoggedIn(TObject* Sender);
 
   // Remote pane.
   void NeedNewFTPListing(TObject* Sender);
@@ -94,7 +117,7 @@ class TForm1 : public QWidget {
   // Read by tests.
   bool Closing() const { return FClosing; }
   bool BatchRunning() const { return FBatchRunning; }
-  const TFolderTransfer& FolderTransfer() const { return FFolder; }
+  const TFolderTransfer& FolderTransfer() const { return FSession == &Sftp1 ? FSftpFolder : FFolder; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -104,6 +127,11 @@ class TForm1 : public QWidget {
   void ConnectHandlers();
   void ConnectKeys();  // the keyboard habits of both panes
   void BindEngineEvents();
+  template <typename Component>
+  void BindComponentEvents(Component& component);
+  // Asks for the server and connects the engine it names (FtpmainLogin.cpp).
+  void ConnectAsked();
+  TFolderTransfer& Folder() { return FSession == &Sftp1 ? FSftpFolder : FFolder; }
   // The busy tests of every command that starts an engine operation.
   bool MayStartOperation() const;
   // Makes a request of the component; true when it refused it at once (busy, or no
@@ -129,6 +157,19 @@ class TForm1 : public QWidget {
   void WaitForFolders();
   void AcceptDrops();
   void ShowProgress();
+  // The login's prompts (FtpmainLogin.cpp): the server, read as typed, and the password,
+  // from the keyring or asked for.
+  void AskServer(std::string& value);
+  bool TakeServer(const std::string& typed, std::string& value);
+  void UseServer(TServerTarget target, std::string& value);
+  void AskPassword(std::string& value);
+  void AskKeyring();
+  TKeyringKey KeyringKey() const;
+  void NoteLoginRefused();
+  // Enters the link's folder after the login, step by step; false once there is nothing
+  // more to do than list.
+  bool FollowStartPath();
+  void SelectStartFile();
 
   bool FClosing = false;
   bool FOperationDone = false;
@@ -139,7 +180,10 @@ class TForm1 : public QWidget {
   bool FBatchRunning = false;    // a download, upload or delete batch is under way
   bool FStoreDataOpened = false; // the running store has opened its data connection
   TKeyBindings Keys;
+  TFileSession* FSession = &Ftp1;
+  TLoginState FLogin;
   TFolderTransfer FFolder{Ftp1};  // the folder transfer of the running batch, if any
+  TFolderTransfer FSftpFolder{Sftp1};
   QElapsedTimer FFolderClock;     // since the folder transfer began, for its time left
   std::optional<TTransferProgress> FProgress;  // made once the form's widgets are
 };

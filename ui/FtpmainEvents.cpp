@@ -42,7 +42,7 @@ void TForm1::Ftp1FtpInfo(TObject*, FtpInfo info, const std::string& addinfo) {
       AppendLog(addinfo, true);
       break;
     case ftpiConnected:
-      AppendLog(talvo::texts::ConnectedLine(addinfo, Ftp1.FtpPort), true);
+      AppendLog(talvo::texts::ConnectedLine(addinfo, SessionSocket().FtpPort), true);
       break;
     case ftpiPassiveMode:
       AppendLog(talvo::texts::PassiveModeLine(addinfo), true);
@@ -69,14 +69,17 @@ void TForm1::Ftp1FtpInfo(TObject*, FtpInfo info, const std::string& addinfo) {
       // The counter follows file transfers; a listing's progress (which carries its line)
       // leaves it, so that after an upload batch and its closing listing it stays empty.
       if (addinfo.empty()) {
-        ui.ByteCounter->SetCount(Ftp1.BytesTransferred);
+        ui.ByteCounter->SetCount(Session().BytesTransferred);
         ShowProgress();
       }
       break;
     case ftpiTransferSize:
       // Reported when the server's 1xx announces a download's size, and when a store has
       // its data connection and begins to send.
-      if (Ftp1.CurrentOperation == TVelaFtp::opStoreFile) FStoreDataOpened = true;
+      if (FSession == &Sftp1 ? Sftp1.CurrentOperation == TVelaSftp::opStoreFile
+                             : Ftp1.CurrentOperation == TVelaFtp::opStoreFile) {
+        FStoreDataOpened = true;
+      }
       break;
     case ftpiBusy:
       if (FWatchingRefusal) FRequestRefused = true;
@@ -87,16 +90,29 @@ void TForm1::Ftp1FtpInfo(TObject*, FtpInfo info, const std::string& addinfo) {
       if (FWatchingRefusal && addinfo.empty()) FRequestRefused = true;
       break;
     default:
-      break;  // a refused command and the rest show nothing
+      // The SFTP engine's own lines (its key, how it logged in); a refused command and the
+      // rest show nothing.
+      if (const std::string line = talvo::texts::SshInfoLine(info, addinfo); !line.empty()) AppendLog(line, true);
+      break;
   }
 }
 
 void TForm1::Ftp1FtpNeedInfo(TObject*, TFtpInfoNeeded need, std::string& value) {
+  if (need == ftpnServer) {
+    // Asked already, before the engine was chosen (ConnectAsked).
+    value = FLogin.ServerAnswer.value_or(std::string());
+    return;
+  }
+  if (need == ftpnPassword) {
+    AskPassword(value);
+    return;
+  }
   const std::string word = talvo::texts::NeedInfoWord(need);
+  const bool passphrase = static_cast<int>(need) == sftpnPassphrase;
+  const std::string prompt = passphrase ? talvo::texts::PassphrasePrompt(value) : talvo::texts::NeedInfoPrompt(word);
   QString answer;
-  const bool secret = need == ftpnPassword || need == ftpnAccount;
-  InputForm->Ask(QString::fromStdString(word), QString::fromStdString(talvo::texts::NeedInfoPrompt(word)), answer,
-                 secret);
+  const bool secret = need == ftpnPassword || need == ftpnAccount || passphrase;
+  InputForm->Ask(QString::fromStdString(word), DisplayText(prompt), answer, secret);
   // Whatever the dialog's result: a cancelled prompt hands back what the field holds.
   value = TypedBytes(answer);
 }
@@ -108,7 +124,13 @@ void TForm1::Ftp1FtpCertificate(TObject*, const TFtpCertificateQuestion& questio
                                talvo::texts::CertificateWarning(question));
 }
 
+// An unknown server key: trusted only on "&Oui", "&Non" by default.
+void TForm1::Sftp1SftpHostKey(TObject*, const TSftpHostKeyQuestion& question, bool& trust) {
+  trust = !FClosing && Confirm(this, DisplayText(talvo::texts::HostKeyQuestion(question)), true);
+}
+
 void TForm1::Ftp1FtpError(TObject*, FtpError error, const std::string& addinfo) {
+  if (error == ftpeLoginRefused || error == AsFtpError(sftpeLoginRefused)) NoteLoginRefused();
   // Once the window is closing, a failure only hastens the end: no message holds it up.
   const auto message = talvo::texts::ErrorMessage(error, addinfo);
   if (message && !FClosing) ShowInformation(this, QString::fromStdString(*message));

@@ -11,18 +11,20 @@
 
 void TForm1::NeedNewFTPListing(TObject*) {
   if (FClosing) return;  // the session is ending: QUIT comes next, not a listing
+  if (FollowStartPath()) return;
   // No busy test and no cursor change; but a listing refused at once ends nothing, so the
   // hourglass of the operation that led here must not stay.
-  if (MakeRequest([this] { Ftp1.GetListing(); })) Screen::SetArrow();
+  if (MakeRequest([this] { Session().GetListing(); })) Screen::SetArrow();
 }
 
 void TForm1::Ftp1ListingDone(TObject*) {
-  std::vector<std::string> directories = Ftp1.DirectoryNames;
+  std::vector<std::string> directories = Session().DirectoryNames;
   if (std::find(directories.begin(), directories.end(), "..") == directories.end()) {
     directories.insert(directories.begin(), "..");
   }
   ui.ListBox1->Assign(std::move(directories));
-  ui.ListBox2->Assign(Ftp1.FileNames);
+  ui.ListBox2->Assign(Session().FileNames);
+  SelectStartFile();
   Screen::SetArrow();
 }
 
@@ -31,14 +33,14 @@ void TForm1::ListBox1DblClick() {
   const int row = ui.ListBox1->ItemIndex();
   if (row < 0) return;
   const std::string directory = ui.ListBox1->Item(row);
-  StartOperation([&] { Ftp1.ChangeDirectory(directory); });
+  StartOperation([&] { Session().ChangeDirectory(directory); });
 }
 
 void TForm1::MkDirFTPBtnClick() {
   if (!MayStartOperation()) return;
   QString name;
   if (!InputForm->Ask(QStringLiteral("Création de répertoire"), QStringLiteral("Nom du répertoire :"), name)) return;
-  StartOperation([&] { Ftp1.CreateDirectory(TypedBytes(name)); });
+  StartOperation([&] { Session().CreateDirectory(TypedBytes(name)); });
 }
 
 void TForm1::RmDirFTPBtnClick() {
@@ -50,7 +52,7 @@ void TForm1::RmDirFTPBtnClick() {
                          QStringLiteral(" ?"))) {
     return;
   }
-  StartOperation([&] { Ftp1.DeleteDirectory(directory); });
+  StartOperation([&] { Session().DeleteDirectory(directory); });
 }
 
 void TForm1::Button12Click() {
@@ -60,7 +62,7 @@ void TForm1::Button12Click() {
   const std::string oldName = ui.ListBox2->Item(row);
   QString newName;
   if (!InputForm->Ask(QStringLiteral("Renommer"), QStringLiteral("Nouveau nom :"), newName)) return;
-  StartOperation([&] { Ftp1.RenameFile(oldName, TypedBytes(newName)); });
+  StartOperation([&] { Session().RenameFile(oldName, TypedBytes(newName)); });
 }
 
 void TForm1::Button13Click() {
@@ -73,7 +75,7 @@ void TForm1::Button13Click() {
     // The names are taken once: the window stays live during the batch and the user may
     // change the selection meanwhile.
     for (const std::string& name : SelectedNames(*ui.ListBox2)) {
-      if (!WaitForItem([&] { Ftp1.DeleteFile(name); })) break;
+      if (!WaitForItem([&] { Session().DeleteFile(name); })) break;
     }
   }
   NeedNewFTPListing(&Ftp1);
@@ -85,10 +87,10 @@ void TForm1::Ftp1FileDeleted(TObject*) {
 
 void TForm1::Button15Click() {
   if (!MayStartOperation()) return;
-  Ftp1.GetListing();
+  Session().GetListing();
 }
 
 void TForm1::OpenRemoteParent() {
   if (!MayStartOperation()) return;
-  StartOperation([this] { Ftp1.ChangeDirectory(".."); });
+  StartOperation([this] { Session().ChangeDirectory(".."); });
 }

@@ -40,19 +40,19 @@ void TForm1::SpeedButton2Click() {
     // The new folder shows in the local tree (the file list follows it).
     ui.DirectoryListBox1->SetDirectory(ui.DirectoryListBox1->Directory());
     if (!sent) {
-      if (!Ftp1.Busy) Screen::SetArrow();
+      if (!Session().Busy) Screen::SetArrow();
       return;
     }
   }
   for (const std::string& name : SelectedNames(*ui.ListBox2)) {
     // Refused, and the batch goes on with the next file.
     if (!Downloadable(this, name, QStringLiteral("Le fichier"))) continue;
-    Ftp1.RemoteFile = name;
-    Ftp1.LocalFile = JoinPath(directory, name);
-    if (!WaitForItem([this] { Ftp1.ReceiveFile(); })) break;
+    Session().RemoteFile = name;
+    Session().LocalFile = JoinPath(directory, name);
+    if (!WaitForItem([this] { Session().ReceiveFile(); })) break;
   }
   FProgress->Hide();
-  if (!Ftp1.Busy) Screen::SetArrow();  // a folder transfer without files after it keeps no hourglass
+  if (!Session().Busy) Screen::SetArrow();  // a folder transfer without files after it keeps no hourglass
   RereadLocalFiles();
 }
 
@@ -80,10 +80,10 @@ void TForm1::SpeedButton1Click() {
 
 void TForm1::StoreFiles(const std::vector<std::string>& paths) {
   for (const std::string& path : paths) {
-    Ftp1.LocalFile = path;
-    Ftp1.RemoteFile = BaseName(path);
+    Session().LocalFile = path;
+    Session().RemoteFile = BaseName(path);
     FStoreDataOpened = false;
-    if (!WaitForItem([this] { Ftp1.StoreFile(); })) break;
+    if (!WaitForItem([this] { Session().StoreFile(); })) break;
   }
   FProgress->Hide();
 }
@@ -95,8 +95,8 @@ void TForm1::Ftp1FileReceived(TObject*) {
 
 void TForm1::Ftp1FileStored(TObject*) {
   // Only a store that opened its data connection has counters of its own to show.
-  if (FStoreDataOpened && Ftp1.TransferTime != 0) {
-    AppendLog(ThroughputLine(Ftp1.BytesTransferred, Ftp1.TransferTime), false);
+  if (FStoreDataOpened && Session().TransferTime != 0) {
+    AppendLog(ThroughputLine(Session().BytesTransferred, Session().TransferTime), false);
   }
   FStoreDataOpened = false;
   ui.ByteCounter->Clear();
@@ -105,8 +105,8 @@ void TForm1::Ftp1FileStored(TObject*) {
 
 // A folder transfer ends after the running file, which the stop ends too.
 void TForm1::Button4Click() {
-  Ftp1.Abort();
-  FFolder.Stop();
+  Session().Abort();
+  Folder().Stop();
 }
 
 void TForm1::RereadLocalFiles() {

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <algorithm>
+#include <cstdlib>
 
 #include "ui/QtLoopBridge.h"
 #include "ui/Screen.h"
@@ -139,12 +140,15 @@ bool Sent(const ScriptedPeer& peer, const std::string& prefix) {
 void WindowTest::SetUp() {
   ASSERT_TRUE(local.Valid());
   ASSERT_EQ(::chdir(local.Path().c_str()), 0);
+  // The user's keyring is never reached: a test that wants one starts its own.
+  ::setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + config.PathOf("no-bus")).c_str(), 1);
   form = std::make_unique<TForm1>();
   Form1 = form.get();
   // The scripted servers speak the plain protocol; the tests of the encrypted session ask
   // for it themselves.
   form->Ftp1.TlsMode = tlsmOff;
   form->Ftp1.KnownServersFile = config.PathOf("known-servers");
+  form->RecentServersFile = config.PathOf("recent-servers");
   input = std::make_unique<TInputForm>();
   InputForm = input.get();
   form->ui.DirectoryListBox1->SetDirectory(local.Path());
@@ -182,14 +186,14 @@ bool WindowTest::ConnectTo(const FtpServerFixture& server, const std::string& us
 }
 
 bool WindowTest::Disconnect() {
-  if (!form->Ftp1.Connected) return true;
+  if (!form->Session().Connected) return true;
   if (!WaitUntil([&] { return Idle(); }, 20000)) return false;
   Click(form->ui.Button11);
-  return WaitUntil([&] { return !form->Ftp1.Connected && !Screen::IsHourglass(); }, 20000);
+  return WaitUntil([&] { return !form->Session().Connected && !Screen::IsHourglass(); }, 20000);
 }
 
 bool WindowTest::Idle() const {
-  return !form->Ftp1.Busy && !Screen::IsHourglass();
+  return !form->Session().Busy && !Screen::IsHourglass();
 }
 
 void WindowTest::Select(TListBox& list, const std::vector<std::string>& names) {

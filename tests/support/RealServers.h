@@ -113,6 +113,9 @@ class PyFtpdServer : public FtpServerFixture {
   // With TLS: a data connection's handshake may begin before its command, as curl begins
   // it (pyftpdlib's own handler resets such a connection).
   void AcceptEarlyHandshake() { earlyHandshake_ = true; }
+  // In clear: each data connection moves at most `bytesPerSecond` each way, in bursts (the
+  // first two seconds' worth at once), so that a transfer is still running a while later.
+  void Throttle(int bytesPerSecond) { throttle_ = bytesPerSecond; }
 
  protected:
   bool Launch(std::string& error) override;
@@ -120,6 +123,7 @@ class PyFtpdServer : public FtpServerFixture {
  private:
   bool refusePort_ = false;
   bool earlyHandshake_ = false;
+  int throttle_ = 0;
 };
 
 // vsftpd unpacked from its Debian package into <build>/servers/vsftpd (by
@@ -165,5 +169,14 @@ class VsftpdServer : public FtpServerFixture {
   std::string guestAccount_, anonymousAccount_;
   bool prepared_ = false;
 };
+
+// A PAM service of the tests, /etc/pam.d/talvo-ftp-test-PID-N, that checks passwords with
+// pam_pwdfile against `passwordFile` (lines made by PasswordFileLine); `service` gets its
+// name. Removed by RemovePamService, or by the next run once this process is gone.
+bool WritePamService(const std::string& server, const std::string& passwordFile, std::string& service,
+                     std::string& error);
+void RemovePamService(const std::string& service);
+// The password file's line that gives `user` the password FtpServerFixture::kPassword.
+std::string PasswordFileLine(const std::string& user);
 
 }  // namespace talvo::test
