@@ -25,7 +25,7 @@ void TVelaFtp::BeginStore() {
   BeginTick = GetTickCount();
   TransferTime = 0;
   ++Store.Run;  // continuations posted for an earlier store are stale from now on
-  Store.Remaining = LocalFileHandle.Size();
+  Store.Remaining = LocalFileHandle.SizeToSend();
   Store.BlockSize = Store.BlockSent = 0;
   Store.WaitingForWrite = Store.ContinuationPosted = false;
   DataSocket->OnSockWrite = [this](TObject*) {
@@ -116,9 +116,13 @@ void TVelaFtp::NudgeStore() {
 void TVelaFtp::EndStore() {
   Transfer.EndData();
   CloseDataSockets();
+  // Sent as it was when the store began: a file written to meanwhile is said to be so.
+  const bool changed = Success && LocalFileHandle.ChangedSinceSized();
   CloseLocalFile();
   TransferTime = static_cast<std::int64_t>(GetTickCount() - BeginTick);
   const std::uint64_t serial = Serial;
+  if (changed) Info(ftpiLocalFileChanged, LocalFile);
+  if (serial != Serial) return;
   Info(ftpiTransferDone, "Transfer done");
   if (serial != Serial) return;
   DataSideFinished();
@@ -133,7 +137,7 @@ void TVelaFtp::EndStoreAfterReadFailure() {
   CloseDataSockets();
   Success = false;
   const std::uint64_t serial = Serial;
-  ReportError(ftpeLocalFileRead);
+  ReportLocalError(ftpeLocalFileRead, LocalFileHandle.ReadError());
   if (serial != Serial) return;
   DataSideFinished();
 }

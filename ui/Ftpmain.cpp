@@ -13,6 +13,7 @@
 
 #include "session/KnownServers.h"
 #include "session/RecentServers.h"
+#include "session/WalkEvents.h"
 #include "ui/ArrowIcon.h"
 #include "ui/Dialogs.h"
 #include "ui/FormUnits.h"
@@ -159,56 +160,53 @@ void TForm1::ConnectKeys() {
 }
 
 void TForm1::BindEngineEvents() {
-  // A completion that ends a step of the running folder transfer is that transfer's alone.
   const auto notify = [this](void (TForm1::*handler)(TObject*)) {
-    return [this, handler](TObject* sender) {
-      Shielded(this, [&] {
-        if (!Folder().OperationDone()) (this->*handler)(sender);
-      });
-    };
+    return [this, handler](TObject* sender) { Shielded(this, [&] { (this->*handler)(sender); }); };
   };
-  BindComponentEvents(Ftp1);
-  BindComponentEvents(Sftp1);
+  BindComponentEvents(Ftp1, FFolder);
+  BindComponentEvents(Sftp1, FSftpFolder);
   Ftp1.OnFtpCertificate = [this](TObject* sender, const TFtpCertificateQuestion& question, bool& trust) {
     Shielded(this, [&] { Ftp1FtpCertificate(sender, question, trust); });
   };
   Sftp1.OnSftpHostKey = [this](TObject* sender, const TSftpHostKeyQuestion& question, bool& trust) {
     Shielded(this, [&] { Sftp1SftpHostKey(sender, question, trust); });
   };
-  for (TFileSession* session : {static_cast<TFileSession*>(&Ftp1), static_cast<TFileSession*>(&Sftp1)}) {
-    session->OnLoggedIn = notify(&TForm1::Ftp1LoggedIn);
-    session->OnDirectoryChanged = notify(&TForm1::NeedNewFTPListing);
-    session->OnDirectoryCreated = notify(&TForm1::NeedNewFTPListing);
-    session->OnDirectoryDeleted = notify(&TForm1::NeedNewFTPListing);
-    session->OnFileRenamed = notify(&TForm1::NeedNewFTPListing);
-    session->OnListingDone = notify(&TForm1::Ftp1ListingDone);
-    session->OnFileDeleted = notify(&TForm1::Ftp1FileDeleted);
-    session->OnFileReceived = notify(&TForm1::Ftp1FileReceived);
-    // A stored file has its throughput line and empties the counter in a folder transfer too.
-    session->OnFileStored = [this](TObject* sender) {
-      Shielded(this, [&] {
-        Ftp1FileStored(sender);
-        Folder().OperationDone();
-      });
+  const auto bindSession = [&](auto& session, TFolderTransfer& walk) {
+    session.OnLoggedIn = notify(&TForm1::Ftp1LoggedIn);
+    session.OnDirectoryChanged = notify(&TForm1::NeedNewFTPListing);
+    session.OnDirectoryCreated = notify(&TForm1::NeedNewFTPListing);
+    session.OnDirectoryDeleted = notify(&TForm1::NeedNewFTPListing);
+    session.OnFileRenamed = notify(&TForm1::NeedNewFTPListing);
+    session.OnListingDone = notify(&TForm1::Ftp1ListingDone);
+    session.OnFileDeleted = notify(&TForm1::Ftp1FileDeleted);
+    session.OnFileReceived = notify(&TForm1::Ftp1FileReceived);
+    session.OnFileStored = notify(&TForm1::Ftp1FileStored);
+    session.OnFtpQuit = notify(&TForm1::Ftp1FtpQuit);
+    session.OnFtpReady = notify(&TForm1::Ftp1FtpReady);
+    // A completion that ends a step of the running folder transfer is that transfer's alone.
+    PutWalkFirst(session, walk);
+    // A file of a folder sent has its throughput line and empties the counter too.
+    walk.OnFileDone = [this, &session, &walk] {
+      if (walk.direction() == TFolderTransfer::Direction::Upload) Shielded(this, [&] { Ftp1FileStored(&session); });
     };
-    session->OnFtpQuit = [this](TObject* sender) { Shielded(this, [&] { Ftp1FtpQuit(sender); }); };
-    session->OnFtpReady = [this](TObject* sender) { Shielded(this, [&] { Ftp1FtpReady(sender); }); };
-  }
+  };
+  bindSession(Ftp1, FFolder);
+  bindSession(Sftp1, FSftpFolder);
 }
 
 // The information, request and error events, which both engines raise alike.
 template <typename Component>
-void TForm1::BindComponentEvents(Component& component) {
+void TForm1::BindComponentEvents(Component& component, TFolderTransfer& walk) {
   component.OnFtpInfo = [this](TObject* sender, FtpInfo info, const std::string& addinfo) {
     Shielded(this, [&] { Ftp1FtpInfo(sender, info, addinfo); });
   };
   component.OnFtpNeedInfo = [this](TObject* sender, TFtpInfoNeeded need, std::string& value) {
     Shielded(this, [&] { Ftp1FtpNeedInfo(sender, need, value); });
   };
-  component.OnFtpError = [this](TObject* sender, FtpError error, std::string addinfo) {
-    Folder().ErrorReported();  // before the message box, whose loop may bring the step's end
+  // The walk hears of an error before the message box, whose loop may bring the step's end.
+  component.OnFtpError = WalkFirst(walk, TFtpErrorEvent([this](TObject* sender, FtpError error, std::string addinfo) {
     Shielded(this, [&] { Ftp1FtpError(sender, error, addinfo); });
-  };
+  }));
 }
 
 void TForm1::FormCreate() {

@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include "texts/FrenchMessages.h"
 #include "ui/Dialogs.h"
 #include "ui/Ftpmain.h"
 #include "ui/QtLoopBridge.h"
@@ -28,6 +29,27 @@ QString Count(std::size_t n, const char* singular, const char* plural) {
   return QString::number(n) + QLatin1Char(' ') + QString::fromUtf8(n < 2 ? singular : plural);
 }
 
+// The first few names, quoted: "« a », « b », « c », …".
+QString FirstNames(const std::vector<std::string>& names) {
+  QStringList quoted;
+  for (const std::string& name : names) {
+    if (quoted.size() == 3) {
+      quoted << QStringLiteral("…");
+      break;
+    }
+    quoted << Quoted(name);
+  }
+  return quoted.join(QStringLiteral(", "));
+}
+
+std::vector<std::string> SkippedFor(const Walk& walk, Walk::SkipReason reason) {
+  std::vector<std::string> paths;
+  for (const Walk::Skip& skip : walk.Skipped()) {
+    if (skip.Reason == reason) paths.push_back(skip.Path);
+  }
+  return paths;
+}
+
 // "Télécharger le dossier « site » et tout ce qu'il contient (12 fichiers, 3456 octets) ?"
 QString Question(const Walk& walk) {
   QStringList names;
@@ -44,19 +66,31 @@ QString Question(const Walk& walk) {
   // Grouped by thousands, as French writes numbers: 30 070 005.
   text += QLocale(QLocale::French).toString(static_cast<qlonglong>(walk.KnownBytes())) + QStringLiteral(" octets) ?");
   if (!walk.RefusedNames().empty()) {
-    QStringList refused;
-    for (const std::string& name : walk.RefusedNames()) {
-      if (refused.size() == 3) {
-        refused << QStringLiteral("…");
-        break;
-      }
-      refused << Quoted(name);
-    }
     text += QStringLiteral("\n\n") + Count(walk.RefusedNames().size(), "nom n'est pas téléchargé", "noms ne sont pas téléchargés") +
-            QStringLiteral(" : ils désignent un emplacement hors du répertoire local (") + refused.join(QStringLiteral(", ")) +
+            QStringLiteral(" : ils désignent un emplacement hors du répertoire local (") + FirstNames(walk.RefusedNames()) +
             QStringLiteral(").");
   }
+  if (const auto links = SkippedFor(walk, Walk::SkipReason::LinkLeaves); !links.empty()) {
+    text += QStringLiteral("\n\n") + Count(links.size(), "lien n'est pas suivi", "liens ne sont pas suivis") +
+            (links.size() < 2 ? QStringLiteral(" : il mène") : QStringLiteral(" : ils mènent")) +
+            QStringLiteral(" hors du dossier choisi (") + FirstNames(links) + QStringLiteral(").");
+  }
+  if (const auto loops = SkippedFor(walk, Walk::SkipReason::Loop); !loops.empty()) {
+    text += QStringLiteral("\n\n") + Count(loops.size(), "dossier n'est pas copié", "dossiers ne sont pas copiés") +
+            (loops.size() < 2 ? QStringLiteral(" : il ramène à un dossier qui le contient (")
+                              : QStringLiteral(" : ils ramènent à un dossier qui les contient (")) +
+            FirstNames(loops) + QStringLiteral(").");
+  }
   return text;
+}
+
+// After a walk that went through: what was not copied, counted, the first few named.
+QString SkippedMessage(const Walk& walk) {
+  if (walk.Skipped().empty() || walk.outcome() != Walk::Outcome::Sent) return {};
+  std::vector<std::string> paths;
+  for (const Walk::Skip& skip : walk.Skipped()) paths.push_back(skip.Path);
+  return Count(paths.size(), "élément n'a pas été copié", "éléments n'ont pas été copiés") + QStringLiteral(" : ") +
+         FirstNames(paths) + QStringLiteral(".");
 }
 
 // The one message of a walk that could not go through; none when it went, was declined
@@ -67,15 +101,16 @@ QString OutcomeMessage(const Walk& walk) {
       return QStringLiteral("Le dossier ") + Quoted(walk.Problem()) +
              QStringLiteral(" n'est pas transféré : il contient des dossiers sur plus de ") +
              QString::number(Walk::kMaxDepth) +
-             QStringLiteral(" niveaux (un lien y ramène sans doute plus haut).");
+             QStringLiteral(" niveaux.");
     case Walk::Outcome::FolderUnreadable:
       return QStringLiteral("Le dossier ") + Quoted(walk.Problem()) +
              QStringLiteral(" ne peut pas être ouvert : le transfert du dossier s'arrête.");
     case Walk::Outcome::LocalFolderFailed:
-      return QStringLiteral("Le dossier ") + Quoted(walk.Problem()) +
-             QStringLiteral(" ne peut pas être créé : le transfert du dossier s'arrête.");
+      return QStringLiteral("Le dossier ") + Quoted(walk.Problem()) + QStringLiteral(" ne peut pas être créé (") +
+             QString::fromStdString(talvo::texts::LocalErrorReason(walk.ProblemError())) +
+             QStringLiteral(") : le transfert du dossier s'arrête.");
     default:
-      return {};
+      return SkippedMessage(walk);
   }
 }
 
