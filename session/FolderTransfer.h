@@ -21,6 +21,7 @@
 // leave the folder, a loop) is counted and named: Skipped().
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -139,6 +140,8 @@ class TFolderTransfer {
   // Progress of the transfer: the files ended so far and the bytes they moved.
   std::size_t FilesDone() const { return filesDone_; }
   std::int64_t BytesDone() const { return bytesDone_; }
+  // The number of the file now moving, from 1: shown as "2/5" while the second of five moves.
+  std::size_t RunningFileNumber() const { return std::min(filesDone_ + 1, files_.size()); }
 
  private:
   // What the operation now running was started for.

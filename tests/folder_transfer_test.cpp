@@ -164,10 +164,17 @@ TEST_F(FolderTransferMlsdTest, EachFileIsJudgedByItsOwnFactsAndLoopsAreSkipped) 
                           place),
             0);
   ::close(fd);
+  std::vector<std::size_t> numbers;  // the running file's number as each file's size comes
+  s.OnInfo(ftpiTransferSize, [&] { numbers.push_back(walk.RunningFileNumber()); });
   ASSERT_TRUE(s.LogIn());
   ASSERT_TRUE(Download()) << ::testing::PrintToString(s.log.Lines());
   EXPECT_EQ(walk.outcome(), Walk::Outcome::Sent);
   EXPECT_TRUE(s.tree.ReadFile("top/a/data.bin") == PatternBytes(3000));
+  // The resumed file counts whole in the folder's bytes.
+  EXPECT_EQ(walk.BytesDone(), 3001);
+  ASSERT_FALSE(numbers.empty());
+  EXPECT_EQ(numbers.front(), 1u);
+  EXPECT_EQ(numbers.back(), 2u);
   EXPECT_EQ(s.tree.ReadFile("top/z/data.bin"), "Z");
   ASSERT_EQ(walk.Skipped().size(), 2u);
   EXPECT_EQ(walk.Skipped()[0].Path, "/home/anna/top/back");
@@ -184,6 +191,24 @@ TEST_F(FolderTransferTest, StopEndsTheWalkAfterTheRunningFile) {
 
 TEST_F(FolderTransferTest, AnErrorEndsTheWalk) {
   EndsAfterTheFirstFile("1", false, Walk::Outcome::Failed);
+}
+
+// A folder the server will not enter when its files' turn comes ends the walk: nothing is
+// fetched from wherever the server stayed.
+TEST_F(FolderTransferTest, AFolderRefusedWhenItsFilesComeEndsTheWalk) {
+  Listing("/home/anna", "");
+  Cwd("top");
+  Listing("/home/anna/top", FileLine("one", 3) + FolderLine("d"));
+  Cwd("d");
+  Listing("/home/anna/top/d", FileLine("g", 1));
+  Cwd("/home/anna/top", false);
+  Cwd("/home/anna");
+  ASSERT_TRUE(s.LogIn());
+  ASSERT_TRUE(Download()) << ::testing::PrintToString(s.log.Lines());
+  EXPECT_EQ(walk.outcome(), Walk::Outcome::FolderUnreadable);
+  EXPECT_EQ(Commands(), (Lines{"CWD top", "CWD d", "CWD /home/anna/top", "CWD /home/anna"}));
+  EXPECT_EQ(walk.FilesDone(), 0u);
+  EXPECT_EQ(s.PeerFailure(), "");
 }
 
 // An upload makes a folder only where the server lists none of its name, and stores each

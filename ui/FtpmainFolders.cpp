@@ -149,7 +149,7 @@ void TForm1::ShowProgress() {
   const bool folder = Folder().phase() == Walk::Phase::Transferring;
   if (!FProgress->Due()) return;
   if (folder) {
-    const QString format = QString::number(Folder().FilesDone() + 1) + QLatin1Char('/') +
+    const QString format = QString::number(Folder().RunningFileNumber()) + QLatin1Char('/') +
                            QString::number(Folder().Files().size());
     FProgress->Show(Folder().BytesDone() + Session().ResumedFrom + Session().BytesTransferred,
                     Folder().KnownBytes(), FFolderClock.elapsed(), format);
