@@ -93,16 +93,30 @@ TEST_F(WindowReentryTest, AFullDiskSaysSoOnceInTheWindowAndTheConsoleToolAndTheS
   Click(form->ui.SpeedButton2);
   ASSERT_TRUE(Settled()) << LogText();
   EXPECT_EQ(local.ReadFile("small.txt"), "small");
+
+  // In a folder, in the window and the console tool: the failed file ends the walk,
+  // whichever of the two comes first.
+  ASSERT_TRUE(server.Root().WritePatternFile("d/big.bin", 8 << 20) && server.Root().WriteFile("d/small.txt", "s"));
+  Click(form->ui.Button15);
+  ASSERT_TRUE(Settled()) << LogText();
+  Select(*form->ui.ListBox1, {"d"});
+  dialogs.Expect(Press("&Oui")).Expect(Press("OK"));
+  Click(form->ui.SpeedButton2);
+  ASSERT_TRUE(WaitUntil([&] { return Settled() && !form->Ftp1.Busy; })) << dialogs.Describe() << LogText();
+  EXPECT_EQ(form->FolderTransfer().outcome(), TFolderTransfer::Outcome::Failed) << dialogs.Describe();
+  ASSERT_EQ(::unlink(local.PathOf("d/big.bin.part").c_str()), 0);
   EXPECT_TRUE(Disconnect());
 
   const CliRun run = RunCli({"--port", std::to_string(server.Port()), "--user", server.User(), "--password",
-                             server.Password(), "--quiet", server.Host(), "get", "big.bin", local.PathOf("cli.bin")},
+                             server.Password(), "--quiet", server.Host(), "get", "-r", "d", local.PathOf("d2")},
                             "", Millis(30000));
   EXPECT_EQ(run.exitStatus, 1);
-  EXPECT_NE(run.out.find("error ftpeLocalFileWrite Erreur d'écriture vers " + local.PathOf("cli.bin") +
+  EXPECT_NE(run.out.find("error ftpeLocalFileWrite Erreur d'écriture vers " + local.PathOf("d2/big.bin") +
                          " : Disque plein."),
             std::string::npos)
       << run.out << run.err;
+  EXPECT_NE(run.out.find("done folder 0 files "), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("done folder 0 files 2"), std::string::npos) << run.out;
 }
 
 // The greeting comes while the local rename prompt is open: the login prompts open over
