@@ -98,6 +98,7 @@ void TVelaFtp::BeginOperation(TCurrentOperation op) {
   Success = true;
   CurrentOperation = op;
   LastError = ftpeNone;
+  LastReply.clear();
   Busy = true;
 }
 

@@ -99,6 +99,9 @@ class TFolderTransfer {
   // and when the walk is done; each is the last thing the walk does before it waits.
   std::function<void()> OnScanned;
   std::function<void()> OnFinished;
+  // Asked before each file goes (the owner may ask the user whether it replaces one that
+  // is there): false skips it, counted as done. Stop() from here ends the walk instead.
+  std::function<bool(const File& file)> BeforeFile;
 
   Direction direction() const { return direction_; }
   Phase phase() const { return phase_; }

@@ -58,6 +58,10 @@ std::string ServerNotRememberedLine(const std::string& path);
 // The line of a stopped transfer: `bytes` moved; a download's part was kept as `partName`.
 std::string StoppedTransferLine(bool download, long long bytes, const std::string& partName);
 
+// What a server's refusal means, in French words, from its reply code ("550 ..." gives
+// "fichier ou dossier introuvable, ou accès refusé"); empty for a reply without a code.
+std::string RefusalReason(const std::string& reply);
+
 // Adds a full stop unless the text already ends with one.
 std::string WithFullStop(std::string text);
 

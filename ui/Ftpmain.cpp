@@ -90,6 +90,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   ConnectHandlers();
   BindEngineEvents();
   FormCreate();
+  ShowSession();
 }
 
 TForm1::~TForm1() {
@@ -130,8 +131,9 @@ void TForm1::ConnectHandlers() {
 // The keyboard habits of both panes. Each key does what its button or double click does,
 // with the same busy tests and questions: Delete asks to delete the selection (the files
 // of a file list, the folder of the remote folder list), F5 lists again (in the local tree,
-// its folders too), Enter opens the remote folder (the local tree opens its own), Backspace
-// goes to the parent folder.
+// its folders too), Enter opens the remote folder (the local tree opens its own) or
+// downloads the remote files selected, Backspace goes to the parent folder. The arrows'
+// own keys (Ctrl+Left, Ctrl+Right) are their buttons' shortcuts, in the form.
 void TForm1::ConnectKeys() {
   const auto bind = [this](QWidget* widget, std::initializer_list<int> keys, void (TForm1::*handler)()) {
     Keys.Bind(widget, keys, [this, handler] { Shielded(this, [&] { (this->*handler)(); }); });
@@ -140,6 +142,7 @@ void TForm1::ConnectKeys() {
   bind(ui.ListBox2, {Qt::Key_Delete}, &TForm1::Button13Click);
   bind(ui.ListBox1, {Qt::Key_Delete}, &TForm1::RmDirFTPBtnClick);
   bind(ui.ListBox1, {Qt::Key_Return, Qt::Key_Enter}, &TForm1::ListBox1DblClick);
+  bind(ui.ListBox2, {Qt::Key_Return, Qt::Key_Enter}, &TForm1::DownloadFiles);
   for (QWidget* local : std::initializer_list<QWidget*>{ui.DriveComboBox1, ui.DirectoryListBox1, ui.FileListBox1}) {
     bind(local, {Qt::Key_F5}, local == ui.DirectoryListBox1 ? &TForm1::RereadLocalTree : &TForm1::Button14Click);
     bind(local, {Qt::Key_Backspace}, &TForm1::OpenLocalParent);
@@ -173,16 +176,32 @@ void TForm1::BindEngineEvents() {
     Shielded(this, [&] { Ftp1FtpCertificate(sender, question, trust); });
   };
   Ftp1.OnLoggedIn = notify(&TForm1::NeedNewFTPListing);
-  Ftp1.OnDirectoryChanged = notify(&TForm1::NeedNewFTPListing);
-  Ftp1.OnDirectoryCreated = notify(&TForm1::NeedNewFTPListing);
-  Ftp1.OnDirectoryDeleted = notify(&TForm1::NeedNewFTPListing);
-  Ftp1.OnFileRenamed = notify(&TForm1::NeedNewFTPListing);
+  // A change of the pane's folder that the server refused is told once the listing is asked.
+  const auto changed = [this](TObject* sender) {
+    Shielded(this, [&] {
+      if (FFolder.OperationDone()) return;
+      const bool success = Ftp1.Success;
+      const std::string reply = Ftp1.LastReply;
+      NeedNewFTPListing(sender);
+      ReportRefusal(success, reply);
+    });
+  };
+  Ftp1.OnDirectoryChanged = changed;
+  Ftp1.OnDirectoryCreated = changed;
+  Ftp1.OnDirectoryDeleted = changed;
+  Ftp1.OnFileRenamed = changed;
   Ftp1.OnListingDone = notify(&TForm1::Ftp1ListingDone);
   Ftp1.OnFileDeleted = notify(&TForm1::Ftp1FileDeleted);
-  Ftp1.OnFileReceived = notify(&TForm1::Ftp1FileReceived);
+  Ftp1.OnFileReceived = [this](TObject* sender) {
+    Shielded(this, [&] {
+      NoteTransferEnd(true);
+      if (!FFolder.OperationDone()) Ftp1FileReceived(sender);
+    });
+  };
   // A stored file has its throughput line and empties the counter in a folder transfer too.
   Ftp1.OnFileStored = [this](TObject* sender) {
     Shielded(this, [&] {
+      NoteTransferEnd(false);
       Ftp1FileStored(sender);
       FFolder.OperationDone();
     });
@@ -251,6 +270,9 @@ void TForm1::ConnectBtnClick() {
   Ftp1.UserName.clear();
   Ftp1.UserPassword.clear();
   Ftp1.UserAccount.clear();
+  // Chosen once the server is known (ChooseStartFolder), never left from the last session.
+  Ftp1.InitialDirectory.clear();
+  FBackToPlace = false;
   StartOperation([this] { Ftp1.Connect(); });
 }
 
@@ -275,16 +297,29 @@ void TForm1::closeEvent(QCloseEvent* event) {
   }
 }
 
-// Closing while connected ends the session first. Whoever closes the window means it: a
-// running transfer is stopped as the stop button does, a batch ends after its running
-// item, and QUIT goes as soon as the engine is free; the end of the connection ends the
-// program. The engine's waits are all bounded, so that end always comes.
+// Closing while connected ends the session first. During a transfer the user is asked
+// first ("Non", the default, goes on with it). Then a running transfer is stopped as the
+// stop button does (a download keeps its part), a batch ends after its running item, and
+// QUIT goes as soon as the engine is free; the end of the connection ends the program.
+// The engine's waits are all bounded, so that end always comes.
 void TForm1::FormCloseQuery(bool& CanClose) {
-  if (!Ftp1.Connected) {
+  CanClose = false;
+  if (FAskingToClose) return;
+  if (Ftp1.Connected && !FClosing && TransferUnderWay()) {
+    const TBatch asking(FAskingToClose);
+    if (!Confirm(this,
+                 QStringLiteral("Un transfert est en cours. Fermer quand même ?\n\nLe transfert sera arrêté. La "
+                                "partie déjà reçue d'un téléchargement est gardée à côté du fichier, sous son nom "
+                                "suivi de « .part », et le prochain téléchargement la reprendra ; un envoi arrêté "
+                                "laisse sur le serveur une copie incomplète."),
+                 true)) {
+      return;
+    }
+  }
+  if (!Ftp1.Connected) {  // the session may have ended while the question was open
     CanClose = true;
     return;
   }
-  CanClose = false;
   FClosing = true;
   if (Ftp1.Transfer.Running()) Ftp1.Abort();
   QuitForClose();
@@ -306,6 +341,7 @@ void TForm1::Ftp1FtpReady(TObject*) {
 
 void TForm1::Ftp1FtpQuit(TObject*) {
   Screen::SetArrow();
+  ShowSession();
   if (FClosing) {
     FEnding = true;
     QCoreApplication::exit(0);

@@ -43,6 +43,9 @@ void TForm1::Ftp1FtpInfo(TObject*, FtpInfo info, const std::string& addinfo) {
       break;
     case ftpiConnected:
       AppendLog(talvo::texts::ConnectedLine(addinfo, Ftp1.FtpPort), true);
+      ChooseStartFolder();
+      FSession.DataInClear = false;
+      ShowSession();
       break;
     case ftpiPassiveMode:
       AppendLog(talvo::texts::PassiveModeLine(addinfo), true);
@@ -52,9 +55,12 @@ void TForm1::Ftp1FtpInfo(TObject*, FtpInfo info, const std::string& addinfo) {
       break;
     case ftpiTlsSession:
       AppendLog(talvo::texts::TlsSessionLine(addinfo), true);
+      ShowSession();
       break;
     case ftpiTlsRefused:
       AppendLog(talvo::texts::TlsRefusedLine(addinfo), true);
+      FSession.DataInClear = addinfo == "PROT";
+      ShowSession();
       break;
     case ftpiResumed:
       AppendLog(talvo::texts::ResumedLine(addinfo), true);
@@ -95,10 +101,14 @@ void TForm1::Ftp1FtpNeedInfo(TObject*, TFtpInfoNeeded need, std::string& value) 
   const std::string word = talvo::texts::NeedInfoWord(need);
   QString answer;
   const bool secret = need == ftpnPassword || need == ftpnAccount;
-  InputForm->Ask(QString::fromStdString(word), QString::fromStdString(talvo::texts::NeedInfoPrompt(word)), answer,
-                 secret);
-  // Whatever the dialog's result: a cancelled prompt hands back what the field holds.
+  // "&Annuler" (or Escape) ends the connection attempt: nothing of the field is sent.
+  if (!InputForm->Ask(QString::fromStdString(word), QString::fromStdString(talvo::texts::NeedInfoPrompt(word)),
+                      answer, secret)) {
+    Ftp1.InfoRequestCancelled = true;
+    return;
+  }
   value = TypedBytes(answer);
+  if (need == ftpnUserName) ChooseStartFolder();  // another user has another folder
 }
 
 // Trusted only on "&Oui"; a certificate that changed, or that names another host, asks with
@@ -109,9 +119,14 @@ void TForm1::Ftp1FtpCertificate(TObject*, const TFtpCertificateQuestion& questio
 }
 
 void TForm1::Ftp1FtpError(TObject*, FtpError error, const std::string& addinfo) {
+  // A failed transfer leaves neither the bar nor the counter where it got to.
+  if (Ftp1.CurrentOperation == TVelaFtp::opReceiveFile || Ftp1.CurrentOperation == TVelaFtp::opStoreFile) {
+    FProgress->Hide();
+    ui.ByteCounter->Clear();
+  }
   // Once the window is closing, a failure only hastens the end: no message holds it up.
   const auto message = talvo::texts::ErrorMessage(error, addinfo);
-  if (message && !FClosing) ShowInformation(this, QString::fromStdString(*message));
+  if (message && !FClosing) ShowInformation(this, ErrorText(error, QString::fromStdString(*message)));
   FOperationFailed = true;
   Screen::SetArrow();
 }

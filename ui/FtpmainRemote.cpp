@@ -1,11 +1,12 @@
-// The remote pane: the two lists filled from each listing, and the buttons that enter,
-// make and remove directories, rename and delete files, and list again. Every change ends
-// in a new listing; the lists keep the last listing between listings.
-#include <algorithm>
-
+// The remote pane: the two lists filled from each listing (".." first, then the names in
+// order), and the buttons that enter, make and remove directories, rename and delete
+// files, and list again. Every change ends in a new listing; the lists keep the last
+// listing between listings. A change the server refuses is told with its reply.
 #include "ui/Dialogs.h"
+#include "ui/FailureTexts.h"
 #include "ui/Ftpinput.h"
 #include "ui/Ftpmain.h"
+#include "ui/NameOrder.h"
 #include "ui/Screen.h"
 #include "ui/TextCodec.h"
 
@@ -18,27 +19,50 @@ void TForm1::NeedNewFTPListing(TObject*) {
 
 void TForm1::Ftp1ListingDone(TObject*) {
   std::vector<std::string> directories = Ftp1.DirectoryNames;
-  if (std::find(directories.begin(), directories.end(), "..") == directories.end()) {
-    directories.insert(directories.begin(), "..");
-  }
+  std::erase(directories, "..");
+  SortNames(directories);
+  directories.insert(directories.begin(), "..");
   ui.ListBox1->Assign(std::move(directories));
-  ui.ListBox2->Assign(Ftp1.FileNames);
+  std::vector<std::string> files = Ftp1.FileNames;
+  SortNames(files);
+  ui.ListBox2->Assign(std::move(files));
+  FRemoteSizes.clear();
+  for (std::size_t i = 0; i < Ftp1.FileNames.size() && i < Ftp1.FileFacts.size(); ++i) {
+    FRemoteSizes[Ftp1.FileNames[i]] = Ftp1.FileFacts[i].Size;
+  }
+  if (Ftp1.Connected) {
+    FSession.Folder = Ftp1.InitialDirectory;  // as PWD gave it
+    RememberPlace();
+    ShowSession();
+  }
   Screen::SetArrow();
 }
 
+std::int64_t TForm1::ListedSize(const std::string& name) const {
+  const auto it = FRemoteSizes.find(name);
+  return it == FRemoteSizes.end() ? -1 : it->second;
+}
+
 void TForm1::ListBox1DblClick() {
-  if (!MayStartOperation()) return;
+  if (!MayStartOperation()) {
+    // Ignored while busy: the row it selected must not make a later download a folder's.
+    ui.ListBox1->clearSelection();
+    return;
+  }
   const int row = ui.ListBox1->ItemIndex();
   if (row < 0) return;
   const std::string directory = ui.ListBox1->Item(row);
-  StartOperation([&] { Ftp1.ChangeDirectory(directory); });
+  StartRemoteCommand(QStringLiteral("ouvrir le dossier ") + Quoted(directory),
+                     [&] { Ftp1.ChangeDirectory(directory); });
 }
 
 void TForm1::MkDirFTPBtnClick() {
   if (!MayStartOperation()) return;
   QString name;
   if (!InputForm->Ask(QStringLiteral("Création de répertoire"), QStringLiteral("Nom du répertoire :"), name)) return;
-  StartOperation([&] { Ftp1.CreateDirectory(TypedBytes(name)); });
+  const std::string directory = TypedBytes(name);
+  StartRemoteCommand(QStringLiteral("créer le dossier ") + Quoted(directory),
+                     [&] { Ftp1.CreateDirectory(directory); });
 }
 
 void TForm1::RmDirFTPBtnClick() {
@@ -50,7 +74,8 @@ void TForm1::RmDirFTPBtnClick() {
                          QStringLiteral(" ?"))) {
     return;
   }
-  StartOperation([&] { Ftp1.DeleteDirectory(directory); });
+  StartRemoteCommand(QStringLiteral("supprimer le dossier ") + Quoted(directory),
+                     [&] { Ftp1.DeleteDirectory(directory); });
 }
 
 void TForm1::Button12Click() {
@@ -60,7 +85,9 @@ void TForm1::Button12Click() {
   const std::string oldName = ui.ListBox2->Item(row);
   QString newName;
   if (!InputForm->Ask(QStringLiteral("Renommer"), QStringLiteral("Nouveau nom :"), newName)) return;
-  StartOperation([&] { Ftp1.RenameFile(oldName, TypedBytes(newName)); });
+  const std::string target = TypedBytes(newName);
+  StartRemoteCommand(QStringLiteral("renommer ") + Quoted(oldName) + QStringLiteral(" en ") + Quoted(target),
+                     [&] { Ftp1.RenameFile(oldName, target); });
 }
 
 void TForm1::Button13Click() {
@@ -69,14 +96,17 @@ void TForm1::Button13Click() {
   const QString question = ui.ListBox2->SelCount() < 2
                                ? QStringLiteral("Etes-vous sûr de vouloir supprimer ce fichier ?")
                                : QStringLiteral("Etes-vous sûr de vouloir supprimer ces fichiers ?");
+  std::vector<std::pair<std::string, std::string>> refused;  // each name with the server's reply
   if (Confirm(this, question)) {
     // The names are taken once: the window stays live during the batch and the user may
     // change the selection meanwhile.
     for (const std::string& name : SelectedNames(*ui.ListBox2)) {
       if (!WaitForItem([&] { Ftp1.DeleteFile(name); })) break;
+      if (!Ftp1.Success) refused.emplace_back(name, Ftp1.LastReply);
     }
   }
   NeedNewFTPListing(&Ftp1);
+  if (!refused.empty() && !FClosing) ShowInformation(this, RefusedDeletionsText(refused));
 }
 
 void TForm1::Ftp1FileDeleted(TObject*) {
@@ -90,5 +120,5 @@ void TForm1::Button15Click() {
 
 void TForm1::OpenRemoteParent() {
   if (!MayStartOperation()) return;
-  StartOperation([this] { Ftp1.ChangeDirectory(".."); });
+  StartRemoteCommand(QStringLiteral("ouvrir le dossier parent"), [this] { Ftp1.ChangeDirectory(".."); });
 }

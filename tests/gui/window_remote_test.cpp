@@ -95,7 +95,66 @@ TEST_P(WindowRemoteTest, BrowsesMakesRenamesAndRemovesWithBothAnswers) {
   EXPECT_EQ(dialogs.Seen()[5].caption, "Confirmation");
 }
 
-// Each key does what its button or double click does, questions included.
+// Each command of the pane that the server refuses is told: what was asked, in French
+// words why, and the server's own reply. (The names are removed behind the server's back
+// once listed, or are already there, or hold something.)
+TEST_P(WindowRemoteTest, EachRefusalOfTheServerIsToldWithItsReply) {
+  for (const char* folder : {"full", "gone"}) ASSERT_TRUE(server->Root().MakeDirectory(folder));
+  for (const char* file : {"full/inner.txt", "gone.txt", "lost.txt"}) ASSERT_TRUE(server->Root().WriteFile(file, "x"));
+  ASSERT_TRUE(LogIn()) << dialogs.Describe() << LogText();
+  const auto removeBehind = [&](const char* name) { EXPECT_TRUE(RemoveTree(server->Root().PathOf(name))); };
+  // Each row answers its own questions, then the message ("OK").
+  const struct {
+    const char* asked;
+    std::function<void()> click;
+  } rows[] = {
+      {"d'ouvrir le dossier « gone »",
+       [&] {
+         removeBehind("gone");
+         dialogs.Expect(Press("OK"));
+         DoubleClick(*form->ui.ListBox1, "gone");
+       }},
+      {"de créer le dossier « full »",
+       [&] {
+         dialogs.Expect(Type("full")).Expect(Press("OK"));
+         Click(form->ui.MkDirFTPBtn);
+       }},
+      {"de supprimer le dossier « full »",
+       [&] {
+         Select(*form->ui.ListBox1, {"full"});
+         dialogs.Expect(Press("&Oui")).Expect(Press("OK"));
+         Click(form->ui.RmDirFTPBtn);
+       }},
+      {"de renommer « gone.txt » en « new.txt »",
+       [&] {
+         removeBehind("gone.txt");
+         Select(*form->ui.ListBox2, {"gone.txt"});
+         dialogs.Expect(Type("new.txt")).Expect(Press("OK"));
+         Click(form->ui.Button12);
+       }},
+      {"de supprimer le fichier « lost.txt »",
+       [&] {
+         removeBehind("lost.txt");
+         Select(*form->ui.ListBox2, {"lost.txt"});
+         dialogs.Expect(Press("&Oui")).Expect(Press("OK"));
+         Click(form->ui.Button13);
+       }},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.asked);
+    const std::size_t before = dialogs.Seen().size();
+    row.click();
+    ASSERT_TRUE(Settled()) << dialogs.Describe() << LogText();
+    ASSERT_GT(dialogs.Seen().size(), before);
+    const std::string told = dialogs.Seen().back().text;
+    EXPECT_EQ(told.rfind(std::string("Le serveur a refusé ") + row.asked + " : ", 0), 0u) << told;
+    EXPECT_NE(told.find("\n\nRéponse du serveur : 5"), std::string::npos) << told;
+    EXPECT_TRUE(form->Ftp1.Connected);
+  }
+}
+
+// Each key does what its button or double click does, questions included; the arrows have
+// keys of their own, named in their tool tips.
 TEST_P(WindowRemoteTest, TheKeysOfBothPanesDoWhatTheirButtonsDo) {
   ASSERT_TRUE(server->Root().MakeDirectory("sub"));
   ASSERT_TRUE(server->Root().WriteFile("a.txt", "a"));
@@ -111,14 +170,15 @@ TEST_P(WindowRemoteTest, TheKeysOfBothPanesDoWhatTheirButtonsDo) {
   ASSERT_TRUE(press(form->ui.ListBox2, Qt::Key_Backspace));
   EXPECT_EQ(Rows(*form->ui.ListBox2), (Names{"a.txt"}));
   ASSERT_TRUE(server->Root().WriteFile("b.txt", "b"));
+  ASSERT_TRUE(server->Root().WriteFile("B10.txt", "10"));
+  ASSERT_TRUE(server->Root().WriteFile("b9.txt", "9"));
   ASSERT_TRUE(press(form->ui.ListBox2, Qt::Key_F5));
-  Names rows = Rows(*form->ui.ListBox2);
-  std::sort(rows.begin(), rows.end());  // pyftpdlib's MLSD lists in the folder's own order
-  EXPECT_EQ(rows, (Names{"a.txt", "b.txt"}));
+  // In name order, whatever order the server lists in: case aside, numbers as numbers.
+  EXPECT_EQ(Rows(*form->ui.ListBox2), (Names{"a.txt", "b.txt", "b9.txt", "B10.txt"}));
   Select(*form->ui.ListBox2, {"b.txt"});
   dialogs.Expect(Press("&Oui"));
   ASSERT_TRUE(press(form->ui.ListBox2, Qt::Key_Delete));
-  EXPECT_EQ(Rows(*form->ui.ListBox2), (Names{"a.txt"}));
+  EXPECT_EQ(Rows(*form->ui.ListBox2), (Names{"a.txt", "b9.txt", "B10.txt"}));
 
   ASSERT_TRUE(local.WriteFile("l.txt", "l"));
   ASSERT_TRUE(press(form->ui.FileListBox1, Qt::Key_F5));
@@ -132,6 +192,25 @@ TEST_P(WindowRemoteTest, TheKeysOfBothPanesDoWhatTheirButtonsDo) {
   EXPECT_TRUE(std::any_of(tree.begin(), tree.end(), [](const std::string& row) { return row.ends_with("made elsewhere"); }));
   ASSERT_TRUE(press(form->ui.FileListBox1, Qt::Key_Backspace));
   EXPECT_EQ(form->ui.DirectoryListBox1->Directory() + "/", local.Path().substr(0, local.Path().rfind('/') + 1));
+
+  // Enter on the server's files, and the arrows' keys from anywhere in the window.
+  form->ui.DirectoryListBox1->SetDirectory(local.Path());
+  Select(*form->ui.ListBox2, {"a.txt"});
+  ASSERT_TRUE(press(form->ui.ListBox2, Qt::Key_Return));
+  EXPECT_EQ(local.ReadFile("a.txt"), "a");
+  // As the keyboard sends them, to the window: the focus is in the other pane.
+  form->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+  Select(*form->ui.ListBox2, {"b9.txt"});
+  form->ui.FileListBox1->setFocus();
+  QTest::keyClick(form->windowHandle(), Qt::Key_Left, Qt::ControlModifier);
+  ASSERT_TRUE(WaitUntil([&] { return local.Exists("b9.txt") && Idle(); })) << LogText();
+  Select(*form->ui.FileListBox1, {"l.txt"});
+  form->ui.ListBox2->setFocus();
+  QTest::keyClick(form->windowHandle(), Qt::Key_Right, Qt::ControlModifier);
+  ASSERT_TRUE(WaitUntil([&] { return server->Root().Exists("l.txt") && Idle(); })) << LogText();
+  EXPECT_TRUE(form->ui.SpeedButton2->toolTip().endsWith(QStringLiteral("(Ctrl+Gauche)")));
+  EXPECT_TRUE(form->ui.SpeedButton1->toolTip().endsWith(QStringLiteral("(Ctrl+Droite)")));
 }
 
 TEST_P(WindowRemoteTest, DeletesDownloadsAndUploadsSeveralFilesInOneBatch) {

@@ -11,9 +11,10 @@ FtpEventLog::FtpEventLog(TVelaFtp& ftp) {
   ftp.OnFtpError = [this](TObject*, FtpError error, std::string addinfo) {
     Add(std::string(FtpErrorName(error)) + ":" + addinfo);
   };
-  ftp.OnFtpNeedInfo = [this](TObject*, TFtpInfoNeeded need, std::string& value) {
+  ftp.OnFtpNeedInfo = [this, &ftp](TObject*, TFtpInfoNeeded need, std::string& value) {
     Add(std::string("need ") + FtpInfoNeededName(need));
     if (const auto it = Answers.find(need); it != Answers.end()) value = it->second;
+    if (Cancelled == need) ftp.InfoRequestCancelled = true;
   };
   const auto note = [this](const char* word) { return [this, word](TObject*) { Add(word); }; };
   ftp.OnFtpReady = note("ready");

@@ -131,6 +131,7 @@ bool PyFtpdServer::Launch(std::string& error) {
   if (refusePort_) argv.push_back("refuse-port");
   if (tls_) argv.push_back("tls=" + certificate_.certificateFile + "," + certificate_.keyFile);
   if (tls_ && earlyHandshake_) argv.push_back("early-handshake");
+  if (throttle_ > 0) argv.push_back("throttle=" + std::to_string(throttle_));
   if (!process_.Spawn(argv, work_.PathOf("server.log"), true, error)) return false;
   std::string line;
   if (!process_.ReadStdoutLine(line, kReadyTimeout, error)) return false;

@@ -113,6 +113,8 @@ class PyFtpdServer : public FtpServerFixture {
   // With TLS: a data connection's handshake may begin before its command, as curl begins
   // it (pyftpdlib's own handler resets such a connection).
   void AcceptEarlyHandshake() { earlyHandshake_ = true; }
+  // Each data connection moves at most this many bytes a second, each way: a slow link.
+  void Throttle(int bytesPerSecond) { throttle_ = bytesPerSecond; }
 
  protected:
   bool Launch(std::string& error) override;
@@ -120,6 +122,7 @@ class PyFtpdServer : public FtpServerFixture {
  private:
   bool refusePort_ = false;
   bool earlyHandshake_ = false;
+  int throttle_ = 0;
 };
 
 // vsftpd unpacked from its Debian package into <build>/servers/vsftpd (by

@@ -13,6 +13,7 @@ Options:
     early-handshake   with tls: a data connection's handshake may begin before its command
                       (pyftpdlib's own handler drops such a client, as curl is)
     address=A         listens on A (a 127.x.y.z address, or ::1) rather than 127.0.0.1
+    throttle=N        data connections move at most N bytes a second each way (a slow link)
 """
 
 import logging
@@ -25,7 +26,7 @@ from pyftpdlib.servers import FTPServer
 
 ALL_PERMISSIONS = "elradfmwMT"
 USAGE = ("usage: pyftpd_server.py ROOT USER PASSWORD PORT [refuse-port] [tls=CERT,KEY] [early-handshake]"
-         " [address=A]\n")
+         " [address=A] [throttle=N]\n")
 
 
 def refuse_active_mode(self, line):
@@ -62,7 +63,7 @@ def tls_handler(certfile, keyfile, early_handshake):
 
 
 def parse_options(arguments):
-    options = {"refuse-port": False, "tls": None, "early-handshake": False, "address": "127.0.0.1"}
+    options = {"refuse-port": False, "tls": None, "early-handshake": False, "address": "127.0.0.1", "throttle": 0}
     for argument in arguments:
         name, _, value = argument.partition("=")
         if argument in ("refuse-port", "early-handshake"):
@@ -71,6 +72,8 @@ def parse_options(arguments):
             options["tls"] = value.split(",")
         elif name == "address" and value:
             options["address"] = value
+        elif name == "throttle" and value.isdigit() and int(value) > 0:
+            options["throttle"] = int(value)
         else:
             return None
     return options
@@ -95,6 +98,11 @@ def main():
     if options["refuse-port"]:
         handler = type("NoActiveModeHandler", (handler,),
                        {"ftp_PORT": refuse_active_mode, "ftp_EPRT": refuse_active_mode})
+    if options["throttle"]:
+        from pyftpdlib.handlers import ThrottledDTPHandler
+        dtp = type("SlowDtpHandler", (ThrottledDTPHandler,),
+                   {"read_limit": options["throttle"], "write_limit": options["throttle"]})
+        handler = type("SlowHandler", (handler,), {"dtp_handler": dtp})
     handler.authorizer = authorizer
     handler.banner = "pyftpdlib test server ready."
     handler.permit_foreign_addresses = False  # active mode to the client's own address only
