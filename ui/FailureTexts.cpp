@@ -12,6 +12,12 @@
 namespace {
 
 constexpr std::size_t kRefusalsShown = 10;
+constexpr qsizetype kReplyShown = 300;  // a reply can be a line of 64 KB
+
+QString Reply(const std::string& reply) {
+  const QString text = DisplayText(reply);
+  return text.size() <= kReplyShown ? text : text.left(kReplyShown) + QStringLiteral("…");
+}
 
 std::string NameOf(const std::string& path) {
   return path.substr(path.rfind('/') + 1);
@@ -21,7 +27,7 @@ std::string NameOf(const std::string& path) {
 QString ReasonAndReply(const std::string& reply) {
   const std::string reason = talvo::texts::RefusalReason(reply);
   return QString::fromStdString(reason.empty() ? "refus du serveur" : reason) +
-         QStringLiteral(".\n\nRéponse du serveur : ") + DisplayText(reply);
+         QStringLiteral(".\n\nRéponse du serveur : ") + Reply(reply);
 }
 
 }  // namespace
@@ -55,7 +61,7 @@ QString RefusedDeletionsText(const std::vector<std::pair<std::string, std::strin
   for (std::size_t i = 0; i < refusals.size() && i < kRefusalsShown; ++i) {
     const std::string& reply = refusals[i].second;
     text += QStringLiteral("\n") + Quoted(refusals[i].first) + QStringLiteral(" : ") +
-            (reply.empty() ? QStringLiteral("nom impossible à transmettre") : DisplayText(reply));
+            (reply.empty() ? QStringLiteral("nom impossible à transmettre") : Reply(reply));
   }
   if (refusals.size() > kRefusalsShown) text += QStringLiteral("\n…");
   return text;
@@ -78,7 +84,7 @@ QString IncompleteDownloadText(const std::string& target, const QString& why) {
                       : QStringLiteral("Aucun fichier local n'a été créé ; ");
   if (::lstat(part.c_str(), &partSt) == 0 && S_ISREG(partSt.st_mode) && partSt.st_size > 0) {
     return text + QStringLiteral("la partie reçue (") + Bytes(partSt.st_size) + QStringLiteral(") est gardée dans ") +
-           Quoted(NameOf(part)) + QStringLiteral(" : le prochain téléchargement de ce fichier la reprendra.");
+           Quoted(NameOf(part)) + QStringLiteral(" : le prochain téléchargement de ce fichier pourra la reprendre.");
   }
   return text + QStringLiteral("rien de ce qui est arrivé n'a été gardé.");
 }

@@ -61,6 +61,8 @@ void TForm1::DownloadSelection(bool withFolder) {
                                       {{folders.front(), JoinPath(directory, folders.front())}}, files, overwrite);
     // The new folder shows in the local tree (the file list follows it).
     ui.DirectoryListBox1->SetDirectory(ui.DirectoryListBox1->Directory());
+    // A folder that went has served: a later download of files must not take it again.
+    if (sent) ui.ListBox1->clearSelection();
     if (!sent) {
       if (!Ftp1.Busy) Screen::SetArrow();
       TellCutShort();
@@ -90,6 +92,7 @@ TOverwriteQuestion::Answer TForm1::AskBeforeDownload(TOverwriteQuestion& overwri
                                                      const std::string& target, std::int64_t size, bool moreToCome) {
   struct stat st {};
   if (::lstat(target.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return Answer::Replace;
+  if (S_ISLNK(st.st_mode) && ::stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return Answer::Replace;
   const bool resumable = HasResumablePart(target);
   QString text = QStringLiteral("Le fichier ") + Quoted(name) + QStringLiteral(" existe déjà dans le dossier local (") +
                  Bytes(st.st_size) + QStringLiteral("). Le remplacer par celui du serveur") +

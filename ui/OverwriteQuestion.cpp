@@ -13,6 +13,7 @@ TOverwriteQuestion::Answer TOverwriteQuestion::Ask(const QString& text, bool res
   if (kept_ && (*kept_ != Answer::Resume || resumable)) return *kept_;
   Screen::TArrowWhileAsking arrow;
   QMessageBox box(QMessageBox::Question, QStringLiteral("Confirmation"), text, QMessageBox::NoButton, parent_);
+  box.setTextFormat(Qt::PlainText);
   QPushButton* replace = box.addButton(QStringLiteral("&Remplacer"), QMessageBox::AcceptRole);
   QPushButton* resume = resumable ? box.addButton(QStringLiteral("Re&prendre"), QMessageBox::AcceptRole) : nullptr;
   QPushButton* skip = box.addButton(QStringLiteral("&Ignorer"), QMessageBox::RejectRole);

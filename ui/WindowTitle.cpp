@@ -13,7 +13,12 @@ QString WindowTitle(const QString& program, const TSessionView& view) {
     }
     server += QLatin1Char(':') + QString::number(view.Port);
   }
-  if (!view.Folder.empty()) server += QStringLiteral(" : ") + DisplayText(view.Folder);
+  if (!view.Folder.empty()) {
+    // The end of a very long path says more than its beginning.
+    constexpr qsizetype kShown = 120;
+    const QString folder = DisplayText(view.Folder);
+    server += QStringLiteral(" : ") + (folder.size() <= kShown ? folder : QStringLiteral("…") + folder.right(kShown));
+  }
   const QString security = !view.Encrypted    ? QStringLiteral("en clair")
                            : view.DataInClear ? QStringLiteral("chiffré (données en clair)")
                                               : QStringLiteral("chiffré");
