@@ -255,6 +255,7 @@ class TVelaFtp : public TVelaSocket, public TFileSession {
   void StoreContinuation(platform::WPARAM run);
   void NudgeStore();
   void EndStore();
+  void CountStoreTaken();
   void SettleStore();
   void ListingRead(TObject* Sender);
   void FileRead(TObject* Sender);

@@ -49,9 +49,18 @@ void TVelaFtp::BeginStore() {
 // One pass: a few blocks while the socket takes each whole, then the loop runs again.
 void TVelaFtp::ContinueStore() {
   for (int block = 0; block < kStoreBlocksPerPass; ++block) {
-    if (!StoreBlock()) return;
+    if (!StoreBlock()) {
+      if (Store.WaitingForWrite) CountStoreTaken();
+      return;
+    }
   }
+  CountStoreTaken();
   PostStorePass();
+}
+
+// What the server has so far; asked of the socket once a pass, not once a block.
+void TVelaFtp::CountStoreTaken() {
+  BytesTransferred = std::max(BytesTransferred, Store.Handed - DataSocket->SockUnsentBytes());
 }
 
 // One block, or the rest of one; true when it went whole and the store goes on. A stop
@@ -89,8 +98,6 @@ bool TVelaFtp::StoreBlock() {
     Store.WaitingForWrite = true;
     return false;
   }
-  const std::int64_t taken = Store.Handed - DataSocket->SockUnsentBytes();
-  if (taken > BytesTransferred) BytesTransferred = taken;
   const std::uint64_t serial = Serial;
   Info(ftpiProgress, std::string());
   if (serial != Serial) return false;
