@@ -1,8 +1,9 @@
 // Program entry: the application's title, the main window, the hidden prompt dialog, and
 // Qt's event loop, which also drives the engine's message loop. The command line may
-// force the data connection mode; nothing is kept between runs.
+// force the data connection mode, and may name a server (a link) to connect to at start.
 #include <QApplication>
 #include <QIcon>
+#include <QTimer>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -46,6 +47,9 @@ int main(int argc, char** argv) {
   InputForm = &input;
 
   form.show();
+  if (!options.Server.empty()) {
+    QTimer::singleShot(0, &form, [&form, &options] { form.ConnectToServer(options.Server); });
+  }
   const int exitCode = QApplication::exec();
   InputForm = nullptr;
   Form1 = nullptr;

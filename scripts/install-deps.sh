@@ -16,8 +16,9 @@ REPO_DIR="$(cd "$(dirname "$0")/.." && pwd)"
 # A relative SERVERS_DIR is taken from the caller's directory.
 SERVERS_DIR="$(realpath -m "${1:-$REPO_DIR/build/servers}")"
 
-# Build tools and test frameworks; OpenSSL for the socket component's TLS client sessions.
-BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev googletest clang libclang-rt-14-dev libssl-dev)
+# Build tools and test frameworks; OpenSSL for the socket component's TLS client sessions;
+# libsecret for the passwords the front ends keep in the desktop's keyring.
+BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev googletest clang libclang-rt-14-dev libssl-dev libsecret-1-dev)
 
 # The servers and clients the tests and the benchmark run against.
 # vsftpd's own libraries are listed because its package is unpacked, not installed;
@@ -25,9 +26,12 @@ BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev googletest clang libclang-rt-
 # iproute2 and iptables make the network namespaces of the test of a client behind a router.
 # openssl makes the TLS tests' certificates and runs their TLS server (s_server);
 # ca-certificates is the store the TLS sessions trust; python3-openssl is what pyftpdlib's
-# TLS handler needs; libpcap0.8 is the unpacked tcpdump's library.
+# TLS handler needs; libpcap0.8 is the unpacked tcpdump's library. The keyring's tests run
+# their own session bus (dbus-daemon) with a Secret Service on it (gnome-keyring, a user's
+# daemon that its package does not start) and forget with the keyring's tool (secret-tool).
 SERVER_PACKAGES=(python3 python3-pyftpdlib python3-openssl curl libwrap0 libcap2 libpam0g libpam-modules
-                 libpam-pwdfile libssl3 iproute2 iptables openssl ca-certificates libpcap0.8)
+                 libpam-pwdfile libssl3 iproute2 iptables openssl ca-certificates libpcap0.8
+                 dbus-daemon gnome-keyring libsecret-tools)
 
 # The window: Qt 6 Widgets, Liberation Sans, which fits every caption in its fixed width
 # (fontconfig also maps "Arial" to it), and GIO (libglib2.0-dev), which starts the desktop's

@@ -20,7 +20,7 @@
 class TKnownServers {
  public:
   // How long a change waits for another process's change to end before it gives up.
-  static constexpr int kLockWaitMs = 3000;
+  static constexpr int kLockWaitMs = 3000;  // as talvo::state::kLockWaitMs
 
   // An empty path keeps nothing (and finds nothing).
   explicit TKnownServers(std::string path) : path_(std::move(path)) {}

@@ -33,8 +33,8 @@ std::optional<std::string> ErrorMessage(int error, const std::string& addinfo) {
       return "Le serveur refuse la connection. Veuillez vérifier que vous avez correctement saisi le nom "
              "du serveur FTP.";
     case ftpeUnexpectedReply:
-      return "Une réponse inattendue a été reçue du serveur. Veuillez vérifier que vous avez correctement "
-             "saisi la valeur du port FTP.";
+      return "Une réponse inattendue a été reçue du serveur. Veuillez vérifier que le port saisi après le nom "
+             "du serveur (serveur:port) est bien celui d'un serveur FTP.";
     case ftpeCancelled:
       return "Transaction annulée.";
     case ftpeNoServer:
@@ -75,6 +75,26 @@ std::optional<std::string> ErrorMessage(int error, const std::string& addinfo) {
     default:
       return std::nullopt;  // 0, 20, 25 and every code above 35
   }
+}
+
+std::string PasswordFromKeyringLine() {
+  return "Mot de passe pris dans le trousseau de clés.";
+}
+
+std::string KeyringPasswordRefusedLine() {
+  return "Le mot de passe mémorisé dans le trousseau de clés a été refusé par le serveur.";
+}
+
+std::string PasswordNotRememberedLine() {
+  return "Le mot de passe n'a pas pu être mémorisé dans le trousseau de clés.";
+}
+
+std::string RecentServersNotChangedLine(const std::string& path) {
+  return "La liste des serveurs récents (" + path + ") n'a pas pu être lue ou écrite ; elle n'a pas été modifiée.";
+}
+
+std::string ProtocolNotTakenMessage(const std::string& scheme) {
+  return "Les liens " + scheme + ":// ne sont pas pris en charge par cette version de Talvo FTP.";
 }
 
 std::string NeedInfoWord(int need) {

@@ -55,6 +55,17 @@ bool CertificateWarning(const TFtpCertificateQuestion& question);
 std::string CertificateExpiredLine();
 std::string ServerNotRememberedLine(const std::string& path);
 
+// The log's lines of the password kept in the desktop's keyring: taken from it, refused by
+// the server, not taken by the keyring; and when the recent servers file at `path` could not
+// be changed.
+std::string PasswordFromKeyringLine();
+std::string KeyringPasswordRefusedLine();
+std::string PasswordNotRememberedLine();
+std::string RecentServersNotChangedLine(const std::string& path);
+
+// The message for a link of a protocol that this program does not speak (`scheme`).
+std::string ProtocolNotTakenMessage(const std::string& scheme);
+
 // The line of a stopped transfer: `bytes` moved; a download's part was kept as `partName`.
 std::string StoppedTransferLine(bool download, long long bytes, const std::string& partName);
 

@@ -1,7 +1,11 @@
 #include "tools/CliOptions.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string_view>
 
 #include "ftp/Ftp.h"
@@ -14,9 +18,10 @@ namespace {
 constexpr const char* kPasswordVariable = "TALVOFTP_PASSWORD";
 
 constexpr const char* kUsage =
-    "usage: talvoftp-cli [--port N] [--user U] [--password P] [--account A] [--ascii] [-4 | -6]\n"
-    "                    [--active | --passive] [--tls auto|require|off] [--trust-fingerprint FP]\n"
-    "                    [--timeout-connect S] [--timeout-arp S] [--quiet] HOST COMMAND...\n"
+    "usage: talvoftp-cli [--port N] [--user U] [--password P | --password-file FILE] [--account A]\n"
+    "                    [--ascii] [-4 | -6] [--active | --passive] [--tls auto|require|off]\n"
+    "                    [--trust-fingerprint FP] [--timeout-connect S] [--timeout-arp S] [--quiet]\n"
+    "                    HOST COMMAND...\n"
     "       talvoftp-cli --parse DIALECT   (listing lines on standard input)\n"
     "       talvoftp-cli --help | --version\n"
     "commands: ls | cd DIR | mkdir DIR | rmdir DIR | rm FILE | mv OLD NEW |\n"
@@ -26,10 +31,18 @@ constexpr const char* kUsage =
     "that leads back up) stop the copy before anything is sent.\n"
     "On a terminal, one line on standard error shows each transfer's progress (not with\n"
     "--quiet).\n"
-    "Without --password, the password is taken from the environment variable TALVOFTP_PASSWORD.\n"
+    "The password: --password, or the first line of --password-file FILE, or the link's, or\n"
+    "the environment variable TALVOFTP_PASSWORD, or ~/.netrc (machine, login, password,\n"
+    "account, default; refused when others may read it), or the desktop's keyring (the\n"
+    "window's remembered passwords); else, when the server asks for one and standard input\n"
+    "is a terminal, it is asked for there, without echo. The user: --user, the link's, or\n"
+    "~/.netrc's login.\n"
     "HOST: a name, an IPv4 address (four decimal numbers, 192.0.2.7) or an IPv6 address,\n"
-    "with or without brackets (::1, [2001:db8::7], fe80::1%eth0). A name's addresses of both\n"
-    "families are tried in turn; -4 or -6 uses only IPv4 or only IPv6 addresses.\n"
+    "with or without brackets (::1, [2001:db8::7], fe80::1%eth0), with :PORT after it\n"
+    "(host:2121, [::1]:2121); or a link, ftp://[USER[:PASSWORD]@]HOST[:PORT][/FOLDER] or\n"
+    "ftps://... (TLS required), with %XX escapes; its folder is entered before the commands.\n"
+    "A name's addresses of both families are tried in turn; -4 or -6 uses only IPv4 or only\n"
+    "IPv6 addresses.\n"
     "Data connections: automatic by default (active, then passive when the network or the\n"
     "server refuses active mode); --active or --passive forces one mode.\n"
     "Encryption (explicit TLS): auto by default (AUTH TLS, in clear only when the server\n"
@@ -51,6 +64,28 @@ bool ParseNumber(const std::string& text, long long min, long long max, long lon
   errno = 0;
   value = std::strtoll(text.c_str(), &end, 10);
   return errno == 0 && *end == '\0' && value >= min && value <= max;
+}
+
+// The first line of the file, without its line end; false with errno set when it cannot
+// be read.
+bool ReadPasswordFile(const std::string& path, std::string& password) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  std::string text;
+  char buffer[4096];
+  ssize_t n = 0;
+  while (text.find('\n') == std::string::npos && (n = ::read(fd, buffer, sizeof buffer)) > 0) {
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
+  const int error = errno;
+  ::close(fd);
+  if (n < 0) {
+    errno = error;
+    return false;
+  }
+  password = text.substr(0, text.find('\n'));
+  if (!password.empty() && password.back() == '\r') password.pop_back();
+  return true;
 }
 
 int ArgumentCount(const std::string& verb) {
@@ -102,6 +137,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   TCliOptions& options = result.options;
   const std::size_t argc = args.size();
   bool passwordGiven = false;
+  bool portGiven = false;
+  bool userGiven = false;
   std::size_t i = 0;
   const auto value = [&](std::string& out) -> bool {
     if (i + 1 >= argc) return false;
@@ -138,14 +175,24 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
       }
     } else if (arg == "--user") {
       if (!value(options.user)) return usage("--user needs a value");
-    } else if (arg == "--password") {
-      if (!value(options.password)) return usage("--password needs a value");
+      userGiven = true;
+    } else if (arg == "--password" || arg == "--password-file") {
+      if (passwordGiven) return usage("--password and --password-file: one of them only");
+      if (!value(text)) return usage(arg + " needs a value");
+      if (arg == "--password") {
+        options.password = text;
+      } else if (!ReadPasswordFile(text, options.password)) {
+        result.kind = TCommandLine::Kind::InputError;
+        result.text = "the password file " + text + " cannot be read (" + std::strerror(errno) + ")";
+        return result;
+      }
       passwordGiven = true;
     } else if (arg == "--account") {
       if (!value(options.account)) return usage("--account needs a value");
     } else if (arg == "--port") {
       if (!value(text) || !ParseNumber(text, 1, 65535, number)) return usage("--port needs 1 to 65535");
       options.port = static_cast<std::uint16_t>(number);
+      portGiven = true;
     } else if (arg == "--timeout-connect" || arg == "--timeout-arp") {
       if (!value(text) || !ParseNumber(text, 0, 3600, number)) return usage(arg + " needs 0 to 3600 seconds");
       (arg == "--timeout-connect" ? options.timeoutConnect : options.timeoutArp) = static_cast<int>(number);
@@ -154,10 +201,42 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     }
   }
   if (i >= argc) return usage("no host");
-  if (!passwordGiven) {
-    if (const char* password = std::getenv(kPasswordVariable)) options.password = password;
+  TServerTarget server;
+  std::string problem;
+  if (!ParseServerText(args[i++], server, problem)) {
+    result.kind = TCommandLine::Kind::InputError;
+    result.text = problem;
+    return result;
   }
-  options.host = args[i++];
+  if (server.Protocol == TServerProtocol::Sftp) return usage("sftp links are not taken by this build");
+  if (server.Protocol == TServerProtocol::Ftps) {
+    if (options.tlsMode == tlsmOff) return usage("an ftps link needs TLS: not with --tls off");
+    options.tlsMode = tlsmRequire;
+  }
+  options.protocol = server.Protocol;
+  options.host = server.Host;
+  if (server.Port != 0) {
+    if (portGiven && server.Port != options.port) return usage("--port and the port of HOST differ");
+    options.port = server.Port;
+  } else if (server.Link && !portGiven) {
+    options.port = DefaultPort(server.Protocol);
+  }
+  if (!userGiven && server.User) options.user = *server.User;
+  if (!passwordGiven && server.Password) {
+    options.password = *server.Password;
+    passwordGiven = true;
+  }
+  if (!passwordGiven) {
+    if (const char* password = std::getenv(kPasswordVariable)) {
+      options.password = password;
+      passwordGiven = true;
+    }
+  }
+  options.passwordGiven = passwordGiven;
+  if (std::string folder = LoginRelativePath(server); !folder.empty()) {
+    if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    options.commands.push_back({"cd", {folder}});
+  }
   while (i < argc) {
     TCliCommand command{args[i++], {}};
     const int count = ArgumentCount(command.verb);

@@ -14,8 +14,10 @@
 #include "session/KnownServers.h"
 #include "texts/FrenchMessages.h"
 #include "tools/CertificateAnswer.h"
+#include "tools/CliCredentials.h"
 #include "tools/CliText.h"
 #include "tools/ProgressLine.h"
+#include "tools/TerminalPassword.h"
 
 namespace {
 
@@ -142,9 +144,17 @@ class TCliSession {
     switch (need) {
       case ftpnServer: value = options_.host; break;
       case ftpnUserName: value = options_.user; break;
-      case ftpnPassword: value = options_.password; break;
+      case ftpnPassword: value = options_.passwordGiven ? options_.password : AskPassword(); break;
       case ftpnAccount: value = options_.account; break;
     }
+  }
+
+  // Nothing gave a password and the server wants one: asked on the terminal, if there is
+  // one, without echo.
+  std::string AskPassword() {
+    progress_.Clear();
+    std::fflush(stdout);
+    return ReadTerminalPassword(0, PasswordPrompt(ftp_.UserName, options_.host)).value_or("");
   }
 
   void Done(const char* event) {

@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "tools/CliCredentials.h"
 #include "tools/CliOptions.h"
 #include "tools/CliSession.h"
+#include "tools/CliText.h"
 #include "tools/ListingParseMode.h"
 
 int main(int argc, char** argv) {
@@ -20,10 +22,22 @@ int main(int argc, char** argv) {
     case TCommandLine::Kind::UsageError:
       std::fprintf(stderr, "talvoftp-cli: %s\n%s", line.text.c_str(), UsageText().c_str());
       return 2;
+    case TCommandLine::Kind::InputError:
+      std::fprintf(stderr, "talvoftp-cli: %s\n", Escape(line.text).c_str());
+      return 2;
     case TCommandLine::Kind::ParseListing:
       return ParseListing(line.text);
-    case TCommandLine::Kind::Session:
-      return RunSession(line.options);
+    case TCommandLine::Kind::Session: {
+      TCliOptions options = line.options;
+      std::string source, problem;
+      if (!CompleteCredentials(options, source, problem)) {
+        std::fprintf(stderr, "talvoftp-cli: %s\n", Escape(problem).c_str());
+        return 1;
+      }
+      // Where the password came from, never the password.
+      if (!source.empty() && !options.quiet) std::printf("password %s\n", source.c_str());
+      return RunSession(options);
+    }
   }
   return 2;
 }

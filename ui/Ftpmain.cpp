@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "session/KnownServers.h"
+#include "session/RecentServers.h"
 #include "ui/ArrowIcon.h"
 #include "ui/Dialogs.h"
 #include "ui/FormUnits.h"
@@ -71,6 +72,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   Ftp1.DataConnectionMode = dcmAutomatic;
   Ftp1.TlsMode = tlsmAuto;
   Ftp1.KnownServersFile = DefaultKnownServersPath();
+  RecentServersFile = DefaultRecentServersPath();
   Ftp1.ServerType = ftpstDefault;
   Ftp1.TimeOutConnect = 30;
   Ftp1.TimeOutArp = 20;
@@ -175,7 +177,7 @@ void TForm1::BindEngineEvents() {
   Ftp1.OnFtpCertificate = [this](TObject* sender, const TFtpCertificateQuestion& question, bool& trust) {
     Shielded(this, [&] { Ftp1FtpCertificate(sender, question, trust); });
   };
-  Ftp1.OnLoggedIn = notify(&TForm1::NeedNewFTPListing);
+  Ftp1.OnLoggedIn = notify(&TForm1::Ftp1LoggedIn);
   // A change of the pane's folder that the server refused is told once the listing is asked.
   const auto changed = [this](TObject* sender) {
     Shielded(this, [&] {
@@ -273,6 +275,7 @@ void TForm1::ConnectBtnClick() {
   // Chosen once the server is known (ChooseStartFolder), never left from the last session.
   Ftp1.InitialDirectory.clear();
   FBackToPlace = false;
+  FLogin.BeginConnection(Ftp1.FtpPort, Ftp1.TlsMode);
   StartOperation([this] { Ftp1.Connect(); });
 }
 
@@ -345,5 +348,8 @@ void TForm1::Ftp1FtpQuit(TObject*) {
   if (FClosing) {
     FEnding = true;
     QCoreApplication::exit(0);
+    return;
   }
+  // A remembered password was refused: the same server again, its password asked for.
+  if (FLogin.Retry) QTimer::singleShot(0, this, [this] { Shielded(this, [this] { ConnectBtnClick(); }); });
 }

@@ -22,10 +22,12 @@
 #include <vector>
 
 #include "session/FolderTransfer.h"
+#include "credentials/Keyring.h"
 #include "ftp/Ftp.h"
 #include "ui/DesktopLauncher.h"
 #include "ui/KeyBindings.h"
 #include "ui/ListBox.h"
+#include "ui/LoginState.h"
 #include "ui/OverwriteQuestion.h"
 #include "ui/TransferProgress.h"
 #include "ui/WindowTitle.h"
@@ -41,6 +43,9 @@ class TForm1 : public QWidget {
   // The text editor and the opener of the local pane (desktop defaults unless set).
   TDesktopLauncher Launcher;
 
+  // Where the servers logged in to are remembered, for the server prompt to offer.
+  std::string RecentServersFile;
+
   // Most text the log holds: an append that would go past it counts as failed, which
   // empties the log before the new text goes in.
   static constexpr qsizetype kLogCapacity = 1 << 20;
@@ -51,6 +56,9 @@ class TForm1 : public QWidget {
 
   // Connection and closing.
   void ConnectBtnClick();
+  // Connects to `server` (as typed at the server prompt: a name, host:port or a link)
+  // without asking for it: the server of the command line.
+  void ConnectToServer(const std::string& server);
   void Button11Click();
   void Button10Click();
   void Ftp1FtpQuit(TObject* Sender);
@@ -61,6 +69,10 @@ class TForm1 : public QWidget {
   void Ftp1FtpNeedInfo(TObject* Sender, TFtpInfoNeeded need, std::string& value);
   void Ftp1FtpError(TObject* Sender, FtpError error, const std::string& addinfo);
   void Ftp1FtpCertificate(TObject* Sender, const TFtpCertificateQuestion& question, bool& trust);
+
+  // The end of the login: the keyring and the recent servers, then the link's folder or
+  // the listing.
+  void Ftp1LoggedIn(TObject* Sender);
 
   // Remote pane.
   void NeedNewFTPListing(TObject* Sender);
@@ -163,6 +175,20 @@ class TForm1 : public QWidget {
   QString ErrorText(FtpError error, const QString& message) const;
   bool TransferUnderWay() const;
 
+  // The login's prompts (FtpmainLogin.cpp): the server, read as typed, and the password,
+  // from the keyring or asked for.
+  void AskServer(std::string& value);
+  bool TakeServer(const std::string& typed, std::string& value);
+  void UseServer(TServerTarget target, std::string& value);
+  void AskPassword(std::string& value);
+  void AskKeyring();
+  TKeyringKey KeyringKey() const;
+  void NoteLoginRefused();
+  // Enters the link's folder after the login, step by step; false once there is nothing
+  // more to do than list.
+  bool FollowStartPath();
+  void SelectStartFile();
+
   bool FClosing = false;
   bool FOperationDone = false;
   bool FOperationFailed = false;
@@ -187,6 +213,7 @@ class TForm1 : public QWidget {
   std::optional<std::pair<bool, std::string>> FCutShort;
   std::unordered_map<std::string, std::int64_t> FRemoteSizes;  // the pane's files, as listed
   TKeyBindings Keys;
+  TLoginState FLogin;
   TFolderTransfer FFolder{Ftp1};  // the folder transfer of the running batch, if any
   QElapsedTimer FFolderClock;     // since the folder transfer began, for its time left
   std::optional<TTransferProgress> FProgress;  // made once the form's widgets are

@@ -98,6 +98,14 @@ void TForm1::Ftp1FtpInfo(TObject*, FtpInfo info, const std::string& addinfo) {
 }
 
 void TForm1::Ftp1FtpNeedInfo(TObject*, TFtpInfoNeeded need, std::string& value) {
+  if (need == ftpnServer) {
+    AskServer(value);
+    return;
+  }
+  if (need == ftpnPassword) {
+    AskPassword(value);
+    return;
+  }
   const std::string word = talvo::texts::NeedInfoWord(need);
   QString answer;
   const bool secret = need == ftpnPassword || need == ftpnAccount;
@@ -119,6 +127,7 @@ void TForm1::Ftp1FtpCertificate(TObject*, const TFtpCertificateQuestion& questio
 }
 
 void TForm1::Ftp1FtpError(TObject*, FtpError error, const std::string& addinfo) {
+  if (error == ftpeLoginRefused) NoteLoginRefused();
   // A failed transfer leaves neither the bar nor the counter where it got to.
   if (Ftp1.CurrentOperation == TVelaFtp::opReceiveFile || Ftp1.CurrentOperation == TVelaFtp::opStoreFile) {
     FProgress->Hide();

@@ -12,6 +12,7 @@
 
 void TForm1::NeedNewFTPListing(TObject*) {
   if (FClosing) return;  // the session is ending: QUIT comes next, not a listing
+  if (FollowStartPath()) return;
   // No busy test and no cursor change; but a listing refused at once ends nothing, so the
   // hourglass of the operation that led here must not stay.
   if (MakeRequest([this] { Ftp1.GetListing(); })) Screen::SetArrow();
@@ -26,6 +27,7 @@ void TForm1::Ftp1ListingDone(TObject*) {
   std::vector<std::string> files = Ftp1.FileNames;
   SortNames(files);
   ui.ListBox2->Assign(std::move(files));
+  SelectStartFile();
   FRemoteSizes.clear();
   for (std::size_t i = 0; i < Ftp1.FileNames.size() && i < Ftp1.FileFacts.size(); ++i) {
     FRemoteSizes[Ftp1.FileNames[i]] = Ftp1.FileFacts[i].Size;

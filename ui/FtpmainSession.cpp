@@ -24,11 +24,12 @@ void TForm1::ShowSession() {
 }
 
 // A new session starts in its server's own folder (no CWD at the login); back on a server,
-// port and user of this run, it goes to the folder its pane showed last. A folder someone
-// else asked for is left alone. Called once the server is known, and again once the user.
+// port and user of this run, it goes to the folder its pane showed last, unless a link
+// says where to go. Called once the server is known, and again once the user.
 void TForm1::ChooseStartFolder() {
   const auto place = FPlaces.find({Ftp1.FtpServer, Ftp1.FtpPort});
-  const bool known = place != FPlaces.end() && (Ftp1.UserName.empty() || Ftp1.UserName == place->second.User);
+  const bool known = place != FPlaces.end() && !FLogin.Target.Link &&
+                     (Ftp1.UserName.empty() || Ftp1.UserName == place->second.User);
   if (FBackToPlace && !known) {
     Ftp1.InitialDirectory.clear();
     FBackToPlace = false;

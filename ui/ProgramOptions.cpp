@@ -1,10 +1,13 @@
 #include "ui/ProgramOptions.h"
 
 const char* const kProgramUsage =
-    "usage: TalvoFTP [--active | --passive] [--tls auto|require|off]\n"
+    "usage: TalvoFTP [--active | --passive] [--tls auto|require|off] [SERVER]\n"
     "       TalvoFTP --help\n"
     "The server asked for at \"Connecter\": a name, an IPv4 address (192.0.2.7) or an IPv6\n"
-    "address, with or without brackets (::1, [2001:db8::7], fe80::1%eth0).\n"
+    "address, with or without brackets (::1, [2001:db8::7], fe80::1%eth0), with :PORT after\n"
+    "it (host:2121, [::1]:2121); or a link, ftp://[USER[:PASSWORD]@]HOST[:PORT][/PATH] or\n"
+    "ftps://... (TLS required), whose folder is entered once logged in (a file's folder,\n"
+    "with the file selected). SERVER connects to it at start, as \"Connecter\" would.\n"
     "Data connections: automatic by default (active, then passive when the network or the\n"
     "server refuses active mode); --active or --passive forces one mode.\n"
     "Encryption (explicit TLS): auto by default (in clear only when the server refuses it and\n"
@@ -24,8 +27,10 @@ bool ParseProgramOptions(const std::vector<std::string>& arguments, TProgramOpti
       options.DataMode = dcmActive;
     } else if (argument == "--passive") {
       options.DataMode = dcmPassive;
+    } else if (argument.rfind("-", 0) != 0 && options.Server.empty()) {
+      options.Server = argument;
     } else {
-      problem = "unknown option " + argument;
+      problem = (argument.rfind("-", 0) == 0 ? "unknown option " : "one server only: ") + argument;
       return false;
     }
   }

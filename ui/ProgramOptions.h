@@ -1,5 +1,5 @@
-// The window program's command line (what Qt leaves of it): the data connection mode and
-// the encryption mode.
+// The window program's command line (what Qt leaves of it): the data connection mode, the
+// encryption mode, and a server to connect to at start (a link, as a browser passes it).
 // --help is answered before Qt starts. Plain C++, so that it is tested on its own.
 #pragma once
 
@@ -11,6 +11,7 @@
 struct TProgramOptions {
   TDataConnectionMode DataMode = dcmAutomatic;
   TTlsMode TlsMode = tlsmAuto;
+  std::string Server;  // empty: none
 };
 
 // The usage text that --help prints.

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <algorithm>
+#include <cstdlib>
 
 #include "ui/QtLoopBridge.h"
 #include "ui/Screen.h"
@@ -139,12 +140,15 @@ bool Sent(const ScriptedPeer& peer, const std::string& prefix) {
 void WindowTest::SetUp() {
   ASSERT_TRUE(local.Valid());
   ASSERT_EQ(::chdir(local.Path().c_str()), 0);
+  // The user's keyring is never reached: a test that wants one starts its own.
+  ::setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + config.PathOf("no-bus")).c_str(), 1);
   form = std::make_unique<TForm1>();
   Form1 = form.get();
   // The scripted servers speak the plain protocol; the tests of the encrypted session ask
   // for it themselves.
   form->Ftp1.TlsMode = tlsmOff;
   form->Ftp1.KnownServersFile = config.PathOf("known-servers");
+  form->RecentServersFile = config.PathOf("recent-servers");
   input = std::make_unique<TInputForm>();
   InputForm = input.get();
   form->ui.DirectoryListBox1->SetDirectory(local.Path());
