@@ -324,8 +324,7 @@ class TVelaFtp : public TVelaSocket, public TFileSession {
   // stores, so that a pass posted for an earlier one is never taken for a pass of this one.
   struct TStoreProgress {
     std::int64_t Remaining = 0;
-    std::int64_t Handed = 0;       // bytes the data socket took
-    std::int64_t UnsentAtEnd = 0;  // of those, still in its queue when it closed
+    std::int64_t Handed = 0;  // bytes the data socket took
     int BlockSize = 0;
     int BlockSent = 0;
     bool WaitingForWrite = false;

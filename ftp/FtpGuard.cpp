@@ -1,14 +1,11 @@
 // Bounded waits. Once connected, a one-second tick checks the moments where the component
 // waits on the server with nothing else to end the wait: the greeting and the reply to
 // every command outside a transfer (a server that stays silent is given up after a
-// minute; any text it sends meanwhile restarts the wait; a greeting gets 20 seconds, text or
-// not), the reply to QUIT and
-// the close after it, the data connection after LIST/RETR/STOR, the final reply after the
-// data side ended, anything after a 426 outside an abort, the replies owed to ABOR, and a
-// data connection that moves nothing. A transfer that is still moving data is never cut
-// short.
-#include <algorithm>
-
+// minute; any text it sends meanwhile restarts the wait; a greeting gets 20 seconds, text
+// or not), the reply to QUIT and the close after it, the data connection after
+// LIST/RETR/STOR, the final reply after the data side ended, anything after a 426 outside
+// an abort, the replies owed to ABOR, and a data connection that moves nothing. A transfer
+// that is still moving data is never cut short.
 #include "ftp/Ftp.h"
 
 using namespace platform;
@@ -76,16 +73,8 @@ void TVelaFtp::ArmReply426Wait() {
   if (!Transfer.Stopped()) Deadline426 = SecondsFromNow(GuardTimes.Reply426);
 }
 
-// A store's final reply comes once the server has read what the socket still held at
-// the close: that much more time is allowed, at the pace so far (at least 16 KiB/s).
 void TVelaFtp::ArmFinalReplyWait() {
-  if (Transfer.FinalReplySeen()) return;
-  std::int64_t seconds = GuardTimes.FinalReply;
-  if (Transfer.kind() == TransferKind::Store && Store.UnsentAtEnd > 0) {
-    const std::int64_t pace = TransferTime > 0 ? BytesTransferred * 1000 / TransferTime : 0;
-    seconds += Store.UnsentAtEnd / std::max<std::int64_t>(pace, 16384) + 1;
-  }
-  DeadlineFinalReply = SecondsFromNow(static_cast<int>(std::min<std::int64_t>(seconds, 3600)));
+  if (!Transfer.FinalReplySeen()) DeadlineFinalReply = SecondsFromNow(GuardTimes.FinalReply);
 }
 
 void TVelaFtp::GuardTick() {

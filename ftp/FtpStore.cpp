@@ -32,7 +32,7 @@ void TVelaFtp::BeginStore() {
   TransferTime = 0;
   ++Store.Run;  // continuations posted for an earlier store are stale from now on
   Store.Remaining = LocalFileHandle.Size();
-  Store.Handed = Store.UnsentAtEnd = 0;
+  Store.Handed = 0;
   Store.BlockSize = Store.BlockSent = 0;
   Store.WaitingForWrite = Store.ContinuationPosted = false;
   DataSocket->OnSockWrite = [this](TObject*) {
@@ -132,8 +132,7 @@ void TVelaFtp::NudgeStore() {
 void TVelaFtp::EndStore() {
   Transfer.EndData();
   // The last count the socket can give: what it still holds goes on after the close.
-  Store.UnsentAtEnd = DataSocket->SockUnsentBytes();
-  BytesTransferred = std::max(BytesTransferred, Store.Handed - Store.UnsentAtEnd);
+  CountStoreTaken();
   CloseDataSockets();
   CloseLocalFile();
   TransferTime = static_cast<std::int64_t>(GetTickCount() - BeginTick);

@@ -187,11 +187,7 @@ TEST_F(WindowBatchTest, AResetInTheMiddleOfABatchEndsItAtOnceWithOneMessage) {
 TEST_F(WindowBatchTest, AFolderLeftSelectedByAnIgnoredDoubleClickStaysBehind) {
   ScriptedPeer peer;
   peer.Login();
-  peer.Expect("PWD").Reply("257 \"/\" is current\r\n").Expect("TYPE A").Reply("200 ok\r\n")
-      .Expect("PORT").Reply("200 ok\r\n").Expect("LIST").DataConnect().Reply("150 here\r\n")
-      .DataSend("drwxr-xr-x 2 u g 0 Jan 01 00:00 sub\r\n-rw-r--r-- 1 u g 1 Jan 01 00:00 a\r\n"
-                "-rw-r--r-- 1 u g 1 Jan 01 00:00 b\r\n")
-      .DataClose().Reply("226 done\r\n");
+  ScriptListing(peer, {"a", "b"}, false, false, {"sub"});
   for (const char* name : {"a", "b"}) {
     peer.Expect("TYPE I").Reply("200 ok\r\n").Expect(std::string("SIZE ") + name).Reply("213 1\r\n")
         .Expect("PORT").Reply("200 ok\r\n").Expect(std::string("RETR ") + name).DataConnect();
