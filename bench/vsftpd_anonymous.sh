@@ -4,6 +4,8 @@
 #   trap bench_cleanup EXIT               stops every vsftpd started, removes $work
 #   vsftpd_start CONF HOST PORT           starts $VSFTPD with CONF (its log beside it) and
 #                                         waits until HOST:PORT answers; exits otherwise
+#   bench_serve NAME LOG HOST PORT COMMAND...
+#                                         starts any server the same way (stopped by the trap)
 #
 # The configuration: anonymous reads ROOT and
 # writes where its folders let it; vsftpd runs as the launching user (no chroot, no account
@@ -44,9 +46,10 @@ bench_cleanup() {
   if [[ -n "${work:-}" ]]; then rm -rf "$work"; fi
 }
 
-vsftpd_start() {
-  local conf="$1" host="$2" port="$3" log="${1%.conf}.log" pid
-  "$VSFTPD" "$conf" >"$log" 2>&1 &
+bench_serve() {
+  local name="$1" log="$2" host="$3" port="$4" pid
+  shift 4
+  "$@" >"$log" 2>&1 &
   pid=$!
   bench_pids+=("$pid")
   for _ in $(seq 50); do
@@ -54,7 +57,11 @@ vsftpd_start() {
     kill -0 "$pid" 2>/dev/null || break
     sleep 0.1
   done
-  echo "bench: vsftpd did not start on $host:$port" >&2
+  echo "bench: $name did not start on $host:$port" >&2
   cat "$log" >&2
   exit 1
+}
+
+vsftpd_start() {
+  bench_serve vsftpd "${1%.conf}.log" "$2" "$3" "$VSFTPD" "$1"
 }

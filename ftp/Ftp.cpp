@@ -205,6 +205,7 @@ void TVelaFtp::StoreFile() {
   }
   BeginOperation(opStoreFile);
   ExpectedSize = -1;
+  ResumedFrom = 0;  // an upload starts from the beginning: nothing of an earlier download counts
   if (!PassLocalChecks()) return;
   ExpectedSize = LocalFileHandle.Size();
   Transfer.Begin(TransferKind::Store);

@@ -5,11 +5,13 @@
 #include <netinet/in.h>
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/HostLookup.h"
 #include "platform/PosixSockets.h"
@@ -203,6 +205,19 @@ int AsyncSelect(SOCKET s, HWND window, UINT msg, long events) {
   return Succeed(0);
 }
 
+// Only the option the component sets is mapped; any other is refused as unknown.
+int SetSockOpt(SOCKET s, int level, int name, const char* value, int length) {
+  const auto st = FindSocket(s);
+  if (!st) return FailWith(WSAENOTSOCK);
+  if (level != IPPROTO_TCP_VALUE || name != TCP_NODELAY_VALUE) return FailWith(WSAENOPROTOOPT);
+  if (value == nullptr || length < static_cast<int>(sizeof(int))) return FailWith(WSAEFAULT);
+  int on = 0;
+  std::memcpy(&on, value, sizeof on);
+  on = on != 0 ? 1 : 0;
+  if (::setsockopt(st->fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0) return FailErrno(errno);
+  return Succeed(0);
+}
+
 int GetLastErrorEntry() { return posix::LastError(); }
 
 int Startup(std::uint16_t version, WSADATA* data) {
@@ -253,6 +268,7 @@ SocketLibraryTable MakeTable() {
   t.WSAStartup = &Startup;
   t.WSACleanup = &Cleanup;
   t.ioctlsocket = &IoctlSocket;
+  t.setsockopt = &SetSockOpt;
   return t;
 }
 

@@ -25,6 +25,9 @@ constexpr int MSG_OOB_VALUE = 1;
 // ioctlsocket command: the bytes handed to the socket that the peer has not acknowledged
 // yet (still queued, or sent and unanswered).
 constexpr long SIOCOUTQ_VALUE = 0x5411;
+// The one socket option the component sets: TCP_NODELAY, at the IPPROTO_TCP level.
+constexpr int IPPROTO_TCP_VALUE = 6;
+constexpr int TCP_NODELAY_VALUE = 1;
 
 // Network events of WSAAsyncSelect.
 constexpr long FD_READ = 1;
@@ -90,6 +93,8 @@ struct SocketLibraryTable {
   int (*WSACleanup)() = nullptr;
   // SIOCOUTQ_VALUE writes its count into *argp; any other command fails with WSAEINVAL.
   int (*ioctlsocket)(SOCKET s, long cmd, std::uint32_t* argp) = nullptr;
+  // Sets a socket option from `length` bytes at `value` (an int for TCP_NODELAY).
+  int (*setsockopt)(SOCKET s, int level, int name, const char* value, int length) = nullptr;
 };
 
 // Number of entry points in the table, in declaration order.

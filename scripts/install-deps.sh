@@ -2,7 +2,9 @@
 # Installs what the build and the tests need, then unpacks vsftpd and tcpdump into a build
 # folder.
 #
-#   scripts/install-deps.sh [SERVERS_DIR]      (default: <repo>/build/servers)
+#   scripts/install-deps.sh [SERVERS_DIR]          (default: <repo>/build/servers)
+#   scripts/install-deps.sh --bench [SERVERS_DIR]  also what only the benchmarks use: lftp,
+#                                                  and proftpd with its TLS module
 #
 # The tests look for vsftpd and tcpdump in <build dir>/servers, so pass that build's folder.
 #
@@ -13,6 +15,11 @@
 set -euo pipefail
 
 REPO_DIR="$(cd "$(dirname "$0")/.." && pwd)"
+bench=false
+if [[ "${1:-}" == --bench ]]; then
+  bench=true
+  shift
+fi
 # A relative SERVERS_DIR is taken from the caller's directory.
 SERVERS_DIR="$(realpath -m "${1:-$REPO_DIR/build/servers}")"
 
@@ -47,6 +54,11 @@ PACKAGING_PACKAGES=(dpkg-dev help2man librsvg2-bin lintian desktop-file-utils ap
 
 PACKAGES=("${BUILD_PACKAGES[@]}" "${SERVER_PACKAGES[@]}" "${UI_PACKAGES[@]}" "${PACKAGING_PACKAGES[@]}")
 
+# The benchmarks' client compared with (lftp), and the libraries of the unpacked proftpd
+# (its package is unpacked, as vsftpd's is, never installed).
+BENCH_PACKAGES=(lftp libmemcached11 libmemcachedutil2 libhiredis0.14 libpcre2-posix3 libidn2-0 libacl1)
+if [[ $bench == true ]]; then PACKAGES+=("${BENCH_PACKAGES[@]}"); fi
+
 missing=()
 for package in "${PACKAGES[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q '^install ok installed$'; then
@@ -69,13 +81,14 @@ if ((${#missing[@]} > 0)); then
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-# Unpacks the Debian package NAME into SERVERS_DIR/NAME unless BINARY is there already.
+# Unpacks the Debian package NAME into SERVERS_DIR/FOLDER (default: NAME) unless BINARY is
+# there already.
 download_dir=""
 trap '[[ -n "$download_dir" ]] && rm -rf "$download_dir"' EXIT
 unpack() {
-  local name="$1" binary="$2"
-  [[ -x "$SERVERS_DIR/$name/$binary" ]] && return 0
-  echo "install-deps: unpacking $name into $SERVERS_DIR/$name"
+  local name="$1" binary="$2" folder="${3:-$1}"
+  [[ -e "$SERVERS_DIR/$folder/$binary" ]] && return 0
+  echo "install-deps: unpacking $name into $SERVERS_DIR/$folder"
   [[ -n "$download_dir" ]] || download_dir="$(mktemp -d)"
   # apt fetches as the unprivileged _apt user, which must be able to write here.
   chmod 0777 "$download_dir"
@@ -83,13 +96,19 @@ unpack() {
     update_once
     (cd "$download_dir" && apt-get download -qq "$name")
   fi
-  mkdir -p "$SERVERS_DIR/$name"
-  dpkg-deb -x "$download_dir/${name}"_*.deb "$SERVERS_DIR/$name"
+  mkdir -p "$SERVERS_DIR/$folder"
+  dpkg-deb -x "$download_dir/${name}"_*.deb "$SERVERS_DIR/$folder"
 }
 
 unpack vsftpd usr/sbin/vsftpd
 # The wire capture of the TLS tests (run as root, with -Z root: the unpacked package has no
 # user of its own to drop to).
 unpack tcpdump usr/bin/tcpdump
+# The folder benchmark's second TLS server: proftpd and the module package that carries
+# mod_tls, in one folder (its ModulePath).
+if [[ $bench == true ]]; then
+  unpack proftpd-core usr/sbin/proftpd proftpd
+  unpack proftpd-mod-crypto usr/lib/proftpd/mod_tls.so proftpd
+fi
 # vsftpd -v writes its version to file descriptor 0.
 "$SERVERS_DIR/vsftpd/usr/sbin/vsftpd" -v 0>&1 || true

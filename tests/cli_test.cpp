@@ -590,9 +590,35 @@ TEST_F(CliTest, ProgressLineOnlyOnATerminal) {
   };
   const std::string shown = run(false, true);
   EXPECT_NE(shown.find("\r"), std::string::npos) << shown;
-  EXPECT_NE(shown.find("/1048576 octets"), std::string::npos) << shown;
+  // The whole transfer's end stays shown, with its rate.
+  EXPECT_NE(shown.find("100 %, 1048576/1048576 octets, "), std::string::npos) << shown;
+  EXPECT_NE(shown.find("o/s, durée "), std::string::npos) << shown;
   EXPECT_EQ(run(true, true).find("octets"), std::string::npos);
   EXPECT_EQ(run(false, false).find("octets"), std::string::npos);
+}
+
+// Ctrl-C in the middle of a download (the server sends slowly): the transfer stops the way
+// abort-at stops it, keeping what it keeps, the progress line is erased, and the tool exits
+// as a shell reports an interrupted program.
+TEST_F(CliTest, CtrlCStopsTheTransferErasesTheLineAndExitsWith130) {
+  talvo::test::PyFtpdServer server;
+  server.Throttle(1 << 20);
+  ASSERT_TRUE(server.Start()) << server.Error();
+  ASSERT_TRUE(server.Root().WritePatternFile("big.bin", 8 << 20));
+  talvo::test::TempTree local("cli-interrupt");
+  // Ctrl-C once the progress line shows.
+  const CliRun run = RunCli({"--port", std::to_string(server.Port()), "--user", server.User(), "--password",
+                             server.Password(), "--tls", "off", server.Host(), "get", "big.bin",
+                             local.PathOf("big.bin")},
+                            "", kLimit, {}, true, TerminalInput{" %, ", true});
+  EXPECT_EQ(run.exitStatus, 130) << run.err;
+  const std::string erased = "\r\033[K";
+  ASSERT_GE(run.err.size(), erased.size());
+  EXPECT_EQ(run.err.substr(run.err.size() - erased.size()), erased) << run.err;
+  const std::vector<std::string> lines = Lines(run.out);
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("stopped ", 0) == 0; }),
+            1);
+  EXPECT_EQ(lines.back(), "quit");
 }
 
 }  // namespace

@@ -259,6 +259,7 @@ TEST(FtpTransferTest, StoreSendsExactlyTheLocalFileAndClosesTheDataConnection) {
     ASSERT_TRUE(s.tree.WriteFile("local.bin", row.content));
     ASSERT_TRUE(s.LogIn());
     s.ftp.TransferMode = row.mode;
+    s.ftp.ResumedFrom = 1000;  // left by a continued download
     ASSERT_TRUE(s.Store("local.bin", "remote.bin")) << ::testing::PrintToString(s.log.Events());
 
     Lines expected = {"ftpiTransferSize:" + std::to_string(size)};
@@ -266,6 +267,7 @@ TEST(FtpTransferTest, StoreSendsExactlyTheLocalFileAndClosesTheDataConnection) {
     expected.insert(expected.end(), {"ftpiTransferDone:Transfer done", "ready", "fileStored"});
     EXPECT_EQ(s.log.Events(), expected);
     EXPECT_EQ(s.ftp.BytesTransferred, static_cast<std::int64_t>(size));
+    EXPECT_EQ(s.ftp.ResumedFrom, 0) << "an upload counts nothing of an earlier download";
     EXPECT_TRUE(s.ftp.Success);
     EXPECT_EQ(s.PeerFailure(), "");
     const auto received = s.peer.DataReceived();

@@ -2,6 +2,8 @@
 // loopback cannot produce (a lookup or a connect that never answers, a reset mid-send, a
 // library that cannot be bound or started).
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "platform/MessageLoop.h"
+#include "platform/PosixSockets.h"
 #include "platform/Winsock.h"
 #include "platform/WinsockErrors.h"
 #include "tests/support/FakeSocketLibrary.h"
@@ -90,6 +93,15 @@ class VelaSocketTest : public ::testing::Test {
     return listener;
   }
 
+  // Whether the socket's small writes leave at once (TCP_NODELAY): with Nagle's algorithm
+  // the last one waits for the peer's delayed acknowledgement.
+  static bool SendsAtOnce(const TVelaSocket& s) {
+    const posix::SocketState* state = posix::FindSocket(s.SockHandle);
+    int on = 0;
+    socklen_t length = sizeof on;
+    return state != nullptr && ::getsockopt(state->fd, IPPROTO_TCP, TCP_NODELAY, &on, &length) == 0 && on != 0;
+  }
+
   static UniqueFd AcceptFrom(const UniqueFd& listener) {
     if (WaitFor(listener.Get(), POLLIN, -1, Clock::now() + Millis(kWaitMs)) != WaitResult::Ready) return {};
     return UniqueFd(::accept(listener.Get(), nullptr, nullptr));
@@ -144,6 +156,7 @@ TEST_F(VelaSocketTest, PeerDataIsReadToTheLastByteBeforeTheClose) {
     errorAfterReceiveAtClose = s.SockError;
   };
   StartConnect(s, LocalPort(listener.Get()));
+  EXPECT_TRUE(SendsAtOnce(s));
   UniqueFd peer = AcceptFrom(listener);
   ASSERT_TRUE(peer.Valid());
   std::thread sender([fd = peer.Release()] {
@@ -216,6 +229,7 @@ TEST_F(VelaSocketTest, ListenAndAcceptHandTheConnectionToAnotherSocket) {
   ASSERT_TRUE(client.Valid()) << error;
   ASSERT_TRUE(RunUntil([&] { return listenerEvents.Count('A') == 1; }));
   EXPECT_TRUE(connectedAfterAccept);
+  EXPECT_TRUE(SendsAtOnce(accepted));
   EXPECT_EQ(accepted.SockAddr.sin_addr, kLoopbackAddress) << "SockAddr receives the peer's address";
 
   ASSERT_EQ(::send(client.Get(), "hello", 5, MSG_NOSIGNAL), 5);

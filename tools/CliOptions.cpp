@@ -31,6 +31,8 @@ constexpr const char* kUsage =
     "that leads back up) stop the copy before anything is sent.\n"
     "On a terminal, one line on standard error shows each transfer's progress (not with\n"
     "--quiet).\n"
+    "Ctrl-C or SIGTERM stops the running transfer as abort-at does, runs no further\n"
+    "command and exits with 130 (Ctrl-C) or 143 (SIGTERM).\n"
     "The password: --password, or the first line of --password-file FILE, or the link's, or\n"
     "the environment variable TALVOFTP_PASSWORD, or ~/.netrc (machine, login, password,\n"
     "account, default; refused when others may read it), or the desktop's keyring (the\n"

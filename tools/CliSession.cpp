@@ -16,6 +16,7 @@
 #include "tools/CertificateAnswer.h"
 #include "tools/CliCredentials.h"
 #include "tools/CliText.h"
+#include "tools/Interruption.h"
 #include "tools/ProgressLine.h"
 #include "tools/TerminalPassword.h"
 
@@ -92,8 +93,10 @@ class TCliSession {
     // Refused before any connection attempt: no notification will follow.
     if (ftp_.LastError == ftpeNoServer || ftp_.LastError == ftpeWinsockNotInitialized) return 1;
     while (!quitSeen_) loop.RunUntil([this] { return quitSeen_; }, 1000);
-    loop.DispatchPending();  // a second quit notification follows a network error
+    if (interrupted_ == 0) loop.DispatchPending();  // a second quit notification follows a network error
     std::fflush(stdout);
+    // As a shell reports a program that a signal ended.
+    if (interrupted_ != 0) return 128 + interrupted_;
     return failed_ || !allDone_ ? 1 : 0;
   }
 
@@ -111,9 +114,11 @@ class TCliSession {
       stopping_ = true;
       ftp_.Abort();
     }
+    // A file's data moving (a listing's progress carries its line): from now on its
+    // counters are this file's.
+    if (info == ftpiProgress && addinfo.empty()) fileMoving_ = true;
     Warn(info, addinfo);
     if (!options_.quiet) Print(false, std::string("info ") + FtpInfoName(info) + " " + Escape(addinfo));
-    if (info == ftpiProgress && addinfo.empty()) ShowProgress();
   }
 
   // What weakens the session's protection is said on the error output, even with --quiet:
@@ -163,8 +168,15 @@ class TCliSession {
   }
 
   void TransferDone(const char* event) {
+    fileMoving_ = false;
     if (folder_.OperationDone()) return;
-    progress_.Clear();
+    progress_.Stop();
+    if (ftp_.Success) {
+      const std::int64_t bytes = ftp_.ResumedFrom + ftp_.BytesTransferred;
+      progress_.Finish(FinishedText(bytes, ftp_.BytesTransferred, MillisecondsSinceStart()));
+    } else {
+      progress_.Clear();
+    }
     Done(event);
     Print(true, "bytes " + std::to_string(ftp_.BytesTransferred) + " ms " + std::to_string(ftp_.TransferTime));
     if (stopping_ && !ftp_.Success) {
@@ -176,8 +188,9 @@ class TCliSession {
     Next();
   }
 
-  // Starts the next command, or quits when none is left.
+  // Starts the next command, or quits when none is left (or the tool was interrupted).
   void Next() {
+    if (interrupted_ != 0) next_ = options_.commands.size();
     while (next_ < options_.commands.size()) {
       const TCliCommand& c = options_.commands[next_++];
       if (c.verb == "abort-at") {
@@ -201,10 +214,12 @@ class TCliSession {
       } else if (c.verb == "get") {
         ftp_.RemoteFile = c.args[0];
         ftp_.LocalFile = c.args[1];
+        StartProgress();
         ftp_.ReceiveFile();
       } else if (c.verb == "put") {
         ftp_.LocalFile = c.args[0];
         ftp_.RemoteFile = c.args[1];
+        StartProgress();
         ftp_.StoreFile();
       }
       return;
@@ -225,12 +240,18 @@ class TCliSession {
                          std::to_string(folder_.KnownBytes());
     if (folder_.UnknownSizes() > 0) counts += " unknown " + std::to_string(folder_.UnknownSizes());
     Print(true, counts);
-    folderStart_ = std::chrono::steady_clock::now();
+    StartProgress();
     folder_.Go();
   }
 
   void FolderDone() {
-    progress_.Clear();
+    progress_.Stop();
+    if (folder_.outcome() == TFolderTransfer::Outcome::Sent) {
+      progress_.Finish("fichier " + std::to_string(folder_.FilesDone()) + "/" + std::to_string(folder_.Files().size()) +
+                       ", " + FinishedText(folder_.BytesDone(), folder_.BytesDone(), MillisecondsSinceStart()));
+    } else {
+      progress_.Clear();
+    }
     for (const std::string& name : folder_.RefusedNames()) {
       std::fprintf(stderr, "talvoftp-cli: not copied, its name would leave the local folder: %s\n",
                    Escape(name).c_str());
@@ -256,22 +277,44 @@ class TCliSession {
     if (folder_.outcome() != TFolderTransfer::Outcome::Abandoned) Next();
   }
 
-  // The running file's progress, and in a folder transfer the folder's.
-  void ShowProgress() {
-    if (!progress_.Due()) return;
-    std::int64_t done = ftp_.ResumedFrom + ftp_.BytesTransferred, total = ftp_.ExpectedSize;
-    std::int64_t elapsed = ftp_.TransferTime, startedAt = ftp_.ResumedFrom;
-    std::string text;
-    if (folder_.phase() == TFolderTransfer::Phase::Transferring) {
-      startedAt = 0;
-      done += folder_.BytesDone();
-      total = folder_.KnownBytes();
-      elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                      folderStart_).count();
-      text = "fichier " + std::to_string(folder_.FilesDone() + 1) + "/" + std::to_string(folder_.Files().size()) +
-             ", ";
+  // The progress line of a transfer from now on, redrawn on its timer.
+  void StartProgress() {
+    transferStart_ = std::chrono::steady_clock::now();
+    fileMoving_ = false;
+    progress_.Start([this] { return ProgressNow(); });
+  }
+
+  std::int64_t MillisecondsSinceStart() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - transferStart_)
+        .count();
+  }
+
+  // The running file's progress, and in a folder transfer the folder's. The counters of a
+  // file are its own only once its data moves: until then they still hold the last file's.
+  std::string ProgressNow() const {
+    const std::int64_t file = fileMoving_ ? ftp_.ResumedFrom + ftp_.BytesTransferred : 0;
+    const std::int64_t elapsed = MillisecondsSinceStart();
+    if (folder_.phase() != TFolderTransfer::Phase::Transferring) {
+      return ProgressText(file, ftp_.ExpectedSize, elapsed, fileMoving_ ? ftp_.ResumedFrom : 0);
     }
-    progress_.Show(text + ProgressText(done, total, elapsed, startedAt));
+    return "fichier " + std::to_string(folder_.FilesDone() + 1) + "/" + std::to_string(folder_.Files().size()) +
+           ", " + ProgressText(folder_.BytesDone() + file, folder_.KnownBytes(), elapsed);
+  }
+
+  // Ctrl-C or SIGTERM: a running transfer (or folder) stops the way the stop button stops
+  // it, so that what it keeps is kept, and the session then quits; with nothing to stop
+  // the tool ends at once.
+  void Interrupted(int signal) {
+    interrupted_ = signal;
+    progress_.Stop();
+    progress_.Clear();
+    if (!ftp_.Connected || (!folder_.Running() && !ftp_.Transfer.Running())) {
+      quitSeen_ = true;
+      return;
+    }
+    stopping_ = true;
+    folder_.Stop();
+    if (ftp_.Transfer.Running()) ftp_.Abort();
   }
 
   const TCliOptions& options_;
@@ -279,10 +322,13 @@ class TCliSession {
   TFolderTransfer folder_{ftp_};
   TProgressLine progress_{!options_.quiet && ::isatty(2) == 1};
   const bool stdoutIsTerminal_ = ::isatty(1) == 1;
-  std::chrono::steady_clock::time_point folderStart_;
+  TInterruption interruption_{[this](int signal) { Interrupted(signal); }};
+  int interrupted_ = 0;  // the signal that interrupted the tool
+  std::chrono::steady_clock::time_point transferStart_;
+  bool fileMoving_ = false;
   std::size_t next_ = 0;
   long long abortAt_ = -1;
-  bool stopping_ = false;  // abort-at stopped the running transfer
+  bool stopping_ = false;  // abort-at or an interruption stopped the running transfer
   bool failed_ = false;
   bool allDone_ = false;
   bool quitSeen_ = false;

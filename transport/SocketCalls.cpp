@@ -36,6 +36,7 @@ const SocketLibraryTable& NotInitialisedTable() {
     t.WSAStartup = [](std::uint16_t, WSADATA*) -> int { return WSANOTINITIALISED; };
     t.WSACleanup = []() { return FailNotInitialised(); };
     t.ioctlsocket = [](SOCKET, long, std::uint32_t*) { return FailNotInitialised(); };
+    t.setsockopt = [](SOCKET, int, int, const char*, int) { return FailNotInitialised(); };
     return t;
   }();
   return table;

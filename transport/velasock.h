@@ -128,6 +128,7 @@ class TVelaSocket : public TObject {
 
  private:
   void StopCountdown();
+  void SendAtOnce();
   void CloseAfterNotification(platform::SOCKET closing);
   bool ConnectNextAddress();
   bool TryNextAddress();

@@ -113,7 +113,8 @@ class PyFtpdServer : public FtpServerFixture {
   // With TLS: a data connection's handshake may begin before its command, as curl begins
   // it (pyftpdlib's own handler resets such a connection).
   void AcceptEarlyHandshake() { earlyHandshake_ = true; }
-  // Each data connection moves at most this many bytes a second, each way: a slow link.
+  // In clear: each data connection moves at most `bytesPerSecond` each way, in bursts (the
+  // first two seconds' worth at once), so that a transfer is still running a while later.
   void Throttle(int bytesPerSecond) { throttle_ = bytesPerSecond; }
 
  protected:

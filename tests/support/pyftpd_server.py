@@ -13,7 +13,8 @@ Options:
     early-handshake   with tls: a data connection's handshake may begin before its command
                       (pyftpdlib's own handler drops such a client, as curl is)
     address=A         listens on A (a 127.x.y.z address, or ::1) rather than 127.0.0.1
-    throttle=N        data connections move at most N bytes a second each way (a slow link)
+    throttle=N        without tls: data connections move at most N bytes a second each way,
+                      in bursts (pyftpdlib's throttled data handler)
 """
 
 import logging
@@ -62,8 +63,15 @@ def tls_handler(certfile, keyfile, early_handshake):
     return TestTlsHandler
 
 
+def throttled_dtp_handler(limit):
+    from pyftpdlib.handlers import ThrottledDTPHandler
+
+    return type("LimitedDtpHandler", (ThrottledDTPHandler,), {"read_limit": limit, "write_limit": limit})
+
+
 def parse_options(arguments):
-    options = {"refuse-port": False, "tls": None, "early-handshake": False, "address": "127.0.0.1", "throttle": 0}
+    options = {"refuse-port": False, "tls": None, "early-handshake": False, "address": "127.0.0.1",
+               "throttle": 0}
     for argument in arguments:
         name, _, value = argument.partition("=")
         if argument in ("refuse-port", "early-handshake"):
@@ -76,6 +84,8 @@ def parse_options(arguments):
             options["throttle"] = int(value)
         else:
             return None
+    if options["throttle"] and options["tls"]:
+        return None
     return options
 
 
@@ -99,10 +109,7 @@ def main():
         handler = type("NoActiveModeHandler", (handler,),
                        {"ftp_PORT": refuse_active_mode, "ftp_EPRT": refuse_active_mode})
     if options["throttle"]:
-        from pyftpdlib.handlers import ThrottledDTPHandler
-        dtp = type("SlowDtpHandler", (ThrottledDTPHandler,),
-                   {"read_limit": options["throttle"], "write_limit": options["throttle"]})
-        handler = type("SlowHandler", (handler,), {"dtp_handler": dtp})
+        handler = type("ThrottledHandler", (handler,), {"dtp_handler": throttled_dtp_handler(options["throttle"])})
     handler.authorizer = authorizer
     handler.banner = "pyftpdlib test server ready."
     handler.permit_foreign_addresses = False  # active mode to the client's own address only
