@@ -204,9 +204,6 @@ TEST(FtpLoginTest, RefusedOrCancelledLoginQuitsAndEndsWithTheServersClose) {
     std::string user = "alice", password = "secret", account = "billing";
     std::optional<TFtpInfoNeeded> cancelled = std::nullopt;
   } rows[] = {
-      {"user prompt cancelled", {}, {"QUIT"}, "", "secret", "billing", ftpnUserName},
-      {"password prompt cancelled", {{"USER", "331 Password required\r\n"}}, {"USER alice", "QUIT"}, "alice", "",
-       "billing", ftpnPassword},
       {"account prompt cancelled",
        {{"USER", "331 Password required\r\n"}, {"PASS", "332 Need account\r\n"}},
        {"USER alice", "PASS secret", "QUIT"}, "alice", "secret", "", ftpnAccount},

@@ -486,12 +486,6 @@ INSTANTIATE_TEST_SUITE_P(Servers, RealServerAbortTest,
                                            VsftpdIpv6Kind(), PyFtpdIpv6PassiveKind()),
                          ServerKindName);
 
-}  // namespace
-}  // namespace talvo::test
-
-namespace talvo::test {
-namespace {
-
 // A server that takes an upload slowly: the count follows what reached it, not what the
 // socket's queue swallowed, and the file counts as stored, its time ended, at the server's
 // final reply.
