@@ -67,20 +67,7 @@ void TVelaFtp::HandleOwnMessage(TMessage& Message) {
   }
 }
 
-void TVelaFtp::FireCompletion(TCurrentOperation op) {
-  switch (op) {
-    case opLogin: Raise(OnLoggedIn); break;
-    case opChangeDirectory: Raise(OnDirectoryChanged); break;
-    case opCreateDirectory: Raise(OnDirectoryCreated); break;
-    case opDeleteDirectory: Raise(OnDirectoryDeleted); break;
-    case opDeleteFile: Raise(OnFileDeleted); break;
-    case opReceiveFile: Raise(OnFileReceived); break;
-    case opStoreFile: Raise(OnFileStored); break;
-    case opGetListing: Raise(OnListingDone); break;
-    case opRenameFile: Raise(OnFileRenamed); break;
-    case opNone: break;
-  }
-}
+void TVelaFtp::FireCompletion(TCurrentOperation op) { RaiseCompletion(op, this); }
 
 bool TVelaFtp::AcceptCommand() {
   if (!Connected) {

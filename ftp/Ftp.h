@@ -279,7 +279,6 @@ class TVelaFtp : public TVelaSocket, public TFileSession {
   void ChooseResume(std::int64_t remoteModified);
   bool AskRest();
   void TakeRestReply(const std::string& Line);
-  bool DownloadWhole() const;
   void SettleDownload();
 
   // Abort.

@@ -56,15 +56,7 @@ void TVelaFtp::Connect() {
     CheckSocketError();
     return;
   }
-  SockSetAddress(ServerAddress);
-  SockSetPort(FtpPort);
-  SockError = 0;
-  if (AddressFamily != AF_UNSPEC_VALUE && SockAddr.sin_family != AddressFamily) {
-    SockError = WSAHOST_NOT_FOUND;  // an address of the other family than the one asked for
-  } else {
-    SockOpen();
-  }
-  if (SockError == 0) SockConnect();
+  SockConnectTo(ServerAddress, FtpPort);
   CheckSocketError();
 }
 

@@ -13,6 +13,7 @@
 #include "ftp/Ftp.h"
 #include "ftp/ListingParser.h"
 #include "ftp/ReplyParsing.h"
+#include "session/DownloadRules.h"
 
 // After the reply to TYPE: SIZE before a binary download, unless it was stopped meanwhile.
 void TVelaFtp::AskSizeOrOpenData(TransferKind kind) {
@@ -50,9 +51,7 @@ void TVelaFtp::TakeModificationTimeReply(const std::string& Line) {
 
 // The part is continued unless the server's file changed after it was written.
 void TVelaFtp::ChooseResume(std::int64_t remoteModified) {
-  if (remoteModified < 0 || remoteModified <= LocalFileHandle.PartModified()) {
-    ResumeCandidate = LocalFileHandle.PartSize();
-  }
+  ResumeCandidate = PartToContinue(LocalFileHandle, ExpectedSize, remoteModified);
 }
 
 // Just before RETR: REST when a part is to be continued; true when it was sent (RETR then
@@ -90,29 +89,17 @@ void TVelaFtp::TakeAnnouncedSize(const std::string& Line) {
   if (TransferMode == BinaryTransfer && ExpectedSize < 0) ByteCountFromOpeningReply(Line, ExpectedSize);
 }
 
-// In clear with no size known nothing tells a cut from an end: the server's 2xx is taken.
-bool TVelaFtp::DownloadWhole() const {
-  if (ExpectedSize >= 0) return ResumedFrom + BytesTransferred == ExpectedSize;
-  return !ProtectData || DataCloseNotify;
-}
-
-// The end of a download, its data side over and its final reply in.
+// The end of a download, its data side over and its final reply in. In clear with no size
+// known nothing tells a cut from an end: the server's 2xx is taken.
 void TVelaFtp::SettleDownload() {
   if (!Success) {
     LocalFileHandle.Forget();
     return;
   }
-  const bool whole = DownloadWhole();
-  if (!whole && ResumedFrom > 0 && ResumedFrom + BytesTransferred > ExpectedSize) {
-    // More than the file holds: the server did not go on where it was asked to, and the
-    // part is of no use to a later try.
-    LocalFileHandle.Discard();
-    ReportError(ftpeDownloadIncomplete);
-    return;
+  // The local file is settled before the report, whose message box runs the loop.
+  switch (EndDownload(LocalFileHandle, ExpectedSize, ResumedFrom, BytesTransferred, !ProtectData || DataCloseNotify)) {
+    case TDownloadEnd::Whole: return;
+    case TDownloadEnd::Incomplete: ReportError(ftpeDownloadIncomplete); return;
+    case TDownloadEnd::WriteFailed: ReportError(ftpeLocalFileWrite); return;
   }
-  // A target written in place is emptied even when no data came: the file is empty on the
-  // server too.
-  if (whole && LocalFileHandle.Claim() && LocalFileHandle.Commit()) return;
-  LocalFileHandle.Forget();  // before the report, whose message box runs the loop
-  ReportError(whole ? ftpeLocalFileWrite : ftpeDownloadIncomplete);
 }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs what the build and the tests need, then unpacks vsftpd and tcpdump into a build
-# folder.
+# Installs what the build and the tests need, then unpacks vsftpd, sshd and tcpdump into a
+# build folder.
 #
 #   scripts/install-deps.sh [SERVERS_DIR]          (default: <repo>/build/servers)
 #   scripts/install-deps.sh --bench [SERVERS_DIR]  also what only the benchmarks use: lftp,
@@ -9,9 +9,9 @@
 # The tests look for vsftpd and tcpdump in <build dir>/servers, so pass that build's folder.
 #
 # Non-interactive and idempotent: apt-get update runs once, only when a package is missing.
-# vsftpd and tcpdump are never installed as packages (vsftpd's would start a system service,
-# tcpdump's adds a system user): each .deb is downloaded and unpacked into SERVERS_DIR/NAME,
-# and the tests run that binary themselves.
+# vsftpd, openssh-server and tcpdump are never installed as packages (vsftpd's and sshd's
+# would start a system service, tcpdump's adds a system user): each .deb is downloaded and
+# unpacked into SERVERS_DIR/NAME, and the tests run that binary themselves.
 set -euo pipefail
 
 REPO_DIR="$(cd "$(dirname "$0")/.." && pwd)"
@@ -24,8 +24,9 @@ fi
 SERVERS_DIR="$(realpath -m "${1:-$REPO_DIR/build/servers}")"
 
 # Build tools and test frameworks; OpenSSL for the socket component's TLS client sessions;
-# libsecret for the passwords the front ends keep in the desktop's keyring.
-BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev googletest clang libclang-rt-14-dev libssl-dev libsecret-1-dev)
+# libssh2 for the SFTP component; libsecret for the passwords the front ends keep in the
+# desktop's keyring.
+BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev googletest clang libclang-rt-14-dev libssl-dev libssh2-1-dev pkg-config libsecret-1-dev)
 
 # The servers and clients the tests and the benchmark run against.
 # vsftpd's own libraries are listed because its package is unpacked, not installed;
@@ -36,9 +37,13 @@ BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev googletest clang libclang-rt-
 # TLS handler needs; libpcap0.8 is the unpacked tcpdump's library. The keyring's tests run
 # their own session bus (dbus-daemon) with a Secret Service on it (gnome-keyring, a user's
 # daemon that its package does not start) and forget with the keyring's tool (secret-tool).
+# The SFTP tests: openssh-client (ssh-keygen, ssh-agent, ssh-add, and sftp for the
+# benchmark) brings the unpacked sshd's libraries; libnss-wrapper gives that sshd a user of
+# the test's own; setpriv (util-linux) starts it as that user.
 SERVER_PACKAGES=(python3 python3-pyftpdlib python3-openssl curl libwrap0 libcap2 libpam0g libpam-modules
                  libpam-pwdfile libssl3 iproute2 iptables openssl ca-certificates libpcap0.8
-                 dbus-daemon gnome-keyring libsecret-tools)
+                 dbus-daemon gnome-keyring libsecret-tools
+                 openssh-client libnss-wrapper util-linux)
 
 # The window: Qt 6 Widgets, Liberation Sans, which fits every caption in its fixed width
 # (fontconfig also maps "Arial" to it), and GIO (libglib2.0-dev), which starts the desktop's
@@ -101,6 +106,8 @@ unpack() {
 }
 
 unpack vsftpd usr/sbin/vsftpd
+# sshd for the SFTP tests and benchmark (the package would start a system service).
+unpack openssh-server usr/sbin/sshd
 # The wire capture of the TLS tests (run as root, with -Z root: the unpacked package has no
 # user of its own to drop to).
 unpack tcpdump usr/bin/tcpdump

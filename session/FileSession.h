@@ -68,6 +68,16 @@ class TFileSession {
   std::vector<std::string> DirectoryNames;
   std::vector<ListingFacts> FileFacts;
   std::vector<ListingFacts> DirectoryFacts;
+  // The completion event of an operation, by the numbers both components give their
+  // operations (1 login, 2 change, 3 make, 4 remove folder, 5 delete, 6 receive, 7 store,
+  // 8 listing, 9 rename); raised for `sender` when assigned.
+  void RaiseCompletion(int operation, TObject* sender) const {
+    const TNotifyEvent* events[] = {nullptr,          &OnLoggedIn,     &OnDirectoryChanged, &OnDirectoryCreated,
+                                    &OnDirectoryDeleted, &OnFileDeleted, &OnFileReceived,     &OnFileStored,
+                                    &OnListingDone,   &OnFileRenamed};
+    if (operation > 0 && operation < 10 && *events[operation]) (*events[operation])(sender);
+  }
+
   // A name's facts in the last listing (nullptr: not listed).
   const ListingFacts* FactsOf(const std::string& name) const {
     for (std::size_t i = 0; i < FileNames.size() && i < FileFacts.size(); ++i) {

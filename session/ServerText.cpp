@@ -185,6 +185,13 @@ std::string LoginRelativePath(const TServerTarget& target) {
   return target.Path.empty() ? std::string() : target.Path.substr(1);
 }
 
+std::string StartFolder(const TServerTarget& target) {
+  if (target.Protocol != TServerProtocol::Sftp) return LoginRelativePath(target);
+  if (target.Path == "/~") return std::string();
+  if (target.Path.rfind("/~/", 0) == 0) return target.Path.substr(3);
+  return target.Path;
+}
+
 std::string ServerLink(const TServerTarget& target, std::uint16_t port) {
   // Built by appends: GCC 12 at -O3 sees a false overlap in "[" + std::string&&.
   std::string link = SchemeName(target.Protocol);

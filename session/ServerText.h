@@ -38,6 +38,11 @@ const char* SchemeName(TServerProtocol protocol);
 // start makes it absolute). Empty when the link names none.
 std::string LoginRelativePath(const TServerTarget& target);
 
+// The folder a link names, as the session is asked to enter it once logged in: an FTP
+// link's from the login folder (LoginRelativePath); an SFTP link's absolute, or from the
+// home folder when it begins with "/~/" ("sftp://host/~/www" is "www"). Empty: none.
+std::string StartFolder(const TServerTarget& target);
+
 // The link for `target` without its password and path ("ftp://me@host:2121"), with every
 // byte of the user that a link cannot hold escaped, and the port only when it is not the
 // protocol's default. `port` replaces the target's.

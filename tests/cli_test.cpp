@@ -14,8 +14,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +26,7 @@
 #include "tests/support/FolderTrees.h"
 #include "tests/support/LoopbackSockets.h"
 #include "tests/support/RealServers.h"
+#include "tests/support/SshdServer.h"
 #include "tests/support/TestPattern.h"
 
 extern char** environ;
@@ -95,15 +98,19 @@ CliRun RunCli(const std::vector<std::string>& args, const std::string& input, Mi
   const std::vector<std::string> isolation = {"XDG_CONFIG_HOME=" + config.Path(), "NETRC=" + config.PathOf("netrc"),
                                               "DBUS_SESSION_BUS_ADDRESS=unix:path=" + config.PathOf("no-bus")};
   std::vector<char*> envp;
-  for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));  // found first
-  for (const auto& e : isolation) envp.push_back(const_cast<char*>(e.c_str()));
+  // The test's own variables, then the isolation's that it does not give, then the inherited
+  // ones that neither names: each variable once.
+  std::vector<std::string> own = env;
+  const auto named = [&own](std::string_view entry) {
+    const std::string_view name = entry.substr(0, entry.find('=') + 1);
+    return std::any_of(own.begin(), own.end(), [name](const std::string& e) { return e.rfind(name, 0) == 0; });
+  };
+  for (const auto& i : isolation) {
+    if (!named(i)) own.push_back(i);
+  }
+  for (const auto& e : own) envp.push_back(const_cast<char*>(e.c_str()));
   for (char** e = environ; *e != nullptr; ++e) {
-    const std::string_view entry(*e);
-    if (std::none_of(isolation.begin(), isolation.end(), [&](const std::string& i) {
-          return entry.substr(0, entry.find('=') + 1) == i.substr(0, i.find('=') + 1);
-        })) {
-      envp.push_back(*e);
-    }
+    if (!named(*e)) envp.push_back(*e);
   }
   envp.push_back(nullptr);
   pid_t pid = -1;
@@ -573,6 +580,65 @@ TEST_F(CliTest, FoldersBothWaysAndALinkThatLoopsWithRealServers) {
     EXPECT_NE(looped.err.find("more than 32 levels deep"), std::string::npos) << looped.err;
     EXPECT_FALSE(local.Exists("again"));
   }
+}
+
+// sftp:// URLs take the same commands and print the same lines. An unknown server key is
+// refused with its fingerprint until --trust-host-key names it (then it is known); a stop
+// keeps the part; a link that loops stops a folder copy at the depth bound.
+TEST_F(CliTest, SftpUrlsWithTheSameCommandsAndLines) {
+  talvo::test::SshdServer server;
+  ASSERT_TRUE(server.Start()) << server.Error();
+  talvo::test::TempTree& root = server.Root();
+  ASSERT_TRUE(talvo::test::MakeFolderTree(root, "site", 1 << 20));
+  ASSERT_TRUE(root.WritePatternFile("big.bin", 64 << 20));
+  talvo::test::TempTree home("cli-sftp-home");
+  const std::string key = server.MakeUserKey("id_cli");
+  std::ifstream keyFile(key, std::ios::binary);
+  std::ostringstream keyText;
+  keyText << keyFile.rdbuf();
+  ASSERT_TRUE(home.WriteFile(".ssh/id_ed25519", keyText.str()));
+  ASSERT_EQ(chmod(home.PathOf(".ssh/id_ed25519").c_str(), 0600), 0);
+  const std::vector<std::string> env = {"HOME=" + home.Path(), "SSH_AUTH_SOCK="};
+  const std::string url = "sftp://" + server.User() + "@" + server.Host() + ":" + std::to_string(server.Port());
+  talvo::test::TempTree local("cli-sftp");
+
+  const CliRun refused = RunCli({"--quiet", url, "ls"}, "", kLimit, env);
+  EXPECT_EQ(refused.exitStatus, 1) << refused.out << refused.err;
+  const std::size_t at = refused.out.find("hostkey ssh-ed25519 SHA256:");
+  ASSERT_NE(at, std::string::npos) << refused.out;
+  const std::string fingerprint = refused.out.substr(at + 20, refused.out.find('\n', at) - at - 20);
+  EXPECT_NE(refused.out.find("error sftpeHostKeyUnknown La clé du serveur (" + fingerprint + ")"), std::string::npos)
+      << refused.out;
+  EXPECT_NE(refused.err.find("--trust-host-key " + fingerprint), std::string::npos) << refused.err;
+
+  ASSERT_TRUE(local.WriteFile("up.txt", "envoyé"));
+  const CliRun run = RunCli({"--quiet", "--trust-host-key", fingerprint, url + "/~/site", "ls", "mkdir", "neuf", "put",
+                             local.PathOf("up.txt"), "neuf/up.txt", "rename", "neuf/up.txt", "neuf/moved.txt", "get",
+                             "neuf/moved.txt", local.PathOf("down.txt"), "rm", "neuf/moved.txt", "rmdir", "neuf", "cd",
+                             "..", "get", "-r", "site", local.PathOf("site")},
+                            "", kLimit, env);
+  EXPECT_EQ(run.exitStatus, 0) << run.out << run.err << server.Log();
+  const std::vector<std::string> lines = Lines(run.out);
+  const std::vector<std::string> expected = {
+      "done OnLoggedIn 1",     "type sftp",           "cwd " + root.PathOf("site"), "dir empty",
+      "file a b.txt",          "done OnDirectoryCreated 1", "done OnFileStored 1", "done OnFileRenamed 1",
+      "done OnFileReceived 1", "done OnFileDeleted 1", "done OnDirectoryDeleted 1",  "done OnDirectoryChanged 1"};
+  for (const std::string& line : expected) {
+    EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line << "\n" << run.out;
+  }
+  EXPECT_EQ(local.ReadFile("down.txt"), "envoyé");
+  EXPECT_EQ(talvo::test::TreeContents(local.PathOf("site")), talvo::test::TreeContents(root.PathOf("site")));
+  EXPECT_NE(home.ReadFile(".ssh/known_hosts").find("ssh-ed25519"), std::string::npos) << "the key is known now";
+
+  ASSERT_TRUE(root.MakeSymlink("site/empty/loop", ".."));
+  const CliRun stopped = RunCli({"--quiet", url, "abort-at", "100000", "get", "big.bin", local.PathOf("big.bin"), "get",
+                                 "-r", "site", local.PathOf("again")},
+                                "", kLimit, env);
+  EXPECT_EQ(stopped.exitStatus, 1) << stopped.out << stopped.err;
+  EXPECT_NE(stopped.out.find("stopped Transfert arrêté : la partie reçue ("), std::string::npos) << stopped.out;
+  EXPECT_TRUE(local.Exists("big.bin.part"));
+  EXPECT_NE(stopped.err.find("more than 32 levels deep"), std::string::npos) << stopped.err;
+  EXPECT_FALSE(local.Exists("again"));
 }
 
 // The progress line goes to standard error when it is a terminal, unless --quiet.

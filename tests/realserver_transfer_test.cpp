@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/MessageLoop.h"
+#include "tests/support/LargeFiles.h"
 #include "tests/support/RealServerSession.h"
 #include "tests/support/TestPattern.h"
 
@@ -36,25 +37,6 @@ std::string TextPattern(std::size_t size) {
   std::string bytes = PatternBytes(size);
   std::replace(bytes.begin(), bytes.end(), '\n', 'N');
   std::replace(bytes.begin(), bytes.end(), '\r', 'R');
-  return bytes;
-}
-
-// Compares without printing megabytes: the sizes and the first differing offset.
-::testing::AssertionResult SameBytes(const std::string& actual, const std::string& expected) {
-  if (actual == expected) return ::testing::AssertionSuccess();
-  const auto diff = std::mismatch(actual.begin(), actual.end(), expected.begin(), expected.end());
-  return ::testing::AssertionFailure() << "got " << actual.size() << " bytes, expected " << expected.size()
-                                       << "; first difference at offset " << (diff.first - actual.begin());
-}
-
-// Bytes at given offsets of a file, read without reading the whole file.
-std::string ReadAt(const std::string& path, std::uint64_t offset, std::size_t count) {
-  std::string bytes(count, '\0');
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return {};
-  const ssize_t n = ::pread(fd, bytes.data(), count, static_cast<off_t>(offset));
-  ::close(fd);
-  bytes.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
   return bytes;
 }
 
@@ -236,33 +218,6 @@ INSTANTIATE_TEST_SUITE_P(Servers, RealServerTransferTest,
                          ServerKindName);
 
 // --- 2 GiB + 1 byte ---
-
-// A sparse file with a few marked bytes around the 2 GiB boundary, so that a byte written
-// at a wrong (truncated) offset shows.
-constexpr std::uint64_t kTwoGiBPlusOne = (2ULL << 30) + 1;
-const std::vector<std::pair<std::uint64_t, char>> kMarks = {
-    {0, 'A'}, {2047, 'B'}, {2048, 'C'}, {(1ULL << 31) - 1, 'D'}, {1ULL << 31, 'E'}};
-constexpr int kTwoGiBWaitMs = 240000;
-
-bool WriteMarkedSparseFile(TempTree& tree, const std::string& name) {
-  if (!tree.WriteSparseFile(name, kTwoGiBPlusOne)) return false;
-  const int fd = ::open(tree.PathOf(name).c_str(), O_WRONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  bool written = true;
-  for (const auto& [offset, byte] : kMarks) {
-    written = written && ::pwrite(fd, &byte, 1, static_cast<off_t>(offset)) == 1;
-  }
-  return ::close(fd) == 0 && written;
-}
-
-void ExpectMarkedSparseFile(const std::string& path) {
-  for (const auto& [offset, byte] : kMarks) {
-    SCOPED_TRACE(offset);
-    EXPECT_EQ(ReadAt(path, offset, 1), std::string(1, byte));
-  }
-  EXPECT_EQ(ReadAt(path, 1ULL << 30, 4), std::string(4, '\0'));
-  EXPECT_EQ(ReadAt(path, kTwoGiBPlusOne - 1, 2), "E") << "one byte past 2 GiB, then the end";
-}
 
 // Each in its own test, so that they can run beside the rest. Filter them out by name
 // ("TwoGiB") where they are too slow.

@@ -100,4 +100,21 @@ TEST(ServerTextTest, LinksWrittenReadBackAsTheSameServer) {
   EXPECT_EQ(LoginRelativePath(t), "pub/");
 }
 
+// The folder entered once logged in: an FTP link's from the login folder, an SFTP link's
+// absolute unless it begins with "/~".
+TEST(ServerTextTest, StartFolderOfEachProtocol) {
+  const std::pair<std::string, std::string> rows[] = {
+      {"ftp://h/pub/", "pub/"},        {"ftp://h/%2Fetc", "/etc"},     {"ftp://h", ""},
+      {"sftp://h/~/www/a%20b", "www/a b"}, {"sftp://h/~", ""},            {"sftp://h/~/", ""},
+      {"sftp://h/srv/~/x", "/srv/~/x"}, {"sftp://h/", "/"},            {"sftp://h", ""},
+  };
+  for (const auto& [typed, folder] : rows) {
+    SCOPED_TRACE(typed);
+    TServerTarget t;
+    std::string problem;
+    ASSERT_TRUE(ParseServerText(typed, t, problem)) << problem;
+    EXPECT_EQ(StartFolder(t), folder);
+  }
+}
+
 }  // namespace

@@ -73,7 +73,7 @@ std::optional<std::string> ErrorMessage(int error, const std::string& addinfo) {
              "reçus diffère de la taille annoncée par le serveur. Le fichier local n'a pas été remplacé ; la partie "
              "reçue est gardée à côté, sous le même nom suivi de « .part ».";
     default:
-      return std::nullopt;  // 0, 20, 25 and every code above 35
+      return SshErrorMessage(error, addinfo);  // nothing for 0, 20, 25 and unknown codes
   }
 }
 
@@ -93,16 +93,13 @@ std::string RecentServersNotChangedLine(const std::string& path) {
   return "La liste des serveurs récents (" + path + ") n'a pas pu être lue ou écrite ; elle n'a pas été modifiée.";
 }
 
-std::string ProtocolNotTakenMessage(const std::string& scheme) {
-  return "Les liens " + scheme + ":// ne sont pas pris en charge par cette version de Talvo FTP.";
-}
-
 std::string NeedInfoWord(int need) {
   switch (need) {
     case ftpnServer: return "Serveur FTP";
     case ftpnUserName: return "Nom d'utilisateur";
     case ftpnPassword: return "Mot de passe";
     case ftpnAccount: return "Compte";
+    case sftpnPassphrase: return "Phrase secrète";
     default: return "";
   }
 }

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "ftp/FtpTypes.h"
+#include "sftp/SftpTypes.h"
 
 namespace talvo::texts {
 
@@ -63,15 +64,21 @@ std::string KeyringPasswordRefusedLine();
 std::string PasswordNotRememberedLine();
 std::string RecentServersNotChangedLine(const std::string& path);
 
-// The message for a link of a protocol that this program does not speak (`scheme`).
-std::string ProtocolNotTakenMessage(const std::string& scheme);
-
 // The line of a stopped transfer: `bytes` moved; a download's part was kept as `partName`.
 std::string StoppedTransferLine(bool download, long long bytes, const std::string& partName);
 
 // What a server's refusal means, in French words, from its reply code ("550 ..." gives
 // "fichier ou dossier introuvable, ou accès refusé"); empty for a reply without a code.
 std::string RefusalReason(const std::string& reply);
+
+// The SFTP component's own (SshMessages.cpp): the message of each of its error codes
+// (ErrorMessage gives them too), the prompt for a key's passphrase, the question about an
+// unknown server key, and the log's line of each of its information codes (empty for the
+// others).
+std::optional<std::string> SshErrorMessage(int error, const std::string& addinfo);
+std::string PassphrasePrompt(const std::string& key);
+std::string HostKeyQuestion(const TSftpHostKeyQuestion& question);
+std::string SshInfoLine(int info, const std::string& addinfo);
 
 // Adds a full stop unless the text already ends with one.
 std::string WithFullStop(std::string text);

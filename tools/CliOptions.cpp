@@ -20,11 +20,11 @@ constexpr const char* kPasswordVariable = "TALVOFTP_PASSWORD";
 constexpr const char* kUsage =
     "usage: talvoftp-cli [--port N] [--user U] [--password P | --password-file FILE] [--account A]\n"
     "                    [--ascii] [-4 | -6] [--active | --passive] [--tls auto|require|off]\n"
-    "                    [--trust-fingerprint FP] [--timeout-connect S] [--timeout-arp S] [--quiet]\n"
-    "                    HOST COMMAND...\n"
+    "                    [--trust-fingerprint FP] [--trust-host-key SHA256:...]\n"
+    "                    [--timeout-connect S] [--timeout-arp S] [--quiet] HOST COMMAND...\n"
     "       talvoftp-cli --parse DIALECT   (listing lines on standard input)\n"
     "       talvoftp-cli --help | --version\n"
-    "commands: ls | cd DIR | mkdir DIR | rmdir DIR | rm FILE | mv OLD NEW |\n"
+    "commands: ls | cd DIR | mkdir DIR | rmdir DIR | rm FILE | rename OLD NEW | mv OLD NEW |\n"
     "          get [-r] REMOTE LOCAL | put [-r] LOCAL REMOTE | abort-at BYTES\n"
     "get -r and put -r copy a folder and everything under it: LOCAL (or REMOTE) is the\n"
     "folder that receives it, made where missing; folders deeper than 32 levels (a link\n"
@@ -41,10 +41,11 @@ constexpr const char* kUsage =
     "~/.netrc's login.\n"
     "HOST: a name, an IPv4 address (four decimal numbers, 192.0.2.7) or an IPv6 address,\n"
     "with or without brackets (::1, [2001:db8::7], fe80::1%eth0), with :PORT after it\n"
-    "(host:2121, [::1]:2121); or a link, ftp://[USER[:PASSWORD]@]HOST[:PORT][/FOLDER] or\n"
-    "ftps://... (TLS required), with %XX escapes; its folder is entered before the commands.\n"
-    "A name's addresses of both families are tried in turn; -4 or -6 uses only IPv4 or only\n"
-    "IPv6 addresses.\n"
+    "(host:2121, [::1]:2121); or a link, ftp://[USER[:PASSWORD]@]HOST[:PORT][/FOLDER],\n"
+    "ftps://... (TLS required) or sftp://... (a server that speaks SFTP, port 22 unless\n"
+    "given), with %XX escapes; its folder is entered before the commands (an sftp:// folder\n"
+    "is absolute, or in the home folder when it begins with /~/). A name's addresses of both\n"
+    "families are tried in turn; -4 or -6 uses only IPv4 or only IPv6 addresses.\n"
     "Data connections: automatic by default (active, then passive when the network or the\n"
     "server refuses active mode); --active or --passive forces one mode.\n"
     "Encryption (explicit TLS): auto by default (AUTH TLS, in clear only when the server\n"
@@ -54,6 +55,12 @@ constexpr const char* kUsage =
     "--trust-fingerprint FP (hexadecimal, colons optional). Servers that did TLS are\n"
     "remembered with their certificate, under the name typed and the address connected to,\n"
     "in $XDG_CONFIG_HOME/talvo-ftp/known-servers (or ~/.config/talvo-ftp/known-servers).\n"
+    "SFTP: the server's key must be known in ~/.ssh/known_hosts (hashed lines too); an unknown\n"
+    "key is refused, its fingerprint printed; accept it (and add it there) with\n"
+    "--trust-host-key SHA256:... . A key that changed is always refused. ~/.ssh/config gives\n"
+    "Host aliases, HostName, Port, User and IdentityFile; the login tries the keys of a\n"
+    "running ssh-agent, then ~/.ssh/id_ed25519, id_ecdsa and id_rsa (or IdentityFile), then\n"
+    "the password.\n"
     "Output: one line per event; an error prints its code and its French message\n"
     "(\"error ftpeTlsDowngrade Ce serveur chiffrait ...\"); a transfer stopped by abort-at\n"
     "prints \"stopped\" and what was kept. Even with --quiet, the error output says when the\n"
@@ -93,7 +100,7 @@ bool ReadPasswordFile(const std::string& path, std::string& password) {
 int ArgumentCount(const std::string& verb) {
   if (verb == "ls") return 0;
   if (verb == "cd" || verb == "mkdir" || verb == "rmdir" || verb == "rm" || verb == "abort-at") return 1;
-  if (verb == "mv" || verb == "get" || verb == "put") return 2;
+  if (verb == "rename" || verb == "mv" || verb == "get" || verb == "put") return 2;
   return -1;
 }
 
@@ -175,6 +182,10 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
       if (!value(text) || (options.trustFingerprint = NormalisedFingerprint(text)).empty()) {
         return usage("--trust-fingerprint needs a SHA-256 fingerprint (64 hexadecimal digits)");
       }
+    } else if (arg == "--trust-host-key") {
+      if (!value(options.trustHostKey) || options.trustHostKey.rfind("SHA256:", 0) != 0) {
+        return usage("--trust-host-key needs a key's fingerprint, SHA256:...");
+      }
     } else if (arg == "--user") {
       if (!value(options.user)) return usage("--user needs a value");
       userGiven = true;
@@ -210,7 +221,6 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     result.text = problem;
     return result;
   }
-  if (server.Protocol == TServerProtocol::Sftp) return usage("sftp links are not taken by this build");
   if (server.Protocol == TServerProtocol::Ftps) {
     if (options.tlsMode == tlsmOff) return usage("an ftps link needs TLS: not with --tls off");
     options.tlsMode = tlsmRequire;
@@ -235,7 +245,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     }
   }
   options.passwordGiven = passwordGiven;
-  if (std::string folder = LoginRelativePath(server); !folder.empty()) {
+  if (std::string folder = StartFolder(server); !folder.empty()) {
     if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
     options.commands.push_back({"cd", {folder}});
   }

@@ -29,6 +29,8 @@ struct TCliOptions {
   TTlsMode tlsMode = tlsmAuto;
   int family = platform::AF_UNSPEC_VALUE;
   std::string trustFingerprint;  // normalised
+  // An SFTP server's key to trust when it is not known ("SHA256:...").
+  std::string trustHostKey;
   int timeoutConnect = 30;
   int timeoutArp = 20;
   std::vector<TCliCommand> commands;

@@ -5,10 +5,12 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "ftp/Ftp.h"
+#include "sftp/Sftp.h"
 #include "platform/MessageLoop.h"
 #include "session/FolderTransfer.h"
 #include "session/KnownServers.h"
@@ -22,45 +24,43 @@
 
 namespace {
 
-// Drives one session: connect, the commands one after another, quit.
+// Drives one session: connect, the commands one after another, quit. The session is FTP's
+// or, for an sftp:// host, SFTP's; both are driven the same way.
 class TCliSession {
  public:
-  explicit TCliSession(const TCliOptions& options) : options_(options) {
-    ftp_.SetFtpServer(options.host);
-    ftp_.FtpPort = options.port;
-    ftp_.TimeOutConnect = options.timeoutConnect;
-    ftp_.TimeOutArp = options.timeoutArp;
-    ftp_.AddressFamily = options.family;
-    ftp_.TransferMode = options.ascii ? AsciiTransfer : BinaryTransfer;
-    ftp_.DataConnectionMode = options.dataMode;
-    ftp_.TlsMode = options.tlsMode;
-    ftp_.KnownServersFile = DefaultKnownServersPath();
-    ftp_.OnFtpCertificate = [this](TObject*, const TFtpCertificateQuestion& question, bool& trust) {
-      OnCertificate(question, trust);
-    };
-    ftp_.OnFtpInfo = [this](TObject*, FtpInfo info, const std::string& addinfo) { OnInfo(info, addinfo); };
+  explicit TCliSession(const TCliOptions& options)
+      : options_(options),
+        ftp_(Sftp(options) ? nullptr : std::make_unique<TVelaFtp>()),
+        sftp_(Sftp(options) ? std::make_unique<TVelaSftp>() : nullptr),
+        session_(sftp_ ? static_cast<TFileSession&>(*sftp_) : static_cast<TFileSession&>(*ftp_)) {
+    if (ftp_) {
+      Bind(*ftp_);
+      ftp_->TransferMode = options.ascii ? AsciiTransfer : BinaryTransfer;
+      ftp_->DataConnectionMode = options.dataMode;
+      ftp_->TlsMode = options.tlsMode;
+      ftp_->KnownServersFile = DefaultKnownServersPath();
+      ftp_->OnFtpCertificate = [this](TObject*, const TFtpCertificateQuestion& question, bool& trust) {
+        OnCertificate(question, trust);
+      };
+    } else {
+      Bind(*sftp_);
+      sftp_->UserName = options.user;
+      sftp_->UserPassword = options.password;
+      sftp_->OnSftpHostKey = [this](TObject*, const TSftpHostKeyQuestion& question, bool& trust) {
+        OnHostKey(question, trust);
+      };
+    }
     folder_.OnScanned = [this] { FolderScanned(); };
     folder_.OnFinished = [this] { FolderDone(); };
-    ftp_.OnFtpError = [this](TObject*, FtpError error, std::string addinfo) {
-      folder_.ErrorReported();
-      failed_ = true;
-      std::string line = std::string("error ") + FtpErrorName(error);
-      if (const std::optional<std::string> message = talvo::texts::ErrorMessage(error, addinfo)) {
-        line += ' ';
-        line += Escape(*message);
-      }
-      Print(true, line);
-    };
-    ftp_.OnFtpNeedInfo = [this](TObject*, TFtpInfoNeeded need, std::string& value) { OnNeed(need, value); };
-    ftp_.OnFtpReady = [this](TObject*) { Print(false, "ready"); };
-    ftp_.OnFtpQuit = [this](TObject*) {
+    session_.OnFtpReady = [this](TObject*) { Print(false, "ready"); };
+    session_.OnFtpQuit = [this](TObject*) {
       Print(false, "quit");
       quitSeen_ = true;
     };
-    ftp_.OnLoggedIn = [this](TObject*) {
+    session_.OnLoggedIn = [this](TObject*) {
       Done("OnLoggedIn");
-      if (!ftp_.Success) return;
-      Print(true, std::string("type ") + ServerTypeName(ftp_.ServerType));
+      if (!session_.Success) return;
+      Print(true, std::string("type ") + (ftp_ ? ServerTypeName(ftp_->ServerType) : "sftp"));
       Next();
     };
     const auto simple = [this](const char* name) {
@@ -70,28 +70,29 @@ class TCliSession {
         Next();
       };
     };
-    ftp_.OnDirectoryChanged = simple("OnDirectoryChanged");
-    ftp_.OnDirectoryCreated = simple("OnDirectoryCreated");
-    ftp_.OnDirectoryDeleted = simple("OnDirectoryDeleted");
-    ftp_.OnFileDeleted = simple("OnFileDeleted");
-    ftp_.OnFileRenamed = simple("OnFileRenamed");
-    ftp_.OnFileReceived = [this](TObject*) { TransferDone("OnFileReceived"); };
-    ftp_.OnFileStored = [this](TObject*) { TransferDone("OnFileStored"); };
-    ftp_.OnListingDone = [this](TObject*) {
+    session_.OnDirectoryChanged = simple("OnDirectoryChanged");
+    session_.OnDirectoryCreated = simple("OnDirectoryCreated");
+    session_.OnDirectoryDeleted = simple("OnDirectoryDeleted");
+    session_.OnFileDeleted = simple("OnFileDeleted");
+    session_.OnFileRenamed = simple("OnFileRenamed");
+    session_.OnFileReceived = [this](TObject*) { TransferDone("OnFileReceived"); };
+    session_.OnFileStored = [this](TObject*) { TransferDone("OnFileStored"); };
+    session_.OnListingDone = [this](TObject*) {
       if (folder_.OperationDone()) return;
       Done("OnListingDone");
-      Print(true, "cwd " + Escape(ftp_.InitialDirectory));
-      for (const auto& name : ftp_.DirectoryNames) Print(true, "dir " + Escape(name));
-      for (const auto& name : ftp_.FileNames) Print(true, "file " + Escape(name));
+      Print(true, "cwd " + Escape(session_.InitialDirectory));
+      for (const auto& name : session_.DirectoryNames) Print(true, "dir " + Escape(name));
+      for (const auto& name : session_.FileNames) Print(true, "file " + Escape(name));
       Next();
     };
   }
 
   int Run() {
     auto& loop = platform::MessageLoop::Current();
-    ftp_.Connect();
+    session_.Connect();
     // Refused before any connection attempt: no notification will follow.
-    if (ftp_.LastError == ftpeNoServer || ftp_.LastError == ftpeWinsockNotInitialized) return 1;
+    const FtpError error = ftp_ ? ftp_->LastError : sftp_->LastError;
+    if (error == ftpeNoServer || error == ftpeWinsockNotInitialized) return 1;
     while (!quitSeen_) loop.RunUntil([this] { return quitSeen_; }, 1000);
     if (interrupted_ == 0) loop.DispatchPending();  // a second quit notification follows a network error
     std::fflush(stdout);
@@ -101,6 +102,29 @@ class TCliSession {
   }
 
  private:
+  // What both components have beside the session surface: the socket's settings and the
+  // information, request and error events.
+  template <typename Component>
+  void Bind(Component& component) {
+    component.SetFtpServer(options_.host);
+    component.FtpPort = options_.port;
+    component.TimeOutConnect = options_.timeoutConnect;
+    component.TimeOutArp = options_.timeoutArp;
+    component.AddressFamily = options_.family;
+    component.OnFtpInfo = [this](TObject*, FtpInfo info, const std::string& addinfo) { OnInfo(info, addinfo); };
+    component.OnFtpError = [this](TObject*, FtpError error, std::string addinfo) {
+      folder_.ErrorReported();
+      failed_ = true;
+      std::string line = std::string("error ") + SessionErrorName(error);
+      if (const std::optional<std::string> message = talvo::texts::ErrorMessage(error, addinfo)) {
+        line += ' ';
+        line += Escape(*message);
+      }
+      Print(true, line);
+    };
+    component.OnFtpNeedInfo = [this](TObject*, TFtpInfoNeeded need, std::string& value) { OnNeed(need, value); };
+  }
+
   void Print(bool essential, const std::string& line) {
     if (options_.quiet && !essential) return;
     if (stdoutIsTerminal_) progress_.Clear();  // not to write over the progress line
@@ -109,16 +133,16 @@ class TCliSession {
   }
 
   void OnInfo(FtpInfo info, const std::string& addinfo) {
-    if (info == ftpiProgress && abortAt_ >= 0 && ftp_.BytesTransferred >= abortAt_) {
+    if (info == ftpiProgress && abortAt_ >= 0 && session_.BytesTransferred >= abortAt_) {
       abortAt_ = -1;
       stopping_ = true;
-      ftp_.Abort();
+      session_.Abort();
     }
     // A file's data moving (a listing's progress carries its line): from now on its
     // counters are this file's.
     if (info == ftpiProgress && addinfo.empty()) fileMoving_ = true;
     Warn(info, addinfo);
-    if (!options_.quiet) Print(false, std::string("info ") + FtpInfoName(info) + " " + Escape(addinfo));
+    if (!options_.quiet) Print(false, std::string("info ") + SessionInfoName(info) + " " + Escape(addinfo));
   }
 
   // What weakens the session's protection is said on the error output, even with --quiet:
@@ -131,6 +155,8 @@ class TCliSession {
       line = talvo::texts::CertificateExpiredLine();
     } else if (info == ftpiServerNotRemembered) {
       line = talvo::texts::ServerNotRememberedLine(addinfo);
+    } else if (static_cast<int>(info) == sftpiHostKeyAdded || static_cast<int>(info) == sftpiNotRemembered) {
+      line = talvo::texts::SshInfoLine(info, addinfo);
     } else {
       return;
     }
@@ -144,13 +170,25 @@ class TCliSession {
     trust = AnswerCertificate(question, options_.trustFingerprint);
   }
 
+  // Only a key's fingerprint given on the command line makes an unknown server key trusted.
+  void OnHostKey(const TSftpHostKeyQuestion& question, bool& trust) {
+    Print(true, "hostkey " + question.KeyType + " " + question.Fingerprint);
+    trust = !options_.trustHostKey.empty() && options_.trustHostKey == question.Fingerprint;
+    if (!trust) {
+      progress_.Clear();
+      std::fprintf(stderr, "talvoftp-cli: the server's key %s %s is not known; trust it with --trust-host-key %s\n",
+                   question.KeyType.c_str(), question.Fingerprint.c_str(), question.Fingerprint.c_str());
+    }
+  }
+
   void OnNeed(TFtpInfoNeeded need, std::string& value) {
-    Print(false, std::string("need ") + FtpInfoNeededName(need));
-    switch (need) {
+    Print(false, std::string("need ") + SessionInfoNeededName(need));
+    switch (static_cast<int>(need)) {
       case ftpnServer: value = options_.host; break;
       case ftpnUserName: value = options_.user; break;
       case ftpnPassword: value = options_.passwordGiven ? options_.password : AskPassword(); break;
       case ftpnAccount: value = options_.account; break;
+      default: value.clear(); break;  // a key's passphrase: the key is left out
     }
   }
 
@@ -159,30 +197,30 @@ class TCliSession {
   std::string AskPassword() {
     progress_.Clear();
     std::fflush(stdout);
-    return ReadTerminalPassword(0, PasswordPrompt(ftp_.UserName, options_.host)).value_or("");
+    return ReadTerminalPassword(0, PasswordPrompt(session_.UserName, options_.host)).value_or("");
   }
 
   void Done(const char* event) {
-    if (!ftp_.Success) failed_ = true;
-    Print(true, std::string("done ") + event + " " + (ftp_.Success ? "1" : "0"));
+    if (!session_.Success) failed_ = true;
+    Print(true, std::string("done ") + event + " " + (session_.Success ? "1" : "0"));
   }
 
   void TransferDone(const char* event) {
     fileMoving_ = false;
     if (folder_.OperationDone()) return;
     progress_.Stop();
-    if (ftp_.Success) {
-      const std::int64_t bytes = ftp_.ResumedFrom + ftp_.BytesTransferred;
-      progress_.Finish(FinishedText(bytes, ftp_.BytesTransferred, MillisecondsSinceStart()));
+    if (session_.Success) {
+      const std::int64_t bytes = session_.ResumedFrom + session_.BytesTransferred;
+      progress_.Finish(FinishedText(bytes, session_.BytesTransferred, MillisecondsSinceStart()));
     } else {
       progress_.Clear();
     }
     Done(event);
-    Print(true, "bytes " + std::to_string(ftp_.BytesTransferred) + " ms " + std::to_string(ftp_.TransferTime));
-    if (stopping_ && !ftp_.Success) {
+    Print(true, "bytes " + std::to_string(session_.BytesTransferred) + " ms " + std::to_string(session_.TransferTime));
+    if (stopping_ && !session_.Success) {
       const bool download = std::string(event) == "OnFileReceived";
-      const long long kept = ftp_.ResumedFrom + ftp_.BytesTransferred;
-      Print(true, "stopped " + Escape(talvo::texts::StoppedTransferLine(download, kept, ftp_.LocalFile + ".part")));
+      const long long kept = session_.ResumedFrom + session_.BytesTransferred;
+      Print(true, "stopped " + Escape(talvo::texts::StoppedTransferLine(download, kept, session_.LocalFile + ".part")));
     }
     stopping_ = false;
     Next();
@@ -198,34 +236,34 @@ class TCliSession {
         continue;
       }
       if (c.verb == "ls") {
-        ftp_.GetListing();
+        session_.GetListing();
       } else if (c.verb == "cd") {
-        ftp_.ChangeDirectory(c.args[0]);
+        session_.ChangeDirectory(c.args[0]);
       } else if (c.verb == "mkdir") {
-        ftp_.CreateDirectory(c.args[0]);
+        session_.CreateDirectory(c.args[0]);
       } else if (c.verb == "rmdir") {
-        ftp_.DeleteDirectory(c.args[0]);
+        session_.DeleteDirectory(c.args[0]);
       } else if (c.verb == "rm") {
-        ftp_.DeleteFile(c.args[0]);
-      } else if (c.verb == "mv") {
-        ftp_.RenameFile(c.args[0], c.args[1]);
+        session_.DeleteFile(c.args[0]);
+      } else if (c.verb == "rename" || c.verb == "mv") {
+        session_.RenameFile(c.args[0], c.args[1]);
       } else if (c.recursive) {
         StartFolder(c);
       } else if (c.verb == "get") {
-        ftp_.RemoteFile = c.args[0];
-        ftp_.LocalFile = c.args[1];
+        session_.RemoteFile = c.args[0];
+        session_.LocalFile = c.args[1];
         StartProgress();
-        ftp_.ReceiveFile();
+        session_.ReceiveFile();
       } else if (c.verb == "put") {
-        ftp_.LocalFile = c.args[0];
-        ftp_.RemoteFile = c.args[1];
+        session_.LocalFile = c.args[0];
+        session_.RemoteFile = c.args[1];
         StartProgress();
-        ftp_.StoreFile();
+        session_.StoreFile();
       }
       return;
     }
     allDone_ = true;
-    ftp_.Quit();
+    session_.Quit();
   }
 
   // get -r and put -r: the folder's scan, then at once its transfer.
@@ -292,10 +330,10 @@ class TCliSession {
   // The running file's progress, and in a folder transfer the folder's. The counters of a
   // file are its own only once its data moves: until then they still hold the last file's.
   std::string ProgressNow() const {
-    const std::int64_t file = fileMoving_ ? ftp_.ResumedFrom + ftp_.BytesTransferred : 0;
+    const std::int64_t file = fileMoving_ ? session_.ResumedFrom + session_.BytesTransferred : 0;
     const std::int64_t elapsed = MillisecondsSinceStart();
     if (folder_.phase() != TFolderTransfer::Phase::Transferring) {
-      return ProgressText(file, ftp_.ExpectedSize, elapsed, fileMoving_ ? ftp_.ResumedFrom : 0);
+      return ProgressText(file, session_.ExpectedSize, elapsed, fileMoving_ ? session_.ResumedFrom : 0);
     }
     return "fichier " + std::to_string(folder_.FilesDone() + 1) + "/" + std::to_string(folder_.Files().size()) +
            ", " + ProgressText(folder_.BytesDone() + file, folder_.KnownBytes(), elapsed);
@@ -308,18 +346,26 @@ class TCliSession {
     interrupted_ = signal;
     progress_.Stop();
     progress_.Clear();
-    if (!ftp_.Connected || (!folder_.Running() && !ftp_.Transfer.Running())) {
+    if (!session_.Connected || (!folder_.Running() && !TransferRunning())) {
       quitSeen_ = true;
       return;
     }
     stopping_ = true;
     folder_.Stop();
-    if (ftp_.Transfer.Running()) ftp_.Abort();
+    if (TransferRunning()) session_.Abort();
   }
 
+  // A listing or a transfer runs; over SFTP, any operation (the stop ends it at its next
+  // step).
+  bool TransferRunning() const { return ftp_ ? ftp_->Transfer.Running() : sftp_->Busy; }
+
+  static bool Sftp(const TCliOptions& options) { return options.protocol == TServerProtocol::Sftp; }
+
   const TCliOptions& options_;
-  TVelaFtp ftp_;
-  TFolderTransfer folder_{ftp_};
+  std::unique_ptr<TVelaFtp> ftp_;
+  std::unique_ptr<TVelaSftp> sftp_;
+  TFileSession& session_;
+  TFolderTransfer folder_{session_};
   TProgressLine progress_{!options_.quiet && ::isatty(2) == 1};
   const bool stdoutIsTerminal_ = ::isatty(1) == 1;
   TInterruption interruption_{[this](int signal) { Interrupted(signal); }};

@@ -139,6 +139,18 @@ void TVelaSocket::SockConnect() {
   if (SockError == 0) SetTimeOut(TimeOutConnect);
 }
 
+void TVelaSocket::SockConnectTo(const std::string& Address, std::uint16_t Port) {
+  SockSetAddress(Address);
+  SockSetPort(Port);
+  SockError = 0;
+  if (AddressFamily != AF_UNSPEC_VALUE && SockAddr.sin_family != AddressFamily) {
+    SockError = WSAHOST_NOT_FOUND;
+    return;
+  }
+  SockOpen();
+  if (SockError == 0) SockConnect();
+}
+
 void TVelaSocket::SockConnectResolved() {
   NextAddress = 0;
   ConnectNextAddress();

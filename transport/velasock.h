@@ -49,6 +49,9 @@ class TVelaSocket : public TObject {
   // one. Only the last try's outcome is raised (the connect notification, or the time-out);
   // SockAddr holds the address of the try under way.
   void SockConnectResolved();
+  // Opens a socket of the address's family and connects it to address:Port, unless the
+  // address is of the other family than AddressFamily asks for (WSAHOST_NOT_FOUND).
+  void SockConnectTo(const std::string& Address, std::uint16_t Port);
   void SockListen();
   void SockAccept(TVelaSocket& Listener);
   void SockClose();

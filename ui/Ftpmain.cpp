@@ -65,7 +65,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   FProgress.emplace(ui.TransferProgress, ui.TimeLeft, [this] { Shielded(this, [this] { ShowProgress(); }); });
   AcceptDrops();
 
-  // The stored settings of the engine.
+  // The stored settings of the engines.
   Ftp1.SetFtpServer("localhost");
   Ftp1.FtpPort = 21;
   Ftp1.TransferMode = BinaryTransfer;
@@ -77,6 +77,8 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   Ftp1.TimeOutConnect = 30;
   Ftp1.TimeOutArp = 20;
   Ftp1.SetWinsockStarted(false);
+  Sftp1.TimeOutConnect = 30;
+  Sftp1.TimeOutArp = 20;
 
   // The local controls are bound to one another and start at the process's directory.
   ui.DriveComboBox1->SetDirList(ui.DirectoryListBox1);
@@ -96,11 +98,15 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
 }
 
 TForm1::~TForm1() {
-  // The engine outlives nothing of the window: its events are unbound before it goes.
+  // The engines outlive nothing of the window: their events are unbound before they go.
   Ftp1.OnFtpInfo = nullptr;
   Ftp1.OnFtpNeedInfo = nullptr;
   Ftp1.OnFtpError = nullptr;
   Ftp1.OnFtpQuit = nullptr;
+  Sftp1.OnFtpInfo = nullptr;
+  Sftp1.OnFtpNeedInfo = nullptr;
+  Sftp1.OnFtpError = nullptr;
+  Sftp1.OnFtpQuit = nullptr;
 }
 
 void TForm1::ConnectHandlers() {
@@ -160,56 +166,68 @@ void TForm1::BindEngineEvents() {
   const auto notify = [this](void (TForm1::*handler)(TObject*)) {
     return [this, handler](TObject* sender) {
       Shielded(this, [&] {
-        if (!FFolder.OperationDone()) (this->*handler)(sender);
+        if (!Folder().OperationDone()) (this->*handler)(sender);
       });
     };
   };
-  Ftp1.OnFtpInfo = [this](TObject* sender, FtpInfo info, const std::string& addinfo) {
-    Shielded(this, [&] { Ftp1FtpInfo(sender, info, addinfo); });
-  };
-  Ftp1.OnFtpNeedInfo = [this](TObject* sender, TFtpInfoNeeded need, std::string& value) {
-    Shielded(this, [&] { Ftp1FtpNeedInfo(sender, need, value); });
-  };
-  Ftp1.OnFtpError = [this](TObject* sender, FtpError error, std::string addinfo) {
-    FFolder.ErrorReported();  // before the message box, whose loop may bring the step's end
-    Shielded(this, [&] { Ftp1FtpError(sender, error, addinfo); });
-  };
+  BindComponentEvents(Ftp1);
+  BindComponentEvents(Sftp1);
   Ftp1.OnFtpCertificate = [this](TObject* sender, const TFtpCertificateQuestion& question, bool& trust) {
     Shielded(this, [&] { Ftp1FtpCertificate(sender, question, trust); });
   };
-  Ftp1.OnLoggedIn = notify(&TForm1::Ftp1LoggedIn);
+  Sftp1.OnSftpHostKey = [this](TObject* sender, const TSftpHostKeyQuestion& question, bool& trust) {
+    Shielded(this, [&] { Sftp1SftpHostKey(sender, question, trust); });
+  };
   // A change of the pane's folder that the server refused is told once the listing is asked.
   const auto changed = [this](TObject* sender) {
     Shielded(this, [&] {
-      if (FFolder.OperationDone()) return;
-      const bool success = Ftp1.Success;
-      const std::string reply = Ftp1.LastReply;
+      if (Folder().OperationDone()) return;
+      const bool success = Session().Success;
+      const std::string reply = LastServerReply();
       NeedNewFTPListing(sender);
       ReportRefusal(success, reply);
     });
   };
-  Ftp1.OnDirectoryChanged = changed;
-  Ftp1.OnDirectoryCreated = changed;
-  Ftp1.OnDirectoryDeleted = changed;
-  Ftp1.OnFileRenamed = changed;
-  Ftp1.OnListingDone = notify(&TForm1::Ftp1ListingDone);
-  Ftp1.OnFileDeleted = notify(&TForm1::Ftp1FileDeleted);
-  Ftp1.OnFileReceived = [this](TObject* sender) {
-    Shielded(this, [&] {
-      NoteTransferEnd(true);
-      if (!FFolder.OperationDone()) Ftp1FileReceived(sender);
-    });
+  for (TFileSession* session : {static_cast<TFileSession*>(&Ftp1), static_cast<TFileSession*>(&Sftp1)}) {
+    session->OnLoggedIn = notify(&TForm1::Ftp1LoggedIn);
+    session->OnDirectoryChanged = changed;
+    session->OnDirectoryCreated = changed;
+    session->OnDirectoryDeleted = changed;
+    session->OnFileRenamed = changed;
+    session->OnListingDone = notify(&TForm1::Ftp1ListingDone);
+    session->OnFileDeleted = notify(&TForm1::Ftp1FileDeleted);
+    session->OnFileReceived = [this](TObject* sender) {
+      Shielded(this, [&] {
+        NoteTransferEnd(true);
+        if (!Folder().OperationDone()) Ftp1FileReceived(sender);
+      });
+    };
+    // A stored file has its throughput line and empties the counter in a folder transfer too.
+    session->OnFileStored = [this](TObject* sender) {
+      Shielded(this, [&] {
+        NoteTransferEnd(false);
+        Ftp1FileStored(sender);
+        Folder().OperationDone();
+      });
+    };
+    session->OnFtpQuit = [this](TObject* sender) { Shielded(this, [&] { Ftp1FtpQuit(sender); }); };
+    session->OnFtpReady = [this](TObject* sender) { Shielded(this, [&] { Ftp1FtpReady(sender); }); };
+  }
+}
+
+// The information, request and error events, which both engines raise alike.
+template <typename Component>
+void TForm1::BindComponentEvents(Component& component) {
+  component.OnFtpInfo = [this](TObject* sender, FtpInfo info, const std::string& addinfo) {
+    Shielded(this, [&] { Ftp1FtpInfo(sender, info, addinfo); });
   };
-  // A stored file has its throughput line and empties the counter in a folder transfer too.
-  Ftp1.OnFileStored = [this](TObject* sender) {
-    Shielded(this, [&] {
-      NoteTransferEnd(false);
-      Ftp1FileStored(sender);
-      FFolder.OperationDone();
-    });
+  component.OnFtpNeedInfo = [this](TObject* sender, TFtpInfoNeeded need, std::string& value) {
+    Shielded(this, [&] { Ftp1FtpNeedInfo(sender, need, value); });
   };
-  Ftp1.OnFtpQuit = [this](TObject* sender) { Shielded(this, [&] { Ftp1FtpQuit(sender); }); };
-  Ftp1.OnFtpReady = [this](TObject* sender) { Shielded(this, [&] { Ftp1FtpReady(sender); }); };
+  component.OnFtpError = [this](TObject* sender, FtpError error, std::string addinfo) {
+    Folder().ErrorReported();  // before the message box, whose loop may bring the step's end
+    Shielded(this, [&] { Ftp1FtpError(sender, error, addinfo); });
+  };
 }
 
 void TForm1::FormCreate() {
@@ -224,7 +242,7 @@ void TForm1::FormCreate() {
 }
 
 bool TForm1::MayStartOperation() const {
-  return Ftp1.Connected && !Screen::IsHourglass() && !FBatchRunning && !FClosing;
+  return Session().Connected && !Screen::IsHourglass() && !FBatchRunning && !FClosing;
 }
 
 bool TForm1::MakeRequest(const std::function<void()>& request) {
@@ -254,7 +272,7 @@ bool TForm1::BeginBatch() {
 }
 
 bool TForm1::WaitForItem(const std::function<void()>& request) {
-  if (FOperationFailed || FRequestRefused || FEnding || FClosing || !Ftp1.Connected) return false;
+  if (FOperationFailed || FRequestRefused || FEnding || FClosing || !Session().Connected) return false;
   FOperationDone = false;
   StartOperation(request);
   // Every request ends in an event (its completion, an error, the end of the connection)
@@ -263,26 +281,19 @@ bool TForm1::WaitForItem(const std::function<void()>& request) {
     TQtLoopBridge::WaitForEvents();
   }
   FOperationDone = false;
-  return !FOperationFailed && !FRequestRefused && !FEnding && Ftp1.Connected;
+  return !FOperationFailed && !FRequestRefused && !FEnding && Session().Connected;
 }
 
 void TForm1::ConnectBtnClick() {
-  if (Ftp1.Connected || Screen::IsHourglass() || FBatchRunning || FClosing) return;
-  Ftp1.SetFtpServer("");
-  Ftp1.UserName.clear();
-  Ftp1.UserPassword.clear();
-  Ftp1.UserAccount.clear();
-  // Chosen once the server is known (ChooseStartFolder), never left from the last session.
-  Ftp1.InitialDirectory.clear();
-  FBackToPlace = false;
-  FLogin.BeginConnection(Ftp1.FtpPort, Ftp1.TlsMode);
-  StartOperation([this] { Ftp1.Connect(); });
+  if (Session().Connected || Screen::IsHourglass() || FBatchRunning || FClosing) return;
+  Screen::SetHourglass();
+  ConnectAsked();
 }
 
 // Also between two files of a batch: the batch ends there, since its connection ends.
 void TForm1::Button11Click() {
-  if (!Ftp1.Connected || Screen::IsHourglass() || FClosing) return;
-  StartOperation([this] { Ftp1.Quit(); });
+  if (!Session().Connected || Screen::IsHourglass() || FClosing) return;
+  StartOperation([this] { Session().Quit(); });
 }
 
 void TForm1::Button10Click() {
@@ -308,7 +319,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
 void TForm1::FormCloseQuery(bool& CanClose) {
   CanClose = false;
   if (FAskingToClose) return;
-  if (Ftp1.Connected && !FClosing && TransferUnderWay()) {
+  if (Session().Connected && !FClosing && TransferUnderWay()) {
     const TBatch asking(FAskingToClose);
     if (!Confirm(this,
                  QStringLiteral("Un transfert est en cours. Fermer quand même ?\n\nLe transfert sera arrêté. La "
@@ -319,20 +330,20 @@ void TForm1::FormCloseQuery(bool& CanClose) {
       return;
     }
   }
-  if (!Ftp1.Connected) {  // the session may have ended while the question was open
+  if (!Session().Connected) {  // the session may have ended while the question was open
     CanClose = true;
     return;
   }
   FClosing = true;
-  if (Ftp1.Transfer.Running()) Ftp1.Abort();
+  if (FSession == &Sftp1 ? Sftp1.Busy : Ftp1.Transfer.Running()) Session().Abort();
   QuitForClose();
 }
 
 void TForm1::QuitForClose() {
-  if (!FClosing || FEnding || !Ftp1.Connected || Ftp1.Busy) return;
+  if (!FClosing || FEnding || !Session().Connected || Session().Busy) return;
   // That request is not one the window's own waits are watching.
   const bool watching = std::exchange(FWatchingRefusal, false);
-  Ftp1.Quit();
+  Session().Quit();
   FWatchingRefusal = watching;
 }
 

@@ -1,5 +1,6 @@
-// TForm1: the main window. It owns the FTP engine `Ftp1`, starts its operations from the
-// buttons and reacts to its events; the local pane works on the disk directly. The
+// TForm1: the main window. It owns the FTP engine `Ftp1` and the SFTP engine `Sftp1`, one
+// of which is the session of the moment (the server typed says which: sftp:// is SFTP's),
+// starts its operations from the buttons and reacts to its events; the local pane works on the disk directly. The
 // window's shared state is the busy cursor (Screen), the three private marks, the log and
 // the byte counter.
 //
@@ -24,6 +25,7 @@
 #include "session/FolderTransfer.h"
 #include "credentials/Keyring.h"
 #include "ftp/Ftp.h"
+#include "sftp/Sftp.h"
 #include "ui/DesktopLauncher.h"
 #include "ui/KeyBindings.h"
 #include "ui/ListBox.h"
@@ -40,6 +42,14 @@ class TForm1 : public QWidget {
 
   Ui::TForm1 ui;
   TVelaFtp Ftp1;
+  TVelaSftp Sftp1;
+  // The session the panes show and the buttons drive: Ftp1 unless SFTP was asked for.
+  TFileSession& Session() { return *FSession; }
+  const TFileSession& Session() const { return *FSession; }
+  // The same engine as the socket that carries it (its server and port).
+  const TVelaSocket& SessionSocket() const {
+    return FSession == &Sftp1 ? static_cast<const TVelaSocket&>(Sftp1) : static_cast<const TVelaSocket&>(Ftp1);
+  }
   // The text editor and the opener of the local pane (desktop defaults unless set).
   TDesktopLauncher Launcher;
 
@@ -69,6 +79,7 @@ class TForm1 : public QWidget {
   void Ftp1FtpNeedInfo(TObject* Sender, TFtpInfoNeeded need, std::string& value);
   void Ftp1FtpError(TObject* Sender, FtpError error, const std::string& addinfo);
   void Ftp1FtpCertificate(TObject* Sender, const TFtpCertificateQuestion& question, bool& trust);
+  void Sftp1SftpHostKey(TObject* Sender, const TSftpHostKeyQuestion& question, bool& trust);
 
   // The end of the login: the keyring and the recent servers, then the link's folder or
   // the listing.
@@ -114,7 +125,7 @@ class TForm1 : public QWidget {
   // Read by tests.
   bool Closing() const { return FClosing; }
   bool BatchRunning() const { return FBatchRunning; }
-  const TFolderTransfer& FolderTransfer() const { return FFolder; }
+  const TFolderTransfer& FolderTransfer() const { return FSession == &Sftp1 ? FSftpFolder : FFolder; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -124,6 +135,11 @@ class TForm1 : public QWidget {
   void ConnectHandlers();
   void ConnectKeys();  // the keyboard habits of both panes
   void BindEngineEvents();
+  template <typename Component>
+  void BindComponentEvents(Component& component);
+  // Asks for the server and connects the engine it names (FtpmainLogin.cpp).
+  void ConnectAsked();
+  TFolderTransfer& Folder() { return FSession == &Sftp1 ? FSftpFolder : FFolder; }
   // The busy tests of every command that starts an engine operation.
   bool MayStartOperation() const;
   // Makes a request of the component; true when it refused it at once (busy, or no
@@ -174,6 +190,11 @@ class TForm1 : public QWidget {
   void TellCutShort();
   QString ErrorText(FtpError error, const QString& message) const;
   bool TransferUnderWay() const;
+  // The running engine's file operation, its last error, and an FTP server's last reply.
+  enum class Operation : std::uint8_t { Receive, Store };
+  bool Running(Operation operation) const;
+  FtpError SessionError() const;
+  std::string LastServerReply() const;
 
   // The login's prompts (FtpmainLogin.cpp): the server, read as typed, and the password,
   // from the keyring or asked for.
@@ -199,7 +220,7 @@ class TForm1 : public QWidget {
   bool FStoreDataOpened = false; // the running store has opened its data connection
   bool FTransferBatch = false;   // the running batch downloads or uploads
   bool FAskingToClose = false;   // the question of a close during a transfer is open
-  TSessionView FSession;         // what the title shows
+  TSessionView FView;            // what the title shows
   // Where the pane was on each server (its name as typed, and port) in this run: the user
   // of that session and the folder shown last.
   struct TPlace {
@@ -213,8 +234,10 @@ class TForm1 : public QWidget {
   std::optional<std::pair<bool, std::string>> FCutShort;
   std::unordered_map<std::string, std::int64_t> FRemoteSizes;  // the pane's files, as listed
   TKeyBindings Keys;
+  TFileSession* FSession = &Ftp1;
   TLoginState FLogin;
   TFolderTransfer FFolder{Ftp1};  // the folder transfer of the running batch, if any
+  TFolderTransfer FSftpFolder{Sftp1};
   QElapsedTimer FFolderClock;     // since the folder transfer began, for its time left
   std::optional<TTransferProgress> FProgress;  // made once the form's widgets are
 };

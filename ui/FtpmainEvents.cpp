@@ -42,9 +42,9 @@ void TForm1::Ftp1FtpInfo(TObject*, FtpInfo info, const std::string& addinfo) {
       AppendLog(addinfo, true);
       break;
     case ftpiConnected:
-      AppendLog(talvo::texts::ConnectedLine(addinfo, Ftp1.FtpPort), true);
+      AppendLog(talvo::texts::ConnectedLine(addinfo, SessionSocket().FtpPort), true);
       ChooseStartFolder();
-      FSession.DataInClear = false;
+      FView.DataInClear = false;
       ShowSession();
       break;
     case ftpiPassiveMode:
@@ -59,7 +59,7 @@ void TForm1::Ftp1FtpInfo(TObject*, FtpInfo info, const std::string& addinfo) {
       break;
     case ftpiTlsRefused:
       AppendLog(talvo::texts::TlsRefusedLine(addinfo), true);
-      FSession.DataInClear = addinfo == "PROT";
+      FView.DataInClear = addinfo == "PROT";
       ShowSession();
       break;
     case ftpiResumed:
@@ -75,14 +75,17 @@ void TForm1::Ftp1FtpInfo(TObject*, FtpInfo info, const std::string& addinfo) {
       // The counter follows file transfers; a listing's progress (which carries its line)
       // leaves it, so that after an upload batch and its closing listing it stays empty.
       if (addinfo.empty()) {
-        ui.ByteCounter->SetCount(Ftp1.BytesTransferred);
+        ui.ByteCounter->SetCount(Session().BytesTransferred);
         ShowProgress();
       }
       break;
     case ftpiTransferSize:
       // Reported when the server's 1xx announces a download's size, and when a store has
       // its data connection and begins to send.
-      if (Ftp1.CurrentOperation == TVelaFtp::opStoreFile) FStoreDataOpened = true;
+      if (FSession == &Sftp1 ? Sftp1.CurrentOperation == TVelaSftp::opStoreFile
+                             : Ftp1.CurrentOperation == TVelaFtp::opStoreFile) {
+        FStoreDataOpened = true;
+      }
       break;
     case ftpiBusy:
       if (FWatchingRefusal) FRequestRefused = true;
@@ -93,13 +96,18 @@ void TForm1::Ftp1FtpInfo(TObject*, FtpInfo info, const std::string& addinfo) {
       if (FWatchingRefusal && addinfo.empty()) FRequestRefused = true;
       break;
     default:
-      break;  // a refused command and the rest show nothing
+      // The SFTP engine's own lines (its key, how it logged in); a refused command and the
+      // rest show nothing.
+      if (const std::string line = talvo::texts::SshInfoLine(info, addinfo); !line.empty()) AppendLog(line, true);
+      break;
   }
 }
 
 void TForm1::Ftp1FtpNeedInfo(TObject*, TFtpInfoNeeded need, std::string& value) {
   if (need == ftpnServer) {
-    AskServer(value);
+    // Asked already, before the engine was chosen (ConnectAsked); none when cancelled.
+    if (!FLogin.ServerAnswer) Ftp1.InfoRequestCancelled = true;
+    value = FLogin.ServerAnswer.value_or(std::string());
     return;
   }
   if (need == ftpnPassword) {
@@ -107,11 +115,13 @@ void TForm1::Ftp1FtpNeedInfo(TObject*, TFtpInfoNeeded need, std::string& value) 
     return;
   }
   const std::string word = talvo::texts::NeedInfoWord(need);
+  const bool passphrase = static_cast<int>(need) == sftpnPassphrase;
+  const std::string prompt = passphrase ? talvo::texts::PassphrasePrompt(value) : talvo::texts::NeedInfoPrompt(word);
   QString answer;
-  const bool secret = need == ftpnPassword || need == ftpnAccount;
-  // "&Annuler" (or Escape) ends the connection attempt: nothing of the field is sent.
-  if (!InputForm->Ask(QString::fromStdString(word), QString::fromStdString(talvo::texts::NeedInfoPrompt(word)),
-                      answer, secret)) {
+  const bool secret = need == ftpnPassword || need == ftpnAccount || passphrase;
+  // "&Annuler" (or Escape) ends an FTP connection attempt: nothing of the field is sent.
+  // SFTP takes what the field holds.
+  if (!InputForm->Ask(QString::fromStdString(word), DisplayText(prompt), answer, secret) && FSession == &Ftp1) {
     Ftp1.InfoRequestCancelled = true;
     return;
   }
@@ -126,10 +136,15 @@ void TForm1::Ftp1FtpCertificate(TObject*, const TFtpCertificateQuestion& questio
                                talvo::texts::CertificateWarning(question));
 }
 
+// An unknown server key: trusted only on "&Oui", "&Non" by default.
+void TForm1::Sftp1SftpHostKey(TObject*, const TSftpHostKeyQuestion& question, bool& trust) {
+  trust = !FClosing && Confirm(this, DisplayText(talvo::texts::HostKeyQuestion(question)), true);
+}
+
 void TForm1::Ftp1FtpError(TObject*, FtpError error, const std::string& addinfo) {
-  if (error == ftpeLoginRefused) NoteLoginRefused();
+  if (error == ftpeLoginRefused || error == AsFtpError(sftpeLoginRefused)) NoteLoginRefused();
   // A failed transfer leaves neither the bar nor the counter where it got to.
-  if (Ftp1.CurrentOperation == TVelaFtp::opReceiveFile || Ftp1.CurrentOperation == TVelaFtp::opStoreFile) {
+  if (Running(Operation::Receive) || Running(Operation::Store)) {
     FProgress->Hide();
     ui.ByteCounter->Clear();
   }

@@ -119,57 +119,59 @@ bool TForm1::TransferFolders(TFolderTransfer::Direction direction, std::vector<T
     }
   }
   // Before each file: the question when it would replace one; "Annuler" ends the walk.
-  FFolder.BeforeFile = [&](const Walk::File& file) {
-    const bool more = FFolder.FilesDone() + 1 < FFolder.Files().size() || !beside.empty();
+  Walk& folder = Folder();
+  folder.BeforeFile = [&](const Walk::File& file) {
+    const bool more = folder.FilesDone() + 1 < folder.Files().size() || !beside.empty();
     const TOverwriteQuestion::Answer answer =
         direction == Walk::Direction::Download
             ? AskBeforeDownload(overwrite, file.Name, file.Local, file.Size, more)
-            : AskBeforeUpload(overwrite, file.Local, ListedInFolder(Ftp1, file.Name), more);
-    if (answer == TOverwriteQuestion::Answer::Stop) FFolder.Stop();
+            : AskBeforeUpload(overwrite, file.Local, ListedInFolder(Session(), file.Name), more);
+    if (answer == TOverwriteQuestion::Answer::Stop) folder.Stop();
     return answer == TOverwriteQuestion::Answer::Replace || answer == TOverwriteQuestion::Answer::Resume;
   };
   struct TForgetHook {
     Walk& walk;
     ~TForgetHook() { walk.BeforeFile = nullptr; }
-  } forget{FFolder};
+  } forget{folder};
   Screen::SetHourglass();
-  FFolder.Start(direction, std::move(tops));
+  Folder().Start(direction, std::move(tops));
   WaitForFolders();
-  if (FFolder.phase() == Walk::Phase::Scanned) {
-    if (Confirm(this, Question(FFolder, besideCounts))) {
+  if (Folder().phase() == Walk::Phase::Scanned) {
+    if (Confirm(this, Question(Folder(), besideCounts))) {
       FFolderClock.start();
-      FFolder.Go();
+      Folder().Go();
     } else {
-      FFolder.Decline();
+      Folder().Decline();
     }
     WaitForFolders();
   }
-  FFolder.Abandon();  // when the wait ended without it: the connection or the program ended
+  Folder().Abandon();  // when the wait ended without it: the connection or the program ended
   FProgress->Hide();
-  const QString message = OutcomeMessage(FFolder);
+  const QString message = OutcomeMessage(Folder());
   if (!message.isEmpty() && !FClosing) ShowInformation(this, message);
-  return FFolder.outcome() == Walk::Outcome::Sent && !FOperationFailed;
+  return Folder().outcome() == Walk::Outcome::Sent && !FOperationFailed;
 }
 
 // Until the walk waits for its question or is done; the end of the connection or of the
 // program ends the wait too, since no event would come.
 void TForm1::WaitForFolders() {
-  while (FFolder.Running() && FFolder.phase() != Walk::Phase::Scanned && Ftp1.Connected && !FEnding && !FClosing) {
+  while (Folder().Running() && Folder().phase() != Walk::Phase::Scanned && Session().Connected && !FEnding &&
+         !FClosing) {
     TQtLoopBridge::WaitForEvents();
   }
 }
 
 void TForm1::ShowProgress() {
-  const bool folder = FFolder.phase() == Walk::Phase::Transferring;
+  const bool folder = Folder().phase() == Walk::Phase::Transferring;
   if (!FProgress->Due()) return;
   if (folder) {
-    const QString format = QString::number(FFolder.FilesDone() + 1) + QLatin1Char('/') +
-                           QString::number(FFolder.Files().size());
-    FProgress->Show(FFolder.BytesDone() + Ftp1.ResumedFrom + Ftp1.BytesTransferred, FFolder.KnownBytes(),
-                    FFolderClock.elapsed(), format);
+    const QString format = QString::number(Folder().FilesDone() + 1) + QLatin1Char('/') +
+                           QString::number(Folder().Files().size());
+    FProgress->Show(Folder().BytesDone() + Session().ResumedFrom + Session().BytesTransferred,
+                    Folder().KnownBytes(), FFolderClock.elapsed(), format);
   } else {
-    FProgress->Show(Ftp1.ResumedFrom + Ftp1.BytesTransferred, Ftp1.ExpectedSize, Ftp1.TransferTime,
-                    QStringLiteral("%p %"), Ftp1.ResumedFrom);
+    FProgress->Show(Session().ResumedFrom + Session().BytesTransferred, Session().ExpectedSize,
+                    Session().TransferTime, QStringLiteral("%p %"), Session().ResumedFrom);
   }
 }
 

@@ -1,10 +1,12 @@
 // The login's prompts and what follows the login: the server read as typed (a name,
-// host:port or a link, with the servers used before offered), the password from the
-// desktop's keyring or asked for (with "Mémoriser le mot de passe" where a keyring runs),
-// a refused remembered password asked for again, the recent servers, and the link's
-// folder entered once logged in.
+// host:port or a link, with the servers used before offered), which also chooses the
+// engine (sftp:// is SFTP's, anything else FTP's), the password from the desktop's keyring
+// or asked for (with "Mémoriser le mot de passe" where a keyring runs), a refused
+// remembered password asked for again, the recent servers, and the link's folder entered
+// once logged in.
 #include <QStringList>
 #include <QTimer>
+#include <utility>
 
 #include "credentials/Keyring.h"
 #include "session/RecentServers.h"
@@ -12,20 +14,21 @@
 #include "ui/Dialogs.h"
 #include "ui/Ftpinput.h"
 #include "ui/Ftpmain.h"
+#include "ui/Screen.h"
 #include "ui/TextCodec.h"
 
 TKeyringKey TForm1::KeyringKey() const {
-  const std::string& host = FLogin.Target.Host.empty() ? Ftp1.FtpServer : FLogin.Target.Host;
-  return KeyringKeyFor(SchemeName(FLogin.Target.Protocol), host, Ftp1.FtpPort, Ftp1.UserName);
+  const std::string& host = FLogin.Target.Host.empty() ? SessionSocket().FtpServer : FLogin.Target.Host;
+  return KeyringKeyFor(SchemeName(FLogin.Target.Protocol), host, SessionSocket().FtpPort, Session().UserName);
 }
 
 // Asks the keyring once for this server, port and user: whether it runs, and what it
 // remembers (unless the remembered password was just refused). Bounded (see Keyring.h);
 // called before the connection starts when a link or a recent server gives the user.
 void TForm1::AskKeyring() {
-  if (FLogin.KeyringRuns && FLogin.KeyringUser == Ftp1.UserName) return;
+  if (FLogin.KeyringRuns && FLogin.KeyringUser == Session().UserName) return;
   FLogin.KeyringRuns = TKeyring::Running();
-  FLogin.KeyringUser = Ftp1.UserName;
+  FLogin.KeyringUser = Session().UserName;
   FLogin.Remembered.reset();
   if (*FLogin.KeyringRuns && !FLogin.OfferReplace) FLogin.Remembered = TKeyring::Lookup(KeyringKey());
 }
@@ -33,6 +36,38 @@ void TForm1::AskKeyring() {
 void TForm1::ConnectToServer(const std::string& server) {
   FLogin.PresetServer = server;
   ConnectBtnClick();
+}
+
+// The server is asked for before an engine connects, since what is typed chooses the
+// engine. FTP is then asked for it by its own request and given the answer, so that an
+// empty one ends as it always has (no server).
+void TForm1::ConnectAsked() {
+  FSession = &Ftp1;
+  for (TFileSession* session : {static_cast<TFileSession*>(&Ftp1), static_cast<TFileSession*>(&Sftp1)}) {
+    session->UserName.clear();
+    session->UserPassword.clear();
+  }
+  Ftp1.SetFtpServer("");
+  Ftp1.UserAccount.clear();
+  // Chosen once the server is known (ChooseStartFolder), never left from the last session.
+  Ftp1.InitialDirectory.clear();
+  Sftp1.InitialDirectory.clear();
+  FBackToPlace = false;
+  FLogin.BeginConnection(Ftp1.FtpPort, Ftp1.TlsMode);
+  std::string server;
+  AskServer(server);
+  if (std::exchange(Ftp1.InfoRequestCancelled, false)) {  // the engine then says it was cancelled
+    if (MakeRequest([this] { Ftp1.Connect(); })) Screen::SetArrow();
+    return;
+  }
+  if (FSession == &Sftp1) {
+    Sftp1.SetFtpServer(server);
+    if (MakeRequest([this] { Sftp1.Connect(); })) Screen::SetArrow();
+    return;
+  }
+  FLogin.ServerAnswer = server;
+  if (MakeRequest([this] { Ftp1.Connect(); })) Screen::SetArrow();
+  FLogin.ServerAnswer.reset();
 }
 
 // Asks until the text can be read (each problem said in one message) or is empty, which
@@ -72,18 +107,17 @@ bool TForm1::TakeServer(const std::string& typed, std::string& value) {
     ShowInformation(this, DisplayText(problem));
     return false;
   }
-  if (target.Protocol == TServerProtocol::Sftp) {
-    ShowInformation(this, QString::fromStdString(talvo::texts::ProtocolNotTakenMessage("sftp")));
-    return false;
-  }
   UseServer(target, value);
   return true;
 }
 
-// Takes what the server's text gave: the host (handed to the engine), the port and
+// Takes what the server's text gave: the engine, the host (handed to it), the port and
 // encryption of this connection, the user and password of a link, and its folder.
 void TForm1::UseServer(TServerTarget target, std::string& value) {
-  if (target.Port != 0 || target.Link) {
+  if (target.Protocol == TServerProtocol::Sftp) {
+    FSession = &Sftp1;
+    Sftp1.FtpPort = target.Port != 0 ? target.Port : DefaultPort(target.Protocol);
+  } else if (target.Port != 0 || target.Link) {
     FLogin.LinkSettings = true;
     Ftp1.FtpPort = target.Port != 0 ? target.Port : DefaultPort(target.Protocol);
   }
@@ -91,18 +125,18 @@ void TForm1::UseServer(TServerTarget target, std::string& value) {
     FLogin.LinkSettings = true;
     Ftp1.TlsMode = tlsmRequire;
   }
-  if (target.User) Ftp1.UserName = *target.User;
-  if (target.Password) Ftp1.UserPassword = *target.Password;
+  if (target.User) Session().UserName = *target.User;
+  if (target.Password) Session().UserPassword = *target.Password;
   if (target.Link) {
     // A link names its folder from the login folder, not from where an earlier session was.
-    Ftp1.InitialDirectory.clear();
-    FLogin.StartPath = LoginRelativePath(target);
+    Session().InitialDirectory.clear();
+    FLogin.StartPath = StartFolder(target);
     FLogin.PathStep = FLogin.StartPath.empty() ? TLoginState::Path::None : TLoginState::Path::Enter;
   }
   target.Password.reset();
   FLogin.Target = target;
   value = target.Host;
-  if (target.User && Ftp1.UserPassword.empty()) AskKeyring();
+  if (target.User && Session().UserPassword.empty()) AskKeyring();
 }
 
 void TForm1::AskPassword(std::string& value) {
@@ -137,8 +171,8 @@ void TForm1::NoteLoginRefused() {
   if (!FLogin.FromKeyring || FClosing) return;
   AppendLog(talvo::texts::KeyringPasswordRefusedLine(), true);
   TServerTarget again = FLogin.Target;
-  again.User = Ftp1.UserName;
-  again.Port = Ftp1.FtpPort;
+  again.User = Session().UserName;
+  again.Port = SessionSocket().FtpPort;
   FLogin.Retry = again;
   FLogin.OfferReplace = true;
 }
@@ -152,9 +186,9 @@ void TForm1::Ftp1LoggedIn(TObject* Sender) {
   }
   FLogin.TypedPassword.clear();
   TServerTarget used = FLogin.Target;
-  if (used.Host.empty()) used.Host = Ftp1.FtpServer;
-  used.Port = Ftp1.FtpPort;
-  used.User = Ftp1.UserName;
+  if (used.Host.empty()) used.Host = SessionSocket().FtpServer;
+  used.Port = SessionSocket().FtpPort;
+  used.User = Session().UserName;
   if (const TRecentServers recent(RecentServersFile); !recent.Path().empty() && !recent.Add(used)) {
     AppendLog(talvo::texts::RecentServersNotChangedLine(recent.Path()), true);
   }
@@ -164,7 +198,7 @@ void TForm1::Ftp1LoggedIn(TObject* Sender) {
 bool TForm1::FollowStartPath() {
   using Path = TLoginState::Path;
   const auto enter = [this](const std::string& folder) {
-    return !MakeRequest([&] { Ftp1.ChangeDirectory(folder); });
+    return !MakeRequest([&] { Session().ChangeDirectory(folder); });
   };
   switch (FLogin.PathStep) {
     case Path::None:
@@ -174,7 +208,7 @@ bool TForm1::FollowStartPath() {
       if (enter(FLogin.StartPath)) return true;
       break;
     case Path::Entering: {
-      if (Ftp1.Success) break;
+      if (Session().Success) break;
       // Not a folder: a file, whose folder is entered and the file selected.
       std::string path = FLogin.StartPath;
       if (path.empty() || path.back() == '/') break;

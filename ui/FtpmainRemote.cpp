@@ -15,25 +15,25 @@ void TForm1::NeedNewFTPListing(TObject*) {
   if (FollowStartPath()) return;
   // No busy test and no cursor change; but a listing refused at once ends nothing, so the
   // hourglass of the operation that led here must not stay.
-  if (MakeRequest([this] { Ftp1.GetListing(); })) Screen::SetArrow();
+  if (MakeRequest([this] { Session().GetListing(); })) Screen::SetArrow();
 }
 
 void TForm1::Ftp1ListingDone(TObject*) {
-  std::vector<std::string> directories = Ftp1.DirectoryNames;
+  std::vector<std::string> directories = Session().DirectoryNames;
   std::erase(directories, "..");
   SortNames(directories);
   directories.insert(directories.begin(), "..");
   ui.ListBox1->Assign(std::move(directories));
-  std::vector<std::string> files = Ftp1.FileNames;
+  std::vector<std::string> files = Session().FileNames;
   SortNames(files);
   ui.ListBox2->Assign(std::move(files));
   SelectStartFile();
   FRemoteSizes.clear();
-  for (std::size_t i = 0; i < Ftp1.FileNames.size() && i < Ftp1.FileFacts.size(); ++i) {
-    FRemoteSizes[Ftp1.FileNames[i]] = Ftp1.FileFacts[i].Size;
+  for (std::size_t i = 0; i < Session().FileNames.size() && i < Session().FileFacts.size(); ++i) {
+    FRemoteSizes[Session().FileNames[i]] = Session().FileFacts[i].Size;
   }
-  if (Ftp1.Connected) {
-    FSession.Folder = Ftp1.InitialDirectory;  // as PWD gave it
+  if (Session().Connected) {
+    FView.Folder = Session().InitialDirectory;  // as PWD gave it
     RememberPlace();
     ShowSession();
   }
@@ -55,7 +55,7 @@ void TForm1::ListBox1DblClick() {
   if (row < 0) return;
   const std::string directory = ui.ListBox1->Item(row);
   StartRemoteCommand(QStringLiteral("ouvrir le dossier ") + Quoted(directory),
-                     [&] { Ftp1.ChangeDirectory(directory); });
+                     [&] { Session().ChangeDirectory(directory); });
 }
 
 void TForm1::MkDirFTPBtnClick() {
@@ -64,7 +64,7 @@ void TForm1::MkDirFTPBtnClick() {
   if (!InputForm->Ask(QStringLiteral("Création de répertoire"), QStringLiteral("Nom du répertoire :"), name)) return;
   const std::string directory = TypedBytes(name);
   StartRemoteCommand(QStringLiteral("créer le dossier ") + Quoted(directory),
-                     [&] { Ftp1.CreateDirectory(directory); });
+                     [&] { Session().CreateDirectory(directory); });
 }
 
 void TForm1::RmDirFTPBtnClick() {
@@ -77,7 +77,7 @@ void TForm1::RmDirFTPBtnClick() {
     return;
   }
   StartRemoteCommand(QStringLiteral("supprimer le dossier ") + Quoted(directory),
-                     [&] { Ftp1.DeleteDirectory(directory); });
+                     [&] { Session().DeleteDirectory(directory); });
 }
 
 void TForm1::Button12Click() {
@@ -89,7 +89,7 @@ void TForm1::Button12Click() {
   if (!InputForm->Ask(QStringLiteral("Renommer"), QStringLiteral("Nouveau nom :"), newName)) return;
   const std::string target = TypedBytes(newName);
   StartRemoteCommand(QStringLiteral("renommer ") + Quoted(oldName) + QStringLiteral(" en ") + Quoted(target),
-                     [&] { Ftp1.RenameFile(oldName, target); });
+                     [&] { Session().RenameFile(oldName, target); });
 }
 
 void TForm1::Button13Click() {
@@ -103,8 +103,8 @@ void TForm1::Button13Click() {
     // The names are taken once: the window stays live during the batch and the user may
     // change the selection meanwhile.
     for (const std::string& name : SelectedNames(*ui.ListBox2)) {
-      if (!WaitForItem([&] { Ftp1.DeleteFile(name); })) break;
-      if (!Ftp1.Success) refused.emplace_back(name, Ftp1.LastReply);
+      if (!WaitForItem([&] { Session().DeleteFile(name); })) break;
+      if (!Session().Success) refused.emplace_back(name, LastServerReply());
     }
   }
   NeedNewFTPListing(&Ftp1);
@@ -117,10 +117,10 @@ void TForm1::Ftp1FileDeleted(TObject*) {
 
 void TForm1::Button15Click() {
   if (!MayStartOperation()) return;
-  Ftp1.GetListing();
+  Session().GetListing();
 }
 
 void TForm1::OpenRemoteParent() {
   if (!MayStartOperation()) return;
-  StartRemoteCommand(QStringLiteral("ouvrir le dossier parent"), [this] { Ftp1.ChangeDirectory(".."); });
+  StartRemoteCommand(QStringLiteral("ouvrir le dossier parent"), [this] { Session().ChangeDirectory(".."); });
 }

@@ -15,32 +15,32 @@ const QString kConnectionCut = QStringLiteral("la connexion avec le serveur a é
 }  // namespace
 
 void TForm1::ShowSession() {
-  FSession.Connected = Ftp1.Connected;
-  FSession.Server = Ftp1.FtpServer;
-  FSession.Port = Ftp1.FtpPort;
-  FSession.Encrypted = Ftp1.SockTlsActive();
-  if (!FSession.Connected) FSession.Folder.clear();
-  setWindowTitle(WindowTitle(ApplicationTitle(), FSession));
+  FView.Connected = Session().Connected;
+  FView.Server = SessionSocket().FtpServer;
+  FView.Port = SessionSocket().FtpPort;
+  FView.Encrypted = FSession == &Sftp1 || Ftp1.SockTlsActive();  // SSH always is
+  if (!FView.Connected) FView.Folder.clear();
+  setWindowTitle(WindowTitle(ApplicationTitle(), FView));
 }
 
 // A new session starts in its server's own folder (no CWD at the login); back on a server,
 // port and user of this run, it goes to the folder its pane showed last, unless a link
 // says where to go. Called once the server is known, and again once the user.
 void TForm1::ChooseStartFolder() {
-  const auto place = FPlaces.find({Ftp1.FtpServer, Ftp1.FtpPort});
+  const auto place = FPlaces.find({SessionSocket().FtpServer, SessionSocket().FtpPort});
   const bool known = place != FPlaces.end() && !FLogin.Target.Link &&
-                     (Ftp1.UserName.empty() || Ftp1.UserName == place->second.User);
+                     (Session().UserName.empty() || Session().UserName == place->second.User);
   if (FBackToPlace && !known) {
-    Ftp1.InitialDirectory.clear();
+    Session().InitialDirectory.clear();
     FBackToPlace = false;
-  } else if (Ftp1.InitialDirectory.empty() && known) {
-    Ftp1.InitialDirectory = place->second.Folder;
+  } else if (Session().InitialDirectory.empty() && known) {
+    Session().InitialDirectory = place->second.Folder;
     FBackToPlace = true;
   }
 }
 
 void TForm1::RememberPlace() {
-  FPlaces[{Ftp1.FtpServer, Ftp1.FtpPort}] = {Ftp1.UserName, Ftp1.InitialDirectory};
+  FPlaces[{SessionSocket().FtpServer, SessionSocket().FtpPort}] = {Session().UserName, Session().InitialDirectory};
 }
 
 void TForm1::StartRemoteCommand(const QString& what, const std::function<void()>& request) {
@@ -53,17 +53,17 @@ void TForm1::StartRemoteCommand(const QString& what, const std::function<void()>
 // its own message already.
 void TForm1::ReportRefusal(bool success, const std::string& reply) {
   const QString what = std::exchange(FPendingCommand, QString());
-  if (what.isEmpty() || success || Ftp1.LastError != ftpeNone || !Ftp1.Connected || FClosing) return;
+  if (what.isEmpty() || success || SessionError() != ftpeNone || !Session().Connected || FClosing) return;
   ShowInformation(this, RefusedText(what, reply));
 }
 
 void TForm1::NoteTransferEnd(bool download) {
-  if (Ftp1.Success) return;
+  if (Session().Success) return;
   FProgress->Hide();
   ui.ByteCounter->Clear();
   // No error came: the server closed the connection in the middle of the file.
-  if (!Ftp1.Connected && Ftp1.LastError == ftpeNone && (download || FStoreDataOpened)) {
-    FCutShort.emplace(download, download ? Ftp1.LocalFile : Ftp1.RemoteFile);
+  if (!Session().Connected && SessionError() == ftpeNone && (download || FStoreDataOpened)) {
+    FCutShort.emplace(download, download ? Session().LocalFile : Session().RemoteFile);
   }
 }
 
@@ -80,21 +80,34 @@ void TForm1::TellCutShort() {
 // The message of an error, and what it did to the file under way: named, with what is on
 // disk, for a download that did not come whole or that the end of the connection cut.
 QString TForm1::ErrorText(FtpError error, const QString& message) const {
-  const bool receiving = Ftp1.Busy && Ftp1.CurrentOperation == TVelaFtp::opReceiveFile;
-  const bool storing = Ftp1.Busy && Ftp1.CurrentOperation == TVelaFtp::opStoreFile && FStoreDataOpened;
+  const bool receiving = Session().Busy && Running(Operation::Receive);
+  const bool storing = Session().Busy && Running(Operation::Store) && FStoreDataOpened;
   if (receiving && error == ftpeDownloadIncomplete) {
-    return IncompleteDownloadText(Ftp1.LocalFile,
+    return IncompleteDownloadText(Session().LocalFile,
                                   QStringLiteral("la connexion de données a été coupée, ou le nombre d'octets reçus "
                                                  "diffère de la taille annoncée par le serveur"));
   }
-  if (Ftp1.Connected || message.isEmpty()) return message;
-  if (receiving) return message + QStringLiteral("\n\n") + IncompleteDownloadText(Ftp1.LocalFile, kConnectionCut);
-  if (storing) return message + QStringLiteral("\n\n") + IncompleteUploadText(Ftp1.RemoteFile, kConnectionCut);
+  if (Session().Connected || message.isEmpty()) return message;
+  if (receiving) return message + QStringLiteral("\n\n") + IncompleteDownloadText(Session().LocalFile, kConnectionCut);
+  if (storing) return message + QStringLiteral("\n\n") + IncompleteUploadText(Session().RemoteFile, kConnectionCut);
   return message;
 }
 
 bool TForm1::TransferUnderWay() const {
-  const bool fileOperation =
-      Ftp1.CurrentOperation == TVelaFtp::opReceiveFile || Ftp1.CurrentOperation == TVelaFtp::opStoreFile;
-  return FTransferBatch || FFolder.Running() || (Ftp1.Busy && fileOperation);
+  const bool fileOperation = Running(Operation::Receive) || Running(Operation::Store);
+  return FTransferBatch || FolderTransfer().Running() || (Session().Busy && fileOperation);
 }
+
+// The engine's own view of what it does, for the engine that runs the session.
+bool TForm1::Running(Operation operation) const {
+  if (FSession == &Sftp1) {
+    return Sftp1.CurrentOperation ==
+           (operation == Operation::Receive ? TVelaSftp::opReceiveFile : TVelaSftp::opStoreFile);
+  }
+  return Ftp1.CurrentOperation == (operation == Operation::Receive ? TVelaFtp::opReceiveFile : TVelaFtp::opStoreFile);
+}
+
+FtpError TForm1::SessionError() const { return FSession == &Sftp1 ? Sftp1.LastError : Ftp1.LastError; }
+
+// An FTP server's last reply; SFTP has no reply line to show.
+std::string TForm1::LastServerReply() const { return FSession == &Ftp1 ? Ftp1.LastReply : std::string(); }

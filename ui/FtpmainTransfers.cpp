@@ -64,7 +64,7 @@ void TForm1::DownloadSelection(bool withFolder) {
     // A folder that went has served: a later download of files must not take it again.
     if (sent) ui.ListBox1->clearSelection();
     if (!sent) {
-      if (!Ftp1.Busy) Screen::SetArrow();
+      if (!Session().Busy) Screen::SetArrow();
       TellCutShort();
       return;
     }
@@ -75,12 +75,12 @@ void TForm1::DownloadSelection(bool withFolder) {
     const Answer answer = AskBeforeDownload(overwrite, name, target, ListedSize(name), i + 1 < files.size());
     if (answer == Answer::Stop) break;
     if (answer == Answer::Skip) continue;
-    Ftp1.RemoteFile = name;
-    Ftp1.LocalFile = target;
-    if (!WaitForItem([this] { Ftp1.ReceiveFile(); })) break;
+    Session().RemoteFile = name;
+    Session().LocalFile = target;
+    if (!WaitForItem([this] { Session().ReceiveFile(); })) break;
   }
   FProgress->Hide();
-  if (!Ftp1.Busy) Screen::SetArrow();  // a folder transfer without files after it keeps no hourglass
+  if (!Session().Busy) Screen::SetArrow();  // a folder transfer without files after it keeps no hourglass
   RereadLocalFiles();
   TellCutShort();
 }
@@ -155,10 +155,10 @@ void TForm1::StoreFiles(const std::vector<std::string>& paths, TOverwriteQuestio
     const Answer answer = AskBeforeUpload(overwrite, path, listed, i + 1 < paths.size());
     if (answer == Answer::Stop) break;
     if (answer == Answer::Skip) continue;
-    Ftp1.LocalFile = path;
-    Ftp1.RemoteFile = name;
+    Session().LocalFile = path;
+    Session().RemoteFile = name;
     FStoreDataOpened = false;
-    if (!WaitForItem([this] { Ftp1.StoreFile(); })) break;
+    if (!WaitForItem([this] { Session().StoreFile(); })) break;
   }
   FProgress->Hide();
 }
@@ -170,8 +170,8 @@ void TForm1::Ftp1FileReceived(TObject*) {
 
 void TForm1::Ftp1FileStored(TObject*) {
   // Only a store that opened its data connection has counters of its own to show.
-  if (FStoreDataOpened && Ftp1.TransferTime != 0) {
-    AppendLog(ThroughputLine(Ftp1.BytesTransferred, Ftp1.TransferTime), false);
+  if (FStoreDataOpened && Session().TransferTime != 0) {
+    AppendLog(ThroughputLine(Session().BytesTransferred, Session().TransferTime), false);
   }
   FStoreDataOpened = false;
   ui.ByteCounter->Clear();
@@ -180,8 +180,8 @@ void TForm1::Ftp1FileStored(TObject*) {
 
 // A folder transfer ends after the running file, which the stop ends too.
 void TForm1::Button4Click() {
-  Ftp1.Abort();
-  FFolder.Stop();
+  Session().Abort();
+  Folder().Stop();
 }
 
 void TForm1::RereadLocalFiles() {

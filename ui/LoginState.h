@@ -13,6 +13,7 @@
 
 struct TLoginState {
   std::string PresetServer;            // used once instead of asking for the server
+  std::optional<std::string> ServerAnswer;  // what was typed, while the FTP engine asks for it
   std::optional<TServerTarget> Retry;  // asked for the password again, offering to replace it
   TServerTarget Target;                // the server of this connection (never its password)
 

@@ -190,14 +190,14 @@ bool WindowTest::ConnectTo(const FtpServerFixture& server, const std::string& us
 }
 
 bool WindowTest::Disconnect() {
-  if (!form->Ftp1.Connected) return true;
+  if (!form->Session().Connected) return true;
   if (!WaitUntil([&] { return Idle(); }, 20000)) return false;
   Click(form->ui.Button11);
-  return WaitUntil([&] { return !form->Ftp1.Connected && !Screen::IsHourglass(); }, 20000);
+  return WaitUntil([&] { return !form->Session().Connected && !Screen::IsHourglass(); }, 20000);
 }
 
 bool WindowTest::Idle() const {
-  return !form->Ftp1.Busy && !Screen::IsHourglass();
+  return !form->Session().Busy && !Screen::IsHourglass();
 }
 
 void WindowTest::Select(TListBox& list, const std::vector<std::string>& names) {

@@ -2,19 +2,28 @@
 
 #include <algorithm>
 
+#include "platform/MessageLoop.h"
+
 namespace talvo::test {
 
-FtpEventLog::FtpEventLog(TVelaFtp& ftp) {
+FtpEventLog::FtpEventLog(TVelaFtp& ftp) { Bind(ftp); }
+
+FtpEventLog::FtpEventLog(TVelaSftp& sftp) { Bind(sftp); }
+
+template <typename Component>
+void FtpEventLog::Bind(Component& ftp) {
   ftp.OnFtpInfo = [this](TObject*, FtpInfo info, std::string addinfo) {
-    Add(std::string(FtpInfoName(info)) + ":" + addinfo);
+    Add(std::string(SessionInfoName(info)) + ":" + addinfo);
   };
   ftp.OnFtpError = [this](TObject*, FtpError error, std::string addinfo) {
-    Add(std::string(FtpErrorName(error)) + ":" + addinfo);
+    Add(std::string(SessionErrorName(error)) + ":" + addinfo);
   };
   ftp.OnFtpNeedInfo = [this, &ftp](TObject*, TFtpInfoNeeded need, std::string& value) {
-    Add(std::string("need ") + FtpInfoNeededName(need));
+    Add(std::string("need ") + SessionInfoNeededName(need));
     if (const auto it = Answers.find(need); it != Answers.end()) value = it->second;
-    if (Cancelled == need) ftp.InfoRequestCancelled = true;
+    if constexpr (requires { ftp.InfoRequestCancelled; }) {
+      if (Cancelled == need) ftp.InfoRequestCancelled = true;
+    }
   };
   const auto note = [this](const char* word) { return [this, word](TObject*) { Add(word); }; };
   ftp.OnFtpReady = note("ready");
@@ -46,6 +55,16 @@ int FtpEventLog::Count(const std::string& line) const {
 int FtpEventLog::CountPrefix(const std::string& prefix) const {
   return static_cast<int>(std::count_if(lines_.begin(), lines_.end(),
                                         [&prefix](const std::string& l) { return l.starts_with(prefix); }));
+}
+
+bool RunUntilLogged(const FtpEventLog& log, const std::function<void()>& start, const std::string& completion,
+                    int timeoutMs) {
+  const int before = log.Count(completion);
+  const int quitsBefore = log.Count("quit");
+  start();
+  platform::MessageLoop::Current().RunUntil(
+      [&] { return log.Count(completion) > before || log.Count("quit") > quitsBefore; }, timeoutMs);
+  return log.Count(completion) > before;
 }
 
 }  // namespace talvo::test

@@ -99,12 +99,7 @@ bool RealServerSession::LogIn(const std::string& user, const std::string& passwo
 }
 
 bool RealServerSession::Run(const std::function<void()>& start, const std::string& completion, int timeoutMs) {
-  const int before = log.Count(completion);
-  const int quitsBefore = log.Count("quit");
-  start();
-  platform::MessageLoop::Current().RunUntil(
-      [&] { return log.Count(completion) > before || log.Count("quit") > quitsBefore; }, timeoutMs);
-  return log.Count(completion) > before;
+  return RunUntilLogged(log, start, completion, timeoutMs);
 }
 
 bool RealServerSession::WaitFor(const std::string& line, int count, int timeoutMs) {

@@ -69,6 +69,43 @@ void RemoveStalePamServices() {
 
 }  // namespace
 
+// --- PAM services of the test servers ---
+
+bool WritePamService(const std::string& server, const std::string& passwordFile, std::string& service,
+                     std::string& error) {
+  static std::once_flag staleRemoved;
+  std::call_once(staleRemoved, RemoveStalePamServices);
+  static std::atomic<int> serial{0};
+  const std::string name = std::string(kPamPrefix) + std::to_string(::getpid()) + "-" + std::to_string(++serial);
+  const std::string pamFile = std::string(kPamDirectory) + "/" + name;
+  std::ostringstream pam;
+  pam << "# " << server << " of a Talvo FTP test (process " << ::getpid() << "); removed when the test ends.\n"
+      << "auth required pam_pwdfile.so nodelay pwdfile=" << passwordFile << "\n"
+      << "account required pam_permit.so\n"
+      << "session required pam_permit.so\n";
+  FILE* file = std::fopen(pamFile.c_str(), "w");
+  if (file == nullptr) {
+    error = "cannot write " + pamFile + ": " + std::strerror(errno);
+    return false;
+  }
+  service = name;
+  const std::string text = pam.str();
+  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  if (std::fclose(file) != 0 || !written) {
+    error = "cannot write " + pamFile;
+    return false;
+  }
+  return true;
+}
+
+void RemovePamService(const std::string& service) {
+  if (!service.empty()) ::unlink((std::string(kPamDirectory) + "/" + service).c_str());
+}
+
+std::string PasswordFileLine(const std::string& user) {
+  return user + ":" + kPasswordHash + "\n";
+}
+
 // --- FtpServerFixture ---
 
 FtpServerFixture::FtpServerFixture() = default;
@@ -150,7 +187,7 @@ VsftpdServer::VsftpdServer(std::vector<std::string> extraConfig) : extraConfig_(
 
 VsftpdServer::~VsftpdServer() {
   Stop();
-  if (!pamService_.empty()) ::unlink((std::string(kPamDirectory) + "/" + pamService_).c_str());
+  RemovePamService(pamService_);
 }
 
 std::string VsftpdServer::BinaryPath() { return TALVO_BINARY_DIR "/servers/vsftpd/usr/sbin/vsftpd"; }
@@ -170,34 +207,13 @@ bool VsftpdServer::Prepare(std::string& error) {
   guestAccount_ = accounts[0].name;
   anonymousAccount_ = accounts[1].name;
   if (!root_.SetOwner(accounts[0].uid, accounts[0].gid, 0777) || !work_.MakeDirectory("empty") ||
-      !work_.WriteFile("passwd", std::string(kUser) + ":" + kPasswordHash + "\n")) {
+      !work_.WriteFile("passwd", PasswordFileLine(kUser))) {
     error = "cannot prepare the server's directories";
     return false;
   }
   ::chmod(work_.PathOf("passwd").c_str(), 0600);
 
-  static std::once_flag staleRemoved;
-  std::call_once(staleRemoved, RemoveStalePamServices);
-  static std::atomic<int> serial{0};
-  const std::string service = std::string(kPamPrefix) + std::to_string(::getpid()) + "-" + std::to_string(++serial);
-  const std::string pamFile = std::string(kPamDirectory) + "/" + service;
-  std::ostringstream pam;
-  pam << "# vsftpd of a Talvo FTP test (process " << ::getpid() << "); removed when the test ends.\n"
-      << "auth required pam_pwdfile.so nodelay pwdfile=" << work_.PathOf("passwd") << "\n"
-      << "account required pam_permit.so\n"
-      << "session required pam_permit.so\n";
-  FILE* file = std::fopen(pamFile.c_str(), "w");
-  if (file == nullptr) {
-    error = "cannot write " + pamFile + ": " + std::strerror(errno);
-    return false;
-  }
-  pamService_ = service;
-  const std::string text = pam.str();
-  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  if (std::fclose(file) != 0 || !written) {
-    error = "cannot write " + pamFile;
-    return false;
-  }
+  if (!WritePamService("vsftpd", work_.PathOf("passwd"), pamService_, error)) return false;
   prepared_ = true;
   return true;
 }

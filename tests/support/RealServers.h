@@ -170,4 +170,13 @@ class VsftpdServer : public FtpServerFixture {
   bool prepared_ = false;
 };
 
+// A PAM service of the tests, /etc/pam.d/talvo-ftp-test-PID-N, that checks passwords with
+// pam_pwdfile against `passwordFile` (lines made by PasswordFileLine); `service` gets its
+// name. Removed by RemovePamService, or by the next run once this process is gone.
+bool WritePamService(const std::string& server, const std::string& passwordFile, std::string& service,
+                     std::string& error);
+void RemovePamService(const std::string& service);
+// The password file's line that gives `user` the password FtpServerFixture::kPassword.
+std::string PasswordFileLine(const std::string& user);
+
 }  // namespace talvo::test
