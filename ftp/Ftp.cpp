@@ -87,6 +87,8 @@ void TVelaFtp::BeginOperation(TCurrentOperation op) {
   LastError = ftpeNone;
   LastReply.clear();
   Busy = true;
+  // The last listing's facts hold for its folder, as long as nothing there changed.
+  if (op != opReceiveFile && op != opGetListing && op != opLogin) ListingFactsHold = false;
 }
 
 // An argument that would carry a second command ends the accepted operation as refused,
@@ -105,7 +107,17 @@ void TVelaFtp::ReportError(FtpError Code) {
   if (OnFtpError) OnFtpError(this, Code, "Error");
 }
 
-void TVelaFtp::FatalError(FtpError Code) {
+// A local file failed: the event names the file, LocalError keeps the system's reason.
+void TVelaFtp::ReportLocalError(FtpError Code, int error) {
+  Success = false;
+  LastError = Code;
+  LocalError = error;
+  if (OnFtpError) OnFtpError(this, Code, LocalFile);
+}
+
+void TVelaFtp::FatalError(FtpError Code) { FatalErrorWithText(Code, "Error"); }
+
+void TVelaFtp::FatalErrorWithText(FtpError Code, const std::string& text) {
   if (ShuttingDown) return;
   ++Serial;
   DropTransfer();
@@ -117,7 +129,7 @@ void TVelaFtp::FatalError(FtpError Code) {
   StopGuard();
   Success = false;
   LastError = Code;
-  if (OnFtpError) OnFtpError(this, Code, "Error");
+  if (OnFtpError) OnFtpError(this, Code, text);
   PostQuit();
 }
 
@@ -172,6 +184,12 @@ void TVelaFtp::ReceiveFile() {
   BeginOperation(opReceiveFile);
   ExpectedSize = -1;
   ResumeCandidate = ResumedFrom = 0;
+  // What is known of this file: what the owner gives, or the listing of its folder.
+  const ListingFacts* listed =
+      ListingFactsHold && RemoteFile.find('/') == std::string::npos ? FactsOf(RemoteFile) : nullptr;
+  ReceiveFacts = RemoteFileFacts.Size >= 0 || RemoteFileFacts.Modified >= 0 || listed == nullptr ? RemoteFileFacts
+                                                                                                 : *listed;
+  RemoteFileFacts = {};
   if (!PassLocalChecks()) return;
   Transfer.Begin(TransferKind::Receive);
   SendTransferType(TransferKind::Receive);
@@ -203,17 +221,33 @@ void TVelaFtp::StoreFile() {
 // for a remote name that cannot be sent, refused) and ends the operation.
 bool TVelaFtp::PassLocalChecks() {
   if (!RemoteFile.empty() && RefuseUnsendable(RemoteFile)) return false;
-  FtpError error = ftpeNone;
-  if (RemoteFile.empty()) {
-    error = ftpeNoRemoteFile;
-  } else if (LocalFile.empty()) {
-    error = ftpeLocalFileOpen;
-  } else if (!(CurrentOperation == opReceiveFile ? LocalFileHandle.OpenForReceive(LocalFile)
-                                                  : LocalFileHandle.OpenForStore(LocalFile))) {
-    error = ftpeLocalFileOpen;
+  LocalError = 0;
+  LeftOnDisk = TLeftOnDisk::Untouched;
+  LeftPath.clear();
+  if (RemoteFile.empty() || LocalFile.empty()) {
+    ReportError(RemoteFile.empty() ? ftpeNoRemoteFile : ftpeLocalFileOpen);
+    PostDone();
+    return false;
   }
-  if (error == ftpeNone) return true;
-  ReportError(error);
-  PostDone();
-  return false;
+  const bool receive = CurrentOperation == opReceiveFile;
+  TPartOrigin origin;
+  origin.Server = FtpServer;
+  origin.User = UserName;
+  origin.Port = FtpPort;
+  origin.RemotePath = Place.AbsolutePathOf(RemoteFile);
+  origin.LoginPath = Place.LoginPathOf(RemoteFile);
+  const int error = receive ? LocalFileHandle.OpenForReceive(LocalFile, origin) : LocalFileHandle.OpenForStore(LocalFile);
+  if (error != 0) {
+    ReportLocalError(ftpeLocalFileOpen, error);
+    PostDone();
+    return false;
+  }
+  // Said before the first byte: a download cut short would leave the file holding only
+  // what came.
+  if (receive && LocalFileHandle.OverwritesInPlace()) {
+    const std::uint64_t serial = Serial;
+    Info(ftpiLocalFileInPlace, LocalFile);
+    if (serial != Serial) return false;
+  }
+  return true;
 }

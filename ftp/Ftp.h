@@ -24,6 +24,8 @@
 #include "session/LocalFile.h"
 #include "ftp/TransferState.h"
 #include "session/FileSession.h"
+#include "session/KnownServersWriter.h"
+#include "session/RemotePlace.h"
 #include "transport/velasock.h"
 
 class TVelaFtp : public TVelaSocket, public TFileSession {
@@ -153,6 +155,10 @@ class TVelaFtp : public TVelaSocket, public TFileSession {
   void SendCommand(const std::string& Line, TControlState NextState);
   void HandleReply(const std::string& Line);
   void ReportError(FtpError Code);
+  // FatalError whose event carries `text` (what the error is about) instead of "Error".
+  void FatalErrorWithText(FtpError Code, const std::string& text);
+  // A local file failed with the system's `error`: the event's text is LocalFile.
+  void ReportLocalError(FtpError Code, int error);
   void FatalError(FtpError Code);
   bool CheckSocketError();
   void StopAfterError();
@@ -223,6 +229,7 @@ class TVelaFtp : public TVelaSocket, public TFileSession {
   void ControlTlsDone();
   std::vector<std::string> KnownServerNames() const;
   bool AcceptCertificate();
+  TKnownServersWriter ServerMemory;
   void DataWithoutProtection();
   void StartDataTls();
   void DataTlsDone();
@@ -280,6 +287,7 @@ class TVelaFtp : public TVelaSocket, public TFileSession {
   bool AskRest();
   void TakeRestReply(const std::string& Line);
   void SettleDownload();
+  void ForgetLocalFile();
 
   // Abort.
   void AbortCloseDataSide();
@@ -347,6 +355,15 @@ class TVelaFtp : public TVelaSocket, public TFileSession {
   // The part of an earlier try that the running download may continue (REST), from
   // after SIZE until REST is answered; 0: none.
   std::int64_t ResumeCandidate = 0;
+  // A download's time is asked (MDTM) from this size on, when no listing gave it: a later
+  // try may then continue its part. Smaller files are fetched whole again.
+  static constexpr std::int64_t kTimeWorthAsking = 1 << 20;
+  // Where the server's current folder is; whether the last listing's facts hold (it is of
+  // this folder, and nothing changed there since); what is known of the running download's
+  // file.
+  TRemotePlace Place;
+  bool ListingFactsHold = false;
+  ListingFacts ReceiveFacts;
   bool DataCloseNotify = false;  // the download's TLS data connection ended with close_notify
   bool AcceptWaiting = false;    // a connection arrived before the handlers were installed
   bool SkippingListingLine = false;

@@ -64,6 +64,8 @@ void TVelaFtp::EndSimpleCommand(bool accepted) {
   if (!accepted) {
     Info(ftpiCommandFailed, "");
     Success = false;
+  } else if (CurrentOperation == opChangeDirectory) {
+    Place.Entered(InitialDirectory);
   }
   ControlState = csIdle;
   PostDone();

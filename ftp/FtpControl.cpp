@@ -44,6 +44,8 @@ void TVelaFtp::Connect() {
   ControlTlsPending = false;
   ProtectData = false;
   MlsdOffered = Utf8Offered = MlsdRefused = false;
+  Place.Lost();
+  ListingFactsHold = false;
   RepliesOwed = 1;  // the greeting
   ForgetAbort();
   OnSockConnect = [this](TObject* s) { ControlConnected(s); };
@@ -298,7 +300,11 @@ void TVelaFtp::HandleLoginReply(const std::string& Line) {
       EnterInitialDirectory();
       return;
     case csAwaitInitialCwd:
-      if (cls != '2') Info(ftpiCommandFailed, "");
+      if (cls != '2') {
+        Info(ftpiCommandFailed, "");
+      } else {
+        Place.Entered(InitialDirectory);
+      }
       EndLogin();
       return;
     default:
@@ -343,6 +349,7 @@ void TVelaFtp::NoteFeature(const std::string& Line) {
 
 // The end of the login: into InitialDirectory, when one was set.
 void TVelaFtp::EnterInitialDirectory() {
+  Place.LoggedIn();
   if (InitialDirectory.empty()) {
     EndLogin();
   } else if (!IsSendableArgument(InitialDirectory)) {
@@ -378,6 +385,7 @@ void TVelaFtp::HandlePwdReply(const std::string& Line) {
     return;
   }
   InitialDirectory = DirectoryFromPwd(Line);
+  Place.Printed(InitialDirectory);
   SendTransferType(TransferKind::Listing);
 }
 

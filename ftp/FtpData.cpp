@@ -31,6 +31,7 @@ void TVelaFtp::StartTransfer(TransferKind kind) {
     DirectoryNames.clear();
     FileFacts.clear();
     DirectoryFacts.clear();
+    ListingFactsHold = true;  // of the folder PWD just named
   }
   ListingRemainder.clear();
   SkippingListingLine = false;
@@ -176,12 +177,12 @@ void TVelaFtp::FileRead(TObject*) {
   // Data came: the download is on, whether or not its 1xx reply is in yet.
   ClaimLocalFile();
   // Written before the progress report, whose handler may abort: what was counted is on disk.
-  if (LocalFileHandle.IsOpen() && !LocalFileHandle.Write(TransferBuffer, n)) {
+  if (const int error = LocalFileHandle.IsOpen() ? LocalFileHandle.Write(TransferBuffer, n) : 0; error != 0) {
     // A full disk: the rest of the transfer is received but not written. The file is
     // closed before the report, whose message box runs the loop: the chunks that arrive
     // meanwhile must find nothing to write (and nothing more to report).
     LocalFileHandle.Close();
-    ReportError(ftpeLocalFileWrite);
+    ReportLocalError(ftpeLocalFileWrite, error);
     if (serial != Serial) return;
   }
   Info(ftpiProgress, std::string());
@@ -271,18 +272,19 @@ void TVelaFtp::DropTransfer() {
   DataTlsFailed = false;
   CloseDataSockets();
   CloseLocalFile();
-  LocalFileHandle.Forget();
+  ForgetLocalFile();
 }
 
 void TVelaFtp::CloseLocalFile() {
-  if (!LocalFileHandle.Close()) ReportError(ftpeLocalFileWrite);
+  if (const int error = LocalFileHandle.Close(); error != 0) ReportLocalError(ftpeLocalFileWrite, error);
 }
 
 // The download is on (data came): a target written in place is emptied now, and only
 // now, so that a refused, failed or stopped download that brought nothing leaves an
 // existing file as it was.
 void TVelaFtp::ClaimLocalFile() {
-  if (LocalFileHandle.Claim()) return;
+  const int error = LocalFileHandle.Claim();
+  if (error == 0) return;
   LocalFileHandle.Close();  // before the report, as after a failed write
-  ReportError(ftpeLocalFileWrite);
+  ReportLocalError(ftpeLocalFileWrite, error);
 }

@@ -8,8 +8,8 @@
 //
 // Only a whole download replaces the local file (TLocalFile::Commit); any other leaves the
 // file as it was and keeps the part received beside it. A later download of the same file
-// continues that part (REST) when the server's file is larger than it and, where the
-// server tells when its file last changed (MLSD or MDTM), not newer than the part.
+// continues that part (REST) when the part was begun for that file as it is now: the same
+// server, port and path, the same size and the same last change (MLSD or MDTM).
 #include "ftp/Ftp.h"
 #include "ftp/ListingParser.h"
 #include "ftp/ReplyParsing.h"
@@ -26,19 +26,18 @@ void TVelaFtp::AskSizeOrOpenData(TransferKind kind) {
 }
 
 // A refusal (500, 502, 550: unknown command, a file it will not size) leaves the size
-// unknown; the download goes on all the same.
+// unknown; the download goes on all the same. The file's time comes from its own facts,
+// else from MDTM, asked when a part may be continued or the file is large enough that a
+// later try would rather continue it.
 void TVelaFtp::TakeSizeReply(TransferKind kind, const std::string& Line) {
   if (IsReplyClass(Line, '1')) return;  // not a final reply: the one owed comes later
   ByteCountFromSizeReply(Line, ExpectedSize);
-  const std::int64_t part = LocalFileHandle.PartSize();
-  if (part > 0 && ExpectedSize > part && !Transfer.Stopped()) {
-    const ListingFacts* listed = FactsOf(RemoteFile);
-    if (listed == nullptr || listed->Modified < 0) {
-      SendCommand("MDTM " + RemoteFile, csAwaitRetrMdtm);
-      return;
-    }
-    ChooseResume(listed->Modified);
+  const bool worthATime = LocalFileHandle.PartSize() > 0 || ExpectedSize >= kTimeWorthAsking;
+  if (ReceiveFacts.Modified < 0 && ExpectedSize > 0 && worthATime && !Transfer.Stopped()) {
+    SendCommand("MDTM " + RemoteFile, csAwaitRetrMdtm);
+    return;
   }
+  ChooseResume(ReceiveFacts.Modified);
   OpenDataConnection(kind);
 }
 
@@ -49,25 +48,29 @@ void TVelaFtp::TakeModificationTimeReply(const std::string& Line) {
   OpenDataConnection(TransferKind::Receive);
 }
 
-// The part is continued unless the server's file changed after it was written.
+// The part is continued only when it was begun for this same file, unchanged.
 void TVelaFtp::ChooseResume(std::int64_t remoteModified) {
   ResumeCandidate = PartToContinue(LocalFileHandle, ExpectedSize, remoteModified);
 }
 
-// Just before RETR: REST when a part is to be continued; true when it was sent (RETR then
-// waits for its reply).
+// Just before RETR: the part begun (from the start, or on where it ends) and REST when it
+// goes on; true when REST was sent (RETR then waits for its reply), or when the part could
+// not be begun (the operation then ends).
 bool TVelaFtp::AskRest() {
-  if (ResumeCandidate <= 0) return false;
   const std::int64_t offset = ResumeCandidate;
   ResumeCandidate = 0;
-  if (!LocalFileHandle.ContinuePart(offset)) return false;
+  if (const int error = LocalFileHandle.Begin(offset); error != 0) {
+    EndTransferCommandRefused();  // ends the operation before the report's message box
+    ReportLocalError(ftpeLocalFileOpen, error);
+    return true;
+  }
+  if (offset <= 0) return false;
   ResumedFrom = offset;
   SendCommand("REST " + std::to_string(offset), csAwaitRetrRest);
   return true;
 }
 
-// 350: the server sends the rest of its file. Anything else: from the start, into a new
-// file, the part kept as it is.
+// 350: the server sends the rest of its file. Anything else: from the start of the part.
 void TVelaFtp::TakeRestReply(const std::string& Line) {
   if (IsReplyClass(Line, '1')) return;
   if (Line.compare(0, 3, "350") == 0) {
@@ -76,9 +79,9 @@ void TVelaFtp::TakeRestReply(const std::string& Line) {
     if (serial != Serial) return;
   } else {
     ResumedFrom = 0;
-    if (!LocalFileHandle.StartOver()) {
-      EndTransferCommandRefused();  // ends the operation before the report's message box
-      ReportError(ftpeLocalFileOpen);
+    if (const int error = LocalFileHandle.StartOver(); error != 0) {
+      EndTransferCommandRefused();
+      ReportLocalError(ftpeLocalFileOpen, error);
       return;
     }
   }
@@ -93,13 +96,24 @@ void TVelaFtp::TakeAnnouncedSize(const std::string& Line) {
 // known nothing tells a cut from an end: the server's 2xx is taken.
 void TVelaFtp::SettleDownload() {
   if (!Success) {
-    LocalFileHandle.Forget();
+    ForgetLocalFile();
     return;
   }
-  // The local file is settled before the report, whose message box runs the loop.
-  switch (EndDownload(LocalFileHandle, ExpectedSize, ResumedFrom, BytesTransferred, !ProtectData || DataCloseNotify)) {
-    case TDownloadEnd::Whole: return;
-    case TDownloadEnd::Incomplete: ReportError(ftpeDownloadIncomplete); return;
-    case TDownloadEnd::WriteFailed: ReportError(ftpeLocalFileWrite); return;
+  int error = 0;
+  const TDownloadEnd end =
+      EndDownload(LocalFileHandle, ExpectedSize, ResumedFrom, BytesTransferred, !ProtectData || DataCloseNotify, error);
+  if (end == TDownloadEnd::Whole) return;
+  ForgetLocalFile();  // before the report, whose message box runs the loop
+  if (end == TDownloadEnd::Incomplete) {
+    ReportError(ftpeDownloadIncomplete);
+  } else {
+    ReportLocalError(ftpeLocalFileWrite, error);
   }
+}
+
+// Ends the local file's story without a whole download, and notes what it left.
+void TVelaFtp::ForgetLocalFile() {
+  LocalFileHandle.Forget();
+  LeftOnDisk = LocalFileHandle.Left();
+  LeftPath = LocalFileHandle.LeftPath();
 }

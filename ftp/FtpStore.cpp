@@ -31,7 +31,7 @@ void TVelaFtp::BeginStore() {
   BeginTick = GetTickCount();
   TransferTime = 0;
   ++Store.Run;  // continuations posted for an earlier store are stale from now on
-  Store.Remaining = LocalFileHandle.Size();
+  Store.Remaining = LocalFileHandle.SizeToSend();
   Store.Handed = 0;
   Store.BlockSize = Store.BlockSent = 0;
   Store.WaitingForWrite = Store.ContinuationPosted = false;
@@ -134,9 +134,13 @@ void TVelaFtp::EndStore() {
   // The last count the socket can give: what it still holds goes on after the close.
   CountStoreTaken();
   CloseDataSockets();
+  // Sent as it was when the store began: a file written to meanwhile is said to be so.
+  const bool changed = Success && LocalFileHandle.ChangedSinceSized();
   CloseLocalFile();
   TransferTime = static_cast<std::int64_t>(GetTickCount() - BeginTick);
   const std::uint64_t serial = Serial;
+  if (changed) Info(ftpiLocalFileChanged, LocalFile);
+  if (serial != Serial) return;
   Info(ftpiTransferDone, "Transfer done");
   if (serial != Serial) return;
   DataSideFinished();
@@ -151,7 +155,7 @@ void TVelaFtp::EndStoreAfterReadFailure() {
   CloseDataSockets();
   Success = false;
   const std::uint64_t serial = Serial;
-  ReportError(ftpeLocalFileRead);
+  ReportLocalError(ftpeLocalFileRead, LocalFileHandle.ReadError());
   if (serial != Serial) return;
   DataSideFinished();
 }

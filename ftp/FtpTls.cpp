@@ -5,9 +5,10 @@
 //
 // Certificates: one that verifies (trusted chain, the host name typed, within its dates) is
 // taken; any other (self-signed, for another host, expired) must match the fingerprint
-// remembered for that port under the name typed or the address connected to, or the owner
-// is asked (OnFtpCertificate) and the answer pinned under both.
-#include <algorithm>
+// pinned for that port under the name typed, or the owner is asked (OnFtpCertificate) and
+// the answer pinned for that name (the address connected to is recorded as one that did
+// TLS, for the downgrade refusal alone).
+#include <optional>
 
 #include "ftp/Ftp.h"
 #include "session/KnownServers.h"
@@ -41,7 +42,11 @@ void TVelaFtp::HandleTlsReply(const std::string& Line) {
         FatalError(ftpeTlsNotOffered);  // nothing of the login goes in clear
         return;
       }
-      if (!TKnownServers(KnownServersFile).Fingerprints(KnownServerNames(), FtpPort).empty()) {
+      if (const TKnownServers known(KnownServersFile); known.Unreadable()) {
+        // Whether it did TLS before cannot be told: the login does not go in clear.
+        FatalErrorWithText(ftpeKnownServersUnreadable, KnownServersFile);
+        return;
+      } else if (known.DidTls(KnownServerNames(), FtpPort)) {
         // It did TLS before: someone in between may be taking the encryption away.
         FatalError(ftpeTlsDowngrade);
         return;
@@ -108,7 +113,7 @@ void TVelaFtp::ControlTlsDone() {
   SendUser();
 }
 
-// The server as typed and the address connected to: a server is known under either.
+// The server as typed and the address connected to: either tells that it did TLS before.
 std::vector<std::string> TVelaFtp::KnownServerNames() const {
   std::vector<std::string> names{FtpServer};
   if (!ServerAddress.empty() && ServerAddress != FtpServer) names.push_back(ServerAddress);
@@ -118,9 +123,9 @@ std::vector<std::string> TVelaFtp::KnownServerNames() const {
 bool TVelaFtp::AcceptCertificate() {
   const TTlsInfo info = TlsInfo;
   const TKnownServers known(KnownServersFile);
-  const std::vector<std::string> names = KnownServerNames();
-  const std::vector<std::string> pinned = known.Fingerprints(names, FtpPort);
-  const bool pinnedHere = std::find(pinned.begin(), pinned.end(), info.PeerFingerprint) != pinned.end();
+  // A pin answers for the name typed alone: not for another name of the same address.
+  const std::optional<std::string> pinned = known.Find(FtpServer, FtpPort);
+  const bool pinnedHere = pinned == info.PeerFingerprint;
   const std::uint64_t serial = Serial;
   if (!info.PeerVerified && !pinnedHere) {
     TFtpCertificateQuestion question;
@@ -130,12 +135,12 @@ bool TVelaFtp::AcceptCertificate() {
     question.Problem = info.VerifyProblem;
     question.CertificateNames = info.PeerNameMatches ? std::string() : info.PeerNames;
     question.Expired = info.PeerExpired;
-    question.PinnedFingerprint = pinned.empty() ? std::string() : pinned.front();
+    question.PinnedFingerprint = pinned.value_or("");
     bool trust = false;
     if (OnFtpCertificate) OnFtpCertificate(this, question, trust);
     if (serial != Serial || !Connected) return false;  // the connection ended meanwhile
     if (!trust) {
-      FatalError(pinned.empty() ? ftpeCertificateRejected : ftpeCertificateChanged);
+      FatalError(pinned ? ftpeCertificateChanged : ftpeCertificateRejected);
       return false;
     }
   } else if (!info.PeerVerified && info.PeerExpired) {
@@ -143,9 +148,11 @@ bool TVelaFtp::AcceptCertificate() {
     if (serial != Serial) return false;
   }
   // This server does TLS, with this certificate. Unremembered, a later refusal of TLS
-  // would go unnoticed: the owner is told.
-  if (!known.Remember(names, FtpPort, info.PeerFingerprint) && !KnownServersFile.empty()) {
-    Info(ftpiServerNotRemembered, KnownServersFile);
+  // would go unnoticed: the owner is told. The file's lock is never waited for here.
+  if (!KnownServersFile.empty()) {
+    const std::string address = ServerAddress != FtpServer ? ServerAddress : std::string();
+    ServerMemory.Remember(known, FtpServer, address, FtpPort, info.PeerFingerprint,
+                          [this] { Info(ftpiServerNotRemembered, KnownServersFile); });
     if (serial != Serial) return false;
   }
   return true;

@@ -50,8 +50,10 @@ constexpr const char* kFtpInfoNames[] = {
     "ftpiCertificateExpired",
     "ftpiServerNotRemembered",
     "ftpiResumed",
+    "ftpiLocalFileInPlace",
+    "ftpiLocalFileChanged",
 };
-constexpr int kFtpInfoCount = ftpiResumed + 1;
+constexpr int kFtpInfoCount = ftpiLocalFileChanged + 1;
 static_assert(std::size(kFtpInfoNames) == kFtpInfoCount);
 
 constexpr const char* kFtpInfoNeededNames[] = {

@@ -62,6 +62,9 @@ enum FtpInfo : std::uint8_t {
   ftpiCertificateExpired = 19,   // a pinned certificate past its end date was taken (the pin is the trust)
   ftpiServerNotRemembered = 20,  // the file of known servers could not be changed (addinfo: its path)
   ftpiResumed = 21,         // the download goes on from its earlier part: its size in bytes
+  // Local files.
+  ftpiLocalFileInPlace = 22,  // the download writes the local file itself (addinfo): cut short, it loses its content
+  ftpiLocalFileChanged = 23,  // the file sent (addinfo) changed while it was sent
 };
 const char* FtpInfoName(FtpInfo i);
 

@@ -319,6 +319,17 @@ bool ParseListingLine(TFTPServerType dialect, const std::string& line, ListingEn
   }
 }
 
+namespace {
+
+// FNV-1a of the server's "unique" text (never 0).
+std::uint64_t IdentityOf(std::string_view unique) {
+  std::uint64_t hash = 14695981039346656037ULL;
+  for (const char c : unique) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+  return hash == 0 ? 1 : hash;
+}
+
+}  // namespace
+
 bool ParseMlsdLine(const std::string& line, ListingEntry& entry) {
   try {
     entry = ListingEntry{};
@@ -343,6 +354,8 @@ bool ParseMlsdLine(const std::string& line, ListingEntry& entry) {
         entry.Facts.Size = SizeOf(value);
       } else if (EqualsIgnoringCase(name, "modify")) {
         entry.Facts.Modified = FtpTimeValue(value);
+      } else if (EqualsIgnoringCase(name, "unique")) {
+        entry.Facts.Identity = IdentityOf(value);
       }
     }
     if (EqualsIgnoringCase(type, "cdir") || EqualsIgnoringCase(type, "pdir")) return false;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "session/LeftOnDisk.h"
 #include "session/ListingFacts.h"
 #include "transport/Component.h"
 
@@ -33,6 +34,9 @@ class TFileSession {
   std::string UserPassword;
   std::string LocalFile;
   std::string RemoteFile;
+  // What the owner knows of RemoteFile from a listing of its own folder, for the next
+  // ReceiveFile (which takes it and empties it); unknown facts are asked of the server.
+  ListingFacts RemoteFileFacts;
   // The server's current folder (an absolute path, once a listing or a change of folder
   // has told it); before the login, the folder to enter after it.
   std::string InitialDirectory;
@@ -62,6 +66,12 @@ class TFileSession {
   // The size of the running receive (as the server gave it) or store (the local file's);
   // -1 while none is known.
   std::int64_t ExpectedSize = -1;
+  // The system's error of the last local file that failed (errno, or see LocalErrors.h);
+  // the error event names that file.
+  int LocalError = 0;
+  // What the last receive that did not end whole left on the disk, and where.
+  TLeftOnDisk LeftOnDisk = TLeftOnDisk::Untouched;
+  std::string LeftPath;
 
   // The last listing: names and, side by side, what it said of each besides its name.
   std::vector<std::string> FileNames;

@@ -14,10 +14,12 @@ void TFolderTransfer::Reset() {
   step_ = Step::None;
   stopRequested_ = false;
   problem_.clear();
+  problemError_ = 0;
   tops_.clear();
   folders_.clear();
   files_.clear();
   refused_.clear();
+  skipped_.clear();
   knownBytes_ = 0;
   unknownSizes_ = 0;
   home_.clear();
@@ -104,7 +106,10 @@ bool TFolderTransfer::OperationDone() {
         homeFolders_ = session_.DirectoryNames;
         TransferNext();
       } else {
-        for (auto top = tops_.rbegin(); top != tops_.rend(); ++top) pending_.push_back({-1, top->Remote, top->Local, 1});
+        for (auto top = tops_.rbegin(); top != tops_.rend(); ++top) {
+          const ListingFacts* facts = session_.FactsOf(top->Remote);
+          pending_.push_back({-1, top->Remote, top->Local, 1, facts != nullptr ? facts->Identity : 0});
+        }
         ScanNext();
       }
       break;
@@ -183,7 +188,7 @@ void TFolderTransfer::FolderEntered() {
     }
     // Listed as a folder but not one the server enters: a link to a file, perhaps. It
     // is tried as a file; a refused RETR then skips it like any refused file.
-    AddFile(static_cast<std::size_t>(refused.Parent), refused.Name, -1);
+    AddFile(static_cast<std::size_t>(refused.Parent), refused.Name, {});
     ScanNext();
     return;
   }
@@ -198,20 +203,32 @@ void TFolderTransfer::FolderListed() {
     End(Outcome::FolderUnreadable, listed.Name);
     return;
   }
+  // Entered through a link that leads back up: the folder is one of its own parents.
+  if (listed.Parent >= 0 && LeadsBackUp(listed.Parent, 0, here_)) {
+    skipped_.push_back({PathIn(static_cast<std::size_t>(listed.Parent), listed.Name), SkipReason::Loop});
+    ScanNext();
+    return;
+  }
   const std::size_t index = folders_.size();
-  folders_.push_back({listed.Name, here_, listed.Local, listed.Parent, listed.Depth, {}});
+  folders_.push_back({listed.Name, here_, listed.Local, listed.Parent, listed.Depth, {}, listed.Identity});
   for (std::size_t i = 0; i < session_.FileNames.size(); ++i) {
     const std::string& name = session_.FileNames[i];
-    if (Acceptable(name)) AddFile(index, name, i < session_.FileFacts.size() ? session_.FileFacts[i].Size : -1);
+    if (Acceptable(index, name)) AddFile(index, name, i < session_.FileFacts.size() ? session_.FileFacts[i] : ListingFacts{});
   }
   std::vector<Pending> children;
-  for (const std::string& name : session_.DirectoryNames) {
-    if (name == "." || name == ".." || !Acceptable(name)) continue;
+  for (std::size_t i = 0; i < session_.DirectoryNames.size(); ++i) {
+    const std::string& name = session_.DirectoryNames[i];
+    if (name == "." || name == ".." || !Acceptable(index, name)) continue;
+    const std::uint64_t identity = i < session_.DirectoryFacts.size() ? session_.DirectoryFacts[i].Identity : 0;
+    if (LeadsBackUp(static_cast<int>(index), identity, {})) {
+      skipped_.push_back({PathIn(index, name), SkipReason::Loop});
+      continue;
+    }
     if (listed.Depth >= kMaxDepth) {
       End(Outcome::TooDeep, TopNameOf(index));
       return;
     }
-    children.push_back({static_cast<int>(index), name, JoinPath(listed.Local, name), listed.Depth + 1});
+    children.push_back({static_cast<int>(index), name, JoinPath(listed.Local, name), listed.Depth + 1, identity});
   }
   pending_.insert(pending_.end(), children.rbegin(), children.rend());
   ScanNext();
@@ -242,6 +259,7 @@ void TFolderTransfer::TransferNext() {
       session_.RemoteFile = file.Name;
       session_.LocalFile = file.Local;
       if (direction_ == Direction::Download) {
+        session_.RemoteFileFacts = file.Facts;  // this file's own, from its folder's listing
         Issue(Step::File, [this] { session_.ReceiveFile(); });
       } else {
         Issue(Step::File, [this] { session_.StoreFile(); });
@@ -259,7 +277,8 @@ void TFolderTransfer::TransferNext() {
 // comes back to TransferNext) or when the walk ended.
 bool TFolderTransfer::PrepareFolder(Folder& folder, bool hasFiles) {
   if (direction_ == Direction::Download) {
-    if (!MakeLocalFolder(folder.Local)) {
+    if (const int error = MakeLocalFolder(folder.Local); error != 0) {
+      problemError_ = error;
       End(Outcome::LocalFolderFailed, folder.Local);
       return false;
     }
@@ -285,10 +304,17 @@ bool TFolderTransfer::PrepareFolder(Folder& folder, bool hasFiles) {
 }
 
 void TFolderTransfer::FileDone() {
-  if (session_.Success) bytesDone_ += session_.ResumedFrom + session_.BytesTransferred;
-  // A file the server refused counts as done, as in a batch; the log shows its reply.
+  const File& file = files_[filesOf_[folder_][file_]];
+  if (session_.Success) {
+    bytesDone_ += session_.ResumedFrom + session_.BytesTransferred;
+  } else {
+    // The server refused it, or it could not go: the walk goes on, and says so at the end.
+    skipped_.push_back({direction_ == Direction::Download ? PathIn(file.Folder, file.Name) : file.Local,
+                        SkipReason::Failed});
+  }
   ++filesDone_;
   ++file_;
+  if (OnFileDone) OnFileDone();
   if (stopRequested_) {
     End(Outcome::Stopped);
     return;
@@ -337,22 +363,39 @@ void TFolderTransfer::Finish() {
   if (OnFinished) OnFinished();
 }
 
-void TFolderTransfer::AddFile(std::size_t folder, const std::string& name, std::int64_t size) {
-  files_.push_back({folder, name, JoinPath(folders_[folder].Local, name), size});
-  if (size >= 0) {
-    knownBytes_ += size;
+void TFolderTransfer::AddFile(std::size_t folder, const std::string& name, const ListingFacts& facts) {
+  files_.push_back({folder, name, JoinPath(folders_[folder].Local, name), facts});
+  if (facts.Size >= 0) {
+    knownBytes_ += facts.Size;
   } else {
     ++unknownSizes_;
   }
 }
 
-bool TFolderTransfer::Acceptable(const std::string& name) {
+bool TFolderTransfer::Acceptable(std::size_t folder, const std::string& name) {
   if (IsPlainFileName(name)) return true;
   refused_.push_back(name);
+  skipped_.push_back({PathIn(folder, name), SkipReason::NameLeaves});
   return false;
+}
+
+bool TFolderTransfer::LeadsBackUp(int parent, std::uint64_t identity, const std::string& remote) const {
+  for (int i = parent; i >= 0; i = folders_[static_cast<std::size_t>(i)].Parent) {
+    const Folder& above = folders_[static_cast<std::size_t>(i)];
+    if ((identity != 0 && above.Identity == identity) || (!remote.empty() && above.Remote == remote)) return true;
+  }
+  return false;
+}
+
+// A name inside a folder of the walk, by the folder's path on the server (download) or on
+// the local disk (upload).
+std::string TFolderTransfer::PathIn(std::size_t folder, const std::string& name) const {
+  const Folder& in = folders_[folder];
+  const std::string& path = direction_ == Direction::Download ? in.Remote : in.Local;
+  return path.empty() ? name : JoinPath(path, name);
 }
 
 std::string TFolderTransfer::TopNameOf(std::size_t folder) const {
   while (folders_[folder].Parent >= 0) folder = static_cast<std::size_t>(folders_[folder].Parent);
-  return folders_[folder].Name;
+  return direction_ == Direction::Download ? folders_[folder].Name : folders_[folder].Local;
 }

@@ -3,17 +3,22 @@
 // ReceiveFile, StoreFile), so that each file goes the way single files go.
 //
 // It works in two phases. The scan finds every folder and file (the server's folders are
-// entered and listed one by one; local folders are read at once) and stops at
-// kMaxDepth levels, which is where a link that leads back up ends. Then, once the owner
+// entered and listed one by one; local folders are read at once). A folder that is one of
+// its own parents (the same absolute path from PWD, or the same identity in the listing,
+// or on the local disk) is a loop: it is skipped and named, and the rest is copied. The
+// scan stops at kMaxDepth levels, where a loop no server can show ends. A local link that
+// leads out of the chosen folder is skipped and named too. Then, once the owner
 // has asked the user with the counts, the transfer makes the folders (locally, or with
 // MKD where the server lists none of that name) and moves the files, folder by folder.
 // The server is told where to go by absolute paths as its PWD gave them, never "CWD ..",
 // since a link may have led anywhere; at the end it is put back in the folder it started
 // in.
 //
-// The walk is driven by the engine's completion events: the owner hands each one to
-// OperationDone() first and handles it itself only when that says false. Every step
-// starts one operation from there, so the walk runs in whatever loop runs the engine.
+// The walk is driven by the engine's completion events, wired once by WalkEvents.h: each
+// goes to OperationDone() first, and to the owner's handler only when that says false.
+// Every step starts one operation from there, so the walk runs in whatever loop runs the
+// engine. Whatever is not copied (a file refused or failed, a name or a link that would
+// leave the folder, a loop) is counted and named: Skipped().
 #pragma once
 
 #include <cstdint>
@@ -38,12 +43,12 @@ class TFolderTransfer {
   };
   enum class Outcome : std::uint8_t {
     None,
-    Sent,              // everything went (files the server refused are counted as done)
+    Sent,              // the walk went through; Skipped() names what was not copied
     Declined,          // the owner said no after the scan: nothing was sent
     Stopped,           // Stop(): ended after the running file
-    TooDeep,           // a folder lies deeper than kMaxDepth: nothing was sent
+    TooDeep,           // a folder lies deeper than kMaxDepth: nothing was sent (Problem() names the top)
     FolderUnreadable,  // a folder could not be read, entered or made (Problem() names it)
-    LocalFolderFailed, // a local folder could not be made (Problem() names it)
+    LocalFolderFailed, // a local folder could not be made (Problem() names it, ProblemError() says why)
     Failed,            // the engine reported an error (it has said so itself)
     Abandoned,         // Abandon(): the connection or the program ended
   };
@@ -58,12 +63,24 @@ class TFolderTransfer {
     int Parent = -1;  // -1: a top folder, inside the starting folder
     int Depth = 1;
     std::vector<std::string> RemoteFolders;  // upload: the server's folders listed inside
+    std::uint64_t Identity = 0;  // what tells it from every other folder (0: not known)
   };
   struct File {
     std::size_t Folder = 0;
     std::string Name;  // on the server, as listed (download) or as the local name (upload)
     std::string Local;
-    std::int64_t Size = -1;  // -1: unknown
+    ListingFacts Facts;  // download: what the listing said of it; upload: its size
+  };
+  // What was not copied, and why.
+  enum class SkipReason : std::uint8_t {
+    Failed,      // its transfer did not go through (the server refused it, its name cannot be sent, ...)
+    NameLeaves,  // the server listed a name that would leave the local folder
+    LinkLeaves,  // a local link that leads out of the chosen folder
+    Loop,        // a folder that leads back to one of its own parents
+  };
+  struct Skip {
+    std::string Path;  // the server's path (download) or the local one (upload)
+    SkipReason Reason;
   };
   // A top folder: its name or path on the server and its local path.
   struct Top {
@@ -102,6 +119,9 @@ class TFolderTransfer {
   // Asked before each file goes (the owner may ask the user whether it replaces one that
   // is there): false skips it, counted as done. Stop() from here ends the walk instead.
   std::function<bool(const File& file)> BeforeFile;
+  // Called when a file of the transfer has ended, before the next step begins (its
+  // session's counters are still the file's).
+  std::function<void()> OnFileDone;
 
   Direction direction() const { return direction_; }
   Phase phase() const { return phase_; }
@@ -109,8 +129,11 @@ class TFolderTransfer {
   Outcome outcome() const { return outcome_; }
   // The folder or name an outcome is about: a local path, or a name as the server lists it.
   const std::string& Problem() const { return problem_; }
+  int ProblemError() const { return problemError_; }
   // Names the server listed that would leave the local folder: not copied.
   const std::vector<std::string>& RefusedNames() const { return refused_; }
+  // Everything not copied, in the order found.
+  const std::vector<Skip>& Skipped() const { return skipped_; }
   const std::vector<Folder>& Folders() const { return folders_; }
   const std::vector<File>& Files() const { return files_; }
   std::int64_t KnownBytes() const { return knownBytes_; }
@@ -153,9 +176,12 @@ class TFolderTransfer {
   void Issue(Step step, const std::function<void()>& operation);
   void End(Outcome outcome, const std::string& problem = {});
   void Finish();
-  void AddFile(std::size_t folder, const std::string& name, std::int64_t size);
+  void AddFile(std::size_t folder, const std::string& name, const ListingFacts& facts);
   // A name listed by the server is copied only when it stays inside its local folder.
-  bool Acceptable(const std::string& name);
+  bool Acceptable(std::size_t folder, const std::string& name);
+  // A folder with this identity (or, for the server, this absolute path) above `parent`.
+  bool LeadsBackUp(int parent, std::uint64_t identity, const std::string& remote) const;
+  std::string PathIn(std::size_t folder, const std::string& name) const;
   std::string TopNameOf(std::size_t folder) const;
 
   TFileSession& session_;
@@ -166,10 +192,12 @@ class TFolderTransfer {
   bool stopRequested_ = false;
   bool errorReported_ = false;  // the running step's operation reported an error
   std::string problem_;
+  int problemError_ = 0;
   std::vector<Top> tops_;
   std::vector<Folder> folders_;
   std::vector<File> files_;
   std::vector<std::string> refused_;
+  std::vector<Skip> skipped_;
   std::int64_t knownBytes_ = 0;
   std::size_t unknownSizes_ = 0;
 
@@ -184,6 +212,7 @@ class TFolderTransfer {
     std::string Name;
     std::string Local;
     int Depth;
+    std::uint64_t Identity = 0;
   };
   std::vector<Pending> pending_;
   // Transfer: the folder being worked on and its next file.
@@ -196,6 +225,6 @@ class TFolderTransfer {
   std::int64_t bytesDone_ = 0;
 };
 
-// Makes a local folder, or finds one there already (through a link too); false when
-// neither.
-bool MakeLocalFolder(const std::string& path);
+// Makes a local folder, or finds one there already (through a link of this user too, never
+// through another user's): 0, or why not (see LocalErrors.h).
+int MakeLocalFolder(const std::string& path);

@@ -3,15 +3,22 @@
 #include <algorithm>
 #include <cctype>
 #include <sstream>
+#include <string_view>
 
 #include "platform/AddressText.h"
 #include "session/StateFile.h"
 
 namespace {
 
-// An address is one server in whatever form it was typed ("::1", "[::1]", ...).
+constexpr std::string_view kMappedPrefix = "::ffff:";
+
+// An address is one server in whatever form it was typed ("::1", "[::1]", ...), an IPv4
+// address mapped into IPv6 the IPv4 address itself.
 std::string Key(const std::string& host, std::uint16_t port) {
-  const std::string address = platform::CanonicalAddressText(host);
+  std::string address = platform::CanonicalAddressText(host);
+  if (address.starts_with(kMappedPrefix) && address.find('.') != std::string::npos) {
+    address.erase(0, kMappedPrefix.size());
+  }
   std::string lowered = address.empty() ? host : address;
   std::transform(lowered.begin(), lowered.end(), lowered.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -21,6 +28,7 @@ std::string Key(const std::string& host, std::uint16_t port) {
 struct Line {
   std::string key;  // "host port"
   std::string fingerprint;
+  bool address = false;  // an address connected to, not a name typed: no pin
 };
 
 // The file's lines; false when it exists and cannot be read (a rewrite would lose them).
@@ -32,8 +40,8 @@ bool ReadLines(const std::string& path, std::vector<Line>& lines) {
   std::string row;
   while (std::getline(in, row)) {
     std::istringstream fields(row);
-    std::string host, port, fingerprint;
-    if (fields >> host >> port >> fingerprint) lines.push_back({host + " " + port, fingerprint});
+    std::string host, port, fingerprint, kind;
+    if (fields >> host >> port >> fingerprint) lines.push_back({host + " " + port, fingerprint, (fields >> kind) && kind == "address"});
   }
   return true;
 }
@@ -47,42 +55,57 @@ std::vector<Line> LinesOf(const std::string& path) {
 }  // namespace
 
 std::optional<std::string> TKnownServers::Find(const std::string& host, std::uint16_t port) const {
-  const std::vector<std::string> found = Fingerprints({host}, port);
-  if (found.empty()) return std::nullopt;
-  return found.front();
+  if (path_.empty()) return std::nullopt;
+  const std::string key = Key(host, port);
+  for (const Line& line : LinesOf(path_)) {
+    if (line.key == key && !line.address) return line.fingerprint;
+  }
+  return std::nullopt;
 }
 
-std::vector<std::string> TKnownServers::Fingerprints(const std::vector<std::string>& hosts,
-                                                     std::uint16_t port) const {
-  std::vector<std::string> found;
-  if (path_.empty()) return found;
+bool TKnownServers::DidTls(const std::vector<std::string>& hosts, std::uint16_t port) const {
+  if (path_.empty()) return false;
   const std::vector<Line> lines = LinesOf(path_);
   for (const std::string& host : hosts) {
     const std::string key = Key(host, port);
-    for (const Line& line : lines) {
-      if (line.key == key && std::find(found.begin(), found.end(), line.fingerprint) == found.end()) {
-        found.push_back(line.fingerprint);
-      }
-    }
+    if (std::any_of(lines.begin(), lines.end(), [&key](const Line& line) { return line.key == key; })) return true;
   }
-  return found;
+  return false;
 }
 
-bool TKnownServers::Remember(const std::vector<std::string>& hosts, std::uint16_t port,
-                             const std::string& fingerprint) const {
-  if (path_.empty() || fingerprint.empty() || hosts.empty()) return false;
-  if (!talvo::state::MakeFolderOf(path_)) return false;
-  const talvo::state::ChangeLock lock(path_ + ".lock", kLockWaitMs);
+bool TKnownServers::Unreadable() const {
   std::vector<Line> lines;
-  if (!lock.Held() || !ReadLines(path_, lines)) return false;
-  for (const std::string& host : hosts) {
-    const std::string key = Key(host, port);
-    std::erase_if(lines, [&key](const Line& line) { return line.key == key; });
-    lines.push_back({key, fingerprint});
-  }
+  return !path_.empty() && !ReadLines(path_, lines);
+}
+
+TKnownServers::TChange TKnownServers::TryRemember(const std::string& name, const std::string& address,
+                                                  std::uint16_t port, const std::string& fingerprint) const {
+  return Change(name, address, port, fingerprint, 0);
+}
+
+bool TKnownServers::Remember(const std::string& name, const std::string& address, std::uint16_t port,
+                             const std::string& fingerprint) const {
+  return Change(name, address, port, fingerprint, kLockWaitMs) == TChange::Done;
+}
+
+TKnownServers::TChange TKnownServers::Change(const std::string& name, const std::string& address, std::uint16_t port,
+                                             const std::string& fingerprint, int waitMs) const {
+  if (path_.empty() || fingerprint.empty() || name.empty()) return TChange::Failed;
+  if (!talvo::state::MakeFolderOf(path_)) return TChange::Failed;
+  const talvo::state::ChangeLock lock(path_ + ".lock", waitMs);
+  if (lock.Busy()) return TChange::Busy;
+  std::vector<Line> lines;
+  if (!lock.Held() || !ReadLines(path_, lines)) return TChange::Failed;
+  const auto record = [&lines, &fingerprint](const std::string& key, bool isAddress) {
+    std::erase_if(lines, [&](const Line& line) { return line.key == key && line.address == isAddress; });
+    lines.push_back({key, fingerprint, isAddress});
+  };
+  const std::string nameKey = Key(name, port);
+  record(nameKey, false);
+  if (!address.empty() && Key(address, port) != nameKey) record(Key(address, port), true);
   std::string text;
-  for (const Line& line : lines) text += line.key + " " + line.fingerprint + "\n";
-  return talvo::state::ReplaceFile(path_, text);
+  for (const Line& line : lines) text += line.key + " " + line.fingerprint + (line.address ? " address" : "") + "\n";
+  return talvo::state::ReplaceFile(path_, text) ? TChange::Done : TChange::Failed;
 }
 
 std::string DefaultKnownServersPath() {

@@ -1,10 +1,11 @@
 // The servers this user has had an encrypted session with: for each host and port, the
-// SHA-256 fingerprint of the certificate it showed. A server found here did TLS before (a
-// later refusal of TLS is suspect), and its fingerprint is what an unverified certificate
-// must match to be taken without asking. One text file, a line per server
-// ("host port fingerprint"), readable by its owner only. A server is remembered under the
-// name typed and under the address connected to, so that either finds it; addresses are
-// kept in their canonical text (platform/AddressText.h), names in lower case.
+// SHA-256 fingerprint of the certificate it showed. One text file, a line per entry, readable
+// by its owner only: "host port fingerprint" pins a certificate for the name the user typed
+// (and that port); "address port fingerprint address" records that an address connected to
+// did TLS. A pin answers for the name typed alone, never for another name that leads to the
+// same address; both kinds tell that the server did TLS before (a later refusal is suspect).
+// Addresses are kept in their canonical text (platform/AddressText.h; an IPv4 address mapped
+// into IPv6 is the IPv4 address), names in lower case.
 //
 // Sessions of several processes may remember servers at once: each change is made under
 // a lock (flock on FILE.lock beside it), on what the file holds at that moment, and
@@ -17,27 +18,41 @@
 #include <string>
 #include <vector>
 
+#include "session/StateFile.h"
+
 class TKnownServers {
  public:
   // How long a change waits for another process's change to end before it gives up.
-  static constexpr int kLockWaitMs = 3000;  // as talvo::state::kLockWaitMs
+  static constexpr int kLockWaitMs = talvo::state::kLockWaitMs;
 
   // An empty path keeps nothing (and finds nothing).
   explicit TKnownServers(std::string path) : path_(std::move(path)) {}
 
-  // The fingerprint last seen for host:port, if the server is known.
+  // The fingerprint pinned for the name typed and port, if any.
   std::optional<std::string> Find(const std::string& host, std::uint16_t port) const;
-  // The fingerprints known for `port` under any of `hosts` (the name typed, the address
-  // connected to), each once, in the order of `hosts`.
-  std::vector<std::string> Fingerprints(const std::vector<std::string>& hosts, std::uint16_t port) const;
-  // Records (or replaces) the fingerprint of `port` under each of `hosts`; false when the
-  // file could not be changed (its folder or the file unwritable or unreadable, or the
-  // lock not taken within kLockWaitMs).
-  bool Remember(const std::vector<std::string>& hosts, std::uint16_t port, const std::string& fingerprint) const;
+  // Whether the server did TLS before under any of `hosts` (the name typed, the address
+  // connected to) on `port`.
+  bool DidTls(const std::vector<std::string>& hosts, std::uint16_t port) const;
+  // The file exists and cannot be read: what it holds is not known (which is not the same
+  // as knowing no server).
+  bool Unreadable() const;
+
+  enum class TChange : std::uint8_t { Done, Busy, Failed };
+  // Pins `fingerprint` for `name` and `port`, and records that `address` (when it is not
+  // the name) did TLS. Busy, with nothing waited for, while another process changes the
+  // file; Failed when the file or its folder cannot be written or read.
+  TChange TryRemember(const std::string& name, const std::string& address, std::uint16_t port,
+                      const std::string& fingerprint) const;
+  // The same, waiting up to kLockWaitMs for the lock: never on the loop thread.
+  bool Remember(const std::string& name, const std::string& address, std::uint16_t port,
+                const std::string& fingerprint) const;
 
   const std::string& Path() const { return path_; }
 
  private:
+  TChange Change(const std::string& name, const std::string& address, std::uint16_t port,
+                 const std::string& fingerprint, int waitMs) const;
+
   std::string path_;
 };
 

@@ -44,6 +44,7 @@ ChangeLock::ChangeLock(const std::string& path, int waitMs) {
   if (fd_ < 0) return;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
   while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    busy_ = errno == EWOULDBLOCK;
     if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() >= deadline) {
       ::close(fd_);
       fd_ = -1;
@@ -51,6 +52,7 @@ ChangeLock::ChangeLock(const std::string& path, int waitMs) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+  busy_ = false;
 }
 
 ChangeLock::~ChangeLock() {

@@ -21,7 +21,8 @@ bool ReadWhole(const std::string& path, std::string& text);
 bool MakeFolderOf(const std::string& path);
 
 // The exclusive lock of one read-change-write, held until destruction; Held() is false
-// when the lock file cannot be opened or another process keeps the lock too long.
+// when the lock file cannot be opened or another process keeps the lock longer than
+// `waitMs` (Busy() then tells the second case; 0 waits not at all).
 class ChangeLock {
  public:
   ChangeLock(const std::string& path, int waitMs = kLockWaitMs);
@@ -29,9 +30,11 @@ class ChangeLock {
   ChangeLock(const ChangeLock&) = delete;
   ChangeLock& operator=(const ChangeLock&) = delete;
   bool Held() const { return fd_ >= 0; }
+  bool Busy() const { return busy_; }
 
  private:
   int fd_ = -1;
+  bool busy_ = false;
 };
 
 // Writes `text` to a new file beside `path` (mode 0600) and renames it over `path`. The

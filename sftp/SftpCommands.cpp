@@ -208,10 +208,18 @@ bool TVelaSftp::LocalFileReady(TCurrentOperation op) {
   Success = true;
   ExpectedSize = -1;
   ResumedFrom = BytesTransferred = TransferTime = 0;
+  LocalError = 0;
+  LeftOnDisk = TLeftOnDisk::Untouched;
+  LeftPath.clear();
   const bool receiving = op == opReceiveFile;
-  if (!RemoteFile.empty() && !LocalFile.empty() &&
-      (receiving ? LocalFileHandle.OpenForReceive(LocalFile) : LocalFileHandle.OpenForStore(LocalFile))) {
-    return true;
+  if (!RemoteFile.empty() && !LocalFile.empty()) {
+    TPartOrigin origin;
+    origin.Server = FtpServer;
+    origin.Port = FtpPort;
+    origin.User = UserName;
+    origin.RemotePath = RemotePathOf(RemoteFile);
+    LocalError = receiving ? LocalFileHandle.OpenForReceive(LocalFile, origin) : LocalFileHandle.OpenForStore(LocalFile);
+    if (LocalError == 0) return true;
   }
   LocalFileHandle.Forget();
   CurrentOperation = op;
@@ -223,6 +231,13 @@ bool TVelaSftp::LocalFileReady(TCurrentOperation op) {
 
 void TVelaSftp::ReceiveFile() {
   if (!AcceptCommand() || !LocalFileReady(opReceiveFile)) return;
+  // Said before the first byte: a download cut short would leave the file holding only
+  // what came.
+  if (LocalFileHandle.OverwritesInPlace()) {
+    const std::uint64_t serial = Serial;
+    Info(ftpiLocalFileInPlace, LocalFile);
+    if (serial != Serial) return;
+  }
   auto download = std::make_unique<TSftpDownload>(*Channel, RemotePathOf(RemoteFile), LocalFileHandle);
   download->OnStarted = [this, &size = *download](std::int64_t resumedFrom) {
     ExpectedSize = size.ExpectedSize();
@@ -239,7 +254,7 @@ void TVelaSftp::ReceiveFile() {
 void TVelaSftp::StoreFile() {
   if (!AcceptCommand() || !LocalFileReady(opStoreFile)) return;
   struct stat st {};
-  ExpectedSize = LocalFileHandle.Size();
+  ExpectedSize = LocalFileHandle.SizeToSend();
   auto upload = std::make_unique<TSftpUpload>(*Channel, RemotePathOf(RemoteFile), LocalFileHandle,
                                               ::stat(LocalFile.c_str(), &st) == 0 ? st.st_mode : 0644);
   upload->OnStarted = [this] {
@@ -276,9 +291,19 @@ TSshStatus TVelaSftp::TransferStep() {
   const TSftpTransfer::Result result = AbortRequested ? TSftpTransfer::Result::None : Transfer->result();
   const int code = Transfer->FailureCode();
   Transfer.reset();
-  if (CurrentOperation == opStoreFile) LocalFileHandle.Forget();  // the source, read to its end or not
+  const bool changedWhileSent = CurrentOperation == opStoreFile && LocalFileHandle.ChangedSinceSized();
+  LocalFileHandle.Forget();  // the source, read to its end or not; a receive's is settled already
+  if (CurrentOperation == opReceiveFile) {
+    LeftOnDisk = LocalFileHandle.Left();
+    LeftPath = LocalFileHandle.LeftPath();
+  }
+  if (result == TSftpTransfer::Result::LocalWrite || result == TSftpTransfer::Result::LocalRead) LocalError = code;
   switch (result) {
     case TSftpTransfer::Result::Whole:
+      if (changedWhileSent) {
+        Info(ftpiLocalFileChanged, LocalFile);
+        if (serial != Serial) return TSshStatus::Failed;
+      }
       Info(ftpiTransferDone, "Transfer done");
       if (serial == Serial) EndOperation(true);
       return TSshStatus::Done;

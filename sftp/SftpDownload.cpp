@@ -58,7 +58,8 @@ TSshStatus TSftpDownload::Stat() {
   expected_ = facts.Size;
   modified_ = facts.Modified;
   const std::int64_t part = PartToContinue(local_, expected_, modified_);
-  if (part > 0 && local_.ContinuePart(part)) {
+  if (const int error = local_.Begin(part); error != 0) return EndLocal(Result::LocalWrite, error);
+  if (part > 0) {
     resumedFrom_ = part;
     libssh2_sftp_seek64(handle_, static_cast<libssh2_uint64_t>(part));
   }
@@ -76,7 +77,9 @@ TSshStatus TSftpDownload::Read() {
       stage_ = Stage::Close;
       return TSshStatus::Progress;
     }
-    if (!local_.Write(buffer_.get(), static_cast<int>(n))) return End(Result::LocalWrite);
+    if (const int error = local_.Write(buffer_.get(), static_cast<int>(n)); error != 0) {
+      return EndLocal(Result::LocalWrite, error);
+    }
     received_ += n;
     if (OnProgress && !OnProgress()) return TSshStatus::Failed;
     if (stage_ == Stage::Settled) return TSshStatus::Failed;  // stopped from the progress handler
@@ -91,7 +94,7 @@ TSshStatus TSftpDownload::Close() {
   if (rc != 0 && channel_.Classify(rc) != TSftpChannel::Failure::Refused) return Fail(rc);
   // SFTP reports the end of the file in a message of its own, inside the session: an end
   // seen is a true end.
-  switch (EndDownload(local_, expected_, resumedFrom_, received_, true)) {
+  switch (EndDownload(local_, expected_, resumedFrom_, received_, true, failure_)) {
     case TDownloadEnd::Whole:
       result_ = Result::Whole;
       break;

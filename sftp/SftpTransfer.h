@@ -34,6 +34,8 @@ class TSftpTransfer {
   virtual std::int64_t Moved() const = 0;
 
   Result result() const { return result_; }
+  // Why it failed: libssh2's code, or for LocalWrite and LocalRead the system's error (see
+  // LocalErrors.h).
   int FailureCode() const { return failure_; }
 
   // Called after every block; false when the owner ended the session meanwhile (nothing
@@ -44,6 +46,10 @@ class TSftpTransfer {
   // The failure of a libssh2 call, classified; the transfer is stopped.
   TSshStatus Fail(int rc);
   TSshStatus End(Result result);
+  TSshStatus EndLocal(Result result, int error) {
+    failure_ = error;
+    return End(result);
+  }
 
   TSftpChannel& channel_;
   Result result_ = Result::None;

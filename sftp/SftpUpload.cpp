@@ -1,5 +1,7 @@
 #include "sftp/SftpUpload.h"
 
+#include "session/LocalErrors.h"
+
 #include <sys/stat.h>
 
 #include <cstring>
@@ -116,7 +118,7 @@ bool TSftpUpload::Fill() {
 
 TSshStatus TSftpUpload::Write() {
   for (int i = 0; i < kWritesPerPass; ++i) {
-    if (!Fill()) return End(Result::LocalRead);
+    if (!Fill()) return EndLocal(Result::LocalRead, local_.ReadError() != 0 ? local_.ReadError() : kFileShrank);
     if (start_ == end_) {
       stage_ = Stage::Close;
       return TSshStatus::Progress;

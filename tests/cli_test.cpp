@@ -2,9 +2,9 @@
 // its standard error and its exit status. Covers the --parse mode, --help and --version, the
 // usage errors, a connection that is refused, and a session against the scripted peer.
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -19,9 +19,9 @@
 #include <optional>
 #include <sstream>
 #include <string>
-#include <string_view>
 #include <vector>
 
+#include "tests/support/CliRun.h"
 #include "tests/support/DataSideSession.h"
 #include "tests/support/FolderTrees.h"
 #include "tests/support/LoopbackSockets.h"
@@ -33,172 +33,12 @@ extern char** environ;
 
 namespace {
 
-using talvo::test::Clock;
+using talvo::test::CliRun;
 using talvo::test::Millis;
-using talvo::test::UniqueFd;
-
-const std::string kCli = TALVO_BINARY_DIR "/tools/talvoftp-cli";
-
-struct CliRun {
-  bool finished = false;  // ended on its own within the time limit
-  int exitStatus = -1;
-  int signal = 0;         // the signal that ended it, if one did
-  std::string out;
-  std::string err;
-  std::string terminal;   // what its standard input's terminal showed (TerminalInput)
-  bool echoAfter = false; // that terminal echoes again after the end
-};
-
-// Standard input on a pseudo-terminal: `input` is typed once the error output shows
-// `prompt`, or, with `interrupt`, the tool gets SIGINT (Ctrl-C) then.
-struct TerminalInput {
-  std::string prompt;
-  bool interrupt = false;
-};
-
-// A pseudo-terminal as a pair of descriptors, read end first, as pipe2 gives them.
-bool OpenTerminal(int fds[2]) {
-  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return false;
-  fds[0] = master;
-  fds[1] = open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
-  return fds[1] >= 0;
-}
-
-// Starts the tool with `args` (and `env` added to the environment), writes `input` to its
-// standard input, collects its output and waits for its end. Past `limit` the process is
-// killed and `finished` stays false. With errOnTerminal its standard error is a terminal.
-CliRun RunCli(const std::vector<std::string>& args, const std::string& input, Millis limit,
-              const std::vector<std::string>& env = {}, bool errOnTerminal = false,
-              const std::optional<TerminalInput>& terminal = std::nullopt) {
-  CliRun run;
-  int in[2], out[2], err[2];
-  if (terminal) {
-    if (!OpenTerminal(in)) return run;
-    std::swap(in[0], in[1]);  // the child reads the terminal's side, the test types on the other
-  } else if (pipe2(in, O_CLOEXEC) != 0) {
-    return run;
-  }
-  if (pipe2(out, O_CLOEXEC) != 0) return run;
-  if (errOnTerminal ? !OpenTerminal(err) : pipe2(err, O_CLOEXEC) != 0) return run;
-  UniqueFd toChild(in[1]), fromChild(out[0]), errFromChild(err[0]);
-  UniqueFd childIn(in[0]), childOut(out[1]), childErr(err[1]);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, childIn.Get(), 0);
-  posix_spawn_file_actions_adddup2(&actions, childOut.Get(), 1);
-  posix_spawn_file_actions_adddup2(&actions, childErr.Get(), 2);
-  std::vector<char*> argv{const_cast<char*>(kCli.c_str())};
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  // The servers the tool remembers go to a folder of the test's, not to $HOME; neither the
-  // user's ~/.netrc nor the user's keyring is read, unless a test gives its own.
-  static talvo::test::TempTree config("cli-config");
-  const std::vector<std::string> isolation = {"XDG_CONFIG_HOME=" + config.Path(), "NETRC=" + config.PathOf("netrc"),
-                                              "DBUS_SESSION_BUS_ADDRESS=unix:path=" + config.PathOf("no-bus")};
-  std::vector<char*> envp;
-  // The test's own variables, then the isolation's that it does not give, then the inherited
-  // ones that neither names: each variable once.
-  std::vector<std::string> own = env;
-  const auto named = [&own](std::string_view entry) {
-    const std::string_view name = entry.substr(0, entry.find('=') + 1);
-    return std::any_of(own.begin(), own.end(), [name](const std::string& e) { return e.rfind(name, 0) == 0; });
-  };
-  for (const auto& i : isolation) {
-    if (!named(i)) own.push_back(i);
-  }
-  for (const auto& e : own) envp.push_back(const_cast<char*>(e.c_str()));
-  for (char** e = environ; *e != nullptr; ++e) {
-    if (!named(*e)) envp.push_back(*e);
-  }
-  envp.push_back(nullptr);
-  pid_t pid = -1;
-  const int spawned = posix_spawn(&pid, kCli.c_str(), &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  childIn.Reset();
-  childOut.Reset();
-  childErr.Reset();
-  if (spawned != 0) return run;
-
-  // The tool may stop reading early (a usage error): a closed pipe must not end the test.
-  signal(SIGPIPE, SIG_IGN);
-  for (const int fd : {toChild.Get(), fromChild.Get(), errFromChild.Get()}) {
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-  }
-  std::size_t written = 0;
-  bool prompted = !terminal;
-  if (input.empty() && !terminal) toChild.Reset();
-  const auto deadline = Clock::now() + limit;
-  while ((fromChild.Valid() || errFromChild.Valid()) && Clock::now() < deadline) {
-    if (!prompted && run.err.find(terminal->prompt) != std::string::npos) {
-      prompted = true;
-      if (terminal->interrupt) kill(pid, SIGINT);
-    }
-    // The terminal's side shows what the tool echoes; typing waits for the prompt.
-    pollfd fds[3] = {{fromChild.Get(), POLLIN, 0}, {errFromChild.Get(), POLLIN, 0},
-                     {toChild.Get(), static_cast<short>((prompted && written < input.size() ? POLLOUT : 0) |
-                                                        (terminal ? POLLIN : 0)), 0}};
-    const auto left = std::chrono::duration_cast<Millis>(std::min<Clock::duration>(deadline - Clock::now(), Millis(50))).count();
-    if (poll(fds, 3, static_cast<int>(std::max<long long>(left, 1))) < 0) break;
-    if (terminal && (fds[2].revents & POLLIN) != 0) {
-      char buffer[256];
-      const ssize_t n = read(toChild.Get(), buffer, sizeof buffer);
-      if (n > 0) run.terminal.append(buffer, static_cast<std::size_t>(n));
-    }
-    if (!terminal && fds[2].revents != 0) {
-      const ssize_t n = write(toChild.Get(), input.data() + written, input.size() - written);
-      if (n > 0) written += static_cast<std::size_t>(n);
-      if (n < 0 || written == input.size()) toChild.Reset();
-    } else if (terminal && prompted && written < input.size() && (fds[2].revents & POLLOUT) != 0) {
-      const ssize_t n = write(toChild.Get(), input.data() + written, input.size() - written);
-      if (n > 0) written += static_cast<std::size_t>(n);
-    }
-    const auto drain = [](UniqueFd& fd, short revents, std::string& text) {
-      if (revents == 0) return;
-      char buffer[4096];
-      const ssize_t n = read(fd.Get(), buffer, sizeof buffer);
-      if (n > 0) {
-        text.append(buffer, static_cast<std::size_t>(n));
-      } else {
-        fd.Reset();
-      }
-    };
-    drain(fromChild, fds[0].revents, run.out);
-    drain(errFromChild, fds[1].revents, run.err);
-  }
-
-  int status = 0;
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (Clock::now() >= deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      return run;
-    }
-    usleep(10000);
-  }
-  run.finished = WIFEXITED(status);
-  if (run.finished) run.exitStatus = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
-  termios settings{};
-  if (terminal && tcgetattr(toChild.Get(), &settings) == 0) run.echoAfter = (settings.c_lflag & ECHO) != 0;
-  return run;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) {
-      lines.push_back(text.substr(start));
-      break;
-    }
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
-}
+using talvo::test::kCli;
+using talvo::test::Lines;
+using talvo::test::RunCli;
+using talvo::test::TerminalInput;
 
 std::string Join(const std::vector<std::string>& args) {
   std::string text;
@@ -207,6 +47,27 @@ std::string Join(const std::vector<std::string>& args) {
 }
 
 constexpr Millis kLimit{30000};
+
+// Starts the tool with `args` and kills it (SIGKILL) once `path` holds `bytes`, or after
+// kLimit.
+void KillWhenItHas(const std::vector<std::string>& args, const std::string& path, off_t bytes) {
+  std::vector<char*> argv{const_cast<char*>(kCli.c_str())};
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  ASSERT_EQ(posix_spawn(&pid, kCli.c_str(), &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  const auto deadline = std::chrono::steady_clock::now() + kLimit;
+  struct stat st {};
+  while ((::stat(path.c_str(), &st) != 0 || st.st_size < bytes) && std::chrono::steady_clock::now() < deadline) {
+    ::usleep(200);
+  }
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+}
 
 class CliTest : public ::testing::Test {
  protected:
@@ -523,23 +384,30 @@ TEST_F(CliTest, OddNamesAreListedWholeAndDownloadedFromRealServers) {
 }
 
 // Without --password the password comes from TALVOFTP_PASSWORD (never seen in the process
-// list); a listed name holding an LF is printed escaped on one line, so it cannot forge a
-// line of the output.
-TEST_F(CliTest, SessionTakesThePasswordFromTheEnvironmentAndEscapesListedNames) {
+// list); a listed name holding an LF, ESC or BEL is printed escaped on one line, so it can
+// neither forge a line of the output nor command the terminal. A refused cd or rm says the
+// server's reply on the error output, even with --quiet, and the exit status is 1.
+TEST_F(CliTest, SessionTakesThePasswordFromTheEnvironmentEscapesNamesAndSaysWhyACommandFailed) {
   talvo::test::DataSideSession s;
   s.ListingOpens()
-      .DataSend("-rw-r--r-- 1 ftp ftp 5 Jan 10 12:00 x\nquit\r\n")
+      .DataSend("-rw-r--r-- 1 ftp ftp 5 Jan 10 12:00 x\nquit\r\n-rw-r--r-- 1 ftp ftp 5 Jan 10 12:00 \x1b]0;t\x07\x7f\r\n")
       .DataClose()
       .Reply(talvo::test::kTransferComplete);
+  s.peer.Expect("CWD nowhere").Reply("550 nowhere: No such directory \x1b[2J\r\n");
+  s.peer.Expect("DELE kept").Reply("550 kept: Permission denied\r\n");
   s.peer.Expect("QUIT").Reply("221 Goodbye\r\n").Close();
   s.peer.Start();
   const CliRun run = RunCli({"--port", std::to_string(s.peer.Port()), "--user", "anna", "--quiet", "--tls", "off",
-                             "127.0.0.1", "ls"},
+                             "127.0.0.1", "ls", "cd", "nowhere", "rm", "kept"},
                             "", kLimit, {"TALVOFTP_PASSWORD=from-env"});
   ASSERT_TRUE(run.finished);
-  EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
+  EXPECT_EQ(run.exitStatus, 1) << run.out << run.err;
   EXPECT_EQ(Lines(run.out), (std::vector<std::string>{"done OnLoggedIn 1", "type ftpstUNIX", "done OnListingDone 1",
-                                                      "cwd /home/anna", "file x\\nquit"}));
+                                                      "cwd /home/anna", "file x\\nquit", "file \\x1B]0;t\\x07\\x7F",
+                                                      "done OnDirectoryChanged 0", "done OnFileDeleted 0"}));
+  EXPECT_EQ(run.err,
+            "talvoftp-cli: refused by the server: 550 nowhere: No such directory \\x1B[2J\n"
+            "talvoftp-cli: refused by the server: 550 kept: Permission denied\n");
   EXPECT_EQ(s.PeerFailure(), "");
   const std::vector<std::string> commands = s.peer.Commands();
   ASSERT_GE(commands.size(), 2u);
@@ -548,8 +416,9 @@ TEST_F(CliTest, SessionTakesThePasswordFromTheEnvironmentAndEscapesListedNames) 
 
 // get -r and put -r with real servers (LIST for vsftpd, MLSD for pyftpdlib): a tree of
 // three levels with an empty folder, names with blanks and accents and a 50 MiB file comes
-// down and goes up byte for byte, into folders partly there already; a link back up stops
-// the copy at the depth bound before anything is written.
+// down and goes up byte for byte, into folders partly there already; a link back up is a
+// loop (vsftpd's PWD names the folder it leads to, pyftpdlib's MLSD its identity): it is
+// skipped and named, the rest copied, and the exit status is 1.
 TEST_F(CliTest, FoldersBothWaysAndALinkThatLoopsWithRealServers) {
   for (const auto& make : kRealServers) {
     const auto server = make();
@@ -577,8 +446,49 @@ TEST_F(CliTest, FoldersBothWaysAndALinkThatLoopsWithRealServers) {
     args.insert(args.end(), {"get", "-r", "site", local.PathOf("again")});
     const CliRun looped = RunCli(args, "", kLimit);
     EXPECT_EQ(looped.exitStatus, 1) << looped.out << looped.err;
-    EXPECT_NE(looped.err.find("more than 32 levels deep"), std::string::npos) << looped.err;
-    EXPECT_FALSE(local.Exists("again"));
+    EXPECT_NE(looped.err.find("talvoftp-cli: not copied, a folder that leads back to one that holds it: "
+                              "/site/empty/loop\n"),
+              std::string::npos)
+        << looped.err;
+    EXPECT_EQ(talvo::test::TreeContents(local.PathOf("again")), original);
+  }
+}
+
+// A folder of the server holding a "data.bin.part" of its own is mirrored twice, byte for
+// byte: that part is another program's, neither appended to data.bin nor removed. A download
+// killed half-way leaves its part, marked, and nothing else; the next one continues it.
+TEST_F(CliTest, MirroringTwiceAndAKilledDownloadLoseNothingWithRealServers) {
+  for (const auto& make : kRealServers) {
+    const auto server = make();
+    SCOPED_TRACE(server->Name());
+    ASSERT_TRUE(server->Start()) << server->Error();
+    talvo::test::TempTree& root = server->Root();
+    ASSERT_TRUE(root.WritePatternFile("site/data.bin", 3 << 20) && root.WriteFile("site/data.bin.part", "a leftover") &&
+                root.WritePatternFile("big.bin", 64 << 20));
+    talvo::test::TempTree local("cli-mirror");
+    const std::vector<std::string> login = {"--port", std::to_string(server->Port()), "--user", server->User(),
+                                            "--password", server->Password(), "--tls", "off"};
+    std::vector<std::string> mirror = login;
+    mirror.insert(mirror.end(), {"--quiet", server->Host(), "get", "-r", "site", local.PathOf("site")});
+    for (int round = 0; round < 2; ++round) {
+      const CliRun run = RunCli(mirror, "", kLimit);
+      EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
+      EXPECT_EQ(talvo::test::TreeContents(local.PathOf("site")), talvo::test::TreeContents(root.PathOf("site")));
+    }
+
+    std::vector<std::string> get = login;
+    get.insert(get.end(), {server->Host(), "get", "big.bin", local.PathOf("big.bin")});
+    KillWhenItHas(get, local.PathOf("big.bin.part"), 1 << 20);
+    ASSERT_FALSE(local.Exists("big.bin"));
+    const std::uint64_t part = local.FileSize("big.bin.part").value_or(0);
+    const CliRun again = RunCli(get, "", kLimit);
+    EXPECT_EQ(again.exitStatus, 0) << again.err;
+    EXPECT_NE(again.out.find("info ftpiResumed " + std::to_string(part)), std::string::npos);
+    auto copied = talvo::test::TreeContents(local.Path());
+    std::vector<std::string> names;
+    for (const auto& [name, contents] : copied) names.push_back(name);
+    EXPECT_EQ(names, (std::vector<std::string>{"big.bin", "site", "site/data.bin", "site/data.bin.part"}));
+    EXPECT_EQ(copied["big.bin"], talvo::test::TreeContents(root.Path())["big.bin"]);
   }
 }
 
@@ -637,8 +547,11 @@ TEST_F(CliTest, SftpUrlsWithTheSameCommandsAndLines) {
   EXPECT_EQ(stopped.exitStatus, 1) << stopped.out << stopped.err;
   EXPECT_NE(stopped.out.find("stopped Transfert arrêté : la partie reçue ("), std::string::npos) << stopped.out;
   EXPECT_TRUE(local.Exists("big.bin.part"));
-  EXPECT_NE(stopped.err.find("more than 32 levels deep"), std::string::npos) << stopped.err;
-  EXPECT_FALSE(local.Exists("again"));
+  // The folder that leads back is named and skipped; the rest is copied.
+  EXPECT_NE(stopped.err.find("not copied, a folder that leads back to one that holds it: "), std::string::npos)
+      << stopped.err;
+  EXPECT_TRUE(local.Exists("again/a b.txt"));
+  EXPECT_FALSE(local.Exists("again/empty/loop"));
 }
 
 // The progress line goes to standard error when it is a terminal, unless --quiet.

@@ -9,8 +9,14 @@
 
 #include <algorithm>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "session/PartMark.h"
 #include "session/TimeLeft.h"
+#include "session/WalkEvents.h"
 #include "tests/support/DataSideSession.h"
+#include "tests/support/TestPattern.h"
 
 namespace talvo::test {
 namespace {
@@ -26,24 +32,14 @@ std::string FolderLine(const std::string& name) { return "drwxr-xr-x 2 ftp ftp 4
 
 class FolderTransferTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    // The walk sees each completion after the event log has.
-    for (TNotifyEvent* event : {&s.ftp.OnDirectoryChanged, &s.ftp.OnDirectoryCreated, &s.ftp.OnListingDone,
-                                &s.ftp.OnFileReceived, &s.ftp.OnFileStored}) {
-      *event = [logged = *event, this](TObject* sender) {
-        if (logged) logged(sender);
-        walk.OperationDone();
-      };
-    }
-    s.ftp.OnFtpError = [logged = s.ftp.OnFtpError, this](TObject* sender, FtpError error, std::string addinfo) {
-      walk.ErrorReported();
-      logged(sender, error, addinfo);
-    };
+  explicit FolderTransferTest(const ScriptedPeer::LoginReplies& login = {}) : s(login) {
+    PutWalkFirst(s.ftp, walk);
+    s.ftp.OnFtpError = WalkFirst(walk, s.ftp.OnFtpError);
   }
 
   // A listing in the folder the server is in, answered with `lines`.
-  void Listing(const std::string& pwd, const std::string& lines) {
-    s.ListingOpens(Pwd(pwd)).DataSend(lines).DataClose().Reply(kTransferComplete);
+  void Listing(const std::string& pwd, const std::string& lines, const std::string& verb = "LIST") {
+    s.ListingOpens(Pwd(pwd), verb).DataSend(lines).DataClose().Reply(kTransferComplete);
   }
   void Cwd(const std::string& path, bool accepted = true) {
     s.peer.Expect("CWD " + path).Reply(accepted ? "250 ok\r\n" : "550 no\r\n");
@@ -115,10 +111,68 @@ TEST_F(FolderTransferTest, DownloadComesBackByAbsolutePathsAndKeepsNamesInside) 
   ASSERT_TRUE(Download()) << ::testing::PrintToString(s.log.Lines());
   EXPECT_EQ(walk.outcome(), Walk::Outcome::Sent);
   EXPECT_EQ(walk.RefusedNames(), Lines{"../evil"});
+  // What was not copied is named, each once.
+  ASSERT_EQ(walk.Skipped().size(), 2u);
+  EXPECT_EQ(walk.Skipped()[0].Path, "/home/anna/top/../evil");
+  EXPECT_EQ(walk.Skipped()[0].Reason, Walk::SkipReason::NameLeaves);
+  EXPECT_EQ(walk.Skipped()[1].Path, "/home/anna/top/link");
+  EXPECT_EQ(walk.Skipped()[1].Reason, Walk::SkipReason::Failed);
   EXPECT_EQ(s.tree.ReadFile("top/f"), "F");
   EXPECT_EQ(s.tree.ReadFile("top/d/g"), "G");
   EXPECT_FALSE(s.tree.Exists("evil"));
   EXPECT_EQ(walk.FilesDone(), 3u);
+  EXPECT_EQ(s.PeerFailure(), "");
+}
+
+class FolderTransferMlsdTest : public FolderTransferTest {
+ protected:
+  FolderTransferMlsdTest() : FolderTransferTest(ScriptedPeer::MlsdLogin()) {}
+};
+
+std::string Mlsd(const std::string& facts, const std::string& name) { return facts + " " + name + "\r\n"; }
+
+// Each file is judged by the facts of its own folder's listing: a/data.bin continues its
+// part (the server's size and time are those it was begun for) though z/data.bin, listed
+// last, is another file. A folder that leads back to one of its parents (the same identity
+// in the listing, or the same path from PWD) is skipped and named; the rest is copied.
+TEST_F(FolderTransferMlsdTest, EachFileIsJudgedByItsOwnFactsAndLoopsAreSkipped) {
+  Listing("/home/anna", Mlsd("type=dir;unique=T;", "top"), "MLSD");
+  Cwd("top");
+  Listing("/home/anna/top", Mlsd("type=dir;unique=A;", "a") + Mlsd("type=dir;unique=T;", "back") +
+                                Mlsd("type=dir;unique=Z;", "z"), "MLSD");
+  Cwd("a");
+  Listing("/home/anna/top/a", Mlsd("type=file;size=3000;modify=20260102030405;", "data.bin") + Mlsd("type=dir;", "up"),
+          "MLSD");
+  Cwd("up");
+  Listing("/home/anna/top", "", "MLSD");
+  Cwd("z");
+  Listing("/home/anna/top/z", Mlsd("type=file;size=3000;modify=20250101000000;", "data.bin"), "MLSD");
+  Cwd("/home/anna/top/a");
+  s.peer.Expect("TYPE I").Reply("200 ok\r\n").Expect("SIZE data.bin").Reply("213 3000\r\n").Expect("PORT")
+      .Reply("200 ok\r\n").Expect("REST 1000").Reply("350 Restarting.\r\n").Expect("RETR data.bin")
+      .Reply(RetrOpening("data.bin", 2000)).DataConnect().DataSend(PatternBytes(3000).substr(1000)).DataClose()
+      .Reply(kTransferComplete);
+  Cwd("/home/anna/top/z");
+  Retr("data.bin", "Z");
+  Cwd("/home/anna");
+  ASSERT_TRUE(s.tree.WriteFile("top/a/data.bin.part", PatternBytes(1000)));
+  const int fd = ::open(s.tree.PathOf("top/a/data.bin.part").c_str(), O_RDWR | O_CLOEXEC);
+  TMarkPlace place = TMarkPlace::None;
+  ASSERT_EQ(WritePartMark(fd, s.tree.PathOf("top/a/data.bin.part"),
+                          {"127.0.0.1", s.peer.Port(), "anna", "/home/anna/top/a/data.bin", "", 3000, 1767323045,
+                           "data.bin"},
+                          place),
+            0);
+  ::close(fd);
+  ASSERT_TRUE(s.LogIn());
+  ASSERT_TRUE(Download()) << ::testing::PrintToString(s.log.Lines());
+  EXPECT_EQ(walk.outcome(), Walk::Outcome::Sent);
+  EXPECT_TRUE(s.tree.ReadFile("top/a/data.bin") == PatternBytes(3000));
+  EXPECT_EQ(s.tree.ReadFile("top/z/data.bin"), "Z");
+  ASSERT_EQ(walk.Skipped().size(), 2u);
+  EXPECT_EQ(walk.Skipped()[0].Path, "/home/anna/top/back");
+  EXPECT_EQ(walk.Skipped()[1].Path, "/home/anna/top/a/up");
+  for (const Walk::Skip& skip : walk.Skipped()) EXPECT_EQ(skip.Reason, Walk::SkipReason::Loop);
   EXPECT_EQ(s.PeerFailure(), "");
 }
 
@@ -158,6 +212,31 @@ TEST_F(FolderTransferTest, UploadMakesOnlyTheMissingFolders) {
   const auto received = s.peer.DataReceived();
   ASSERT_EQ(received.size(), 2u);
   EXPECT_EQ(received[1].bytes, "B");
+}
+
+// An upload's scan follows links that stay inside the chosen folder, as a file manager
+// shows them; a link that leads out of it (to ~/.ssh, say) is skipped and named, and so is a
+// folder that leads back to one that holds it.
+TEST_F(FolderTransferTest, AnUploadNeverLeavesTheChosenFolder) {
+  ASSERT_TRUE(s.tree.WriteFile("secret/key", "K") && s.tree.WriteFile("top/a", "A") && s.tree.WriteFile("top/sub/b", "B"));
+  ASSERT_TRUE(s.tree.MakeSymlink("top/docs", "../secret") && s.tree.MakeSymlink("top/key", "../secret/key") &&
+              s.tree.MakeSymlink("top/alias", "sub") && s.tree.MakeSymlink("top/sub/loop", ".."));
+  walk.Start(Walk::Direction::Upload, {{"top", s.tree.PathOf("top")}});
+  ASSERT_EQ(walk.phase(), Walk::Phase::Scanned);
+  Lines sent;
+  for (const Walk::File& file : walk.Files()) sent.push_back(file.Local.substr(s.tree.PathOf("top").size()));
+  EXPECT_EQ(sent, (Lines{"/a", "/alias/b", "/sub/b"}));
+  Lines skipped;
+  for (const Walk::Skip& skip : walk.Skipped()) skipped.push_back(skip.Path.substr(s.tree.PathOf("top").size()));
+  EXPECT_EQ(skipped, (Lines{"/docs", "/key", "/alias/loop", "/sub/loop"}));
+
+  // A tree really deeper than the bound is refused whole, by the local folder's name.
+  std::string deep = "deep";
+  for (int level = 0; level < Walk::kMaxDepth; ++level) deep += "/d";
+  ASSERT_TRUE(s.tree.MakeDirectory(deep));
+  walk.Start(Walk::Direction::Upload, {{"deep", s.tree.PathOf("deep")}});
+  EXPECT_EQ(walk.outcome(), Walk::Outcome::TooDeep);
+  EXPECT_EQ(walk.Problem(), s.tree.PathOf("deep"));
 }
 
 TEST(TimeLeftTest, PerMilleSecondsLeftAndClock) {

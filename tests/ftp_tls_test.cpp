@@ -5,7 +5,9 @@
 // after 234, a handshake that never ends, a data connection in clear under PROT P); the
 // stop inside TLS; a download whose data connection ends without close_notify. Also the
 // file of remembered servers and the fingerprints typed.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -34,12 +36,17 @@ TEST(FtpTlsModeTest, AServerWithoutTlsPerMode) {
     bool knownBefore;
     const char* error;  // empty: the login goes on in clear
     const char* typed = "127.0.0.1";
+    bool unreadable = false;  // the file of known servers exists and cannot be read
   } rows[] = {
       {"auto, a server never seen", tlsmAuto, false, ""},
       {"require", tlsmRequire, false, "ftpeTlsNotOffered:Error"},
       {"auto, a server that did TLS before", tlsmAuto, true, "ftpeTlsDowngrade:Error"},
       // Known by the address it was reached at before, typed by its name now.
       {"auto, typed by name, did TLS before", tlsmAuto, true, "ftpeTlsDowngrade:Error", "localhost"},
+      // The same address, mapped into IPv6.
+      {"auto, the address mapped, did TLS before", tlsmAuto, true, "ftpeTlsDowngrade:Error", "::ffff:127.0.0.1"},
+      // Whether it did TLS before is not known: not in clear.
+      {"auto, the list cannot be read", tlsmAuto, false, "ftpeKnownServersUnreadable:", "127.0.0.1", true},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -48,6 +55,9 @@ TEST(FtpTlsModeTest, AServerWithoutTlsPerMode) {
     s.server = row.typed;
     s.ftp.TlsMode = row.mode;
     s.ftp.KnownServersFile = config.PathOf("known-servers");
+    if (row.unreadable) {
+      ASSERT_TRUE(config.MakeDirectory("known-servers"));  // even root cannot read it
+    }
     s.peer.Reply("220 ready\r\n").Expect("AUTH TLS").Reply("500 AUTH not understood\r\n");
     if (row.error[0] == '\0') {
       s.peer.Expect("USER alice").Reply("331 go on\r\n").Expect("PASS secret").Reply("230 in\r\n").Expect("SYST")
@@ -55,7 +65,8 @@ TEST(FtpTlsModeTest, AServerWithoutTlsPerMode) {
     }
     s.peer.AwaitClose();
     if (row.knownBefore) {
-      ASSERT_TRUE(TKnownServers(s.ftp.KnownServersFile).Remember({"127.0.0.1"}, s.peer.Port(), kFingerprint));
+      ASSERT_TRUE(TKnownServers(s.ftp.KnownServersFile).Remember("elsewhere.test", "127.0.0.1", s.peer.Port(),
+                                                                 kFingerprint));
     }
     if (row.error[0] == '\0') {
       ASSERT_TRUE(s.ConnectAndLogin()) << s.Transcript();
@@ -64,7 +75,8 @@ TEST(FtpTlsModeTest, AServerWithoutTlsPerMode) {
     } else {
       s.Connect();
       ASSERT_TRUE(s.RunUntilEvent("quit")) << s.Transcript();
-      EXPECT_EQ(s.log.Count(row.error), 1) << s.Transcript();
+      const std::string expected = row.error + (row.unreadable ? s.ftp.KnownServersFile : "");
+      EXPECT_EQ(s.log.Count(expected), 1) << s.Transcript();
     }
     EXPECT_TRUE(s.FinishPeer());
     const Lines sent = s.peer.Commands();
@@ -111,6 +123,8 @@ TEST(FtpTlsCertificateTest, AnUnverifiedOneIsAskedAboutWithItsProblemsAndPinned)
     const char* error;  // empty: logged in, and the certificate shown is pinned afterwards
     bool signedByTrustedAuthority = false;
     bool unwritable = false;  // the file of known servers cannot be written
+    // The name the pin was made for; another name of the same address is not trusted by it.
+    const char* pinnedFor = "127.0.0.1";
   } rows[] = {
       {"another host's, trusted", &other, nullptr, true, true, ""},
       {"another host's, a trusted authority's", &other, nullptr, true, true, "", true},
@@ -122,6 +136,7 @@ TEST(FtpTlsCertificateTest, AnUnverifiedOneIsAskedAboutWithItsProblemsAndPinned)
       {"changed, accepted", &changed, &mine, true, true, ""},
       {"expired, refused", &expired, nullptr, false, true, "ftpeCertificateRejected:Error"},
       {"pinned, expired since", &expired, &expired, false, false, ""},
+      {"pinned for another name of this address", &mine, &mine, true, true, "", false, false, "localhost"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -136,7 +151,7 @@ TEST(FtpTlsCertificateTest, AnUnverifiedOneIsAskedAboutWithItsProblemsAndPinned)
     if (row.signedByTrustedAuthority) s.ftp.TlsCaFile = row.shown->certificateFile;
     const TKnownServers known(s.ftp.KnownServersFile);
     if (row.pinnedBefore) {
-      ASSERT_TRUE(known.Remember({"127.0.0.1"}, s.peer.Port(), row.pinnedBefore->fingerprint));
+      ASSERT_TRUE(known.Remember(row.pinnedFor, "", s.peer.Port(), row.pinnedBefore->fingerprint));
     }
     s.peer.SetCertificate(*row.shown);
     if (row.error[0] == '\0') {
@@ -164,7 +179,8 @@ TEST(FtpTlsCertificateTest, AnUnverifiedOneIsAskedAboutWithItsProblemsAndPinned)
     ASSERT_EQ(questions.size(), row.asked ? 1u : 0u);
     if (row.asked) {
       EXPECT_EQ(questions[0].Fingerprint, row.shown->fingerprint);
-      EXPECT_EQ(questions[0].PinnedFingerprint, row.pinnedBefore ? row.pinnedBefore->fingerprint : "");
+      const bool pinnedHere = row.pinnedBefore != nullptr && std::string(row.pinnedFor) == "127.0.0.1";
+      EXPECT_EQ(questions[0].PinnedFingerprint, pinnedHere ? row.pinnedBefore->fingerprint : "");
       EXPECT_EQ(questions[0].CertificateNames, row.shown == &other ? "ftp.elsewhere.test" : "");
       EXPECT_EQ(questions[0].Problem, row.signedByTrustedAuthority ? "" : "self-signed certificate");
       EXPECT_EQ(questions[0].Expired, row.shown == &expired);
@@ -172,6 +188,30 @@ TEST(FtpTlsCertificateTest, AnUnverifiedOneIsAskedAboutWithItsProblemsAndPinned)
     EXPECT_EQ(s.log.CountPrefix("ftpiCertificateExpired"), row.shown == &expired && row.pinnedBefore ? 1 : 0);
     EXPECT_TRUE(s.FinishPeer());
   }
+}
+
+// Another process holding the file of known servers' lock for as long as the login takes
+// holds nothing up: the login goes on at once, and the pin is written once the lock is free.
+TEST(FtpTlsCertificateTest, RememberingNeverWaitsForTheLockOfAnotherProcess) {
+  TempTree files("tls-certs"), config("tls-config");
+  TestCertificate mine;
+  ASSERT_TRUE(MakeTestCertificate(files, "mine", "localhost", mine)) << mine.error;
+  ScriptedControlSession s;
+  s.ftp.TlsMode = tlsmRequire;
+  s.ftp.KnownServersFile = config.PathOf("known-servers");
+  s.ftp.OnFtpCertificate = [](TObject*, const TFtpCertificateQuestion&, bool& trust) { trust = true; };
+  s.peer.SetCertificate(mine);
+  TlsLogin(s.peer).AwaitClose();
+  const int lock = ::open((s.ftp.KnownServersFile + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_GE(lock, 0);
+  ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+  ASSERT_TRUE(s.ConnectAndLogin()) << s.Transcript();
+  const TKnownServers known(s.ftp.KnownServersFile);
+  EXPECT_FALSE(known.Find("127.0.0.1", s.peer.Port()));
+  ::close(lock);
+  EXPECT_TRUE(s.RunUntil([&] { return known.Find("127.0.0.1", s.peer.Port()).has_value(); }, "the pin"));
+  EXPECT_EQ(s.log.CountPrefix("ftpiServerNotRemembered"), 0);
+  EXPECT_TRUE(s.FinishPeer());
 }
 
 // Faults of a server that says yes to TLS: garbage instead of the handshake, a handshake it
@@ -289,9 +329,9 @@ TEST(KnownServersTest, RemembersEachServerOnceInAFileOnlyItsOwnerReads) {
   TempTree config("known");
   const TKnownServers known(config.PathOf("talvo-ftp/known-servers"));
   EXPECT_FALSE(known.Find("ftp.example.org", 21));
-  ASSERT_TRUE(known.Remember({"FTP.Example.org"}, 21, kFingerprint));
-  ASSERT_TRUE(known.Remember({"ftp.example.org"}, 2121, "AA"));
-  ASSERT_TRUE(known.Remember({"ftp.example.org"}, 21, "BB"));
+  ASSERT_TRUE(known.Remember("FTP.Example.org", "", 21, kFingerprint));
+  ASSERT_TRUE(known.Remember("ftp.example.org", "", 2121, "AA"));
+  ASSERT_TRUE(known.Remember("ftp.example.org", "", 21, "BB"));
   EXPECT_EQ(known.Find("ftp.example.org", 21), "BB");
   EXPECT_EQ(known.Find("ftp.example.org", 2121), "AA");
   EXPECT_FALSE(known.Find("ftp.example.org", 22));
@@ -301,11 +341,17 @@ TEST(KnownServersTest, RemembersEachServerOnceInAFileOnlyItsOwnerReads) {
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   ASSERT_EQ(::stat(config.PathOf("talvo-ftp").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
-  EXPECT_FALSE(TKnownServers("").Remember({"h"}, 21, "AA"));
-  // Under the name typed and the address connected to; an address in any of its spellings.
-  ASSERT_TRUE(known.Remember({"LocalHost", "[::1]"}, 21, "CC"));
-  EXPECT_EQ(known.Fingerprints({"nas.example", "0:0:0:0:0:0:0:1"}, 21), std::vector<std::string>{"CC"});
+  EXPECT_FALSE(TKnownServers("").Remember("h", "", 21, "AA"));
+  // Pinned for the name typed; the address connected to, in any of its spellings (an IPv4
+  // address mapped into IPv6 too), only tells that the server did TLS.
+  ASSERT_TRUE(known.Remember("LocalHost", "[::1]", 21, "CC"));
+  ASSERT_TRUE(known.Remember("nas.example", "::ffff:192.0.2.7", 21, "DD"));
   EXPECT_EQ(known.Find("localhost", 21), "CC");
+  EXPECT_FALSE(known.Find("::1", 21));
+  EXPECT_TRUE(known.DidTls({"other.example", "0:0:0:0:0:0:0:1"}, 21));
+  EXPECT_TRUE(known.DidTls({"192.0.2.7"}, 21));
+  EXPECT_FALSE(known.DidTls({"other.example"}, 21));
+  EXPECT_FALSE(known.Unreadable());
 }
 
 // Twenty processes remembering a server each at the same moment keep all twenty lines; the
@@ -324,11 +370,11 @@ TEST(KnownServersTest, TwentyProcessesAtOnceKeepEveryLineAndNoLinkIsFollowed) {
     char byte;
     ::close(go[1]);
     if (::read(go[0], &byte, 1) != 0) ::_exit(1);  // all start when the pipe closes
-    ::_exit(TKnownServers(path).Remember({"host" + std::to_string(i)}, 21, kFingerprint) ? 0 : 1);
+    ::_exit(TKnownServers(path).Remember("host" + std::to_string(i), "", 21, kFingerprint) ? 0 : 1);
   }
   ::close(go[0]);
   ::close(go[1]);
-  EXPECT_TRUE(TKnownServers(path).Remember({"host0"}, 21, kFingerprint));
+  EXPECT_TRUE(TKnownServers(path).Remember("host0", "", 21, kFingerprint));
   for (const pid_t child : children) ::waitpid(child, nullptr, 0);
   const std::string text = config.ReadFile("known-servers");
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 20) << text;

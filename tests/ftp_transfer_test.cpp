@@ -17,6 +17,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "session/LocalErrors.h"
+#include "session/PartMark.h"
 #include "tests/support/DataSideSession.h"
 #include "tests/support/TestPattern.h"
 
@@ -42,6 +44,15 @@ std::vector<ContentRow> ContentRows(const std::vector<std::size_t>& sizes) {
   for (const std::size_t size : sizes) rows.push_back({"", PatternBytes(size), BinaryTransfer});
   rows.push_back({"ascii: line ends untouched", kAsciiText, AsciiTransfer});
   return rows;
+}
+
+// Marks the file at `path` as this program's part of `origin`.
+bool MarkPart(const std::string& path, const TPartOrigin& origin) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  TMarkPlace place = TMarkPlace::None;
+  const bool marked = fd >= 0 && WritePartMark(fd, path, origin, place) == 0;
+  if (fd >= 0) ::close(fd);
+  return marked;
 }
 
 mode_t ModeOf(const std::string& path) {
@@ -128,9 +139,10 @@ TEST(FtpTransferTest, RefusedReceiveLeavesTheLocalFileAlone) {
 // 3000 bytes come and the server says 226: whole only when that is the size known for the
 // file (SIZE's answer, else the 150's last count; none in ASCII mode, where servers count
 // the file before its line ends are converted; in clear with none known, the 226 is all
-// there is). Only a whole download replaces the local file, with the file's permissions,
-// and the part of an earlier try goes; otherwise the file stays as it was and the new part
-// (owner-only) replaces the old one.
+// there is). Only a whole download replaces the local file, with the file's permissions;
+// otherwise the file stays as it was and the part received (owner-only) is kept. A
+// "f.part" this program did not write is neither continued, nor replaced, nor removed: the
+// download's own part is "f~1.part".
 TEST(FtpTransferTest, ADownloadReplacesTheLocalFileOnlyWhenItsSizeIsTheOneKnown) {
   const std::string kPlain150 = "150 Opening BINARY mode data connection for f.\r\n";
   const struct {
@@ -152,8 +164,8 @@ TEST(FtpTransferTest, ADownloadReplacesTheLocalFileOnlyWhenItsSizeIsTheOneKnown)
     s.sizeReply = row.sizeReply;
     s.UpToCommand(row.mode == AsciiTransfer ? "TYPE A" : "TYPE I", "RETR f").Reply(row.opening).DataConnect()
         .DataSendPattern(3000).DataClose().Reply(kTransferComplete);
-    // A part larger than the file: never continued, only replaced.
-    ASSERT_TRUE(s.tree.WriteFile("f", "old") && s.tree.WriteFile("f.part", std::string(20000, 'p')));
+    const std::string foreign(1000, 'p');
+    ASSERT_TRUE(s.tree.WriteFile("f", "old") && s.tree.WriteFile("f.part", foreign));
     ASSERT_EQ(::chmod(s.tree.PathOf("f").c_str(), 0604), 0);
     ASSERT_TRUE(s.LogIn());
     s.ftp.TransferMode = row.mode;
@@ -161,42 +173,56 @@ TEST(FtpTransferTest, ADownloadReplacesTheLocalFileOnlyWhenItsSizeIsTheOneKnown)
 
     EXPECT_EQ(s.ftp.Success, row.whole);
     EXPECT_EQ(s.log.Count("ftpeDownloadIncomplete:Error"), row.whole ? 0 : 1) << ::testing::PrintToString(s.log.Events());
-    EXPECT_TRUE(s.tree.ReadFile(row.whole ? "f" : "f.part") == PatternBytes(3000));
+    EXPECT_TRUE(s.tree.ReadFile(row.whole ? "f" : "f~1.part") == PatternBytes(3000));
     EXPECT_TRUE(s.tree.ReadFile("f") == (row.whole ? PatternBytes(3000) : "old"));
-    EXPECT_EQ(ModeOf(s.tree.PathOf(row.whole ? "f" : "f.part")), row.whole ? 0604u : 0600u);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(s.tree.Path()), {}), row.whole ? 1 : 2);
+    EXPECT_EQ(ModeOf(s.tree.PathOf(row.whole ? "f" : "f~1.part")), row.whole ? 0604u : 0600u);
+    EXPECT_EQ(s.tree.ReadFile("f.part"), foreign);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(s.tree.Path()), {}), row.whole ? 2 : 3);
+    if (!row.whole) {
+      EXPECT_EQ(s.ftp.LeftPath, s.tree.PathOf("f~1.part"));
+    }
     EXPECT_EQ(s.PeerFailure(), "");
   }
 }
 
-// A part of an earlier try is continued (REST) only when the server's file is larger and
-// not newer than the part and the server takes REST; otherwise the file comes from the
-// start. A server that sends more than the rest after taking REST spoils the part.
-TEST(FtpTransferTest, APartIsContinuedOnlyWhenTheServerFileIsLargerAndNotNewerAndRestIsTaken) {
-  constexpr std::time_t kPartWritten = 1767323045;  // 2026-01-02 03:04:05 UTC
+// A part is continued (REST) only when this program began it for this same file, unchanged:
+// the same server, port, user and path, the same size and time. Any other part of its own
+// is begun again; a part it did not write is left as it is; a server that refuses REST
+// sends the file from the start, and one that takes REST and sends the whole file all the
+// same spoils the part, which goes.
+TEST(FtpTransferTest, APartIsContinuedOnlyWhenItWasBegunForThisSameFileUnchanged) {
+  constexpr std::int64_t kTime = 1767323045;  // 2026-01-02 03:04:05 UTC, as MDTM says below
   const struct {
     const char* name;
-    const char* mdtmReply;
-    const char* restReply;  // nullptr: REST is not sent
-    std::size_t from;       // where the data the server sends begin
+    bool marked;
+    std::int64_t markedTime;
+    std::uint16_t otherPort;  // 0: the peer's
+    const char* restReply;    // nullptr: REST is not sent
+    std::size_t from;         // where the data the server sends begin
     bool whole;
   } rows[] = {
-      {"older, REST taken", "213 20260102030405\r\n", "350 Restarting at 1000.\r\n", 1000, true},
-      {"newer: from the start", "213 20260102030406\r\n", nullptr, 0, true},
-      {"no time, REST refused: from the start", "550 No time.\r\n", "502 No REST.\r\n", 0, true},
-      {"REST taken but the whole file sent", "500 MDTM?\r\n", "350 Restarting at 1000.\r\n", 0, false},
+      {"the same file, REST taken", true, kTime, 0, "350 Restarting at 1000.\r\n", 1000, true},
+      {"the file changed since", true, kTime - 1, 0, nullptr, 0, true},
+      {"another server's part", true, kTime, 1, nullptr, 0, true},
+      {"not this program's part", false, kTime, 0, nullptr, 0, true},
+      {"REST refused: from the start", true, kTime, 0, "502 No REST.\r\n", 0, true},
+      {"REST taken but the whole file sent", true, kTime, 0, "350 Restarting at 1000.\r\n", 0, false},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     DataSideSession s;
-    s.peer.Expect("TYPE I").Reply("200 ok\r\n").Expect("SIZE f").Reply("213 3000\r\n").Expect("MDTM f");
-    s.peer.Reply(row.mdtmReply).Expect("PORT ").Reply("200 ok\r\n");
+    s.peer.Expect("TYPE I").Reply("200 ok\r\n").Expect("SIZE f").Reply("213 3000\r\n");
+    if (row.marked) s.peer.Expect("MDTM f").Reply("213 20260102030405\r\n");
+    s.peer.Expect("PORT ").Reply("200 ok\r\n");
     if (row.restReply != nullptr) s.peer.Expect("REST 1000").Reply(row.restReply);
     s.peer.Expect("RETR f").Reply(RetrOpening("f", 3000)).DataConnect().DataSend(PatternBytes(3000).substr(row.from));
     s.peer.DataClose().Reply(kTransferComplete);
     ASSERT_TRUE(s.tree.WriteFile("f", "old") && s.tree.WriteFile("f.part", PatternBytes(1000)));
-    const timespec times[2] = {{kPartWritten, 0}, {kPartWritten, 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, s.tree.PathOf("f.part").c_str(), times, 0), 0);
+    if (row.marked) {
+      TPartOrigin origin{"127.0.0.1", row.otherPort != 0 ? row.otherPort : s.peer.Port(), "anna", "", "~/f",
+                         3000, row.markedTime, "f"};
+      ASSERT_TRUE(MarkPart(s.tree.PathOf("f.part"), origin));
+    }
     ASSERT_TRUE(s.LogIn());
     ASSERT_TRUE(s.Receive("f", "f"));
 
@@ -204,15 +230,46 @@ TEST(FtpTransferTest, APartIsContinuedOnlyWhenTheServerFileIsLargerAndNotNewerAn
     EXPECT_EQ(s.log.Count("ftpiResumed:1000"), row.restReply != nullptr && row.restReply[0] == '3' ? 1 : 0);
     EXPECT_EQ(s.ftp.BytesTransferred, static_cast<std::int64_t>(3000 - row.from));
     EXPECT_TRUE(s.tree.ReadFile("f") == (row.whole ? PatternBytes(3000) : "old"));
-    EXPECT_FALSE(s.tree.Exists("f.part")) << "a finished or spoilt part stays";
+    EXPECT_EQ(s.tree.Exists("f.part"), !row.marked) << "a finished or spoilt part stays";
+    if (!row.marked) {
+      EXPECT_TRUE(s.tree.ReadFile("f.part") == PatternBytes(1000));
+    }
+    EXPECT_FALSE(s.tree.Exists("f~1.part"));
+    if (!row.whole) {
+      EXPECT_EQ(s.ftp.LeftOnDisk, TLeftOnDisk::Untouched);
+    }
     EXPECT_EQ(s.PeerFailure(), "");
   }
 }
 
-// A name that leaves no room for the temporary file's suffix (as a folder that takes no new
-// file leaves none for the file): the download writes the target itself, as it always did.
-TEST(FtpTransferTest, WhereNoTemporaryFileCanBeMadeTheTargetIsWrittenInPlace) {
-  const std::string name(250, 'n');
+// The facts of a listing hold for its folder only: after "ls", "cd sub", "get f", the
+// time of the f listed in the first folder is not taken for sub/f's; MDTM asks it.
+TEST(FtpTransferTest, TheFactsOfAnotherFoldersListingAreNeverTaken) {
+  DataSideSession s(ScriptedPeer::MlsdLogin());
+  s.ListingOpens(kPwdReply, "MLSD").DataSend("type=file;size=3000;modify=20250101000000; f\r\n").DataClose()
+      .Reply(kTransferComplete);
+  s.peer.Expect("CWD sub").Reply("250 ok\r\n");
+  s.peer.Expect("TYPE I").Reply("200 ok\r\n").Expect("SIZE f").Reply("213 3000\r\n").Expect("MDTM f")
+      .Reply("213 20260102030405\r\n").Expect("PORT ").Reply("200 ok\r\n").Expect("REST 1000")
+      .Reply("350 Restarting at 1000.\r\n").Expect("RETR f").Reply(RetrOpening("f", 2000)).DataConnect()
+      .DataSend(PatternBytes(3000).substr(1000)).DataClose().Reply(kTransferComplete);
+  ASSERT_TRUE(s.tree.WriteFile("f.part", PatternBytes(1000)));
+  ASSERT_TRUE(MarkPart(s.tree.PathOf("f.part"),
+                       {"127.0.0.1", s.peer.Port(), "anna", "/home/anna/sub/f", "", 3000, 1767323045, "f"}));
+  ASSERT_TRUE(s.LogIn());
+  ASSERT_TRUE(s.List());
+  s.ftp.ChangeDirectory("sub");
+  ASSERT_TRUE(s.WaitFor("directoryChanged"));
+  ASSERT_TRUE(s.Receive("f", "f"));
+  EXPECT_TRUE(s.ftp.Success) << ::testing::PrintToString(s.log.Events());
+  EXPECT_TRUE(s.tree.ReadFile("f") == PatternBytes(3000));
+  EXPECT_EQ(s.PeerFailure(), "");
+}
+
+// A name that leaves no room for the part's suffix (as a folder that takes no new file
+// leaves none for the file): the download writes the target itself, as it always did.
+TEST(FtpTransferTest, WhereNoPartCanBeMadeTheTargetIsWrittenInPlace) {
+  const std::string name(252, 'n');
   DataSideSession s;
   s.RetrOpens(name, RetrOpening(name, 5000)).DataSendPattern(5000).DataClose().Reply(kTransferComplete);
   ASSERT_TRUE(s.LogIn());
@@ -296,33 +353,44 @@ TEST(FtpTransferTest, StoreOfAMissingLocalFileSendsNothing) {
   s.CwdNext();  // the next command the peer reads: nothing of the store came before it
   ASSERT_TRUE(s.LogIn());
   ASSERT_TRUE(s.Store("absent.bin", "remote.bin"));
-  EXPECT_EQ(s.log.Events(), (Lines{"ftpeLocalFileOpen:Error", "ready", "fileStored"}));
+  EXPECT_EQ(s.log.Events(), (Lines{"ftpeLocalFileOpen:" + s.tree.PathOf("absent.bin"), "ready", "fileStored"}));
+  EXPECT_EQ(s.ftp.LocalError, ENOENT);
   EXPECT_FALSE(s.ftp.Success);
   s.ExpectCwdAnsweredByItsOwnReply();
   EXPECT_EQ(s.PeerFailure(), "");
 }
 
-// The local file shrinks during the store: the block that can no longer be read in full is
-// a read failure; the operation ends with the server's final reply.
-TEST(FtpTransferTest, LocalFileShrinkingDuringAStoreEndsItWithAReadError) {
-  DataSideSession s;
-  s.StorOpens("remote.bin").DataReceive().Reply(kTransferComplete);
-  s.CwdNext();
-  ASSERT_TRUE(s.tree.WritePatternFile("local.bin", 8192));
-  const std::string path = s.tree.PathOf("local.bin");
-  s.OnProgress([&path] { ASSERT_EQ(::truncate(path.c_str(), 3000), 0); });
-  ASSERT_TRUE(s.LogIn());
-  ASSERT_TRUE(s.Store("local.bin", "remote.bin")) << ::testing::PrintToString(s.log.Events());
+// The local file changes during the store. Shrunk: the block that can no longer be read in
+// full is a read failure, which says why; the operation ends with the server's final reply.
+// Grown: only the bytes it held when the store began are sent, and the log says that the
+// file changed while it was sent.
+TEST(FtpTransferTest, ALocalFileThatChangesDuringAStoreIsSaidToHave) {
+  for (const bool grows : {false, true}) {
+    SCOPED_TRACE(grows ? "grows" : "shrinks");
+    DataSideSession s;
+    s.StorOpens("remote.bin").DataReceive().Reply(kTransferComplete);
+    s.CwdNext();
+    ASSERT_TRUE(s.tree.WritePatternFile("local.bin", 8192));
+    const std::string path = s.tree.PathOf("local.bin");
+    s.OnProgress([&path, grows] { ASSERT_EQ(::truncate(path.c_str(), grows ? 9000 : 3000), 0); });
+    ASSERT_TRUE(s.LogIn());
+    ASSERT_TRUE(s.Store("local.bin", "remote.bin")) << ::testing::PrintToString(s.log.Events());
 
-  EXPECT_EQ(s.EventsWithoutProgress(),
-            (Lines{"ftpiTransferSize:8192", "ftpeLocalFileRead:Error", "ready", "fileStored"}));
-  EXPECT_GT(s.LineAt("fileStored"), s.ReceivedAt("226 Transfer complete"));
-  EXPECT_FALSE(s.ftp.Success);
-  const auto received = s.peer.DataReceived();
-  ASSERT_EQ(received.size(), 1u);
-  EXPECT_EQ(received[0].bytes, PatternBytes(2048));
-  s.ExpectCwdAnsweredByItsOwnReply();
-  EXPECT_EQ(s.PeerFailure(), "");
+    const Lines failed{"ftpiTransferSize:8192", "ftpeLocalFileRead:" + path, "ready", "fileStored"};
+    const Lines changed{"ftpiTransferSize:8192", "ftpiLocalFileChanged:" + path, "ftpiTransferDone:Transfer done",
+                        "ready", "fileStored"};
+    EXPECT_EQ(s.EventsWithoutProgress(), grows ? changed : failed);
+    EXPECT_GT(s.LineAt("fileStored"), s.ReceivedAt("226 Transfer complete"));
+    EXPECT_EQ(s.ftp.Success, grows);
+    if (!grows) {
+      EXPECT_EQ(s.ftp.LocalError, kFileShrank);
+    }
+    const auto received = s.peer.DataReceived();
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(received[0].bytes, PatternBytes(grows ? 8192 : 2048));
+    s.ExpectCwdAnsweredByItsOwnReply();
+    EXPECT_EQ(s.PeerFailure(), "");
+  }
 }
 
 // ---- The data connection: early, from a stranger ----

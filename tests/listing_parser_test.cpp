@@ -328,7 +328,7 @@ TEST(FtpTypeNamesTest, InfoAndNeedNamesMatchTheirValues) {
   EXPECT_STREQ(FtpInfoNeededName(ftpnAccount), "ftpnAccount");
   EXPECT_STREQ(ServerTypeName(static_cast<TFTPServerType>(16)), "ftpstUnknown");
   EXPECT_STREQ(FtpInfoName(ftpiPassiveAddress), "ftpiPassiveAddress");
-  EXPECT_STREQ(FtpInfoName(static_cast<FtpInfo>(ftpiResumed + 1)), "ftpiUnknown");
+  EXPECT_STREQ(FtpInfoName(static_cast<FtpInfo>(ftpiLocalFileChanged + 1)), "ftpiUnknown");
   EXPECT_STREQ(FtpInfoNeededName(static_cast<TFtpInfoNeeded>(4)), "ftpnUnknown");
 }
 

@@ -155,20 +155,29 @@ TEST_F(SftpSessionTest, FoldersRenamesDeletionsAndRefusals) {
   EXPECT_EQ(s.log.CountPrefix("ftpe"), 0) << s.Transcript();
 }
 
-// The part of an earlier try is continued from its end; the file comes whole.
+// A download continues its own part of an earlier try from its end, and the file comes
+// whole; a part that this program did not write is left alone.
 TEST_F(SftpSessionTest, ContinuesThePartOfAnEarlierDownload) {
-  constexpr std::size_t kSize = 3 * 1024 * 1024;
+  constexpr std::int64_t kSize = 3 * 1024 * 1024;
   ASSERT_TRUE(server_.Root().WritePatternFile("big.bin", kSize));
   SftpTestSession s(server_);
-  ASSERT_TRUE(s.local.WriteFile("big.bin.part", PatternBytes(1024 * 1024)));
+  ASSERT_TRUE(s.local.WriteFile("big.bin.part", "not ours"));
   LogIn(s);
+  s.sftp.OnFtpInfo = [logged = s.sftp.OnFtpInfo, &s](TObject* sender, FtpInfo info, const std::string& addinfo) {
+    logged(sender, info, addinfo);
+    if (info == ftpiProgress && s.sftp.ResumedFrom == 0 && s.sftp.BytesTransferred >= (1 << 20)) s.sftp.Abort();
+  };
+  ASSERT_TRUE(Download(s, "big.bin", "big.bin")) << s.Transcript();
+  EXPECT_FALSE(s.sftp.Success);
+  const std::int64_t part = static_cast<std::int64_t>(s.local.FileSize("big.bin~1.part").value_or(0));
+  ASSERT_GE(part, 1 << 20) << s.Transcript();
   ASSERT_TRUE(Download(s, "big.bin", "big.bin")) << s.Transcript();
   EXPECT_TRUE(s.sftp.Success) << s.Transcript();
-  EXPECT_EQ(s.log.Count("ftpiResumed:1048576"), 1) << s.Transcript();
-  EXPECT_EQ(s.sftp.ResumedFrom, 1024 * 1024);
-  EXPECT_EQ(s.sftp.BytesTransferred, static_cast<std::int64_t>(kSize - 1024 * 1024));
+  EXPECT_EQ(s.log.Count("ftpiResumed:" + std::to_string(part)), 1) << s.Transcript();
+  EXPECT_EQ(s.sftp.BytesTransferred, kSize - part);
   EXPECT_TRUE(SameBytes(s.local.ReadFile("big.bin"), PatternBytes(kSize)));
-  EXPECT_FALSE(s.local.Exists("big.bin.part"));
+  EXPECT_FALSE(s.local.Exists("big.bin~1.part"));
+  EXPECT_EQ(s.local.ReadFile("big.bin.part"), "not ours");
 }
 
 // A stop ends the transfer and keeps the session: a download keeps its part, an upload

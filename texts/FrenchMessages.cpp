@@ -1,8 +1,64 @@
 #include "texts/FrenchMessages.h"
 
+#include <cerrno>
+
+#include "session/LocalErrors.h"
+
 namespace talvo::texts {
 
-std::optional<std::string> ErrorMessage(int error, const std::string& addinfo) {
+namespace {
+
+// " : reason" before the full stop, when there is a reason.
+std::string WithReason(const std::string& text, int systemError) {
+  const std::string reason = LocalErrorReason(systemError);
+  return text + (reason.empty() ? "" : " : " + reason) + ".";
+}
+
+std::string WhatIsOnDisk(const TLocalContext& local) {
+  switch (local.Left) {
+    case TLeftOnDisk::PartKept:
+      return "Le fichier local n'a pas été remplacé ; la partie reçue est gardée à côté, dans « " +
+             local.LeftPath.substr(local.LeftPath.rfind('/') + 1) + " ».";
+    case TLeftOnDisk::TargetPartial:
+      return "Le fichier local a été écrit directement : il ne contient plus que la partie reçue.";
+    case TLeftOnDisk::Untouched:
+      break;
+  }
+  return "Le fichier local n'a pas été remplacé ; rien de ce qui a été reçu n'est gardé.";
+}
+
+}  // namespace
+
+TLocalContext LocalContextOf(const TFileSession& session) {
+  return {session.LocalError, session.LeftOnDisk, session.LeftPath};
+}
+
+std::optional<int> InOutCodeOf(int errnum) {
+  switch (errnum) {
+    case ENOENT: return 2;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case ELOOP:
+    case EINVAL: return 3;
+    case EMFILE:
+    case ENFILE: return 4;
+    case EACCES:
+    case EPERM: return 5;
+    case ENOSPC:
+    case EDQUOT: return 101;
+    default: return std::nullopt;
+  }
+}
+
+std::string LocalErrorReason(int error) {
+  if (error == 0) return {};
+  if (error == kNotAPlainFile) return "Ce n'est pas un fichier ordinaire";
+  if (error == kFileShrank) return "Le fichier a raccourci pendant l'envoi";
+  if (const std::optional<int> code = InOutCodeOf(error)) return InOutErrorText(*code);
+  return "Erreur E/S " + std::to_string(error);
+}
+
+std::optional<std::string> ErrorMessage(int error, const std::string& addinfo, const TLocalContext& local) {
   switch (error) {
     case ftpeWinsockNotInitialized:
       return "L'interface winsock ne peut pas être initialisée. Veuillez vérifier que winsock est bien "
@@ -41,11 +97,11 @@ std::optional<std::string> ErrorMessage(int error, const std::string& addinfo) {
       return "Aucun serveur spécifié.";
     case ftpeLocalFileOpen:
     case ftpeNoRemoteFile:
-      return "Erreur en ouvrant " + addinfo + ".";
+      return WithReason("Erreur en ouvrant " + addinfo, local.SystemError);
     case ftpeLocalFileWrite:
-      return "Erreur d'écriture vers " + addinfo + ".";
+      return WithReason("Erreur d'écriture vers " + addinfo, local.SystemError);
     case ftpeLocalFileRead:
-      return "Erreur en lisant " + addinfo + ".";
+      return WithReason("Erreur en lisant " + addinfo, local.SystemError);
     case ftpeNoGreeting:
       return "Le serveur FTP ne répond pas.";
     case ftpeLoginRefused:
@@ -70,8 +126,11 @@ std::optional<std::string> ErrorMessage(int error, const std::string& addinfo) {
       return "La connexion de données n'a pas pu être chiffrée (TLS) ; la connexion est abandonnée.";
     case ftpeDownloadIncomplete:
       return "Le fichier n'a pas été reçu en entier : la connexion de données a été coupée, ou le nombre d'octets "
-             "reçus diffère de la taille annoncée par le serveur. Le fichier local n'a pas été remplacé ; la partie "
-             "reçue est gardée à côté, sous le même nom suivi de « .part ».";
+             "reçus diffère de la taille annoncée par le serveur. " + WhatIsOnDisk(local);
+    case ftpeKnownServersUnreadable:
+      return "Le serveur ne propose pas de connexion chiffrée (TLS), et la liste des serveurs connus (" + addinfo +
+             ") ne peut pas être lue : rien ne dit que ce serveur ne chiffrait pas ses connexions auparavant. La "
+             "connexion est abandonnée sans que votre nom d'utilisateur ni votre mot de passe aient été envoyés.";
     default:
       return SshErrorMessage(error, addinfo);  // nothing for 0, 20, 25 and unknown codes
   }
@@ -218,10 +277,28 @@ std::string ServerNotRememberedLine(const std::string& path) {
          "connexion continuera en clair sans avertissement.";
 }
 
-std::string StoppedTransferLine(bool download, long long bytes, const std::string& partName) {
+std::string StoppedTransferLine(bool download, long long bytes, const TLocalContext& local) {
   const std::string count = std::to_string(bytes) + " octet" + (bytes > 1 ? "s" : "");
   if (!download) return "Transfert arrêté après " + count + " envoyé" + (bytes > 1 ? "s." : ".");
-  return "Transfert arrêté : la partie reçue (" + count + ") est conservée dans " + partName + ".";
+  switch (local.Left) {
+    case TLeftOnDisk::PartKept:
+      return "Transfert arrêté : la partie reçue (" + count + ") est conservée dans " + local.LeftPath + ".";
+    case TLeftOnDisk::TargetPartial:
+      return "Transfert arrêté : " + local.LeftPath + " ne contient plus que la partie reçue (" + count + ").";
+    case TLeftOnDisk::Untouched:
+      break;
+  }
+  return "Transfert arrêté : le fichier local n'a pas été remplacé, et rien de ce qui a été reçu n'est gardé.";
+}
+
+std::string InPlaceLine(const std::string& path) {
+  return "Aucun fichier ne peut être créé à côté de " + path + " : il est écrit directement, et son contenu actuel "
+         "sera perdu si le téléchargement échoue.";
+}
+
+std::string ChangedWhileSentLine(const std::string& path) {
+  return "Le fichier " + path + " a été modifié pendant l'envoi : la copie du serveur peut ne pas correspondre à son "
+         "contenu actuel.";
 }
 
 std::string RefusalReason(const std::string& reply) {

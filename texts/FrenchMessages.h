@@ -9,12 +9,34 @@
 #include <string>
 
 #include "ftp/FtpTypes.h"
+#include "session/FileSession.h"
 #include "sftp/SftpTypes.h"
 
 namespace talvo::texts {
 
-// The message for an error code, or nothing for the codes that show no message.
-std::optional<std::string> ErrorMessage(int error, const std::string& addinfo);
+// What a local file's failure is about: the system's reason, and what a download that did
+// not end whole left on the disk (TFileSession's LocalError, LeftOnDisk and LeftPath).
+struct TLocalContext {
+  int SystemError = 0;
+  TLeftOnDisk Left = TLeftOnDisk::Untouched;
+  std::string LeftPath;
+};
+TLocalContext LocalContextOf(const TFileSession& session);
+
+// The message for an error code, or nothing for the codes that show no message. The
+// local file errors name the file (addinfo) and the system's reason; an incomplete download
+// says what is on the disk.
+std::optional<std::string> ErrorMessage(int error, const std::string& addinfo, const TLocalContext& local = {});
+
+// The system error code that an errno value is shown with: ENOENT 2; ENOTDIR and the
+// errors of a badly formed name (ENAMETOOLONG, ELOOP, EINVAL) 3; EMFILE and ENFILE 4;
+// EACCES and EPERM 5; ENOSPC and EDQUOT 101; nothing for any other errno.
+std::optional<int> InOutCodeOf(int errnum);
+// The French reason of a local file's failure (an errno, or one of LocalErrors.h): the
+// text of its code ("Disque plein", "Accès au fichier refusé"), else "Erreur E/S" and the
+// errno (even where that number is also one of the codes: EIO is 5, which must not read
+// "Accès au fichier refusé"). Empty for 0.
+std::string LocalErrorReason(int error);
 
 // The word of a request ("Serveur FTP", ...); empty for an unknown request code.
 std::string NeedInfoWord(int need);
@@ -64,8 +86,13 @@ std::string KeyringPasswordRefusedLine();
 std::string PasswordNotRememberedLine();
 std::string RecentServersNotChangedLine(const std::string& path);
 
-// The line of a stopped transfer: `bytes` moved; a download's part was kept as `partName`.
-std::string StoppedTransferLine(bool download, long long bytes, const std::string& partName);
+// The line of a stopped transfer: `bytes` moved; for a download, what it left on the disk.
+std::string StoppedTransferLine(bool download, long long bytes, const TLocalContext& local);
+
+// The log's line before a download that writes its local file itself (`path`), and after
+// an upload whose local file (`path`) changed while it was sent.
+std::string InPlaceLine(const std::string& path);
+std::string ChangedWhileSentLine(const std::string& path);
 
 // What a server's refusal means, in French words, from its reply code ("550 ..." gives
 // "fichier ou dossier introuvable, ou accès refusé"); empty for a reply without a code.

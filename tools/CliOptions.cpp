@@ -27,8 +27,10 @@ constexpr const char* kUsage =
     "commands: ls | cd DIR | mkdir DIR | rmdir DIR | rm FILE | rename OLD NEW | mv OLD NEW |\n"
     "          get [-r] REMOTE LOCAL | put [-r] LOCAL REMOTE | abort-at BYTES\n"
     "get -r and put -r copy a folder and everything under it: LOCAL (or REMOTE) is the\n"
-    "folder that receives it, made where missing; folders deeper than 32 levels (a link\n"
-    "that leads back up) stop the copy before anything is sent.\n"
+    "folder that receives it, made where missing. A folder that leads back to one that\n"
+    "holds it, a local link that leads out of the folder, and whatever else is not copied\n"
+    "are named on the error output (exit status 1); folders deeper than 32 levels stop the\n"
+    "copy before anything is sent.\n"
     "On a terminal, one line on standard error shows each transfer's progress (not with\n"
     "--quiet).\n"
     "Ctrl-C or SIGTERM stops the running transfer as abort-at does, runs no further\n"
@@ -64,8 +66,9 @@ constexpr const char* kUsage =
     "Output: one line per event; an error prints its code and its French message\n"
     "(\"error ftpeTlsDowngrade Ce serveur chiffrait ...\"); a transfer stopped by abort-at\n"
     "prints \"stopped\" and what was kept. Even with --quiet, the error output says when the\n"
-    "session goes on in clear, when a trusted certificate has expired, and when a server\n"
-    "could not be remembered.\n";
+    "session goes on in clear, when a trusted certificate has expired, when a server could\n"
+    "not be remembered, when a download writes its file in place, and why a command failed.\n"
+    "Server text is printed with control characters escaped (\\\\, \\r, \\n, \\xHH).\n";
 
 bool ParseNumber(const std::string& text, long long min, long long max, long long& value) {
   if (text.empty()) return false;

@@ -14,6 +14,7 @@
 #include "platform/MessageLoop.h"
 #include "session/FolderTransfer.h"
 #include "session/KnownServers.h"
+#include "session/WalkEvents.h"
 #include "texts/FrenchMessages.h"
 #include "tools/CertificateAnswer.h"
 #include "tools/CliCredentials.h"
@@ -52,7 +53,11 @@ class TCliSession {
     }
     folder_.OnScanned = [this] { FolderScanned(); };
     folder_.OnFinished = [this] { FolderDone(); };
-    session_.OnFtpReady = [this](TObject*) { Print(false, "ready"); };
+    folder_.OnFileDone = [this] { fileMoving_ = false; };  // the next file's counters are its own
+    session_.OnFtpReady = [this](TObject*) {
+      lastReply_.clear();
+      Print(false, "ready");
+    };
     session_.OnFtpQuit = [this](TObject*) {
       Print(false, "quit");
       quitSeen_ = true;
@@ -65,7 +70,6 @@ class TCliSession {
     };
     const auto simple = [this](const char* name) {
       return [this, name](TObject*) {
-        if (folder_.OperationDone()) return;
         Done(name);
         Next();
       };
@@ -78,13 +82,13 @@ class TCliSession {
     session_.OnFileReceived = [this](TObject*) { TransferDone("OnFileReceived"); };
     session_.OnFileStored = [this](TObject*) { TransferDone("OnFileStored"); };
     session_.OnListingDone = [this](TObject*) {
-      if (folder_.OperationDone()) return;
       Done("OnListingDone");
       Print(true, "cwd " + Escape(session_.InitialDirectory));
       for (const auto& name : session_.DirectoryNames) Print(true, "dir " + Escape(name));
       for (const auto& name : session_.FileNames) Print(true, "file " + Escape(name));
       Next();
     };
+    PutWalkFirst(session_, folder_);
   }
 
   int Run() {
@@ -112,16 +116,16 @@ class TCliSession {
     component.TimeOutArp = options_.timeoutArp;
     component.AddressFamily = options_.family;
     component.OnFtpInfo = [this](TObject*, FtpInfo info, const std::string& addinfo) { OnInfo(info, addinfo); };
-    component.OnFtpError = [this](TObject*, FtpError error, std::string addinfo) {
-      folder_.ErrorReported();
+    component.OnFtpError = WalkFirst(folder_, TFtpErrorEvent([this](TObject*, FtpError error, std::string addinfo) {
       failed_ = true;
       std::string line = std::string("error ") + SessionErrorName(error);
-      if (const std::optional<std::string> message = talvo::texts::ErrorMessage(error, addinfo)) {
+      if (const std::optional<std::string> message =
+              talvo::texts::ErrorMessage(error, addinfo, talvo::texts::LocalContextOf(session_))) {
         line += ' ';
         line += Escape(*message);
       }
       Print(true, line);
-    };
+    }));
     component.OnFtpNeedInfo = [this](TObject*, TFtpInfoNeeded need, std::string& value) { OnNeed(need, value); };
   }
 
@@ -142,11 +146,14 @@ class TCliSession {
     // counters are this file's.
     if (info == ftpiProgress && addinfo.empty()) fileMoving_ = true;
     Warn(info, addinfo);
+    if (info == ftpiReceived) lastReply_ = addinfo;
+    if (info == ftpiCommandFailed) Refused();
     if (!options_.quiet) Print(false, std::string("info ") + SessionInfoName(info) + " " + Escape(addinfo));
   }
 
-  // What weakens the session's protection is said on the error output, even with --quiet:
-  // a session in clear, an expired certificate taken, a server that could not be remembered.
+  // What weakens the session's protection or puts local data at risk is said on the error
+  // output, even with --quiet: a session in clear, an expired certificate taken, a server
+  // that could not be remembered, a file written in place, a file that changed as it was sent.
   void Warn(FtpInfo info, const std::string& addinfo) {
     std::string line;
     if (info == ftpiTlsRefused) {
@@ -155,6 +162,10 @@ class TCliSession {
       line = talvo::texts::CertificateExpiredLine();
     } else if (info == ftpiServerNotRemembered) {
       line = talvo::texts::ServerNotRememberedLine(addinfo);
+    } else if (info == ftpiLocalFileInPlace) {
+      line = talvo::texts::InPlaceLine(addinfo);
+    } else if (info == ftpiLocalFileChanged) {
+      line = talvo::texts::ChangedWhileSentLine(addinfo);
     } else if (static_cast<int>(info) == sftpiHostKeyAdded || static_cast<int>(info) == sftpiNotRemembered) {
       line = talvo::texts::SshInfoLine(info, addinfo);
     } else {
@@ -162,6 +173,19 @@ class TCliSession {
     }
     progress_.Clear();
     std::fprintf(stderr, "talvoftp-cli: %s\n", Escape(line).c_str());
+  }
+
+  // Why a command failed, on the error output even with --quiet: the server's reply, or
+  // that its argument could not be sent (nothing came since the last command ended).
+  void Refused() {
+    std::string reply = lastReply_;
+    while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r')) reply.pop_back();
+    progress_.Clear();
+    if (reply.empty()) {
+      std::fprintf(stderr, "talvoftp-cli: refused: the name holds a line break or a zero byte and cannot be sent\n");
+    } else {
+      std::fprintf(stderr, "talvoftp-cli: refused by the server: %s\n", Escape(reply).c_str());
+    }
   }
 
   // Only a fingerprint given on the command line makes an unverified certificate trusted.
@@ -207,7 +231,6 @@ class TCliSession {
 
   void TransferDone(const char* event) {
     fileMoving_ = false;
-    if (folder_.OperationDone()) return;
     progress_.Stop();
     if (session_.Success) {
       const std::int64_t bytes = session_.ResumedFrom + session_.BytesTransferred;
@@ -220,7 +243,8 @@ class TCliSession {
     if (stopping_ && !session_.Success) {
       const bool download = std::string(event) == "OnFileReceived";
       const long long kept = session_.ResumedFrom + session_.BytesTransferred;
-      Print(true, "stopped " + Escape(talvo::texts::StoppedTransferLine(download, kept, session_.LocalFile + ".part")));
+      Print(true, "stopped " + Escape(talvo::texts::StoppedTransferLine(download, kept,
+                                                                          talvo::texts::LocalContextOf(session_))));
     }
     stopping_ = false;
     Next();
@@ -290,25 +314,26 @@ class TCliSession {
     } else {
       progress_.Clear();
     }
-    for (const std::string& name : folder_.RefusedNames()) {
-      std::fprintf(stderr, "talvoftp-cli: not copied, its name would leave the local folder: %s\n",
-                   Escape(name).c_str());
+    for (const TFolderTransfer::Skip& skip : folder_.Skipped()) {
+      std::fprintf(stderr, "talvoftp-cli: not copied, %s: %s\n", SkipText(skip.Reason), Escape(skip.Path).c_str());
     }
     const std::string problem = Escape(folder_.Problem());
     switch (folder_.outcome()) {
       case TFolderTransfer::Outcome::TooDeep:
-        std::fprintf(stderr, "talvoftp-cli: %s holds folders more than %d levels deep (a link that leads back "
-                     "up?); nothing was copied\n", problem.c_str(), TFolderTransfer::kMaxDepth);
+        std::fprintf(stderr, "talvoftp-cli: %s holds folders more than %d levels deep; nothing was copied\n",
+                     problem.c_str(), TFolderTransfer::kMaxDepth);
         break;
       case TFolderTransfer::Outcome::FolderUnreadable:
+        std::fprintf(stderr, "talvoftp-cli: the folder %s could not be read or entered\n", problem.c_str());
+        break;
       case TFolderTransfer::Outcome::LocalFolderFailed:
-        std::fprintf(stderr, "talvoftp-cli: the folder %s could not be %s\n", problem.c_str(),
-                     folder_.outcome() == TFolderTransfer::Outcome::LocalFolderFailed ? "made" : "read or entered");
+        std::fprintf(stderr, "talvoftp-cli: the folder %s could not be made: %s\n", problem.c_str(),
+                     talvo::texts::LocalErrorReason(folder_.ProblemError()).c_str());
         break;
       default:
         break;
     }
-    const bool sent = folder_.outcome() == TFolderTransfer::Outcome::Sent;
+    const bool sent = folder_.outcome() == TFolderTransfer::Outcome::Sent && folder_.Skipped().empty();
     if (!sent) failed_ = true;
     Print(true, std::string("done folder ") + (sent ? "1" : "0") + " files " + std::to_string(folder_.FilesDone()) +
                     " bytes " + std::to_string(folder_.BytesDone()));
@@ -355,6 +380,16 @@ class TCliSession {
     if (TransferRunning()) session_.Abort();
   }
 
+  static const char* SkipText(TFolderTransfer::SkipReason reason) {
+    switch (reason) {
+      case TFolderTransfer::SkipReason::Failed: return "its transfer failed";
+      case TFolderTransfer::SkipReason::NameLeaves: return "its name would leave the local folder";
+      case TFolderTransfer::SkipReason::LinkLeaves: return "a link that leads out of the folder";
+      case TFolderTransfer::SkipReason::Loop: return "a folder that leads back to one that holds it";
+    }
+    return "";
+  }
+
   // A listing or a transfer runs; over SFTP, any operation (the stop ends it at its next
   // step).
   bool TransferRunning() const { return ftp_ ? ftp_->Transfer.Running() : sftp_->Busy; }
@@ -378,6 +413,7 @@ class TCliSession {
   bool failed_ = false;
   bool allDone_ = false;
   bool quitSeen_ = false;
+  std::string lastReply_;  // the server's last reply since the last operation ended
 };
 
 }  // namespace

@@ -88,6 +88,7 @@ constexpr std::array<const char*, kFtpErrorCount> kNames = {
     "ftpeCertificateChanged",
     "ftpeTlsData",
     "ftpeDownloadIncomplete",
+    "ftpeKnownServersUnreadable",
 };
 
 }  // namespace

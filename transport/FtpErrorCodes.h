@@ -44,8 +44,11 @@ enum FtpError : std::uint8_t {
   // A download whose data connection ended before the size known for the file (or, with
   // none known, a TLS data connection that ended without close_notify).
   ftpeDownloadIncomplete = 35,
+  // The server refused TLS and the file of known servers cannot be read: whether it did
+  // TLS before is not known, so the session does not go on in clear (automatic TLS).
+  ftpeKnownServersUnreadable = 36,
 };
-constexpr int kFtpErrorCount = 36;
+constexpr int kFtpErrorCount = 37;
 
 // Socket error number (non-zero) to the component's code; unknown numbers give
 // ftpeUnknownError.

@@ -13,6 +13,7 @@
 
 #include "session/KnownServers.h"
 #include "session/RecentServers.h"
+#include "session/WalkEvents.h"
 #include "ui/ArrowIcon.h"
 #include "ui/Dialogs.h"
 #include "ui/FormUnits.h"
@@ -162,16 +163,11 @@ void TForm1::ConnectKeys() {
 }
 
 void TForm1::BindEngineEvents() {
-  // A completion that ends a step of the running folder transfer is that transfer's alone.
   const auto notify = [this](void (TForm1::*handler)(TObject*)) {
-    return [this, handler](TObject* sender) {
-      Shielded(this, [&] {
-        if (!Folder().OperationDone()) (this->*handler)(sender);
-      });
-    };
+    return [this, handler](TObject* sender) { Shielded(this, [&] { (this->*handler)(sender); }); };
   };
-  BindComponentEvents(Ftp1);
-  BindComponentEvents(Sftp1);
+  BindComponentEvents(Ftp1, FFolder);
+  BindComponentEvents(Sftp1, FSftpFolder);
   Ftp1.OnFtpCertificate = [this](TObject* sender, const TFtpCertificateQuestion& question, bool& trust) {
     Shielded(this, [&] { Ftp1FtpCertificate(sender, question, trust); });
   };
@@ -181,53 +177,57 @@ void TForm1::BindEngineEvents() {
   // A change of the pane's folder that the server refused is told once the listing is asked.
   const auto changed = [this](TObject* sender) {
     Shielded(this, [&] {
-      if (Folder().OperationDone()) return;
       const bool success = Session().Success;
       const std::string reply = LastServerReply();
       NeedNewFTPListing(sender);
       ReportRefusal(success, reply);
     });
   };
-  for (TFileSession* session : {static_cast<TFileSession*>(&Ftp1), static_cast<TFileSession*>(&Sftp1)}) {
-    session->OnLoggedIn = notify(&TForm1::Ftp1LoggedIn);
-    session->OnDirectoryChanged = changed;
-    session->OnDirectoryCreated = changed;
-    session->OnDirectoryDeleted = changed;
-    session->OnFileRenamed = changed;
-    session->OnListingDone = notify(&TForm1::Ftp1ListingDone);
-    session->OnFileDeleted = notify(&TForm1::Ftp1FileDeleted);
-    session->OnFileReceived = [this](TObject* sender) {
-      Shielded(this, [&] {
-        NoteTransferEnd(true);
-        if (!Folder().OperationDone()) Ftp1FileReceived(sender);
-      });
+  const auto bindSession = [&](auto& session, TFolderTransfer& walk) {
+    session.OnLoggedIn = notify(&TForm1::Ftp1LoggedIn);
+    session.OnDirectoryChanged = changed;
+    session.OnDirectoryCreated = changed;
+    session.OnDirectoryDeleted = changed;
+    session.OnFileRenamed = changed;
+    session.OnListingDone = notify(&TForm1::Ftp1ListingDone);
+    session.OnFileDeleted = notify(&TForm1::Ftp1FileDeleted);
+    session.OnFileReceived = notify(&TForm1::Ftp1FileReceived);
+    session.OnFileStored = notify(&TForm1::Ftp1FileStored);
+    session.OnFtpQuit = notify(&TForm1::Ftp1FtpQuit);
+    session.OnFtpReady = notify(&TForm1::Ftp1FtpReady);
+    // A completion that ends a step of the running folder transfer is that transfer's alone.
+    PutWalkFirst(session, walk);
+    // A transfer that failed, alone or in a folder transfer, leaves neither bar nor counter.
+    session.OnFileReceived = [this, next = std::move(session.OnFileReceived)](TObject* sender) {
+      Shielded(this, [&] { NoteTransferEnd(true); });
+      next(sender);
     };
-    // A stored file has its throughput line and empties the counter in a folder transfer too.
-    session->OnFileStored = [this](TObject* sender) {
-      Shielded(this, [&] {
-        NoteTransferEnd(false);
-        Ftp1FileStored(sender);
-        Folder().OperationDone();
-      });
+    session.OnFileStored = [this, next = std::move(session.OnFileStored)](TObject* sender) {
+      Shielded(this, [&] { NoteTransferEnd(false); });
+      next(sender);
     };
-    session->OnFtpQuit = [this](TObject* sender) { Shielded(this, [&] { Ftp1FtpQuit(sender); }); };
-    session->OnFtpReady = [this](TObject* sender) { Shielded(this, [&] { Ftp1FtpReady(sender); }); };
-  }
+    // A file of a folder sent has its throughput line and empties the counter too.
+    walk.OnFileDone = [this, &session, &walk] {
+      if (walk.direction() == TFolderTransfer::Direction::Upload) Shielded(this, [&] { Ftp1FileStored(&session); });
+    };
+  };
+  bindSession(Ftp1, FFolder);
+  bindSession(Sftp1, FSftpFolder);
 }
 
 // The information, request and error events, which both engines raise alike.
 template <typename Component>
-void TForm1::BindComponentEvents(Component& component) {
+void TForm1::BindComponentEvents(Component& component, TFolderTransfer& walk) {
   component.OnFtpInfo = [this](TObject* sender, FtpInfo info, const std::string& addinfo) {
     Shielded(this, [&] { Ftp1FtpInfo(sender, info, addinfo); });
   };
   component.OnFtpNeedInfo = [this](TObject* sender, TFtpInfoNeeded need, std::string& value) {
     Shielded(this, [&] { Ftp1FtpNeedInfo(sender, need, value); });
   };
-  component.OnFtpError = [this](TObject* sender, FtpError error, std::string addinfo) {
-    Folder().ErrorReported();  // before the message box, whose loop may bring the step's end
+  // The walk hears of an error before the message box, whose loop may bring the step's end.
+  component.OnFtpError = WalkFirst(walk, TFtpErrorEvent([this](TObject* sender, FtpError error, std::string addinfo) {
     Shielded(this, [&] { Ftp1FtpError(sender, error, addinfo); });
-  };
+  }));
 }
 
 void TForm1::FormCreate() {

@@ -136,7 +136,7 @@ class TForm1 : public QWidget {
   void ConnectKeys();  // the keyboard habits of both panes
   void BindEngineEvents();
   template <typename Component>
-  void BindComponentEvents(Component& component);
+  void BindComponentEvents(Component& component, TFolderTransfer& walk);
   // Asks for the server and connects the engine it names (FtpmainLogin.cpp).
   void ConnectAsked();
   TFolderTransfer& Folder() { return FSession == &Sftp1 ? FSftpFolder : FFolder; }

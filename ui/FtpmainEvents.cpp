@@ -71,6 +71,12 @@ void TForm1::Ftp1FtpInfo(TObject*, FtpInfo info, const std::string& addinfo) {
     case ftpiServerNotRemembered:
       AppendLog(talvo::texts::ServerNotRememberedLine(addinfo), true);
       break;
+    case ftpiLocalFileInPlace:
+      AppendLog(talvo::texts::InPlaceLine(addinfo), true);
+      break;
+    case ftpiLocalFileChanged:
+      AppendLog(talvo::texts::ChangedWhileSentLine(addinfo), true);
+      break;
     case ftpiProgress:
       // The counter follows file transfers; a listing's progress (which carries its line)
       // leaves it, so that after an upload batch and its closing listing it stays empty.
@@ -149,7 +155,7 @@ void TForm1::Ftp1FtpError(TObject*, FtpError error, const std::string& addinfo) 
     ui.ByteCounter->Clear();
   }
   // Once the window is closing, a failure only hastens the end: no message holds it up.
-  const auto message = talvo::texts::ErrorMessage(error, addinfo);
+  const auto message = talvo::texts::ErrorMessage(error, addinfo, talvo::texts::LocalContextOf(Session()));
   if (message && !FClosing) ShowInformation(this, ErrorText(error, QString::fromStdString(*message)));
   FOperationFailed = true;
   Screen::SetArrow();

@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include "texts/FrenchMessages.h"
 #include "ui/Dialogs.h"
 #include "ui/FailureTexts.h"
 #include "ui/Ftpmain.h"
@@ -42,6 +43,27 @@ QString Count(std::size_t n, const char* singular, const char* plural) {
   return QString::number(n) + QLatin1Char(' ') + QString::fromUtf8(n < 2 ? singular : plural);
 }
 
+// The first few names, quoted: "« a », « b », « c », …".
+QString FirstNames(const std::vector<std::string>& names) {
+  QStringList quoted;
+  for (const std::string& name : names) {
+    if (quoted.size() == 3) {
+      quoted << QStringLiteral("…");
+      break;
+    }
+    quoted << Quoted(name);
+  }
+  return quoted.join(QStringLiteral(", "));
+}
+
+std::vector<std::string> SkippedFor(const Walk& walk, Walk::SkipReason reason) {
+  std::vector<std::string> paths;
+  for (const Walk::Skip& skip : walk.Skipped()) {
+    if (skip.Reason == reason) paths.push_back(skip.Path);
+  }
+  return paths;
+}
+
 // "Télécharger le dossier « site » et tout ce qu'il contient (12 fichiers, 3456 octets) ?";
 // files beside it: "…, ainsi que 2 fichiers sélectionnés à côté (14 fichiers en tout, …) ?"
 QString Question(const Walk& walk, const TBeside& beside) {
@@ -66,19 +88,31 @@ QString Question(const Walk& walk, const TBeside& beside) {
   text += QLocale(QLocale::French).toString(static_cast<qlonglong>(walk.KnownBytes() + beside.KnownBytes)) +
           QStringLiteral(" octets) ?");
   if (!walk.RefusedNames().empty()) {
-    QStringList refused;
-    for (const std::string& name : walk.RefusedNames()) {
-      if (refused.size() == 3) {
-        refused << QStringLiteral("…");
-        break;
-      }
-      refused << Quoted(name);
-    }
     text += QStringLiteral("\n\n") + Count(walk.RefusedNames().size(), "nom n'est pas téléchargé", "noms ne sont pas téléchargés") +
-            QStringLiteral(" : ils désignent un emplacement hors du répertoire local (") + refused.join(QStringLiteral(", ")) +
+            QStringLiteral(" : ils désignent un emplacement hors du répertoire local (") + FirstNames(walk.RefusedNames()) +
             QStringLiteral(").");
   }
+  if (const auto links = SkippedFor(walk, Walk::SkipReason::LinkLeaves); !links.empty()) {
+    text += QStringLiteral("\n\n") + Count(links.size(), "lien n'est pas suivi", "liens ne sont pas suivis") +
+            (links.size() < 2 ? QStringLiteral(" : il mène") : QStringLiteral(" : ils mènent")) +
+            QStringLiteral(" hors du dossier choisi (") + FirstNames(links) + QStringLiteral(").");
+  }
+  if (const auto loops = SkippedFor(walk, Walk::SkipReason::Loop); !loops.empty()) {
+    text += QStringLiteral("\n\n") + Count(loops.size(), "dossier n'est pas copié", "dossiers ne sont pas copiés") +
+            (loops.size() < 2 ? QStringLiteral(" : il ramène à un dossier qui le contient (")
+                              : QStringLiteral(" : ils ramènent à un dossier qui les contient (")) +
+            FirstNames(loops) + QStringLiteral(").");
+  }
   return text;
+}
+
+// After a walk that went through: what was not copied, counted, the first few named.
+QString SkippedMessage(const Walk& walk) {
+  if (walk.Skipped().empty() || walk.outcome() != Walk::Outcome::Sent) return {};
+  std::vector<std::string> paths;
+  for (const Walk::Skip& skip : walk.Skipped()) paths.push_back(skip.Path);
+  return Count(paths.size(), "élément n'a pas été copié", "éléments n'ont pas été copiés") + QStringLiteral(" : ") +
+         FirstNames(paths) + QStringLiteral(".");
 }
 
 // The one message of a walk that could not go through; none when it went, was declined
@@ -89,15 +123,16 @@ QString OutcomeMessage(const Walk& walk) {
       return QStringLiteral("Le dossier ") + Quoted(walk.Problem()) +
              QStringLiteral(" n'est pas transféré : il contient des dossiers sur plus de ") +
              QString::number(Walk::kMaxDepth) +
-             QStringLiteral(" niveaux (un lien y ramène sans doute plus haut).");
+             QStringLiteral(" niveaux.");
     case Walk::Outcome::FolderUnreadable:
       return QStringLiteral("Le dossier ") + Quoted(walk.Problem()) +
              QStringLiteral(" ne peut pas être ouvert : le transfert du dossier s'arrête.");
     case Walk::Outcome::LocalFolderFailed:
-      return QStringLiteral("Le dossier ") + Quoted(walk.Problem()) +
-             QStringLiteral(" ne peut pas être créé : le transfert du dossier s'arrête.");
+      return QStringLiteral("Le dossier ") + Quoted(walk.Problem()) + QStringLiteral(" ne peut pas être créé (") +
+             QString::fromStdString(talvo::texts::LocalErrorReason(walk.ProblemError())) +
+             QStringLiteral(") : le transfert du dossier s'arrête.");
     default:
-      return {};
+      return SkippedMessage(walk);
   }
 }
 
@@ -124,7 +159,7 @@ bool TForm1::TransferFolders(TFolderTransfer::Direction direction, std::vector<T
     const bool more = folder.FilesDone() + 1 < folder.Files().size() || !beside.empty();
     const TOverwriteQuestion::Answer answer =
         direction == Walk::Direction::Download
-            ? AskBeforeDownload(overwrite, file.Name, file.Local, file.Size, more)
+            ? AskBeforeDownload(overwrite, file.Name, file.Local, file.Facts.Size, more)
             : AskBeforeUpload(overwrite, file.Local, ListedInFolder(Session(), file.Name), more);
     if (answer == TOverwriteQuestion::Answer::Stop) folder.Stop();
     return answer == TOverwriteQuestion::Answer::Replace || answer == TOverwriteQuestion::Answer::Resume;

@@ -4,7 +4,6 @@
 // shows the text in the application's error box and ends the handler.
 #pragma once
 
-#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -13,9 +12,8 @@ class InOutError : public std::runtime_error {
   // The failure with this system error code and the text the table gives it.
   explicit InOutError(int code);
 
-  // The failure that errno `errnum` stands for (see InOutCodeOf). An errno without a code
-  // of its own reads "Erreur E/S" and its number, even where that number is also one of
-  // the table's codes (EIO is 5, which must not read "Accès au fichier refusé").
+  // The failure that errno `errnum` stands for, with the text the console tool and the
+  // engine's messages give it too (talvo::texts::LocalErrorReason).
   static InOutError FromErrno(int errnum);
 
   int Code() const { return code_; }
@@ -25,11 +23,6 @@ class InOutError : public std::runtime_error {
 
   int code_;
 };
-
-// The system error code that an errno value is shown with: ENOENT 2; ENOTDIR and the
-// errors of a badly formed name (ENAMETOOLONG, ELOOP, EINVAL) 3; EMFILE and ENFILE 4;
-// EACCES and EPERM 5; ENOSPC and EDQUOT 101; nothing for any other errno.
-std::optional<int> InOutCodeOf(int errnum);
 
 // The system error code of a name that cannot name a file in a directory.
 inline constexpr int kBadFileName = 3;

@@ -130,6 +130,24 @@ TEST_P(WindowFolderTest, StopEndsTheFolderTransfer) {
   ASSERT_TRUE(WaitUntil([&] { return Idle() && form->ui.ListBox2->IndexOf("plain.txt") >= 0; }));
 }
 
+// A link back up inside the folder is named in the question, skipped, and named again with
+// the count of what was not copied once the rest has come.
+TEST_P(WindowFolderTest, AFolderThatLoopsIsNamedBeforeAndAfterAndTheRestComes) {
+  const auto original = TreeContents(server->Root().PathOf("site"));
+  ASSERT_TRUE(server->Root().MakeSymlink("site/empty/loop", ".."));
+  ClickRow(*form->ui.ListBox1, form->ui.ListBox1->IndexOf("site"));
+  dialogs.Expect(Press("&Oui")).Expect(Press("OK"));
+  Click(form->ui.SpeedButton2);
+  ASSERT_TRUE(Settled()) << dialogs.Describe() << LogText();
+  ASSERT_EQ(dialogs.Seen().size(), 5u) << dialogs.Describe();
+  EXPECT_NE(dialogs.Seen()[3].text.find("1 dossier n'est pas copié : il ramène à un dossier qui le contient "
+                                        "(« /site/empty/loop »)."),
+            std::string::npos)
+      << dialogs.Seen()[3].text;
+  EXPECT_EQ(dialogs.Seen()[4].text, "1 élément n'a pas été copié : « /site/empty/loop ».");
+  EXPECT_EQ(TreeContents(local.PathOf("site")), original);
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, WindowFolderTest, ::testing::Values(PyFtpdKind(), VsftpdKind()), ServerKindName);
 
 // A folder and a file dropped from a file manager on the remote file list go to the

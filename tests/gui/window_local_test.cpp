@@ -17,6 +17,7 @@
 
 #include "tests/gui/WindowHarness.h"
 #include "tests/support/ServerProcess.h"
+#include "tests/support/Unprivileged.h"
 #include "ui/DirectoryListBox.h"
 #include "ui/DriveComboBox.h"
 #include "ui/FileListBox.h"
@@ -43,22 +44,6 @@ struct ScopedEnv {
   ~ScopedEnv() { old.empty() ? ::unsetenv(name) : ::setenv(name, old.c_str(), 1); }
   const char* name;
   std::string old;
-};
-
-// The process's effective user is an unprivileged one while the object lives (when the
-// tests run as root; otherwise they already run as one).
-class AsUnprivilegedUser {
- public:
-  AsUnprivilegedUser() : switched_(::geteuid() == 0 && ::seteuid(kNobody) == 0) {}
-  ~AsUnprivilegedUser() {
-    if (switched_ && ::seteuid(0) != 0) std::abort();  // the tests after this one need root
-  }
-  AsUnprivilegedUser(const AsUnprivilegedUser&) = delete;
-  AsUnprivilegedUser& operator=(const AsUnprivilegedUser&) = delete;
-
- private:
-  static constexpr uid_t kNobody = 65534;
-  bool switched_;
 };
 
 class WindowLocalTest : public WindowTest {

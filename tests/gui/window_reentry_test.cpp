@@ -3,8 +3,7 @@
 // download, a login prompt arriving while a local prompt is open, a click handled in the
 // middle of a batch, a server that stops answering, the window closed in the middle of a
 // transfer, and a message left open during an upload.
-#include <signal.h>
-#include <sys/resource.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -15,34 +14,15 @@
 #include <fstream>
 
 #include "tests/gui/WindowHarness.h"
+#include "tests/support/CliRun.h"
 #include "tests/support/ScriptedPeer.h"
+#include "tests/support/SmallDisk.h"
 #include "ui/Screen.h"
 
 namespace talvo::test {
 namespace {
 
 using Names = std::vector<std::string>;
-
-// Makes writes of this process come up short past `bytes` in any file, as on a full disk
-// (RLIMIT_FSIZE, with SIGXFSZ ignored so that the write returns EFBIG instead).
-class FullDiskAfter {
- public:
-  explicit FullDiskAfter(rlim_t bytes) {
-    ::getrlimit(RLIMIT_FSIZE, &saved_);
-    previous_ = ::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit = saved_;
-    limit.rlim_cur = bytes;
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  ~FullDiskAfter() {
-    ::setrlimit(RLIMIT_FSIZE, &saved_);
-    ::signal(SIGXFSZ, previous_);
-  }
-
- private:
-  rlimit saved_{};
-  sighandler_t previous_ = SIG_DFL;
-};
 
 bool SameFiles(const std::string& a, const std::string& b) {
   std::ifstream fa(a, std::ios::binary), fb(b, std::ios::binary);
@@ -82,26 +62,28 @@ class WindowReentryTest : public WindowTest {
   }
 };
 
-// The message box of the first failed write runs the loop: the chunks that keep coming
-// must not open a box each.
-TEST_F(WindowReentryTest, AFullDiskIsReportedOnceAndTheSessionGoesOn) {
+// A download into a small file system that fills up: "Disque plein", once (the message
+// box of the first failed write runs the loop: the chunks that keep coming must not open a
+// box each), and the session goes on; the console tool says the same.
+TEST_F(WindowReentryTest, AFullDiskSaysSoOnceInTheWindowAndTheConsoleToolAndTheSessionGoesOn) {
+  const SmallDisk disk(local.Path(), 256 << 10);
+  if (!disk.Mounted()) GTEST_SKIP() << disk.Error();
   PyFtpdServer server;
   ASSERT_TRUE(server.Start()) << server.Error();
   ASSERT_TRUE(server.Root().WritePatternFile("big.bin", 8 << 20));
   ASSERT_TRUE(server.Root().WriteFile("small.txt", "small"));
   ASSERT_TRUE(ConnectTo(server, server.User(), server.Password())) << dialogs.Describe() << LogText();
-  {
-    FullDiskAfter full(256 << 10);
-    Select(*form->ui.ListBox2, {"big.bin"});
-    dialogs.Expect([](QWidget* box) {
-      WaitUntil([] { return false; }, 200);  // the rest of the download comes meanwhile
-      Press("OK")(box);
-    });
-    Click(form->ui.SpeedButton2);
-    ASSERT_TRUE(WaitUntil([&] { return Settled() && !form->Ftp1.Busy; })) << dialogs.Describe() << LogText();
-  }
-  EXPECT_EQ(MessagesSaying("Erreur d'écriture vers Error."), 1) << dialogs.Describe();
-  EXPECT_EQ(local.FileSize("big.bin.part"), 256u << 10);
+  Select(*form->ui.ListBox2, {"big.bin"});
+  dialogs.Expect([](QWidget* box) {
+    WaitUntil([] { return false; }, 200);  // the rest of the download comes meanwhile
+    Press("OK")(box);
+  });
+  Click(form->ui.SpeedButton2);
+  ASSERT_TRUE(WaitUntil([&] { return Settled() && !form->Ftp1.Busy; })) << dialogs.Describe() << LogText();
+  const std::string full = "Erreur d'écriture vers " + local.PathOf("big.bin") + " : Disque plein.";
+  EXPECT_EQ(MessagesSaying(full), 1) << dialogs.Describe();
+  EXPECT_FALSE(local.Exists("big.bin"));
+  ASSERT_EQ(::unlink(local.PathOf("big.bin.part").c_str()), 0);
 
   Click(form->ui.Button15);
   ASSERT_TRUE(Settled()) << LogText();
@@ -113,6 +95,15 @@ TEST_F(WindowReentryTest, AFullDiskIsReportedOnceAndTheSessionGoesOn) {
   ASSERT_TRUE(Settled()) << LogText();
   EXPECT_EQ(local.ReadFile("small.txt"), "small");
   EXPECT_TRUE(Disconnect());
+
+  const CliRun run = RunCli({"--port", std::to_string(server.Port()), "--user", server.User(), "--password",
+                             server.Password(), "--quiet", server.Host(), "get", "big.bin", local.PathOf("cli.bin")},
+                            "", Millis(30000));
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_NE(run.out.find("error ftpeLocalFileWrite Erreur d'écriture vers " + local.PathOf("cli.bin") +
+                         " : Disque plein."),
+            std::string::npos)
+      << run.out << run.err;
 }
 
 // The greeting comes while the local rename prompt is open: the login prompts open over
