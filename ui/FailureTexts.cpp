@@ -5,6 +5,7 @@
 
 #include <QLocale>
 
+#include "session/KeptPart.h"
 #include "texts/FrenchMessages.h"
 #include "ui/LocalFiles.h"
 #include "ui/TextCodec.h"
@@ -72,8 +73,6 @@ QString IncompleteDownloadText(const std::string& target, const QString& why) {
                  QStringLiteral(" n'a pas été reçu en entier : ") + why + QStringLiteral(". ");
   struct stat st {};
   const bool targetThere = ::lstat(target.c_str(), &st) == 0;
-  const std::string part = target + ".part";
-  struct stat partSt {};
   if (targetThere && S_ISREG(st.st_mode) && ::access(ParentDirectory(target).c_str(), W_OK) != 0) {
     // A folder that takes no new file: the download wrote the target itself.
     return text + QStringLiteral("Son dossier n'accepte pas de nouveau fichier : le fichier local a été écrit "
@@ -82,9 +81,12 @@ QString IncompleteDownloadText(const std::string& target, const QString& why) {
   }
   text += targetThere ? QStringLiteral("Le fichier local n'a pas été remplacé ; ")
                       : QStringLiteral("Aucun fichier local n'a été créé ; ");
-  if (::lstat(part.c_str(), &partSt) == 0 && S_ISREG(partSt.st_mode) && partSt.st_size > 0) {
-    return text + QStringLiteral("la partie reçue (") + Bytes(partSt.st_size) + QStringLiteral(") est gardée dans ") +
-           Quoted(NameOf(part)) + QStringLiteral(" : le prochain téléchargement de ce fichier pourra la reprendre.");
+  // This program's own part, wherever it is (a NAME.part of another program stays and is
+  // not it).
+  if (const std::optional<TKeptPart> part = FindKeptPart(target); part && part->Size > 0) {
+    return text + QStringLiteral("la partie reçue (") + Bytes(part->Size) + QStringLiteral(") est gardée dans ") +
+           Quoted(NameOf(part->Path)) +
+           QStringLiteral(" : le prochain téléchargement de ce fichier pourra la reprendre.");
   }
   return text + QStringLiteral("rien de ce qui est arrivé n'a été gardé.");
 }

@@ -86,14 +86,23 @@ void TForm1::DownloadSelection(bool withFolder) {
 }
 
 // A local file (or anything but a folder) of that name is there: the question. "Remplacer"
-// starts over, dropping a part kept from an earlier try; "Reprendre" leaves it to be
-// continued.
+// starts over, dropping this program's part kept from an earlier try; "Reprendre" leaves
+// it to be continued.
 TOverwriteQuestion::Answer TForm1::AskBeforeDownload(TOverwriteQuestion& overwrite, const std::string& name,
                                                      const std::string& target, std::int64_t size, bool moreToCome) {
   struct stat st {};
   if (::lstat(target.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return Answer::Replace;
   if (S_ISLNK(st.st_mode) && ::stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return Answer::Replace;
-  const bool resumable = HasResumablePart(target);
+  // The file as the download would mark its part; its folder's path where the session has
+  // an absolute one.
+  TPartOrigin source;
+  source.Server = SessionSocket().FtpServer;
+  source.Port = SessionSocket().FtpPort;
+  source.User = Session().UserName;
+  const std::string& folder = Session().InitialDirectory;
+  source.RemotePath = folder.starts_with('/') ? JoinPath(folder, name) : name;
+  source.Size = size;
+  const bool resumable = HasResumablePart(target, source);
   QString text = QStringLiteral("Le fichier ") + Quoted(name) + QStringLiteral(" existe déjà dans le dossier local (") +
                  Bytes(st.st_size) + QStringLiteral("). Le remplacer par celui du serveur") +
                  (size >= 0 ? QStringLiteral(" (") + Bytes(size) + QStringLiteral(")") : QString()) +

@@ -1,12 +1,10 @@
 #include "ui/OverwriteQuestion.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <QCheckBox>
 #include <QMessageBox>
 #include <QPushButton>
 
+#include "session/KeptPart.h"
 #include "ui/Screen.h"
 
 TOverwriteQuestion::Answer TOverwriteQuestion::Ask(const QString& text, bool resumable, bool moreToCome) {
@@ -36,12 +34,11 @@ TOverwriteQuestion::Answer TOverwriteQuestion::Ask(const QString& text, bool res
   return answer;
 }
 
-bool HasResumablePart(const std::string& target) {
-  struct stat st {};
-  return ::lstat((target + ".part").c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
-         st.st_size > 0;
+bool HasResumablePart(const std::string& target, const TPartOrigin& source) {
+  const std::optional<TKeptPart> part = FindKeptPart(target);
+  return part && ContinuesKeptPart(*part, source);
 }
 
 void DiscardPart(const std::string& target) {
-  if (HasResumablePart(target)) ::unlink((target + ".part").c_str());
+  if (const std::optional<TKeptPart> part = FindKeptPart(target)) RemoveKeptPart(*part);
 }

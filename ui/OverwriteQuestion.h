@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+#include "session/PartOrigin.h"
+
 class QWidget;
 
 class TOverwriteQuestion {
@@ -27,8 +29,9 @@ class TOverwriteQuestion {
   std::optional<Answer> kept_;
 };
 
-// Whether a download into `target` would continue a part this client kept from an earlier
-// try ("NAME.part", a plain file of this user): the one place that decides it.
-bool HasResumablePart(const std::string& target);
-// Removes that part, so that the download starts over.
+// Whether a download of `source` into `target` would continue a part this program kept of
+// that same file from an earlier try (see KeptPart.h): the one place the window decides it.
+bool HasResumablePart(const std::string& target, const TPartOrigin& source);
+// Removes this program's part of `target` and its mark, so that the download starts over;
+// a part of that name that is not this program's stays as it is.
 void DiscardPart(const std::string& target);

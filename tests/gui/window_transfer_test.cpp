@@ -32,29 +32,49 @@ class WindowTransferTest : public WindowTest {
   Names offered;  // the buttons of each question, in order
 };
 
-// "Reprendre" is offered only where this client kept a part of the file; "Ignorer" leaves
-// the file there as it was; a file that is not there is not asked about; an upload onto a
-// file the server lists is asked about too.
+// "Reprendre" is offered only for a part this program kept of that very file (here the
+// part of a download stopped on its way), and continues it; a "NAME.part" that is not
+// this program's is neither offered nor removed by "Remplacer"; "Ignorer" leaves the file
+// there as it was; a file that is not there is not asked about; an upload onto a file the
+// server lists is asked about too.
 TEST_F(WindowTransferTest, ABatchAsksBeforeReplacingAndResumesOnlyAPartItKept) {
-  const std::string a = PatternBytes(100000);
+  server.Throttle(64 << 10);  // a first burst, then a pause in which the download is stopped
+  const std::string a = PatternBytes(200000);
   ASSERT_TRUE(server.Root().WriteFile("a.bin", a));
-  ASSERT_TRUE(server.Root().WriteFile("b.txt", "server b"));
-  ASSERT_TRUE(server.Root().WriteFile("c.txt", "server c"));
+  for (const char* name : {"b", "c", "d"}) {
+    ASSERT_TRUE(server.Root().WriteFile(std::string(name) + ".txt", std::string("server ") + name));
+  }
   ASSERT_TRUE(server.Start()) << server.Error();
   ASSERT_TRUE(local.WriteFile("a.bin", "old a"));
-  ASSERT_TRUE(local.WriteFile("a.bin.part", a.substr(0, 40000)));
   ASSERT_TRUE(local.WriteFile("b.txt", "local b"));
+  ASSERT_TRUE(local.WriteFile("d.txt", "local d"));
+  ASSERT_TRUE(local.WriteFile("d.txt.part", "not ours"));
   ASSERT_TRUE(LogIn()) << dialogs.Describe() << LogText();
 
-  dialogs.Expect(Answer("Re&prendre")).Expect(Answer("&Ignorer"));
-  Select(*form->ui.ListBox2, {"a.bin", "b.txt", "c.txt"});
+  dialogs.Expect(Answer("&Remplacer"));
+  Select(*form->ui.ListBox2, {"a.bin"});
+  {
+    Trigger stop([&] { return form->Ftp1.BytesTransferred > 40000; }, [&] { Click(form->ui.Button4); });
+    Click(form->ui.SpeedButton2);
+    ASSERT_TRUE(Settled()) << dialogs.Describe() << LogText();
+    ASSERT_TRUE(stop.Fired());
+  }
+  EXPECT_EQ(local.ReadFile("a.bin"), "old a");
+  const std::uint64_t kept = local.FileSize("a.bin.part").value_or(0);
+  ASSERT_GT(kept, 0u);
+
+  dialogs.Expect(Answer("Re&prendre")).Expect(Answer("&Ignorer")).Expect(Answer("&Remplacer"));
+  Select(*form->ui.ListBox2, {"a.bin", "b.txt", "c.txt", "d.txt"});
   Click(form->ui.SpeedButton2);
   ASSERT_TRUE(Settled()) << dialogs.Describe() << LogText();
-  EXPECT_EQ(offered, (Names{"&Remplacer Re&prendre &Ignorer Annuler", "&Remplacer &Ignorer Annuler"}));
+  EXPECT_EQ(offered, (Names{"&Remplacer &Ignorer Annuler", "&Remplacer Re&prendre &Ignorer Annuler",
+                            "&Remplacer &Ignorer Annuler", "&Remplacer &Ignorer Annuler"}));
   EXPECT_TRUE(local.ReadFile("a.bin") == a);
-  EXPECT_NE(LogText().find("Reprise à 40000 octets."), std::string::npos) << LogText();
+  EXPECT_NE(LogText().find("Reprise à " + std::to_string(kept) + " octets."), std::string::npos) << LogText();
   EXPECT_EQ(local.ReadFile("b.txt"), "local b");
   EXPECT_EQ(local.ReadFile("c.txt"), "server c");
+  EXPECT_EQ(local.ReadFile("d.txt"), "server d");
+  EXPECT_EQ(local.ReadFile("d.txt.part"), "not ours");
 
   dialogs.Expect(Answer("&Ignorer"));
   Select(*form->ui.FileListBox1, {"b.txt"});
