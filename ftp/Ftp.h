@@ -79,6 +79,9 @@ class TVelaFtp : public TVelaSocket, public TFileSession {
   TFtpCertificateEvent OnFtpCertificate;
   TFtpInfoEvent OnFtpInfo;
   TFtpInfoNeededEvent OnFtpNeedInfo;
+  // Set by an OnFtpNeedInfo handler whose user cancelled the request instead of answering:
+  // the connection attempt then ends with ftpeCancelled, and the value is not sent.
+  bool InfoRequestCancelled = false;
   TFtpErrorEvent OnFtpError;
   TFTPServerType ServerType = ftpstDefault;
 
@@ -122,6 +125,9 @@ class TVelaFtp : public TVelaSocket, public TFileSession {
   bool ShuttingDown = false;
   std::string ListingRemainder;
   FtpError LastError = ftpeNone;
+  // The last reply line handled (a multi-line reply's last line), emptied when an operation
+  // begins: after a refusal, the server's own words.
+  std::string LastReply;
 
   // Longest control line and listing line kept; longer ones are refused or dropped so that
   // a server that never ends a line cannot grow memory without bound.
@@ -130,7 +136,8 @@ class TVelaFtp : public TVelaSocket, public TFileSession {
 
   // Bounded waits, in seconds (see FtpGuard.cpp). Tests may shorten them.
   struct TGuardTimes {
-    int Reply = 60;           // after the greeting's connect or a command, for its reply
+    int Greeting = 20;        // after the connect, for the greeting
+    int Reply = 60;           // after a command, for its reply
     int QuitReply = 10;       // after QUIT, for any reply (or the close)
     int QuitClose = 3;        // after the 2xx to QUIT, for the server to close
     int DataConnect = 60;     // after LIST/RETR/STOR, for the server to open the data connection
@@ -209,7 +216,9 @@ class TVelaFtp : public TVelaSocket, public TFileSession {
   void SendQuit();
   void SendTransferType(TransferKind kind);
   bool PassLocalChecks();
-  void AskFor(TFtpInfoNeeded need, std::string& value);
+  // Fires OnFtpNeedInfo when `value` is empty; false when the owner cancelled the request.
+  bool AskFor(TFtpInfoNeeded need, std::string& value);
+  void CancelLogin();
   void TakeTransferFinalReply(bool accepted);
   void EndTransferCommandRefused();
 
@@ -253,6 +262,8 @@ class TVelaFtp : public TVelaSocket, public TFileSession {
   void StoreContinuation(platform::WPARAM run);
   void NudgeStore();
   void EndStore();
+  void CountStoreTaken();
+  void SettleStore();
   void ListingRead(TObject* Sender);
   void FileRead(TObject* Sender);
   bool DataClosedInError(TObject* Sender);
@@ -293,6 +304,7 @@ class TVelaFtp : public TVelaSocket, public TFileSession {
   void ClearDeadlines();
   void ArmReply426Wait();
   void ArmReplyWait();
+  void ArmGreetingWait();
   void ArmQuitReplyWait();
   void ArmQuitWait();
   void ArmDataConnectWait();
@@ -319,6 +331,7 @@ class TVelaFtp : public TVelaSocket, public TFileSession {
   // stores, so that a pass posted for an earlier one is never taken for a pass of this one.
   struct TStoreProgress {
     std::int64_t Remaining = 0;
+    std::int64_t Handed = 0;  // bytes the data socket took
     int BlockSize = 0;
     int BlockSent = 0;
     bool WaitingForWrite = false;

@@ -2,6 +2,7 @@
 // replies into lines, sending command lines, and the reply state machine of the login and
 // of the listing, receive and store sequences.
 #include <cstring>
+#include <utility>
 
 #include "ftp/CommandArgument.h"
 #include "ftp/Ftp.h"
@@ -23,9 +24,13 @@ void TVelaFtp::Connect() {
     ReportError(ftpeWinsockNotInitialized);
     return;
   }
+  LastReply.clear();
   if (FtpServer.empty()) {
     std::string server;
-    if (OnFtpNeedInfo) OnFtpNeedInfo(this, ftpnServer, server);
+    if (!AskFor(ftpnServer, server)) {
+      ReportError(ftpeCancelled);
+      return;
+    }
     if (server.empty()) {
       ReportError(ftpeNoServer);
       return;
@@ -80,7 +85,7 @@ void TVelaFtp::ControlConnected(TObject*) {
   ControlLines.Clear();
   InReplyHandler = false;
   StartGuard();
-  ArmReplyWait();  // for the greeting
+  ArmGreetingWait();
   ChooseSessionDataMode();
 }
 
@@ -120,7 +125,9 @@ void TVelaFtp::ControlRead(TObject*) {
     Info(ftpiReceived, text);
     if (serial != Serial) return;  // the owner's handler ended the connection
     if (text.empty()) return;
-    if (DeadlineReply != 0) ArmReplyWait();  // the server is answering, however slowly
+    // The server is answering, however slowly; a greeting has its own bound, since a
+    // service that is not FTP may say something and then nothing.
+    if (DeadlineReply != 0 && ControlState != csAwaitGreeting) ArmReplyWait();
     ControlLines.Append(text);
     std::string line;
     while (ControlLines.NextLine(line)) {
@@ -170,8 +177,10 @@ void TVelaFtp::SendCommand(const std::string& Line, TControlState NextState) {
   ControlState = NextState;
 }
 
-void TVelaFtp::AskFor(TFtpInfoNeeded need, std::string& value) {
+bool TVelaFtp::AskFor(TFtpInfoNeeded need, std::string& value) {
+  InfoRequestCancelled = false;
   if (value.empty() && OnFtpNeedInfo) OnFtpNeedInfo(this, need, value);
+  return !std::exchange(InfoRequestCancelled, false);
 }
 
 void TVelaFtp::HandleReply(const std::string& Line) {
@@ -181,12 +190,15 @@ void TVelaFtp::HandleReply(const std::string& Line) {
     if (ControlState == csAwaitFeat) NoteFeature(Line);
     return;
   }
-  if (Line.size() >= 4 && Line[3] == '-') {
+  // Only a reply code opens a multi-line reply: another service's banner ("SSH-2.0-...")
+  // is a line like any other, which the greeting's state refuses at once.
+  if (Line.size() >= 4 && Line[3] == '-' && IsReplyCode(Line)) {
     MultiLineReply = true;
     MultiLineCode = Line.substr(0, 3);
     return;
   }
   MultiLineReply = false;
+  LastReply = Line;
   DeadlineReply = 0;  // the reply waited for is in; the next command arms the wait again
   // The replies owed to ABOR (and the NOOP that may follow it) are taken out here, so that
   // they are never read as the answer to a later command.
@@ -254,11 +266,17 @@ void TVelaFtp::HandleLoginReply(const std::string& Line) {
       if (cls == '2') {
         AfterLogin();
       } else if (cls == '3' && ControlState == csAwaitUser) {
-        AskFor(ftpnPassword, UserPassword);
-        SendLoginCommand("PASS ", UserPassword, csAwaitPass);
+        if (AskFor(ftpnPassword, UserPassword)) {
+          SendLoginCommand("PASS ", UserPassword, csAwaitPass);
+        } else {
+          CancelLogin();
+        }
       } else if (cls == '3' && ControlState == csAwaitPass) {
-        AskFor(ftpnAccount, UserAccount);
-        SendLoginCommand("ACCT ", UserAccount, csAwaitAcct);
+        if (AskFor(ftpnAccount, UserAccount)) {
+          SendLoginCommand("ACCT ", UserAccount, csAwaitAcct);
+        } else {
+          CancelLogin();
+        }
       } else {
         RefuseLogin();
       }
@@ -305,8 +323,11 @@ void TVelaFtp::SendLoginCommand(const std::string& command, const std::string& v
 }
 
 void TVelaFtp::SendUser() {
-  AskFor(ftpnUserName, UserName);
-  SendLoginCommand("USER ", UserName, csAwaitUser);
+  if (AskFor(ftpnUserName, UserName)) {
+    SendLoginCommand("USER ", UserName, csAwaitUser);
+  } else {
+    CancelLogin();
+  }
 }
 
 // Logged in: over TLS the data connections are protected too (PBSZ, PROT), then SYST.
@@ -341,6 +362,13 @@ void TVelaFtp::EnterInitialDirectory() {
 
 void TVelaFtp::RefuseLogin() {
   ReportError(ftpeLoginRefused);
+  SendQuit();
+}
+
+// The owner's user cancelled a prompt of the login: nothing of it is sent, and the
+// connection ends.
+void TVelaFtp::CancelLogin() {
+  ReportError(ftpeCancelled);
   SendQuit();
 }
 

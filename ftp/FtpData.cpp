@@ -253,6 +253,8 @@ void TVelaFtp::TryFinishTransfer() {
     const std::uint64_t serial = Serial;
     SettleDownload();
     if (serial != Serial) return;
+  } else if (Transfer.kind() == TransferKind::Store) {
+    SettleStore();
   }
   PostDone();
 }

@@ -3,6 +3,12 @@
 // sent its block whole posts the next pass; a pass that found the socket full waits for
 // its write notification. Nothing here pumps the loop, so a modal dialog opened anywhere
 // never freezes the store: the loop that runs under the dialog runs the store too.
+//
+// What a store counts is what the server has: the bytes handed to the socket less those
+// still in its send queue (a slow link holds megabytes there), and the whole file only at
+// the server's final reply, which also ends the transfer's time.
+#include <algorithm>
+
 #include "ftp/Ftp.h"
 
 using namespace platform;
@@ -26,6 +32,7 @@ void TVelaFtp::BeginStore() {
   TransferTime = 0;
   ++Store.Run;  // continuations posted for an earlier store are stale from now on
   Store.Remaining = LocalFileHandle.SizeToSend();
+  Store.Handed = 0;
   Store.BlockSize = Store.BlockSent = 0;
   Store.WaitingForWrite = Store.ContinuationPosted = false;
   DataSocket->OnSockWrite = [this](TObject*) {
@@ -42,9 +49,18 @@ void TVelaFtp::BeginStore() {
 // One pass: a few blocks while the socket takes each whole, then the loop runs again.
 void TVelaFtp::ContinueStore() {
   for (int block = 0; block < kStoreBlocksPerPass; ++block) {
-    if (!StoreBlock()) return;
+    if (!StoreBlock()) {
+      if (Store.WaitingForWrite) CountStoreTaken();
+      return;
+    }
   }
+  CountStoreTaken();
   PostStorePass();
+}
+
+// What the server has so far; asked of the socket once a pass, not once a block.
+void TVelaFtp::CountStoreTaken() {
+  BytesTransferred = std::max(BytesTransferred, Store.Handed - DataSocket->SockUnsentBytes());
 }
 
 // One block, or the rest of one; true when it went whole and the store goes on. A stop
@@ -66,13 +82,13 @@ bool TVelaFtp::StoreBlock() {
       EndStoreAfterReadFailure();
       return false;
     }
-    // Counted when read, before they are sent.
-    BytesTransferred += block;
     Store.Remaining -= block;
     Store.BlockSize = block;
     Store.BlockSent = 0;
   }
-  Store.BlockSent += DataSocket->SockSend(TransferBuffer + Store.BlockSent, Store.BlockSize - Store.BlockSent);
+  const int sent = DataSocket->SockSend(TransferBuffer + Store.BlockSent, Store.BlockSize - Store.BlockSent);
+  Store.BlockSent += sent;
+  Store.Handed += sent;
   if (DataSocket->SockError != 0) {
     FatalError(ftpeDataConnection);
     return false;
@@ -115,6 +131,8 @@ void TVelaFtp::NudgeStore() {
 // over.
 void TVelaFtp::EndStore() {
   Transfer.EndData();
+  // The last count the socket can give: what it still holds goes on after the close.
+  CountStoreTaken();
   CloseDataSockets();
   // Sent as it was when the store began: a file written to meanwhile is said to be so.
   const bool changed = Success && LocalFileHandle.ChangedSinceSized();
@@ -140,4 +158,12 @@ void TVelaFtp::EndStoreAfterReadFailure() {
   ReportLocalError(ftpeLocalFileRead, LocalFileHandle.ReadError());
   if (serial != Serial) return;
   DataSideFinished();
+}
+
+// The final reply of a store that sent data: whatever the socket took has reached the
+// server by now (or never will), and the time runs to it.
+void TVelaFtp::SettleStore() {
+  if (!Store.Started) return;
+  TransferTime = static_cast<std::int64_t>(GetTickCount() - BeginTick);
+  BytesTransferred = Store.Handed;
 }

@@ -37,6 +37,11 @@ std::string DataPortCommand(const std::string& address, std::uint16_t port);
 inline bool IsReplyClass(const std::string& line, char digit) {
   return !line.empty() && line[0] == digit;
 }
+// The line begins with a three-digit reply code.
+inline bool IsReplyCode(const std::string& line) {
+  return line.size() >= 3 && line[0] >= '0' && line[0] <= '9' && line[1] >= '0' && line[1] <= '9' &&
+         line[2] >= '0' && line[2] <= '9';
+}
 // A final reply (class 2 to 5) answers a command; class 1 is preliminary.
 inline bool IsFinalReply(const std::string& line) {
   return !line.empty() && line[0] >= '2' && line[0] <= '5';

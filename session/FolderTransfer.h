@@ -117,6 +117,9 @@ class TFolderTransfer {
   // and when the walk is done; each is the last thing the walk does before it waits.
   std::function<void()> OnScanned;
   std::function<void()> OnFinished;
+  // Asked before each file goes (the owner may ask the user whether it replaces one that
+  // is there): false skips it, counted as done. Stop() from here ends the walk instead.
+  std::function<bool(const File& file)> BeforeFile;
   // Called when a file of the transfer has ended, before the next step begins (its
   // session's counters are still the file's).
   std::function<void()> OnFileDone;
