@@ -437,7 +437,7 @@ void TVelaFtp::HandleTransferReply(TransferKind kind, const std::string& Line) {
 // made again.
 bool TVelaFtp::FallBackToList(TransferKind kind, const std::string& Line) {
   if (kind != TransferKind::Listing || !MachineListing()) return false;
-  if (Line.compare(0, 3, "500") != 0 && Line.compare(0, 3, "501") != 0) {
+  if (Line.compare(0, 3, "500") != 0 && Line.compare(0, 3, "501") != 0 && Line.compare(0, 3, "502") != 0) {
     return false;
   }
   MlsdRefused = true;

@@ -164,7 +164,7 @@ bool ParseWindowsLine(std::string_view line, ListingEntry& entry) {
   if ((yearDigits != 2 && yearDigits != 4) || !SkipBlanks(line, pos)) return false;
   const std::size_t hourDigits = SkipDigits(line, pos);
   if (hourDigits < 1 || hourDigits > 2 || !Skip(line, pos, ':') || SkipDigits(line, pos) != 2) return false;
-  if (EqualsIgnoringCase(line.substr(pos, 2), "am")) pos += 2;
+  if (EqualsIgnoringCase(line.substr(pos, 2), "am") || EqualsIgnoringCase(line.substr(pos, 2), "pm")) pos += 2;
   if (!SkipBlanks(line, pos)) return false;
   const std::size_t columnEnd = line.find(kBlank, pos);
   if (columnEnd == kNone) return false;
