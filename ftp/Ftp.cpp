@@ -88,6 +88,7 @@ void TVelaFtp::BeginOperation(TCurrentOperation op) {
   Success = true;
   CurrentOperation = op;
   LastError = ftpeNone;
+  LastReply.clear();
   Busy = true;
   // The last listing's facts hold for its folder, as long as nothing there changed.
   if (op != opReceiveFile && op != opGetListing && op != opLogin) ListingFactsHold = false;

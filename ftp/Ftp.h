@@ -80,6 +80,9 @@ class TVelaFtp : public TVelaSocket, public TFileSession {
   TFtpCertificateEvent OnFtpCertificate;
   TFtpInfoEvent OnFtpInfo;
   TFtpInfoNeededEvent OnFtpNeedInfo;
+  // Set by an OnFtpNeedInfo handler whose user cancelled the request instead of answering:
+  // the connection attempt then ends with ftpeCancelled, and the value is not sent.
+  bool InfoRequestCancelled = false;
   TFtpErrorEvent OnFtpError;
   TFTPServerType ServerType = ftpstDefault;
 
@@ -103,10 +106,12 @@ class TVelaFtp : public TVelaSocket, public TFileSession {
   void Abort() override;
 
   // Besides the session base's members: the lines of the last listing, the code of the
-  // last error (ftpeNone while nothing failed), the operation that runs, and whether a
-  // listing, receive or store is under way.
+  // last error (ftpeNone while nothing failed), the last reply line handled (a multi-line
+  // reply's last line, emptied when an operation begins: after a refusal, the server's own
+  // words), the operation that runs, and whether a listing, receive or store is under way.
   std::vector<std::string> ListingLines;
   FtpError LastError = ftpeNone;
+  std::string LastReply;
   TCurrentOperation Operation() const { return CurrentOperation; }
   bool TransferRunning() const;
 
@@ -158,7 +163,8 @@ class TVelaFtp : public TVelaSocket, public TFileSession {
   void ControlClosed();
   void SendLine(const std::string& Line);
   void SendCommand(const std::string& Line, TControlState NextState);
-  void AskFor(TFtpInfoNeeded need, std::string& value);
+  // Fires OnFtpNeedInfo when `value` is empty; false when the owner cancelled the request.
+  bool AskFor(TFtpInfoNeeded need, std::string& value);
   void HandleReply(const std::string& Line);
   void HandleStateReply(const TFtpReply& Reply);
 

@@ -2,6 +2,7 @@
 // replies into lines, sending command lines, and handing each reply to the handler of the
 // state that awaits it.
 #include <cstring>
+#include <utility>
 
 #include "ftp/CommandArgument.h"
 #include "ftp/DataChannel.h"
@@ -26,9 +27,13 @@ void TVelaFtp::Connect() {
     ReportError(ftpeWinsockNotInitialized);
     return;
   }
+  LastReply.clear();
   if (FtpServer.empty()) {
     std::string server;
-    if (OnFtpNeedInfo) OnFtpNeedInfo(this, ftpnServer, server);
+    if (!AskFor(ftpnServer, server)) {
+      ReportError(ftpeCancelled);
+      return;
+    }
     if (server.empty()) {
       ReportError(ftpeNoServer);
       return;
@@ -77,7 +82,7 @@ void TVelaFtp::ControlConnected() {
   ControlLines.Clear();
   InReplyHandler = false;
   Deadlines.StartTicking();
-  Deadlines.Arm(TAwaited::Reply, GuardTimes.Reply);  // for the greeting
+  Deadlines.Arm(TAwaited::Reply, GuardTimes.Greeting);
   Transfer->Channel().ChooseSessionMode();
 }
 
@@ -99,8 +104,11 @@ void TVelaFtp::ControlRead() {
     Info(ftpiReceived, text);
     if (serial != Serial) return;  // the owner's handler ended the connection
     if (text.empty()) return;
-    // The server is answering, however slowly.
-    if (Deadlines.Armed(TAwaited::Reply)) Deadlines.Arm(TAwaited::Reply, GuardTimes.Reply);
+    // The server is answering, however slowly; a greeting has its own bound, since a
+    // service that is not FTP may say something and then nothing.
+    if (Deadlines.Armed(TAwaited::Reply) && ControlState != csAwaitGreeting) {
+      Deadlines.Arm(TAwaited::Reply, GuardTimes.Reply);
+    }
     ControlLines.Append(text);
     std::string line;
     while (ControlLines.NextLine(line)) {
@@ -150,8 +158,10 @@ void TVelaFtp::SendCommand(const std::string& Line, TControlState NextState) {
   ControlState = NextState;
 }
 
-void TVelaFtp::AskFor(TFtpInfoNeeded need, std::string& value) {
+bool TVelaFtp::AskFor(TFtpInfoNeeded need, std::string& value) {
+  InfoRequestCancelled = false;
   if (value.empty() && OnFtpNeedInfo) OnFtpNeedInfo(this, need, value);
+  return !std::exchange(InfoRequestCancelled, false);
 }
 
 void TVelaFtp::HandleReply(const std::string& Line) {
@@ -164,6 +174,7 @@ void TVelaFtp::HandleReply(const std::string& Line) {
       return;
     case TReplyLine::Last: break;
   }
+  LastReply = Line;
   Deadlines.Disarm(TAwaited::Reply);  // the reply waited for is in; the next command arms it again
   const TFtpReply reply = ParseReply(Line);
   // The replies owed to ABOR (and the NOOP that may follow it) are taken out here, so that

@@ -282,6 +282,7 @@ void TFtpTransfer::TryFinish() {
   const std::uint64_t serial = ftp_.Serial;
   if (State.kind() == TransferKind::Receive) SettleDownload();
   if (State.kind() == TransferKind::Listing) SettleListing();
+  if (State.kind() == TransferKind::Store) Store().Settle();
   if (serial != ftp_.Serial) return;
   ftp_.PostDone();
 }

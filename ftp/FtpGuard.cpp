@@ -1,11 +1,11 @@
 // Bounded waits. Once connected, a one-second tick checks the moments where the component
 // waits on the server with nothing else to end the wait: the greeting and the reply to
 // every command outside a transfer (a server that stays silent is given up after a
-// minute; any text it sends meanwhile restarts the wait), the reply to QUIT and the close
-// after it, the replies owed to ABOR; and, for a running transfer (TFtpTransfer::Tick), the
-// data connection after LIST/RETR/STOR, the final reply after the data side ended,
-// anything after a 426 outside an abort, and a data connection that moves nothing. A
-// transfer that is still moving data is never cut short.
+// minute; any text it sends meanwhile restarts the wait; a greeting gets 20 seconds, text
+// or not), the reply to QUIT and the close after it, the replies owed to ABOR; and, for a
+// running transfer (TFtpTransfer::Tick), the data connection after LIST/RETR/STOR, the
+// final reply after the data side ended, anything after a 426 outside an abort, and a data
+// connection that moves nothing. A transfer that is still moving data is never cut short.
 #include "ftp/Ftp.h"
 #include "ftp/FtpTransfer.h"
 
@@ -49,7 +49,8 @@ void TVelaFtp::GuardTick() {
     return;
   }
   if (Deadlines.Expired(TAwaited::Reply, now) && !Transfer->State.Active()) {
-    FatalError(ftpeTimeout);  // the server never answered the command (or never greeted)
+    // The server never answered the command, or the service never greeted as FTP does.
+    FatalError(ControlState == csAwaitGreeting ? ftpeNoGreeting : ftpeTimeout);
     return;
   }
   Transfer->Tick(now, moving);

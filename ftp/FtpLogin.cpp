@@ -23,11 +23,17 @@ void TFtpLogin::TakeLoginReply(const TFtpReply& Reply) {
       if (cls == 2) {
         AfterLogin();
       } else if (cls == 3 && ftp_.ControlState == csAwaitUser) {
-        ftp_.AskFor(ftpnPassword, ftp_.UserPassword);
-        SendLoginCommand("PASS ", ftp_.UserPassword, csAwaitPass);
+        if (ftp_.AskFor(ftpnPassword, ftp_.UserPassword)) {
+          SendLoginCommand("PASS ", ftp_.UserPassword, csAwaitPass);
+        } else {
+          Cancel();
+        }
       } else if (cls == 3 && ftp_.ControlState == csAwaitPass) {
-        ftp_.AskFor(ftpnAccount, ftp_.UserAccount);
-        SendLoginCommand("ACCT ", ftp_.UserAccount, csAwaitAcct);
+        if (ftp_.AskFor(ftpnAccount, ftp_.UserAccount)) {
+          SendLoginCommand("ACCT ", ftp_.UserAccount, csAwaitAcct);
+        } else {
+          Cancel();
+        }
       } else {
         Refuse();
       }
@@ -74,8 +80,11 @@ void TFtpLogin::SendLoginCommand(const std::string& command, const std::string& 
 }
 
 void TFtpLogin::SendUser() {
-  ftp_.AskFor(ftpnUserName, ftp_.UserName);
-  SendLoginCommand("USER ", ftp_.UserName, csAwaitUser);
+  if (ftp_.AskFor(ftpnUserName, ftp_.UserName)) {
+    SendLoginCommand("USER ", ftp_.UserName, csAwaitUser);
+  } else {
+    Cancel();
+  }
 }
 
 // Logged in: over TLS the data connections are protected too (PBSZ, PROT), then SYST.
@@ -110,6 +119,13 @@ void TFtpLogin::EnterInitialDirectory() {
 
 void TFtpLogin::Refuse() {
   ftp_.ReportError(ftpeLoginRefused);
+  ftp_.SendQuit();
+}
+
+// The owner's user cancelled a prompt of the login: nothing of it is sent, and the
+// connection ends.
+void TFtpLogin::Cancel() {
+  ftp_.ReportError(ftpeCancelled);
   ftp_.SendQuit();
 }
 

@@ -38,6 +38,7 @@ class TFtpLogin {
   void SendUser();
   void AfterLogin();
   void Refuse();
+  void Cancel();
   void EnterInitialDirectory();
   void End();
 

@@ -24,7 +24,8 @@ constexpr std::size_t kAwaitedCount = 7;
 
 // How long each wait lasts, in seconds. Tests may shorten them.
 struct TGuardTimes {
-  int Reply = 60;           // after the greeting's connect or a command, for its reply
+  int Greeting = 20;        // after the connect, for the greeting
+  int Reply = 60;           // after a command, for its reply
   int QuitReply = 10;       // after QUIT, for any reply (or the close)
   int QuitClose = 3;        // after the 2xx to QUIT, for the server to close
   int DataConnect = 60;     // after LIST/RETR/STOR, for the server to open the data connection

@@ -1,5 +1,7 @@
 #include "ftp/StoreSender.h"
 
+#include <algorithm>
+
 #include "ftp/DataChannel.h"
 #include "ftp/Ftp.h"
 #include "ftp/FtpTransfer.h"
@@ -35,6 +37,7 @@ void TStoreSender::Begin() {
   transfer_.StartClock();
   ++run_;  // passes posted for an earlier store are stale from now on
   remaining_ = transfer_.LocalFileHandle.SizeToSend();
+  handed_ = 0;
   blockSize_ = blockSent_ = 0;
   waitingForWrite_ = passPosted_ = false;
   transfer_.Channel().Data().OnSockWrite = [this](TObject*) {
@@ -50,9 +53,19 @@ void TStoreSender::Begin() {
 
 void TStoreSender::ContinuePass() {
   for (int block = 0; block < kBlocksPerPass; ++block) {
-    if (!Block()) return;
+    if (!Block()) {
+      if (waitingForWrite_) CountTaken();
+      return;
+    }
   }
+  CountTaken();
   PostPass();
+}
+
+// What the server has so far; asked of the socket once a pass, not once a block.
+void TStoreSender::CountTaken() {
+  ftp_.BytesTransferred =
+      std::max(ftp_.BytesTransferred, handed_ - transfer_.Channel().Data().SockUnsentBytes());
 }
 
 // One block, or the rest of one; true when it went whole and the store goes on. A stop
@@ -74,14 +87,14 @@ bool TStoreSender::Block() {
       EndAfterReadFailure();
       return false;
     }
-    // Counted when read, before they are sent.
-    ftp_.BytesTransferred += block;
     remaining_ -= block;
     blockSize_ = block;
     blockSent_ = 0;
   }
   TVelaSocket& data = transfer_.Channel().Data();
-  blockSent_ += data.SockSend(buffer_ + blockSent_, blockSize_ - blockSent_);
+  const int sent = data.SockSend(buffer_ + blockSent_, blockSize_ - blockSent_);
+  blockSent_ += sent;
+  handed_ += sent;
   if (data.SockError != 0) {
     ftp_.FatalError(ftpeDataConnection);
     return false;
@@ -123,6 +136,8 @@ void TStoreSender::Nudge() {
 // a pass delivered there must find the store over.
 void TStoreSender::End() {
   transfer_.State.EndData();
+  // The last count the socket can give: what it still holds goes on after the close.
+  CountTaken();
   transfer_.Channel().Close();
   // Sent as it was when the store began: a file written to meanwhile is said to be so.
   const bool changed = ftp_.Success && transfer_.LocalFileHandle.ChangedSinceSized();
@@ -148,4 +163,10 @@ void TStoreSender::EndAfterReadFailure() {
   ftp_.ReportLocalError(ftpeLocalFileRead, transfer_.LocalFileHandle.ReadError());
   if (serial != ftp_.Serial) return;
   transfer_.DataSideFinished();
+}
+
+void TStoreSender::Settle() {
+  if (!started_) return;
+  transfer_.NoteTime();
+  ftp_.BytesTransferred = handed_;
 }

@@ -4,6 +4,10 @@
 // pass that sent its blocks whole posts the next pass; a pass that found the socket full
 // waits for its write notification. Nothing here pumps the loop, so a modal dialog opened
 // anywhere never freezes the store: the loop that runs under the dialog runs the store too.
+//
+// What a store counts is what the server has: the bytes handed to the socket less those
+// still in its send queue (a slow link holds megabytes there), and the whole file only at
+// the server's final reply, which also ends the transfer's time.
 #pragma once
 
 #include <cstdint>
@@ -36,17 +40,22 @@ class TStoreSender {
   void Nudge();
   // The end of the data side, whole or stopped.
   void End();
+  // The final reply of a store that sent data: whatever the socket took has reached the
+  // server by now (or never will), and the time runs to it.
+  void Settle();
 
  private:
   void Begin();
   void ContinuePass();
   bool Block();
+  void CountTaken();
   void PostPass();
   void EndAfterReadFailure();
 
   TVelaFtp& ftp_;
   TFtpTransfer& transfer_;
   std::int64_t remaining_ = 0;  // what is left of the file
+  std::int64_t handed_ = 0;     // bytes the data socket took
   int blockSize_ = 0;           // the block on its way, and how much of it went
   int blockSent_ = 0;
   bool waitingForWrite_ = false;

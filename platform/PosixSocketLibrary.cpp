@@ -3,6 +3,8 @@
 // notifier what happened so that the network events follow the asynchronous-select rules.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -233,6 +235,17 @@ int Startup(std::uint16_t version, WSADATA* data) {
 
 int Cleanup() { return 0; }
 
+int IoctlSocket(SOCKET s, long cmd, std::uint32_t* argp) {
+  const auto st = FindSocket(s);
+  if (!st) return FailWith(WSAENOTSOCK);
+  if (argp == nullptr) return FailWith(WSAEFAULT);
+  if (cmd != SIOCOUTQ_VALUE) return FailWith(WSAEINVAL);
+  int queued = 0;
+  if (::ioctl(st->fd, SIOCOUTQ, &queued) != 0) return FailErrno(errno);
+  *argp = static_cast<std::uint32_t>(queued < 0 ? 0 : queued);
+  return Succeed(0);
+}
+
 SocketLibraryTable MakeTable() {
   SocketLibraryTable t;
   t.socket = &Socket;
@@ -254,6 +267,7 @@ SocketLibraryTable MakeTable() {
   t.WSAGetLastError = &GetLastErrorEntry;
   t.WSAStartup = &Startup;
   t.WSACleanup = &Cleanup;
+  t.ioctlsocket = &IoctlSocket;
   t.setsockopt = &SetSockOpt;
   return t;
 }

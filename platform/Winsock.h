@@ -22,6 +22,9 @@ constexpr int AF_INET_VALUE = 2;
 constexpr int AF_INET6_VALUE = 23;
 constexpr int SOCK_STREAM_VALUE = 1;
 constexpr int MSG_OOB_VALUE = 1;
+// ioctlsocket command: the bytes handed to the socket that the peer has not acknowledged
+// yet (still queued, or sent and unanswered).
+constexpr long SIOCOUTQ_VALUE = 0x5411;
 // The one socket option the component sets: TCP_NODELAY, at the IPPROTO_TCP level.
 constexpr int IPPROTO_TCP_VALUE = 6;
 constexpr int TCP_NODELAY_VALUE = 1;
@@ -88,6 +91,8 @@ struct SocketLibraryTable {
   int (*WSAGetLastError)() = nullptr;
   int (*WSAStartup)(std::uint16_t version, WSADATA* data) = nullptr;
   int (*WSACleanup)() = nullptr;
+  // SIOCOUTQ_VALUE writes its count into *argp; any other command fails with WSAEINVAL.
+  int (*ioctlsocket)(SOCKET s, long cmd, std::uint32_t* argp) = nullptr;
   // Sets a socket option from `length` bytes at `value` (an int for TCP_NODELAY).
   int (*setsockopt)(SOCKET s, int level, int name, const char* value, int length) = nullptr;
 };

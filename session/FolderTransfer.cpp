@@ -251,6 +251,19 @@ void TFolderTransfer::TransferNext() {
     if (folderStage_ != FolderStage::Ready && !PrepareFolder(folder, !files.empty())) return;
     if (file_ < files.size()) {
       const File& file = files_[files[file_]];
+      if (BeforeFile) {
+        const bool go = BeforeFile(file);  // may run the loop: the walk may be over
+        if (!Running()) return;
+        if (stopRequested_) {
+          End(Outcome::Stopped);
+          return;
+        }
+        if (!go) {
+          ++filesDone_;
+          ++file_;
+          continue;
+        }
+      }
       session_.RemoteFile = file.Name;
       session_.LocalFile = file.Local;
       if (direction_ == Direction::Download) {

@@ -21,6 +21,7 @@
 // leave the folder, a loop) is counted and named: Skipped().
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -116,6 +117,9 @@ class TFolderTransfer {
   // and when the walk is done; each is the last thing the walk does before it waits.
   std::function<void()> OnScanned;
   std::function<void()> OnFinished;
+  // Asked before each file goes (the owner may ask the user whether it replaces one that
+  // is there): false skips it, counted as done. Stop() from here ends the walk instead.
+  std::function<bool(const File& file)> BeforeFile;
   // Called when a file of the transfer has ended, before the next step begins (its
   // session's counters are still the file's).
   std::function<void()> OnFileDone;
@@ -139,6 +143,8 @@ class TFolderTransfer {
   // Progress of the transfer: the files ended so far and the bytes they moved.
   std::size_t FilesDone() const { return filesDone_; }
   std::int64_t BytesDone() const { return bytesDone_; }
+  // The number of the file now moving, from 1: shown as "2/5" while the second of five moves.
+  std::size_t RunningFileNumber() const { return std::min(filesDone_ + 1, files_.size()); }
 
  private:
   // What the operation now running was started for.

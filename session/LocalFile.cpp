@@ -10,17 +10,11 @@
 #include <cstring>
 #include <utility>
 
+#include "session/KeptPart.h"
 #include "session/LocalErrors.h"
 #include "session/ReceiveTarget.h"
 
 namespace {
-
-// "NAME.part", then "NAME~1.part" ... "NAME~9.part" where those are taken by others.
-constexpr int kPartNames = 10;
-
-std::string PartName(const std::string& target, int n) {
-  return n == 0 ? target + ".part" : target + "~" + std::to_string(n) + ".part";
-}
 
 int ErrnoOr(int fallback) { return errno != 0 ? errno : fallback; }
 
@@ -98,24 +92,13 @@ int TLocalFile::CreateMarkedPart(const std::string& part) {
 }
 
 // An existing part is this program's only when it is a plain file of this user marked for
-// this same local file.
+// this same local file (see KeptPart.h).
 int TLocalFile::TakeEarlierPart(const std::string& part) {
-  const int fd = ::open(part.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return errno;
-  struct stat st {};
   TMarkPlace place = TMarkPlace::None;
-  std::optional<TPartOrigin> mark;
-  // A part another copy of the program is receiving into is locked: it is left to it.
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-    mark = ReadPartMark(fd, part, place);
-  }
-  if (!mark || mark->Target != origin_.Target) {
-    ::close(fd);
-    return EEXIST;
-  }
+  const int fd = OpenOwnPart(part, origin_.Target, earlier_, place);
+  if (fd < 0) return EEXIST;
   fd_ = fd;
   part_ = part;
-  earlier_ = *mark;
   markPlace_ = place;
   earlierPart_ = true;
   return 0;

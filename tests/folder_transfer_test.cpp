@@ -163,10 +163,17 @@ TEST_F(FolderTransferMlsdTest, EachFileIsJudgedByItsOwnFactsAndLoopsAreSkipped) 
                           place),
             0);
   ::close(fd);
+  std::vector<std::size_t> numbers;  // the running file's number as each file's size comes
+  s.OnInfo(ftpiTransferSize, [&] { numbers.push_back(walk.RunningFileNumber()); });
   ASSERT_TRUE(s.LogIn());
   ASSERT_TRUE(Download()) << ::testing::PrintToString(s.log.Lines());
   EXPECT_EQ(walk.outcome(), Walk::Outcome::Sent);
   EXPECT_TRUE(s.tree.ReadFile("top/a/data.bin") == PatternBytes(3000));
+  // The resumed file counts whole in the folder's bytes.
+  EXPECT_EQ(walk.BytesDone(), 3001);
+  ASSERT_FALSE(numbers.empty());
+  EXPECT_EQ(numbers.front(), 1u);
+  EXPECT_EQ(numbers.back(), 2u);
   EXPECT_EQ(s.tree.ReadFile("top/z/data.bin"), "Z");
   ASSERT_EQ(walk.Skipped().size(), 2u);
   EXPECT_EQ(walk.Skipped()[0].Path, "/home/anna/top/back");
@@ -200,6 +207,24 @@ TEST_F(FolderTransferTest, APwdThatNamesNoFolderEndsTheWalk) {
   EXPECT_EQ(walk.outcome(), Walk::Outcome::FolderUnreadable);
   EXPECT_EQ(walk.Problem(), "top");
   EXPECT_EQ(Commands(), (Lines{"CWD top", "CWD /home/anna"}));
+  EXPECT_EQ(s.PeerFailure(), "");
+}
+
+// A folder the server will not enter when its files' turn comes ends the walk: nothing is
+// fetched from wherever the server stayed.
+TEST_F(FolderTransferTest, AFolderRefusedWhenItsFilesComeEndsTheWalk) {
+  Listing("/home/anna", "");
+  Cwd("top");
+  Listing("/home/anna/top", FileLine("one", 3) + FolderLine("d"));
+  Cwd("d");
+  Listing("/home/anna/top/d", FileLine("g", 1));
+  Cwd("/home/anna/top", false);
+  Cwd("/home/anna");
+  ASSERT_TRUE(s.LogIn());
+  ASSERT_TRUE(Download()) << ::testing::PrintToString(s.log.Lines());
+  EXPECT_EQ(walk.outcome(), Walk::Outcome::FolderUnreadable);
+  EXPECT_EQ(Commands(), (Lines{"CWD top", "CWD d", "CWD /home/anna/top", "CWD /home/anna"}));
+  EXPECT_EQ(walk.FilesDone(), 0u);
   EXPECT_EQ(s.PeerFailure(), "");
 }
 

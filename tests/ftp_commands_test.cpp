@@ -212,14 +212,16 @@ TEST(FtpQuitTest, QuitNeverFollowedByTheServersCloseIsClosedByTheClient) {
 
 // A server that stops answering, at the greeting, in the middle of the login or of a
 // listing's preparation, or after RNFR: the wait is bounded like every other, ends as a
-// time-out, and a new session on the same component logs in as usual.
+// time-out (a greeting that never comes: no greeting), and a new session on the same
+// component logs in as usual.
 TEST(FtpSilentServerTest, EveryCommandWaitingForItsReplyTimesOut) {
   const struct {
     const char* name;
     std::function<void(ScriptedPeer&)> script;
     std::function<void(TVelaFtp&)> call;  // after the login, when the silence comes later
+    const char* error = "ftpeTimeout:Error";
   } rows[] = {
-      {"no greeting", [](ScriptedPeer& p) { p.AwaitClose(); }, nullptr},
+      {"no greeting", [](ScriptedPeer& p) { p.AwaitClose(); }, nullptr, "ftpeNoGreeting:Error"},
       {"PASS unanswered",
        [](ScriptedPeer& p) { p.Reply("220 ready\r\n").Expect("USER").Reply("331 go on\r\n").Expect("PASS").AwaitClose(); },
        nullptr},
@@ -235,7 +237,8 @@ TEST(FtpSilentServerTest, EveryCommandWaitingForItsReplyTimesOut) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     ScriptedControlSession s;
-    TFtpProbe(s.ftp).GuardTimes().Reply = 1;
+    TGuardTimes& times = TFtpProbe(s.ftp).GuardTimes();
+    times.Reply = times.Greeting = 1;
     row.script(s.peer);
     s.peer.SetStepTimeout(Millis(8000));
     if (row.call) {
@@ -245,7 +248,7 @@ TEST(FtpSilentServerTest, EveryCommandWaitingForItsReplyTimesOut) {
       s.Connect();
     }
     ASSERT_TRUE(s.RunUntilEvent("quit", 1, 8000)) << s.Transcript();
-    EXPECT_EQ(s.log.Count("ftpeTimeout:Error"), 1) << s.Transcript();
+    EXPECT_EQ(s.log.Count(row.error), 1) << s.Transcript();
     EXPECT_FALSE(s.ftp.Connected);
     EXPECT_TRUE(s.FinishPeer());
     EXPECT_TRUE(s.LoginAgainWithNewPeer());

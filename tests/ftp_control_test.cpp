@@ -4,6 +4,7 @@
 // its line, a reset while a line is being sent), each followed by a new Connect that works.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -174,8 +175,9 @@ TEST(FtpLoginTest, WithoutNeedInfoHandlerEmptyFieldsAreSentEmpty) {
 }
 
 TEST(FtpLoginTest, GreetingNotOfClass2EndsWithNoGreetingAndNoUser) {
+  // The last: another service's banner, which looks like the start of a multi-line reply.
   for (const char* greeting : {"421 Service not available\r\n", "120 Ready in 5 minutes\r\n",
-                               "530 Not welcome\r\n"}) {
+                               "530 Not welcome\r\n", "SSH-2.0-OpenSSH_9.2p1 Debian-2+deb12u3\r\n"}) {
     SCOPED_TRACE(greeting);
     ScriptedControlSession s;
     s.peer.Reply(greeting).AwaitClose();
@@ -193,14 +195,19 @@ TEST(FtpLoginTest, GreetingNotOfClass2EndsWithNoGreetingAndNoUser) {
 
 // A refused login, by the server or because a login value holds a CR, an LF or a zero byte
 // (it would put a second command on the line: nothing of it is sent), reports the refusal,
-// quits, and ends with the server's close.
-TEST(FtpLoginTest, RefusedLoginQuitsAndEndsWithTheServersClose) {
+// quits, and ends with the server's close. So does a login whose prompt the owner cancels,
+// with nothing sent for it.
+TEST(FtpLoginTest, RefusedOrCancelledLoginQuitsAndEndsWithTheServersClose) {
   const struct {
     const char* name;
     Exchange exchange;  // what the server is asked before the refusal
     Lines commands;
     std::string user = "alice", password = "secret", account = "billing";
+    std::optional<TFtpInfoNeeded> cancelled = std::nullopt;
   } rows[] = {
+      {"account prompt cancelled",
+       {{"USER", "331 Password required\r\n"}, {"PASS", "332 Need account\r\n"}},
+       {"USER alice", "PASS secret", "QUIT"}, "alice", "secret", "", ftpnAccount},
       {"USER refused", {{"USER", "530 Not logged in\r\n"}}, {"USER alice", "QUIT"}},
       {"USER answered 1xx", {{"USER", "120 Try later\r\n"}}, {"USER alice", "QUIT"}},
       {"PASS refused", {{"USER", "331 Password required\r\n"}, {"PASS", "530 Login incorrect\r\n"}},
@@ -225,12 +232,18 @@ TEST(FtpLoginTest, RefusedLoginQuitsAndEndsWithTheServersClose) {
     s.ftp.UserName = row.user;
     s.ftp.UserPassword = row.password;
     s.ftp.UserAccount = row.account;
+    s.log.Cancelled = row.cancelled;
     Play(s.peer.Reply("220 ready\r\n"), row.exchange).Expect("QUIT").Reply("221 Goodbye\r\n").Close();
     s.Connect();
     ASSERT_TRUE(s.RunUntilEvent("quit"));
     Settle();
-    EXPECT_EQ(s.Events(), (Lines{"ftpiConnected:127.0.0.1", "ftpeLoginRefused:Error",
-                                 "ftpiDisconnected:Disconnected", "ready", "quit"}));
+    Lines events = {"ftpiConnected:127.0.0.1", "ftpeLoginRefused:Error", "ftpiDisconnected:Disconnected", "ready",
+                    "quit"};
+    if (row.cancelled) {
+      events[1] = "ftpeCancelled:Error";
+      events.insert(events.begin() + 1, std::string("need ") + FtpInfoNeededName(*row.cancelled));
+    }
+    EXPECT_EQ(s.Events(), events);
     EXPECT_FALSE(s.ftp.Connected);
     EXPECT_FALSE(s.ftp.Success);
     EXPECT_TRUE(s.FinishPeer());

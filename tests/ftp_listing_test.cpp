@@ -289,16 +289,17 @@ TEST(FtpListingTest, FeatChoosesTheListingAndEveryFormGivesWholeNames) {
   }
 }
 
-// A server that lists MLST but refuses MLSD as unknown: this listing and every later one
-// use LIST, over a new data connection, in either mode.
+// A server that lists MLST but refuses MLSD as unknown (500, or 502 not implemented): this
+// listing and every later one use LIST, over a new data connection, in either mode.
 TEST(FtpListingTest, RefusedMlsdFallsBackToListForTheSession) {
   const std::string listing = "-rw-r--r-- 1 ftp ftp 5 Jan 10 12:00 a b.txt\r\n";
   for (const bool passive : {false, true}) {
-    SCOPED_TRACE(passive ? "passive" : "active");
+    const std::string refusal = passive ? "502 Not implemented.\r\n" : "500 Unknown command.\r\n";
+    SCOPED_TRACE(refusal);
     DataSideSession s(ScriptedPeer::MlsdLogin());
     s.passive = passive;
     s.peer.Expect("PWD").Reply(kPwdReply);
-    s.UpToCommand("TYPE A", "MLSD").Reply("500 Unknown command.\r\n");
+    s.UpToCommand("TYPE A", "MLSD").Reply(refusal);
     if (passive) s.peer.Expect("EPSV").ReplyEpsv().DataAccept().Expect("LIST").Reply(kListingOpening);
     if (!passive) s.peer.Expect("PORT").Reply("200 ok\r\n").Expect("LIST").Reply(kListingOpening).DataConnect();
     s.peer.DataSend(listing).DataClose().Reply(kTransferComplete);

@@ -216,6 +216,8 @@ TEST(FtpTransferTest, APartIsContinuedOnlyWhenItWasBegunForThisSameFileUnchanged
     const char* restReply;    // nullptr: REST is not sent
     std::size_t from;         // where the data the server sends begin
     bool whole;
+    const char* mdtmReply = "213 20260102030405\r\n";
+    bool othersPart = false;  // the part belongs to another user
   } rows[] = {
       {"the same file, REST taken", true, kTime, 0, "350 Restarting at 1000.\r\n", 1000, true},
       {"the file changed since", true, kTime - 1, 0, nullptr, 0, true},
@@ -223,12 +225,14 @@ TEST(FtpTransferTest, APartIsContinuedOnlyWhenItWasBegunForThisSameFileUnchanged
       {"not this program's part", false, kTime, 0, nullptr, 0, true},
       {"REST refused: from the start", true, kTime, 0, "502 No REST.\r\n", 0, true},
       {"REST taken but the whole file sent", true, kTime, 0, "350 Restarting at 1000.\r\n", 0, false},
+      {"MDTM refused: the time unknown", true, kTime, 0, nullptr, 0, true, "502 No MDTM.\r\n"},
+      {"another user's part", true, kTime, 0, nullptr, 0, true, "", true},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     DataSideSession s;
     s.peer.Expect("TYPE I").Reply("200 ok\r\n").Expect("SIZE f").Reply("213 3000\r\n");
-    if (row.marked) s.peer.Expect("MDTM f").Reply("213 20260102030405\r\n");
+    if (row.marked && !row.othersPart) s.peer.Expect("MDTM f").Reply(row.mdtmReply);
     s.peer.Expect("PORT ").Reply("200 ok\r\n");
     if (row.restReply != nullptr) s.peer.Expect("REST 1000").Reply(row.restReply);
     s.peer.Expect("RETR f").Reply(RetrOpening("f", 3000)).DataConnect().DataSend(PatternBytes(3000).substr(row.from));
@@ -238,6 +242,9 @@ TEST(FtpTransferTest, APartIsContinuedOnlyWhenItWasBegunForThisSameFileUnchanged
       TPartOrigin origin{"127.0.0.1", row.otherPort != 0 ? row.otherPort : s.peer.Port(), "anna", "", "~/f",
                          3000, row.markedTime, "f"};
       ASSERT_TRUE(MarkPart(s.tree.PathOf("f.part"), origin));
+      if (row.othersPart) {
+        ASSERT_EQ(::chown(s.tree.PathOf("f.part").c_str(), 1, 1), 0);
+      }
     }
     ASSERT_TRUE(s.LogIn());
     ASSERT_TRUE(s.Receive("f", "f"));
@@ -247,8 +254,9 @@ TEST(FtpTransferTest, APartIsContinuedOnlyWhenItWasBegunForThisSameFileUnchanged
     EXPECT_EQ(s.log.Count("ftpiResumed:1000"), row.restReply != nullptr && row.restReply[0] == '3' ? 1 : 0);
     EXPECT_EQ(s.ftp.BytesTransferred, static_cast<std::int64_t>(3000 - row.from));
     EXPECT_TRUE(s.tree.ReadFile("f") == (row.whole ? PatternBytes(3000) : "old"));
-    EXPECT_EQ(s.tree.Exists("f.part"), !row.marked) << "a finished or spoilt part stays";
-    if (!row.marked) {
+    const bool foreign = !row.marked || row.othersPart;
+    EXPECT_EQ(s.tree.Exists("f.part"), foreign) << "a finished or spoilt part stays";
+    if (foreign) {
       EXPECT_TRUE(s.tree.ReadFile("f.part") == PatternBytes(1000));
     }
     EXPECT_FALSE(s.tree.Exists("f~1.part"));

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/support/TempTree.h"
+#include "tests/support/Unprivileged.h"
 
 namespace talvo::test {
 namespace {
@@ -47,6 +48,17 @@ TEST(KnownServersTest, RemembersEachServerOnceInAFileOnlyItsOwnerReads) {
   EXPECT_TRUE(known.DidTls({"192.0.2.7"}, 21));
   EXPECT_FALSE(known.DidTls({"other.example"}, 21));
   EXPECT_FALSE(known.Unreadable());
+
+  // A file this user cannot read is never rewritten without the lines it holds.
+  TempTree locked("known-locked");
+  ASSERT_TRUE(locked.WriteFile("known-servers", "old.example 21 AA\n") &&
+              locked.SetOwner(AsUnprivilegedUser::kNobody, AsUnprivilegedUser::kNogroup));
+  ASSERT_EQ(::chmod(locked.PathOf("known-servers").c_str(), 0200), 0);
+  {
+    const AsUnprivilegedUser user;
+    EXPECT_FALSE(TKnownServers(locked.PathOf("known-servers")).Remember("new.example", "", 21, "BB"));
+  }
+  EXPECT_EQ(locked.ReadFile("known-servers"), "old.example 21 AA\n");
 }
 
 // Twenty processes remembering a server each at the same moment keep all twenty lines; the

@@ -144,6 +144,7 @@ TEST_F(ListingParserTest, WindowsStyleLinesInEveryDialect) {
       {"12-07-26  04:31PM       <DIR>          My Folder", Dir("My Folder")},
       {"12-07-26  04:31PM              1234 report 2026.txt", File("report 2026.txt")},
       {"07-12-2026  16:31                 5 a  b.txt ", File("a  b.txt ")},
+      {"01-02-26  09:05am       <DIR>          Early Folder", Dir("Early Folder")},
   };
   for (int d = 0; d < kServerTypeCount; ++d) ExpectLines(static_cast<TFTPServerType>(d), cases);
   ExpectLines(ftpstUNIX, {{"12-07-26  04:31PM       <DIR>", kNoEntry}, {"12-07-126  04:31PM  <DIR> x", kNoEntry}});

@@ -89,6 +89,17 @@ TEST(LocalFileTest, ReceivesIntoOddTrees) {
   ASSERT_TRUE(tree.MakeDirectory("mine") && tree.MakeSymlink("dl", "mine"));
   ASSERT_EQ(::lchown(tree.PathOf("dl").c_str(), kDaemon, kDaemon), 0);
   EXPECT_EQ(MakeLocalFolder(tree.PathOf("dl")), EPERM);
+
+  // A read-only file of this user in a folder it may write: kept, not replaced.
+  TempTree readOnly("local-read-only");
+  ASSERT_TRUE(readOnly.WriteFile("f", "old") && readOnly.SetOwner(AsUnprivilegedUser::kNobody,
+                                                                   AsUnprivilegedUser::kNogroup));
+  ASSERT_EQ(::chmod(readOnly.PathOf("f").c_str(), 0444), 0);
+  {
+    const AsUnprivilegedUser user;
+    EXPECT_EQ(ReceiveNew(readOnly.PathOf("f")), EACCES);
+  }
+  EXPECT_EQ(readOnly.ReadFile("f"), "old");
 }
 
 // A folder that takes no new file, with a file in it that may be written: the download

@@ -233,6 +233,28 @@ TEST_F(MessageLoopTest, WaitMessageReturnsWhenSocketBecomesReadable) {
   ::close(fds[1]);
 }
 
+// A transfer keeps the queue busy with its own next pass: a socket that became readable
+// meanwhile is still noticed within a few hundred dispatches, whatever the clock says.
+TEST_F(MessageLoopTest, ReadableSocketIsNoticedWhileMessagesKeepComing) {
+  int fds[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, fds), 0);
+  const HWND busy = loop.CreateHiddenWindow([&](TMessage&) { loop.PostMessage(busy, 1, 0, 0); });
+  int dispatches = 0, noticedAt = -1;
+  loop.WatchFd(fds[0], EPOLLIN, [&](std::uint32_t) {
+    if (noticedAt < 0) noticedAt = dispatches;
+  });
+  loop.PostMessage(busy, 1, 0, 0);
+  loop.DispatchPending();  // the loop's first poll, with nothing to read yet
+  ASSERT_EQ(::write(fds[1], "x", 1), 1);
+  for (; dispatches < 100000 && noticedAt < 0; ++dispatches) loop.DispatchPending();
+  EXPECT_GE(noticedAt, 0);
+  EXPECT_LE(noticedAt, 300) << "the readiness waited behind the queue";
+  loop.UnwatchFd(fds[0]);
+  loop.DestroyWindow(busy);
+  ::close(fds[0]);
+  ::close(fds[1]);
+}
+
 TEST_F(MessageLoopTest, QuitEndsRunAndIsKeptByRunUntil) {
   const HWND a = Window("a");
   On("a1", [&](TMessage&) { loop.PostQuitMessage(3); });

@@ -431,5 +431,37 @@ INSTANTIATE_TEST_SUITE_P(Servers, RealServerAbortTest,
                                            VsftpdIpv6Kind(), PyFtpdIpv6PassiveKind()),
                          ServerKindName);
 
+// A server that takes an upload slowly: the count follows what reached it, not what the
+// socket's queue swallowed, and the file counts as stored, its time ended, at the server's
+// final reply.
+TEST(RealServerSlowUploadTest, CountsWhatTheServerTookUntilItsFinalReply) {
+  PyFtpdServer server;
+  server.Throttle(1 << 20);
+  ASSERT_TRUE(server.Start()) << server.Error();
+  TempTree local{"local"};
+  constexpr std::int64_t kSize = 3 << 20;
+  ASSERT_TRUE(local.WritePatternFile("slow.bin", kSize));
+  RealServerSession session(server);
+  ASSERT_TRUE(session.LogIn(server.User(), server.Password())) << session.Transcript();
+  std::int64_t atDataEnd = -1, timeAtDataEnd = -1;
+  const TFtpInfoEvent logged = session.ftp.OnFtpInfo;
+  session.ftp.OnFtpInfo = [&](TObject* sender, FtpInfo info, const std::string& addinfo) {
+    if (info == ftpiTransferDone) {
+      atDataEnd = session.ftp.BytesTransferred;
+      timeAtDataEnd = session.ftp.TransferTime;
+    }
+    logged(sender, info, addinfo);
+  };
+  session.ftp.LocalFile = local.PathOf("slow.bin");
+  session.ftp.RemoteFile = "slow.bin";
+  ASSERT_TRUE(session.Run([&] { session.ftp.StoreFile(); }, "fileStored")) << session.Transcript();
+  EXPECT_TRUE(session.ftp.Success);
+  EXPECT_GT(atDataEnd, 0);
+  EXPECT_LT(atDataEnd, kSize) << "the socket's queue was counted as the server's";
+  EXPECT_EQ(session.ftp.BytesTransferred, kSize);
+  EXPECT_GT(session.ftp.TransferTime, timeAtDataEnd) << "the time ended before the server's reply";
+  EXPECT_EQ(server.Root().FileSize("slow.bin"), static_cast<std::uint64_t>(kSize));
+}
+
 }  // namespace
 }  // namespace talvo::test

@@ -15,6 +15,7 @@ TEST(TimeLeftTest, PerMilleSecondsLeftAndClock) {
   EXPECT_EQ(SecondsLeft(10, 100, 999), -1);  // too early to tell
   EXPECT_EQ(SecondsLeft(0, 100, 5000), -1);
   EXPECT_EQ(SecondsLeft(25, 100, 1000), 3);
+  EXPECT_EQ(SecondsLeft(30, 100, 1000), 3);  // 2.33 s: rounded up, never shown as less
   EXPECT_EQ(SecondsLeft(1LL << 40, 3LL << 40, 3600000), 7200);
   EXPECT_EQ(SecondsLeft(60, 100, 1000, 50), 4);  // a resumed part does not count in the pace
   EXPECT_EQ(ClockText(7), "0:07");

@@ -312,6 +312,22 @@ std::string ChangedWhileSentLine(const std::string& path) {
          "contenu actuel.";
 }
 
+std::string RefusalReason(const std::string& reply) {
+  if (reply.size() < 3 || reply[0] < '1' || reply[0] > '5') return "";
+  const std::string code = reply.substr(0, 3);
+  if (code == "550") return "fichier ou dossier indisponible (introuvable, déjà là, ou accès refusé)";
+  if (code == "553") return "nom de fichier refusé par le serveur";
+  if (code == "552" || code == "452") return "place insuffisante sur le serveur";
+  if (code == "450") return "fichier indisponible pour le moment";
+  if (code == "451") return "erreur du serveur pendant l'opération";
+  if (code == "421") return "le serveur ferme la connexion";
+  if (code == "530" || code == "532") return "droits insuffisants pour ce compte";
+  if (code == "500" || code == "501" || code == "502" || code == "504") {
+    return "commande inconnue de ce serveur, ou argument refusé";
+  }
+  return reply[0] == '4' ? "refus temporaire du serveur" : "refus du serveur";
+}
+
 std::string WithFullStop(std::string text) {
   if (text.empty() || text.back() != '.') text += '.';
   return text;

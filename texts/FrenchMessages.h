@@ -94,6 +94,10 @@ std::string StoppedTransferLine(bool download, long long bytes, const TLocalCont
 std::string InPlaceLine(const std::string& path);
 std::string ChangedWhileSentLine(const std::string& path);
 
+// What a server's refusal means, in French words, from its reply code ("550 ..." gives
+// "fichier ou dossier introuvable, ou accès refusé"); empty for a reply without a code.
+std::string RefusalReason(const std::string& reply);
+
 // The SFTP component's own (SshMessages.cpp): the message of each of its error codes
 // (ErrorMessage gives them too), the prompt for a key's passphrase, the question about an
 // unknown server key, and the log's line of each of its information codes (empty for the

@@ -360,7 +360,7 @@ class TCliSession {
     if (folder_.phase() != TFolderTransfer::Phase::Transferring) {
       return ProgressText(file, session_.ExpectedSize, elapsed, fileMoving_ ? session_.ResumedFrom : 0);
     }
-    return "fichier " + std::to_string(folder_.FilesDone() + 1) + "/" + std::to_string(folder_.Files().size()) +
+    return "fichier " + std::to_string(folder_.RunningFileNumber()) + "/" + std::to_string(folder_.Files().size()) +
            ", " + ProgressText(folder_.BytesDone() + file, folder_.KnownBytes(), elapsed);
   }
 

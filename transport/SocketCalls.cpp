@@ -35,6 +35,8 @@ const SocketLibraryTable& NotInitialisedTable() {
     t.WSAGetLastError = []() -> int { return WSANOTINITIALISED; };
     t.WSAStartup = [](std::uint16_t, WSADATA*) -> int { return WSANOTINITIALISED; };
     t.WSACleanup = []() { return FailNotInitialised(); };
+    t.ioctlsocket = [](SOCKET, long, std::uint32_t*) { return FailNotInitialised(); };
+    t.setsockopt = [](SOCKET, int, int, const char*, int) { return FailNotInitialised(); };
     return t;
   }();
   return table;

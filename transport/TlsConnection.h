@@ -52,6 +52,7 @@ class TTlsConnection {
   // Sends what waits; true when nothing is left. A socket error is kept in Error().
   bool Flush();
   bool HasUnsent() const { return UnsentAt < Unsent.size(); }
+  std::size_t UnsentBytes() const { return Unsent.size() - UnsentAt; }
   std::string TakeUnsent();
   // Writes close_notify (into the socket or the waiting bytes) unless the session failed.
   void SendCloseNotify();

@@ -270,6 +270,13 @@ int TVelaSocket::SockReceive(char* Buffer, int Count) {
   return TransferResult(Lib().recv(SockHandle, Buffer, Count, 0), SockError);
 }
 
+std::int64_t TVelaSocket::SockUnsentBytes() {
+  if (SockHandle == INVALID_SOCKET) return 0;
+  std::uint32_t queued = 0;
+  if (Lib().ioctlsocket(SockHandle, SIOCOUTQ_VALUE, &queued) != 0) queued = 0;
+  return static_cast<std::int64_t>(queued) + (Tls ? TlsHeldBytes() : 0);
+}
+
 std::string TVelaSocket::SockLocalAddress() {
   if (SockHandle == INVALID_SOCKET) return {};
   SOCKADDR_INET local{};

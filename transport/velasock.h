@@ -61,6 +61,9 @@ class TVelaSocket : public TObject {
   int SockSend(const char* Buffer, int Count);
   int SockSendUrgent(const char* Buffer, int Count);
   int SockReceive(char* Buffer, int Count);
+  // The bytes SockSend took that the peer has not acknowledged yet: the socket's send
+  // queue and, under TLS, what the session still holds. 0 when the library cannot tell.
+  std::int64_t SockUnsentBytes();
   std::string SockLocalAddress();
   std::uint16_t SockLocalPort();
   void SetTimeOut(int Seconds);
@@ -149,6 +152,7 @@ class TVelaSocket : public TObject {
   int TlsSend(const char* Buffer, int Count);
   bool TlsSeal();
   int TlsReceive(char* Buffer, int Count);
+  std::int64_t TlsHeldBytes() const;
 
   std::unique_ptr<TTlsConnection> Tls;
   TTlsSession TlsSession;

@@ -236,6 +236,11 @@ int TVelaSocket::TlsSend(const char* Buffer, int Count) {
   return SockError == 0 ? taken : 0;
 }
 
+// Plain bytes not yet in a record, and records the socket has not taken yet.
+std::int64_t TVelaSocket::TlsHeldBytes() const {
+  return static_cast<std::int64_t>(Tls->PlainOut.size() + Tls->UnsentBytes());
+}
+
 void TVelaSocket::SockFlush() {
   if (Tls && Tls->phase == Phase::Established) TlsSeal();
 }

@@ -13,13 +13,14 @@
 #include "ui/DriveComboBox.h"
 #include "ui/FileListBox.h"
 #include "ui/InOutError.h"
+#include "ui/NameOrder.h"
 #include "ui/TextCodec.h"
 
 namespace {
 
 std::vector<std::string> SubDirectories(const std::string& directory) {
   std::vector<std::string> names = VisibleEntries(directory, [](mode_t mode) { return S_ISDIR(mode); });
-  std::sort(names.begin(), names.end());
+  SortNames(names);
   return names;
 }
 
@@ -55,6 +56,7 @@ void TDirectoryListBox::SetDirectory(const std::string& directory) {
   }
   Assign(std::move(rows));
   SetItemIndex(currentRow_);
+  setToolTip(DisplayText(directory_));  // the whole path, wider than the list
   if (fileList_ != nullptr) fileList_->SetDirectory(directory_);
   if (driveCombo_ != nullptr) driveCombo_->ShowDriveOf(directory_);
 }

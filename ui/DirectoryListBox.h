@@ -1,5 +1,6 @@
 // TDirectoryListBox: the local directory tree, one row per level from the root down to the
-// current directory (indented by depth), then the current directory's sub-directories.
+// current directory (indented by depth), then the current directory's sub-directories in
+// name order. Its tool tip is the current directory's whole path.
 // A double click or Enter opens a row: it becomes the current directory, the bound file
 // list reads it, and it becomes the process's current directory. A single click only
 // highlights a row. A directory that cannot be opened is reported in the application's

@@ -6,6 +6,9 @@
 
 #include <algorithm>
 
+#include "ui/NameOrder.h"
+#include "ui/TextCodec.h"
+
 namespace {
 
 // "*.*" is the mask of every file, as on the platform the window was designed on, where
@@ -44,6 +47,8 @@ void TFileListBox::Update() {
   if (!directory_.empty() && ::chdir(directory_.c_str()) == 0) {
     names = VisibleEntries(directory_, [](mode_t mode) { return S_ISREG(mode); });
     std::erase_if(names, [this](const std::string& name) { return !MatchesMask(mask_, name.c_str()); });
+    SortNames(names);
   }
   Assign(std::move(names));
+  setToolTip(DisplayText(directory_));
 }

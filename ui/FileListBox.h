@@ -1,6 +1,6 @@
-// TFileListBox: the ordinary files of one local directory that match the mask, in the
-// order the directory yields them (no directories, no hidden files, no sockets or
-// devices). Reading the list also makes its directory the process's current directory, so
+// TFileListBox: the ordinary files of one local directory that match the mask, in name
+// order (no directories, no hidden files, no sockets or devices); its tool tip is the
+// directory's whole path. Reading the list also makes its directory the process's current directory, so
 // bare names from the list are found relative to it. Multi-selection with a focused row.
 #pragma once
 

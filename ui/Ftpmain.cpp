@@ -95,6 +95,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   ConnectHandlers();
   BindEngineEvents();
   FormCreate();
+  ShowSession();
 }
 
 TForm1::~TForm1() {
@@ -139,8 +140,9 @@ void TForm1::ConnectHandlers() {
 // The keyboard habits of both panes. Each key does what its button or double click does,
 // with the same busy tests and questions: Delete asks to delete the selection (the files
 // of a file list, the folder of the remote folder list), F5 lists again (in the local tree,
-// its folders too), Enter opens the remote folder (the local tree opens its own), Backspace
-// goes to the parent folder.
+// its folders too), Enter opens the remote folder (the local tree opens its own) or
+// downloads the remote files selected, Backspace goes to the parent folder. The arrows'
+// own keys (Ctrl+Left, Ctrl+Right) are their buttons' shortcuts, in the form.
 void TForm1::ConnectKeys() {
   const auto bind = [this](QWidget* widget, std::initializer_list<int> keys, void (TForm1::*handler)()) {
     Keys.Bind(widget, keys, [this, handler] { Shielded(this, [&] { (this->*handler)(); }); });
@@ -149,6 +151,7 @@ void TForm1::ConnectKeys() {
   bind(ui.ListBox2, {Qt::Key_Delete}, &TForm1::Button13Click);
   bind(ui.ListBox1, {Qt::Key_Delete}, &TForm1::RmDirFTPBtnClick);
   bind(ui.ListBox1, {Qt::Key_Return, Qt::Key_Enter}, &TForm1::ListBox1DblClick);
+  bind(ui.ListBox2, {Qt::Key_Return, Qt::Key_Enter}, &TForm1::DownloadFiles);
   for (QWidget* local : std::initializer_list<QWidget*>{ui.DriveComboBox1, ui.DirectoryListBox1, ui.FileListBox1}) {
     bind(local, {Qt::Key_F5}, local == ui.DirectoryListBox1 ? &TForm1::RereadLocalTree : &TForm1::Button14Click);
     bind(local, {Qt::Key_Backspace}, &TForm1::OpenLocalParent);
@@ -171,12 +174,21 @@ void TForm1::BindEngineEvents() {
   Sftp1.OnSftpHostKey = [this](TObject* sender, const TSftpHostKeyQuestion& question, bool& trust) {
     Shielded(this, [&] { Sftp1SftpHostKey(sender, question, trust); });
   };
+  // A change of the pane's folder that the server refused is told once the listing is asked.
+  const auto changed = [this](TObject* sender) {
+    Shielded(this, [&] {
+      const bool success = Session().Success;
+      const std::string reply = LastServerReply();
+      NeedNewFTPListing(sender);
+      ReportRefusal(success, reply);
+    });
+  };
   const auto bindSession = [&](auto& session, TFolderTransfer& walk) {
     session.OnLoggedIn = notify(&TForm1::Ftp1LoggedIn);
-    session.OnDirectoryChanged = notify(&TForm1::NeedNewFTPListing);
-    session.OnDirectoryCreated = notify(&TForm1::NeedNewFTPListing);
-    session.OnDirectoryDeleted = notify(&TForm1::NeedNewFTPListing);
-    session.OnFileRenamed = notify(&TForm1::NeedNewFTPListing);
+    session.OnDirectoryChanged = changed;
+    session.OnDirectoryCreated = changed;
+    session.OnDirectoryDeleted = changed;
+    session.OnFileRenamed = changed;
     session.OnListingDone = notify(&TForm1::Ftp1ListingDone);
     session.OnFileDeleted = notify(&TForm1::Ftp1FileDeleted);
     session.OnFileReceived = notify(&TForm1::Ftp1FileReceived);
@@ -185,6 +197,15 @@ void TForm1::BindEngineEvents() {
     session.OnFtpReady = notify(&TForm1::Ftp1FtpReady);
     // A completion that ends a step of the running folder transfer is that transfer's alone.
     PutWalkFirst(session, walk);
+    // A transfer that failed, alone or in a folder transfer, leaves neither bar nor counter.
+    session.OnFileReceived = [this, next = std::move(session.OnFileReceived)](TObject* sender) {
+      Shielded(this, [&] { NoteTransferEnd(true); });
+      next(sender);
+    };
+    session.OnFileStored = [this, next = std::move(session.OnFileStored)](TObject* sender) {
+      Shielded(this, [&] { NoteTransferEnd(false); });
+      next(sender);
+    };
     // A file of a folder sent has its throughput line and empties the counter too.
     walk.OnFileDone = [this, &session, &walk] {
       if (walk.direction() == TFolderTransfer::Direction::Upload) Shielded(this, [&] { Ftp1FileStored(&session); });
@@ -290,16 +311,29 @@ void TForm1::closeEvent(QCloseEvent* event) {
   }
 }
 
-// Closing while connected ends the session first. Whoever closes the window means it: a
-// running transfer is stopped as the stop button does, a batch ends after its running
-// item, and QUIT goes as soon as the engine is free; the end of the connection ends the
-// program. The engine's waits are all bounded, so that end always comes.
+// Closing while connected ends the session first. During a transfer the user is asked
+// first ("Non", the default, goes on with it). Then a running transfer is stopped as the
+// stop button does (a download keeps its part), a batch ends after its running item, and
+// QUIT goes as soon as the engine is free; the end of the connection ends the program.
+// The engine's waits are all bounded, so that end always comes.
 void TForm1::FormCloseQuery(bool& CanClose) {
-  if (!Session().Connected) {
+  CanClose = false;
+  if (FAskingToClose) return;
+  if (Session().Connected && !FClosing && TransferUnderWay()) {
+    const TBatch asking(FAskingToClose);
+    if (!Confirm(this,
+                 QStringLiteral("Un transfert est en cours. Fermer quand même ?\n\nLe transfert sera arrêté. La "
+                                "partie déjà reçue d'un téléchargement est gardée à côté du fichier, sous son nom "
+                                "suivi de « .part », et le prochain téléchargement pourra la reprendre ; un envoi "
+                                "arrêté laisse sur le serveur une copie incomplète."),
+                 true)) {
+      return;
+    }
+  }
+  if (!Session().Connected) {  // the session may have ended while the question was open
     CanClose = true;
     return;
   }
-  CanClose = false;
   FClosing = true;
   if (FSession == &Sftp1 ? Sftp1.Busy : Ftp1.TransferRunning()) Session().Abort();
   QuitForClose();
@@ -321,6 +355,7 @@ void TForm1::Ftp1FtpReady(TObject*) {
 
 void TForm1::Ftp1FtpQuit(TObject*) {
   Screen::SetArrow();
+  ShowSession();
   if (FClosing) {
     FEnding = true;
     QCoreApplication::exit(0);

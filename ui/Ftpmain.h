@@ -7,15 +7,19 @@
 // The class is split over a few files by concern: start-up, connection and closing
 // (Ftpmain.cpp), the engine's information, requests and errors (FtpmainEvents.cpp), the
 // remote pane (FtpmainRemote.cpp), the transfers between the panes (FtpmainTransfers.cpp),
-// folder transfers and files dropped on the remote pane (FtpmainFolders.cpp) and the local
-// pane (FtpmainLocal.cpp).
+// folder transfers and files dropped on the remote pane (FtpmainFolders.cpp), the local
+// pane (FtpmainLocal.cpp), and the title and the failures that the window tells of
+// (FtpmainSession.cpp).
 #pragma once
 
 #include <QElapsedTimer>
 #include <QWidget>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "session/FolderTransfer.h"
@@ -26,7 +30,9 @@
 #include "ui/KeyBindings.h"
 #include "ui/ListBox.h"
 #include "ui/LoginState.h"
+#include "ui/OverwriteQuestion.h"
 #include "ui/TransferProgress.h"
+#include "ui/WindowTitle.h"
 #include "ui_Ftpmain.h"
 
 class TForm1 : public QWidget {
@@ -92,6 +98,8 @@ class TForm1 : public QWidget {
 
   // Transfers between the panes.
   void SpeedButton2Click();
+  // Enter in the server's file list: the files selected there, without any folder.
+  void DownloadFiles();
   void SpeedButton1Click();
   void Ftp1FileReceived(TObject* Sender);
   void Ftp1FileStored(TObject* Sender);
@@ -150,13 +158,44 @@ class TForm1 : public QWidget {
   void AppendLog(const std::string& text, bool emptyWhenFull);
   void RereadLocalFiles();
   // Stores local files (full paths) in the server's current folder, one item at a time.
-  void StoreFiles(const std::vector<std::string>& paths);
+  void StoreFiles(const std::vector<std::string>& paths, TOverwriteQuestion& overwrite);
   // Copies folders and all they hold, after the question that names them; true when
   // everything went and the batch may go on.
-  bool TransferFolders(TFolderTransfer::Direction direction, std::vector<TFolderTransfer::Top> tops);
+  // `beside`: the files that go after the folders, which the question counts too.
+  bool TransferFolders(TFolderTransfer::Direction direction, std::vector<TFolderTransfer::Top> tops,
+                       const std::vector<std::string>& beside, TOverwriteQuestion& overwrite);
   void WaitForFolders();
   void AcceptDrops();
   void ShowProgress();
+  void DownloadSelection(bool withFolder);
+  // What to do with a file that would go where one is already (a download's local file,
+  // an upload's name listed by the server): the question's answer; Replace when nothing
+  // is there.
+  TOverwriteQuestion::Answer AskBeforeDownload(TOverwriteQuestion& overwrite, const std::string& name,
+                                               const std::string& target, std::int64_t size, bool moreToCome);
+  TOverwriteQuestion::Answer AskBeforeUpload(TOverwriteQuestion& overwrite, const std::string& path,
+                                             std::int64_t listedSize, bool moreToCome);
+  std::int64_t ListedSize(const std::string& name) const;
+
+  // The session as the title shows it (FtpmainSession.cpp).
+  void ShowSession();
+  void ChooseStartFolder();
+  void RememberPlace();
+  // Starts a remote command of the pane whose refusal is told: `what` it asks for.
+  void StartRemoteCommand(const QString& what, const std::function<void()>& request);
+  void ReportRefusal(bool success, const std::string& reply);
+  // A transfer that did not succeed: neither the bar nor the counter stays at what it
+  // reached; one cut short by the end of the connection is told after its batch.
+  void NoteTransferEnd(bool download);
+  void TellCutShort();
+  QString ErrorText(FtpError error, const QString& message) const;
+  bool TransferUnderWay() const;
+  // The running engine's file operation, its last error, and an FTP server's last reply.
+  enum class Operation : std::uint8_t { Receive, Store };
+  bool Running(Operation operation) const;
+  FtpError SessionError() const;
+  std::string LastServerReply() const;
+
   // The login's prompts (FtpmainLogin.cpp): the server, read as typed, and the password,
   // from the keyring or asked for.
   void AskServer(std::string& value);
@@ -179,6 +218,21 @@ class TForm1 : public QWidget {
   bool FEnding = false;          // the program has been asked to end
   bool FBatchRunning = false;    // a download, upload or delete batch is under way
   bool FStoreDataOpened = false; // the running store has opened its data connection
+  bool FTransferBatch = false;   // the running batch downloads or uploads
+  bool FAskingToClose = false;   // the question of a close during a transfer is open
+  TSessionView FView;            // what the title shows
+  // Where the pane was on each server (its name as typed, and port) in this run: the user
+  // of that session and the folder shown last.
+  struct TPlace {
+    std::string User;
+    std::string Folder;
+  };
+  std::map<std::pair<std::string, std::uint16_t>, TPlace> FPlaces;
+  bool FBackToPlace = false;    // the running login goes back to a folder of FPlaces
+  QString FPendingCommand;      // what the remote command under way asks for
+  // A transfer the end of the connection cut short: download or not, and its file.
+  std::optional<std::pair<bool, std::string>> FCutShort;
+  std::unordered_map<std::string, std::int64_t> FRemoteSizes;  // the pane's files, as listed
   TKeyBindings Keys;
   TFileSession* FSession = &Ftp1;
   TLoginState FLogin;
@@ -188,7 +242,8 @@ class TForm1 : public QWidget {
   std::optional<TTransferProgress> FProgress;  // made once the form's widgets are
 };
 
-// Marks a batch as running for as long as its handler runs, whatever way it ends.
+// Sets a mark (a batch running, a question open) for as long as its handler runs, whatever
+// way it ends.
 class TBatch {
  public:
   explicit TBatch(bool& running) : running_(running) { running_ = true; }

@@ -43,6 +43,9 @@ void TForm1::Ftp1FtpInfo(TObject*, FtpInfo info, const std::string& addinfo) {
       break;
     case ftpiConnected:
       AppendLog(talvo::texts::ConnectedLine(addinfo, SessionSocket().FtpPort), true);
+      ChooseStartFolder();
+      FView.DataInClear = false;
+      ShowSession();
       break;
     case ftpiPassiveMode:
       AppendLog(talvo::texts::PassiveModeLine(addinfo), true);
@@ -52,9 +55,12 @@ void TForm1::Ftp1FtpInfo(TObject*, FtpInfo info, const std::string& addinfo) {
       break;
     case ftpiTlsSession:
       AppendLog(talvo::texts::TlsSessionLine(addinfo), true);
+      ShowSession();
       break;
     case ftpiTlsRefused:
       AppendLog(talvo::texts::TlsRefusedLine(addinfo), true);
+      FView.DataInClear = addinfo == "PROT";
+      ShowSession();
       break;
     case ftpiResumed:
       AppendLog(talvo::texts::ResumedLine(addinfo), true);
@@ -105,7 +111,8 @@ void TForm1::Ftp1FtpInfo(TObject*, FtpInfo info, const std::string& addinfo) {
 
 void TForm1::Ftp1FtpNeedInfo(TObject*, TFtpInfoNeeded need, std::string& value) {
   if (need == ftpnServer) {
-    // Asked already, before the engine was chosen (ConnectAsked).
+    // Asked already, before the engine was chosen (ConnectAsked); none when cancelled.
+    if (!FLogin.ServerAnswer) Ftp1.InfoRequestCancelled = true;
     value = FLogin.ServerAnswer.value_or(std::string());
     return;
   }
@@ -118,9 +125,14 @@ void TForm1::Ftp1FtpNeedInfo(TObject*, TFtpInfoNeeded need, std::string& value) 
   const std::string prompt = passphrase ? talvo::texts::PassphrasePrompt(value) : talvo::texts::NeedInfoPrompt(word);
   QString answer;
   const bool secret = need == ftpnPassword || need == ftpnAccount || passphrase;
-  InputForm->Ask(QString::fromStdString(word), DisplayText(prompt), answer, secret);
-  // Whatever the dialog's result: a cancelled prompt hands back what the field holds.
+  // "&Annuler" (or Escape) ends an FTP connection attempt: nothing of the field is sent.
+  // SFTP takes what the field holds.
+  if (!InputForm->Ask(QString::fromStdString(word), DisplayText(prompt), answer, secret) && FSession == &Ftp1) {
+    Ftp1.InfoRequestCancelled = true;
+    return;
+  }
   value = TypedBytes(answer);
+  if (need == ftpnUserName) ChooseStartFolder();  // another user has another folder
 }
 
 // Trusted only on "&Oui"; a certificate that changed, or that names another host, asks with
@@ -137,9 +149,14 @@ void TForm1::Sftp1SftpHostKey(TObject*, const TSftpHostKeyQuestion& question, bo
 
 void TForm1::Ftp1FtpError(TObject*, FtpError error, const std::string& addinfo) {
   if (error == ftpeLoginRefused || error == AsFtpError(sftpeLoginRefused)) NoteLoginRefused();
+  // A failed transfer leaves neither the bar nor the counter where it got to.
+  if (Running(Operation::Receive) || Running(Operation::Store)) {
+    FProgress->Hide();
+    ui.ByteCounter->Clear();
+  }
   // Once the window is closing, a failure only hastens the end: no message holds it up.
   const auto message = talvo::texts::ErrorMessage(error, addinfo, talvo::texts::LocalContextOf(Session()));
-  if (message && !FClosing) ShowInformation(this, QString::fromStdString(*message));
+  if (message && !FClosing) ShowInformation(this, ErrorText(error, QString::fromStdString(*message)));
   FOperationFailed = true;
   Screen::SetArrow();
 }

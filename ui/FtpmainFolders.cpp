@@ -1,7 +1,8 @@
-// Folder transfers in the window: the question that names the folders with their counts,
-// the wait for the walk (which runs in the nested loop, like a batch's items), the one
-// message that ends a walk that could not go through, the progress of the running file or
-// folder, and the files and folders dropped on the remote pane.
+// Folder transfers in the window: the question that names the folders with their counts
+// (and the files that go beside them), the wait for the walk (which runs in the nested
+// loop, like a batch's items), the question before a file replaces one that is there, the
+// one message that ends a walk that could not go through, the progress of the running file
+// or folder, and the files and folders dropped on the remote pane.
 #include <sys/stat.h>
 
 #include <QDropEvent>
@@ -12,6 +13,7 @@
 
 #include "texts/FrenchMessages.h"
 #include "ui/Dialogs.h"
+#include "ui/FailureTexts.h"
 #include "ui/Ftpmain.h"
 #include "ui/QtLoopBridge.h"
 #include "ui/Screen.h"
@@ -21,8 +23,20 @@ namespace {
 
 using Walk = TFolderTransfer;
 
-QString Quoted(const std::string& name) {
-  return QStringLiteral("« ") + DisplayText(name) + QStringLiteral(" »");
+// The files that go after the folders: how many, and their bytes where known.
+struct TBeside {
+  std::size_t Files = 0;
+  std::int64_t KnownBytes = 0;
+  std::size_t UnknownSizes = 0;
+};
+
+// A name the session's last listing (the folder the walk is in) holds as a file: its size
+// (-1: not given); -2 when it is not listed.
+std::int64_t ListedInFolder(const TFileSession& session, const std::string& name) {
+  for (std::size_t i = 0; i < session.FileNames.size(); ++i) {
+    if (session.FileNames[i] == name) return i < session.FileFacts.size() ? session.FileFacts[i].Size : -1;
+  }
+  return -2;
 }
 
 QString Count(std::size_t n, const char* singular, const char* plural) {
@@ -50,21 +64,29 @@ std::vector<std::string> SkippedFor(const Walk& walk, Walk::SkipReason reason) {
   return paths;
 }
 
-// "Télécharger le dossier « site » et tout ce qu'il contient (12 fichiers, 3456 octets) ?"
-QString Question(const Walk& walk) {
+// "Télécharger le dossier « site » et tout ce qu'il contient (12 fichiers, 3456 octets) ?";
+// files beside it: "…, ainsi que 2 fichiers sélectionnés à côté (14 fichiers en tout, …) ?"
+QString Question(const Walk& walk, const TBeside& beside) {
   QStringList names;
   for (const Walk::Folder& folder : walk.Folders()) {
     if (folder.Parent < 0) names << Quoted(folder.Name);
   }
   const bool one = names.size() == 1;
-  QString text = walk.direction() == Walk::Direction::Download ? QStringLiteral("Télécharger ")
-                                                                : QStringLiteral("Envoyer sur le serveur ");
+  const bool download = walk.direction() == Walk::Direction::Download;
+  QString text = download ? QStringLiteral("Télécharger ") : QStringLiteral("Envoyer sur le serveur ");
   text += (one ? QStringLiteral("le dossier ") : QStringLiteral("les dossiers ")) + names.join(QStringLiteral(", ")) +
-          (one ? QStringLiteral(" et tout ce qu'il contient (") : QStringLiteral(" et tout ce qu'ils contiennent (")) +
-          Count(walk.Files().size(), "fichier", "fichiers") + QStringLiteral(", ");
-  if (walk.UnknownSizes() > 0) text += QStringLiteral("au moins ");
+          (one ? QStringLiteral(" et tout ce qu'il contient") : QStringLiteral(" et tout ce qu'ils contiennent"));
+  if (beside.Files > 0) {
+    text += QStringLiteral(", ainsi que ") +
+            (download ? Count(beside.Files, "fichier sélectionné à côté", "fichiers sélectionnés à côté")
+                      : Count(beside.Files, "fichier déposé avec", "fichiers déposés avec"));
+  }
+  text += QStringLiteral(" (") + Count(walk.Files().size() + beside.Files, "fichier", "fichiers") +
+          (beside.Files > 0 ? QStringLiteral(" en tout, ") : QStringLiteral(", "));
+  if (walk.UnknownSizes() + beside.UnknownSizes > 0) text += QStringLiteral("au moins ");
   // Grouped by thousands, as French writes numbers: 30 070 005.
-  text += QLocale(QLocale::French).toString(static_cast<qlonglong>(walk.KnownBytes())) + QStringLiteral(" octets) ?");
+  text += QLocale(QLocale::French).toString(static_cast<qlonglong>(walk.KnownBytes() + beside.KnownBytes)) +
+          QStringLiteral(" octets) ?");
   if (!walk.RefusedNames().empty()) {
     text += QStringLiteral("\n\n") + Count(walk.RefusedNames().size(), "nom n'est pas téléchargé", "noms ne sont pas téléchargés") +
             QStringLiteral(" : ils désignent un emplacement hors du répertoire local (") + FirstNames(walk.RefusedNames()) +
@@ -116,12 +138,41 @@ QString OutcomeMessage(const Walk& walk) {
 
 }  // namespace
 
-bool TForm1::TransferFolders(TFolderTransfer::Direction direction, std::vector<TFolderTransfer::Top> tops) {
+bool TForm1::TransferFolders(TFolderTransfer::Direction direction, std::vector<TFolderTransfer::Top> tops,
+                             const std::vector<std::string>& beside, TOverwriteQuestion& overwrite) {
+  TBeside besideCounts;
+  for (const std::string& file : beside) {
+    struct stat st {};
+    const std::int64_t size = direction == Walk::Direction::Download ? ListedSize(file)
+                              : ::stat(file.c_str(), &st) == 0   ? static_cast<std::int64_t>(st.st_size)
+                                                                 : -1;
+    ++besideCounts.Files;
+    if (size >= 0) {
+      besideCounts.KnownBytes += size;
+    } else {
+      ++besideCounts.UnknownSizes;
+    }
+  }
+  // Before each file: the question when it would replace one; "Annuler" ends the walk.
+  Walk& folder = Folder();
+  folder.BeforeFile = [&](const Walk::File& file) {
+    const bool more = folder.FilesDone() + 1 < folder.Files().size() || !beside.empty();
+    const TOverwriteQuestion::Answer answer =
+        direction == Walk::Direction::Download
+            ? AskBeforeDownload(overwrite, file.Name, file.Local, file.Facts.Size, more)
+            : AskBeforeUpload(overwrite, file.Local, ListedInFolder(Session(), file.Name), more);
+    if (answer == TOverwriteQuestion::Answer::Stop) folder.Stop();
+    return answer == TOverwriteQuestion::Answer::Replace || answer == TOverwriteQuestion::Answer::Resume;
+  };
+  struct TForgetHook {
+    Walk& walk;
+    ~TForgetHook() { walk.BeforeFile = nullptr; }
+  } forget{folder};
   Screen::SetHourglass();
   Folder().Start(direction, std::move(tops));
   WaitForFolders();
   if (Folder().phase() == Walk::Phase::Scanned) {
-    if (Confirm(this, Question(Folder()))) {
+    if (Confirm(this, Question(Folder(), besideCounts))) {
       FFolderClock.start();
       Folder().Go();
     } else {
@@ -149,7 +200,7 @@ void TForm1::ShowProgress() {
   const bool folder = Folder().phase() == Walk::Phase::Transferring;
   if (!FProgress->Due()) return;
   if (folder) {
-    const QString format = QString::number(Folder().FilesDone() + 1) + QLatin1Char('/') +
+    const QString format = QString::number(Folder().RunningFileNumber()) + QLatin1Char('/') +
                            QString::number(Folder().Files().size());
     FProgress->Show(Folder().BytesDone() + Session().ResumedFrom + Session().BytesTransferred,
                     Folder().KnownBytes(), FFolderClock.elapsed(), format);
@@ -197,6 +248,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 void TForm1::Panel2DragDrop(const std::vector<std::string>& paths) {
   if (!BeginBatch()) return;
   const TBatch batch(FBatchRunning);
+  const TBatch transfer(FTransferBatch);
   std::vector<TFolderTransfer::Top> folders;
   std::vector<std::string> files;
   for (const std::string& path : paths) {
@@ -208,7 +260,11 @@ void TForm1::Panel2DragDrop(const std::vector<std::string>& paths) {
       files.push_back(path);
     }
   }
-  if (folders.empty() || TransferFolders(TFolderTransfer::Direction::Upload, std::move(folders))) StoreFiles(files);
+  TOverwriteQuestion overwrite(this);
+  if (folders.empty() || TransferFolders(TFolderTransfer::Direction::Upload, std::move(folders), files, overwrite)) {
+    StoreFiles(files, overwrite);
+  }
   NeedNewFTPListing(&Ftp1);
   RereadLocalFiles();
+  TellCutShort();
 }

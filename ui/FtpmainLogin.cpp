@@ -6,6 +6,7 @@
 // once logged in.
 #include <QStringList>
 #include <QTimer>
+#include <utility>
 
 #include "credentials/Keyring.h"
 #include "session/RecentServers.h"
@@ -48,10 +49,17 @@ void TForm1::ConnectAsked() {
   }
   Ftp1.SetFtpServer("");
   Ftp1.UserAccount.clear();
-  Sftp1.InitialDirectory.clear();  // a new session starts in the server's home folder
+  // Chosen once the server is known (ChooseStartFolder), never left from the last session.
+  Ftp1.InitialDirectory.clear();
+  Sftp1.InitialDirectory.clear();
+  FBackToPlace = false;
   FLogin.BeginConnection(Ftp1.FtpPort, Ftp1.TlsMode);
   std::string server;
   AskServer(server);
+  if (std::exchange(Ftp1.InfoRequestCancelled, false)) {  // the engine then says it was cancelled
+    if (MakeRequest([this] { Ftp1.Connect(); })) Screen::SetArrow();
+    return;
+  }
   if (FSession == &Sftp1) {
     Sftp1.SetFtpServer(server);
     if (MakeRequest([this] { Sftp1.Connect(); })) Screen::SetArrow();
@@ -63,7 +71,7 @@ void TForm1::ConnectAsked() {
 }
 
 // Asks until the text can be read (each problem said in one message) or is empty, which
-// the engine reports as no server.
+// the engine reports as no server; "&Annuler" ends the connection attempt.
 void TForm1::AskServer(std::string& value) {
   if (FLogin.Retry) {
     UseServer(*std::exchange(FLogin.Retry, std::nullopt), value);
@@ -78,8 +86,11 @@ void TForm1::AskServer(std::string& value) {
       TRecentServers(RecentServersFile).Read(links);  // one that cannot be read offers nothing
       for (const std::string& link : links) offer.Suggestions << DisplayText(link);
       QString answer;
-      InputForm->Ask(QString::fromStdString(word), QString::fromStdString(talvo::texts::NeedInfoPrompt(word)),
-                     answer, offer);
+      if (!InputForm->Ask(QString::fromStdString(word), QString::fromStdString(talvo::texts::NeedInfoPrompt(word)),
+                          answer, offer)) {
+        Ftp1.InfoRequestCancelled = true;
+        return;
+      }
       typed = TypedBytes(answer);
     }
     if (TakeServer(typed, value)) return;
@@ -144,8 +155,11 @@ void TForm1::AskPassword(std::string& value) {
   offer.RememberChecked = std::exchange(FLogin.OfferReplace, false);
   QString answer;
   bool remember = false;
-  InputForm->Ask(QString::fromStdString(word), QString::fromStdString(talvo::texts::NeedInfoPrompt(word)), answer,
-                 offer, &remember);
+  if (!InputForm->Ask(QString::fromStdString(word), QString::fromStdString(talvo::texts::NeedInfoPrompt(word)),
+                      answer, offer, &remember)) {
+    Ftp1.InfoRequestCancelled = true;
+    return;
+  }
   value = TypedBytes(answer);
   FLogin.Remember = remember;
   if (remember) FLogin.TypedPassword = value;

@@ -1,11 +1,12 @@
-// The remote pane: the two lists filled from each listing, and the buttons that enter,
-// make and remove directories, rename and delete files, and list again. Every change ends
-// in a new listing; the lists keep the last listing between listings.
-#include <algorithm>
-
+// The remote pane: the two lists filled from each listing (".." first, then the names in
+// order), and the buttons that enter, make and remove directories, rename and delete
+// files, and list again. Every change ends in a new listing; the lists keep the last
+// listing between listings. A change the server refuses is told with its reply.
 #include "ui/Dialogs.h"
+#include "ui/FailureTexts.h"
 #include "ui/Ftpinput.h"
 #include "ui/Ftpmain.h"
+#include "ui/NameOrder.h"
 #include "ui/Screen.h"
 #include "ui/TextCodec.h"
 
@@ -19,28 +20,51 @@ void TForm1::NeedNewFTPListing(TObject*) {
 
 void TForm1::Ftp1ListingDone(TObject*) {
   std::vector<std::string> directories = Session().DirectoryNames;
-  if (std::find(directories.begin(), directories.end(), "..") == directories.end()) {
-    directories.insert(directories.begin(), "..");
-  }
+  std::erase(directories, "..");
+  SortNames(directories);
+  directories.insert(directories.begin(), "..");
   ui.ListBox1->Assign(std::move(directories));
-  ui.ListBox2->Assign(Session().FileNames);
+  std::vector<std::string> files = Session().FileNames;
+  SortNames(files);
+  ui.ListBox2->Assign(std::move(files));
   SelectStartFile();
+  FRemoteSizes.clear();
+  for (std::size_t i = 0; i < Session().FileNames.size() && i < Session().FileFacts.size(); ++i) {
+    FRemoteSizes[Session().FileNames[i]] = Session().FileFacts[i].Size;
+  }
+  if (Session().Connected) {
+    FView.Folder = Session().InitialDirectory;  // as PWD gave it
+    RememberPlace();
+    ShowSession();
+  }
   Screen::SetArrow();
 }
 
+std::int64_t TForm1::ListedSize(const std::string& name) const {
+  const auto it = FRemoteSizes.find(name);
+  return it == FRemoteSizes.end() ? -1 : it->second;
+}
+
 void TForm1::ListBox1DblClick() {
-  if (!MayStartOperation()) return;
+  if (!MayStartOperation()) {
+    // Ignored while busy: the row it selected must not make a later download a folder's.
+    ui.ListBox1->clearSelection();
+    return;
+  }
   const int row = ui.ListBox1->ItemIndex();
   if (row < 0) return;
   const std::string directory = ui.ListBox1->Item(row);
-  StartOperation([&] { Session().ChangeDirectory(directory); });
+  StartRemoteCommand(QStringLiteral("ouvrir le dossier ") + Quoted(directory),
+                     [&] { Session().ChangeDirectory(directory); });
 }
 
 void TForm1::MkDirFTPBtnClick() {
   if (!MayStartOperation()) return;
   QString name;
   if (!InputForm->Ask(QStringLiteral("Création de répertoire"), QStringLiteral("Nom du répertoire :"), name)) return;
-  StartOperation([&] { Session().CreateDirectory(TypedBytes(name)); });
+  const std::string directory = TypedBytes(name);
+  StartRemoteCommand(QStringLiteral("créer le dossier ") + Quoted(directory),
+                     [&] { Session().CreateDirectory(directory); });
 }
 
 void TForm1::RmDirFTPBtnClick() {
@@ -52,7 +76,8 @@ void TForm1::RmDirFTPBtnClick() {
                          QStringLiteral(" ?"))) {
     return;
   }
-  StartOperation([&] { Session().DeleteDirectory(directory); });
+  StartRemoteCommand(QStringLiteral("supprimer le dossier ") + Quoted(directory),
+                     [&] { Session().DeleteDirectory(directory); });
 }
 
 void TForm1::Button12Click() {
@@ -62,7 +87,9 @@ void TForm1::Button12Click() {
   const std::string oldName = ui.ListBox2->Item(row);
   QString newName;
   if (!InputForm->Ask(QStringLiteral("Renommer"), QStringLiteral("Nouveau nom :"), newName)) return;
-  StartOperation([&] { Session().RenameFile(oldName, TypedBytes(newName)); });
+  const std::string target = TypedBytes(newName);
+  StartRemoteCommand(QStringLiteral("renommer ") + Quoted(oldName) + QStringLiteral(" en ") + Quoted(target),
+                     [&] { Session().RenameFile(oldName, target); });
 }
 
 void TForm1::Button13Click() {
@@ -71,14 +98,17 @@ void TForm1::Button13Click() {
   const QString question = ui.ListBox2->SelCount() < 2
                                ? QStringLiteral("Etes-vous sûr de vouloir supprimer ce fichier ?")
                                : QStringLiteral("Etes-vous sûr de vouloir supprimer ces fichiers ?");
+  std::vector<std::pair<std::string, std::string>> refused;  // each name with the server's reply
   if (Confirm(this, question)) {
     // The names are taken once: the window stays live during the batch and the user may
     // change the selection meanwhile.
     for (const std::string& name : SelectedNames(*ui.ListBox2)) {
       if (!WaitForItem([&] { Session().DeleteFile(name); })) break;
+      if (!Session().Success) refused.emplace_back(name, LastServerReply());
     }
   }
   NeedNewFTPListing(&Ftp1);
+  if (!refused.empty() && !FClosing) ShowInformation(this, RefusedDeletionsText(refused));
 }
 
 void TForm1::Ftp1FileDeleted(TObject*) {
@@ -92,5 +122,5 @@ void TForm1::Button15Click() {
 
 void TForm1::OpenRemoteParent() {
   if (!MayStartOperation()) return;
-  StartOperation([this] { Session().ChangeDirectory(".."); });
+  StartRemoteCommand(QStringLiteral("ouvrir le dossier parent"), [this] { Session().ChangeDirectory(".."); });
 }

@@ -127,8 +127,12 @@ DialogAnswers::Action Press(const std::string& caption) {
   };
 }
 
-void ScriptListing(ScriptedPeer& peer, const std::vector<std::string>& files, bool held, bool mlsd) {
+void ScriptListing(ScriptedPeer& peer, const std::vector<std::string>& files, bool held, bool mlsd,
+                   const std::vector<std::string>& folders) {
   std::string text;
+  for (const std::string& name : folders) {
+    text += (mlsd ? "type=dir; " : "drwxr-xr-x 2 u g 0 Jan 01 00:00 ") + name + "\r\n";
+  }
   for (const std::string& name : files) {
     text += (mlsd ? "type=file;size=5; " : "-rw-r--r-- 1 u g 5 Jan 01 00:00 ") + name + "\r\n";
   }

@@ -90,8 +90,9 @@ DialogAnswers::Action Press(const std::string& caption);
 
 // The scripted server's side of a listing of plain files, such as the one that follows
 // every login of the window; `held`: its first reply waits for peer.Release(); `mlsd`: by
-// MLSD (after a login with ScriptedPeer::MlsdLogin()) rather than LIST.
-void ScriptListing(ScriptedPeer& peer, const std::vector<std::string>& files, bool held = false, bool mlsd = false);
+// MLSD (after a login with ScriptedPeer::MlsdLogin()) rather than LIST; `folders` listed first.
+void ScriptListing(ScriptedPeer& peer, const std::vector<std::string>& files, bool held = false, bool mlsd = false,
+                   const std::vector<std::string>& folders = {});
 // The client has sent a command line starting with `prefix`.
 bool Sent(const ScriptedPeer& peer, const std::string& prefix);
 

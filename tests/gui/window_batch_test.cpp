@@ -40,11 +40,13 @@ TEST_F(WindowBatchTest, ADownloadNeverWritesOutsideTheLocalDirectory) {
 
     Select(*form->ui.ListBox2, listed);
     for (std::size_t i = 0; i < hostile.size(); ++i) dialogs.Expect(Press("OK"));
+    if (mlsd) dialogs.Expect(Press("&Remplacer"));  // the first round's good.txt is there
     Click(form->ui.SpeedButton2);
     ASSERT_TRUE(WaitUntil([&] { return Idle() && dialogs.Pending() == 0; })) << LogText();
     EXPECT_EQ(local.ReadFile("good.txt"), content);
     EXPECT_FALSE(local.Exists("../escaped"));
-    EXPECT_NE(dialogs.Seen()[seenBefore + 3].text.find("../escaped"), std::string::npos) << dialogs.Describe();
+    // The rows are in name order: ".", "..", "../escaped", "/tmp/absolute".
+    EXPECT_NE(dialogs.Seen()[seenBefore + 5].text.find("../escaped"), std::string::npos) << dialogs.Describe();
     ASSERT_TRUE(Disconnect());
     ASSERT_TRUE(peer.WaitFinished(Millis(5000)));
     EXPECT_EQ(peer.Failure(), "");
@@ -169,6 +171,38 @@ TEST_F(WindowBatchTest, AResetInTheMiddleOfABatchEndsItAtOnceWithOneMessage) {
   ASSERT_TRUE(peer.WaitFinished(Millis(5000)));
   EXPECT_EQ(peer.Failure(), "");
   EXPECT_EQ(peer.Commands().back(), "DELE b");
+}
+
+// A double click on a folder while a download runs is ignored, and the row it selected
+// does not make the next download of a file a folder's.
+TEST_F(WindowBatchTest, AFolderLeftSelectedByAnIgnoredDoubleClickStaysBehind) {
+  ScriptedPeer peer;
+  peer.Login();
+  ScriptListing(peer, {"a", "b"}, false, false, {"sub"});
+  for (const char* name : {"a", "b"}) {
+    peer.Expect("TYPE I").Reply("200 ok\r\n").Expect(std::string("SIZE ") + name).Reply("213 1\r\n")
+        .Expect("PORT").Reply("200 ok\r\n").Expect(std::string("RETR ") + name).DataConnect();
+    if (name[0] == 'a') peer.Hold();
+    peer.Reply("150 here\r\n").DataSend(name).DataClose().Reply("226 done\r\n");
+  }
+  peer.Expect("QUIT").Reply("221 bye\r\n").Close();
+  ASSERT_TRUE(LogInTo(peer)) << dialogs.Describe() << LogText();
+
+  Select(*form->ui.ListBox2, {"a"});
+  Trigger meanwhile([&] { return Sent(peer, "RETR a"); }, [&] {
+    DoubleClick(*form->ui.ListBox1, "sub");
+    peer.Release();
+  });
+  Click(form->ui.SpeedButton2);
+  ASSERT_TRUE(WaitUntil([&] { return Idle() && local.Exists("a"); })) << LogText();
+  EXPECT_TRUE(meanwhile.Fired());
+  Select(*form->ui.ListBox2, {"b"});
+  Click(form->ui.SpeedButton2);
+  ASSERT_TRUE(WaitUntil([&] { return Idle() && local.Exists("b"); })) << LogText();
+  EXPECT_EQ(dialogs.Seen().size(), 3u) << dialogs.Describe();  // the login's: no folder question
+  EXPECT_FALSE(Sent(peer, "CWD"));
+  ASSERT_TRUE(Disconnect());
+  EXPECT_EQ(peer.Failure(), "");
 }
 
 // A store the server refuses opens no data connection: the counters still hold the last

@@ -64,8 +64,9 @@ TEST_P(WindowFolderTest, FoldersGoBothWaysThroughTheArrows) {
   Click(form->ui.SpeedButton2);
   ASSERT_TRUE(Settled()) << dialogs.Describe();
   const std::string question = dialogs.Seen().back().text;
-  // 52 498 815 octets, grouped by thousands.
-  EXPECT_NE(question.find("le dossier « site » et tout ce qu'il contient (4 fichiers, 52\u202f498\u202f815 octets)"),
+  // 52 498 815 octets, grouped by thousands, and the file selected beside the folder.
+  EXPECT_NE(question.find("le dossier « site » et tout ce qu'il contient, ainsi que 1 fichier sélectionné à côté "
+                          "(5 fichiers en tout, 52\u202f498\u202f820 octets)"),
             std::string::npos)
       << question;
   EXPECT_FALSE(local.Exists("site"));

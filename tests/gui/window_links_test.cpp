@@ -139,7 +139,7 @@ TEST_F(WindowKeyringTest, APasswordRememberedGoesToTheKeyringAndNowhereElse) {
   ASSERT_TRUE(ConnectWithPassword(server, server.Password(), true)) << dialogs.Describe() << LogText();
   EXPECT_TRUE(offered);
   EXPECT_FALSE(ticked);
-  EXPECT_EQ(TKeyring::Lookup(Key(server)), server.Password());
+  EXPECT_EQ(TKeyring::Lookup(Key(server)), server.Password()) << LogText();
   EXPECT_EQ(EverythingIn(config).find(server.Password()), std::string::npos);
   EXPECT_NE(config.ReadFile("recent-servers").find(server.User()), std::string::npos);
   ASSERT_TRUE(Disconnect());

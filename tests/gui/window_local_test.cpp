@@ -123,9 +123,9 @@ TEST_F(WindowLocalTest, TheTreeAndTheListShowTheDirectoryAndOpeningARowEntersIt)
   ExpectErrorBox("Fichier introuvable.");
   EXPECT_EQ(Tree().Directory(), LocalPath("sub"));
 
-  // Enter on the parent's row goes back up.
+  // Enter on the parent's row goes back up; the keypad's Enter is Enter too.
   Tree().SetItemIndex(TreeRow(local.Path().substr(local.Path().rfind('/') + 1)));
-  QTest::keyClick(&Tree(), Qt::Key_Return);
+  QTest::keyClick(&Tree(), Qt::Key_Enter, Qt::KeypadModifier);
   EXPECT_EQ(WorkingDirectory(), local.Path());
 }
 
@@ -362,6 +362,7 @@ TEST_F(WindowLocalProgramsTest, UnsetTheEditorAndTheOpenerAreTheDesktopsDefaults
                                   "\nExec=" + StandIn(name) + " " + code + "\n"));
   }
   StandIn("xdg-open");
+  StandIn("gnome-text-editor");  // the first fallback editor: never started beside the desktop's
   const std::string text = "l'été $(touch pwned).txt";
   ASSERT_TRUE(local.WriteFile(text, "x") && local.WriteFile("guide.pdf", "%PDF-1.4\n") &&
               local.WriteFile("data.bin", std::string("\0\1\2", 3)));
@@ -379,6 +380,7 @@ TEST_F(WindowLocalProgramsTest, UnsetTheEditorAndTheOpenerAreTheDesktopsDefaults
   Select(Files(), {"data.bin"});
   Click(form->ui.Button7);
   EXPECT_EQ(ArgumentsOf("xdg-open"), (std::vector<std::string>{LocalPath("data.bin")}));
+  EXPECT_FALSE(programs.Exists("gnome-text-editor.args")) << "a second editor started";
   EXPECT_FALSE(local.Exists("pwned"));
   EXPECT_TRUE(dialogs.Seen().empty()) << dialogs.Describe();
 }

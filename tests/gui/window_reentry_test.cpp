@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QTimer>
 #include <algorithm>
 #include <fstream>
@@ -77,16 +78,30 @@ TEST_F(WindowReentryTest, AFullDiskSaysSoOnceInTheWindowAndTheConsoleToolAndTheS
   Click(form->ui.SpeedButton2);
   ASSERT_TRUE(Settled()) << LogText();
   EXPECT_EQ(local.ReadFile("small.txt"), "small");
+
+  // In a folder, in the window and the console tool: the failed file ends the walk,
+  // whichever of the two comes first.
+  ASSERT_TRUE(server.Root().WritePatternFile("d/big.bin", 8 << 20) && server.Root().WriteFile("d/small.txt", "s"));
+  Click(form->ui.Button15);
+  ASSERT_TRUE(Settled()) << LogText();
+  Select(*form->ui.ListBox1, {"d"});
+  dialogs.Expect(Press("&Oui")).Expect(Press("OK"));
+  Click(form->ui.SpeedButton2);
+  ASSERT_TRUE(WaitUntil([&] { return Settled() && !form->Ftp1.Busy; })) << dialogs.Describe() << LogText();
+  EXPECT_EQ(form->FolderTransfer().outcome(), TFolderTransfer::Outcome::Failed) << dialogs.Describe();
+  ASSERT_EQ(::unlink(local.PathOf("d/big.bin.part").c_str()), 0);
   EXPECT_TRUE(Disconnect());
 
   const CliRun run = RunCli({"--port", std::to_string(server.Port()), "--user", server.User(), "--password",
-                             server.Password(), "--quiet", server.Host(), "get", "big.bin", local.PathOf("cli.bin")},
+                             server.Password(), "--quiet", server.Host(), "get", "-r", "d", local.PathOf("d2")},
                             "", Millis(30000));
   EXPECT_EQ(run.exitStatus, 1);
-  EXPECT_NE(run.out.find("error ftpeLocalFileWrite Erreur d'écriture vers " + local.PathOf("cli.bin") +
+  EXPECT_NE(run.out.find("error ftpeLocalFileWrite Erreur d'écriture vers " + local.PathOf("d2/big.bin") +
                          " : Disque plein."),
             std::string::npos)
       << run.out << run.err;
+  EXPECT_NE(run.out.find("done folder 0 files "), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("done folder 0 files 2"), std::string::npos) << run.out;
 }
 
 // The greeting comes while the local rename prompt is open: the login prompts open over
@@ -182,8 +197,9 @@ TEST_F(WindowReentryTest, AServerThatStopsAnsweringLeavesAUsableWindow) {
       .Expect("LIST").DataConnect().Reply("150 here\r\n")
       .DataSend("drwxr-xr-x 2 u g 0 Jan 01 00:00 sub\r\n-rw-r--r-- 1 u g 5 Jan 01 00:00 f\r\n").DataClose()
       .Reply("226 done\r\n");
-  // The next login enters the directory last asked for.
-  peer.Expect("CWD sub").AwaitClose().AcceptNext().Login().Expect("CWD sub").Reply("250 ok\r\n");
+  // The next login, on the same server, goes back to the folder the pane showed, not to the
+  // one asked for and never answered.
+  peer.Expect("CWD sub").AwaitClose().AcceptNext().Login().Expect("CWD /").Reply("250 ok\r\n");
   ScriptListing(peer, {"again.txt"});
   peer.Expect("QUIT").Reply("221 bye\r\n").Close();
   ASSERT_TRUE(LogInTo(peer)) << dialogs.Describe() << LogText();
@@ -203,9 +219,10 @@ TEST_F(WindowReentryTest, AServerThatStopsAnsweringLeavesAUsableWindow) {
   EXPECT_EQ(peer.Failure(), "");
 }
 
-// Fermer in the middle of a download batch: the file is stopped as the stop button does,
-// the batch's next file is never asked for, QUIT goes, and the program ends.
-TEST_F(WindowReentryTest, ClosingDuringATransferStopsItAndEndsTheProgram) {
+// Fermer in the middle of a download batch asks first: "&Non", the default, goes on; "&Oui"
+// stops the file as the stop button does (its part is kept), the batch's next file is never
+// asked for, QUIT goes, and the program ends.
+TEST_F(WindowReentryTest, ClosingDuringATransferAsksThenStopsItAndEndsTheProgram) {
   VsftpdServer server;
   ASSERT_TRUE(server.Start()) << server.Error();
   constexpr std::uint64_t kBig = 128ULL << 20;
@@ -214,16 +231,29 @@ TEST_F(WindowReentryTest, ClosingDuringATransferStopsItAndEndsTheProgram) {
   ASSERT_TRUE(ConnectTo(server, server.User(), server.Password())) << dialogs.Describe() << LogText();
 
   Select(*form->ui.ListBox2, {"big.bin", "next.txt"});
+  std::string defaultAnswer;
+  bool closingAfterNon = true;
+  dialogs.Expect([&](QWidget* box) {
+    defaultAnswer = static_cast<QMessageBox*>(box)->defaultButton()->text().toStdString();
+    Press("&Non")(box);
+    closingAfterNon = form->Closing();
+    QTimer::singleShot(0, form.get(), [&] { Click(form->ui.Button10); });
+  });
+  dialogs.Expect(Press("&Oui"));
   Trigger close([&] { return form->Ftp1.BytesTransferred > (1 << 20); }, [&] { Click(form->ui.Button10); });
   QTimer::singleShot(0, form.get(), [&] { Click(form->ui.SpeedButton2); });
   EXPECT_EQ(RunProgramLoop(30000), 0) << LogText();
   EXPECT_TRUE(close.Fired());
+  EXPECT_EQ(defaultAnswer, "&Non");
+  EXPECT_FALSE(closingAfterNon);
+  EXPECT_EQ(dialogs.Seen().back().text.rfind("Un transfert est en cours.", 0), 0u) << dialogs.Describe();
   EXPECT_FALSE(form->Ftp1.Connected);
   const std::string log = LogText();
   EXPECT_NE(log.find("ABOR"), std::string::npos) << log;
   EXPECT_NE(log.find("QUIT"), std::string::npos) << log;
   EXPECT_EQ(log.find("RETR next.txt"), std::string::npos) << log;
-  EXPECT_LT(local.FileSize("big.bin").value_or(0), kBig);
+  EXPECT_FALSE(local.Exists("big.bin"));
+  EXPECT_GT(local.FileSize("big.bin.part").value_or(0), 0u) << "the part received is kept";
 }
 
 // A confirmation left open during an upload: the loop under the box runs the store, so the

@@ -95,30 +95,56 @@ TEST_P(WindowRemoteTest, BrowsesMakesRenamesAndRemovesWithBothAnswers) {
   EXPECT_EQ(dialogs.Seen()[5].caption, "Confirmation");
 }
 
-// Each key does what its button or double click does, questions included.
+// A command of the pane that the server refuses is told: what was asked, in French words
+// why, and the server's own reply; a delete batch tells each file refused. (The file is
+// removed behind the server's back once listed; the folder is there already.)
+TEST_P(WindowRemoteTest, ARefusalOfTheServerIsToldWithItsReply) {
+  ASSERT_TRUE(server->Root().MakeDirectory("made") && server->Root().WriteFile("lost.txt", "x"));
+  ASSERT_TRUE(LogIn()) << dialogs.Describe() << LogText();
+  dialogs.Expect(Type("made")).Expect(Press("OK"));
+  Click(form->ui.MkDirFTPBtn);
+  ASSERT_TRUE(Settled()) << dialogs.Describe() << LogText();
+  ASSERT_TRUE(RemoveTree(server->Root().PathOf("lost.txt")));
+  Select(*form->ui.ListBox2, {"lost.txt"});
+  dialogs.Expect(Press("&Oui")).Expect(Press("OK"));
+  Click(form->ui.Button13);
+  ASSERT_TRUE(Settled()) << dialogs.Describe() << LogText();
+  const std::vector<SeenDialog>& seen = dialogs.Seen();
+  ASSERT_EQ(seen.size(), 7u) << dialogs.Describe();
+  for (const auto& [told, asked] : {std::pair{seen[4].text, "de créer le dossier « made »"},
+                                    std::pair{seen[6].text, "de supprimer le fichier « lost.txt »"}}) {
+    EXPECT_EQ(told.rfind(std::string("Le serveur a refusé ") + asked + " : ", 0), 0u) << told;
+    EXPECT_NE(told.find("\n\nRéponse du serveur : 550"), std::string::npos) << told;
+  }
+  EXPECT_TRUE(form->Ftp1.Connected);
+}
+
+// Each key does what its button or double click does, questions included; the arrows have
+// keys of their own, named in their tool tips.
 TEST_P(WindowRemoteTest, TheKeysOfBothPanesDoWhatTheirButtonsDo) {
   ASSERT_TRUE(server->Root().MakeDirectory("sub"));
   ASSERT_TRUE(server->Root().WriteFile("a.txt", "a"));
   ASSERT_TRUE(LogIn()) << dialogs.Describe() << LogText();
-  const auto press = [&](TListBox* list, Qt::Key key) {
+  const auto press = [&](TListBox* list, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
     list->setFocus();
-    QTest::keyClick(list, key);
+    QTest::keyClick(list, key, modifiers);
     return Settled();
   };
   Select(*form->ui.ListBox1, {"sub"});
-  ASSERT_TRUE(press(form->ui.ListBox1, Qt::Key_Return));
+  ASSERT_TRUE(press(form->ui.ListBox1, Qt::Key_Enter, Qt::KeypadModifier));  // the keypad's Enter
   EXPECT_EQ(Rows(*form->ui.ListBox2), Names{});
   ASSERT_TRUE(press(form->ui.ListBox2, Qt::Key_Backspace));
   EXPECT_EQ(Rows(*form->ui.ListBox2), (Names{"a.txt"}));
   ASSERT_TRUE(server->Root().WriteFile("b.txt", "b"));
+  ASSERT_TRUE(server->Root().WriteFile("B10.txt", "10"));
+  ASSERT_TRUE(server->Root().WriteFile("b9.txt", "9"));
   ASSERT_TRUE(press(form->ui.ListBox2, Qt::Key_F5));
-  Names rows = Rows(*form->ui.ListBox2);
-  std::sort(rows.begin(), rows.end());  // pyftpdlib's MLSD lists in the folder's own order
-  EXPECT_EQ(rows, (Names{"a.txt", "b.txt"}));
+  // In name order, whatever order the server lists in: case aside, numbers as numbers.
+  EXPECT_EQ(Rows(*form->ui.ListBox2), (Names{"a.txt", "b.txt", "b9.txt", "B10.txt"}));
   Select(*form->ui.ListBox2, {"b.txt"});
   dialogs.Expect(Press("&Oui"));
   ASSERT_TRUE(press(form->ui.ListBox2, Qt::Key_Delete));
-  EXPECT_EQ(Rows(*form->ui.ListBox2), (Names{"a.txt"}));
+  EXPECT_EQ(Rows(*form->ui.ListBox2), (Names{"a.txt", "b9.txt", "B10.txt"}));
 
   ASSERT_TRUE(local.WriteFile("l.txt", "l"));
   ASSERT_TRUE(press(form->ui.FileListBox1, Qt::Key_F5));
@@ -132,6 +158,25 @@ TEST_P(WindowRemoteTest, TheKeysOfBothPanesDoWhatTheirButtonsDo) {
   EXPECT_TRUE(std::any_of(tree.begin(), tree.end(), [](const std::string& row) { return row.ends_with("made elsewhere"); }));
   ASSERT_TRUE(press(form->ui.FileListBox1, Qt::Key_Backspace));
   EXPECT_EQ(form->ui.DirectoryListBox1->Directory() + "/", local.Path().substr(0, local.Path().rfind('/') + 1));
+
+  // Enter on the server's files, and the arrows' keys from anywhere in the window.
+  form->ui.DirectoryListBox1->SetDirectory(local.Path());
+  Select(*form->ui.ListBox2, {"a.txt"});
+  ASSERT_TRUE(press(form->ui.ListBox2, Qt::Key_Return));
+  EXPECT_EQ(local.ReadFile("a.txt"), "a");
+  // As the keyboard sends them, to the window: the focus is in the other pane.
+  form->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+  Select(*form->ui.ListBox2, {"b9.txt"});
+  form->ui.FileListBox1->setFocus();
+  QTest::keyClick(form->windowHandle(), Qt::Key_Left, Qt::ControlModifier);
+  ASSERT_TRUE(WaitUntil([&] { return local.Exists("b9.txt") && Idle(); })) << LogText();
+  Select(*form->ui.FileListBox1, {"l.txt"});
+  form->ui.ListBox2->setFocus();
+  QTest::keyClick(form->windowHandle(), Qt::Key_Right, Qt::ControlModifier);
+  ASSERT_TRUE(WaitUntil([&] { return server->Root().Exists("l.txt") && Idle(); })) << LogText();
+  EXPECT_TRUE(form->ui.SpeedButton2->toolTip().endsWith(QStringLiteral("(Ctrl+Gauche)")));
+  EXPECT_TRUE(form->ui.SpeedButton1->toolTip().endsWith(QStringLiteral("(Ctrl+Droite)")));
 }
 
 TEST_P(WindowRemoteTest, DeletesDownloadsAndUploadsSeveralFilesInOneBatch) {

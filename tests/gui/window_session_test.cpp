@@ -25,8 +25,12 @@ TEST_F(WindowSessionTest, ConnectsThroughThePromptsShowsTheConversationAndKeepsT
   ASSERT_TRUE(server.Start()) << server.Error();
   ASSERT_TRUE(server.Root().MakeDirectory("pub"));
   ASSERT_TRUE(server.Root().WriteFile("a.txt", "hello"));
+  EXPECT_EQ(form->windowTitle().toStdString(), "Talvo FTP — non connecté");
 
   ASSERT_TRUE(ConnectTo(server, server.User(), server.Password())) << dialogs.Describe() << LogText();
+  // The server, its port (not 21), the folder shown, and a session in clear.
+  EXPECT_EQ(form->windowTitle().toStdString(),
+            "Talvo FTP — 127.0.0.1:" + std::to_string(server.Port()) + " : / — en clair");
 
   const std::vector<SeenDialog> expected = {{"Serveur FTP", "Saisissez le serveur ftp :"},
                                             {"Nom d'utilisateur", "Saisissez le nom d'utilisateur :"},
@@ -46,30 +50,70 @@ TEST_F(WindowSessionTest, ConnectsThroughThePromptsShowsTheConversationAndKeepsT
   EXPECT_EQ(Rows(*form->ui.ListBox2), (std::vector<std::string>{"a.txt"}));
 
   ASSERT_TRUE(Disconnect()) << LogText();
+  EXPECT_EQ(form->windowTitle().toStdString(), "Talvo FTP — non connecté");
   EXPECT_NE(LogText().find("QUIT\n"), std::string::npos);
   EXPECT_EQ(Rows(*form->ui.ListBox2), (std::vector<std::string>{"a.txt"}));
   EXPECT_FALSE(Screen::IsHourglass());
 }
 
+// A session on another server starts in that server's own folder, never in the folder
+// the last one showed; back on the same server, the pane goes back where it was.
+TEST_F(WindowSessionTest, AnotherServerStartsInItsOwnFolderAndTheSameOneGoesBack) {
+  PyFtpdServer first, second;
+  ASSERT_TRUE(first.Root().MakeDirectory("pub") && first.Root().WriteFile("pub/in-pub.txt", "p"));
+  ASSERT_TRUE(second.Root().WriteFile("second.txt", "s"));
+  ASSERT_TRUE(first.Start()) << first.Error();
+  ASSERT_TRUE(second.Start()) << second.Error();
+  ASSERT_TRUE(ConnectTo(first, first.User(), first.Password())) << dialogs.Describe() << LogText();
+  DoubleClick(*form->ui.ListBox1, "pub");
+  ASSERT_TRUE(WaitUntil([&] { return Idle() && Rows(*form->ui.ListBox2) == std::vector<std::string>{"in-pub.txt"}; }));
+  ASSERT_TRUE(Disconnect());
+
+  form->ui.Log->clear();
+  ASSERT_TRUE(ConnectTo(second, second.User(), second.Password())) << dialogs.Describe() << LogText();
+  EXPECT_EQ(LogText().find("CWD"), std::string::npos) << LogText();
+  EXPECT_EQ(Rows(*form->ui.ListBox2), std::vector<std::string>{"second.txt"});
+  ASSERT_TRUE(Disconnect());
+
+  ASSERT_TRUE(ConnectTo(first, first.User(), first.Password())) << dialogs.Describe() << LogText();
+  EXPECT_EQ(Rows(*form->ui.ListBox2), std::vector<std::string>{"in-pub.txt"}) << LogText();
+  EXPECT_EQ(form->windowTitle().toStdString(),
+            "Talvo FTP — 127.0.0.1:" + std::to_string(first.Port()) + " : /pub — en clair");
+  EXPECT_TRUE(Disconnect());  // while the servers still run
+}
+
+// "&Annuler" at a prompt ends the attempt, with nothing of it sent; a service that is not
+// FTP (another's banner, then nothing) is given up at once.
 TEST_F(WindowSessionTest, EachFailureToConnectShowsItsFrenchMessageAndLeavesTheArrow) {
   PyFtpdServer server;
   ASSERT_TRUE(server.Start()) << server.Error();
+  ScriptedPeer notFtp;
+  notFtp.Reply("SSH-2.0-OpenSSH_9.2p1 Debian-2+deb12u3\r\n").AwaitClose();
+  notFtp.Start();
+  const std::string cancelled = "Transaction annulée.";
   struct Case {
     const char* what;
     std::uint16_t port;
     std::vector<DialogAnswers::Action> answers;
     std::string message;
+    std::string notSent = {};  // a command that must not have gone
   };
   const std::vector<Case> cases = {
       {"refused connection", PickFreePort(), {Type("127.0.0.1")},
        "Le serveur refuse la connection. Veuillez vérifier que vous avez correctement saisi le nom du serveur FTP."},
-      {"empty server name", server.Port(), {Type("", false)}, "Aucun serveur spécifié."},
+      {"server prompt cancelled empty", server.Port(), {Type("", false)}, cancelled},
+      {"server prompt cancelled after typing", server.Port(), {Type("127.0.0.1", false)}, cancelled},
+      {"user prompt cancelled", server.Port(), {Type("127.0.0.1"), Type(server.User(), false)}, cancelled, "USER"},
+      {"password prompt cancelled", server.Port(),
+       {Type("127.0.0.1"), Type(server.User()), Type(server.Password(), false)}, cancelled, "PASS"},
       {"wrong password", server.Port(), {Type("127.0.0.1"), Type(server.User()), Type("wrong")},
        "Accès refusé. Veuillez vérifier votre nom d'utilisateur et votre mot de passe."},
+      {"not an FTP service", notFtp.Port(), {Type("127.0.0.1")}, "Le serveur FTP ne répond pas."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const std::size_t before = dialogs.Seen().size();
+    form->ui.Log->clear();
     form->Ftp1.FtpPort = c.port;
     for (const auto& answer : c.answers) dialogs.Expect(answer);
     dialogs.Expect(Press("OK"));
@@ -79,18 +123,10 @@ TEST_F(WindowSessionTest, EachFailureToConnectShowsItsFrenchMessageAndLeavesTheA
     ASSERT_EQ(dialogs.Seen().size(), before + c.answers.size() + 1);
     EXPECT_EQ(dialogs.Seen().back().caption, "Talvo FTP");
     EXPECT_EQ(dialogs.Seen().back().text, c.message);
+    if (!c.notSent.empty()) {
+      EXPECT_EQ(LogText().find(c.notSent), std::string::npos) << LogText();
+    }
   }
-}
-
-TEST_F(WindowSessionTest, AServerNameTypedThenCancelledStillConnects) {
-  PyFtpdServer server;
-  ASSERT_TRUE(server.Start()) << server.Error();
-  form->Ftp1.FtpPort = server.Port();
-  dialogs.Expect(Type("127.0.0.1", false)).Expect(Type(server.User())).Expect(Type(server.Password()));
-  Click(form->ui.ConnectBtn);
-  EXPECT_TRUE(WaitUntil([&] { return form->Ftp1.Connected && Idle() && form->ui.ListBox1->Count() > 0; }))
-      << dialogs.Describe() << LogText();
-  EXPECT_TRUE(Disconnect());  // while the server still runs
 }
 
 TEST_F(WindowSessionTest, ThePromptEnablesOkOnlyWithTextAndEscapeCancels) {

@@ -18,9 +18,12 @@ void FtpEventLog::Bind(Component& ftp) {
   ftp.OnFtpError = [this](TObject*, FtpError error, std::string addinfo) {
     Add(std::string(SessionErrorName(error)) + ":" + addinfo);
   };
-  ftp.OnFtpNeedInfo = [this](TObject*, TFtpInfoNeeded need, std::string& value) {
+  ftp.OnFtpNeedInfo = [this, &ftp](TObject*, TFtpInfoNeeded need, std::string& value) {
     Add(std::string("need ") + SessionInfoNeededName(need));
     if (const auto it = Answers.find(need); it != Answers.end()) value = it->second;
+    if constexpr (requires { ftp.InfoRequestCancelled; }) {
+      if (Cancelled == need) ftp.InfoRequestCancelled = true;
+    }
   };
   const auto note = [this](const char* word) { return [this, word](TObject*) { Add(word); }; };
   ftp.OnFtpReady = note("ready");

@@ -1,11 +1,13 @@
 // Records every event of a TVelaFtp (or a TVelaSftp) as one line of text, in the order they fire, so that a
 // test can compare a whole sequence: "ftpiDisconnected:" (info name, colon, addinfo),
 // "ftpeNoServer:Error", "need ftpnServer", "ready", "quit", and one word per completion
-// event ("loggedIn", "directoryChanged", ...). It also answers OnFtpNeedInfo from a table.
+// event ("loggedIn", "directoryChanged", ...). It also answers OnFtpNeedInfo from a table,
+// or cancels it.
 #pragma once
 
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,6 +32,8 @@ class FtpEventLog {
 
   // What OnFtpNeedInfo writes for a need; a need without an answer leaves the value alone.
   std::map<TFtpInfoNeeded, std::string> Answers;
+  // A need that OnFtpNeedInfo cancels, as a user's "Annuler" does.
+  std::optional<TFtpInfoNeeded> Cancelled;
 
  private:
   template <typename Component>
