@@ -78,6 +78,7 @@ class TFolderTransfer {
     NameLeaves,  // the server listed a name that would leave the local folder
     LinkLeaves,  // a local link that leads out of the chosen folder
     Loop,        // a folder that leads back to one of its own parents
+    NotPlain,    // a local pipe, socket, device or link to nothing: not sent
   };
   struct Skip {
     std::string Path;  // the server's path (download) or the local one (upload)

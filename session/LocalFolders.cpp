@@ -58,7 +58,7 @@ int MakeLocalFolder(const std::string& path) {
 }
 
 // Depth first, each folder before the folders inside it. Only plain files and folders go;
-// sockets, pipes and devices are left out.
+// sockets, pipes, devices and links to nothing are left out and named.
 void TFolderTransfer::ScanLocal() {
   for (const Top& top : tops_) {
     const std::string chosen = Resolved(top.Local);
@@ -80,10 +80,14 @@ void TFolderTransfer::ScanLocal() {
         const std::string path = JoinPath(next.Local, name);
         struct stat st {};
         if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && !Inside(Resolved(path), chosen)) {
-          if (::stat(path.c_str(), &st) == 0) skipped_.push_back({path, SkipReason::LinkLeaves});
+          const bool leads = ::stat(path.c_str(), &st) == 0;
+          skipped_.push_back({path, leads ? SkipReason::LinkLeaves : SkipReason::NotPlain});
           continue;  // leads out of the chosen folder (or nowhere)
         }
-        if (::stat(path.c_str(), &st) != 0) continue;
+        if (::stat(path.c_str(), &st) != 0) {
+          if (errno != ENOENT) skipped_.push_back({path, SkipReason::NotPlain});
+          continue;  // gone since the folder was read
+        }
         if (S_ISREG(st.st_mode)) {
           ListingFacts facts;
           facts.Size = static_cast<std::int64_t>(st.st_size);
@@ -98,6 +102,8 @@ void TFolderTransfer::ScanLocal() {
             return;
           }
           children.push_back({static_cast<int>(index), name, path, next.Depth + 1, IdentityOf(st)});
+        } else {
+          skipped_.push_back({path, SkipReason::NotPlain});
         }
       }
       pending_.insert(pending_.end(), children.rbegin(), children.rend());

@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "session/PartMark.h"
@@ -257,12 +258,13 @@ TEST_F(FolderTransferTest, UploadMakesOnlyTheMissingFolders) {
 }
 
 // An upload's scan follows links that stay inside the chosen folder, as a file manager
-// shows them; a link that leads out of it (to ~/.ssh, say) is skipped and named, and so is a
-// folder that leads back to one that holds it.
+// shows them; a link that leads out of it (to ~/.ssh, say) is skipped and named, and so are a
+// folder that leads back to one that holds it, a pipe and a link to nothing.
 TEST_F(FolderTransferTest, AnUploadNeverLeavesTheChosenFolder) {
   ASSERT_TRUE(s.tree.WriteFile("secret/key", "K") && s.tree.WriteFile("top/a", "A") && s.tree.WriteFile("top/sub/b", "B"));
   ASSERT_TRUE(s.tree.MakeSymlink("top/docs", "../secret") && s.tree.MakeSymlink("top/key", "../secret/key") &&
-              s.tree.MakeSymlink("top/alias", "sub") && s.tree.MakeSymlink("top/sub/loop", ".."));
+              s.tree.MakeSymlink("top/alias", "sub") && s.tree.MakeSymlink("top/sub/loop", "..") &&
+              s.tree.MakeSymlink("top/gone", "nowhere") && ::mkfifo(s.tree.PathOf("top/pipe").c_str(), 0600) == 0);
   walk.Start(Walk::Direction::Upload, {{"top", s.tree.PathOf("top")}});
   ASSERT_EQ(walk.phase(), Walk::Phase::Scanned);
   Lines sent;
@@ -270,7 +272,7 @@ TEST_F(FolderTransferTest, AnUploadNeverLeavesTheChosenFolder) {
   EXPECT_EQ(sent, (Lines{"/a", "/alias/b", "/sub/b"}));
   Lines skipped;
   for (const Walk::Skip& skip : walk.Skipped()) skipped.push_back(skip.Path.substr(s.tree.PathOf("top").size()));
-  EXPECT_EQ(skipped, (Lines{"/docs", "/key", "/alias/loop", "/sub/loop"}));
+  EXPECT_EQ(skipped, (Lines{"/docs", "/gone", "/key", "/pipe", "/alias/loop", "/sub/loop"}));
 
   // A tree really deeper than the bound is refused whole, by the local folder's name.
   std::string deep = "deep";

@@ -386,6 +386,7 @@ class TCliSession {
       case TFolderTransfer::SkipReason::NameLeaves: return "its name would leave the local folder";
       case TFolderTransfer::SkipReason::LinkLeaves: return "a link that leads out of the folder";
       case TFolderTransfer::SkipReason::Loop: return "a folder that leads back to one that holds it";
+      case TFolderTransfer::SkipReason::NotPlain: return "neither a plain file nor a folder";
     }
     return "";
   }
