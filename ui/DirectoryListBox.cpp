@@ -10,7 +10,6 @@
 #include <exception>
 
 #include "ui/Dialogs.h"
-#include "ui/DriveComboBox.h"
 #include "ui/FileListBox.h"
 #include "ui/InOutError.h"
 #include "ui/NameOrder.h"
@@ -58,7 +57,7 @@ void TDirectoryListBox::SetDirectory(const std::string& directory) {
   SetItemIndex(currentRow_);
   setToolTip(DisplayText(directory_));  // the whole path, wider than the list
   if (fileList_ != nullptr) fileList_->SetDirectory(directory_);
-  if (driveCombo_ != nullptr) driveCombo_->ShowDriveOf(directory_);
+  if (directoryShown_) directoryShown_(directory_);
 }
 
 std::string TDirectoryListBox::HighlightedSubDirectory() const {

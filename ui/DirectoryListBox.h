@@ -7,12 +7,13 @@
 // error box and changes nothing.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ui/ListBox.h"
 
-class TDriveComboBox;
 class TFileListBox;
 
 class TDirectoryListBox : public TListBox {
@@ -20,8 +21,9 @@ class TDirectoryListBox : public TListBox {
   explicit TDirectoryListBox(QWidget* parent = nullptr);
 
   void SetFileList(TFileListBox* files) { fileList_ = files; }
-  // The drive selector that shows the drive of the current directory.
-  void SetDriveCombo(TDriveComboBox* drives) { driveCombo_ = drives; }
+  // Told each directory made current (the drive selector shows its drive): the tree does
+  // not know who listens.
+  void SetDirectoryShown(std::function<void(const std::string&)> shown) { directoryShown_ = std::move(shown); }
   const std::string& Directory() const { return directory_; }
   // Makes `directory` current: the tree is rebuilt, the file list follows and the process
   // changes into it. A directory that cannot be entered throws InOutError and leaves
@@ -40,7 +42,7 @@ class TDirectoryListBox : public TListBox {
   void OpenRow(int row);
 
   TFileListBox* fileList_ = nullptr;
-  TDriveComboBox* driveCombo_ = nullptr;
+  std::function<void(const std::string&)> directoryShown_;
   std::string directory_;
   std::vector<std::string> paths_;
   int currentRow_ = -1;

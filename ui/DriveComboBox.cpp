@@ -67,7 +67,7 @@ TDriveComboBox::TDriveComboBox(QWidget* parent) : QComboBox(parent) {
 
 void TDriveComboBox::SetDirList(TDirectoryListBox* tree) {
   dirList_ = tree;
-  if (tree != nullptr) tree->SetDriveCombo(this);
+  if (tree != nullptr) tree->SetDirectoryShown([this](const std::string& directory) { ShowDriveOf(directory); });
 }
 
 void TDriveComboBox::Refresh() {
