@@ -600,14 +600,12 @@ TEST_F(CliTest, CtrlCStopsTheTransferErasesTheLineAndExitsWith130) {
   EXPECT_EQ(lines.back(), "quit");
 }
 
-}  // namespace
-
-namespace {
-
 // The login from a link, from ~/.netrc and from --password-file, against a real server; a
 // link that cannot be read, a ~/.netrc that others may read and one that cannot be read
-// each stop the tool with one message before anything is sent.
-TEST_F(CliTest, LinksNetrcAndPasswordFileAgainstARealServer) {
+// each stop the tool with one message before anything is sent. With no password from
+// anywhere, the server's request for one is asked on the terminal without echo; the
+// terminal echoes again afterwards, after Ctrl-C too.
+TEST_F(CliTest, LinksNetrcPasswordFileAndTerminalAgainstARealServer) {
   talvo::test::PyFtpdServer server;
   ASSERT_TRUE(server.Start()) << server.Error();
   ASSERT_TRUE(server.Root().WriteFile("sub dir/inner.txt", "x"));
@@ -655,13 +653,7 @@ TEST_F(CliTest, LinksNetrcAndPasswordFileAgainstARealServer) {
       EXPECT_EQ(run.out, "");  // nothing was attempted
     }
   }
-}
 
-// With no password from anywhere, the server's request for one is asked on the terminal
-// without echo; the terminal echoes again afterwards, after Ctrl-C too.
-TEST_F(CliTest, PasswordAskedOnATerminalWithoutEcho) {
-  talvo::test::PyFtpdServer server;
-  ASSERT_TRUE(server.Start()) << server.Error();
   const std::vector<std::string> args = {"--user", server.User(), "127.0.0.1:" + std::to_string(server.Port()), "ls"};
   const std::string prompt = "Mot de passe de " + server.User() + " sur 127.0.0.1 : ";
   const CliRun run = RunCli(args, server.Password() + "\n", kLimit, {}, false, TerminalInput{prompt, false});
