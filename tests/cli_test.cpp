@@ -418,8 +418,11 @@ TEST_F(CliTest, SessionTakesThePasswordFromTheEnvironmentEscapesNamesAndSaysWhyA
 // three levels with an empty folder, names with blanks and accents and a 50 MiB file comes
 // down and goes up byte for byte, into folders partly there already; a link back up is a
 // loop (vsftpd's PWD names the folder it leads to, pyftpdlib's MLSD its identity): it is
-// skipped and named, the rest copied, and the exit status is 1.
-TEST_F(CliTest, FoldersBothWaysAndALinkThatLoopsWithRealServers) {
+// skipped and named, the rest copied, and the exit status is 1. A folder of the server
+// holding a "data.bin.part" of its own is mirrored twice, byte for byte: that part is another
+// program's, neither appended to data.bin nor removed. A download killed half-way leaves its
+// part, marked, and nothing else; the next one continues it.
+TEST_F(CliTest, FolderCopiesLinksThatLoopMirroringAndKilledDownloadsWithRealServers) {
   for (const auto& make : kRealServers) {
     const auto server = make();
     SCOPED_TRACE(server->Name());
@@ -429,9 +432,10 @@ TEST_F(CliTest, FoldersBothWaysAndALinkThatLoopsWithRealServers) {
     ASSERT_TRUE(root.MakeDirectory("up/empty"));
     talvo::test::TempTree local("cli-folders");
     const std::vector<std::string> login = {"--port", std::to_string(server->Port()), "--user", server->User(),
-                                            "--password", server->Password(), "--quiet", server->Host()};
+                                            "--password", server->Password()};
     std::vector<std::string> args = login;
-    args.insert(args.end(), {"get", "-r", "site", local.PathOf("site"), "put", "-r", local.PathOf("site"), "up"});
+    args.insert(args.end(), {"--quiet", server->Host(), "get", "-r", "site", local.PathOf("site"), "put", "-r",
+                             local.PathOf("site"), "up"});
     const CliRun run = RunCli(args, "", kLimit);
     EXPECT_EQ(run.exitStatus, 0) << run.out << run.err << server->Log();
     EXPECT_NE(run.out.find("folder files 4 bytes " + std::to_string((50 << 20) + 70000 + 7 + 8)), std::string::npos)
@@ -443,7 +447,7 @@ TEST_F(CliTest, FoldersBothWaysAndALinkThatLoopsWithRealServers) {
 
     ASSERT_TRUE(root.MakeSymlink("site/empty/loop", ".."));
     args = login;
-    args.insert(args.end(), {"get", "-r", "site", local.PathOf("again")});
+    args.insert(args.end(), {"--quiet", server->Host(), "get", "-r", "site", local.PathOf("again")});
     const CliRun looped = RunCli(args, "", kLimit);
     EXPECT_EQ(looped.exitStatus, 1) << looped.out << looped.err;
     EXPECT_NE(looped.err.find("talvoftp-cli: not copied, a folder that leads back to one that holds it: "
@@ -451,44 +455,32 @@ TEST_F(CliTest, FoldersBothWaysAndALinkThatLoopsWithRealServers) {
               std::string::npos)
         << looped.err;
     EXPECT_EQ(talvo::test::TreeContents(local.PathOf("again")), original);
-  }
-}
 
-// A folder of the server holding a "data.bin.part" of its own is mirrored twice, byte for
-// byte: that part is another program's, neither appended to data.bin nor removed. A download
-// killed half-way leaves its part, marked, and nothing else; the next one continues it.
-TEST_F(CliTest, MirroringTwiceAndAKilledDownloadLoseNothingWithRealServers) {
-  for (const auto& make : kRealServers) {
-    const auto server = make();
-    SCOPED_TRACE(server->Name());
-    ASSERT_TRUE(server->Start()) << server->Error();
-    talvo::test::TempTree& root = server->Root();
-    ASSERT_TRUE(root.WritePatternFile("site/data.bin", 3 << 20) && root.WriteFile("site/data.bin.part", "a leftover") &&
-                root.WritePatternFile("big.bin", 64 << 20));
-    talvo::test::TempTree local("cli-mirror");
-    const std::vector<std::string> login = {"--port", std::to_string(server->Port()), "--user", server->User(),
-                                            "--password", server->Password(), "--tls", "off"};
+    ASSERT_TRUE(root.WritePatternFile("mirror/data.bin", 3 << 20) &&
+                root.WriteFile("mirror/data.bin.part", "a leftover") && root.WritePatternFile("big/big.bin", 64 << 20));
+    talvo::test::TempTree mirrored("cli-mirror");
     std::vector<std::string> mirror = login;
-    mirror.insert(mirror.end(), {"--quiet", server->Host(), "get", "-r", "site", local.PathOf("site")});
+    mirror.insert(mirror.end(), {"--tls", "off", "--quiet", server->Host(), "get", "-r", "mirror",
+                                 mirrored.PathOf("mirror")});
     for (int round = 0; round < 2; ++round) {
-      const CliRun run = RunCli(mirror, "", kLimit);
-      EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
-      EXPECT_EQ(talvo::test::TreeContents(local.PathOf("site")), talvo::test::TreeContents(root.PathOf("site")));
+      const CliRun again = RunCli(mirror, "", kLimit);
+      EXPECT_EQ(again.exitStatus, 0) << again.out << again.err;
+      EXPECT_EQ(talvo::test::TreeContents(mirrored.PathOf("mirror")), talvo::test::TreeContents(root.PathOf("mirror")));
     }
 
     std::vector<std::string> get = login;
-    get.insert(get.end(), {server->Host(), "get", "big.bin", local.PathOf("big.bin")});
-    KillWhenItHas(get, local.PathOf("big.bin.part"), 1 << 20);
-    ASSERT_FALSE(local.Exists("big.bin"));
-    const std::uint64_t part = local.FileSize("big.bin.part").value_or(0);
-    const CliRun again = RunCli(get, "", kLimit);
-    EXPECT_EQ(again.exitStatus, 0) << again.err;
-    EXPECT_NE(again.out.find("info ftpiResumed " + std::to_string(part)), std::string::npos);
-    auto copied = talvo::test::TreeContents(local.Path());
+    get.insert(get.end(), {"--tls", "off", server->Host(), "get", "big/big.bin", mirrored.PathOf("big.bin")});
+    KillWhenItHas(get, mirrored.PathOf("big.bin.part"), 1 << 20);
+    ASSERT_FALSE(mirrored.Exists("big.bin"));
+    const std::uint64_t part = mirrored.FileSize("big.bin.part").value_or(0);
+    const CliRun resumed = RunCli(get, "", kLimit);
+    EXPECT_EQ(resumed.exitStatus, 0) << resumed.err;
+    EXPECT_NE(resumed.out.find("info ftpiResumed " + std::to_string(part)), std::string::npos);
+    auto copied = talvo::test::TreeContents(mirrored.Path());
     std::vector<std::string> names;
     for (const auto& [name, contents] : copied) names.push_back(name);
-    EXPECT_EQ(names, (std::vector<std::string>{"big.bin", "site", "site/data.bin", "site/data.bin.part"}));
-    EXPECT_EQ(copied["big.bin"], talvo::test::TreeContents(root.Path())["big.bin"]);
+    EXPECT_EQ(names, (std::vector<std::string>{"big.bin", "mirror", "mirror/data.bin", "mirror/data.bin.part"}));
+    EXPECT_EQ(copied["big.bin"], talvo::test::TreeContents(root.PathOf("big"))["big.bin"]);
   }
 }
 
