@@ -48,18 +48,12 @@ std::optional<TKeptPart> FindKeptPart(const std::string& target) {
   return std::nullopt;
 }
 
-namespace {
-
-std::string LastName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
-
-}  // namespace
-
 bool ContinuesKeptPart(const TKeptPart& part, const TPartOrigin& source) {
   const TPartOrigin& mark = part.Mark;
   const std::string& marked = !mark.RemotePath.empty() ? mark.RemotePath : mark.LoginPath;
   const bool samePath = source.RemotePath.starts_with('/') && !mark.RemotePath.empty()
                             ? source.RemotePath == mark.RemotePath
-                            : !marked.empty() && LastName(marked) == LastName(source.RemotePath);
+                            : !marked.empty() && NameOf(marked) == NameOf(source.RemotePath);
   return samePath && ::strcasecmp(mark.Server.c_str(), source.Server.c_str()) == 0 && mark.Port == source.Port &&
          mark.User == source.User && part.Size > 0 && (source.Size < 0 || part.Size < source.Size);
 }

@@ -6,6 +6,7 @@
 #include <QLocale>
 
 #include "session/KeptPart.h"
+#include "session/ReceiveTarget.h"
 #include "texts/FrenchMessages.h"
 #include "ui/LocalFiles.h"
 #include "ui/TextCodec.h"
@@ -18,10 +19,6 @@ constexpr qsizetype kReplyShown = 300;  // a reply can be a line of 64 KB
 QString Reply(const std::string& reply) {
   const QString text = DisplayText(reply);
   return text.size() <= kReplyShown ? text : text.left(kReplyShown) + QStringLiteral("…");
-}
-
-std::string NameOf(const std::string& path) {
-  return path.substr(path.rfind('/') + 1);
 }
 
 // "fichier introuvable ... Réponse du serveur : 550 ..." for one reply line.

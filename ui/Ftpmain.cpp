@@ -324,7 +324,7 @@ void TForm1::FormCloseQuery(bool& CanClose) {
     if (!Confirm(this,
                  QStringLiteral("Un transfert est en cours. Fermer quand même ?\n\nLe transfert sera arrêté. La "
                                 "partie déjà reçue d'un téléchargement est gardée à côté du fichier, sous son nom "
-                                "suivi de « .part » (ou de « ~1.part »… quand ce nom est déjà pris), et le prochain "
+                                "suivi de « .part » (ou de « ~1.part »… quand ce nom est déjà pris), et le prochain "
                                 "téléchargement pourra la reprendre ; un envoi "
                                 "arrêté laisse sur le serveur une copie incomplète."),
                  true)) {
