@@ -544,6 +544,10 @@ TEST_F(CliTest, SftpUrlsWithTheSameCommandsAndLines) {
       << stopped.err;
   EXPECT_TRUE(local.Exists("again/a b.txt"));
   EXPECT_FALSE(local.Exists("again/empty/loop"));
+  // A refusal is told as the server's, not as a name that could not be sent.
+  const CliRun missing = RunCli({"--quiet", url, "cd", "missing"}, "", kLimit, env);
+  EXPECT_EQ(missing.exitStatus, 1);
+  EXPECT_EQ(missing.err, "talvoftp-cli: refused by the server\n");
 }
 
 // The progress line goes to standard error when it is a terminal, unless --quiet.

@@ -176,12 +176,15 @@ class TCliSession {
   }
 
   // Why a command failed, on the error output even with --quiet: the server's reply, or
-  // that its argument could not be sent (nothing came since the last command ended).
+  // that its argument could not be sent (nothing came since the last command ended). SFTP
+  // has no reply lines: its refusals say only that the server refused.
   void Refused() {
     std::string reply = lastReply_;
     while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r')) reply.pop_back();
     progress_.Clear();
-    if (reply.empty()) {
+    if (sftp_) {
+      std::fprintf(stderr, "talvoftp-cli: refused by the server\n");
+    } else if (reply.empty()) {
       std::fprintf(stderr, "talvoftp-cli: refused: the name holds a line break or a zero byte and cannot be sent\n");
     } else {
       std::fprintf(stderr, "talvoftp-cli: refused by the server: %s\n", Escape(reply).c_str());
